@@ -1,5 +1,6 @@
 #include <benchmark/benchmark.h>
 
+#include "TypicalMessage.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Value.h"
 
@@ -7,25 +8,7 @@ namespace {
 
 using platform::Value;
 
-// About 1 KB of JSON: the size of a typical settings or application-list message.
-Value typicalMessage() {
-    Value apps = platform::Array();
-    for (int i = 0; i < 6; ++i) {
-        apps.mutableArray()->push_back(Value{{"packageName", "com.kavo.watch.app" + std::to_string(i)},
-                                             {"version", "1.0." + std::to_string(i)},
-                                             {"size", 102400 + i},
-                                             {"preloaded", i % 2 == 0}});
-    }
-    return Value{{"msgId", "mgr_sync_init_setting_req"},
-                 {"timezone", "Europe/Berlin"},
-                 {"dateformat", "dd/MM/yyyy"},
-                 {"date1224", "24"},
-                 {"datetime", "1765368000000"},
-                 {"autotimesync", 1},
-                 {"locale", "en_GB"},
-                 {"gmt", 3600000},
-                 {"apps", apps}};
-}
+using bench::typicalMessage;
 
 void BM_BuildMessage(benchmark::State& state) {
     for (auto _ : state) {

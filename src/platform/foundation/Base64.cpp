@@ -21,7 +21,9 @@ constexpr std::array<std::int8_t, 256> makeReverse() {
 
 constexpr auto kReverse = makeReverse();
 
-bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
 
 }  // namespace
 

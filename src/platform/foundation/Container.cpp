@@ -1,10 +1,10 @@
 #include "platform/foundation/Container.h"
 
-#include "platform/foundation/FileSystem.h"
-
 #include <atomic>
 #include <cstdlib>
 #include <system_error>
+
+#include "platform/foundation/FileSystem.h"
 
 namespace platform {
 
@@ -28,7 +28,9 @@ std::filesystem::path environmentRoot() {
 
 Container::Container(std::filesystem::path root) : root_(std::move(root)) {}
 
-Container Container::fromEnvironment() { return Container(environmentRoot()); }
+Container Container::fromEnvironment() {
+    return Container(environmentRoot());
+}
 
 const Container& Container::current() {
     if (const Container* container = installed.load()) {

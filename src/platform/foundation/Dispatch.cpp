@@ -205,6 +205,13 @@ public:
 
 // ---- DispatchQueue ----
 
+std::string DispatchQueue::currentLabel() {
+    if (currentQueue != nullptr) {
+        return currentQueue->label();
+    }
+    return main().isCurrent() ? main().label() : std::string();
+}
+
 DispatchQueue& DispatchQueue::main() {
     static MainQueue queue;
     return queue;

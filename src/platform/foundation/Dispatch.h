@@ -37,6 +37,10 @@ public:
     virtual bool isCurrent() const = 0;
     const std::string& label() const { return label_; }
 
+    // The label of the queue whose task the calling thread runs: "main" on the thread driving
+    // the main loop, "" on a thread that runs no queue's task.
+    static std::string currentLabel();
+
 protected:
     explicit DispatchQueue(std::string label) : label_(std::move(label)) {}
 

@@ -24,11 +24,11 @@ NotificationCenter* NotificationCenter::install(NotificationCenter* center) {
 }
 
 NotificationCenter::Token NotificationCenter::addObserver(std::string name, Observer observer,
-                                                         const void* owner, const void* sender) {
+                                                          const void* owner, const void* sender) {
     std::lock_guard lock(mutex_);
     const Token token = nextToken_++;
-    entries_.push_back(std::make_shared<Entry>(
-        Entry{token, std::move(name), owner, sender, std::move(observer)}));
+    entries_.push_back(
+        std::make_shared<Entry>(Entry{token, std::move(name), owner, sender, std::move(observer)}));
     return token;
 }
 
@@ -78,8 +78,7 @@ void NotificationCenter::post(Notification notification) {
     }
 }
 
-void NotificationCenter::post(std::string name, const void* sender, Value object,
-                              Value userInfo) {
+void NotificationCenter::post(std::string name, const void* sender, Value object, Value userInfo) {
     post(Notification{std::move(name), sender, std::move(object), std::move(userInfo)});
 }
 

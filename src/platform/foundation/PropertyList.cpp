@@ -68,8 +68,7 @@ std::optional<Date> parseDate(std::string_view text) {
         !number(14, 2, minute) || !number(17, 2, second)) {
         return std::nullopt;
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
-        second > 60) {
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
         return std::nullopt;
     }
     double fraction = 0;
@@ -79,13 +78,13 @@ std::optional<Date> parseDate(std::string_view text) {
             return std::nullopt;
         }
         const std::string digits = "0" + std::string(tail);
-        const auto result =
-            std::from_chars(digits.data(), digits.data() + digits.size(), fraction);
+        const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), fraction);
         if (result.ec != std::errc{} || result.ptr != digits.data() + digits.size()) {
             return std::nullopt;
         }
     }
-    const std::int64_t seconds = secondsFromCivil(CivilTime{year, month, day, hour, minute, second});
+    const std::int64_t seconds =
+        secondsFromCivil(CivilTime{year, month, day, hour, minute, second});
     return Date{static_cast<double>(seconds) + fraction};
 }
 
@@ -234,16 +233,15 @@ public:
         if (text.size() > static_cast<std::size_t>(INT_MAX)) {
             return plistError(kNotPlist, "property list too large");
         }
-        const auto status = XML_Parse(parser_.get(), text.data(), static_cast<int>(text.size()),
-                                      XML_TRUE);
+        const auto status =
+            XML_Parse(parser_.get(), text.data(), static_cast<int>(text.size()), XML_TRUE);
         if (error_) {
             return *error_;
         }
         if (status != XML_STATUS_OK) {
-            return plistError(kSyntax,
-                              "invalid XML at line " +
-                                  std::to_string(XML_GetCurrentLineNumber(parser_.get())) + ": " +
-                                  XML_ErrorString(XML_GetErrorCode(parser_.get())));
+            return plistError(kSyntax, "invalid XML at line " +
+                                           std::to_string(XML_GetCurrentLineNumber(parser_.get())) +
+                                           ": " + XML_ErrorString(XML_GetErrorCode(parser_.get())));
         }
         if (!sawPlist_ || !root_) {
             return plistError(kNotPlist, "no property list in the text");
@@ -282,9 +280,9 @@ private:
 
     void fail(long code, std::string message) {
         if (!error_) {
-            error_ = plistError(code, "line " +
-                                          std::to_string(XML_GetCurrentLineNumber(parser_.get())) +
-                                          ": " + message);
+            error_ =
+                plistError(code, "line " + std::to_string(XML_GetCurrentLineNumber(parser_.get())) +
+                                     ": " + message);
         }
         XML_StopParser(parser_.get(), XML_FALSE);
     }
@@ -304,8 +302,7 @@ private:
             return fail(kNotPlist, "the root element is not <plist>");
         }
         if (name == "key") {
-            if (stack_.empty() || !stack_.back().container.isDictionary() ||
-                stack_.back().key) {
+            if (stack_.empty() || !stack_.back().container.isDictionary() || stack_.back().key) {
                 return fail(kStructure, "<key> outside a dictionary or without a value");
             }
             collect_ = Collect::Key;
@@ -491,7 +488,9 @@ Result<std::string> write(const Value& value) {
            writer.take() + "</plist>\n";
 }
 
-Result<Value> parse(std::string_view text) { return Reader().parse(text); }
+Result<Value> parse(std::string_view text) {
+    return Reader().parse(text);
+}
 
 Result<Value> readFile(const std::filesystem::path& path) {
     auto data = fs::readFile(path);

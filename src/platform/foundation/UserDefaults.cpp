@@ -32,7 +32,9 @@ UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) 
     std::filesystem::rename(file_, aside, ec);
 }
 
-UserDefaults::~UserDefaults() { (void)synchronize(); }
+UserDefaults::~UserDefaults() {
+    (void)synchronize();
+}
 
 UserDefaults& UserDefaults::standard() {
     if (UserDefaults* defaults = installed.load()) {
@@ -43,7 +45,9 @@ UserDefaults& UserDefaults::standard() {
     return fromContainer;
 }
 
-UserDefaults* UserDefaults::install(UserDefaults* defaults) { return installed.exchange(defaults); }
+UserDefaults* UserDefaults::install(UserDefaults* defaults) {
+    return installed.exchange(defaults);
+}
 
 std::optional<Value> UserDefaults::object(std::string_view key) const {
     std::lock_guard lock(mutex_);

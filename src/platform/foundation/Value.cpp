@@ -9,7 +9,9 @@ namespace platform {
 
 namespace {
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 std::string_view skipSpace(std::string_view text) {
     std::size_t i = 0;
@@ -94,8 +96,8 @@ double stringDoubleValue(std::string_view text) {
         text.remove_prefix(1);
     }
     double value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value,
-                                        std::chars_format::general);
+    const auto result =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
         // from_chars leaves the value untouched on overflow; the platform saturates.
         const bool negative = !text.empty() && text.front() == '-';
@@ -172,7 +174,9 @@ Value::Value(Dictionary d) : data_(std::make_shared<platform::Dictionary>(std::m
 Value::Value(std::initializer_list<std::pair<std::string, Value>> entries)
     : Value(Dictionary(entries)) {}
 
-Value Value::array(std::initializer_list<Value> items) { return Value(platform::Array(items)); }
+Value Value::array(std::initializer_list<Value> items) {
+    return Value(platform::Array(items));
+}
 
 const Value& Value::null() {
     static const Value instance;
@@ -259,7 +263,8 @@ std::optional<std::int64_t> Value::intValue() const {
             return std::get<std::int64_t>(data_);
         case Type::UInt: {
             const std::uint64_t u = std::get<std::uint64_t>(data_);
-            constexpr auto max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+            constexpr auto max =
+                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
             return static_cast<std::int64_t>(std::min(u, max));
         }
         case Type::Double:
@@ -350,10 +355,10 @@ bool operator==(const Value& a, const Value& b) {
     const bool aInt = ta == Type::Int || ta == Type::UInt;
     const bool bInt = tb == Type::Int || tb == Type::UInt;
     if (aInt && bInt && ta != tb) {
-        const std::uint64_t u = ta == Type::UInt ? std::get<std::uint64_t>(a.data_)
-                                                 : std::get<std::uint64_t>(b.data_);
-        const std::int64_t i = ta == Type::Int ? std::get<std::int64_t>(a.data_)
-                                               : std::get<std::int64_t>(b.data_);
+        const std::uint64_t u =
+            ta == Type::UInt ? std::get<std::uint64_t>(a.data_) : std::get<std::uint64_t>(b.data_);
+        const std::int64_t i =
+            ta == Type::Int ? std::get<std::int64_t>(a.data_) : std::get<std::int64_t>(b.data_);
         return i >= 0 && static_cast<std::uint64_t>(i) == u;
     }
     if (ta != tb) {

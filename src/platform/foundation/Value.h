@@ -109,10 +109,10 @@ public:
 
 private:
     // The variant's order is the order of Type.
-    using Data = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double,
-                              std::shared_ptr<std::string>, std::shared_ptr<platform::Bytes>, Date,
-                              std::shared_ptr<platform::Array>,
-                              std::shared_ptr<platform::Dictionary>>;
+    using Data =
+        std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double,
+                     std::shared_ptr<std::string>, std::shared_ptr<platform::Bytes>, Date,
+                     std::shared_ptr<platform::Array>, std::shared_ptr<platform::Dictionary>>;
     Data data_;
 };
 

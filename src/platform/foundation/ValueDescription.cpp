@@ -14,8 +14,8 @@ bool isBareText(std::string_view text) {
     }
     for (char c : text) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '.' ||
-                           c == '/' || c == ':' || c == '-' || static_cast<unsigned char>(c) >= 0x80;
+                           (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '.' || c == '/' ||
+                           c == ':' || c == '-' || static_cast<unsigned char>(c) >= 0x80;
         if (!plain) {
             return false;
         }
@@ -63,9 +63,7 @@ std::string dateText(Date date) {
 }
 
 void describe(std::string& out, const Value& value, int depth, bool nested) {
-    const auto indent = [&out](int level) {
-        out.append(static_cast<std::size_t>(level) * 4, ' ');
-    };
+    const auto indent = [&out](int level) { out.append(static_cast<std::size_t>(level) * 4, ' '); };
     switch (value.type()) {
         case Value::Type::Null:
             out += "<null>";

@@ -1,10 +1,10 @@
-#include "platform/foundation/Json.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <string>
+
+#include "platform/foundation/Json.h"
 
 namespace platform {
 namespace {
@@ -69,9 +69,9 @@ TEST(JsonTest, WriterRefusesWhatJsonCannotCarry) {
 
 TEST(JsonTest, ReaderRefusesMalformedInput) {
     const char* refused[] = {
-        "",          "   ",          "\"fragment\"", "42",          "null",        "{",
-        "[1,]",      "{\"a\":1,}",   "{\"a\" 1}",    "[1] [2]",     "{} x",        "[\"\xff\"]",
-        "[01]",      "{'a':1}",      "[NaN]",        "[\"\\ud800\"]",
+        "",           "   ",           "\"fragment\"", "42",   "null",       "{",    "[1,]",
+        "{\"a\":1,}", "{\"a\" 1}",     "[1] [2]",      "{} x", "[\"\xff\"]", "[01]", "{'a':1}",
+        "[NaN]",      "[\"\\ud800\"]",
     };
     for (const char* text : refused) {
         auto parsed = json::parse(text);

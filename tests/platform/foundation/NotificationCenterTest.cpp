@@ -1,10 +1,10 @@
-#include "platform/foundation/NotificationCenter.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/foundation/NotificationCenter.h"
 
 namespace platform {
 namespace {
@@ -17,17 +17,17 @@ TEST(NotificationCenterTest, ObserversRunInOrderAndFilterBySender) {
     center.addObserver("onConnectDeviceNotification", [&](const Notification& n) {
         calls.push_back("first:" + *n.object["appId"].stringValue());
     });
-    center.addObserver("onConnectDeviceNotification",
-                       [&](const Notification&) { calls.push_back("sender only"); }, nullptr,
-                       &sender);
+    center.addObserver(
+        "onConnectDeviceNotification", [&](const Notification&) { calls.push_back("sender only"); },
+        nullptr, &sender);
     center.addObserver("", [&](const Notification& n) { calls.push_back("all:" + n.name); });
     center.addObserver("other", [&](const Notification&) { calls.push_back("other"); });
 
     center.post("onConnectDeviceNotification", &other, Value{{"appId", 1}});
     center.post("onConnectDeviceNotification", &sender, Value{{"appId", 2}});
-    EXPECT_EQ(calls, (std::vector<std::string>{"first:1", "all:onConnectDeviceNotification",
-                                               "first:2", "sender only",
-                                               "all:onConnectDeviceNotification"}));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"first:1", "all:onConnectDeviceNotification", "first:2",
+                                        "sender only", "all:onConnectDeviceNotification"}));
 }
 
 TEST(NotificationCenterTest, RemovalDuringAPostTakesEffectAtOnce) {
@@ -41,7 +41,8 @@ TEST(NotificationCenterTest, RemovalDuringAPostTakesEffectAtOnce) {
         center.addObserver("n", [&](const Notification&) { calls.push_back("added"); });
     });
     second = center.addObserver("n", [&](const Notification&) { calls.push_back("second"); });
-    center.addObserver("n", [&](const Notification&) { calls.push_back("owned"); }, &owner);
+    center.addObserver(
+        "n", [&](const Notification&) { calls.push_back("owned"); }, &owner);
 
     center.post("n");
     EXPECT_EQ(calls, (std::vector<std::string>{"first", "owned"}));

@@ -1,18 +1,17 @@
-#include "platform/foundation/PropertyList.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
+#include "platform/foundation/PropertyList.h"
 #include "support/TempDir.h"
 
 namespace platform {
 namespace {
 
 TEST(PropertyListTest, WritesTheXmlForm) {
-    const Value value{{"name", "a<&>b"}, {"on", true}, {"list", Value::array({1, 2.5})},
-                      {"empty", Dictionary()}};
+    const Value value{
+        {"name", "a<&>b"}, {"on", true}, {"list", Value::array({1, 2.5})}, {"empty", Dictionary()}};
     EXPECT_EQ(*plist::write(value),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<plist version=\"1.0\">\n"

@@ -1,10 +1,9 @@
-#include "platform/foundation/UserDefaults.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/UserDefaults.h"
 #include "support/TempDir.h"
 
 namespace platform {

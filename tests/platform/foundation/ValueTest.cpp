@@ -1,9 +1,9 @@
-#include "platform/foundation/Value.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
+
+#include "platform/foundation/Value.h"
 
 namespace platform {
 namespace {
@@ -61,10 +61,10 @@ struct StringBoolCase {
 
 TEST(ValueTest, StringBooleanRule) {
     const StringBoolCase cases[] = {
-        {"YES", true},  {"yes", true},  {"true", true},  {"T", true},     {"1", true},
-        {"9", true},    {"  y", true},  {"+1", true},    {"-1", true},    {"0001", true},
-        {"-007", true}, {"\t\nTrue", true}, {"NO", false}, {"false", false}, {"0", false},
-        {"000", false}, {"", false},    {"  ", false},   {"+-1", false},  {"x", false},
+        {"YES", true},  {"yes", true},      {"true", true}, {"T", true},      {"1", true},
+        {"9", true},    {"  y", true},      {"+1", true},   {"-1", true},     {"0001", true},
+        {"-007", true}, {"\t\nTrue", true}, {"NO", false},  {"false", false}, {"0", false},
+        {"000", false}, {"", false},        {"  ", false},  {"+-1", false},   {"x", false},
         {"0x1", false}, {"n", false},
     };
     for (const auto& c : cases) {
@@ -80,8 +80,7 @@ TEST(ValueTest, Coercions) {
     EXPECT_EQ(Value("-17").intValue(), -17);
     EXPECT_EQ(Value("abc").intValue(), 0);
     EXPECT_EQ(Value("99999999999999999999").intValue(), std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(Value("-99999999999999999999").intValue(),
-              std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(Value("-99999999999999999999").intValue(), std::numeric_limits<std::int64_t>::min());
     EXPECT_EQ(Value(-3.9).intValue(), -3);
     EXPECT_EQ(Value(1e300).intValue(), std::numeric_limits<std::int64_t>::max());
     EXPECT_EQ(Value(true).intValue(), 1);

@@ -1,0 +1,228 @@
+#include "logging/LGLog.h"
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+
+#include "platform/foundation/NotificationCenter.h"
+
+namespace {
+
+struct LoggerNode {
+    std::shared_ptr<LGLogger> logger;
+    std::uint64_t level;
+    platform::SerialQueue* queue;                     // the logger's own, or ownQueue
+    std::unique_ptr<platform::SerialQueue> ownQueue;  // made when the logger has none
+};
+
+// The hub's state. The node list is touched only on the logging queue, so it needs no lock.
+// The logging queue waits for every task it gives a logger's queue, so a logger's last owner
+// is never a task of the logger's own queue (which could not wait for itself to drain).
+class Hub {
+public:
+    Hub()
+        : queue_("kavo.logging"),
+          pending_(kMaxPending),
+          processors_(std::max(1u, std::thread::hardware_concurrency())) {
+        platform::NotificationCenter::defaultCenter().addObserver(
+            "UIApplicationWillTerminateNotification",
+            [](const platform::Notification&) { LGLog::applicationWillTerminate(); });
+    }
+
+    platform::SerialQueue& queue() { return queue_; }
+
+    void add(std::shared_ptr<LGLogger> logger, std::uint64_t level) {
+        LoggerNode node{std::move(logger), level, nullptr, nullptr};
+        node.queue = node.logger->loggerQueue();
+        if (node.queue == nullptr) {
+            node.ownQueue = std::make_unique<platform::SerialQueue>(node.logger->loggerName());
+            node.queue = node.ownQueue.get();
+        }
+        node.queue->sync([&] { node.logger->didAddLogger(); });
+        nodes_.push_back(std::move(node));
+    }
+
+    void remove(const std::shared_ptr<LGLogger>& logger) {
+        const auto it = std::find_if(nodes_.begin(), nodes_.end(),
+                                     [&](const LoggerNode& node) { return node.logger == logger; });
+        if (it == nodes_.end()) {
+            return;
+        }
+        it->queue->sync([&] { it->logger->willRemoveLogger(); });
+        nodes_.erase(it);
+    }
+
+    void removeAll() {
+        for (auto& node : nodes_) {
+            node.queue->sync([&] { node.logger->willRemoveLogger(); });
+        }
+        nodes_.clear();
+    }
+
+    std::vector<std::shared_ptr<LGLogger>> loggers() const {
+        std::vector<std::shared_ptr<LGLogger>> result;
+        result.reserve(nodes_.size());
+        for (const auto& node : nodes_) {
+            result.push_back(node.logger);
+        }
+        return result;
+    }
+
+    void queueMessage(LGLogMessage message, bool asynchronous) {
+        pending_.wait();
+        auto deliver = [this, shared = std::make_shared<const LGLogMessage>(std::move(message))] {
+            deliverOnQueue(*shared);
+        };
+        if (asynchronous) {
+            queue_.async(std::move(deliver));
+        } else {
+            queue_.sync(deliver);
+        }
+    }
+
+    void flushOnQueue() {
+        platform::DispatchGroup group;
+        for (const auto& node : nodes_) {
+            group.async(*node.queue, [logger = node.logger] { logger->flush(); });
+        }
+        group.wait();
+    }
+
+    std::mutex classesMutex;
+    std::vector<std::pair<std::string, LGLog::ClassLevel>> classes;
+
+private:
+    static constexpr long kMaxPending = 1000;
+
+    void deliverOnQueue(const LGLogMessage& message) {
+        if (processors_ < 2) {
+            for (const auto& node : nodes_) {
+                if ((node.level & message.flag()) != 0) {
+                    node.queue->sync([&] { node.logger->logMessage(message); });
+                }
+            }
+        } else {
+            // The loggers of one record work side by side; all finish before the next record.
+            platform::DispatchGroup group;
+            for (const auto& node : nodes_) {
+                if ((node.level & message.flag()) != 0) {
+                    group.async(*node.queue, [&] { node.logger->logMessage(message); });
+                }
+            }
+            group.wait();
+        }
+        pending_.signal();
+    }
+
+    platform::SerialQueue queue_;
+    platform::Semaphore pending_;
+    const unsigned processors_;
+    std::vector<LoggerNode> nodes_;
+};
+
+Hub& hub() {
+    // Lives for the whole process: loggers may still log while other statics go away.
+    static Hub* instance = new Hub;
+    return *instance;
+}
+
+}  // namespace
+
+platform::SerialQueue& LGLog::loggingQueue() {
+    return hub().queue();
+}
+
+void LGLog::addLogger(std::shared_ptr<LGLogger> logger, std::uint64_t level) {
+    if (!logger) {
+        return;
+    }
+    hub().queue().async(
+        [logger = std::move(logger), level]() mutable { hub().add(std::move(logger), level); });
+}
+
+void LGLog::removeLogger(const std::shared_ptr<LGLogger>& logger) {
+    if (!logger) {
+        return;
+    }
+    hub().queue().async([logger] { hub().remove(logger); });
+}
+
+void LGLog::removeAllLoggers() {
+    hub().queue().async([] { hub().removeAll(); });
+}
+
+std::vector<std::shared_ptr<LGLogger>> LGLog::allLoggers() {
+    std::vector<std::shared_ptr<LGLogger>> result;
+    hub().queue().sync([&] { result = hub().loggers(); });
+    return result;
+}
+
+void LGLog::log(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
+                std::int64_t context, const char* file, const char* function, std::uint64_t line,
+                const platform::Value& tag) {
+    log(asynchronous,
+        LGLogMessage(std::move(message), level, flag, context, file == nullptr ? "" : file,
+                     function == nullptr ? "" : function, line, tag));
+}
+
+void LGLog::log(bool asynchronous, LGLogMessage message) {
+    queueLogMessage(std::move(message), asynchronous);
+}
+
+void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
+    hub().queueMessage(std::move(message), asynchronous);
+}
+
+void LGLog::flushLog() {
+    hub().queue().sync([] { hub().flushOnQueue(); });
+}
+
+void LGLog::applicationWillTerminate() {
+    flushLog();
+}
+
+void LGLog::registerClass(std::string name, ClassLevel level) {
+    std::lock_guard lock(hub().classesMutex);
+    for (auto& [registered, entry] : hub().classes) {
+        if (registered == name) {
+            entry = std::move(level);
+            return;
+        }
+    }
+    hub().classes.emplace_back(std::move(name), std::move(level));
+}
+
+bool LGLog::isRegisteredClass(std::string_view name) {
+    std::lock_guard lock(hub().classesMutex);
+    return std::any_of(hub().classes.begin(), hub().classes.end(),
+                       [name](const auto& entry) { return entry.first == name; });
+}
+
+std::vector<std::string> LGLog::registeredClassNames() {
+    std::lock_guard lock(hub().classesMutex);
+    std::vector<std::string> names;
+    for (const auto& entry : hub().classes) {
+        names.push_back(entry.first);
+    }
+    return names;
+}
+
+std::uint64_t LGLog::levelForClassWithName(std::string_view name) {
+    std::lock_guard lock(hub().classesMutex);
+    for (const auto& [registered, level] : hub().classes) {
+        if (registered == name) {
+            return level.get();
+        }
+    }
+    return LGLogLevelAll;
+}
+
+void LGLog::setLevelForClassWithName(std::uint64_t level, std::string_view name) {
+    std::lock_guard lock(hub().classesMutex);
+    for (const auto& [registered, entry] : hub().classes) {
+        if (registered == name) {
+            entry.set(level);
+            return;
+        }
+    }
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logging/LGFormat.h"
+#include "logging/LGLogMessage.h"
+#include "logging/LGLogger.h"
+#include "platform/foundation/Dispatch.h"
+
+// The one entry point of every log line. Records go through one serial logging queue
+// ("kavo.logging") to every registered logger whose level admits their flag, each logger on
+// its own queue. At most 1000 records wait for delivery; a caller blocks beyond that.
+// Error lines are logged synchronously: the call returns after every logger took the record.
+class LGLog {
+public:
+    LGLog() = delete;
+
+    static platform::SerialQueue& loggingQueue();
+
+    static void addLogger(std::shared_ptr<LGLogger> logger, std::uint64_t level = LGLogLevelAll);
+    static void removeLogger(const std::shared_ptr<LGLogger>& logger);
+    static void removeAllLoggers();
+    // In registration order; a logger registered twice appears twice.
+    static std::vector<std::shared_ptr<LGLogger>> allLoggers();
+
+    // Formats with printf-style conversions ("%@" included) and queues the record. A null
+    // format logs nothing.
+    template <typename... Args>
+    static void log(bool asynchronous, std::uint64_t level, std::uint64_t flag,
+                    std::int64_t context, const char* file, const char* function,
+                    std::uint64_t line, const platform::Value& tag, const char* format,
+                    const Args&... args) {
+        if (format == nullptr) {
+            return;
+        }
+        log(asynchronous, lg::format(format, args...), level, flag, context, file, function, line,
+            tag);
+    }
+    static void log(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
+                    std::int64_t context, const char* file, const char* function,
+                    std::uint64_t line, const platform::Value& tag);
+    static void log(bool asynchronous, LGLogMessage message);
+    static void queueLogMessage(LGLogMessage message, bool asynchronous);
+
+    // Returns once every record queued before it is delivered and every logger flushed.
+    static void flushLog();
+    static void applicationWillTerminate();
+
+    // Per-class log levels. Classes opt in explicitly (there is no class introspection here);
+    // none of the system's classes does, so the registry is normally empty.
+    struct ClassLevel {
+        std::function<std::uint64_t()> get;
+        std::function<void(std::uint64_t)> set;
+    };
+    // Registering a name again replaces its accessors.
+    static void registerClass(std::string name, ClassLevel level);
+    static bool isRegisteredClass(std::string_view name);
+    static std::vector<std::string> registeredClassNames();
+    // All bits for a class that is not registered.
+    static std::uint64_t levelForClassWithName(std::string_view name);
+    static void setLevelForClassWithName(std::uint64_t level, std::string_view name);
+};
+
+// The system's call convention: level 31, context 0, no tag, this file, function and line;
+// error lines synchronous, all others asynchronous.
+#define LG_LOG_AT(asynchronous, flag, format, ...)                                      \
+    ::LGLog::log(asynchronous, LGLogLevelSystem, flag, 0, __FILE__, __func__, __LINE__, \
+                 ::platform::Value::null(), format __VA_OPT__(, ) __VA_ARGS__)
+#define LG_ERROR(format, ...) LG_LOG_AT(false, LGLogFlagError, format __VA_OPT__(, ) __VA_ARGS__)
+#define LG_WARN(format, ...) LG_LOG_AT(true, LGLogFlagWarning, format __VA_OPT__(, ) __VA_ARGS__)
+#define LG_INFO(format, ...) LG_LOG_AT(true, LGLogFlagInfo, format __VA_OPT__(, ) __VA_ARGS__)
+#define LG_DEBUG(format, ...) LG_LOG_AT(true, LGLogFlagDebug, format __VA_OPT__(, ) __VA_ARGS__)
+#define LG_VERBOSE(format, ...) LG_LOG_AT(true, LGLogFlagVerbose, format __VA_OPT__(, ) __VA_ARGS__)

@@ -1,0 +1,61 @@
+#include "logging/LGLogMessage.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "platform/foundation/Dispatch.h"
+
+namespace {
+
+std::string fileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = name.find_last_of('.');
+    if (dot != std::string::npos) {
+        name.resize(dot);
+    }
+    return name;
+}
+
+std::optional<std::string> currentThreadName() {
+    char name[64] = {};
+    if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
+        return std::nullopt;
+    }
+    return std::string(name);
+}
+
+platform::Date now() {
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    return platform::Date{std::chrono::duration<double>(since).count()};
+}
+
+}  // namespace
+
+LGLogMessage::LGLogMessage(std::string message, std::uint64_t level, std::uint64_t flag,
+                           std::int64_t context, std::string file, std::string function,
+                           std::uint64_t line, platform::Value tag, std::int64_t options,
+                           std::optional<platform::Date> timestamp)
+    : message_(std::move(message)),
+      level_(level),
+      flag_(flag),
+      context_(context),
+      file_(std::move(file)),
+      fileName_(fileNameOf(file_)),
+      function_(std::move(function)),
+      line_(line),
+      tag_(std::move(tag)),
+      options_(options),
+      timestamp_(timestamp.value_or(now())),
+      threadID_(std::to_string(static_cast<std::uint64_t>(::syscall(SYS_gettid)))),
+      threadName_(currentThreadName()),
+      queueLabel_(platform::DispatchQueue::currentLabel()) {}
+
+LGLogMessage LGLogMessage::withMessage(std::string message) const {
+    LGLogMessage copy = *this;
+    copy.message_ = std::move(message);
+    return copy;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Value.h"
+
+// Severity flags; a level is a mask of them.
+enum LGLogFlag : std::uint64_t {
+    LGLogFlagError = 1,
+    LGLogFlagWarning = 2,
+    LGLogFlagInfo = 4,
+    LGLogFlagDebug = 8,
+    LGLogFlagVerbose = 16,
+};
+
+inline constexpr std::uint64_t LGLogLevelAll = ~std::uint64_t{0};
+// The level every caller of the system passes: all five severities.
+inline constexpr std::uint64_t LGLogLevelSystem = 31;
+
+// One log record, handed from the hub to every logger. Not changed after construction.
+class LGLogMessage {
+public:
+    enum Options : std::int64_t { CopyFile = 1, CopyFunction = 2 };
+
+    // A missing timestamp means now.
+    LGLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
+                 std::string file, std::string function, std::uint64_t line,
+                 platform::Value tag = {}, std::int64_t options = 0,
+                 std::optional<platform::Date> timestamp = std::nullopt);
+
+    [[nodiscard]] const std::string& message() const { return message_; }
+    [[nodiscard]] std::uint64_t level() const { return level_; }
+    [[nodiscard]] std::uint64_t flag() const { return flag_; }
+    [[nodiscard]] std::int64_t context() const { return context_; }
+    [[nodiscard]] const std::string& file() const { return file_; }
+    // The last path component of file without its extension.
+    [[nodiscard]] const std::string& fileName() const { return fileName_; }
+    [[nodiscard]] const std::string& function() const { return function_; }
+    [[nodiscard]] std::uint64_t line() const { return line_; }
+    [[nodiscard]] const platform::Value& tag() const { return tag_; }
+    [[nodiscard]] std::int64_t options() const { return options_; }
+    [[nodiscard]] platform::Date timestamp() const { return timestamp_; }
+    // The calling thread's kernel identifier in decimal.
+    [[nodiscard]] const std::string& threadID() const { return threadID_; }
+    [[nodiscard]] const std::optional<std::string>& threadName() const { return threadName_; }
+    [[nodiscard]] const std::string& queueLabel() const { return queueLabel_; }
+
+    // A copy with another text, for formatters that chain.
+    [[nodiscard]] LGLogMessage withMessage(std::string message) const;
+
+private:
+    std::string message_;
+    std::uint64_t level_;
+    std::uint64_t flag_;
+    std::int64_t context_;
+    std::string file_;
+    std::string fileName_;
+    std::string function_;
+    std::uint64_t line_;
+    platform::Value tag_;
+    std::int64_t options_;
+    platform::Date timestamp_;
+    std::string threadID_;
+    std::optional<std::string> threadName_;
+    std::string queueLabel_;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "logging/LGLogMessage.h"
+#include "platform/foundation/Dispatch.h"
+
+class LGLogger;
+
+// Turns a record into the text a logger writes.
+class LGLogFormatter {
+public:
+    virtual ~LGLogFormatter() = default;
+    // The text to write, or nothing to drop the record for this logger.
+    virtual std::optional<std::string> formatLogMessage(const LGLogMessage& message) = 0;
+    virtual void didAddToLogger(LGLogger& /*logger*/) {}
+    virtual void willRemoveFromLogger(LGLogger& /*logger*/) {}
+};
+
+// A destination of log records. The hub calls every operation on the logger's queue.
+// Loggers are owned through std::shared_ptr.
+class LGLogger : public std::enable_shared_from_this<LGLogger> {
+public:
+    virtual ~LGLogger() = default;
+
+    virtual void logMessage(const LGLogMessage& message) = 0;
+    virtual std::shared_ptr<LGLogFormatter> logFormatter() = 0;
+    virtual void setLogFormatter(std::shared_ptr<LGLogFormatter> formatter) = 0;
+
+    virtual void didAddLogger() {}
+    virtual void willRemoveLogger() {}
+    virtual void flush() {}
+    // The serial queue the logger's work runs on, owned by the logger; nullptr lets the hub
+    // make one.
+    virtual platform::SerialQueue* loggerQueue() { return nullptr; }
+    virtual std::string loggerName() { return {}; }
+};
+
+// The base of the system's loggers: an own serial queue, labelled with the logger's name, and
+// a formatter slot that is changed in order with the records being delivered.
+class LGAbstractLogger : public LGLogger {
+public:
+    // name labels the logger's queue; subclasses pass their own.
+    explicit LGAbstractLogger(std::string name = "LGAbstractLogger");
+    ~LGAbstractLogger() override;
+
+    void logMessage(const LGLogMessage& message) override;
+    // Waits on the logging queue, then on this logger's queue; never call it from either.
+    std::shared_ptr<LGLogFormatter> logFormatter() override;
+    // Takes effect after the records queued before it.
+    void setLogFormatter(std::shared_ptr<LGLogFormatter> formatter) override;
+
+    platform::SerialQueue* loggerQueue() override { return queue_.get(); }
+    std::string loggerName() override { return name_; }
+
+    [[nodiscard]] bool isOnGlobalLoggingQueue() const;
+    [[nodiscard]] bool isOnInternalLoggerQueue() const;
+
+protected:
+    // Read directly by subclasses while they run on their queue.
+    std::shared_ptr<LGLogFormatter> formatter_;
+
+private:
+    std::string name_;
+    std::unique_ptr<platform::SerialQueue> queue_;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "platform/foundation/Value.h"
+
+namespace platform::crypto {
+
+enum class Operation { Encrypt, Decrypt };
+
+inline constexpr std::size_t kAes128KeySize = 16;
+inline constexpr std::size_t kAesBlockSize = 16;
+
+// AES-128 in CBC mode with PKCS#7 padding, in one call. Nothing when the key or IV is not
+// 16 bytes, when a ciphertext is not whole blocks or its padding is wrong, or on any other
+// cipher failure: callers only need to know that no bytes came out.
+[[nodiscard]] std::optional<Bytes> aes128Cbc(Operation operation,
+                                             std::span<const std::uint8_t> key16,
+                                             std::span<const std::uint8_t> iv16,
+                                             std::span<const std::uint8_t> input);
+
+}  // namespace platform::crypto

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/LGLog.h"
+
+namespace {
+
+class RecordingLogger : public LGAbstractLogger {
+public:
+    RecordingLogger() : LGAbstractLogger("test.recording") {}
+
+    void logMessage(const LGLogMessage& message) override {
+        std::string text = message.message();
+        if (formatter_) {
+            text = formatter_->formatLogMessage(message).value_or("<dropped>");
+        }
+        std::lock_guard lock(mutex_);
+        lines_.push_back(text);
+    }
+    void flush() override { ++flushes; }
+
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+    std::atomic<int> flushes{0};
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// Every test leaves the process-wide hub without loggers.
+class LGLogTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        LGLog::removeAllLoggers();
+        LGLog::flushLog();
+    }
+};
+
+TEST_F(LGLogTest, RecordsFromManyThreadsReachEveryLoggerInOneOrder) {
+    auto first = std::make_shared<RecordingLogger>();
+    auto second = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(first);
+    LGLog::addLogger(second);
+    constexpr int kThreads = 4;
+    constexpr int kLines = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i) {
+                LG_VERBOSE("%d %d", t, i);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    LGLog::flushLog();
+    const auto lines = first->lines();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLines));
+    EXPECT_EQ(lines, second->lines());
+    std::vector<int> next(kThreads, 0);
+    for (const auto& line : lines) {
+        const int t = line[0] - '0';
+        EXPECT_EQ(line, std::to_string(t) + " " + std::to_string(next[t]));
+        ++next[t];
+    }
+}
+
+TEST_F(LGLogTest, AnErrorLineIsDeliveredBeforeTheCallReturns) {
+    auto logger = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(logger);
+    LG_ERROR("Error %s", "now");
+    EXPECT_EQ(logger->lines(), std::vector<std::string>{"Error now"});
+}
+
+TEST_F(LGLogTest, LevelsFilterByFlag) {
+    auto infoOnly = std::make_shared<RecordingLogger>();
+    auto everything = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(infoOnly, LGLogFlagInfo);
+    LGLog::addLogger(everything);
+    LG_ERROR("e");
+    LG_WARN("w");
+    LG_INFO("i");
+    LG_DEBUG("d");
+    LG_VERBOSE("v");
+    LGLog::flushLog();
+    EXPECT_EQ(infoOnly->lines(), std::vector<std::string>{"i"});
+    EXPECT_EQ(everything->lines(), (std::vector<std::string>{"e", "w", "i", "d", "v"}));
+}
+
+TEST_F(LGLogTest, RegistrationOrderDuplicatesAndRemoval) {
+    auto a = std::make_shared<RecordingLogger>();
+    auto b = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(a);
+    LGLog::addLogger(b);
+    LGLog::addLogger(a);
+    LGLog::addLogger(nullptr);
+    EXPECT_EQ(LGLog::allLoggers(), (std::vector<std::shared_ptr<LGLogger>>{a, b, a}));
+    LG_INFO("twice");
+    LGLog::removeLogger(a);
+    EXPECT_EQ(LGLog::allLoggers(), (std::vector<std::shared_ptr<LGLogger>>{b, a}));
+    LGLog::flushLog();
+    EXPECT_EQ(a->lines(), (std::vector<std::string>{"twice", "twice"}));
+}
+
+TEST_F(LGLogTest, WithoutLoggersEveryCallReturnsAndTheBoundIsReleased) {
+    for (int i = 0; i < 2500; ++i) {
+        LG_VERBOSE("nobody listens %d", i);
+    }
+    LGLog::flushLog();
+    EXPECT_TRUE(LGLog::allLoggers().empty());
+}
+
+class GatedLogger : public LGAbstractLogger {
+public:
+    GatedLogger() : LGAbstractLogger("test.gated") {}
+    void logMessage(const LGLogMessage&) override {
+        if (delivered == 0) {
+            started.signal();
+            gate.wait();
+        }
+        ++delivered;
+    }
+    platform::Semaphore started{0};
+    platform::Semaphore gate{0};
+    std::atomic<int> delivered{0};
+};
+
+TEST_F(LGLogTest, TheThousandAndFirstWaitingRecordBlocksItsCaller) {
+    auto logger = std::make_shared<GatedLogger>();
+    LGLog::addLogger(logger);
+    platform::Semaphore aboutToExceed{0};
+    int deliveredWhenReturned = -1;
+    std::thread caller([&] {
+        for (int i = 0; i < 1000; ++i) {
+            LG_VERBOSE("line %d", i);
+        }
+        aboutToExceed.signal();
+        LG_VERBOSE("one too many");
+        deliveredWhenReturned = logger->delivered;
+    });
+    logger->started.wait();
+    aboutToExceed.wait();
+    EXPECT_EQ(logger->delivered, 0);
+    logger->gate.signal();
+    caller.join();
+    EXPECT_GE(deliveredWhenReturned, 1);
+    LGLog::flushLog();
+    EXPECT_EQ(logger->delivered, 1001);
+}
+
+TEST_F(LGLogTest, FlushDeliversEverythingQueuedThenFlushesEveryLogger) {
+    auto a = std::make_shared<RecordingLogger>();
+    auto b = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(a);
+    LGLog::addLogger(b);
+    for (int i = 0; i < 50; ++i) {
+        LG_DEBUG("%d", i);
+    }
+    LGLog::flushLog();
+    EXPECT_EQ(a->lines().size(), 50u);
+    EXPECT_EQ(a->flushes, 1);
+    EXPECT_EQ(b->flushes, 1);
+}
+
+class PrefixFormatter : public LGLogFormatter {
+public:
+    std::optional<std::string> formatLogMessage(const LGLogMessage& message) override {
+        if (message.message() == "drop") {
+            return std::nullopt;
+        }
+        return message.fileName() + ": " + message.message();
+    }
+    void didAddToLogger(LGLogger&) override { ++added; }
+    std::atomic<int> added{0};
+};
+
+TEST_F(LGLogTest, AFormatterTakesEffectInOrderWithTheRecords) {
+    auto logger = std::make_shared<RecordingLogger>();
+    auto formatter = std::make_shared<PrefixFormatter>();
+    LGLog::addLogger(logger);
+    LG_INFO("before");
+    logger->setLogFormatter(formatter);
+    LG_INFO("after");
+    LG_INFO("drop");
+    LGLog::flushLog();
+    EXPECT_EQ(logger->lines(),
+              (std::vector<std::string>{"before", "LGLogTest: after", "<dropped>"}));
+    EXPECT_EQ(logger->logFormatter(), formatter);
+    EXPECT_EQ(formatter->added, 1);
+}
+
+TEST(LGLogMessageTest, FieldsOfARecord) {
+    struct Case {
+        const char* file;
+        const char* fileName;
+    };
+    const Case cases[] = {{"/src/link/TQProtocol.mm", "TQProtocol"},
+                          {"/a/b/x.y.cpp", "x.y"},
+                          {"Makefile", "Makefile"},
+                          {"/dir.d/noext", "noext"}};
+    for (const auto& c : cases) {
+        LGLogMessage message("text", 31, LGLogFlagInfo, 0, c.file, "f", 7);
+        EXPECT_EQ(message.fileName(), c.fileName) << c.file;
+    }
+    LGLogMessage message("text", 31, LGLogFlagInfo, 0, "f.cpp", "function", 7, {}, 0,
+                         platform::Date{5.0});
+    EXPECT_EQ(message.timestamp(), platform::Date{5.0});
+    EXPECT_FALSE(message.threadID().empty());
+    EXPECT_EQ(message.threadID().find_first_not_of("0123456789"), std::string::npos);
+    EXPECT_EQ(message.withMessage("other").message(), "other");
+    EXPECT_EQ(message.withMessage("other").line(), 7u);
+
+    platform::SerialQueue queue("kavo.test.label");
+    std::string label;
+    queue.sync([&] { label = LGLogMessage("t", 31, 1, 0, "", "", 0).queueLabel(); });
+    EXPECT_EQ(label, "kavo.test.label");
+}
+
+TEST(LGLogClassLevelTest, OnlyRegisteredClassesHaveLevels) {
+    EXPECT_FALSE(LGLog::isRegisteredClass("TQProtocol"));
+    EXPECT_EQ(LGLog::levelForClassWithName("TQProtocol"), LGLogLevelAll);
+    LGLog::setLevelForClassWithName(4, "TQProtocol");
+    EXPECT_EQ(LGLog::levelForClassWithName("TQProtocol"), LGLogLevelAll);
+
+    static std::uint64_t level = 31;
+    LGLog::registerClass("TQRegistered",
+                         {[] { return level; }, [](std::uint64_t l) { level = l; }});
+    EXPECT_TRUE(LGLog::isRegisteredClass("TQRegistered"));
+    LGLog::setLevelForClassWithName(4, "TQRegistered");
+    EXPECT_EQ(LGLog::levelForClassWithName("TQRegistered"), 4u);
+    EXPECT_EQ(LGLog::registeredClassNames(), std::vector<std::string>{"TQRegistered"});
+}
+
+}  // namespace
