@@ -1,4 +1,4 @@
-#include "app/DataGZip.h"
+#include "app/utils/DataGZip.h"
 
 #include <unistd.h>
 #include <zlib.h>
@@ -15,7 +15,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/ZlibBuffer.h"
+#include "app/utils/ZlibBuffer.h"
 #include "platform/foundation/FileSystem.h"
 
 namespace gzip {

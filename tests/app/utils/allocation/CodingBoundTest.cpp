@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "app/DataCompression.h"
-#include "app/DataGZip.h"
-#include "app/allocation/LargestAllocation.h"
+#include "app/utils/DataCompression.h"
+#include "app/utils/DataGZip.h"
+#include "app/utils/allocation/LargestAllocation.h"
 
 namespace {
 

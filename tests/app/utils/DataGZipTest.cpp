@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "app/CodingSamples.h"
-#include "app/DataGZip.h"
+#include "app/utils/CodingSamples.h"
+#include "app/utils/DataGZip.h"
 #include "platform/foundation/FileSystem.h"
 #include "support/TempDir.h"
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "app/CodingSamples.h"
-#include "app/DataAES.h"
+#include "app/utils/CodingSamples.h"
+#include "app/utils/DataAES.h"
 #include "platform/security/Crypto.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "app/CodingSamples.h"
-#include "app/DataCompression.h"
-#include "app/DataGZip.h"
+#include "app/utils/CodingSamples.h"
+#include "app/utils/DataCompression.h"
+#include "app/utils/DataGZip.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/allocation/LargestAllocation.h"
+#include "app/utils/allocation/LargestAllocation.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "app/DataAES.h"
+#include "app/utils/DataAES.h"
 
 #include <algorithm>
 #include <array>

@@ -5,10 +5,10 @@
 #include <ostream>
 #include <string>
 
-#include "app/CodingSamples.h"
-#include "app/DataAES.h"
-#include "app/DataCompression.h"
-#include "app/DataGZip.h"
+#include "app/utils/CodingSamples.h"
+#include "app/utils/DataAES.h"
+#include "app/utils/DataCompression.h"
+#include "app/utils/DataGZip.h"
 #include "platform/security/Crypto.h"
 #include "support/TempDir.h"
 

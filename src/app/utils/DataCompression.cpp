@@ -1,11 +1,11 @@
-#include "app/DataCompression.h"
+#include "app/utils/DataCompression.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <limits>
 
-#include "app/ZlibBuffer.h"
+#include "app/utils/ZlibBuffer.h"
 
 namespace compression {
 
