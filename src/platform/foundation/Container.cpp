@@ -1,6 +1,5 @@
 #include "platform/foundation/Container.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <system_error>
 
@@ -9,8 +8,6 @@
 namespace platform {
 
 namespace {
-
-std::atomic<const Container*> installed{nullptr};
 
 std::filesystem::path environmentRoot() {
     if (const char* home = std::getenv("KAVO_HOME"); home != nullptr && *home != '\0') {
@@ -33,15 +30,10 @@ Container Container::fromEnvironment() {
 }
 
 const Container& Container::current() {
-    if (const Container* container = installed.load()) {
-        return *container;
-    }
-    static const Container fromEnvironmentOnce = fromEnvironment();
-    return fromEnvironmentOnce;
-}
-
-const Container* Container::install(const Container* container) {
-    return installed.exchange(container);
+    return installedOr([]() -> const Container& {
+        static const Container fromEnvironmentOnce = fromEnvironment();
+        return fromEnvironmentOnce;
+    });
 }
 
 Result<void> Container::createFolders() const {

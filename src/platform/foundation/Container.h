@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Result.h"
 
 namespace platform {
@@ -12,7 +13,7 @@ inline constexpr const char* kBundleIdentifier = "com.kavo.KavoManager";
 // The application's container folder and the standard folders in it:
 // Documents/ (database, per-watch folders, logs), Library/Preferences/ (user defaults),
 // Library/Caches/ (image cache) and keychain/ (items, owner-only).
-class Container {
+class Container : public Replaceable<const Container> {
 public:
     explicit Container(std::filesystem::path root);
 
@@ -21,8 +22,6 @@ public:
 
     // The container in use: the installed one, else the one from the environment.
     static const Container& current();
-    // Makes container current (nullptr returns to the environment's); gives the previous one.
-    static const Container* install(const Container* container);
 
     [[nodiscard]] const std::filesystem::path& root() const { return root_; }
     [[nodiscard]] std::filesystem::path documents() const { return root_ / "Documents"; }

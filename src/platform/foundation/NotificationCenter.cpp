@@ -1,26 +1,14 @@
 #include "platform/foundation/NotificationCenter.h"
 
 #include <algorithm>
-#include <atomic>
 
 namespace platform {
 
-namespace {
-
-std::atomic<NotificationCenter*> installed{nullptr};
-
-}  // namespace
-
 NotificationCenter& NotificationCenter::defaultCenter() {
-    if (NotificationCenter* center = installed.load()) {
-        return *center;
-    }
-    static NotificationCenter made;
-    return made;
-}
-
-NotificationCenter* NotificationCenter::install(NotificationCenter* center) {
-    return installed.exchange(center);
+    return installedOr([]() -> NotificationCenter& {
+        static NotificationCenter made;
+        return made;
+    });
 }
 
 NotificationCenter::Token NotificationCenter::addObserver(std::string name, Observer observer,

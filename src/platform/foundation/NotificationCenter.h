@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Value.h"
 
 namespace platform {
@@ -24,7 +25,7 @@ struct Notification {
 // Delivers named notifications to observers, synchronously on the posting thread, in the
 // order the observers were added. Thread-safe; an observer removed while a post is running
 // is not called after its removal returns (unless it is running on another thread).
-class NotificationCenter {
+class NotificationCenter : public Replaceable<NotificationCenter> {
 public:
     using Observer = std::function<void(const Notification&)>;
     using Token = std::uint64_t;
@@ -35,7 +36,6 @@ public:
 
     // The application's centre: the installed one, else one made on first use.
     static NotificationCenter& defaultCenter();
-    static NotificationCenter* install(NotificationCenter* center);
 
     // Observes name (every name when empty), from sender only when sender is not null.
     // owner groups observers for removeAll.

@@ -1,18 +1,11 @@
 #include "platform/foundation/UserDefaults.h"
 
-#include <atomic>
 #include <system_error>
 
 #include "platform/foundation/Container.h"
 #include "platform/foundation/PropertyList.h"
 
 namespace platform {
-
-namespace {
-
-std::atomic<UserDefaults*> installed{nullptr};
-
-}  // namespace
 
 UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {
     std::error_code ec;
@@ -37,16 +30,11 @@ UserDefaults::~UserDefaults() {
 }
 
 UserDefaults& UserDefaults::standard() {
-    if (UserDefaults* defaults = installed.load()) {
-        return *defaults;
-    }
-    static UserDefaults fromContainer(Container::current().preferences() /
-                                      (std::string(kBundleIdentifier) + ".plist"));
-    return fromContainer;
-}
-
-UserDefaults* UserDefaults::install(UserDefaults* defaults) {
-    return installed.exchange(defaults);
+    return installedOr([]() -> UserDefaults& {
+        static UserDefaults fromContainer(Container::current().preferences() /
+                                          (std::string(kBundleIdentifier) + ".plist"));
+        return fromContainer;
+    });
 }
 
 std::optional<Value> UserDefaults::object(std::string_view key) const {

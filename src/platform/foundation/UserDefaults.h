@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Value.h"
 
@@ -15,7 +16,7 @@ namespace platform {
 // The application's preferences: a dictionary of values kept in memory and persisted as an
 // XML property list. Thread-safe. Typed readers apply the phone platform's coercions
 // (see Value); an absent key reads as nothing.
-class UserDefaults {
+class UserDefaults : public Replaceable<UserDefaults> {
 public:
     // Loads file when it exists. A file that cannot be read as a dictionary is moved aside
     // (to "<file>.unreadable") rather than overwritten, and reported by loadError().
@@ -29,9 +30,6 @@ public:
     // The application's defaults: the installed instance, else one in the current
     // container's Library/Preferences, made on first use.
     static UserDefaults& standard();
-    // Makes defaults the standard instance (nullptr returns to the container's); gives the
-    // previous one.
-    static UserDefaults* install(UserDefaults* defaults);
 
     [[nodiscard]] std::optional<Value> object(std::string_view key) const;
     [[nodiscard]] std::optional<bool> boolean(std::string_view key) const;

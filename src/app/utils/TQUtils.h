@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Value.h"
+
+// Helpers every layer of the application uses: preference groups, per-watch files, the
+// carrier, watch names, percent coding, localised numbers and titles, the error banner and
+// the local notifications raised while the application is not in front. No state of its own.
+class TQUtils {
+public:
+    TQUtils() = delete;
+
+    static constexpr std::string_view kGroupKavoInfo = "groupKavoInfo";
+    static constexpr std::string_view kGroupUserSettings = "groupUserSettings";
+    static constexpr std::string_view kKavoModelNumber = "kavoModelNumber";
+    static constexpr std::string_view kKavoSalesCode = "kavoSalesCode";
+    // Folder of the dictionary files that belong to no watch.
+    static constexpr std::string_view kCommonFolder = "common";
+
+    static constexpr const char* kErrorDomain = "com.kavo.utils";
+    enum ErrorCode : long { kUnsafeName = 1, kNotAFolder = 2 };
+
+    // ---- preference groups: one dictionary each in the standard user defaults ----
+
+    // Nothing when the group is absent or not a dictionary.
+    [[nodiscard]] static std::optional<platform::Dictionary> getPreferenceByGroup(
+        std::string_view group);
+    // Replaces the whole group and writes the defaults; false when the dictionary holds
+    // something the defaults cannot store (nothing changes then) or the write failed.
+    static bool setPreferenceByGroup(std::string_view group,
+                                     const platform::Dictionary& dictionary);
+
+    // ---- per-watch files under Documents/<model number>/ ----
+
+    // Whether a name from the watch or a package (model number, package or file name) can be
+    // a path component: one non-empty component without "/", "\" or NUL, not "." or "..".
+    [[nodiscard]] static bool isSafePathComponent(std::string_view name);
+
+    // Writes xml atomically to Documents/<model number>/<file name>, creating the folder. A
+    // missing model number (empty) or an unsafe name is refused and nothing is written.
+    static platform::Result<void> saveXml(std::string_view xml, std::string_view modelNumber,
+                                          std::string_view fileName);
+    // The file's UTF-8 text; nothing when it is missing, unreadable or not UTF-8.
+    [[nodiscard]] static std::optional<std::string> retrieveXml(std::string_view modelNumber,
+                                                                std::string_view fileName);
+    // As saveXml, as a property list; no model number means the folder "common".
+    static platform::Result<void> saveDictionary(const platform::Dictionary& dictionary,
+                                                 std::optional<std::string_view> modelNumber,
+                                                 std::string_view fileName);
+    // Nothing when the file is missing or does not hold a dictionary.
+    [[nodiscard]] static std::optional<platform::Dictionary> retrieveDictionary(
+        std::optional<std::string_view> modelNumber, std::string_view fileName);
+
+    // ---- watch names: "<word> <word> <identifier>", the identifier maybe in parentheses ----
+
+    // "Kavo R5 ABCD" and "Kavo R5 (ABCD)" both give "Kavo R5 (ABCD)", followed by a
+    // left-to-right mark in a right-to-left layout. Nothing for fewer than three words.
+    [[nodiscard]] static std::optional<std::string> addParenthesesToKavoNumber(
+        std::string_view name);
+    // The third word without its parentheses; nothing for fewer than three words.
+    [[nodiscard]] static std::optional<std::string> getKavoNumber(std::string_view name);
+    // The watch's address token, read as getKavoNumber reads the third word.
+    [[nodiscard]] static std::optional<std::string> getDeviceMacFromName(std::string_view name);
+
+    // ---- carrier, from the watch's sales code ----
+
+    // 2 "ATT", 3 "TMB", 4 "VZW", 5 "SPR", 6 "SKC" or "SKO", 0 otherwise or when unknown.
+    [[nodiscard]] static int getCarrierType();
+    // The carriers of the United States: types 2 to 5.
+    [[nodiscard]] static bool isCarrierTypeUSA();
+
+    // ---- texts ----
+
+    // A whole number in the user's locale, without grouping separators.
+    [[nodiscard]] static std::string convertNumberToLocalize(std::int64_t number);
+    // The store's title; its Japanese variant for a SIM of country code 440 or 441.
+    [[nodiscard]] static std::string getQuorvelKavoAppsTitle();
+    // Percent-encodes the UTF-8 bytes of text, leaving only letters, digits and -._~.
+    [[nodiscard]] static std::string escapeString(std::string_view text);
+    // Decodes every percent escape; nothing when an escape is malformed or the result is not
+    // UTF-8.
+    [[nodiscard]] static std::optional<std::string> unescapeString(std::string_view text);
+    // text without white space and line ends (Unicode's, not only ASCII's) at both ends.
+    [[nodiscard]] static std::string_view trimmedWhiteSpaceAndNewlines(std::string_view text);
+
+    // ---- screens, through the application host ----
+
+    // The application's error banner: orange, centred, two seconds, dismissed by a tap.
+    static void showToast(std::string_view message);
+    // Lead the user to the call-audio settings, the number-sync result and the store.
+    static void createHFPNotification();
+    static void createNumberSyncNotification(std::string_view result);
+    static void createKavoAppsWebNotification(std::string_view link);
+
+private:
+    static platform::Result<std::filesystem::path> perWatchFile(std::string_view folder,
+                                                                std::string_view fileName);
+};

@@ -1,0 +1,36 @@
+#include "platform/host/AppHost.h"
+
+#include <string>
+
+#include "platform/host/HostDefaults.h"
+
+namespace platform {
+
+namespace {
+
+class HeadlessAppHost final : public AppHost {
+public:
+    ApplicationState applicationState() const override { return ApplicationState::active; }
+    LayoutDirection userInterfaceLayoutDirection() const override {
+        return LayoutDirection::leftToRight;
+    }
+    void scheduleLocalNotification(const LocalNotification& notification) override {
+        host_detail::writeHeadlessLine("notification",
+                                       notification.title + ": " + notification.body);
+    }
+    bool openURL(std::string_view url) override {
+        host_detail::writeHeadlessLine("cannot open", url);
+        return false;
+    }
+};
+
+}  // namespace
+
+AppHost& AppHost::current() {
+    return installedOr([]() -> AppHost& {
+        static HeadlessAppHost headless;
+        return headless;
+    });
+}
+
+}  // namespace platform

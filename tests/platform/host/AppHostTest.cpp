@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/host/AppHost.h"
+#include "platform/host/Banner.h"
+#include "platform/host/LoadingWindow.h"
+#include "support/RecordingAppHost.h"
+
+namespace platform {
+namespace {
+
+TEST(AppHostTest, InteractionTypesHaveNamesOnlyForTheKnownValues) {
+    struct Case {
+        int type;
+        std::optional<std::string_view> name;
+    };
+    const Case cases[] = {
+        {banner_interaction::swipeUp, "Swipe Up"},
+        {banner_interaction::swipeLeft, "Swipe Left"},
+        {banner_interaction::swipeDown, "Swipe Down"},
+        {banner_interaction::swipeRight, "Swipe Right"},
+        {banner_interaction::swipeAnyDirection, "Swipe Any Direction"},
+        {banner_interaction::tapOnce, "Tap Once"},
+        {banner_interaction::tapTwice, "Tap Twice"},
+        {banner_interaction::twoFingersTapOnce, "Two Fingers Tap Once"},
+        {banner_interaction::twoFingersTapTwice, "Two Fingers Tap Twice"},
+        {banner_interaction::anyTap, "Any Tap"},
+        {0, std::nullopt},
+        {3, std::nullopt},
+        {255, std::nullopt},
+        {-1, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(banner_interaction::name(c.type), c.name) << c.type;
+    }
+    EXPECT_EQ(banner_interaction::swipeAnyDirection,
+              banner_interaction::swipeUp | banner_interaction::swipeLeft |
+                  banner_interaction::swipeDown | banner_interaction::swipeRight);
+    EXPECT_EQ(banner_interaction::anyTap,
+              banner_interaction::tapOnce | banner_interaction::tapTwice |
+                  banner_interaction::twoFingersTapOnce | banner_interaction::twoFingersTapTwice);
+}
+
+TEST(AppHostTest, WithoutAScreenTheDefaultsAreHarmless) {
+    AppHost& app = AppHost::current();
+    EXPECT_EQ(app.applicationState(), ApplicationState::active);
+    EXPECT_EQ(app.userInterfaceLayoutDirection(), LayoutDirection::leftToRight);
+    EXPECT_FALSE(app.openURL("https://example.invalid/"));
+    app.scheduleLocalNotification(LocalNotification{1.0, "title", "body", {}, true, {}});
+
+    // A banner nobody can see has gone at once.
+    int completions = 0;
+    Banner banner;
+    banner.text = "hello";
+    BannerPresenter::current().showBanner(banner, [&completions] { ++completions; });
+    EXPECT_EQ(completions, 1);
+    BannerPresenter::current().showBanner(Banner{}, nullptr);
+
+    // The loading window owns the application window it is given.
+    struct NullWindow : Window {
+        void makeKeyAndVisible() override {}
+    };
+    auto window = std::make_shared<NullWindow>();
+    const std::weak_ptr<Window> watch = window;
+    LoadingWindow::shared().setApplicationWindow(std::move(window));
+    EXPECT_FALSE(watch.expired());
+    LoadingWindow::shared().setApplicationWindow(nullptr);
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST(AppHostTest, InstalledDoublesServeUntilTheyAreRemoved) {
+    AppHost* const headlessApp = &AppHost::current();
+    BannerPresenter* const headlessBanners = &BannerPresenter::current();
+    LoadingWindow* const headlessLoading = &LoadingWindow::shared();
+    {
+        testing_support::ScopedRecordingHost host;
+        EXPECT_EQ(&AppHost::current(), &host.app);
+        EXPECT_EQ(&BannerPresenter::current(), &host.banners);
+        EXPECT_EQ(&LoadingWindow::shared(), &host.loadingWindow);
+
+        host.app.state = ApplicationState::background;
+        EXPECT_EQ(AppHost::current().applicationState(), ApplicationState::background);
+        EXPECT_TRUE(AppHost::current().openURL("quorvelapps://MainCategoryList"));
+        EXPECT_EQ(host.app.openedURLs, std::vector<std::string>{"quorvelapps://MainCategoryList"});
+
+        // A nested double stands in for the outer one and hands back to it.
+        {
+            testing_support::ScopedRecordingHost inner;
+            EXPECT_EQ(&AppHost::current(), &inner.app);
+        }
+        EXPECT_EQ(&AppHost::current(), &host.app);
+    }
+    EXPECT_EQ(&AppHost::current(), headlessApp);
+    EXPECT_EQ(&BannerPresenter::current(), headlessBanners);
+    EXPECT_EQ(&LoadingWindow::shared(), headlessLoading);
+}
+
+TEST(AppHostTest, TheRecordingPresenterCompletesEachBannerOnce) {
+    testing_support::RecordingBannerPresenter presenter;
+    int completions = 0;
+    int taps = 0;
+    Banner banner;
+    banner.interactionResponders.push_back(
+        {banner_interaction::anyTap, true, [&taps](int type) { taps += type; }});
+    presenter.showBanner(banner, [&completions] { ++completions; });
+    presenter.interact(0, banner_interaction::swipeUp);  // not a tap: no responder
+    presenter.interact(0, banner_interaction::tapOnce);
+    presenter.finish(0);
+    presenter.finish(0);
+    EXPECT_EQ(taps, banner_interaction::tapOnce);
+    EXPECT_EQ(completions, 1);
+}
+
+}  // namespace
+}  // namespace platform
