@@ -1,0 +1,129 @@
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+
+#include "../TypicalMessage.h"
+#include "app/utils/DataCompression.h"
+#include "link/support/LinkWorld.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Value.h"
+
+namespace {
+
+using link_test::LinkConditions;
+using link_test::LinkWorld;
+using platform::Bytes;
+
+constexpr double kWindowPayload = 8 * 148;
+
+Bytes noise(std::size_t size) {
+    std::mt19937_64 random(size);
+    Bytes bytes(size);
+    for (auto& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    return bytes;
+}
+
+Bytes typicalMessage() {
+    const std::string text =
+        *platform::json::write(bench::typicalMessage(), platform::json::Style::Pretty);
+    return Bytes(text.begin(), text.end());
+}
+
+// Messages of incompressible bytes from phone to peer over a clean link. Arguments: the air
+// time of one packet and the acknowledgement latency (from the end of a window's last packet
+// on air until its acknowledgement is back at the sender), both in microseconds. The window
+// protocol can at best move 8 x 148 payload bytes per 8 air times plus one such latency.
+void BM_LinkGoodput(benchmark::State& state) {
+    const double airTime = static_cast<double>(state.range(0)) * 1e-6;
+    const double ackLatency = static_cast<double>(state.range(1)) * 1e-6;
+    LinkConditions conditions;
+    conditions.airTime = airTime;
+    conditions.latency = (ackLatency - airTime) / 2;  // data there, acknowledgement back
+    conditions.bufferPackets = 4;
+    constexpr int kMessages = 4;
+    const Bytes message = noise(256 << 10);
+
+    double seconds = 0;
+    double bytes = 0;
+    for (auto _ : state) {
+        LinkWorld world(1, conditions);
+        for (int i = 0; i < kMessages; ++i) {
+            world.phone().send(message);
+        }
+        if (!world.runUntil([&] { return world.phone().idle(); }, 36000, 0.5) ||
+            world.peer().received().size() != kMessages) {
+            state.SkipWithError("messages did not arrive");
+            return;
+        }
+        const auto& sent = world.phone().outgoing();
+        seconds += sent.back().completed - sent.front().handedDown;
+        bytes += static_cast<double>(kMessages * message.size());
+    }
+    const double theory = kWindowPayload / (8 * airTime + ackLatency);
+    state.counters["goodput_kBps"] = bytes / seconds / 1000;
+    state.counters["theory_kBps"] = theory / 1000;
+    state.counters["efficiency"] = bytes / seconds / theory;
+}
+BENCHMARK(BM_LinkGoodput)
+    ->ArgNames({"air_us", "ack_us"})
+    ->Args({1000, 10000})
+    ->Args({1000, 50000})
+    ->Args({7500, 30000})
+    ->Args({7500, 100000})
+    ->Args({7500, 500000})
+    ->Unit(benchmark::kMillisecond);
+
+// Processor time of one message from the phone's hand-down to the peer's delivery, on a link
+// with no air time: deflate, packetise, CRC, windows and acknowledgements, reassembly,
+// inflate.
+void linkEndToEnd(benchmark::State& state, const Bytes& message) {
+    LinkWorld world(1, LinkConditions{});
+    for (auto _ : state) {
+        world.phone().send(message);
+        world.loop().runUntilIdle();
+        if (world.peer().received().size() != 1) {
+            state.SkipWithError("the message did not arrive");
+            return;
+        }
+        world.phone().forget();
+        world.peer().forget();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+    state.counters["s_per_KB"] = benchmark::Counter(
+        static_cast<double>(message.size()) / 1024,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// The same bytes through deflate and inflate alone: the floor the link adds to.
+void rawCoding(benchmark::State& state, const Bytes& message) {
+    for (auto _ : state) {
+        const auto packed = compression::dataDeflate(message);
+        benchmark::DoNotOptimize(compression::dataInflate(*packed));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+    state.counters["s_per_KB"] = benchmark::Counter(
+        static_cast<double>(message.size()) / 1024,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_LinkEndToEndTypical(benchmark::State& state) {
+    linkEndToEnd(state, typicalMessage());
+}
+void BM_RawCodingTypical(benchmark::State& state) {
+    rawCoding(state, typicalMessage());
+}
+void BM_LinkEndToEndNoise64K(benchmark::State& state) {
+    linkEndToEnd(state, noise(64 << 10));
+}
+void BM_RawCodingNoise64K(benchmark::State& state) {
+    rawCoding(state, noise(64 << 10));
+}
+BENCHMARK(BM_LinkEndToEndTypical);
+BENCHMARK(BM_RawCodingTypical);
+BENCHMARK(BM_LinkEndToEndNoise64K);
+BENCHMARK(BM_RawCodingNoise64K);
+
+}  // namespace
