@@ -1,0 +1,349 @@
+#include "platform/bluetooth/GattServer.h"
+
+#include <stdexcept>
+
+#include "logging/LGLog.h"
+#include "platform/bluetooth/Adapter.h"
+#include "platform/bluetooth/PeripheralManager.h"
+
+namespace platform::bluetooth {
+
+struct GattServer::Link final : AttServer::Host {
+    Link(GattServer& server, LinkId id, const Uuid& peer)
+        : server(server), id(id), peer(peer), att(server.database_, *this) {}
+
+    void sendPdu(Bytes pdu) override { server.adapter_.radio_->send(id, std::move(pdu), false); }
+    void readRequested(const GattAttribute& value) override { server.readRequested(*this, value); }
+    void writeRequested(const GattAttribute& value, Bytes data, bool withResponse) override {
+        server.writeRequested(*this, value, std::move(data), withResponse);
+    }
+    void subscriptionChanged(const GattAttribute& value, bool subscribed) override {
+        server.subscriptionChanged(*this, value, subscribed);
+    }
+
+    GattServer& server;
+    LinkId id;
+    Uuid peer;
+    AttServer att;
+};
+
+GattServer::GattServer(Adapter& adapter) : adapter_(adapter) {}
+
+GattServer::~GattServer() = default;
+
+void GattServer::attach(PeripheralManager& manager, const std::string& restorationIdentifier) {
+    if (manager_ != nullptr) {
+        throw std::logic_error("an adapter serves one peripheral manager at a time");
+    }
+    manager_ = &manager;
+    if (!retainedFor_.empty()) {
+        if (retainedFor_ == restorationIdentifier) {
+            LG_INFO("Bluetooth: restoring peripheral manager state for %s", restorationIdentifier);
+            manager.postRestoration(restoredState());
+        } else {
+            clearPublished();
+        }
+        retainedFor_.clear();
+    }
+    manager.postState(adapter_.state_);
+}
+
+void GattServer::detach(PeripheralManager& manager, const std::string& restorationIdentifier) {
+    if (manager_ != &manager) {
+        return;
+    }
+    manager_ = nullptr;
+    if (!batch_.empty()) {
+        LG_WARN("Bluetooth: %zu writes arrived for a peripheral manager that went away",
+                batch_.size());
+    }
+    batch_.clear();
+    answerPending(AttError::unlikelyError);
+    owedReady_.clear();
+    if (!restorationIdentifier.empty() && adapter_.state_ == ManagerState::poweredOn) {
+        retainedFor_ = restorationIdentifier;
+    } else {
+        clearPublished();
+    }
+}
+
+void GattServer::addService(const MutableService& service) {
+    std::optional<Error> error;
+    if (adapter_.state_ != ManagerState::poweredOn) {
+        error = makeError(ErrorCode::notPoweredOn, "Bluetooth is not powered on");
+    } else if (auto added = database_.add(service); !added) {
+        error = added.error();
+    }
+    if (error) {
+        LG_WARN("Bluetooth: service %s not added: %s", service.uuid.toString(), error->message);
+    }
+    if (manager_ != nullptr) {
+        flushWrites();
+        manager_->postServiceAdded(service, error);
+    }
+}
+
+void GattServer::removeAllServices() {
+    database_.clear();
+    for (auto& [id, link] : links_) {
+        link->att.clearSubscriptions();
+    }
+}
+
+void GattServer::startAdvertising(const AdvertisementData& data) {
+    if (adapter_.state_ != ManagerState::poweredOn) {
+        LG_WARN("Bluetooth: advertising asked for while %s", toString(adapter_.state_));
+        return;
+    }
+    advertisement_ = data;
+    adapter_.radio_->startAdvertising(data);
+}
+
+void GattServer::stopAdvertising() {
+    if (advertisement_) {
+        advertisement_.reset();
+        adapter_.radio_->stopAdvertising();
+    }
+}
+
+UpdateResult GattServer::updateValue(std::span<const std::uint8_t> value,
+                                     const Uuid& characteristic, const Central& central) {
+    const GattAttribute* attribute = database_.valueOf(characteristic);
+    if (adapter_.state_ != ManagerState::poweredOn || attribute == nullptr ||
+        !has(attribute->properties, CharacteristicProperties::notify)) {
+        LG_DEBUG("Bluetooth: no notifying characteristic %s to update", characteristic.toString());
+        return UpdateResult::rejected;
+    }
+    for (auto& [id, link] : links_) {
+        if (link->peer != central.identifier || !link->att.isSubscribed(attribute->handle)) {
+            continue;
+        }
+        if (value.size() + 3 > link->att.mtu()) {
+            LG_WARN("Bluetooth: a %zu-byte value does not fit the MTU of %u of central %s",
+                    value.size(), static_cast<unsigned>(link->att.mtu()),
+                    central.identifier.toString());
+            return UpdateResult::rejected;
+        }
+        if (adapter_.radio_->send(id, AttServer::notification(attribute->handle, value), true)) {
+            return UpdateResult::accepted;
+        }
+        owedReady_.insert(id);
+        return UpdateResult::queueFull;
+    }
+    LG_DEBUG("Bluetooth: central %s is not subscribed to %s", central.identifier.toString(),
+             characteristic.toString());
+    return UpdateResult::rejected;
+}
+
+void GattServer::respond(const AttRequest& request, AttError result) {
+    const auto found = pending_.find(request.id);
+    if (found == pending_.end()) {
+        return;
+    }
+    const Pending pending = found->second;
+    pending_.erase(found);
+    const auto link = links_.find(pending.link);
+    if (link == links_.end()) {
+        return;
+    }
+    if (pending.read) {
+        link->second->att.respondToRead(result, request.value);
+    } else if (pending.withResponse) {
+        link->second->att.respondToWrite(result);
+    }
+}
+
+void GattServer::stateChanged(ManagerState state) {
+    if (state != ManagerState::poweredOn) {
+        // What arrived before the power went still reaches the application; the radio took
+        // every link and the advertisement with it, so nobody hears the answers.
+        flushWrites();
+        links_.clear();
+        pending_.clear();
+        batch_.clear();
+        owedReady_.clear();
+        database_.clear();
+        advertisement_.reset();
+        retainedFor_.clear();
+    }
+    if (manager_ != nullptr) {
+        manager_->postState(state);
+    }
+}
+
+void GattServer::linkOpened(LinkId link, const Uuid& peer) {
+    auto& entry = links_[link];
+    entry = std::make_unique<Link>(*this, link, peer);
+    if (manager_ != nullptr) {
+        flushWrites();
+        manager_->postCentralConnected(centralOf(*entry));
+    }
+}
+
+void GattServer::linkClosed(LinkId link) {
+    const auto found = links_.find(link);
+    if (found == links_.end()) {
+        return;
+    }
+    const std::unique_ptr<Link> closed = std::move(found->second);
+    links_.erase(found);
+    forgetLink(link);
+    if (owedReady_.contains(link)) {
+        owedReady_.clear();
+        if (manager_ != nullptr) {
+            manager_->postReadyToUpdate();
+        }
+    }
+    if (manager_ == nullptr) {
+        return;
+    }
+    flushWrites();
+    const Central central = centralOf(*closed);
+    for (std::uint16_t handle : closed->att.subscriptions()) {
+        if (const GattAttribute* value = database_.find(handle)) {
+            manager_->postSubscription(central, value->characteristic, false);
+        }
+    }
+    manager_->postCentralDisconnected(central);
+}
+
+void GattServer::receive(LinkId link, const std::vector<Bytes>& pdus) {
+    for (const Bytes& pdu : pdus) {
+        const auto found = links_.find(link);
+        if (found == links_.end()) {
+            return;
+        }
+        if (auto violation = found->second->att.receive(pdu)) {
+            close(link, *violation);
+            return;
+        }
+    }
+}
+
+void GattServer::linkReady(LinkId link) {
+    if (!owedReady_.contains(link)) {
+        return;
+    }
+    owedReady_.clear();
+    if (manager_ != nullptr) {
+        flushWrites();
+        manager_->postReadyToUpdate();
+    }
+}
+
+Central GattServer::centralOf(const Link& link) const {
+    return Central{link.peer, static_cast<std::size_t>(link.att.mtu() - 3)};
+}
+
+void GattServer::writeRequested(Link& link, const GattAttribute& value, Bytes data,
+                                bool withResponse) {
+    if (manager_ == nullptr) {
+        LG_WARN("Bluetooth: write to %s with no peripheral manager to take it",
+                value.characteristic.toString());
+        if (withResponse) {
+            link.att.respondToWrite(AttError::unlikelyError);
+        }
+        return;
+    }
+    AttRequest request;
+    request.id = nextRequestId_++;
+    request.central = centralOf(link);
+    request.characteristic = value.characteristic;
+    request.value = std::move(data);
+    pending_[request.id] = Pending{link.id, withResponse, false};
+    batch_.push_back(std::move(request));
+    scheduleFlush();
+}
+
+void GattServer::readRequested(Link& link, const GattAttribute& value) {
+    if (manager_ == nullptr) {
+        link.att.respondToRead(AttError::unlikelyError, {});
+        return;
+    }
+    AttRequest request;
+    request.id = nextRequestId_++;
+    request.central = centralOf(link);
+    request.characteristic = value.characteristic;
+    pending_[request.id] = Pending{link.id, true, true};
+    flushWrites();
+    manager_->postReadRequest(request);
+}
+
+void GattServer::subscriptionChanged(Link& link, const GattAttribute& value, bool subscribed) {
+    if (manager_ != nullptr) {
+        flushWrites();
+        manager_->postSubscription(centralOf(link), value.characteristic, subscribed);
+    }
+}
+
+void GattServer::close(LinkId link, const std::string& reason) {
+    const auto found = links_.find(link);
+    LG_WARN("Bluetooth: disconnecting central %s: %s", found->second->peer.toString(), reason);
+    adapter_.radio_->disconnect(link);
+    linkClosed(link);
+}
+
+void GattServer::flushWrites() {
+    if (batch_.empty() || manager_ == nullptr) {
+        return;
+    }
+    manager_->postWriteRequests(std::move(batch_));
+    batch_.clear();
+}
+
+void GattServer::scheduleFlush() {
+    if (flushScheduled_) {
+        return;
+    }
+    flushScheduled_ = true;
+    // Writes that arrive before this runs travel in the same batch.
+    adapter_.loop_.post([this, alive = std::weak_ptr<int>(alive_)] {
+        if (alive.expired()) {
+            return;
+        }
+        std::lock_guard lock(adapter_.mutex_);
+        flushScheduled_ = false;
+        flushWrites();
+    });
+}
+
+void GattServer::answerPending(AttError result) {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        const Pending pending = it->second;
+        it = pending_.erase(it);
+        const auto link = links_.find(pending.link);
+        if (link == links_.end()) {
+            continue;
+        }
+        if (pending.read) {
+            link->second->att.respondToRead(result, {});
+        } else if (pending.withResponse) {
+            link->second->att.respondToWrite(result);
+        }
+    }
+}
+
+void GattServer::forgetLink(LinkId link) {
+    std::erase_if(pending_, [link](const auto& entry) { return entry.second.link == link; });
+}
+
+void GattServer::clearPublished() {
+    removeAllServices();
+    stopAdvertising();
+}
+
+RestoredState GattServer::restoredState() const {
+    RestoredState state;
+    state.services = database_.services();
+    state.advertisement = advertisement_;
+    for (const auto& [id, link] : links_) {
+        for (std::uint16_t handle : link->att.subscriptions()) {
+            if (const GattAttribute* value = database_.find(handle)) {
+                state.subscriptions.emplace_back(value->characteristic, centralOf(*link));
+            }
+        }
+    }
+    return state;
+}
+
+}  // namespace platform::bluetooth

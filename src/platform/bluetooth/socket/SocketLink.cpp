@@ -1,0 +1,355 @@
+#include "platform/bluetooth/socket/SocketLink.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <system_error>
+
+#include "logging/LGLog.h"
+#include "platform/bluetooth/AttPdu.h"
+
+namespace platform::bluetooth {
+
+namespace {
+
+constexpr std::uint8_t kMagic[] = {'K', 'A', 'I', 'R'};
+constexpr std::uint8_t kVersion = 1;
+constexpr std::size_t kReadChunk = 4096;
+
+Bytes frame(std::span<const std::uint8_t> payload) {
+    Bytes out;
+    out.reserve(payload.size() + 2);
+    out.push_back(static_cast<std::uint8_t>(payload.size() & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(payload.size() >> 8));
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+std::string systemText(int error) {
+    return std::system_category().message(error);
+}
+
+}  // namespace
+
+SocketLink::SocketLink(Options options, Callbacks callbacks)
+    : options_(options), callbacks_(std::move(callbacks)) {
+    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_ < 0) {
+        throw std::system_error(errno, std::system_category(), "eventfd");
+    }
+}
+
+std::unique_ptr<SocketLink> SocketLink::connect(std::filesystem::path socket, const Uuid& peer,
+                                                Options options, Callbacks callbacks) {
+    std::unique_ptr<SocketLink> link(new SocketLink(options, std::move(callbacks)));
+    link->outgoing_ = true;
+    link->socketPath_ = std::move(socket);
+    link->expectedPeer_ = peer;
+    link->start();
+    return link;
+}
+
+std::unique_ptr<SocketLink> SocketLink::accept(int fd, Options options, Callbacks callbacks) {
+    std::unique_ptr<SocketLink> link(new SocketLink(options, std::move(callbacks)));
+    link->fd_ = fd;
+    link->start();
+    return link;
+}
+
+SocketLink::~SocketLink() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_.store(true);
+    }
+    stopSignal_.notify_all();
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    ::close(wake_);
+}
+
+void SocketLink::start() {
+    thread_ = std::thread([this] { run(); });
+}
+
+bool SocketLink::send(std::span<const std::uint8_t> pdu, bool flowControlled) {
+    if (pdu.empty() || pdu.size() > att::kMaxMtu) {
+        LG_WARN("Bluetooth air: not sending a PDU of %zu bytes", pdu.size());
+        return true;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (!open_) {
+            return true;  // closing: the end is on its way to the owner
+        }
+        if (flowControlled && flowQueued_ >= options_.transmitQueueCapacity) {
+            readyOwed_ = true;
+            return false;
+        }
+        output_.push_back({frame(pdu), flowControlled});
+        if (flowControlled) {
+            ++flowQueued_;
+        }
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+    return true;
+}
+
+void SocketLink::run() {
+    if (outgoing_) {
+        if (!connectSocket()) {
+            return;
+        }
+        queueHello();
+    }
+    serve();
+}
+
+bool SocketLink::connectSocket() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = socketPath_.string();
+    if (path.size() >= sizeof address.sun_path) {
+        callbacks_.failed(makeError(ErrorCode::connectionFailed, "socket path too long"));
+        return false;
+    }
+    std::copy(path.begin(), path.end(), address.sun_path);
+    while (!stopping()) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            callbacks_.failed(makeError(ErrorCode::connectionFailed, systemText(errno)));
+            return false;
+        }
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fd_ = fd;
+            return true;
+        }
+        const int error = errno;
+        ::close(fd);
+        // Nobody listening yet is the normal case of a peer that is out of reach.
+        if (error != ENOENT && error != ECONNREFUSED && error != EAGAIN && error != EINTR) {
+            callbacks_.failed(makeError(ErrorCode::connectionFailed, systemText(error)));
+            return false;
+        }
+        if (waitForStop(options_.retryInterval)) {
+            return false;
+        }
+    }
+    return false;
+}
+
+bool SocketLink::waitForStop(double seconds) {
+    std::unique_lock lock(mutex_);
+    return stopSignal_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                [this] { return stop_.load(); });
+}
+
+bool SocketLink::hasOutput() {
+    std::lock_guard lock(mutex_);
+    return !output_.empty();
+}
+
+void SocketLink::serve() {
+    while (true) {
+        pollfd fds[2] = {
+            {fd_, static_cast<short>(POLLIN | (hasOutput() ? POLLOUT : 0)), 0},
+            {wake_, POLLIN, 0},
+        };
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            end(makeError(ErrorCode::unknown, systemText(errno)), "poll failed");
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto drained = ::read(wake_, &count, sizeof count);
+        }
+        if (stopping()) {
+            // What was handed over before the end still goes out if the socket takes it now.
+            writeAvailable();
+            ::shutdown(fd_, SHUT_RDWR);
+            return;
+        }
+        if ((fds[0].revents & POLLOUT) != 0) {
+            writeAvailable();
+        }
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !readAvailable()) {
+            return;
+        }
+    }
+}
+
+void SocketLink::writeAvailable() {
+    bool notify = false;
+    {
+        std::lock_guard lock(mutex_);
+        while (!output_.empty()) {
+            Outgoing& front = output_.front();
+            const ssize_t sent =
+                ::send(fd_, front.frame.data() + writtenOfFront_,
+                       front.frame.size() - writtenOfFront_, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent < 0) {
+                // A broken socket shows up on the reading side as well; it ends there.
+                break;
+            }
+            writtenOfFront_ += static_cast<std::size_t>(sent);
+            if (writtenOfFront_ < front.frame.size()) {
+                break;
+            }
+            if (front.flowControlled) {
+                --flowQueued_;
+            }
+            output_.pop_front();
+            writtenOfFront_ = 0;
+        }
+        if (readyOwed_ && flowQueued_ < options_.transmitQueueCapacity) {
+            readyOwed_ = false;
+            notify = true;
+        }
+    }
+    if (notify) {
+        callbacks_.ready();
+    }
+}
+
+bool SocketLink::readAvailable() {
+    std::vector<Bytes> pdus;
+    const auto deliver = [&] {
+        if (!pdus.empty()) {
+            callbacks_.received(std::move(pdus));
+            pdus.clear();
+        }
+    };
+    while (true) {
+        std::uint8_t buffer[kReadChunk];
+        const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (count > 0) {
+            input_.insert(input_.end(), buffer, buffer + count);
+            if (!parseFrames(pdus)) {
+                return false;
+            }
+            continue;
+        }
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        }
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        deliver();
+        const std::string why = count == 0 ? "the peer closed the connection" : systemText(errno);
+        if (!input_.empty()) {
+            LG_WARN("Bluetooth air: dropping peer %s: truncated frame (%zu of its bytes)",
+                    peer_.toString(), input_.size());
+        }
+        end(makeError(greeted_ ? ErrorCode::peripheralDisconnected : ErrorCode::connectionFailed,
+                      why),
+            nullptr);
+        return false;
+    }
+    deliver();
+    return true;
+}
+
+bool SocketLink::parseFrames(std::vector<Bytes>& pdus) {
+    std::size_t position = 0;
+    while (input_.size() - position >= 2) {
+        const std::size_t length = input_[position] | input_[position + 1] << 8;
+        if (!greeted_ && length != kHelloLength) {
+            end(makeError(ErrorCode::connectionFailed, "no greeting"),
+                "a first frame that is no greeting");
+            return false;
+        }
+        if (length == 0 || length > att::kMaxMtu) {
+            end(makeError(ErrorCode::unknown, "frame length out of bounds"),
+                "a frame length out of bounds");
+            return false;
+        }
+        if (input_.size() - position - 2 < length) {
+            break;
+        }
+        const std::span<const std::uint8_t> payload(input_.data() + position + 2, length);
+        position += 2 + length;
+        if (!greeted_) {
+            if (!acceptHello(payload)) {
+                return false;
+            }
+        } else {
+            pdus.emplace_back(payload.begin(), payload.end());
+        }
+    }
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(position));
+    return true;
+}
+
+bool SocketLink::acceptHello(std::span<const std::uint8_t> payload) {
+    if (!std::equal(std::begin(kMagic), std::end(kMagic), payload.begin()) ||
+        payload[4] != kVersion) {
+        end(makeError(ErrorCode::connectionFailed, "bad greeting"), "a bad greeting");
+        return false;
+    }
+    std::array<std::uint8_t, 16> identifier{};
+    std::copy(payload.begin() + 5, payload.end(), identifier.begin());
+    const Uuid peer = Uuid::fromBytes(identifier);
+    if (expectedPeer_ && peer != *expectedPeer_) {
+        end(makeError(ErrorCode::connectionFailed, "greeted by another device"),
+            "a greeting from another device");
+        return false;
+    }
+    peer_ = peer;
+    greeted_ = true;
+    if (!outgoing_) {
+        queueHello();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+    }
+    callbacks_.opened(peer_);
+    return true;
+}
+
+void SocketLink::queueHello() {
+    Bytes payload(std::begin(kMagic), std::end(kMagic));
+    payload.push_back(kVersion);
+    payload.insert(payload.end(), options_.self.bytes().begin(), options_.self.bytes().end());
+    std::lock_guard lock(mutex_);
+    output_.push_back({frame(payload), false});
+}
+
+void SocketLink::end(const Error& reason, const char* why) {
+    if (why != nullptr) {
+        LG_WARN("Bluetooth air: dropping peer %s: %s", greeted_ ? peer_.toString() : "(unknown)",
+                why);
+    }
+    ::shutdown(fd_, SHUT_RDWR);
+    bool wasOpen = false;
+    {
+        std::lock_guard lock(mutex_);
+        wasOpen = std::exchange(open_, false);
+    }
+    if (wasOpen) {
+        callbacks_.closed(reason);
+    } else {
+        callbacks_.failed(reason);
+    }
+}
+
+}  // namespace platform::bluetooth

@@ -1,0 +1,423 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "BluetoothTestSupport.h"
+#include "platform/bluetooth/sim/ScriptedCentral.h"
+#include "platform/bluetooth/socket/SocketAir.h"
+#include "platform/foundation/RunLoop.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace bluetooth_test;
+using platform::RunLoop;
+using platform::ScopedMainRunLoop;
+
+const Uuid kPhone = *Uuid::parse("11111111-2222-4333-8444-555555555555");
+const Uuid kWatch = *Uuid::parse("AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE");
+const Uuid kStranger = *Uuid::parse("0F0F0F0F-1111-4222-8333-444444444444");
+
+Bytes frame(const Bytes& payload) {
+    Bytes out{static_cast<std::uint8_t>(payload.size() & 0xFF),
+              static_cast<std::uint8_t>(payload.size() >> 8)};
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+Bytes greeting(const Uuid& self) {
+    Bytes payload{'K', 'A', 'I', 'R', 1};
+    payload.insert(payload.end(), self.bytes().begin(), self.bytes().end());
+    return payload;
+}
+
+// A peer written by hand on a blocking socket: what another program speaking the format does.
+class RawPeer {
+public:
+    explicit RawPeer(const std::filesystem::path& socket) {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string path = socket.string();
+        std::copy(path.begin(), path.end(), address.sun_path);
+        connected_ =
+            ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    explicit RawPeer(int fd) : fd_(fd), connected_(true) {}
+    ~RawPeer() { ::close(fd_); }
+
+    bool connected() const { return connected_; }
+    void send(const Bytes& bytes) {
+        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    void sendFrame(const Bytes& payload) { send(frame(payload)); }
+    // Nothing at the end of the connection.
+    std::optional<Bytes> readFrame() {
+        std::uint8_t header[2];
+        if (!readExactly(header, 2)) {
+            return std::nullopt;
+        }
+        Bytes payload(header[0] | header[1] << 8);
+        if (!readExactly(payload.data(), payload.size())) {
+            return std::nullopt;
+        }
+        return payload;
+    }
+    // Greets and reads the answer.
+    std::optional<Bytes> greet(const Uuid& self) {
+        sendFrame(greeting(self));
+        return readFrame();
+    }
+    bool closedByPeer() {
+        std::uint8_t buffer[256];
+        while (true) {
+            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (count == 0) {
+                return true;
+            }
+            if (count < 0) {
+                return errno == ECONNRESET;
+            }
+        }
+    }
+    void shutdownWrites() { ::shutdown(fd_, SHUT_WR); }
+
+private:
+    bool readExactly(std::uint8_t* out, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t count = ::recv(fd_, out + done, size - done, 0);
+            if (count <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(count);
+        }
+        return true;
+    }
+
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+class SocketAirTest : public ::testing::Test {
+protected:
+    SocketAirTest() {
+        LGLog::addLogger(log);
+        loop.runUntilIdle();
+        peripheral->addService(linkService());
+        waitFor([&] { return !server.added.empty(); });
+    }
+    ~SocketAirTest() override {
+        LGLog::removeLogger(log);
+        LGLog::flushLog();
+    }
+
+    std::unique_ptr<Radio> radio(const Uuid& identifier) {
+        auto attached = air.attach(identifier);
+        EXPECT_TRUE(attached) << (attached ? "" : attached.error().message);
+        return std::move(attached).value();
+    }
+    std::filesystem::path socketOf(const Uuid& device) const {
+        return dir.path() / (device.toLongString() + ".sock");
+    }
+    void waitFor(const std::function<bool()>& done) { loop.runUntil(done); }
+
+    // Runs a hand-written peer on a thread of its own while the loop serves it.
+    void runPeer(const std::function<void()>& script) {
+        std::atomic<bool> finished{false};
+        std::thread peer([&] {
+            script();
+            finished.store(true);
+            loop.post([] {});  // wakes the loop to notice
+        });
+        waitFor([&] { return finished.load(); });
+        peer.join();
+    }
+
+    void connectAndSubscribeWatch() {
+        watch.connect(kPhone);
+        waitFor([&] { return watch.isDiscovered(); });
+        ASSERT_TRUE(watch.subscribe(kNotify));
+        waitFor([&] { return !server.subscribed.empty(); });
+    }
+
+    testing_support::TempDir dir;
+    std::shared_ptr<LogCollector> log = std::make_shared<LogCollector>();
+    RunLoop loop{RunLoop::Clock::real};
+    ScopedMainRunLoop scoped{loop};
+    SocketAir air{dir.path(), SocketAirOptions{.retryInterval = 0.02, .scanInterval = 0.02}};
+    ScriptedCentral phone{radio(kPhone), loop};
+    ScriptedCentral watch{radio(kWatch), loop};
+    PeripheralRecorder server;
+    std::unique_ptr<PeripheralManager> peripheral =
+        std::make_unique<PeripheralManager>(phone.adapter(), &server);
+};
+
+TEST_F(SocketAirTest, AdvertiseScanConnectDiscoverSubscribeWriteNotifyRead) {
+    PeripheralRecorder watchSide;
+    PeripheralManager advertiser(watch.adapter(), &watchSide);
+    AdvertisementData data = watchAdvertisement();
+    data.solicitedServiceUuids = {Uuid::fromShort(0x1812)};
+    advertiser.startAdvertising(data);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / (kWatch.toLongString() + ".adv")));
+    phone.scan();
+    waitFor([&] { return phone.discoveries().contains(kWatch); });
+    EXPECT_EQ(phone.discoveries().at(kWatch).data, data);
+    EXPECT_EQ(phone.discoveries().at(kWatch).rssi, -50);
+
+    connectAndSubscribeWatch();
+    EXPECT_EQ(server.subscribed[0].first.identifier, kWatch);
+    EXPECT_EQ(server.subscribed[0].second, kNotify);
+    const Central central = server.subscribed[0].first;
+    EXPECT_EQ(central.maximumUpdateValueLength, 514u);
+
+    for (std::uint8_t n = 1; n <= 3; ++n) {
+        ASSERT_EQ(peripheral->updateValue(Bytes(152, n), kNotify, central), UpdateResult::accepted);
+    }
+    waitFor([&] { return watch.notifications().size() == 3; });
+    EXPECT_EQ(watch.notifications()[2], Bytes(152, 3));
+
+    for (std::uint8_t n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(watch.write(kWrite, Bytes{n}, WriteType::withoutResponse));
+    }
+    ASSERT_TRUE(watch.write(kWrite, Bytes{4}, WriteType::withResponse));
+    waitFor([&] { return watch.writeResults().size() == 1; });
+    EXPECT_EQ(server.writtenValues(), (std::vector<Bytes>{{1}, {2}, {3}, {4}}));
+    EXPECT_FALSE(watch.writeResults()[0]);
+
+    server.readValue = Bytes{'1', 'A', '2', 'B'};
+    ASSERT_TRUE(watch.read(kAddress));
+    waitFor([&] { return !watch.reads().empty(); });
+    EXPECT_EQ(watch.reads()[0].value(), server.readValue);
+
+    ASSERT_TRUE(watch.subscribe(kNotify, false));
+    waitFor([&] { return !server.unsubscribed.empty(); });
+    watch.disconnect();
+    waitFor([&] { return !server.disconnected.empty(); });
+    EXPECT_EQ(server.disconnected[0].identifier, kWatch);
+}
+
+TEST_F(SocketAirTest, PowerOffEndsLinksAndTheEndpointUntilPowerOn) {
+    connectAndSubscribeWatch();
+    peripheral->startAdvertising({.serviceUuids = {kService}});
+    air.powerOff(kPhone);
+    waitFor([&] { return !watch.disconnections().empty() && server.states.size() == 2; });
+    ASSERT_TRUE(watch.disconnections()[0]);
+    EXPECT_EQ(watch.disconnections()[0]->code,
+              static_cast<long>(ErrorCode::peripheralDisconnected));
+    EXPECT_EQ(server.states.back(), ManagerState::poweredOff);
+    EXPECT_FALSE(std::filesystem::exists(socketOf(kPhone)));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / (kPhone.toLongString() + ".adv")));
+
+    // Connecting has no time-out: the attempt made while the phone is off completes later.
+    watch.connect(kPhone);
+    air.powerOn(kPhone);
+    waitFor([&] { return server.states.size() == 3 && watch.isConnected(); });
+    EXPECT_EQ(server.states.back(), ManagerState::poweredOn);
+    EXPECT_TRUE(watch.connectFailures().empty());
+}
+
+TEST_F(SocketAirTest, ThePeerGoingAwayIsADisconnectionWithItsReason) {
+    std::optional<ScriptedCentral> stranger;
+    stranger.emplace(radio(kStranger), loop);
+    phone.connect(kStranger);
+    waitFor([&] { return phone.isConnected(); });
+    stranger.reset();  // the other process ends
+    waitFor([&] { return !phone.disconnections().empty(); });
+    ASSERT_TRUE(phone.disconnections()[0]);
+    EXPECT_EQ(phone.disconnections()[0]->code,
+              static_cast<long>(ErrorCode::peripheralDisconnected));
+}
+
+TEST_F(SocketAirTest, NotificationsMeetBackPressureThenReady) {
+    std::optional<RawPeer> peer;
+    runPeer([&] {
+        peer.emplace(socketOf(kPhone));
+        ASSERT_TRUE(peer->greet(kStranger));
+        peer->sendFrame({0x02, 0x05, 0x02});  // MTU 517
+        EXPECT_EQ(peer->readFrame(), (Bytes{0x03, 0x05, 0x02}));
+        peer->sendFrame({0x12, 0x04, 0x00, 0x01, 0x00});  // subscribe: handle 4 is the CCCD
+        EXPECT_EQ(peer->readFrame(), Bytes{0x13});
+    });
+    waitFor([&] { return !server.subscribed.empty(); });
+    const Central central = server.subscribed[0].first;
+    EXPECT_EQ(central.identifier, kStranger);
+
+    // The peer reads nothing, so the socket and then the transmit queue fill up.
+    int accepted = 0;
+    while (peripheral->updateValue(Bytes(514, 0x5A), kNotify, central) == UpdateResult::accepted) {
+        ++accepted;
+        ASSERT_LT(accepted, 100000);
+    }
+    EXPECT_EQ(server.ready, 0);
+    std::atomic<int> received{0};
+    std::thread reader([&] {
+        for (int i = 0; i < accepted; ++i) {
+            const auto pdu = peer->readFrame();
+            ASSERT_TRUE(pdu);
+            ASSERT_EQ(pdu->size(), 517u);
+            ASSERT_EQ((*pdu)[0], 0x1B);
+            received.fetch_add(1);
+        }
+    });
+    waitFor([&] { return server.ready == 1; });
+    reader.join();
+    EXPECT_EQ(received.load(), accepted);
+    EXPECT_EQ(peripheral->updateValue(Bytes(514, 0x5A), kNotify, central), UpdateResult::accepted);
+}
+
+TEST_F(SocketAirTest, MalformedPeersAreDroppedAndTheListenerKeepsServing) {
+    struct Case {
+        const char* what;
+        std::function<void(RawPeer&)> send;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"garbage instead of a greeting",
+         [](RawPeer& peer) {
+             peer.send({'G', 'E', 'T', ' ', '/', '\r', '\n', 0, 0, 0});
+         },
+         "a first frame that is no greeting"},
+        {"a greeting of the wrong kind",
+         [](RawPeer& peer) {
+             Bytes bad = greeting(kStranger);
+             bad[0] = 'X';
+             peer.sendFrame(bad);
+         },
+         "a bad greeting"},
+        {"a frame longer than any MTU",
+         [](RawPeer& peer) {
+             ASSERT_TRUE(peer.greet(kStranger));
+             peer.send({0xFF, 0xFF, 0x0A});
+         },
+         "frame length out of bounds"},
+        {"an empty frame",
+         [](RawPeer& peer) {
+             ASSERT_TRUE(peer.greet(kStranger));
+             peer.send({0x00, 0x00});
+         },
+         "frame length out of bounds"},
+        {"a PDU longer than the MTU in use",
+         [](RawPeer& peer) {
+             ASSERT_TRUE(peer.greet(kStranger));
+             Bytes write{0x52, 0x06, 0x00};
+             write.resize(30, 0x11);
+             peer.sendFrame(write);
+         },
+         "exceeds the MTU of 23"},
+        {"a truncated PDU",
+         [](RawPeer& peer) {
+             ASSERT_TRUE(peer.greet(kStranger));
+             peer.sendFrame({0x0A, 0x03});
+         },
+         "malformed PDU 0x0A"},
+        {"a response from the client",
+         [](RawPeer& peer) {
+             ASSERT_TRUE(peer.greet(kStranger));
+             peer.sendFrame({0x13});
+         },
+         "unexpected PDU 0x13"},
+    };
+    for (const Case& c : cases) {
+        runPeer([&] {
+            RawPeer peer(socketOf(kPhone));
+            ASSERT_TRUE(peer.connected());
+            c.send(peer);
+            EXPECT_TRUE(peer.closedByPeer()) << c.what;
+        });
+        EXPECT_TRUE(log->contains(c.logged)) << c.what;
+    }
+
+    // A frame cut short by the end of the connection is reported as such.
+    runPeer([&] {
+        RawPeer peer(socketOf(kPhone));
+        ASSERT_TRUE(peer.greet(kStranger));
+        peer.send({0x10, 0x00, 0x0A});
+        peer.shutdownWrites();
+        EXPECT_TRUE(peer.closedByPeer());
+    });
+    EXPECT_TRUE(log->contains("truncated frame"));
+
+    // None of it did harm: a proper central is served as before.
+    connectAndSubscribeWatch();
+    EXPECT_EQ(server.subscribed[0].first.identifier, kWatch);
+}
+
+TEST_F(SocketAirTest, AConnectionToAPeerThatGreetsWronglyFails) {
+    const Uuid impostor = *Uuid::parse("12345678-1234-4234-8234-123456789ABC");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = socketOf(impostor).string();
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    std::thread impostorThread([&] {
+        RawPeer peer(::accept(listener, nullptr, nullptr));
+        EXPECT_TRUE(peer.readFrame());
+        peer.sendFrame(greeting(kStranger));  // greets as somebody else
+        EXPECT_TRUE(peer.closedByPeer());
+    });
+    phone.connect(impostor);
+    waitFor([&] { return !phone.connectFailures().empty(); });
+    impostorThread.join();
+    ::close(listener);
+    EXPECT_EQ(phone.connectFailures()[0].code, static_cast<long>(ErrorCode::connectionFailed));
+    EXPECT_TRUE(log->contains("a greeting from another device"));
+}
+
+// The two devices as two programs would run them: separate airs on one folder, separate loops
+// on separate threads.
+TEST(SocketAirThreadsTest, PhoneAndWatchOnTheirOwnLoops) {
+    testing_support::TempDir dir;
+    RunLoop phoneLoop(RunLoop::Clock::real);
+    SocketAir phoneAir(dir.path());
+    ScriptedCentral phone(phoneAir.attach(kPhone).value(), phoneLoop);
+    PeripheralRecorder server;
+    PeripheralManager peripheral(phone.adapter(), &server);
+    phoneLoop.runUntilIdle();
+    peripheral.addService(linkService());
+    peripheral.startAdvertising({.serviceUuids = {kService}});
+
+    RunLoop watchLoop(RunLoop::Clock::real);
+    std::atomic<bool> echoed{false};
+    std::thread watchThread([&] {
+        SocketAir watchAir(dir.path());
+        ScriptedCentral watch(watchAir.attach(kWatch).value(), watchLoop);
+        bool subscribing = false;
+        watch.setObserver([&] {
+            if (watch.discoveries().contains(kPhone) && watch.peripheral() == nullptr) {
+                watch.stopScan();
+                watch.connect(kPhone);
+            }
+            if (watch.isDiscovered() && !subscribing) {
+                subscribing = true;
+                EXPECT_TRUE(watch.subscribe(kNotify));
+            }
+            if (!watch.notifications().empty() && !echoed.exchange(true)) {
+                EXPECT_TRUE(
+                    watch.write(kWrite, watch.notifications()[0], WriteType::withoutResponse));
+            }
+        });
+        watch.scan();
+        watchLoop.run();
+    });
+
+    phoneLoop.runUntil([&] { return !server.subscribed.empty(); });
+    EXPECT_EQ(server.subscribed[0].first.identifier, kWatch);
+    const Bytes ping{0x40, 'p', 'i', 'n', 'g'};
+    ASSERT_EQ(peripheral.updateValue(ping, kNotify, server.subscribed[0].first),
+              UpdateResult::accepted);
+    phoneLoop.runUntil([&] { return !server.batches.empty(); });
+    EXPECT_EQ(server.writtenValues(), std::vector<Bytes>{ping});
+    watchLoop.stop();
+    watchThread.join();
+}
+
+}  // namespace
