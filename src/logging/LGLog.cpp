@@ -1,6 +1,7 @@
 #include "logging/LGLog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -48,6 +49,7 @@ public:
         if (it == nodes_.end()) {
             return;
         }
+        registered.fetch_sub(1);
         it->queue->sync([&] { it->logger->willRemoveLogger(); });
         nodes_.erase(it);
     }
@@ -56,6 +58,7 @@ public:
         for (auto& node : nodes_) {
             node.queue->sync([&] { node.logger->willRemoveLogger(); });
         }
+        registered.fetch_sub(static_cast<int>(nodes_.size()));
         nodes_.clear();
     }
 
@@ -88,6 +91,8 @@ public:
         group.wait();
     }
 
+    // Loggers registered or waiting to be, counted when addLogger is called.
+    std::atomic<int> registered{0};
     std::mutex classesMutex;
     std::vector<std::pair<std::string, LGLog::ClassLevel>> classes;
 
@@ -136,6 +141,8 @@ void LGLog::addLogger(std::shared_ptr<LGLogger> logger, std::uint64_t level) {
     if (!logger) {
         return;
     }
+    // Counted at once, so records logged after this call are queued behind the registration.
+    hub().registered.fetch_add(1);
     hub().queue().async(
         [logger = std::move(logger), level]() mutable { hub().add(std::move(logger), level); });
 }
@@ -170,8 +177,13 @@ void LGLog::log(bool asynchronous, LGLogMessage message) {
 }
 
 void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
+    if (!hasLoggers()) {
+        return;
+    }
     hub().queueMessage(std::move(message), asynchronous);
 }
+
+bool LGLog::hasLoggers() { return hub().registered.load() > 0; }
 
 void LGLog::flushLog() {
     hub().queue().sync([] { hub().flushOnQueue(); });

@@ -35,7 +35,7 @@ public:
                     std::int64_t context, const char* file, const char* function,
                     std::uint64_t line, const platform::Value& tag, const char* format,
                     const Args&... args) {
-        if (format == nullptr) {
+        if (format == nullptr || !hasLoggers()) {
             return;
         }
         log(asynchronous, lg::format(format, args...), level, flag, context, file, function, line,
@@ -46,6 +46,9 @@ public:
                     std::uint64_t line, const platform::Value& tag);
     static void log(bool asynchronous, LGLogMessage message);
     static void queueLogMessage(LGLogMessage message, bool asynchronous);
+    // Whether a logger is registered or about to be. A record logged while none is would
+    // reach nobody, so callers may skip building it.
+    static bool hasLoggers();
 
     // Returns once every record queued before it is delivered and every logger flushed.
     static void flushLog();

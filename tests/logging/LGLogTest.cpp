@@ -112,12 +112,30 @@ TEST_F(LGLogTest, RegistrationOrderDuplicatesAndRemoval) {
     EXPECT_EQ(a->lines(), (std::vector<std::string>{"twice", "twice"}));
 }
 
-TEST_F(LGLogTest, WithoutLoggersEveryCallReturnsAndTheBoundIsReleased) {
+TEST_F(LGLogTest, RecordsThatReachNoLoggerStillReleaseTheBound) {
     for (int i = 0; i < 2500; ++i) {
         LG_VERBOSE("nobody listens %d", i);
     }
+    // Queued but admitted by no logger: a record that kept its place would block the 1001st.
+    auto infoOnly = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(infoOnly, LGLogFlagInfo);
+    for (int i = 0; i < 2500; ++i) {
+        LG_VERBOSE("filtered %d", i);
+    }
+    LG_INFO("admitted");
     LGLog::flushLog();
-    EXPECT_TRUE(LGLog::allLoggers().empty());
+    EXPECT_EQ(infoOnly->lines(), std::vector<std::string>{"admitted"});
+}
+
+TEST_F(LGLogTest, ARecordLoggedRightAfterRegistrationReachesTheLogger) {
+    auto logger = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(logger);
+    LG_VERBOSE("first");
+    LGLog::removeLogger(logger);
+    LG_VERBOSE("after removal");
+    LGLog::flushLog();
+    EXPECT_EQ(logger->lines(), std::vector<std::string>{"first"});
+    EXPECT_FALSE(LGLog::hasLoggers());
 }
 
 class GatedLogger : public LGAbstractLogger {
