@@ -1,0 +1,618 @@
+#include "link/TQAP.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "app/utils/TQUtils.h"
+#include "link/TQControlModel.h"
+#include "link/TQDataModel.h"
+#include "logging/LGLog.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/system/DeviceInfo.h"
+
+namespace {
+
+using platform::Bytes;
+
+constexpr const char* kCentralIdentifierKey = "centralIdentifier";
+constexpr const char* kTempCentralIdentifierKey = "tempCentralIdentifier";
+constexpr const char* kDeviceMacKey = "deviceMac";
+constexpr const char* kHiddenConditionBitSetKey = "hiddenConditionBitSet";
+constexpr const char* kConnectedMark = "connected";
+
+// The watch reads these as they stand.
+constexpr std::string_view kResponseMaker = "Apple";
+constexpr std::string_view kResponseTag = "kmg";
+
+// Field offsets and widths of the handshake records.
+constexpr std::size_t kRequestNameOffset = 33;
+constexpr std::size_t kMakerOffset = 17;
+constexpr std::size_t kPhoneNameOffset = 33;
+constexpr std::size_t kTagOffset = 66;
+constexpr std::size_t kDeviceIdOffset = 99;
+constexpr std::size_t kTextWidth = 16;
+constexpr std::size_t kTagWidth = 32;
+
+int queuePriorityFor(std::uint32_t priority) {
+    switch (priority) {
+        case 0:
+            return TQAPSendQueue::kHigh;
+        case 2:
+            return TQAPSendQueue::kLow;
+        case 3:
+            return TQAPSendQueue::kVeryLow;
+        default:
+            return TQAPSendQueue::kNormal;
+    }
+}
+
+// A text field: from offset to its first zero byte or the record's end, whichever comes first.
+std::string readText(std::span<const std::uint8_t> record, std::size_t offset) {
+    const auto field = record.subspan(std::min(offset, record.size()));
+    const auto end = std::find(field.begin(), field.end(), std::uint8_t{0});
+    return std::string(field.begin(), end);
+}
+
+// Cuts at the width, but never inside a UTF-8 character, so the watch gets whole ones.
+void writeText(Bytes& record, std::size_t offset, std::size_t width, std::string_view text) {
+    std::size_t length = std::min(text.size(), width);
+    if (length < text.size()) {
+        while (length > 0 && (static_cast<std::uint8_t>(text[length]) & 0xC0) == 0x80) {
+            --length;
+        }
+    }
+    std::copy_n(text.begin(), length, record.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+const char* orNull(const std::optional<std::string>& text) {
+    return text ? text->c_str() : nullptr;
+}
+
+}  // namespace
+
+TQAP::TQAP(TQBleManagerInterface& bleManager)
+    : bleManager_(bleManager),
+      loop_(platform::RunLoop::main()),
+      qosQueue_(std::make_unique<TQAPSendQueue>(
+          loop_, [this](const TQDataModel& model) { sendDataOperation(model); })),
+      protocol_(std::make_unique<TQProtocol>()),
+      self_(std::make_shared<TQAP*>(this)) {
+    protocol_->initialize(*this, bleManager_);
+    bleManager_.setDelegate(this, protocol_.get());
+}
+
+TQAP::~TQAP() {
+    bleManager_.setDelegate(nullptr, nullptr);
+    if (refusalGrace_) {
+        refusalGrace_->invalidate();
+    }
+}
+
+// ---- delegates ----
+
+void TQAP::setDelegate(std::shared_ptr<TQAPDelegate> delegate) {
+    std::lock_guard lock(delegateMutex_);
+    delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<TQAPDelegate> TQAP::delegate() const {
+    std::lock_guard lock(delegateMutex_);
+    return delegate_;
+}
+
+void TQAP::setFileTransferDelegate(std::shared_ptr<TQAPFileTransferDelegate> delegate) {
+    std::lock_guard lock(delegateMutex_);
+    fileTransferDelegate_ = std::move(delegate);
+}
+
+std::shared_ptr<TQAPFileTransferDelegate> TQAP::fileTransferDelegate() const {
+    std::lock_guard lock(delegateMutex_);
+    return fileTransferDelegate_;
+}
+
+void TQAP::setFileHandler(std::unique_ptr<TQFileHandlerInterface> fileHandler) {
+    fileHandler_ = std::move(fileHandler);
+}
+
+// ---- connection ----
+
+bool TQAP::isConnected() {
+    return bleManager_.isConnected();
+}
+
+bool TQAP::isBleEnabled() {
+    return bleManager_.isBleEnabled();
+}
+
+void TQAP::scanForDevices() {
+    bleManager_.scanForPeripherals();
+}
+
+void TQAP::stopScanForDevices() {
+    bleManager_.stopScanForPeripherals();
+}
+
+void TQAP::connectDevice(platform::bluetooth::RemotePeripheral& peripheral) {
+    if (isConnected()) {
+        LG_WARN("TQAP: connect device misuse");
+        return;
+    }
+    bleManager_.connectWithPeripheral(peripheral);
+}
+
+platform::bluetooth::RemotePeripheral* TQAP::getConnectedDevice() {
+    return bleManager_.getConnectedDevice();
+}
+
+platform::bluetooth::RemotePeripheral* TQAP::getNearestPeripheral() {
+    return bleManager_.getNearestPeripheral();
+}
+
+std::vector<platform::bluetooth::RemotePeripheral*> TQAP::getConnectedPeripherals(
+    std::span<const platform::bluetooth::Uuid> identifiers) {
+    return bleManager_.getConnectedPeripherals(identifiers);
+}
+
+// ---- messages ----
+
+Bytes TQAP::addPriority(std::uint32_t priority, std::uint32_t appId,
+                        std::span<const std::uint8_t> body) {
+    Bytes message;
+    message.reserve(body.size() + 1);
+    message.push_back(static_cast<std::uint8_t>(appId | priority << 6));
+    message.insert(message.end(), body.begin(), body.end());
+    return message;
+}
+
+void TQAP::sendData(std::span<const std::uint8_t> body, std::uint32_t priority, std::uint32_t appId,
+                    bool arq) {
+    if (!isConnected()) {
+        LG_WARN("TQAP - Not connected - Data sending rejected");
+        return;
+    }
+    if (priority == kFileSegmentPriority) {
+        return;
+    }
+    enqueue(body, priority, appId, arq, queuePriorityFor(priority));
+}
+
+void TQAP::onSendDataRequest(std::span<const std::uint8_t> segment, std::uint32_t priority,
+                             std::uint32_t appId, bool arq) {
+    if (!isConnected()) {
+        LG_WARN("TQAP - Not connected - Data sending rejected");
+        return;
+    }
+    enqueue(segment, priority, appId, arq, TQAPSendQueue::kVeryLow);
+}
+
+void TQAP::enqueue(std::span<const std::uint8_t> body, std::uint32_t priority, std::uint32_t appId,
+                   bool arq, int queuePriority) {
+    qosQueue_->add(TQDataModel{addPriority(priority, appId, body), arq ? 1U : 0U}, queuePriority);
+}
+
+void TQAP::disconnect() {
+    const std::uint8_t body[] = {kDisconnectRequest};
+    sendData(body, 1, kDisconnectAppId, true);
+}
+
+void TQAP::sendEcho() {
+    for (const Bytes& packet : TQProtocol::packetsFromControlModel({TQProtocol::ping, 1})) {
+        bleManager_.sendData(packet);
+    }
+}
+
+void TQAP::sendDataOperation(const TQDataModel& model) {
+    LG_DEBUG("TQAP - sendDataOperation");
+    setSendQueueSuspended(true);
+    handDown(model, Origin::sendQueue);
+}
+
+void TQAP::handDown(const TQDataModel& model, Origin origin) {
+    // Noted first: a message the protocol drops at once completes before the call returns.
+    inProtocol_.push_back(origin);
+    protocol_->packetsFromDataModel(model);
+}
+
+void TQAP::setSendQueueSuspended(bool suspended) {
+    if (qosQueue_->isSuspended() != suspended) {
+        LG_DEBUG("observeValueForKeyPath - suspended: %@", suspended);
+    }
+    qosQueue_->setSuspended(suspended);
+}
+
+void TQAP::onDataSendCompleted() {
+    LG_DEBUG("TQAP - onDataSendCompleted");
+    // The protocol completes messages in the order they were handed down, so a completion of
+    // a handshake message cannot free the queue while its own message is still in flight.
+    Origin origin = Origin::sendQueue;
+    if (!inProtocol_.empty()) {
+        origin = inProtocol_.front();
+        inProtocol_.pop_front();
+    }
+    switch (origin) {
+        case Origin::sendQueue:
+            setSendQueueSuspended(false);
+            break;
+        case Origin::direct:
+            break;
+        case Origin::refusal:
+            // Out of the protocol's call: dropping the subscription resets the protocol.
+            loop_.post([weak = std::weak_ptr<TQAP*>(self_)] {
+                if (const auto self = weak.lock()) {
+                    (*self)->clearRefusedCentral();
+                }
+            });
+            break;
+    }
+}
+
+// ---- receiving ----
+
+void TQAP::onDataReceiveCompleted(std::span<const std::uint8_t> message) {
+    if (message.empty()) {
+        LG_WARN("TQAP - empty message dropped");
+        return;
+    }
+    const std::uint8_t header = message[0];
+    const auto body = message.subspan(1);
+    const std::uint32_t priority = header >> 6;
+    const std::uint32_t appId = header & 0x3FU;
+    LG_DEBUG("Priority: %d", priority);
+    if (appId == kHandshakeAppId) {
+        processBAPSequence(header, message);
+        return;
+    }
+    if (priority == kFileSegmentPriority) {
+        if (auto* handler = fileHandlerFor("processFileSegment")) {
+            handler->processFileSegment(body, appId);
+        }
+        return;
+    }
+    if (const auto receiver = delegate()) {
+        receiver->onDataReceiveCompleted(body, appId);
+    }
+}
+
+void TQAP::onPingReceived() {}
+
+void TQAP::onResetCmdReceived() {
+    LG_INFO("Reset received");
+}
+
+// ---- Bluetooth manager events ----
+
+void TQAP::onConnect() {
+    protocol_->restoreCurrentSendWindowSetValue();
+    if (const auto receiver = delegate()) {
+        receiver->onConnectDevice();
+    }
+}
+
+void TQAP::onDisconnect() {
+    cancelRefusal();
+    bapRequestAnswered_ = false;
+    // Waiting messages are dropped outright: nothing would run them while the message in
+    // flight keeps the queue suspended.
+    qosQueue_->cancelAllOperations();
+    LG_DEBUG("TQAP - dataSendQueue has no operation now");
+    setSendQueueSuspended(false);
+    if (fileHandler_) {
+        fileHandler_->pauseFileSend();
+    }
+    protocol_->resetRetransmission();
+    protocol_->abortSending();
+    const auto receiver = delegate();
+    LG_INFO("TQAP: self.delegate - %@", static_cast<const void*>(receiver.get()));
+    if (receiver) {
+        receiver->onDisconnectDevice();
+    }
+}
+
+void TQAP::onBleManagerStateChange(bool enabled) {
+    if (const auto receiver = delegate()) {
+        receiver->onBleManagerStateChange(enabled);
+    }
+}
+
+void TQAP::onPeripheralDiscovered(
+    const std::vector<platform::bluetooth::RemotePeripheral*>& peripherals) {
+    if (const auto receiver = delegate()) {
+        receiver->onDiscoverDevices(peripherals);
+    }
+}
+
+void TQAP::onDataSendingFailed(const platform::Value& /*object*/) {}
+
+void TQAP::onError(const TQError& error) {
+    if (const auto receiver = delegate()) {
+        receiver->onError(error);
+    }
+}
+
+void TQAP::autoConnectionInProgress() {
+    if (const auto receiver = delegate()) {
+        receiver->autoConnectionInProgress();
+    }
+}
+
+void TQAP::sendResetKavoRequest(bool flag) {
+    LG_INFO("TQAP: sendResetKavoRequest flag: %d", flag);
+    resetKavoFlag_ = flag;
+    if (!flag) {
+        // A new subscription: whatever was decided about the last one is over.
+        bapRequestAnswered_ = false;
+        cancelRefusal();
+    }
+}
+
+// ---- files ----
+
+TQFileHandlerInterface* TQAP::fileHandlerFor(const char* call) {
+    if (!fileHandler_) {
+        LG_WARN("TQAP - no file handler: %@ ignored", call);
+    }
+    return fileHandler_.get();
+}
+
+void TQAP::sendFile(Bytes data, std::string name, std::uint32_t appId, TQFileSendEvent event) {
+    if (!isConnected()) {
+        LG_WARN("TQAP - Not connected - File sending rejected");
+        if (const auto receiver = fileTransferDelegate()) {
+            receiver->onFileError(TQError(9, "Bluetooth not connected"));
+        }
+        return;
+    }
+    if (auto* handler = fileHandlerFor("sendFile")) {
+        handler->processFileData(std::move(data), std::move(name), appId, std::move(event));
+    }
+}
+
+void TQAP::acceptFile() {
+    if (auto* handler = fileHandlerFor("acceptFile")) {
+        handler->acceptFile();
+    }
+}
+
+void TQAP::rejectFile() {
+    if (auto* handler = fileHandlerFor("rejectFile")) {
+        handler->rejectFile();
+    }
+}
+
+void TQAP::cancelFile() {
+    if (auto* handler = fileHandlerFor("cancelFile")) {
+        handler->cancelFile();
+    }
+}
+
+void TQAP::resumeFileRequest() {
+    if (auto* handler = fileHandlerFor("resumeFileRequest")) {
+        handler->resumeRequest();
+    }
+}
+
+void TQAP::resumeFileAccept() {
+    if (auto* handler = fileHandlerFor("resumeFileAccept")) {
+        handler->resumeAccept();
+    }
+}
+
+void TQAP::resumeFileReject() {
+    if (auto* handler = fileHandlerFor("resumeFileReject")) {
+        handler->resumeReject();
+    }
+}
+
+void TQAP::resetFileHandler() {
+    if (auto* handler = fileHandlerFor("resetFileHandler")) {
+        handler->resetFileHandler();
+    }
+}
+
+void TQAP::onFileReceiveCompleted(std::span<const std::uint8_t> file, std::uint32_t appId) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileReceiveCompleted(file, appId);
+    }
+}
+
+void TQAP::onFileInfoReceive(const std::string& name, std::uint64_t size) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileReceiveRequest(name, size);
+    }
+}
+
+void TQAP::onFileResumeRequestReceive(const std::string& name, std::uint64_t size) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileResumeRequest(name, size);
+    }
+}
+
+void TQAP::onFileCancel(const std::string& name) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileCancel(name);
+    }
+}
+
+void TQAP::onFileReject(const std::string& name) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileReject(name);
+    }
+}
+
+void TQAP::onFileResumeReject(const std::string& name) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileResumeReject(name);
+    }
+}
+
+void TQAP::onFileSendProgress(float progress) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileSendProgress(progress);
+    }
+}
+
+void TQAP::onFileReceiveProgress(float progress) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileReceiveProgress(progress);
+    }
+}
+
+void TQAP::onFileError(const TQError& error) {
+    if (const auto receiver = fileTransferDelegate()) {
+        receiver->onFileError(error);
+    }
+}
+
+// ---- pairing handshake ----
+
+std::optional<std::string> TQAP::getDeviceMacFromName(std::string_view name) {
+    return TQUtils::getDeviceMacFromName(name);
+}
+
+void TQAP::processBAPSequence(std::uint32_t header, std::span<const std::uint8_t> data) {
+    std::array<std::uint8_t, kBAPRecordSize> record{};
+    std::copy_n(data.begin(), std::min(data.size(), record.size()), record.begin());
+    switch (header) {
+        case kBAPRequest:
+            handleBAPRequest(record);
+            break;
+        case kBAPComplete:
+            handleBAPComplete();
+            break;
+        case kBAPReject:
+            disconnect();
+            break;
+        default:
+            break;
+    }
+}
+
+void TQAP::handleBAPRequest(std::span<const std::uint8_t, kBAPRecordSize> record) {
+    LG_INFO("TQAP: BAP_REQUEST received from kavo");
+    const std::string watchName = readText(record, kRequestNameOffset);
+
+    auto& defaults = platform::UserDefaults::standard();
+    const auto central = defaults.string(kCentralIdentifierKey);
+    auto subscribed = defaults.string(kTempCentralIdentifierKey);
+    if (subscribed && subscribed->empty()) {
+        subscribed.reset();
+    }
+    const auto pairedMac = defaults.string(kDeviceMacKey);
+    const auto currentMac = getDeviceMacFromName(watchName);
+    LG_INFO("connectedDeviceMac: %@, currentDeviceMac: %@", orNull(pairedMac), orNull(currentMac));
+
+    // Remembers the subscribed central as the paired one; with no subscription on record there
+    // is no name to store it under.
+    const auto adoptSubscribedCentral = [&](bool clearHiddenCondition) {
+        if (subscribed) {
+            defaults.set(kCentralIdentifierKey, *subscribed);
+            defaults.set(*subscribed, kConnectedMark);
+        } else {
+            LG_WARN("TQAP: no tempCentralIdentifier, central identifier not stored");
+        }
+        if (clearHiddenCondition) {
+            defaults.set(kHiddenConditionBitSetKey, false);
+        }
+        if (const auto stored = defaults.synchronize(); !stored) {
+            LG_WARN("TQAP: user defaults not stored: %@", stored.error().message);
+        }
+    };
+
+    if (!central) {
+        LG_INFO("PERIPHERAL: central identifier in user default in nil");
+        adoptSubscribedCentral(false);
+    } else if (subscribed && *central == *subscribed) {
+        // The paired watch again.
+    } else {
+        LG_INFO("PERIPHERAL: old kavo connected with central identifier: %@", orNull(subscribed));
+        if (currentMac && pairedMac && *currentMac == *pairedMac) {
+            adoptSubscribedCentral(true);
+        } else {
+            refuseWatch();
+            return;
+        }
+    }
+    answerBAPRequest();
+}
+
+void TQAP::answerBAPRequest() {
+    sendBAPData(makeBAPAcceptPacket());
+    bapRequestAnswered_ = true;
+    LG_INFO("TQAP: BAP_RESPONSE send to kavo");
+}
+
+void TQAP::handleBAPComplete() {
+    LG_INFO("TQAP: BAP_COMPLETE received from kavo");
+    if (resetKavoFlag_) {
+        LG_INFO("TQAP: RESET_KAVO_PRESENT and return");
+        disconnect();
+        return;
+    }
+    if (!bapRequestAnswered_) {
+        LG_WARN("TQAP: BAP_COMPLETE without an answered BAP_REQUEST ignored");
+        return;
+    }
+    // One connection per answered request.
+    bapRequestAnswered_ = false;
+    if (const auto receiver = delegate()) {
+        receiver->onConnectDevice();
+    }
+}
+
+// The disconnect request must leave before the subscription goes, or the watch never hears it:
+// it goes straight to the protocol, and the subscription is dropped once the protocol is done
+// with it, or after a short grace.
+void TQAP::refuseWatch() {
+    LG_INFO("TQAP: RESET_KAVO_PRESENT and return");
+    bleManager_.sendResetKavoRequest(true);
+    cancelRefusal();
+    refusalClearPending_ = true;
+    refusalGrace_ = loop_.scheduleTimer(kRefusalGrace, false, [weak = std::weak_ptr<TQAP*>(self_)] {
+        if (const auto self = weak.lock()) {
+            (*self)->clearRefusedCentral();
+        }
+    });
+    const std::uint8_t body[] = {kDisconnectRequest};
+    handDown(TQDataModel{addPriority(1, kDisconnectAppId, body), 1}, Origin::refusal);
+}
+
+void TQAP::clearRefusedCentral() {
+    if (!refusalClearPending_) {
+        return;
+    }
+    cancelRefusal();
+    bleManager_.clearConnectedCentral();
+}
+
+void TQAP::cancelRefusal() {
+    refusalClearPending_ = false;
+    if (refusalGrace_) {
+        refusalGrace_->invalidate();
+        refusalGrace_.reset();
+    }
+}
+
+Bytes TQAP::makeBAPAcceptPacket() {
+    Bytes record(kBAPRecordSize, 0);
+    record[0] = kBAPResponse;
+    writeText(record, kMakerOffset, kTextWidth, kResponseMaker);
+    writeText(record, kPhoneNameOffset, kTextWidth, platform::DeviceInfo::current().name());
+    writeText(record, kTagOffset, kTagWidth, kResponseTag);
+    if (const auto* device = getConnectedDevice()) {
+        const auto& uuid = device->identifier().bytes();
+        std::copy(uuid.begin(), uuid.end(),
+                  record.begin() + static_cast<std::ptrdiff_t>(kDeviceIdOffset));
+    }
+    return record;
+}
+
+Bytes TQAP::makeBAPRejectPacket() {
+    Bytes record(kBAPRecordSize, 0);
+    record[0] = kBAPReject;
+    return record;
+}
+
+void TQAP::sendBAPData(std::span<const std::uint8_t> record) {
+    handDown(TQDataModel{Bytes(record.begin(), record.end()), 1}, Origin::direct);
+}

@@ -1,0 +1,28 @@
+#include "link/TQMessageQueue.h"
+
+#include <utility>
+
+TQMessageQueue& TQMessageQueue::getInstance() {
+    static TQMessageQueue instance;
+    return instance;
+}
+
+void TQMessageQueue::enqueue(platform::Value object) {
+    std::lock_guard lock(mutex_);
+    msgQueue_.push_back(std::move(object));
+}
+
+std::optional<platform::Value> TQMessageQueue::dequeue() {
+    std::lock_guard lock(mutex_);
+    if (msgQueue_.empty()) {
+        return std::nullopt;
+    }
+    platform::Value first = std::move(msgQueue_.front());
+    msgQueue_.pop_front();
+    return first;
+}
+
+bool TQMessageQueue::empty() const {
+    std::lock_guard lock(mutex_);
+    return msgQueue_.empty();
+}

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/TQAPSendQueue.h"
+#include "link/TQMessageQueue.h"
+#include "platform/foundation/RunLoop.h"
+
+namespace {
+
+using platform::Bytes;
+
+class TQAPSendQueueTest : public ::testing::Test {
+protected:
+    void add(char tag, int priority) {
+        queue_.add({Bytes{static_cast<std::uint8_t>(tag)}, 0}, priority);
+    }
+
+    platform::RunLoop loop_{platform::RunLoop::Clock::virtualTime};
+    std::string started_;
+    bool suspendOnStart_ = true;
+    TQAPSendQueue queue_{loop_, [this](const TQDataModel& model) {
+                             started_.push_back(static_cast<char>(model.data.at(0)));
+                             if (suspendOnStart_) {
+                                 queue_.setSuspended(true);
+                             }
+                         }};
+};
+
+TEST_F(TQAPSendQueueTest, StartsOneAtATimeHighestPriorityFirstThenInOrder) {
+    add('a', TQAPSendQueue::kNormal);
+    add('b', TQAPSendQueue::kLow);
+    add('c', TQAPSendQueue::kHigh);
+    add('d', TQAPSendQueue::kNormal);
+    add('e', TQAPSendQueue::kVeryLow);
+    add('f', TQAPSendQueue::kHigh);
+    EXPECT_EQ(started_, "") << "operations start on the loop, never inside add";
+
+    for (int i = 0; i < 7; ++i) {
+        loop_.runUntilIdle();
+        EXPECT_TRUE(queue_.isSuspended() || queue_.operationCount() == 0);
+        queue_.setSuspended(false);
+    }
+    EXPECT_EQ(started_, "cfadbe");
+}
+
+TEST_F(TQAPSendQueueTest, CancellingDropsWaitingOperationsEvenWhileSuspended) {
+    add('a', TQAPSendQueue::kNormal);
+    loop_.runUntilIdle();
+    add('b', TQAPSendQueue::kHigh);
+    add('c', TQAPSendQueue::kLow);
+
+    EXPECT_EQ(queue_.cancelAllOperations(), 2U);
+    queue_.setSuspended(false);
+    loop_.runUntilIdle();
+    EXPECT_EQ(started_, "a");
+
+    add('d', TQAPSendQueue::kNormal);
+    loop_.runUntilIdle();
+    EXPECT_EQ(started_, "ad");
+}
+
+TEST_F(TQAPSendQueueTest, AnOperationThatDoesNotSuspendLetsTheNextOneStart) {
+    suspendOnStart_ = false;
+    add('a', TQAPSendQueue::kLow);
+    add('b', TQAPSendQueue::kHigh);
+    loop_.runUntilIdle();
+    EXPECT_EQ(started_, "ba");
+}
+
+TEST_F(TQAPSendQueueTest, AddingFromOtherThreadsLosesNothing) {
+    constexpr int kThreads = 4;
+    constexpr int kEach = 50;
+    suspendOnStart_ = false;
+    std::latch ready(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            ready.arrive_and_wait();
+            for (int i = 0; i < kEach; ++i) {
+                add(static_cast<char>('a' + t), TQAPSendQueue::kNormal);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    loop_.runUntilIdle();
+    EXPECT_EQ(started_.size(), static_cast<std::size_t>(kThreads * kEach));
+}
+
+TEST_F(TQAPSendQueueTest, APumpPostedBeforeTheQueueWentAwayDoesNothing) {
+    platform::RunLoop loop(platform::RunLoop::Clock::virtualTime);
+    int started = 0;
+    {
+        TQAPSendQueue queue(loop, [&](const TQDataModel&) { ++started; });
+        queue.add({Bytes{1}, 0}, TQAPSendQueue::kNormal);
+    }
+    loop.runUntilIdle();
+    EXPECT_EQ(started, 0);
+}
+
+TEST(TQMessageQueueTest, IsOneFirstInFirstOutListForTheProcess) {
+    TQMessageQueue& queue = TQMessageQueue::getInstance();
+    EXPECT_EQ(&queue, &TQMessageQueue::getInstance());
+    while (!queue.empty()) {
+        (void)queue.dequeue();
+    }
+
+    queue.enqueue("first");
+    queue.enqueue(platform::Value{{"msgId", "second"}});
+    EXPECT_FALSE(queue.empty());
+    EXPECT_EQ(queue.dequeue(), platform::Value("first"));
+    EXPECT_EQ(queue.dequeue(), (platform::Value{{"msgId", "second"}}));
+    EXPECT_TRUE(queue.empty());
+    EXPECT_EQ(queue.dequeue(), std::nullopt);
+}
+
+}  // namespace
