@@ -260,3 +260,19 @@ TEST(LGLogClassLevelTest, OnlyRegisteredClassesHaveLevels) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LGLogExitTest, TheProcessExitsWithARegistrationStillQueued) {
+    EXPECT_EXIT(
+        {
+            for (int i = 0; i < 8; ++i) {
+                LGLog::addLogger(std::make_shared<RecordingLogger>());
+                LG_VERBOSE("line %d", i);
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace

@@ -43,8 +43,10 @@ public:
 
     explicit ThreadPool(unsigned baseThreads) : baseThreads_(baseThreads) {}
 
-    // Waits for the workers so none outlives the statics its tasks may use; queued tasks that
-    // have not started are dropped. A task blocked forever therefore blocks process exit.
+    // Waits for the workers so none outlives the statics its tasks may use. Work queued before
+    // exit still runs: a running task may be waiting for it (a sync into another queue), and
+    // dropping it would leave that task, and exit, waiting for ever. A task blocked on
+    // something that never comes still blocks exit.
     ~ThreadPool() {
         std::unique_lock lock(mutex_);
         stopping_ = true;
@@ -107,9 +109,12 @@ private:
     void work() {
         currentPool = this;
         std::unique_lock lock(mutex_);
-        while (!stopping_ && runnableThreadsLocked() <= baseThreads_) {
+        while (runnableThreadsLocked() <= baseThreads_) {
             Task task = takeLocked();
             if (!task) {
+                if (stopping_) {
+                    break;
+                }
                 ++idleThreads_;
                 workAvailable_.wait(lock);
                 --idleThreads_;
