@@ -26,6 +26,14 @@ public:
 
 }  // namespace
 
+BackgroundTaskIdentifier AppHost::beginBackgroundTask(std::string_view /*name*/,
+                                                      std::function<void()> /*expirationHandler*/) {
+    // Never suspended, so the time never runs out and one identifier serves every task.
+    return 1;
+}
+
+void AppHost::endBackgroundTask(BackgroundTaskIdentifier /*identifier*/) {}
+
 AppHost& AppHost::current() {
     return installedOr([]() -> AppHost& {
         static HeadlessAppHost headless;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +15,10 @@ namespace platform {
 enum class ApplicationState { active = 0, inactive = 1, background = 2 };
 
 enum class LayoutDirection { leftToRight = 0, rightToLeft = 1 };
+
+// Names a stretch of work the application asked to finish while in the background.
+using BackgroundTaskIdentifier = std::uint64_t;
+inline constexpr BackgroundTaskIdentifier kBackgroundTaskInvalid = 0;
 
 // A notification shown by the system while the application is not in front. userInfo tells
 // the application what to do when the user opens it.
@@ -37,6 +43,14 @@ public:
     virtual void scheduleLocalNotification(const LocalNotification& notification) = 0;
     // Whether some application took the link.
     virtual bool openURL(std::string_view url) = 0;
+
+    // Asks for time to finish work while in the background. When the time is up the host calls
+    // expirationHandler on the main thread, unless the task was ended first; the handler must
+    // end the task. A host that never suspends the application gives every task all the time
+    // it needs, which is what these defaults do.
+    virtual BackgroundTaskIdentifier beginBackgroundTask(std::string_view name,
+                                                         std::function<void()> expirationHandler);
+    virtual void endBackgroundTask(BackgroundTaskIdentifier identifier);
 
     // The installed host, else a headless one that is always active and left-to-right and
     // writes what it cannot show to standard error.
