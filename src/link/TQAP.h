@@ -20,6 +20,7 @@
 #include "link/TQDataDelegate.h"
 #include "link/TQError.h"
 #include "link/TQFileHandlerInterface.h"
+#include "link/TQPeripheral.h"
 #include "link/TQProtocol.h"
 #include "platform/bluetooth/RemotePeripheral.h"
 #include "platform/bluetooth/Uuid.h"
@@ -42,7 +43,7 @@
 class TQAP final : public TQBleResponseDelegate, public TQDataDelegate {
 public:
     // The link's GATT service.
-    static constexpr std::string_view kServiceUUID = "9A3F68E0-86CE-11E5-A309-0002A5D5C51B";
+    static constexpr std::string_view kServiceUUID = TQPeripheral::kServiceUuid;
 
     static constexpr std::uint32_t kHandshakeAppId = 0;
     static constexpr std::uint32_t kDisconnectAppId = 60;

@@ -10,13 +10,7 @@
 #include "platform/bluetooth/Adapter.h"
 #include "platform/bluetooth/AdapterProvider.h"
 #include "platform/foundation/UserDefaults.h"
-
-namespace {
-
-constexpr const char* kDidEnterBackground = "UIApplicationDidEnterBackgroundNotification";
-constexpr const char* kWillEnterForeground = "UIApplicationWillEnterForegroundNotification";
-
-}  // namespace
+#include "platform/host/AppHost.h"
 
 TQBleManager& TQBleManager::initialize(std::string_view /*serviceUuid*/) {
     // Never destroyed: the link lives for the whole process.
@@ -33,10 +27,10 @@ TQBleManager::TQBleManager(platform::bluetooth::Adapter& adapter) : loop_(adapte
     central_->setDelegate(this);
     auto& center = platform::NotificationCenter::defaultCenter();
     observers_.push_back(center.addObserver(
-        kDidEnterBackground,
+        platform::kApplicationDidEnterBackgroundNotification,
         [this](const platform::Notification&) { applicationDidEnterBackground(); }, this));
     observers_.push_back(center.addObserver(
-        kWillEnterForeground,
+        platform::kApplicationWillEnterForegroundNotification,
         [this](const platform::Notification&) { applicationWillEnterForeground(); }, this));
 }
 

@@ -9,6 +9,7 @@
 #include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/host/AppHost.h"
 
 namespace {
 
@@ -21,8 +22,6 @@ using platform::bluetooth::Uuid;
 
 std::atomic<bool> restorationFlag{false};
 
-constexpr const char* kDidEnterBackground = "UIApplicationDidEnterBackgroundNotification";
-constexpr const char* kWillEnterForeground = "UIApplicationWillEnterForegroundNotification";
 constexpr const char* kDeviceMacKey = "deviceMac";
 constexpr const char* kTempCentralIdentifierKey = "tempCentralIdentifier";
 constexpr const char* kCentralIdentifierKey = "centralIdentifier";
@@ -200,10 +199,10 @@ bool TQPeripheral::isAddServiceRetryPending() const {
 void TQPeripheral::registerNotification() {
     auto& center = platform::NotificationCenter::defaultCenter();
     observers_.push_back(center.addObserver(
-        kDidEnterBackground,
+        platform::kApplicationDidEnterBackgroundNotification,
         [this](const platform::Notification&) { applicationDidEnterBackground(); }, this));
     observers_.push_back(center.addObserver(
-        kWillEnterForeground,
+        platform::kApplicationWillEnterForegroundNotification,
         [this](const platform::Notification&) { applicationWillEnterForeground(); }, this));
 }
 

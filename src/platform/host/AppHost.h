@@ -31,6 +31,14 @@ struct LocalNotification {
     Dictionary userInfo;
 };
 
+// Life-cycle notifications the host posts on NotificationCenter::defaultCenter().
+inline constexpr const char* kApplicationDidEnterBackgroundNotification =
+    "UIApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification =
+    "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationWillTerminateNotification =
+    "UIApplicationWillTerminateNotification";
+
 // The application as the system around it sees it: its state, the notifications it raises
 // and the links it hands over. The only road from core code to the system's user interface;
 // only the host that carries the screens implements it. Called on the main thread.

@@ -1,0 +1,8 @@
+#include "link/TQAP.h"
+#include "link/TQBleManager.h"
+
+TQAP& TQAP::initializeWithANCS(bool /*ancs*/) {
+    // Made on first use and never destroyed: the link lives for the whole process.
+    static TQAP* const shared = new TQAP(TQBleManager::initialize(kServiceUUID));
+    return *shared;
+}
