@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "platform/host/AppHost.h"
 #include "platform/host/Banner.h"
 #include "platform/host/LoadingWindow.h"
+#include "platform/host/ScreenNavigator.h"
 
 namespace testing_support {
 
@@ -66,17 +68,83 @@ public:
     std::shared_ptr<platform::Window> applicationWindow;
 };
 
-// Installs the three doubles for its lifetime and puts back what was there before.
+// Screens a test lays out, and what core code asked of them.
+class RecordingScreenNavigator : public platform::ScreenNavigator {
+public:
+    struct Push {
+        std::string screen;
+        bool animated = false;
+        friend bool operator==(const Push&, const Push&) = default;
+    };
+    struct Operation {
+        std::string screen;
+        std::string operation;
+        platform::Value argument;
+        friend bool operator==(const Operation&, const Operation&) = default;
+    };
+    struct Presentation {
+        std::string storyboard;
+        std::string scene;
+        platform::ModalTransitionStyle presenterStyle =
+            platform::ModalTransitionStyle::coverVertical;
+        bool animated = false;
+        friend bool operator==(const Presentation&, const Presentation&) = default;
+    };
+
+    bool isHomeScreenRoot() const override { return homeScreenIsRoot; }
+    std::optional<std::string> topNavigationScreen() const override {
+        if (navigation.empty()) {
+            return std::nullopt;
+        }
+        return navigation.back();
+    }
+    bool pushScreen(std::string_view screen, bool animated) override {
+        if (navigation.empty()) {
+            return false;
+        }
+        pushes.push_back({std::string(screen), animated});
+        navigation.emplace_back(screen);
+        return true;
+    }
+    bool performOnTopNavigationScreen(std::string_view screen, std::string_view operation,
+                                      const platform::Value& argument) override {
+        if (topNavigationScreen() != screen) {
+            return false;
+        }
+        operations.push_back({std::string(screen), std::string(operation), argument});
+        return true;
+    }
+    bool isTopMostScreenAlert() const override { return topMostIsAlert; }
+    bool presentScene(std::string_view storyboard, std::string_view scene,
+                      platform::ModalTransitionStyle presenterStyle, bool animated) override {
+        presentations.push_back(
+            {std::string(storyboard), std::string(scene), presenterStyle, animated});
+        return true;
+    }
+
+    bool homeScreenIsRoot = false;
+    // The navigation on top of the normal-level window, first screen first; empty for none.
+    std::vector<std::string> navigation;
+    bool topMostIsAlert = false;
+
+    std::vector<Push> pushes;
+    std::vector<Operation> operations;
+    std::vector<Presentation> presentations;
+};
+
+// Installs the four doubles for its lifetime and puts back what was there before.
 class ScopedRecordingHost {
 public:
     RecordingAppHost app;
     RecordingBannerPresenter banners;
     RecordingLoadingWindow loadingWindow;
+    RecordingScreenNavigator navigator;
 
 private:
     platform::ScopedInstall<platform::AppHost> installApp_{&app};
     platform::ScopedInstall<platform::BannerPresenter> installBanners_{&banners};
     platform::ScopedInstall<platform::LoadingWindow> installLoadingWindow_{&loadingWindow};
+    platform::ScopedInstall<platform::ScreenNavigator> installNavigator_{&navigator};
 };
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/host/HostDefaults.h"
+#include "platform/host/URLOpener.h"
 
 namespace platform {
 
@@ -19,9 +20,15 @@ public:
                                        notification.title + ": " + notification.body);
     }
     bool openURL(std::string_view url) override {
+        if (opener_.open(url)) {
+            return true;
+        }
         host_detail::writeHeadlessLine("cannot open", url);
         return false;
     }
+
+private:
+    SpawningURLOpener opener_;
 };
 
 }  // namespace

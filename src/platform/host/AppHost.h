@@ -51,6 +51,8 @@ public:
     virtual void scheduleLocalNotification(const LocalNotification& notification) = 0;
     // Whether some application took the link.
     virtual bool openURL(std::string_view url) = 0;
+    // Keeps the phone's media controls routed to the application.
+    virtual void beginReceivingRemoteControlEvents() {}
 
     // Asks for time to finish work while in the background. When the time is up the host calls
     // expirationHandler on the main thread, unless the task was ended first; the handler must
@@ -60,8 +62,9 @@ public:
                                                          std::function<void()> expirationHandler);
     virtual void endBackgroundTask(BackgroundTaskIdentifier identifier);
 
-    // The installed host, else a headless one that is always active and left-to-right and
-    // writes what it cannot show to standard error.
+    // The installed host, else a headless one that is always active and left-to-right, hands
+    // links to the desktop's opener (SpawningURLOpener) and writes what it cannot show to
+    // standard error.
     static AppHost& current();
 };
 

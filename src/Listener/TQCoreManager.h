@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "link/TQAPDelegate.h"
+#include "link/TQInitSeqDelegate.h"
+
+class TQAP;
+class TQInitSequenceHandler;
+
+// The application-wide listener of the link: the standing delegate of the link facade. Turns
+// every link event into a notification of the default centre, hands every received message to
+// a fresh TQCommandListener, and on each connection either resumes a link the platform
+// restored or starts the post-connect handshake. Runs on the main thread.
+//
+// Notifications, each with its payload as the object: "onDiscoverDevicesNotification" (array
+// of {"identifier", "name"} per discovered watch), "onConnectDeviceNotification",
+// "onDisconnectDeviceNotification", "onBleManagerStateChangeNotification" (Boolean),
+// "autoConnectionProgress", "onDataReceivedNotification" ({"data", "appId"}),
+// "onErrorNotification" ({"errorCode", "errorDescription"}) and
+// "onSyncInitSettingResNotification" (Boolean).
+class TQCoreManager final : public TQAPDelegate,
+                            public TQInitSeqDelegate,
+                            public std::enable_shared_from_this<TQCoreManager> {
+public:
+    // The one manager of the process's link facade, made and set up on the first call.
+    static TQCoreManager& sharedManager();
+    // A manager that takes kavoManager's delegate role at once. The facade holds the manager;
+    // the manager refers to the facade, which must outlive it.
+    static std::shared_ptr<TQCoreManager> create(TQAP& kavoManager);
+
+    // Takes the facade's delegate role back, from a pairing screen that held it.
+    void setup();
+    [[nodiscard]] TQAP& kavoManager() const { return kavoManager_; }
+
+    // The handshake with the watch is complete and the watch is in use ("isWMSConnected").
+    [[nodiscard]] static bool isWMSConnected();
+    // The watch's power-saving mode ("POWER_SAVING_STATUS"), 0 when never told.
+    [[nodiscard]] static std::int32_t powerSavingStatus();
+
+    // Tells the watch the phone's new locale: it answers with its lists in that language.
+    void sendCurrentLocaleOnly(std::string_view locale);
+
+    // TQAPDelegate
+    void onDiscoverDevices(
+        const std::vector<platform::bluetooth::RemotePeripheral*>& devices) override;
+    void onConnectDevice() override;
+    void onDisconnectDevice() override;
+    void onBleManagerStateChange(bool enabled) override;
+    void onDataReceiveCompleted(std::span<const std::uint8_t> data, std::uint32_t appId) override;
+    void onError(const TQError& error) override;
+    void autoConnectionInProgress() override;
+
+    // TQInitSeqDelegate; only the settings result means anything to the manager.
+    void onSyncInitSettingRes(bool isReconnecting) override;
+    void onAppUserAgreementRes(bool /*success*/, bool /*locked*/,
+                               const platform::Value& /*reason*/) override {}
+    void onSetupWizardEulaFinishedRes(bool /*success*/, const platform::Value& /*reason*/,
+                                      bool /*isReconnecting*/) override {}
+    void onReactivationLockSetRes(bool /*success*/, const platform::Value& /*reason*/) override {}
+    void onReactivationLockUnlockRes(bool /*success*/, const platform::Value& /*reason*/) override {
+    }
+
+private:
+    explicit TQCoreManager(TQAP& kavoManager) : kavoManager_(kavoManager) {}
+
+    void resumeRestoredConnection();
+    void startFreshConnection();
+    void recordConnectionUsage();
+
+    TQAP& kavoManager_;
+    TQInitSequenceHandler* initializationSeq_ = nullptr;
+};
