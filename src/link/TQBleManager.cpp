@@ -98,7 +98,15 @@ bool TQBleManager::isBleEnabled() {
 }
 
 platform::bluetooth::RemotePeripheral* TQBleManager::getConnectedDevice() {
-    return bleStatus_ == TQBLEStatus_Connect ? central_->getConnectedPeripheral() : nullptr;
+    if (bleStatus_ != TQBLEStatus_Connect) {
+        return nullptr;
+    }
+    // The central role keeps its last peripheral after a disconnection; a watch that
+    // subscribed on its own must not be named after that older connection.
+    auto* peripheral = central_->getConnectedPeripheral();
+    const bool linked = peripheral != nullptr &&
+                        peripheral->state() == platform::bluetooth::PeripheralState::connected;
+    return linked ? peripheral : nullptr;
 }
 
 platform::bluetooth::RemotePeripheral* TQBleManager::getNearestPeripheral() {
