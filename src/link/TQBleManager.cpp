@@ -42,6 +42,7 @@ TQBleManager::~TQBleManager() {
     if (autoConnectingTimer_) {
         autoConnectingTimer_->invalidate();
     }
+    stopAwaitingSubscription();
     if (searchConnectedDeviceTimer_) {
         searchConnectedDeviceTimer_->invalidate();
     }
@@ -97,6 +98,25 @@ bool TQBleManager::isBleEnabled() {
     return peripheral_->isBleEnabled();
 }
 
+void TQBleManager::awaitSubscription() {
+    stopAwaitingSubscription();
+    subscriptionWaitTimer_ = loop_.scheduleTimer(kSubscriptionWait, false, [this] {
+        if (peripheral_->isConnectNewKavo()) {
+            LG_VERBOSE(
+                "BLE_MANAGER: the connected watch did not subscribe; forgetting the new watch "
+                "mark");
+            peripheral_->setIsConnectNewKavo(false);
+        }
+    });
+}
+
+void TQBleManager::stopAwaitingSubscription() {
+    if (subscriptionWaitTimer_) {
+        subscriptionWaitTimer_->invalidate();
+        subscriptionWaitTimer_.reset();
+    }
+}
+
 platform::bluetooth::RemotePeripheral* TQBleManager::getConnectedDevice() {
     if (bleStatus_ != TQBLEStatus_Connect) {
         return nullptr;
@@ -133,11 +153,13 @@ void TQBleManager::onChangeBleStatus(std::uint64_t status) {
         case TQBLEStatus_Peripheral_Connect:
             bleStatus_ = status;
             LG_VERBOSE("BLE_MANAGER: TQBLEStatus_Peripheral_Connect");
+            awaitSubscription();
             break;
         case TQBLEStatus_Peripheral_Disconnect:
             bleStatus_ = status;
             // The central connection is gone: whoever subscribes next was not asked for.
             peripheral_->setIsConnectNewKavo(false);
+            stopAwaitingSubscription();
             peripheral_->startAdvertising();
             LG_VERBOSE("BLE_MANAGER: TQBLEStatus_Peripheral_Disconnect");
             LG_VERBOSE("BLE_MANAGER: Waiting for kavo(central) to connect");
@@ -147,6 +169,7 @@ void TQBleManager::onChangeBleStatus(std::uint64_t status) {
             isConnected_ = true;
             LG_VERBOSE("BLE_MANAGER: TQBLEStatus_Connect");
             LG_VERBOSE("Kavo(central) connected");
+            stopAwaitingSubscription();
             stopSearchConnectedDeviceTimer();
             peripheral_->stopAdvertising();
             central_->stopScan();
@@ -156,6 +179,7 @@ void TQBleManager::onChangeBleStatus(std::uint64_t status) {
             isConnected_ = false;
             // A failed connection attempt must not leave its mark for another watch.
             peripheral_->setIsConnectNewKavo(false);
+            stopAwaitingSubscription();
             LG_VERBOSE("BLE_MANAGER: TQBLEStatus_disconnect");
             LG_VERBOSE("Kavo(central) disconnected in manual disconnect mode");
             if (apiDelegate_ != nullptr) {

@@ -29,6 +29,9 @@ class TQBleManager final : public TQBleManagerInterface, public TQBLEConnectDele
 public:
     static constexpr double kAutoConnectDelay = 0.1;
     static constexpr double kSearchInterval = 30.0;
+    // How long a watch the phone connected to may take to subscribe before the next
+    // subscriber is no longer taken for it.
+    static constexpr double kSubscriptionWait = 30.0;
 
     // The process-wide manager on the process's adapter (platform::bluetooth::AdapterProvider),
     // made on the first call. The service UUID changes nothing: the link's UUIDs are fixed.
@@ -92,6 +95,8 @@ private:
     void initiateSearchConnectedDeviceTimer();
     void expireSearchConnectedDeviceTimer();
     void stopSearchConnectedDeviceTimer();
+    void awaitSubscription();
+    void stopAwaitingSubscription();
     void applicationWillEnterForeground();
     void applicationDidEnterBackground();
     // The search for the paired watch, when one is stored and the setup wizard is over.
@@ -102,6 +107,7 @@ private:
     bool isConnected_ = false;
     std::shared_ptr<platform::Timer> autoConnectingTimer_;
     std::shared_ptr<platform::Timer> searchConnectedDeviceTimer_;
+    std::shared_ptr<platform::Timer> subscriptionWaitTimer_;
     platform::bluetooth::RemotePeripheral* connectedDevice_ = nullptr;
     TQBleResponseDelegate* apiDelegate_ = nullptr;
     TQBlePacketTransferDelegate* apDelegate_ = nullptr;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <random>
 
 #include "TQBleFixture.h"
@@ -365,7 +366,7 @@ TEST(TQBleManagerMarkTest, AnAttemptThatComesToNothingLeavesNoMarkForTheNextSubs
     struct Case {
         const char* name;
         bool reachable;
-        ErrorCode end;
+        std::optional<ErrorCode> end;  // nothing: the connection stays open
         const char* statusLine;
     };
     const Case cases[] = {
@@ -373,6 +374,8 @@ TEST(TQBleManagerMarkTest, AnAttemptThatComesToNothingLeavesNoMarkForTheNextSubs
          "BLE_MANAGER: TQBLEStatus_disconnect"},
         {"the watch left before subscribing", true, ErrorCode::peripheralDisconnected,
          "BLE_MANAGER: TQBLEStatus_Peripheral_Disconnect"},
+        {"the watch stayed connected but never subscribed", true, std::nullopt,
+         "BLE_MANAGER: the connected watch did not subscribe; forgetting the new watch mark"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -389,8 +392,12 @@ TEST(TQBleManagerMarkTest, AnAttemptThatComesToNothingLeavesNoMarkForTheNextSubs
         world.settle(0.2);
         ASSERT_EQ(watch.state(),
                   c.reachable ? PeripheralState::connected : PeripheralState::connecting);
-        world.air.dropConnection(kPhone, kWatch, c.end);
-        world.settle(0.2);
+        if (!c.end) {
+            world.settle(TQBleManager::kSubscriptionWait);
+        } else {
+            world.air.dropConnection(kPhone, kWatch, *c.end);
+            world.settle(0.2);
+        }
         EXPECT_EQ(world.logs->count(c.statusLine), 1);
         EXPECT_FALSE(manager.peripheral().isConnectNewKavo());
 
