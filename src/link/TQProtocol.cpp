@@ -1,13 +1,10 @@
 #include "link/TQProtocol.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <string>
 #include <utility>
 
 #include "app/utils/DataCompression.h"
-#include "app/utils/DataGZip.h"
 #include "link/TQCrc16.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/UserDefaults.h"
@@ -29,7 +26,6 @@ constexpr std::uint16_t kExpectedMasks[2][TQProtocol::kWindowSize + 1] = {
 constexpr std::size_t kMaxJoinedPayload =
     compression::kMaxLinkMessage + compression::kMaxLinkMessage / 64;
 // Deflate expands at most 1032-fold: a shorter input cannot reach the bound.
-constexpr std::size_t kMinPayloadPastBound = compression::kMaxLinkMessage / 1032;
 
 int readPos(std::uint8_t header) {
     return (header >> 4) & 0x03;
@@ -175,20 +171,18 @@ std::optional<TQDataModel> TQProtocol::dataModelFromPackets(std::span<const Byte
         joined.insert(joined.end(), packet.begin() + kPacketHeaderSize,
                       packet.begin() + static_cast<std::ptrdiff_t>(kPacketHeaderSize + length));
     }
-    if (auto inflated = compression::dataInflate(joined)) {
-        LG_VERBOSE("packetsFromDataModel : data Length [%u, %u]", joined.size(), inflated->size());
-        return TQDataModel{std::move(*inflated), 0};
+    auto inflated = compression::inflateLinkMessage(joined);
+    if (auto* bytes = std::get_if<platform::Bytes>(&inflated)) {
+        LG_VERBOSE("packetsFromDataModel : data Length [%u, %u]", joined.size(), bytes->size());
+        return TQDataModel{std::move(*bytes), 0};
     }
     LG_ERROR("ERROR : Decompress Fail.");
     // What does not inflate goes up as it came, except a stream that would inflate past the
     // bound: that is no uncompressed message, and handing it up raw would pass the bound on.
-    if (joined.size() >= kMinPayloadPastBound) {
-        const auto failure = gzip::decompress(joined, 15 + 32, compression::kMaxLinkMessage);
-        if (!failure.ok() && failure.error().code == Z_BUF_ERROR) {
-            LG_ERROR("TQProtocol - message dropped: larger than %u bytes or cut short",
-                     compression::kMaxLinkMessage);
-            return std::nullopt;
-        }
+    if (std::get<compression::InflateFailure>(inflated) == compression::InflateFailure::tooLarge) {
+        LG_ERROR("TQProtocol - message dropped: larger than %u bytes",
+                 compression::kMaxLinkMessage);
+        return std::nullopt;
     }
     return TQDataModel{std::move(joined), 0};
 }

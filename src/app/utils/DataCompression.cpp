@@ -54,17 +54,26 @@ std::optional<Bytes> dataDeflate(std::span<const std::uint8_t> data) {
 }
 
 std::optional<Bytes> dataInflate(std::span<const std::uint8_t> data, std::size_t maxOutput) {
+    auto result = inflateLinkMessage(data, maxOutput);
+    if (auto* bytes = std::get_if<Bytes>(&result)) {
+        return std::move(*bytes);
+    }
+    return std::nullopt;
+}
+
+std::variant<Bytes, InflateFailure> inflateLinkMessage(std::span<const std::uint8_t> data,
+                                                       std::size_t maxOutput) {
     if (data.empty()) {
         return Bytes();
     }
     if (!zlib_buffer::fits(data.size())) {
-        return std::nullopt;
+        return InflateFailure::tooLarge;
     }
     z_stream stream{};
     stream.next_in = data.data();
     stream.avail_in = static_cast<uInt>(data.size());
     if (inflateInit2(&stream, kDetectWrapperWindowBits) != Z_OK) {
-        return std::nullopt;
+        return InflateFailure::damaged;
     }
     // Half the input, but never nothing: a one-byte input would otherwise never grow.
     const std::size_t step = std::max<std::size_t>(data.size() / 2, 1);
@@ -84,8 +93,13 @@ std::optional<Bytes> dataInflate(std::span<const std::uint8_t> data, std::size_t
         status = inflate(&stream, Z_SYNC_FLUSH);
         produced += room - stream.avail_out;
     } while (status == Z_OK);
-    if (inflateEnd(&stream) != Z_OK || status != Z_STREAM_END) {
-        return std::nullopt;
+    const bool ended = inflateEnd(&stream) == Z_OK && status == Z_STREAM_END;
+    if (!ended) {
+        if (status != Z_BUF_ERROR) {
+            return InflateFailure::damaged;
+        }
+        // No progress: either the bound left no room or the input ran out first.
+        return produced == maxOutput ? InflateFailure::tooLarge : InflateFailure::truncated;
     }
     out.resize(produced);
     return out;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <variant>
 
 #include "platform/foundation/Value.h"
 
@@ -22,5 +23,13 @@ inline constexpr std::size_t kMaxLinkMessage = 16 << 20;
 // on a damaged stream, one that ends before its end marker, or one larger than maxOutput.
 [[nodiscard]] std::optional<Bytes> dataInflate(std::span<const std::uint8_t> data,
                                                std::size_t maxOutput = kMaxLinkMessage);
+
+// Why an inflate failed: the stream was damaged or is no stream at all, it ended before its
+// end marker, or it would have grown past the bound.
+enum class InflateFailure { damaged, truncated, tooLarge };
+
+// dataInflate, telling why it failed.
+[[nodiscard]] std::variant<Bytes, InflateFailure> inflateLinkMessage(
+    std::span<const std::uint8_t> data, std::size_t maxOutput = kMaxLinkMessage);
 
 }  // namespace compression

@@ -84,4 +84,28 @@ TEST(CompressionTest, OutputBoundIsInclusive) {
     EXPECT_EQ(dataInflate(packed, 0), std::nullopt);
 }
 
+TEST(CompressionTest, FailuresTellWhy) {
+    using compression::InflateFailure;
+    const Bytes message = sampleText(4000);
+    const Bytes packed = *dataDeflate(message);
+    struct Case {
+        const char* name;
+        Bytes input;
+        std::size_t bound;
+        InflateFailure expected;
+    };
+    const Case cases[] = {
+        {"not a stream", noise(64), compression::kMaxLinkMessage, InflateFailure::damaged},
+        {"cut short", Bytes(packed.begin(), packed.begin() + packed.size() / 2),
+         compression::kMaxLinkMessage, InflateFailure::truncated},
+        {"past the bound", packed, message.size() - 1, InflateFailure::tooLarge},
+    };
+    for (const auto& c : cases) {
+        const auto result = compression::inflateLinkMessage(c.input, c.bound);
+        ASSERT_TRUE(std::holds_alternative<InflateFailure>(result)) << c.name;
+        EXPECT_EQ(std::get<InflateFailure>(result), c.expected) << c.name;
+    }
+    EXPECT_EQ(std::get<Bytes>(compression::inflateLinkMessage(packed, message.size())), message);
+}
+
 }  // namespace
