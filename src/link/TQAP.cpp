@@ -7,6 +7,7 @@
 #include "app/utils/TQUtils.h"
 #include "link/TQControlModel.h"
 #include "link/TQDataModel.h"
+#include "link/TQPairedWatchKeys.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/system/DeviceInfo.h"
@@ -15,11 +16,7 @@ namespace {
 
 using platform::Bytes;
 
-constexpr const char* kCentralIdentifierKey = "centralIdentifier";
-constexpr const char* kTempCentralIdentifierKey = "tempCentralIdentifier";
-constexpr const char* kDeviceMacKey = "deviceMac";
 constexpr const char* kHiddenConditionBitSetKey = "hiddenConditionBitSet";
-constexpr const char* kConnectedMark = "connected";
 
 // The watch reads these as they stand.
 constexpr std::string_view kResponseMaker = "Apple";
@@ -493,12 +490,12 @@ void TQAP::handleBAPRequest(std::span<const std::uint8_t, kBAPRecordSize> record
     const std::string watchName = readText(record, kRequestNameOffset);
 
     auto& defaults = platform::UserDefaults::standard();
-    const auto central = defaults.string(kCentralIdentifierKey);
-    auto subscribed = defaults.string(kTempCentralIdentifierKey);
+    const auto central = defaults.string(paired_watch::kCentralIdentifierKey);
+    auto subscribed = defaults.string(paired_watch::kTempCentralIdentifierKey);
     if (subscribed && subscribed->empty()) {
         subscribed.reset();
     }
-    const auto pairedMac = defaults.string(kDeviceMacKey);
+    const auto pairedMac = defaults.string(paired_watch::kDeviceMacKey);
     const auto currentMac = getDeviceMacFromName(watchName);
     LG_INFO("connectedDeviceMac: %@, currentDeviceMac: %@", orNull(pairedMac), orNull(currentMac));
 
@@ -506,8 +503,8 @@ void TQAP::handleBAPRequest(std::span<const std::uint8_t, kBAPRecordSize> record
     // is no name to store it under.
     const auto adoptSubscribedCentral = [&](bool clearHiddenCondition) {
         if (subscribed) {
-            defaults.set(kCentralIdentifierKey, *subscribed);
-            defaults.set(*subscribed, kConnectedMark);
+            defaults.set(paired_watch::kCentralIdentifierKey, *subscribed);
+            defaults.set(*subscribed, paired_watch::kConnectedMark);
         } else {
             LG_WARN("TQAP: no tempCentralIdentifier, central identifier not stored");
         }

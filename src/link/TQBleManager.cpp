@@ -6,6 +6,7 @@
 #include "link/TQBLEStatus.h"
 #include "link/TQBlePacketTransferDelegate.h"
 #include "link/TQBleResponseDelegate.h"
+#include "link/TQPairedWatchKeys.h"
 #include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/bluetooth/AdapterProvider.h"
@@ -71,9 +72,9 @@ void TQBleManager::connectWithPeripheral(platform::bluetooth::RemotePeripheral& 
     const auto deviceMac = getDeviceMacFromName(peripheral.name());
     // An empty token would match every watch's name in the search.
     if (deviceMac && !deviceMac->empty()) {
-        defaults.set("deviceMac", *deviceMac);
+        defaults.set(paired_watch::kDeviceMacKey, *deviceMac);
     } else {
-        defaults.remove("deviceMac");
+        defaults.remove(paired_watch::kDeviceMacKey);
     }
     if (auto written = defaults.synchronize(); !written) {
         LG_WARN("BLE_MANAGER: user defaults not written: %s", written.error().message);
@@ -378,7 +379,7 @@ void TQBleManager::applicationDidEnterBackground() {
 
 void TQBleManager::searchMyKavoWhenDue() {
     auto& defaults = platform::UserDefaults::standard();
-    const auto deviceMac = defaults.string("deviceMac");
+    const auto deviceMac = defaults.string(paired_watch::kDeviceMacKey);
     const bool isCompletedSetupWizard = defaults.boolean("isCompletedSetupWizard").value_or(false);
     if (deviceMac) {
         LG_VERBOSE("BLE_MANAGER: search my Kavo: deviceMac: %@ isCompletedSetupWizard: %d",

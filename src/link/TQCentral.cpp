@@ -7,6 +7,7 @@
 
 #include "link/TQBLEConnectDelegate.h"
 #include "link/TQBLEStatus.h"
+#include "link/TQPairedWatchKeys.h"
 #include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/foundation/UserDefaults.h"
@@ -119,7 +120,7 @@ void TQCentral::startScan() {
 }
 
 void TQCentral::searchMyKavo() {
-    deviceMac_ = platform::UserDefaults::standard().string("deviceMac");
+    deviceMac_ = platform::UserDefaults::standard().string(paired_watch::kDeviceMacKey);
     isSearchMyKavo_ = true;
     if (centralManager_->state() != ManagerState::poweredOn) {
         searchMyKavoWhenReady_ = true;

@@ -6,6 +6,7 @@
 
 #include "link/TQBLEConnectDelegate.h"
 #include "link/TQBLEStatus.h"
+#include "link/TQPairedWatchKeys.h"
 #include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/foundation/UserDefaults.h"
@@ -21,11 +22,6 @@ using platform::bluetooth::MutableCharacteristic;
 using platform::bluetooth::Uuid;
 
 std::atomic<bool> restorationFlag{false};
-
-constexpr const char* kDeviceMacKey = "deviceMac";
-constexpr const char* kTempCentralIdentifierKey = "tempCentralIdentifier";
-constexpr const char* kCentralIdentifierKey = "centralIdentifier";
-constexpr const char* kConnected = "connected";
 
 // The log's way of making a line stand out. The delayed call's banners break the line before
 // the closing stars.
@@ -400,7 +396,7 @@ void TQPeripheral::centralDidSubscribe(platform::bluetooth::PeripheralManager& /
     auto& defaults = platform::UserDefaults::standard();
     const std::string identifier = identifierString(central);
     LG_VERBOSE("PERIPHERAL: new kavo saved temporary with central identifier: %@", identifier);
-    defaults.set(kTempCentralIdentifierKey, identifier);
+    defaults.set(paired_watch::kTempCentralIdentifierKey, identifier);
     synchronizeDefaults();
     if (delegate_ != nullptr) {
         LG_VERBOSE("PERIPHERAL: RESET_KAVO_NO");
@@ -408,8 +404,8 @@ void TQPeripheral::centralDidSubscribe(platform::bluetooth::PeripheralManager& /
     }
     if (isConnectNewKavo_) {
         LG_VERBOSE("PERIPHERAL: new kavo connected with central identifier: %@", identifier);
-        defaults.set(kCentralIdentifierKey, identifier);
-        defaults.set(identifier, kConnected);
+        defaults.set(paired_watch::kCentralIdentifierKey, identifier);
+        defaults.set(identifier, paired_watch::kConnectedMark);
         synchronizeDefaults();
         isConnectNewKavo_ = false;
     }
@@ -461,7 +457,7 @@ void TQPeripheral::didReceiveReadRequest(platform::bluetooth::PeripheralManager&
                                          const platform::bluetooth::AttRequest& request) {
     LG_VERBOSE("PERIPHERAL: didReceiveReadRequest");
     auto& defaults = platform::UserDefaults::standard();
-    const auto deviceMac = defaults.string(kDeviceMacKey);
+    const auto deviceMac = defaults.string(paired_watch::kDeviceMacKey);
     if (!deviceMac || !addressCharacteristic_) {
         LG_VERBOSE("PERIPHERAL: didReceiveReadRequest respondToRequest with application error");
         manager.respond(request, kNoAddressError);
@@ -475,7 +471,7 @@ void TQPeripheral::didReceiveReadRequest(platform::bluetooth::PeripheralManager&
     manager.respond(answer, AttError::success);
     LG_VERBOSE("PERIPHERAL: didReceiveReadRequest respondToRequest");
 
-    const auto previous = defaults.string(kCentralIdentifierKey);
+    const auto previous = defaults.string(paired_watch::kCentralIdentifierKey);
     const std::string current = identifierString(request.central);
     if (previous) {
         LG_VERBOSE("previousCentralIdentifier: %@, currentCentralIdentifier: %@", *previous,
@@ -483,8 +479,8 @@ void TQPeripheral::didReceiveReadRequest(platform::bluetooth::PeripheralManager&
     } else {
         LG_VERBOSE("previousCentralIdentifier: %@, currentCentralIdentifier: %@", nullptr, current);
     }
-    if (previous && *previous == current && defaults.string(*previous) == kConnected &&
-        delegate_ != nullptr) {
+    if (previous && *previous == current &&
+        defaults.string(*previous) == paired_watch::kConnectedMark && delegate_ != nullptr) {
         delegate_->autoConnectionInProgress();
     }
 }
