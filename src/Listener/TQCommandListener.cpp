@@ -48,9 +48,7 @@ bool isTopNavigationScreen(std::string_view screen) {
 }
 
 void synchronizeDefaults() {
-    if (const auto stored = platform::UserDefaults::standard().synchronize(); !stored.ok()) {
-        LG_WARN("TQCommandListener: user defaults not stored: %@", stored.error().message);
-    }
+    TQUtils::synchronizeDefaults("TQCommandListener");
 }
 
 void post(const char* name) {

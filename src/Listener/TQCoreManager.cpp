@@ -5,6 +5,7 @@
 
 #include "Listener/TQCommandListener.h"
 #include "Listener/TQHandlerRegistry.h"
+#include "app/utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQKMCommand.h"
 #include "link/TQPeripheral.h"
@@ -24,9 +25,7 @@ void post(const char* name, Value object = {}) {
 }
 
 void synchronizeDefaults() {
-    if (const auto stored = platform::UserDefaults::standard().synchronize(); !stored.ok()) {
-        LG_WARN("[Core Manager]: user defaults not stored: %@", stored.error().message);
-    }
+    TQUtils::synchronizeDefaults("[Core Manager]");
 }
 
 }  // namespace

@@ -511,9 +511,7 @@ void TQAP::handleBAPRequest(std::span<const std::uint8_t, kBAPRecordSize> record
         if (clearHiddenCondition) {
             defaults.set(kHiddenConditionBitSetKey, false);
         }
-        if (const auto stored = defaults.synchronize(); !stored) {
-            LG_WARN("TQAP: user defaults not stored: %@", stored.error().message);
-        }
+        TQUtils::synchronizeDefaults("TQAP");
     };
 
     if (!central) {

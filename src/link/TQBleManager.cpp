@@ -76,9 +76,7 @@ void TQBleManager::connectWithPeripheral(platform::bluetooth::RemotePeripheral& 
     } else {
         defaults.remove(paired_watch::kDeviceMacKey);
     }
-    if (auto written = defaults.synchronize(); !written) {
-        LG_WARN("BLE_MANAGER: user defaults not written: %s", written.error().message);
-    }
+    TQUtils::synchronizeDefaults("BLE_MANAGER");
     central_->connectWithPeripheral(peripheral);
 }
 

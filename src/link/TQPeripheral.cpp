@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "app/utils/TQUtils.h"
 #include "link/TQBLEConnectDelegate.h"
 #include "link/TQBLEStatus.h"
 #include "link/TQPairedWatchKeys.h"
@@ -35,9 +36,7 @@ std::string identifierString(const platform::bluetooth::Central& central) {
 }
 
 void synchronizeDefaults() {
-    if (auto written = platform::UserDefaults::standard().synchronize(); !written) {
-        LG_WARN("PERIPHERAL: user defaults not written: %s", written.error().message);
-    }
+    TQUtils::synchronizeDefaults("PERIPHERAL");
 }
 
 // The restored services as the log shows them.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/utils/DataCompression.h"
+#include "app/utils/TQUtils.h"
 #include "link/TQCrc16.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/UserDefaults.h"
@@ -272,9 +273,7 @@ std::vector<TQProtocol::Packet> TQProtocol::makeWindow() {
 void TQProtocol::storeCurrentSendWindowSet() {
     auto& defaults = platform::UserDefaults::standard();
     defaults.set(kCurrentSendWindowSetKey, currentSendWindowSet_);
-    if (const auto stored = defaults.synchronize(); !stored) {
-        LG_WARN("TQProtocol - currentSendWindowSet not stored: %@", stored.error().message);
-    }
+    TQUtils::synchronizeDefaults("TQProtocol");
 }
 
 void TQProtocol::sendWindow(std::vector<Packet> window) {

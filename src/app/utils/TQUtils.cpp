@@ -148,6 +148,12 @@ bool TQUtils::setPreferenceByGroup(std::string_view group, const Dictionary& dic
 
 // ---- per-watch files ----
 
+void TQUtils::synchronizeDefaults(std::string_view owner) {
+    if (const auto stored = platform::UserDefaults::standard().synchronize(); !stored) {
+        LG_WARN("%@: user defaults not stored: %@", owner, stored.error().message);
+    }
+}
+
 bool TQUtils::isSafePathComponent(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;

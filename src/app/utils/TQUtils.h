@@ -36,6 +36,10 @@ public:
     static bool setPreferenceByGroup(std::string_view group,
                                      const platform::Dictionary& dictionary);
 
+    // Writes the standard user defaults; a failure is logged under owner's name (it costs
+    // the values a relaunch, nothing more).
+    static void synchronizeDefaults(std::string_view owner);
+
     // ---- per-watch files under Documents/<model number>/ ----
 
     // Whether a name from the watch or a package (model number, package or file name) can be
