@@ -562,7 +562,6 @@ void TQAP::refuseWatch() {
     LG_INFO("TQAP: RESET_KAVO_PRESENT and return");
     bleManager_.sendResetKavoRequest(true);
     cancelRefusal();
-    refusalClearPending_ = true;
     refusalGrace_ = loop_.scheduleTimer(kRefusalGrace, false, [weak = std::weak_ptr<TQAP*>(self_)] {
         if (const auto self = weak.lock()) {
             (*self)->clearRefusedCentral();
@@ -573,15 +572,14 @@ void TQAP::refuseWatch() {
 }
 
 void TQAP::clearRefusedCentral() {
-    if (!refusalClearPending_) {
-        return;
+    if (!refusalGrace_) {
+        return;  // nothing refused, or the refusal was cancelled
     }
     cancelRefusal();
     bleManager_.clearConnectedCentral();
 }
 
 void TQAP::cancelRefusal() {
-    refusalClearPending_ = false;
     if (refusalGrace_) {
         refusalGrace_->invalidate();
         refusalGrace_.reset();

@@ -204,7 +204,6 @@ private:
     std::deque<Origin> inProtocol_;
     // The BAP_REQUEST of the current subscription was answered.
     bool bapRequestAnswered_ = false;
-    bool refusalClearPending_ = false;
     std::shared_ptr<platform::Timer> refusalGrace_;
     // Posted tasks hold this weakly, so none runs after the facade is gone.
     std::shared_ptr<TQAP*> self_;
