@@ -14,6 +14,7 @@
 #include "services/TQContactHandler.h"
 #include "services/TQLbsHandler.h"
 #include "services/TQMusicControlHandler.h"
+#include "services/TQPushNotificationHandler.h"
 #include "services/TQTextTemplateHandler.h"
 #include "services/TQWeatherHandler.h"
 
@@ -25,9 +26,9 @@
 // Interfaces still without an implementation (remove a line when its subsystem lands):
 //   TQCommandHandlers      the listener's own message handlers (find-my-phone, blocked
 //                          applications, icons, buddies, network status, time, number sync, ...)
-//   TQInitSequenceHandler  the post-connect handshake, TQInitSequence
 //   TQWebProxyHandler      the web proxy, TQWebProxyURL
 //   TQMusicControlHandler  music remote control, TQMusicControl
+//   TQPushNotificationHandler  push settings for the watch, TQPushNotification
 //   TQContactHandler       contact synchronisation, TQContactMgr
 //   TQCalendarHandler      calendar synchronisation, TQEvent
 //   TQWeatherHandler       weather settings, TQWeatherUtil
@@ -45,6 +46,7 @@ public:
     TQInitSequenceHandler* initSequence = nullptr;
     TQWebProxyHandler* webProxy = nullptr;
     TQMusicControlHandler* musicControl = nullptr;
+    TQPushNotificationHandler* pushNotification = nullptr;
     TQContactHandler* contacts = nullptr;
     TQCalendarHandler* calendar = nullptr;
     TQWeatherHandler* weather = nullptr;

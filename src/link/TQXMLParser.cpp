@@ -64,25 +64,6 @@ private:
     std::string textInProgress_;
 };
 
-void appendEscaped(std::string& out, std::string_view text) {
-    // An application name holding "<" or "&" must not break the list file it is written to.
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
 void appendElement(std::string& out, const Dictionary& dictionary,
                    std::optional<std::string_view> name) {
     if (name) {
@@ -98,7 +79,8 @@ void appendElement(std::string& out, const Dictionary& dictionary,
         } else if (const Dictionary* child = value.dictionaryIf()) {
             appendElement(out, *child, key);
         } else if (const auto text = value.stringValue(); text && !text->empty()) {
-            appendEscaped(out, TQUtils::trimmedWhiteSpaceAndNewlines(*text));
+            // An application name holding "<" or "&" must not break the list file.
+            platform::xml::appendEscapedText(out, TQUtils::trimmedWhiteSpaceAndNewlines(*text));
         }
     }
     if (name) {

@@ -158,6 +158,15 @@ private:
     EventLog& log_;
 };
 
+class RecordingPush final : public TQPushNotificationHandler {
+public:
+    explicit RecordingPush(EventLog& log) : log_(log) {}
+    void exchangePushSettingsWithKavo() override { log_.add("push.exchangePushSettingsWithKavo"); }
+
+private:
+    EventLog& log_;
+};
+
 class RecordingContacts final : public TQContactHandler {
 public:
     explicit RecordingContacts(EventLog& log) : log_(log) {}
@@ -237,6 +246,8 @@ public:
     void uninstallClockWithPackageName(std::string_view name) override {
         log_.add("store.uninstallClockWithPackageName", name);
     }
+    void defaultBlockAppList() override { log_.add("store.defaultBlockAppList"); }
+    void defaultWeatherSettings() override { log_.add("store.defaultWeatherSettings"); }
     void checkUpdate() override { log_.add("store.checkUpdate"); }
 
 private:
@@ -283,6 +294,7 @@ struct RecordingHandlers {
           initSequence(log),
           webProxy(log),
           music(log),
+          push(log),
           contacts(log),
           calendar(log),
           weather(log),
@@ -296,6 +308,7 @@ struct RecordingHandlers {
         registry.initSequence = &initSequence;
         registry.webProxy = &webProxy;
         registry.musicControl = &music;
+        registry.pushNotification = &push;
         registry.contacts = &contacts;
         registry.calendar = &calendar;
         registry.weather = &weather;
@@ -311,6 +324,7 @@ struct RecordingHandlers {
     RecordingInitSequence initSequence;
     RecordingWebProxy webProxy;
     RecordingMusic music;
+    RecordingPush push;
     RecordingContacts contacts;
     RecordingCalendar calendar;
     RecordingWeather weather;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/host/Banner.h"
 #include "platform/host/LoadingWindow.h"
 #include "platform/host/ScreenNavigator.h"
+#include "platform/host/URLOpener.h"
 
 namespace testing_support {
 
@@ -29,10 +31,25 @@ public:
         openedURLs.emplace_back(url);
         return opensURLs;
     }
+    bool canOpenURL(std::string_view url) const override {
+        if (!platform::looksLikeURL(url)) {
+            return false;
+        }
+        std::string scheme(url.substr(0, url.find(':')));
+        for (char& c : scheme) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        return openableSchemes.contains(scheme);
+    }
 
     platform::ApplicationState state = platform::ApplicationState::active;
     platform::LayoutDirection layoutDirection = platform::LayoutDirection::leftToRight;
     bool opensURLs = true;
+    // Lower-case schemes of the links some application would take; add "tel" for a phone that
+    // places calls.
+    std::set<std::string> openableSchemes{"http", "https"};
 
     std::vector<platform::LocalNotification> notifications;
     std::vector<std::string> openedURLs;

@@ -16,6 +16,7 @@
 #include "platform/foundation/CivilTime.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Utf8.h"
+#include "platform/foundation/XmlParser.h"
 
 namespace platform::plist {
 
@@ -158,24 +159,7 @@ private:
         out_ += '<';
         out_ += name;
         out_ += '>';
-        for (char c : text) {
-            switch (c) {
-                case '&':
-                    out_ += "&amp;";
-                    break;
-                case '<':
-                    out_ += "&lt;";
-                    break;
-                case '>':
-                    out_ += "&gt;";
-                    break;
-                case '\r':
-                    out_ += "&#13;";  // XML readers fold a raw CR into LF
-                    break;
-                default:
-                    out_ += c;
-            }
-        }
+        xml::appendEscapedText(out_, text);
         out_ += "</";
         out_ += name;
         out_ += ">\n";

@@ -107,4 +107,25 @@ Result<void> parse(std::string_view document, Handler& handler, int maxDepth) {
     return Session(handler, maxDepth).run(document);
 }
 
+void appendEscapedText(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
 }  // namespace platform::xml

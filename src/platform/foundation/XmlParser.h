@@ -1,6 +1,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/foundation/Result.h"
@@ -35,5 +36,9 @@ public:
 // well-formed document and on elements nested deeper than maxDepth; the events reported
 // before the failure stand. The encoding is taken from the document (UTF-8 by default).
 Result<void> parse(std::string_view document, Handler& handler, int maxDepth = kMaxDepth);
+
+// Appends text as element content: "&", "<" and ">" as entities, and a carriage return as a
+// character reference, since readers fold a raw one into a line feed.
+void appendEscapedText(std::string& out, std::string_view text);
 
 }  // namespace platform::xml

@@ -51,6 +51,8 @@ public:
     virtual void scheduleLocalNotification(const LocalNotification& notification) = 0;
     // Whether some application took the link.
     virtual bool openURL(std::string_view url) = 0;
+    // Whether some application would take a link of this kind; the default knows the web's.
+    [[nodiscard]] virtual bool canOpenURL(std::string_view url) const;
     // Keeps the phone's media controls routed to the application.
     virtual void beginReceivingRemoteControlEvents() {}
 

@@ -1,5 +1,8 @@
 #include "platform/system/DeviceInfo.h"
 
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <array>
@@ -7,10 +10,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string_view>
+#include <type_traits>
 
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace platform {
@@ -50,6 +59,154 @@ bool isUuidText(std::string_view text) {
         }
     }
     return true;
+}
+
+// The system files read here are a few hundred bytes; anything far larger is not one of them.
+constexpr std::size_t kSystemFileLimit = std::size_t{64} << 10;
+
+std::string_view trimmed(std::string_view text) {
+    constexpr std::string_view kSpace = " \t\r\n";
+    const auto first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
+bool isPrintableAscii(std::string_view text) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> firstLineOf(const std::filesystem::path& path) {
+    auto contents = fs::readFile(path, kSystemFileLimit);
+    if (!contents) {
+        return std::nullopt;
+    }
+    const std::string_view text = *contents;
+    const std::string_view line = trimmed(text.substr(0, text.find('\n')));
+    if (line.empty() || !isPrintableAscii(line)) {
+        return std::nullopt;
+    }
+    return std::string(line);
+}
+
+// VERSION_ID's value, with the shell quoting os-release allows taken off; nothing for a
+// missing, empty or badly quoted entry.
+std::optional<std::string> osReleaseVersion(const std::filesystem::path& path) {
+    auto contents = fs::readFile(path, kSystemFileLimit);
+    if (!contents) {
+        return std::nullopt;
+    }
+    constexpr std::string_view kKey = "VERSION_ID=";
+    std::string_view rest = *contents;
+    while (!rest.empty()) {
+        const auto end = rest.find('\n');
+        std::string_view line = trimmed(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
+        if (!line.starts_with(kKey)) {
+            continue;
+        }
+        line.remove_prefix(kKey.size());
+        if (line.size() >= 2 && (line.front() == '"' || line.front() == '\'') &&
+            line.back() == line.front()) {
+            line = line.substr(1, line.size() - 2);
+        }
+        if (line.empty() || !isPrintableAscii(line) ||
+            line.find_first_of("\"'\\ ") != std::string_view::npos) {
+            return std::nullopt;
+        }
+        return std::string(line);
+    }
+    return std::nullopt;
+}
+
+std::optional<utsname> systemName() {
+    utsname system{};
+    if (uname(&system) != 0) {
+        return std::nullopt;
+    }
+    return system;
+}
+
+template <std::size_t N>
+std::string boundedText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+// A zone file's name is its path below the zoneinfo folder ("Europe/Berlin"); a path that is
+// a link into that folder, as /etc/localtime is, names the zone it points at.
+std::optional<std::string> zoneNameOfPath(const std::filesystem::path& path) {
+    constexpr std::string_view kFolder = "zoneinfo/";
+    const auto below = [&](std::string_view text) -> std::optional<std::string> {
+        const auto at = text.rfind(kFolder);
+        if (at == std::string_view::npos || at + kFolder.size() == text.size()) {
+            return std::nullopt;
+        }
+        return std::string(text.substr(at + kFolder.size()));
+    };
+    if (auto name = below(path.native())) {
+        return name;
+    }
+    std::error_code failure;
+    const auto target = std::filesystem::read_symlink(path, failure);
+    if (failure) {
+        return std::nullopt;
+    }
+    return below(target.native());
+}
+
+std::string timeZoneName() {
+    // The C library reads an empty TZ as no TZ, and a lone ":" as UTC.
+    if (const char* variable = std::getenv("TZ"); variable != nullptr && *variable != '\0') {
+        std::string_view tz(variable);
+        if (tz.front() == ':') {
+            tz.remove_prefix(1);
+        }
+        if (tz.empty()) {
+            return "UTC";
+        }
+        if (tz.front() != '/') {
+            return std::string(tz);  // a zone's name, or a rule such as "EST5EDT"
+        }
+        if (auto name = zoneNameOfPath(std::filesystem::path(tz))) {
+            return *name;
+        }
+    }
+    if (auto name = firstLineOf("/etc/timezone")) {
+        return *name;
+    }
+    if (auto name = zoneNameOfPath("/etc/localtime")) {
+        return *name;
+    }
+    return "UTC";
+}
+
+std::int64_t secondsFromGMT(std::int64_t unixSeconds) {
+    // POSIX lets localtime_r skip reading TZ, so the rules are read here, once for the run.
+    static std::once_flag rulesRead;
+    std::call_once(rulesRead, [] { tzset(); });
+    const auto when = static_cast<std::time_t>(unixSeconds);
+    std::tm local{};
+    if (localtime_r(&when, &local) == nullptr) {
+        return 0;
+    }
+    return local.tm_gmtoff;
+}
+
+using LocaleHandle = std::unique_ptr<std::remove_pointer_t<locale_t>, decltype(&freelocale)>;
+
+LocaleHandle environmentTimeLocale() {
+    locale_t locale = newlocale(LC_TIME_MASK, "", nullptr);
+    if (locale == nullptr) {
+        locale = newlocale(LC_TIME_MASK, "C", nullptr);
+    }
+    return LocaleHandle(locale, &freelocale);
 }
 
 }  // namespace
@@ -99,6 +256,45 @@ std::string HostDeviceInfo::localeIdentifier() const {
         return std::string(locale);
     }
     return "en_US_POSIX";
+}
+
+std::string HostDeviceInfo::systemVersion() const {
+    if (auto version = osReleaseVersion("/etc/os-release")) {
+        return *version;
+    }
+    const auto system = systemName();
+    return system ? boundedText(system->release) : std::string();
+}
+
+std::string HostDeviceInfo::machineIdentifier() const {
+    const auto system = systemName();
+    return system ? boundedText(system->machine) : std::string();
+}
+
+TimeZone HostDeviceInfo::timeZone(std::int64_t unixSeconds) const {
+    return TimeZone{timeZoneName(), secondsFromGMT(unixSeconds)};
+}
+
+bool HostDeviceInfo::showsAmPm() const {
+    const LocaleHandle locale = environmentTimeLocale();
+    if (!locale) {
+        return false;
+    }
+    // An afternoon time, so that a 12-hour format has to show its PM symbol.
+    std::tm afternoon{};
+    afternoon.tm_year = 100;
+    afternoon.tm_mday = 1;
+    afternoon.tm_hour = 15;
+    afternoon.tm_min = 30;
+    std::array<char, 128> buffer{};
+    const std::size_t length =
+        strftime_l(buffer.data(), buffer.size(), "%X", &afternoon, locale.get());
+    const std::string_view shown(buffer.data(), length);
+    const auto shows = [&](nl_item item) {
+        const char* symbol = nl_langinfo_l(item, locale.get());
+        return symbol != nullptr && *symbol != '\0' && shown.find(symbol) != std::string_view::npos;
+    };
+    return shows(AM_STR) || shows(PM_STR);
 }
 
 }  // namespace platform

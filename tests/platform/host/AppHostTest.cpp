@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string_view>
 
 #include "platform/host/AppHost.h"
 #include "platform/host/Banner.h"
@@ -95,6 +96,56 @@ TEST(AppHostTest, InstalledDoublesServeUntilTheyAreRemoved) {
     EXPECT_EQ(&AppHost::current(), headlessApp);
     EXPECT_EQ(&BannerPresenter::current(), headlessBanners);
     EXPECT_EQ(&LoadingWindow::shared(), headlessLoading);
+}
+
+TEST(AppHostTest, OnlyWebLinksCanBeOpenedOnThisMachine) {
+    const struct {
+        std::string_view url;
+        bool canOpen;
+    } cases[] = {
+        {"https://example.com/a?b=c#d", true},
+        {"http://example.com", true},
+        {"HTTPS://EXAMPLE.COM", true},
+        {"hTtP://example.com", true},
+        {"https:", true},
+        {"tel://5551234", false},  // no telephony here
+        {"tel:+15551234", false},
+        {"mailto:someone@example.com", false},
+        {"quorvelapps://MainCategoryList", false},
+        {"file:///etc/passwd", false},
+        {"httpx://example.com", false},
+        {"htt://example.com", false},
+        {"https", false},
+        {"", false},
+        {"//example.com", false},
+        {" https://example.com", false},
+        {"https://example.com/a b", false},
+        {"https://example.com/\n", false},
+        {"-https://example.com", false},
+        {"https\xFF://example.com", false},
+    };
+    const AppHost& headless = AppHost::current();
+    testing_support::RecordingAppHost recording;
+    for (const auto& c : cases) {
+        EXPECT_EQ(headless.canOpenURL(c.url), c.canOpen) << c.url;
+        // The double answers as this machine does until a test gives it other applications.
+        EXPECT_EQ(recording.canOpenURL(c.url), c.canOpen) << c.url;
+    }
+}
+
+TEST(AppHostTest, TheRecordingHostCanBeAPhoneThatPlacesCalls) {
+    testing_support::ScopedRecordingHost host;
+    host.app.openableSchemes.insert("tel");
+    EXPECT_TRUE(AppHost::current().canOpenURL("tel://5551234"));
+    EXPECT_TRUE(AppHost::current().canOpenURL("TEL:5551234"));
+    EXPECT_TRUE(AppHost::current().canOpenURL("https://example.com"));
+    EXPECT_FALSE(AppHost::current().canOpenURL("tel 5551234"));
+    EXPECT_FALSE(AppHost::current().canOpenURL("mailto:someone@example.com"));
+    // Asking opens nothing.
+    EXPECT_TRUE(host.app.openedURLs.empty());
+
+    host.app.openableSchemes.clear();
+    EXPECT_FALSE(AppHost::current().canOpenURL("https://example.com"));
 }
 
 TEST(AppHostTest, TheRecordingPresenterCompletesEachBannerOnce) {

@@ -1,0 +1,12 @@
+#include "platform/location/LocationServices.h"
+
+namespace platform {
+
+LocationServices& LocationServices::current() {
+    return installedOr([]() -> LocationServices& {
+        static FixedLocationServices none(false, LocationAuthorization::notDetermined);
+        return none;
+    });
+}
+
+}  // namespace platform
