@@ -126,16 +126,24 @@ void Watch::disconnect() {
 
 void Watch::phoneLinkUp() {
     ++counters_.linksUp;
+    LG_INFO("kavowatch: the link to the phone is up");
     handshake_ = HandshakeState::none;
     response_.reset();
     if (config_.handshake != HandshakeMode::manual) {
         startHandshake();
     }
+    if (linkObserver_) {
+        linkObserver_(true);
+    }
 }
 
 void Watch::phoneLinkDown() {
     ++counters_.connectionsEnded;
+    LG_INFO("kavowatch: the link to the phone is down");
     endSession();
+    if (linkObserver_) {
+        linkObserver_(false);
+    }
 }
 
 void Watch::endSession() {
@@ -211,10 +219,12 @@ void Watch::onHandshakeRecord(std::span<const std::uint8_t> record) {
         engine_.send(handshakeRecord(HandshakeType::complete), true);
         handshake_ = HandshakeState::completed;
         ++counters_.handshakesCompleted;
+        LG_INFO("kavowatch: paired with %s", response_->phoneName);
     } else {
         engine_.send(handshakeRecord(HandshakeType::reject), true);
         handshake_ = HandshakeState::rejected;
         ++counters_.handshakesRejected;
+        LG_INFO("kavowatch: handshake rejected");
     }
 }
 
@@ -243,15 +253,24 @@ void Watch::messageReceived(Bytes message, bool acknowledged) {
     const ReceivedMessage& received = messages_.record(header, body, acknowledged, loop_.now());
     if ((header >> 6) == 3) {
         ++counters_.fileSegmentsReceived;
+        LG_DEBUG("kavowatch: received a file segment of %zu bytes", body.size());
         return;
     }
+    if (received.msgId.empty()) {
+        LG_INFO("kavowatch: received %zu bytes on application %d", body.size(), int{appId});
+        return;
+    }
+    LG_INFO("kavowatch: received %s", received.msgId);
     const auto rule = rules_.find(received.msgId);
-    if (received.msgId.empty() || rule == rules_.end()) {
+    if (rule == rules_.end()) {
         return;
     }
+    // Copies: the rule may replace itself, and the log grows while it runs.
+    const RepliesRule handle = rule->second;
     const ReceivedMessage request = received;
-    if (const std::optional<platform::Value> reply = rule->second(request)) {
-        if (sendJson(*reply, request.appId, request.priority)) {
+    for (const Outgoing& reply : handle(request)) {
+        if (sendJson(reply.message, reply.appId.value_or(request.appId),
+                     reply.priority.value_or(request.priority))) {
             ++counters_.repliesSent;
         }
     }
@@ -259,6 +278,15 @@ void Watch::messageReceived(Bytes message, bool acknowledged) {
 
 platform::Result<void> Watch::sendMessage(std::uint8_t appId, std::uint8_t priority,
                                           std::span<const std::uint8_t> body, bool acknowledged) {
+    auto sent = send(appId, priority, body, acknowledged);
+    if (sent) {
+        LG_INFO("kavowatch: sent %zu bytes on application %d", body.size(), int{appId});
+    }
+    return sent;
+}
+
+platform::Result<void> Watch::send(std::uint8_t appId, std::uint8_t priority,
+                                   std::span<const std::uint8_t> body, bool acknowledged) {
     if (!isLinkUp()) {
         return platform::Error{"kavowatch", 1, "the link to the phone is down"};
     }
@@ -278,10 +306,25 @@ platform::Result<void> Watch::sendJson(const platform::Value& message, std::uint
         return text.error();
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text->data());
-    return sendMessage(appId, priority, std::span(bytes, text->size()), acknowledged);
+    auto sent = send(appId, priority, std::span(bytes, text->size()), acknowledged);
+    if (sent) {
+        const std::string* msgId = message["msgId"].stringIf();
+        LG_INFO("kavowatch: sent %s", msgId != nullptr ? *msgId : std::string("a JSON message"));
+    }
+    return sent;
 }
 
 void Watch::answer(std::string msgId, Rule rule) {
+    answerAll(std::move(msgId), [rule = std::move(rule)](const ReceivedMessage& request) {
+        Replies replies;
+        if (std::optional<platform::Value> reply = rule(request)) {
+            replies.push_back({std::move(*reply), std::nullopt, std::nullopt});
+        }
+        return replies;
+    });
+}
+
+void Watch::answerAll(std::string msgId, RepliesRule rule) {
     rules_[std::move(msgId)] = std::move(rule);
 }
 

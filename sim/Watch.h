@@ -27,7 +27,8 @@
 
 namespace platform::bluetooth {
 class SimulatedAir;
-}
+class SocketAir;
+}  // namespace platform::bluetooth
 
 namespace kavowatch {
 
@@ -37,6 +38,12 @@ using RadioFactory =
 
 // Radios on an in-process air; the air must outlive the watch.
 [[nodiscard]] RadioFactory simulatedRadios(platform::bluetooth::SimulatedAir& air);
+// Radios on the local-socket air; the air must outlive the watch. When the device cannot
+// attach (a folder it cannot make, a socket it cannot bind) `failed` hears why, and the watch
+// gets a radio that stays off.
+[[nodiscard]] RadioFactory socketRadios(
+    platform::bluetooth::SocketAir& air,
+    std::function<void(const platform::Error&)> failed = nullptr);
 
 enum class HandshakeMode {
     complete,  // answers a good response with a completion
@@ -95,6 +102,16 @@ public:
     // Answers a request: the reply to send on the request's application identifier and
     // priority, or nothing.
     using Rule = std::function<std::optional<platform::Value>(const ReceivedMessage&)>;
+    // A message a rule sends: on the request's application identifier and priority unless the
+    // rule names others.
+    struct Outgoing {
+        platform::Value message;
+        std::optional<std::uint8_t> appId;
+        std::optional<std::uint8_t> priority;
+    };
+    using Replies = std::vector<Outgoing>;
+    // Answers a request with any number of messages, sent in order once the rule returned.
+    using RepliesRule = std::function<Replies(const ReceivedMessage&)>;
 
     Watch(platform::RunLoop& loop, RadioFactory radios, WatchConfig config);
     ~Watch() override;
@@ -148,8 +165,15 @@ public:
                                     std::uint8_t priority = 1, bool acknowledged = true);
 
     // Rules run for every message with that "msgId"; a later rule replaces an earlier one.
+    // What a rule sends itself (sendJson) leaves before the messages it returns: a rule whose
+    // reply must go first returns the later messages too (answerAll).
     void answer(std::string msgId, Rule rule);
     void answer(std::string msgId, platform::Value reply);
+    void answerAll(std::string msgId, RepliesRule rule);
+
+    // Told after the watch's own handling whenever the link to the phone comes up (true) or
+    // goes down (false).
+    void observeLink(std::function<void(bool up)> observer) { linkObserver_ = std::move(observer); }
 
     [[nodiscard]] const MessageLog& messages() const { return messages_; }
     // Drives the loop until a message with this "msgId" that no earlier wait returned is there,
@@ -195,6 +219,8 @@ private:
     void messageReceived(platform::Bytes message, bool acknowledged) override;
 
     void startAdvertising();
+    platform::Result<void> send(std::uint8_t appId, std::uint8_t priority,
+                                std::span<const std::uint8_t> body, bool acknowledged);
     void sendHandshakeRequest();
     void onHandshakeTimeout();
     void onHandshakeRecord(std::span<const std::uint8_t> record);
@@ -210,7 +236,8 @@ private:
     PacketEngine engine_;
     PhoneLink phoneLink_;
     MessageLog messages_;
-    std::map<std::string, Rule, std::less<>> rules_;
+    std::map<std::string, RepliesRule, std::less<>> rules_;
+    std::function<void(bool up)> linkObserver_;
 
     std::optional<std::uint8_t> advertisingPurpose_;
     HandshakeState handshake_ = HandshakeState::none;

@@ -1,12 +1,140 @@
+// kavomanager: the phone-side companion of the Kavo watch. Until it has screens it runs headless
+// on the local-socket air: it pairs with the first watch in setup mode that comes near, runs the
+// handshake and serves the watch. `kavomanager --help` tells the options.
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
-// The program grows issue by issue; until it runs the link with a watch it only tells what the
-// build holds.
-int main() {
-    std::puts(
-        "KavoManager: phone-side companion of the Kavo watch.\n"
-        "This build holds the watch link (Bluetooth roles, packet protocol, pairing, message\n"
-        "dispatch) and a simulated watch, exercised by the tests (scripts/test). Running the\n"
-        "link from this program, with the simulated watch beside it, comes next.");
+#include "Listener/TQCoreManager.h"
+#include "Listener/TQHandlerRegistry.h"
+#include "Listener/TQInitSequence.h"
+#include "app/headless/HeadlessSetup.h"
+#include "app/utils/TQUtils.h"
+#include "link/TQAP.h"
+#include "link/TQBleManager.h"
+#include "link/TQPeripheral.h"
+#include "logging/LGLog.h"
+#include "logging/LGStderrLogger.h"
+#include "platform/bluetooth/AdapterProvider.h"
+#include "platform/bluetooth/socket/SocketAir.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/StopOnSignals.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/host/ScreenNavigator.h"
+#include "platform/system/DeviceInfo.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kavomanager [--air DIR]\n"
+    "Runs the phone side of the Kavo watch link on the local-socket air, without screens.\n"
+    "  --air DIR   the air's folder (default: $KAVO_AIR, else one under the runtime folder)\n"
+    "  --help      this text\n"
+    "The application's files live in $KAVO_HOME (default: $XDG_DATA_HOME/kavomanager).\n"
+    "Logs go to standard error; SIGINT or SIGTERM ends it.\n";
+
+struct Options {
+    std::optional<std::filesystem::path> air;
+    bool help = false;
+};
+
+std::optional<Options> parseArguments(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help") {
+            options.help = true;
+        } else if (argument == "--air" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            options.air = argv[++i];
+        } else {
+            std::fprintf(stderr, "kavomanager: unknown or incomplete option '%s'\n%s", argv[i],
+                         kUsage);
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto options = parseArguments(argc, argv);
+    if (!options) {
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    platform::RunLoop loop(platform::RunLoop::Clock::real);
+    platform::ScopedMainRunLoop mainLoop(loop);
+    // Before any thread starts, so that only its own thread takes the signals.
+    platform::StopOnSignals signals(loop);
+    LGLog::addLogger(std::make_shared<LGStderrLogger>());
+    LG_VERBOSE("--- KavoManager ---");
+
+    {
+        // The link's objects live for the whole process and keep using the air's radio, so the
+        // air and the adapter are never destroyed; leaving the air is a power-off.
+        static auto* const processAir = new platform::bluetooth::SocketAir(
+            options->air.value_or(platform::bluetooth::SocketAir::defaultDirectory()));
+        auto& air = *processAir;
+        // This installation's identity towards the watch names the phone on the air as well.
+        const auto identifier =
+            platform::bluetooth::Uuid::parse(platform::DeviceInfo::current().vendorIdentifier());
+        if (!identifier) {
+            LG_ERROR("kavomanager: the phone has no identifier to come onto the air with");
+            LGLog::flushLog();
+            return 1;
+        }
+        auto radio = air.attach(*identifier);
+        if (!radio) {
+            LG_ERROR("kavomanager: cannot come onto the air in %s: %s", air.directory().string(),
+                     radio.error().message);
+            LGLog::flushLog();
+            return 1;
+        }
+        static auto* const processAdapter =
+            new platform::bluetooth::RadioAdapterProvider(std::move(radio).value(), loop);
+        auto& adapter = *processAdapter;
+        platform::ScopedInstall<platform::bluetooth::AdapterProvider> installAdapter(&adapter);
+        platform::HeadlessScreenNavigator navigator;
+        platform::ScopedInstall<platform::ScreenNavigator> installNavigator(&navigator);
+
+        auto& defaults = platform::UserDefaults::standard();
+        defaults.set("isWMSConnected", 0);
+        TQUtils::synchronizeDefaults("kavomanager");
+        LG_DEBUG("Kavo Manager : TQAppDelegate IS_WMS_CONNECTED FALSE");
+
+        TQAP& kavoManager = TQAP::initializeWithANCS(false);
+        TQInitSequence& sequence = TQInitSequence::getInstance(kavoManager);
+        TQHandlerRegistry::current().initSequence = &sequence;
+        TQCoreManager& coreManager = TQCoreManager::sharedManager();
+        LG_INFO("kavomanager: %s on the air in %s", identifier->toLongString(),
+                air.directory().string());
+
+        std::shared_ptr<HeadlessSetup> setup;
+        if (defaults.boolean("isCompletedSetupWizard").value_or(false)) {
+            navigator.setHomeScreenRoot(true);
+        } else {
+            TQBleManager& bleManager = TQBleManager::initialize(TQAP::kServiceUUID);
+            setup = HeadlessSetup::create(
+                kavoManager, sequence, coreManager, navigator,
+                [&bleManager] { return bleManager.peripheral().isServiceAdded(); });
+            setup->start();
+        }
+        loop.run();
+        if (const int signal = signals.received(); signal != 0) {
+            LG_INFO("kavomanager: stopping on signal %d", signal);
+        }
+        TQUtils::synchronizeDefaults("kavomanager");
+        air.powerOff(*identifier);
+    }
+    LGLog::flushLog();
     return 0;
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+#include <utility>
+
 #include "platform/bluetooth/Adapter.h"
 #include "platform/foundation/Replaceable.h"
 
@@ -17,6 +20,18 @@ public:
     // The installed provider's adapter; with none installed, an adapter on the main loop whose
     // radio reports unsupported, as a machine without Bluetooth would, made once on first use.
     static Adapter& processAdapter();
+};
+
+// The adapter of one radio, made on the given loop: what a program installs for the air it
+// came onto.
+class RadioAdapterProvider final : public AdapterProvider {
+public:
+    RadioAdapterProvider(std::unique_ptr<Radio> radio, RunLoop& loop)
+        : adapter_(std::move(radio), loop) {}
+    Adapter& adapter() override { return adapter_; }
+
+private:
+    Adapter adapter_;
 };
 
 }  // namespace platform::bluetooth

@@ -48,4 +48,28 @@ public:
     static ScreenNavigator& current();
 };
 
+// The navigator of an application without screens: no navigation is on top and every request
+// to show a screen is written to standard error and refused. The home screen counts as the
+// root once the application says so (after the set-up, as a real home screen would be).
+class HeadlessScreenNavigator final : public ScreenNavigator {
+public:
+    void setHomeScreenRoot(bool isRoot) { homeScreenIsRoot_ = isRoot; }
+
+    [[nodiscard]] bool isHomeScreenRoot() const override { return homeScreenIsRoot_; }
+    [[nodiscard]] std::optional<std::string> topNavigationScreen() const override {
+        return std::nullopt;
+    }
+    bool pushScreen(std::string_view screen, bool animated) override;
+    bool performOnTopNavigationScreen(std::string_view /*screen*/, std::string_view /*operation*/,
+                                      const Value& /*argument*/) override {
+        return false;
+    }
+    [[nodiscard]] bool isTopMostScreenAlert() const override { return false; }
+    bool presentScene(std::string_view storyboard, std::string_view scene,
+                      ModalTransitionStyle presenterStyle, bool animated) override;
+
+private:
+    bool homeScreenIsRoot_ = false;
+};
+
 }  // namespace platform

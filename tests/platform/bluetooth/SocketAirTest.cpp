@@ -372,6 +372,20 @@ TEST_F(SocketAirTest, AConnectionToAPeerThatGreetsWronglyFails) {
     EXPECT_TRUE(log->contains("a greeting from another device"));
 }
 
+TEST(SocketAirAttachTest, ADeviceThatCannotOpenItsEndpointIsRefused) {
+    testing_support::TempDir dir;
+    // Longer than a Unix socket address can hold.
+    const auto deep = dir.path() / std::string(120, 'a');
+    std::filesystem::create_directories(deep);
+    platform::bluetooth::SocketAir air(deep);
+    const auto attached = air.attach(kStranger);
+    ASSERT_FALSE(attached);
+    // The refused device left nothing registered: a second try is refused for the same reason.
+    const auto again = air.attach(kStranger);
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error().message, attached.error().message);
+}
+
 // The two devices as two programs would run them: separate airs on one folder, separate loops
 // on separate threads.
 TEST(SocketAirThreadsTest, PhoneAndWatchOnTheirOwnLoops) {

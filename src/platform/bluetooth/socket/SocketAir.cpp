@@ -520,6 +520,8 @@ fs::path SocketAir::defaultDirectory() {
 }
 
 Result<std::unique_ptr<Radio>> SocketAir::attach(const Uuid& identifier) {
+    // A radio that failed to open goes after the lock is released: its destructor takes it.
+    std::unique_ptr<SocketRadio> failed;
     std::lock_guard lock(registry_->mutex);
     if (registry_->radios.contains(identifier)) {
         return makeError(ErrorCode::invalidParameters,
@@ -527,6 +529,7 @@ Result<std::unique_ptr<Radio>> SocketAir::attach(const Uuid& identifier) {
     }
     auto radio = std::make_unique<SocketRadio>(registry_, directory_, identifier, options_);
     if (auto opened = radio->open(); !opened) {
+        failed = std::move(radio);
         return opened.error();
     }
     registry_->radios[identifier] = radio.get();

@@ -1,0 +1,204 @@
+#include "sim/program/ProgramOptions.h"
+
+#include <cctype>
+#include <functional>
+#include <map>
+
+namespace kavowatch {
+
+namespace {
+
+platform::Error usageError(std::string message) {
+    return platform::Error{"kavowatch.options", 1, std::move(message)};
+}
+
+// "A0:B1:C2:D3:1A:2B": six pairs of hexadecimal digits.
+bool isMacAddress(std::string_view text) {
+    if (text.size() != 17) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (i % 3 == 2 ? c != ':' : std::isxdigit(c) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+using Apply = std::function<platform::Result<void>(ProgramOptions&, std::string_view value)>;
+
+struct OptionSpec {
+    bool takesValue;
+    Apply apply;
+};
+
+// A text option: any value but an empty one.
+OptionSpec text(std::function<void(ProgramOptions&, std::string)> set) {
+    return {true,
+            [set = std::move(set)](ProgramOptions& options,
+                                   std::string_view value) -> platform::Result<void> {
+                if (value.empty()) {
+                    return usageError("an empty value");
+                }
+                set(options, std::string(value));
+                return {};
+            }};
+}
+
+const std::map<std::string, OptionSpec, std::less<>>& optionSpecs() {
+    using R = platform::Result<void>;
+    static const std::map<std::string, OptionSpec, std::less<>> specs = {
+        {"--help",
+         {false,
+          [](ProgramOptions& o, std::string_view) -> R {
+              o.help = true;
+              return {};
+          }}},
+        {"--locked",
+         {false,
+          [](ProgramOptions& o, std::string_view) -> R {
+              o.locked = true;
+              return {};
+          }}},
+        {"--air", text([](ProgramOptions& o, std::string v) { o.air = std::move(v); })},
+        {"--script", text([](ProgramOptions& o, std::string v) { o.script = std::move(v); })},
+        {"--name", text([](ProgramOptions& o, std::string v) { o.name = std::move(v); })},
+        {"--model-name",
+         text([](ProgramOptions& o, std::string v) { o.identity.modelName = std::move(v); })},
+        {"--model-number",
+         text([](ProgramOptions& o, std::string v) { o.identity.modelNumber = std::move(v); })},
+        {"--serial",
+         text([](ProgramOptions& o, std::string v) { o.identity.serial = std::move(v); })},
+        {"--sales-code",
+         text([](ProgramOptions& o, std::string v) { o.identity.salesCode = std::move(v); })},
+        {"--bt-mac",
+         {true,
+          [](ProgramOptions& o, std::string_view v) -> R {
+              if (!isMacAddress(v)) {
+                  return usageError("'" + std::string(v) +
+                                    "' is no address like A0:B1:C2:D3:1A:2B");
+              }
+              o.identity.btMacAddress = v;
+              return {};
+          }}},
+        {"--identifier",
+         {true,
+          [](ProgramOptions& o, std::string_view v) -> R {
+              const auto uuid = Uuid::parse(v);
+              if (!uuid || v.size() != 36) {
+                  return usageError("'" + std::string(v) + "' is no UUID");
+              }
+              o.identifier = *uuid;
+              return {};
+          }}},
+        {"--state",
+         {true,
+          [](ProgramOptions& o, std::string_view v) -> R {
+              if (v == "new") {
+                  o.state = StartState::fresh;
+              } else if (v == "reconnecting") {
+                  o.state = StartState::reconnecting;
+              } else {
+                  return usageError("'" + std::string(v) + "' is neither new nor reconnecting");
+              }
+              return {};
+          }}},
+        {"--advertise",
+         {true,
+          [](ProgramOptions& o, std::string_view v) -> R {
+              if (v == "setup") {
+                  o.advertise = Purpose::setupWizard;
+              } else if (v == "auto") {
+                  o.advertise = Purpose::autoConnection;
+              } else {
+                  return usageError("'" + std::string(v) + "' is neither setup nor auto");
+              }
+              return {};
+          }}},
+    };
+    return specs;
+}
+
+}  // namespace
+
+platform::Result<ProgramOptions> parseArguments(std::span<const std::string_view> arguments) {
+    ProgramOptions options;
+    bool modelNameGiven = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        const std::size_t equals = argument.find('=');
+        const std::string_view name = argument.substr(0, equals);
+        if (!argument.starts_with("--")) {
+            return usageError("unexpected argument '" + std::string(argument) + "'");
+        }
+        const auto spec = optionSpecs().find(name);
+        if (spec == optionSpecs().end()) {
+            return usageError("unknown option '" + std::string(name) + "'");
+        }
+        std::string_view value;
+        if (equals != std::string_view::npos) {
+            if (!spec->second.takesValue) {
+                return usageError(std::string(name) + " takes no value");
+            }
+            value = argument.substr(equals + 1);
+        } else if (spec->second.takesValue) {
+            if (i + 1 == arguments.size()) {
+                return usageError(std::string(name) + " needs a value");
+            }
+            value = arguments[++i];
+        }
+        if (auto applied = spec->second.apply(options, value); !applied) {
+            return usageError(std::string(name) + ": " + applied.error().message);
+        }
+        modelNameGiven = modelNameGiven || name == "--model-name";
+    }
+    if (!modelNameGiven) {
+        options.identity.modelName = options.name;
+    }
+    return options;
+}
+
+std::string_view usage() {
+    return "Usage: kavowatch [options]\n"
+           "A simulated Kavo watch on the local-socket air.\n"
+           "\n"
+           "  --air DIR            the air folder ($KAVO_AIR, else the default air)\n"
+           "  --identifier UUID    the watch's identifier on the air\n"
+           "  --name TEXT          the advertising name, \"Kavo R5 (TOKEN)\"\n"
+           "  --model-name TEXT    the model name the watch reports (the name by default)\n"
+           "  --model-number TEXT  e.g. KV-R500\n"
+           "  --serial TEXT\n"
+           "  --bt-mac ADDRESS     e.g. A0:B1:C2:D3:1A:2B\n"
+           "  --sales-code TEXT    e.g. XAR\n"
+           "  --state new|reconnecting\n"
+           "                       a factory watch to set up (advertises for the setup\n"
+           "                       wizard), or a configured one looking for its phone\n"
+           "  --advertise setup|auto\n"
+           "                       the advertised purpose, whatever the state\n"
+           "  --locked             the reactivation lock is on\n"
+           "  --script FILE        scripted answers, one command a line:\n"
+           "                         answer <msgId> <json object>\n"
+           "                         ignore <msgId>\n"
+           "                         on <msgId> send <json object>\n"
+           "  --help               this text\n"
+           "\n"
+           "SIGINT or SIGTERM ends it and takes its files off the air.\n";
+}
+
+WatchState initialState(const ProgramOptions& options) {
+    WatchState state;
+    state.identity = options.identity;
+    state.setup = options.state == StartState::fresh ? SetupState::factory : SetupState::configured;
+    state.reactivationLock = options.locked;
+    return state;
+}
+
+Purpose advertisingPurpose(const ProgramOptions& options, SetupState setup) {
+    if (options.advertise) {
+        return *options.advertise;
+    }
+    return setup == SetupState::factory ? Purpose::setupWizard : Purpose::autoConnection;
+}
+
+}  // namespace kavowatch

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/bluetooth/Uuid.h"
+#include "platform/foundation/Result.h"
+#include "sim/LinkProfile.h"
+#include "sim/WatchState.h"
+
+// The kavowatch program's command line.
+namespace kavowatch {
+
+inline const Uuid kProgramIdentifier = *Uuid::parse("5A7C0E11-2B3D-4F50-8A61-7B8C9D0E1F20");
+
+enum class StartState {
+    fresh,         // "new": a factory watch that asks to be set up
+    reconnecting,  // set up before; looks for its phone
+};
+
+struct ProgramOptions {
+    bool help = false;
+    // Where the air is; SocketAir::defaultDirectory() when not given.
+    std::optional<std::filesystem::path> air;
+    Uuid identifier = kProgramIdentifier;
+    // The advertising name; the model name follows it unless given.
+    std::string name = AdvertisingIdentity{}.name;
+    WatchIdentity identity;
+    StartState state = StartState::fresh;
+    // Overrides the purpose the state advertises.
+    std::optional<Purpose> advertise;
+    bool locked = false;
+    std::optional<std::filesystem::path> script;
+
+    friend bool operator==(const ProgramOptions&, const ProgramOptions&) = default;
+};
+
+// The arguments after the program's name. "--option value" and "--option=value" both work; a
+// later option replaces an earlier one.
+platform::Result<ProgramOptions> parseArguments(std::span<const std::string_view> arguments);
+
+[[nodiscard]] std::string_view usage();
+
+// What the watch starts as.
+[[nodiscard]] WatchState initialState(const ProgramOptions& options);
+// What it advertises while in that setup state.
+[[nodiscard]] Purpose advertisingPurpose(const ProgramOptions& options, SetupState setup);
+
+}  // namespace kavowatch

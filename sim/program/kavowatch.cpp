@@ -1,0 +1,85 @@
+// kavowatch: the simulated watch as a program on the local-socket air, for running beside the
+// phone program. `kavowatch --help` tells the options.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logging/LGLog.h"
+#include "logging/LGStderrLogger.h"
+#include "platform/bluetooth/socket/SocketAir.h"
+#include "platform/foundation/FileSystem.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/StopOnSignals.h"
+#include "sim/program/ProgramOptions.h"
+#include "sim/program/WatchProgram.h"
+#include "sim/program/WatchScript.h"
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+constexpr std::size_t kMaxScriptBytes = std::size_t{1} << 20;
+
+int usageFailure(const std::string& message) {
+    std::fprintf(stderr, "kavowatch: %s\nTry 'kavowatch --help'.\n", message.c_str());
+    return kUsageStatus;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace kavowatch;
+
+    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    auto options = parseArguments(arguments);
+    if (!options) {
+        return usageFailure(options.error().message);
+    }
+    if (options->help) {
+        std::fputs(usage().data(), stdout);
+        return 0;
+    }
+    Script script;
+    if (options->script) {
+        const auto text = platform::fs::readFile(*options->script, kMaxScriptBytes);
+        if (!text) {
+            return usageFailure("cannot read the script " + options->script->string() + ": " +
+                                text.error().message);
+        }
+        auto parsed = parseScript(*text, options->script->string());
+        if (!parsed) {
+            return usageFailure(parsed.error().message);
+        }
+        script = std::move(parsed).value();
+    }
+
+    platform::RunLoop loop(platform::RunLoop::Clock::real);
+    platform::ScopedMainRunLoop mainLoop(loop);
+    // Before any thread starts, so that only its own thread takes the signals.
+    platform::StopOnSignals signals(loop);
+    LGLog::addLogger(std::make_shared<LGStderrLogger>());
+
+    int status = 0;
+    {
+        platform::bluetooth::SocketAir air(
+            options->air.value_or(platform::bluetooth::SocketAir::defaultDirectory()));
+        WatchProgram program(loop,
+                             socketRadios(air,
+                                          [&](const platform::Error&) {
+                                              status = 1;
+                                              loop.stop();
+                                          }),
+                             *options, script);
+        LG_INFO("kavowatch: %s on the air in %s", options->identifier.toLongString(),
+                air.directory().string());
+        program.start();
+        loop.run();
+        if (const int signal = signals.received(); signal != 0) {
+            LG_INFO("kavowatch: stopping on signal %d", signal);
+        }
+    }
+    LGLog::flushLog();
+    LGLog::removeAllLoggers();
+    return status;
+}
