@@ -1,5 +1,7 @@
 #include "sim/WatchState.h"
 
+#include "platform/foundation/XmlParser.h"
+
 namespace kavowatch {
 
 using platform::Value;
@@ -8,31 +10,10 @@ namespace {
 
 constexpr std::string_view kXmlDeclaration = R"(<?xml version="1.0" encoding="UTF-8"?>)";
 
-std::string escaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // One element with text on a line of its own.
 void element(std::string& xml, std::string_view name, std::string_view text) {
     xml.append("<").append(name).append(">");
-    xml += escaped(text);
+    platform::xml::appendEscapedText(xml, text);
     xml.append("</").append(name).append(">\n");
 }
 

@@ -2,29 +2,11 @@
 
 #include <memory>
 
+#include "platform/bluetooth/AbsentRadio.h"
+
 namespace platform::bluetooth {
 
 namespace {
-
-// A radio that is not there: it never powers on, so the managers above it stay idle.
-class AbsentRadio final : public Radio {
-public:
-    const Uuid& identifier() const override { return identifier_; }
-    void start(RadioClient& /*client*/, RunLoop& /*loop*/) override {}
-    ManagerState state() const override { return ManagerState::unsupported; }
-    void startAdvertising(const AdvertisementData& /*data*/) override {}
-    void stopAdvertising() override {}
-    void startScanning() override {}
-    void stopScanning() override {}
-    bool knows(const Uuid& /*peer*/) const override { return false; }
-    void connect(const Uuid& /*peer*/) override {}
-    void cancelConnect(const Uuid& /*peer*/) override {}
-    void disconnect(LinkId /*link*/) override {}
-    bool send(LinkId /*link*/, Bytes /*pdu*/, bool /*flowControlled*/) override { return false; }
-
-private:
-    Uuid identifier_;
-};
 
 class AbsentAdapterProvider final : public AdapterProvider {
 public:
