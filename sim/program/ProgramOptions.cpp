@@ -28,13 +28,13 @@ bool isMacAddress(std::string_view text) {
 
 using Apply = std::function<platform::Result<void>(ProgramOptions&, std::string_view value)>;
 
-struct OptionSpec {
+struct OptionRule {
     bool takesValue;
     Apply apply;
 };
 
 // A text option: any value but an empty one.
-OptionSpec text(std::function<void(ProgramOptions&, std::string)> set) {
+OptionRule text(std::function<void(ProgramOptions&, std::string)> set) {
     return {true,
             [set = std::move(set)](ProgramOptions& options,
                                    std::string_view value) -> platform::Result<void> {
@@ -46,9 +46,9 @@ OptionSpec text(std::function<void(ProgramOptions&, std::string)> set) {
             }};
 }
 
-const std::map<std::string, OptionSpec, std::less<>>& optionSpecs() {
+const std::map<std::string, OptionRule, std::less<>>& optionRules() {
     using R = platform::Result<void>;
-    static const std::map<std::string, OptionSpec, std::less<>> specs = {
+    static const std::map<std::string, OptionRule, std::less<>> rules = {
         {"--help",
          {false,
           [](ProgramOptions& o, std::string_view) -> R {
@@ -117,7 +117,7 @@ const std::map<std::string, OptionSpec, std::less<>>& optionSpecs() {
               return {};
           }}},
     };
-    return specs;
+    return rules;
 }
 
 }  // namespace
@@ -132,23 +132,23 @@ platform::Result<ProgramOptions> parseArguments(std::span<const std::string_view
         if (!argument.starts_with("--")) {
             return usageError("unexpected argument '" + std::string(argument) + "'");
         }
-        const auto spec = optionSpecs().find(name);
-        if (spec == optionSpecs().end()) {
+        const auto rule = optionRules().find(name);
+        if (rule == optionRules().end()) {
             return usageError("unknown option '" + std::string(name) + "'");
         }
         std::string_view value;
         if (equals != std::string_view::npos) {
-            if (!spec->second.takesValue) {
+            if (!rule->second.takesValue) {
                 return usageError(std::string(name) + " takes no value");
             }
             value = argument.substr(equals + 1);
-        } else if (spec->second.takesValue) {
+        } else if (rule->second.takesValue) {
             if (i + 1 == arguments.size()) {
                 return usageError(std::string(name) + " needs a value");
             }
             value = arguments[++i];
         }
-        if (auto applied = spec->second.apply(options, value); !applied) {
+        if (auto applied = rule->second.apply(options, value); !applied) {
             return usageError(std::string(name) + ": " + applied.error().message);
         }
         modelNameGiven = modelNameGiven || name == "--model-name";

@@ -104,11 +104,18 @@ platform::Result<Script> parseScript(std::string_view text, std::string_view sou
 void applyScript(const Script& script, Watch& watch, WatchResponder& responder) {
     for (const auto& [msgId, plan] : script) {
         watch.answerAll(msgId, [&responder, plan](const ReceivedMessage& request) {
+            // Only the answer itself changes; what the watch sends of its own after it stays.
             Watch::Replies replies = responder.respond(request);
+            const bool answered = !replies.empty();
             if (plan.answer == ScriptedRequest::Answer::replaced) {
-                replies = {{plan.reply, std::nullopt, std::nullopt}};
-            } else if (plan.answer == ScriptedRequest::Answer::ignored) {
-                replies.clear();
+                const Watch::Outgoing reply{plan.reply, std::nullopt, std::nullopt};
+                if (answered) {
+                    replies.front() = reply;
+                } else {
+                    replies.insert(replies.begin(), reply);
+                }
+            } else if (plan.answer == ScriptedRequest::Answer::ignored && answered) {
+                replies.erase(replies.begin());
             }
             for (const platform::Value& message : plan.thenSend) {
                 replies.push_back({message, std::uint8_t{1}, std::uint8_t{1}});

@@ -1,5 +1,6 @@
 // kavowatch: the simulated watch as a program on the local-socket air, for running beside the
 // phone program. `kavowatch --help` tells the options.
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
         script = std::move(parsed).value();
     }
 
+    // A log reader that went away must not end the program before it has left the air.
+    std::signal(SIGPIPE, SIG_IGN);
     platform::RunLoop loop(platform::RunLoop::Clock::real);
     platform::ScopedMainRunLoop mainLoop(loop);
     // Before any thread starts, so that only its own thread takes the signals.

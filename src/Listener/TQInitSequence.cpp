@@ -126,6 +126,22 @@ Value featureOf(const Value& statusXml, std::string_view feature) {
     return {};
 }
 
+// The watch's settings as the settings reply names them, and as the phone keeps them.
+constexpr std::pair<const char*, const char*> kUserSettingFields[] = {
+    {"notiOnOff", "noti_onoff"},
+    {"screenLock", "screen_lock"},
+    {"wearOnOff", "wear_onoff"},
+};
+
+// The user settings out of a settings reply, or out of what a run kept of one.
+Dictionary userSettingsFrom(const Value& source, bool fromReply) {
+    Dictionary settings;
+    for (const auto& [kept, sent] : kUserSettingFields) {
+        setOrRemove(settings, kept, source[fromReply ? sent : kept]);
+    }
+    return settings;
+}
+
 bool succeeded(const Value& message) {
     const std::string* result = message["result"].stringIf();
     return result != nullptr && *result == "success";
@@ -293,9 +309,10 @@ void TQInitSequence::exchangePushSettings() {
     }
 }
 
-void TQInitSequence::removeAppIcons() {
+void TQInitSequence::removeAppIcons(const std::optional<std::string>& modelNumber) {
     LG_VERBOSE("TQInitSequence: removeAppIcons");
-    const auto modelNumber = storedModelNumber();
+    // Only the watch being set up: without its model number nothing goes, least of all the
+    // icons of the watch before it.
     if (!modelNumber || !TQUtils::isSafePathComponent(*modelNumber)) {
         return;
     }
@@ -417,16 +434,12 @@ void TQInitSequence::processWatchInfoRes(const Value& message) {
     const auto reportedAddress = textOf(message["bt_mac_address"]);
     const bool sameWatch =
         stored && reportedAddress && textOf(lookup(*stored, "btMacAddress")) == reportedAddress;
-    bool needsReset = false;
-    if (!stored) {
-        if (!factoryState) {
-            LG_VERBOSE("TQInitSequence: KM First Launch, Kavo has settings, need reset");
-            needsReset = true;
-        }
-    } else if (sameWatch) {
-        isReconnecting_ = !factoryState;
-    } else {
-        needsReset = !factoryState;
+    // Decided afresh by every watch-information reply: a second one in a run may come from
+    // another watch.
+    isReconnecting_ = sameWatch && !factoryState;
+    const bool needsReset = !sameWatch && !factoryState;
+    if (needsReset && !stored) {
+        LG_VERBOSE("TQInitSequence: KM First Launch, Kavo has settings, need reset");
     }
 
     // A stored identity without a usable time stamp gets a fresh one rather than a status
@@ -522,9 +535,9 @@ void TQInitSequence::processSyncInitSettingRes(const Value& message) {
     if (isReconnecting_) {
         finishReconnection(message);
     } else {
-        setOrRemove(connectingKavoInfo_, "notiOnOff", message["noti_onoff"]);
-        setOrRemove(connectingKavoInfo_, "screenLock", message["screen_lock"]);
-        setOrRemove(connectingKavoInfo_, "wearOnOff", message["wear_onoff"]);
+        for (auto& [key, value] : userSettingsFrom(message, true)) {
+            connectingKavoInfo_.set(key, value);
+        }
         connectingKavoInfo_.set("noti_indicator", boolOf(message["noti_indicator"]));
     }
     if (delegate_ != nullptr) {
@@ -564,32 +577,17 @@ void TQInitSequence::storeIdentity(const Dictionary& userSettings, const Value& 
     }
 }
 
-void TQInitSequence::startConnectedWork() {
+void TQInitSequence::markConnected(const Dictionary& userSettings) {
+    TQUtils::setPreferenceByGroup(TQUtils::kGroupUserSettings, userSettings);
+    defaults().set(kIsWMSConnected, 1);
+    runEnded_ = true;
+}
+
+void TQInitSequence::startConnectedWork(bool checkForUpdate) {
     reqAppOrderList();
     sendGPSStatus();
     registerMusicNotification();
-}
-
-void TQInitSequence::finishReconnection(const Value& settings) {
-    Dictionary userSettings;
-    setOrRemove(userSettings, "notiOnOff", settings["noti_onoff"]);
-    setOrRemove(userSettings, "screenLock", settings["screen_lock"]);
-    setOrRemove(userSettings, "wearOnOff", settings["wear_onoff"]);
-    // The identity keeps the voice-call feature of the first set-up.
-    const auto modelNumber = modelNumberOf(connectingKavoInfo_);
-    const auto before =
-        modelNumber ? TQUtils::retrieveDictionary(*modelNumber, kKavoInfoFile) : std::nullopt;
-    storeIdentity(userSettings, settings["noti_indicator"],
-                  before ? lookup(*before, "voiceCall") : Value());
-
-    TQUtils::setPreferenceByGroup(TQUtils::kGroupUserSettings, userSettings);
-    defaults().set(kIsWMSConnected, 1);
-    synchronizeDefaults();
-    runEnded_ = true;
-    LG_DEBUG("Kavo Manager : TQInitSequence IS_WMS_CONNECTED TRUE");
-
-    startConnectedWork();
-    if (defaults().string("support.app.update") == "true") {
+    if (checkForUpdate && defaults().string("support.app.update") == "true") {
         LG_VERBOSE("TQInitSequence:  Check For Kavo App Update");
         if (auto* store = TQHandlerRegistry::require(TQHandlerRegistry::current().store,
                                                      "TQStoreHandler", "checkUpdate")) {
@@ -599,69 +597,79 @@ void TQInitSequence::finishReconnection(const Value& settings) {
     exchangePushSettings();
 }
 
+void TQInitSequence::finishReconnection(const Value& settings) {
+    const Dictionary userSettings = userSettingsFrom(settings, true);
+    // The identity keeps the voice-call feature of the first set-up.
+    const auto modelNumber = modelNumberOf(connectingKavoInfo_);
+    const auto before =
+        modelNumber ? TQUtils::retrieveDictionary(*modelNumber, kKavoInfoFile) : std::nullopt;
+    storeIdentity(userSettings, settings["noti_indicator"],
+                  before ? lookup(*before, "voiceCall") : Value());
+
+    markConnected(userSettings);
+    synchronizeDefaults();
+    LG_DEBUG("Kavo Manager : TQInitSequence IS_WMS_CONNECTED TRUE");
+    startConnectedWork(true);
+}
+
 void TQInitSequence::processSetupEulaFinishedRes(const Value& message) {
-    const bool success = succeeded(message);
-    const Value& reason = message["reason"];
     // Only the first answer of a run stores the set-up; a repeat would store an empty one.
     if (runEnded_) {
         LG_WARN("TQInitSequence: set-up already stored, answer passed on only");
     } else {
-        runEnded_ = true;
-        const auto modelNumber = modelNumberOf(connectingKavoInfo_);
-        const Value statusXml = lookup(connectingKavoInfo_, kWearableStatusFile);
-        saveXml(statusXml, modelNumber, kWearableStatusFile);
-        saveXml(lookup(connectingKavoInfo_, kWappListFile), modelNumber, kWappListFile);
-        saveXml(lookup(connectingKavoInfo_, kClockListFile), modelNumber, kClockListFile);
-
-        Dictionary userSettings;
-        for (const char* key : {"notiOnOff", "screenLock", "wearOnOff"}) {
-            setOrRemove(userSettings, key, lookup(connectingKavoInfo_, key));
-        }
-        storeIdentity(userSettings, lookup(connectingKavoInfo_, "noti_indicator"),
-                      lookup(connectingKavoInfo_, "voiceCall"));
-
-        if (!isReconnecting_) {
-            LG_VERBOSE("TQInitSequence: Resetting Block App List");
-            defaults().remove("BLOCKED_APPS_LIST");
-            synchronizeDefaults();
-            if (auto* store =
-                    TQHandlerRegistry::require(TQHandlerRegistry::current().store, "TQStoreHandler",
-                                               "the new watch's default settings")) {
-                store->defaultBlockAppList();
-                store->defaultWeatherSettings();
-            }
-            removeAppIcons();
-            defaults().set("isPushSettingsExchanged", 0);
-        }
-
-        // Read from the status this run received: the file may not have been written, and an
-        // older watch's file must not stand in for it.
-        Value features[std::size(kSupportFeatures)];
-        for (std::size_t i = 0; i < std::size(kSupportFeatures); ++i) {
-            features[i] = featureOf(statusXml, kSupportFeatures[i]);
-        }
-        LG_VERBOSE(
-            "TQInitSequence: SUPPORT_MANAGE_APP: [%@]  SUPPORT_APP_UPDATE: [%@] "
-            "SUPPORT_ESIM_ACTIVATION: [%@] SUPPORT_ESIM_MULTIPROFILE: [%@] SUPPORT_NUMBERSYNC: "
-            "[%@]",
-            features[0], features[1], features[2], features[3], features[4]);
-        for (std::size_t i = 0; i < std::size(kSupportFeatures); ++i) {
-            defaults().set(kSupportFeatures[i], features[i]);
-        }
-
-        TQUtils::setPreferenceByGroup(TQUtils::kGroupUserSettings, userSettings);
-        defaults().set(kIsWMSConnected, 1);
-        defaults().set("sync_app_icon_flag", 0);
-        synchronizeDefaults();
-
-        platform::NotificationCenter::defaultCenter().post("OOBECompletionNoti", nullptr);
-        LG_DEBUG("Kavo Manager : TQInitSequence OOBE Completed , IS_WMS_CONNECTED TRUE");
-        startConnectedWork();
-        exchangePushSettings();
+        finishNewSetUp();
     }
     if (delegate_ != nullptr) {
-        delegate_->onSetupWizardEulaFinishedRes(success, reason, isReconnecting_);
+        delegate_->onSetupWizardEulaFinishedRes(succeeded(message), message["reason"],
+                                                isReconnecting_);
     }
+}
+
+void TQInitSequence::finishNewSetUp() {
+    const auto modelNumber = modelNumberOf(connectingKavoInfo_);
+    const Value statusXml = lookup(connectingKavoInfo_, kWearableStatusFile);
+    saveXml(statusXml, modelNumber, kWearableStatusFile);
+    saveXml(lookup(connectingKavoInfo_, kWappListFile), modelNumber, kWappListFile);
+    saveXml(lookup(connectingKavoInfo_, kClockListFile), modelNumber, kClockListFile);
+
+    const Dictionary userSettings = userSettingsFrom(Value(connectingKavoInfo_), false);
+    storeIdentity(userSettings, lookup(connectingKavoInfo_, "noti_indicator"),
+                  lookup(connectingKavoInfo_, "voiceCall"));
+
+    if (!isReconnecting_) {
+        LG_VERBOSE("TQInitSequence: Resetting Block App List");
+        defaults().remove("BLOCKED_APPS_LIST");
+        synchronizeDefaults();
+        if (auto* store =
+                TQHandlerRegistry::require(TQHandlerRegistry::current().store, "TQStoreHandler",
+                                           "the new watch's default settings")) {
+            store->defaultBlockAppList();
+            store->defaultWeatherSettings();
+        }
+        removeAppIcons(modelNumber);
+        defaults().set("isPushSettingsExchanged", 0);
+    }
+
+    // Read from the status this run received: the file may not have been written, and an
+    // older watch's file must not stand in for it.
+    Value features[std::size(kSupportFeatures)];
+    for (std::size_t i = 0; i < std::size(kSupportFeatures); ++i) {
+        features[i] = featureOf(statusXml, kSupportFeatures[i]);
+    }
+    LG_VERBOSE(
+        "TQInitSequence: SUPPORT_MANAGE_APP: [%@]  SUPPORT_APP_UPDATE: [%@] "
+        "SUPPORT_ESIM_ACTIVATION: [%@] SUPPORT_ESIM_MULTIPROFILE: [%@] SUPPORT_NUMBERSYNC: [%@]",
+        features[0], features[1], features[2], features[3], features[4]);
+    for (std::size_t i = 0; i < std::size(kSupportFeatures); ++i) {
+        defaults().set(kSupportFeatures[i], features[i]);
+    }
+
+    markConnected(userSettings);
+    defaults().set("sync_app_icon_flag", 0);
+    synchronizeDefaults();
+    platform::NotificationCenter::defaultCenter().post("OOBECompletionNoti", nullptr);
+    LG_DEBUG("Kavo Manager : TQInitSequence OOBE Completed , IS_WMS_CONNECTED TRUE");
+    startConnectedWork(false);
 }
 
 // ---- answers to the setup screens' requests ----

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -65,7 +66,7 @@ private:
     void sendGPSStatus();
     void reqAppOrderList();
     void registerMusicNotification();
-    void removeAppIcons();
+    void removeAppIcons(const std::optional<std::string>& modelNumber);
     void exchangePushSettings();
 
     void processWatchInfoRes(const platform::Value& message);
@@ -83,10 +84,14 @@ private:
     // for the end of the run otherwise (and when refetched during a run).
     void keepList(const platform::Value& message, std::string_view fileName);
     void finishReconnection(const platform::Value& settings);
+    void finishNewSetUp();
     // The stores and defaults both roads end with; the identity stored in "kavo_info.plist".
     void storeIdentity(const platform::Dictionary& userSettings, const platform::Value& indicator,
                        const platform::Value& voiceCall);
-    void startConnectedWork();
+    // Both roads end with the user settings group and "isWMSConnected" = 1.
+    void markConnected(const platform::Dictionary& userSettings);
+    // Order list, location status, music observers, [update check,] push settings.
+    void startConnectedWork(bool checkForUpdate);
 
     TQAP& kavoManager_;
     TQJSONParser parser_;

@@ -1,6 +1,7 @@
 // kavomanager: the phone-side companion of the Kavo watch. Until it has screens it runs headless
 // on the local-socket air: it pairs with the first watch in setup mode that comes near, runs the
 // handshake and serves the watch. `kavomanager --help` tells the options.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // A log reader that went away must not end the program before it has left the air.
+    std::signal(SIGPIPE, SIG_IGN);
     platform::RunLoop loop(platform::RunLoop::Clock::real);
     platform::ScopedMainRunLoop mainLoop(loop);
     // Before any thread starts, so that only its own thread takes the signals.

@@ -459,6 +459,10 @@ TEST_F(TQInitSequenceTest, ListsRefetchedForANewLocaleGoToTheConnectingWatchsFol
 }
 
 TEST_F(TQInitSequenceTest, AWatchWithoutAModelNumberIsSetUpWithoutFiles) {
+    // The watch before it had its icons kept under its own model number.
+    const auto previousIcons = world.container.documents() / "KV-OLD" / "AppIcons";
+    ASSERT_TRUE(std::filesystem::create_directories(previousIcons));
+    world.defaults.set("groupKavoInfo", Dictionary{{"kavoModelNumber", "KV-OLD"}});
     ASSERT_NO_FATAL_FAILURE(connect());
     world.send(watchInfo("true", kAddress, Value()));
     world.send({{"msgId", "mgr_wearable_status_ind"}, {"type", "connect"}, {"data", kStatusXml}});
@@ -467,12 +471,33 @@ TEST_F(TQInitSequenceTest, AWatchWithoutAModelNumberIsSetUpWithoutFiles) {
     world.send(settingsReply());
     world.send({{"msgId", "mgr_setupwizard_eula_finished_res"}, {"result", "success"}});
 
-    EXPECT_FALSE(std::filesystem::exists(world.container.documents()) &&
-                 !std::filesystem::is_empty(world.container.documents()));
-    EXPECT_EQ(world.defaults.object("groupKavoInfo"), std::nullopt);
+    std::vector<std::filesystem::path> written;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(world.container.documents())) {
+        written.push_back(entry.path());
+    }
+    EXPECT_EQ(written,
+              (std::vector<std::filesystem::path>{previousIcons.parent_path(), previousIcons}));
+    EXPECT_EQ(world.defaults.dictionary("groupKavoInfo"),
+              (Dictionary{{"kavoModelNumber", "KV-OLD"}}));
     EXPECT_EQ(world.defaults.integer("isWMSConnected"), 1);
     // The features come from the status the watch sent in this run.
     EXPECT_EQ(world.defaults.string("support.manage.app"), "true");
+}
+
+TEST_F(TQInitSequenceTest, EveryWatchInformationOfARunIsDecidedAfresh) {
+    storeIdentity(kAddress);
+    ASSERT_NO_FATAL_FAILURE(connect());
+    world.send(watchInfo("false"));
+    EXPECT_TRUE(sequence.isReconnecting());
+    sent();
+    // Another answer in the same run, from a watch that names no model number.
+    world.send(watchInfo("false", "00:00:00:00:00:02", Value()));
+    EXPECT_FALSE(sequence.isReconnecting());
+    const auto messages = sent();
+    ASSERT_EQ(messages.size(), 2U);
+    EXPECT_EQ(messages[0]["msgId"], "mgr_reset_device_req");
+    EXPECT_EQ(messages[1]["timestamp"], "1700000000123");
 }
 
 TEST_F(TQInitSequenceTest, RepliesBeforeTheWatchInformationAreIgnored) {

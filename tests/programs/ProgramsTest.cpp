@@ -3,14 +3,20 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -21,21 +27,33 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A program started with its standard error on a pipe that the test reads line by line.
+using Clock = std::chrono::steady_clock;
+
+// A program started with its output on a pipe that the test reads line by line, or in a file
+// when the test only wants to see it after a failure (a pipe nobody reads would fill up and
+// stall the program).
 class Program {
 public:
     Program(const std::string& path, std::vector<std::string> arguments,
-            std::vector<std::string> extraEnvironment) {
-        int pipeEnds[2];
-        if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "pipe: " << std::strerror(errno);
-            return;
-        }
-        output_ = pipeEnds[0];
+            std::vector<std::string> extraEnvironment, std::optional<fs::path> logFile = {})
+        : logFile_(std::move(logFile)) {
+        int pipeEnds[2] = {-1, -1};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        if (logFile_) {
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logFile_->c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+        } else {
+            if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+                ADD_FAILURE() << "pipe: " << std::strerror(errno);
+                posix_spawn_file_actions_destroy(&actions);
+                return;
+            }
+            output_ = pipeEnds[0];
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        }
 
         std::vector<std::string> words{path};
         words.insert(words.end(), arguments.begin(), arguments.end());
@@ -58,7 +76,9 @@ public:
             pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
-        close(pipeEnds[1]);
+        if (pipeEnds[1] >= 0) {
+            close(pipeEnds[1]);
+        }
     }
     ~Program() {
         if (pid_ > 0) {
@@ -72,11 +92,9 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    // Reads until a line holding `text` came, the output ended or `seconds` of waiting passed.
-    bool waitForLine(std::string_view text, double seconds = 90) {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (true) {
+    // Reads until a line holding `text` came, the output ended or the deadline passed.
+    bool waitForLine(std::string_view text, Clock::time_point deadline) {
+        while (output_ >= 0) {
             for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
                 std::string line = pending_.substr(0, end);
                 pending_.erase(0, end + 1);
@@ -85,21 +103,27 @@ public:
                     return true;
                 }
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !readSome(static_cast<int>(left.count()))) {
+            if (!readSome(deadline)) {
                 return false;
             }
         }
+        return false;
     }
 
-    // Asks the program to end, reads what it still says and returns its exit status (-1 when
-    // it did not exit normally).
+    // Asks the program to end and returns its exit status; -1 when it did not exit normally
+    // or had to be killed for not exiting in time.
     int terminate() {
+        if (pid_ <= 0) {
+            return -1;
+        }
         kill(pid_, SIGTERM);
-        while (readSome(-1)) {
+        const auto deadline = Clock::now() + kTerminationTime;
+        while (output_ >= 0 && readSome(deadline)) {
         }
         int status = 0;
+        if (!exitsBefore(deadline)) {
+            kill(pid_, SIGKILL);
+        }
         waitpid(pid_, &status, 0);
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -107,6 +131,10 @@ public:
 
     // What it said so far, for failure messages.
     [[nodiscard]] std::string transcript() const {
+        if (logFile_) {
+            std::ifstream file(*logFile_);
+            return std::string(std::istreambuf_iterator<char>(file), {});
+        }
         std::string text;
         for (const auto& line : lines_) {
             text += line + "\n";
@@ -115,10 +143,28 @@ public:
     }
 
 private:
-    // False at the end of the output or when nothing came in time.
-    bool readSome(int timeoutMilliseconds) {
+    static constexpr std::chrono::seconds kTerminationTime{20};
+
+    // Waits on the process itself, through a descriptor that becomes readable when it exits.
+    bool exitsBefore(Clock::time_point deadline) const {
+        const int process = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+        if (process < 0) {
+            return true;  // no such descriptor on this kernel: the caller waits without limit
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd exited{process, POLLIN, 0};
+        const bool done = poll(&exited, 1, static_cast<int>(std::max<long>(left.count(), 0))) > 0;
+        close(process);
+        return done;
+    }
+
+    // False at the end of the output or when nothing came before the deadline.
+    bool readSome(Clock::time_point deadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd ready{output_, POLLIN, 0};
-        if (poll(&ready, 1, timeoutMilliseconds) <= 0) {
+        if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
             return false;
         }
         char buffer[4096];
@@ -130,6 +176,7 @@ private:
         return true;
     }
 
+    std::optional<fs::path> logFile_;
     pid_t pid_ = -1;
     int output_ = -1;
     std::string pending_;
@@ -146,15 +193,19 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
     const fs::path home = folder.path() / "home";
     fs::create_directories(air);
     const std::vector<std::string> phoneEnvironment{"KAVO_HOME=" + home.string()};
+    // Well inside the test's own time limit, so that a stuck run fails here with the programs'
+    // words instead of being killed with them still running.
+    const auto deadline = Clock::now() + std::chrono::seconds(70);
 
     {
         // A new watch in setup mode meets a phone that never saw a watch.
-        Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "new"}, {});
+        Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "new"}, {},
+                      folder.path() / "watch-1.log");
         Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()}, phoneEnvironment);
         ASSERT_TRUE(phone.waitForLine(
-            "Kavo Manager : TQInitSequence OOBE Completed , IS_WMS_CONNECTED TRUE"))
+            "Kavo Manager : TQInitSequence OOBE Completed , IS_WMS_CONNECTED TRUE", deadline))
             << phone.transcript();
-        EXPECT_TRUE(phone.waitForLine("Headless set-up: complete")) << phone.transcript();
+        EXPECT_TRUE(phone.waitForLine("Headless set-up: complete", deadline)) << phone.transcript();
         EXPECT_EQ(phone.terminate(), 0) << phone.transcript();
         EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
     }
@@ -164,9 +215,11 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
     {
         // Both start again: the phone finds its watch by itself and the handshake ends as a
         // reconnection.
-        Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "reconnecting"}, {});
+        Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "reconnecting"}, {},
+                      folder.path() / "watch-2.log");
         Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()}, phoneEnvironment);
-        ASSERT_TRUE(phone.waitForLine("Kavo Manager : TQInitSequence IS_WMS_CONNECTED TRUE"))
+        ASSERT_TRUE(
+            phone.waitForLine("Kavo Manager : TQInitSequence IS_WMS_CONNECTED TRUE", deadline))
             << phone.transcript();
         EXPECT_EQ(phone.terminate(), 0) << phone.transcript();
         EXPECT_EQ(watch.terminate(), 0) << watch.transcript();

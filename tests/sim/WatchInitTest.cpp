@@ -7,6 +7,7 @@
 #include "PhoneStandIn.h"
 #include "platform/foundation/Json.h"
 #include "sim/WatchState.h"
+#include "sim/program/WatchScript.h"
 
 namespace {
 
@@ -225,6 +226,25 @@ TEST_F(WatchInitTest, UnlockingNeedsAnAuthcode) {
         EXPECT_EQ(answerTo(c.request), c.answer);
         EXPECT_EQ(responder.state().reactivationLock, c.lockedAfter);
     }
+}
+
+class WatchScriptOnTheLinkTest : public WatchInitTest {};
+
+TEST_F(WatchScriptOnTheLinkTest, AScriptChangesTheAnswerAndKeepsWhatTheWatchSendsOfItsOwn) {
+    const auto script = parseScript(
+        "answer mgr_clocks_list_req {\"msgId\": \"mgr_clocks_list_res\", \"clocklist\": \"\"}\n"
+        "ignore mgr_wapps_list_req\n"
+        "on mgr_wapps_list_req send {\"msgId\": \"hello\"}\n",
+        "test.script");
+    ASSERT_TRUE(script) << script.error().message;
+    applyScript(*script, *watch, responder);
+
+    request(Value{{"msgId", "mgr_clocks_list_req"}, {"result", ""}});
+    EXPECT_EQ(answers(), (std::vector<Value>{{{"msgId", "mgr_clocks_list_res"}, {"clocklist", ""}},
+                                             {{"msgId", "mgr_status_exchange_done"}}}));
+    request(Value{{"msgId", "mgr_wapps_list_req"}, {"result", ""}, {"locale", "en_GB"}});
+    EXPECT_EQ(answerIds(), (Strings{"hello"}));
+    ASSERT_EQ(responder.record().listRequests.size(), 2U) << "the watch still took both in";
 }
 
 }  // namespace

@@ -32,16 +32,8 @@ public:
         return opensURLs;
     }
     bool canOpenURL(std::string_view url) const override {
-        if (!platform::looksLikeURL(url)) {
-            return false;
-        }
-        std::string scheme(url.substr(0, url.find(':')));
-        for (char& c : scheme) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c - 'A' + 'a');
-            }
-        }
-        return openableSchemes.contains(scheme);
+        const std::string scheme = platform::urlScheme(url);
+        return !scheme.empty() && openableSchemes.contains(scheme);
     }
 
     platform::ApplicationState state = platform::ApplicationState::active;

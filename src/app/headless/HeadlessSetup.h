@@ -25,7 +25,8 @@ class Timer;
 // link's and the sequence's delegate roles from start() until the set-up is over, then gives
 // them to the core manager and marks the setup wizard completed with the home screen as root.
 // A reactivation-locked watch needs the account screens: the set-up stops there, logged.
-// Runs on the main thread.
+// The sequence holds it as a plain delegate until the end, so it must live until finished or
+// until the process ends (the link holds it as its delegate meanwhile). Runs on the main thread.
 class HeadlessSetup final : public TQAPDelegate,
                             public TQInitSeqDelegate,
                             public std::enable_shared_from_this<HeadlessSetup> {
@@ -41,6 +42,9 @@ public:
                                                  TQCoreManager& coreManager,
                                                  platform::HeadlessScreenNavigator& navigator,
                                                  ReadyToPair readyToPair);
+
+    HeadlessSetup(const HeadlessSetup&) = delete;
+    HeadlessSetup& operator=(const HeadlessSetup&) = delete;
 
     // Takes the delegate roles and looks for a watch in setup mode.
     void start();

@@ -21,6 +21,11 @@ StopOnSignals::~StopOnSignals() {
     // yet, the signal stays pending for it and the call returns at once.
     pthread_kill(waiter_.native_handle(), SIGTERM);
     waiter_.join();
+    // A signal to the process that came after the waiter left would end the program the
+    // moment the mask goes back; the program is already ending its own way.
+    const timespec now{};
+    while (sigtimedwait(&signals_, nullptr, &now) > 0) {
+    }
     pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
@@ -28,7 +33,7 @@ void StopOnSignals::wait() {
     while (true) {
         int signal = 0;
         if (sigwait(&signals_, &signal) != 0) {
-            continue;
+            return;  // only an invalid set fails, and it would fail every time
         }
         if (ending_.load()) {
             return;

@@ -1,6 +1,5 @@
 #include "platform/host/AppHost.h"
 
-#include <algorithm>
 #include <string>
 
 #include "platform/host/HostDefaults.h"
@@ -35,18 +34,9 @@ private:
 }  // namespace
 
 bool AppHost::canOpenURL(std::string_view url) const {
-    if (!looksLikeURL(url)) {
-        return false;
-    }
     // This machine has a web browser and nothing else of the phone's: no dialler, no store.
-    const std::string_view scheme = url.substr(0, url.find(':'));
-    const auto is = [scheme](std::string_view known) {
-        // Schemes are ASCII, so the user's locale has no say in their case.
-        return std::ranges::equal(scheme, known, [](char a, char b) {
-            return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-        });
-    };
-    return is("http") || is("https");
+    const std::string scheme = urlScheme(url);
+    return scheme == "http" || scheme == "https";
 }
 
 BackgroundTaskIdentifier AppHost::beginBackgroundTask(std::string_view /*name*/,

@@ -43,6 +43,19 @@ bool hasSpaceOrControl(std::string_view text) {
 
 }  // namespace
 
+std::string urlScheme(std::string_view text) {
+    if (!looksLikeURL(text)) {
+        return {};
+    }
+    std::string scheme(text.substr(0, text.find(':')));
+    for (char& c : scheme) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return scheme;
+}
+
 bool looksLikeURL(std::string_view text) {
     const auto colon = text.find(':');
     if (colon == std::string_view::npos || colon == 0 ||

@@ -11,6 +11,9 @@ namespace platform {
 // or ".") and ":", then anything but white space and control characters, all of it UTF-8.
 // What passes can never be read as an option or split into several arguments.
 [[nodiscard]] bool looksLikeURL(std::string_view text);
+// The scheme of a text that looks like a URL, in lower case (schemes are ASCII, so the user's
+// locale has no say); empty for any other text.
+[[nodiscard]] std::string urlScheme(std::string_view text);
 
 // Hands links to the desktop's opener program. The program is started with an argument
 // vector, never through a shell, and is not waited for: its exit is collected on a thread of

@@ -162,10 +162,10 @@ std::optional<std::string> zoneNameOfPath(const std::filesystem::path& path) {
 }
 
 std::string timeZoneName() {
-    // The C library reads an empty TZ as no TZ, and a lone ":" as UTC.
-    if (const char* variable = std::getenv("TZ"); variable != nullptr && *variable != '\0') {
+    // The C library reads an empty TZ, and a lone ":", as UTC.
+    if (const char* variable = std::getenv("TZ"); variable != nullptr) {
         std::string_view tz(variable);
-        if (tz.front() == ':') {
+        if (!tz.empty() && tz.front() == ':') {
             tz.remove_prefix(1);
         }
         if (tz.empty()) {

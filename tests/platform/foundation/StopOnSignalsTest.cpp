@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/StopOnSignals.h"
@@ -26,11 +27,13 @@ namespace {
 }
 
 TEST(StopOnSignalsTest, TheSignalStopsTheLoopInsteadOfTheProcess) {
+    const std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(strsignal(signal));
         EXPECT_EXIT(runUntilSignalled(signal), ::testing::ExitedWithCode(0), "");
     }
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 bool blocks(int signal) {

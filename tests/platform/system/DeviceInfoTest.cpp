@@ -179,16 +179,15 @@ TEST(DeviceInfoTest, AZoneInTZIsNamedAsTheZoneFolderNamesIt) {
     });
 }
 
-TEST(DeviceInfoTest, AnEmptyTZLeavesTheZoneToTheSystem) {
+TEST(DeviceInfoTest, AnEmptyTZIsUTCAsTheCLibraryReadsIt) {
     ScopedEnvironment environment({"TZ"});
     ScopedEnvironment::unset("TZ");
-    const TimeZone system = HostDeviceInfo().timeZone(kMidJuly2024);
-    EXPECT_FALSE(system.name.empty());
+    EXPECT_FALSE(HostDeviceInfo().timeZone(kMidJuly2024).name.empty());
 
     ScopedEnvironment::set("TZ", "");
     const TimeZone empty = HostDeviceInfo().timeZone(kMidJuly2024);
-    EXPECT_EQ(empty.name, system.name);
-    EXPECT_EQ(empty.secondsFromGMT, system.secondsFromGMT);
+    EXPECT_EQ(empty.name, "UTC");
+    EXPECT_EQ(empty.secondsFromGMT, 0);
 }
 
 TEST(DeviceInfoTest, TheCLocaleAndUnknownLocalesKeepA24HourClock) {
