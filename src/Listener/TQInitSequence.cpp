@@ -108,8 +108,8 @@ std::optional<std::string> textOf(const Value& value) {
     return std::nullopt;
 }
 
-// The trimmed text of DeviceStatus/device/deviceFeature/<feature> in a status document.
-Value featureOf(const Value& statusXml, std::string_view feature) {
+// DeviceStatus/device/deviceFeature of a status document; null when there is none.
+Value deviceFeaturesOf(const Value& statusXml) {
     const std::string* xml = statusXml.stringIf();
     if (xml == nullptr) {
         return {};
@@ -118,10 +118,13 @@ Value featureOf(const Value& statusXml, std::string_view feature) {
     if (!document) {
         return {};
     }
-    const Value& text =
-        lookup(*document, "DeviceStatus")["device"]["deviceFeature"][feature]["text"];
-    if (const std::string* found = text.stringIf()) {
-        return std::string(TQUtils::trimmedWhiteSpaceAndNewlines(*found));
+    return lookup(*document, "DeviceStatus")["device"]["deviceFeature"];
+}
+
+// A feature's text, trimmed; null when the feature is not there.
+Value featureText(const Value& deviceFeatures, std::string_view feature) {
+    if (const std::string* text = deviceFeatures[feature]["text"].stringIf()) {
+        return std::string(TQUtils::trimmedWhiteSpaceAndNewlines(*text));
     }
     return {};
 }
@@ -468,7 +471,7 @@ void TQInitSequence::processWearableStatusInd(const Value& message) {
         return;
     }
     const Value& data = message["data"];
-    const Value voiceCall = featureOf(data, "voicecall");
+    const Value voiceCall = featureText(deviceFeaturesOf(data), "voicecall");
     LG_VERBOSE("TQInitSequence: Connecting Kavo (Voice Call) :%@", voiceCall);
     setOrRemove(connectingKavoInfo_, "voiceCall", voiceCall);
     setOrRemove(connectingKavoInfo_, kWearableStatusFile, data);
@@ -652,9 +655,10 @@ void TQInitSequence::finishNewSetUp() {
 
     // Read from the status this run received: the file may not have been written, and an
     // older watch's file must not stand in for it.
+    const Value deviceFeatures = deviceFeaturesOf(statusXml);
     Value features[std::size(kSupportFeatures)];
     for (std::size_t i = 0; i < std::size(kSupportFeatures); ++i) {
-        features[i] = featureOf(statusXml, kSupportFeatures[i]);
+        features[i] = featureText(deviceFeatures, kSupportFeatures[i]);
     }
     LG_VERBOSE(
         "TQInitSequence: SUPPORT_MANAGE_APP: [%@]  SUPPORT_APP_UPDATE: [%@] "
