@@ -1,6 +1,7 @@
 #include "sim/program/WatchScript.h"
 
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Text.h"
 
 namespace kavowatch {
 
@@ -8,19 +9,11 @@ namespace {
 
 constexpr std::string_view kSpace = " \t\r";
 
-std::string_view trimmed(std::string_view text) {
-    const std::size_t start = text.find_first_not_of(kSpace);
-    if (start == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(start, text.find_last_not_of(kSpace) - start + 1);
-}
-
 // The first word of `rest`, which keeps what follows it, trimmed.
 std::string_view nextWord(std::string_view& rest) {
     const std::size_t end = std::min(rest.find_first_of(kSpace), rest.size());
     const std::string_view word = rest.substr(0, end);
-    rest = trimmed(rest.substr(end));
+    rest = platform::trimmedAsciiSpace(rest.substr(end));
     return word;
 }
 
@@ -86,7 +79,7 @@ platform::Result<Script> parseScript(std::string_view text, std::string_view sou
     int number = 0;
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
-        const std::string_view line = trimmed(text.substr(0, end));
+        const std::string_view line = platform::trimmedAsciiSpace(text.substr(0, end));
         text.remove_prefix(std::min(end + 1, text.size()));
         ++number;
         if (line.empty() || line.front() == '#') {

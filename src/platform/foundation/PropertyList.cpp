@@ -15,6 +15,7 @@
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/CivilTime.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Utf8.h"
 #include "platform/foundation/XmlParser.h"
 
@@ -385,15 +386,7 @@ private:
         return std::nullopt;
     }
 
-    std::string_view trimmed() const {
-        std::string_view text = text_;
-        const auto first = text.find_first_not_of(" \t\r\n");
-        if (first == std::string_view::npos) {
-            return {};
-        }
-        text.remove_prefix(first);
-        return text.substr(0, text.find_last_not_of(" \t\r\n") + 1);
-    }
+    std::string_view trimmed() const { return trimmedAsciiSpace(text_); }
 
     static std::optional<Value> integer(std::string_view text) {
         const char* first = text.data();

@@ -20,6 +20,7 @@
 #include <type_traits>
 
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/UserDefaults.h"
 
 namespace platform {
@@ -64,15 +65,6 @@ bool isUuidText(std::string_view text) {
 // The system files read here are a few hundred bytes; anything far larger is not one of them.
 constexpr std::size_t kSystemFileLimit = std::size_t{64} << 10;
 
-std::string_view trimmed(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\r\n";
-    const auto first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
 bool isPrintableAscii(std::string_view text) {
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
@@ -89,7 +81,7 @@ std::optional<std::string> firstLineOf(const std::filesystem::path& path) {
         return std::nullopt;
     }
     const std::string_view text = *contents;
-    const std::string_view line = trimmed(text.substr(0, text.find('\n')));
+    const std::string_view line = trimmedAsciiSpace(text.substr(0, text.find('\n')));
     if (line.empty() || !isPrintableAscii(line)) {
         return std::nullopt;
     }
@@ -107,7 +99,7 @@ std::optional<std::string> osReleaseVersion(const std::filesystem::path& path) {
     std::string_view rest = *contents;
     while (!rest.empty()) {
         const auto end = rest.find('\n');
-        std::string_view line = trimmed(rest.substr(0, end));
+        std::string_view line = trimmedAsciiSpace(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
         if (!line.starts_with(kKey)) {
             continue;
