@@ -3,7 +3,7 @@
 #include <string>
 
 #include "TypicalMessage.h"
-#include "app/utils/DataCompression.h"
+#include "utils/DataCompression.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Value.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "../TypicalMessage.h"
-#include "app/utils/DataCompression.h"
+#include "utils/DataCompression.h"
 #include "link/support/LinkWorld.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Value.h"

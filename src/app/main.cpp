@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "Listener/TQCoreManager.h"
-#include "Listener/TQHandlerRegistry.h"
-#include "Listener/TQInitSequence.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQHandlerRegistry.h"
+#include "listener/TQInitSequence.h"
 #include "app/headless/HeadlessSetup.h"
-#include "app/utils/TQUtils.h"
+#include "utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "app/utils/TQUtils.h"
+#include "utils/TQUtils.h"
 #include "link/TQControlModel.h"
 #include "link/TQDataModel.h"
 #include "link/TQPairedWatchKeys.h"

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/utils/TQUtils.h"
+#include "utils/TQUtils.h"
 #include "link/TQBLEStatus.h"
 #include "link/TQBlePacketTransferDelegate.h"
 #include "link/TQBleResponseDelegate.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "app/utils/TQUtils.h"
+#include "utils/TQUtils.h"
 #include "link/TQBLEConnectDelegate.h"
 #include "link/TQBLEStatus.h"
 #include "link/TQPairedWatchKeys.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "app/utils/DataCompression.h"
-#include "app/utils/TQUtils.h"
+#include "utils/DataCompression.h"
+#include "utils/TQUtils.h"
 #include "link/TQCrc16.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/UserDefaults.h"

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/utils/TQUtils.h"
+#include "utils/TQUtils.h"
 #include "platform/foundation/XmlParser.h"
 
 using platform::Dictionary;

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "app/utils/DataCompression.h"
+#include "utils/DataCompression.h"
 #include "link/TQDataDelegate.h"
 #include "link/TQPacketTransport.h"
 #include "link/TQProtocol.h"

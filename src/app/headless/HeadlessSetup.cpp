@@ -1,9 +1,9 @@
 #include "app/headless/HeadlessSetup.h"
 
-#include "Listener/TQCommandListener.h"
-#include "Listener/TQCoreManager.h"
-#include "Listener/TQInitSequence.h"
-#include "app/utils/TQUtils.h"
+#include "listener/TQCommandListener.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQInitSequence.h"
+#include "utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQCentral.h"
 #include "link/TQError.h"

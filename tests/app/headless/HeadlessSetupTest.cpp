@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "Listener/ListenerPrinters.h"
-#include "Listener/ListenerWorld.h"
-#include "Listener/TQInitSequence.h"
+#include "listener/ListenerPrinters.h"
+#include "listener/ListenerWorld.h"
+#include "listener/TQInitSequence.h"
 #include "app/headless/HeadlessSetup.h"
-#include "app/utils/TQUtils.h"
+#include "utils/TQUtils.h"
 #include "link/TQBleManager.h"
 #include "platform/host/ScreenNavigator.h"
 #include "sim/WatchState.h"

@@ -1,0 +1,45 @@
+#include "utils/TQLocalization.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+struct Entry {
+    std::string_view key;
+    std::string_view text;
+};
+
+// Sorted by key (byte order), each key once; checked at compile time below.
+constexpr Entry kEnglish[] = {
+    {"Quorvel Kavo R5", "Quorvel Kavo R5"},
+    {"WDS_STU_POP_UNABLE_TO_SET_UP_NUMBERSYNC_PLEASE_TRY_AGAIN_LATER_ATNT",
+     "Unable to set up NumberSync. Please try again later."},
+    {"WDS_ST_MBODY_CALL_AUDIO_ABB", "Call audio"},
+    {"WDS_ST_TPOP_NUMBERSYNC_ENABLED_ABB_ATNT", "NumberSync enabled."},
+    {"WDS_WMGR_SBODY_VIEW_PS_ON_YOUR_PHONE", "View %s on your phone."},
+    {"WDS_WMGR_SBODY_VIEW_PS_SETTINGS_ON_YOUR_PHONE_ABB", "View %s settings on your phone."},
+    {"menu_quorvelapps", "Quorvel Apps"},
+    {"menu_quorvelapps_jpn", "Kavo Apps"},
+};
+
+constexpr bool isStrictlySorted() {
+    return std::adjacent_find(std::begin(kEnglish), std::end(kEnglish),
+                              [](const Entry& a, const Entry& b) { return a.key >= b.key; }) ==
+           std::end(kEnglish);
+}
+static_assert(isStrictlySorted(), "keep the strings table sorted by key, each key once");
+
+}  // namespace
+
+std::string TQLocalization::localizedString(std::string_view key) {
+    const auto* found = std::lower_bound(
+        std::begin(kEnglish), std::end(kEnglish), key,
+        [](const Entry& entry, std::string_view wanted) { return entry.key < wanted; });
+    if (found != std::end(kEnglish) && found->key == key) {
+        return std::string(found->text);
+    }
+    return std::string(key);
+}

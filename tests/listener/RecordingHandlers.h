@@ -1,0 +1,340 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "listener/TQCommandListener.h"
+#include "listener/TQHandlerRegistry.h"
+#include "platform/foundation/Value.h"
+
+namespace listener_test {
+
+// One thing that happened, in the order it happened: a handler call ("contacts.processResponse")
+// or a notification ("note:onConnectDeviceNotification"), with its argument or object.
+struct Event {
+    std::string name;
+    platform::Value argument;
+    // The link a call was given (or reached through its listener); null when none.
+    const TQAP* link = nullptr;
+    friend bool operator==(const Event&, const Event&) = default;
+};
+
+class EventLog {
+public:
+    void add(std::string name, platform::Value argument = {}, const TQAP* link = nullptr) {
+        events_.push_back({std::move(name), std::move(argument), link});
+    }
+    [[nodiscard]] const std::vector<Event>& all() const { return events_; }
+    [[nodiscard]] std::size_t size() const { return events_.size(); }
+    // The events from position `from` on.
+    [[nodiscard]] std::vector<Event> since(std::size_t from) const {
+        return {events_.begin() + static_cast<std::ptrdiff_t>(from), events_.end()};
+    }
+    [[nodiscard]] std::vector<std::string> namesSince(std::size_t from) const {
+        std::vector<std::string> names;
+        for (const Event& event : since(from)) {
+            names.push_back(event.name);
+        }
+        return names;
+    }
+    [[nodiscard]] int count(std::string_view name) const {
+        int found = 0;
+        for (const Event& event : events_) {
+            found += event.name == name ? 1 : 0;
+        }
+        return found;
+    }
+
+private:
+    std::vector<Event> events_;
+};
+
+// Every handler interface, written down in one log.
+class RecordingCommandHandlers final : public TQCommandHandlers {
+public:
+    explicit RecordingCommandHandlers(EventLog& log) : log_(log) {}
+
+    void processFindMyDevice(TQCommandListener& l, const platform::Value& m) override {
+        note(l, "processFindMyDevice", m);
+    }
+    void processUpdateBlockApplicationList(TQCommandListener& l,
+                                           const platform::Value& m) override {
+        note(l, "processUpdateBlockApplicationList", m);
+    }
+    void processAppIcon(TQCommandListener& l, const platform::Value& m) override {
+        note(l, "processAppIcon", m);
+    }
+    void saveAppIcon(TQCommandListener& l, const platform::Value& m) override {
+        note(l, "saveAppIcon", m);
+    }
+    void processLbsServerProvider(TQCommandListener& l, const platform::Value& m) override {
+        note(l, "processLbsServerProvider", m);
+    }
+    void processBuddy(TQCommandListener& l) override { note(l, "processBuddy"); }
+    void launchBuddyView(TQCommandListener& l) override { note(l, "launchBuddyView"); }
+    void launchGeneralMessage(TQCommandListener& l) override { note(l, "launchGeneralMessage"); }
+    void sendNetworkStatus(TQCommandListener& l) override { note(l, "sendNetworkStatus"); }
+    void processContextWebsearch(TQCommandListener& l, const platform::Value& m) override {
+        note(l, "processContextWebsearch", m);
+    }
+    void processUPS(TQCommandListener& l, const platform::Value& m) override {
+        note(l, "processUPS", m);
+    }
+    void processTimeRequest(TQCommandListener& l) override { note(l, "processTimeRequest"); }
+    void processSystemTimeRequest(TQCommandListener& l, std::int64_t t1, std::int64_t t2) override {
+        note(l, "processSystemTimeRequest", platform::Value::array({t1, t2}));
+    }
+    void processNotiIndicatorRequest(TQCommandListener& l, const platform::Value& m) override {
+        note(l, "processNotiIndicatorRequest", m);
+    }
+    void processNumberSyncRegisterResultReq(TQCommandListener& l,
+                                            const platform::Value& result) override {
+        note(l, "processNumberSyncRegisterResultReq", result);
+    }
+    void sendNumberSyncRegisterReq(TQCommandListener& l) override {
+        note(l, "sendNumberSyncRegisterReq");
+    }
+    void sendNumberSyncStateReq(TQCommandListener& l) override {
+        note(l, "sendNumberSyncStateReq");
+    }
+    void processNumberSyncPostSetupReq(TQCommandListener& l, std::string_view result) override {
+        note(l, "processNumberSyncPostSetupReq", result);
+    }
+    void processHFPConnectRequest(TQCommandListener& l) override {
+        note(l, "processHFPConnectRequest");
+    }
+
+private:
+    void note(TQCommandListener& listener, const char* method, platform::Value argument = {}) {
+        log_.add(std::string("commands.") + method, std::move(argument), &listener.kavoManager());
+    }
+    EventLog& log_;
+};
+
+class RecordingInitSequence final : public TQInitSequenceHandler {
+public:
+    explicit RecordingInitSequence(EventLog& log) : log_(log) {}
+    void setDelegate(TQInitSeqDelegate* d) override {
+        delegate = d;
+        log_.add("initSequence.setDelegate");
+    }
+    void startInit() override { log_.add("initSequence.startInit"); }
+    void processResponse(const platform::Value& m) override {
+        log_.add("initSequence.processResponse", m);
+    }
+    TQInitSeqDelegate* delegate = nullptr;
+
+private:
+    EventLog& log_;
+};
+
+class RecordingWebProxy final : public TQWebProxyHandler {
+public:
+    explicit RecordingWebProxy(EventLog& log) : log_(log) {}
+    void prepareForADPURequest(std::span<const std::uint8_t> frame, TQAP& ap) override {
+        log_.add("webProxy.prepareForADPURequest", platform::Bytes(frame.begin(), frame.end()),
+                 &ap);
+    }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingMusic final : public TQMusicControlHandler {
+public:
+    explicit RecordingMusic(EventLog& log) : log_(log) {}
+    void registerMediaPlayerNotifications() override {
+        log_.add("music.registerMediaPlayerNotifications");
+    }
+    void unregisterMediaPlayerNotifications() override {
+        log_.add("music.unregisterMediaPlayerNotifications");
+    }
+    void processMessage(const platform::Value& m) override { log_.add("music.processMessage", m); }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingPush final : public TQPushNotificationHandler {
+public:
+    explicit RecordingPush(EventLog& log) : log_(log) {}
+    void exchangePushSettingsWithKavo() override { log_.add("push.exchangePushSettingsWithKavo"); }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingContacts final : public TQContactHandler {
+public:
+    explicit RecordingContacts(EventLog& log) : log_(log) {}
+    void processResponse(const platform::Value& m) override {
+        log_.add("contacts.processResponse", m);
+    }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingCalendar final : public TQCalendarHandler {
+public:
+    explicit RecordingCalendar(EventLog& log) : log_(log) {}
+    void startCalendarEvent() override { log_.add("calendar.startCalendarEvent"); }
+    void initializeEventDatabase() override { log_.add("calendar.initializeEventDatabase"); }
+    int listStep() const override { return step; }
+    void cleanUpEvent() override { log_.add("calendar.cleanUpEvent"); }
+    void populateCalendarData() override { log_.add("calendar.populateCalendarData"); }
+    void fullSyncWithChunk() override { log_.add("calendar.fullSyncWithChunk"); }
+    void updateSequenceNumber() override { log_.add("calendar.updateSequenceNumber"); }
+    int step = 0;
+
+private:
+    EventLog& log_;
+};
+
+class RecordingWeather final : public TQWeatherHandler {
+public:
+    explicit RecordingWeather(EventLog& log) : log_(log) {}
+    void processWeatherAck(TQAP& ap) override { log_.add("weather.processWeatherAck", {}, &ap); }
+    void sendSettingData(TQAP& ap) override { log_.add("weather.sendSettingData", {}, &ap); }
+    void createWeatherNotification() override { log_.add("weather.createWeatherNotification"); }
+    void initializeWeatherDataIfIsNeedToDelete(bool needToDelete) override {
+        log_.add("weather.initializeWeatherDataIfIsNeedToDelete", needToDelete);
+    }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingLbs final : public TQLbsHandler {
+public:
+    explicit RecordingLbs(EventLog& log) : log_(log) {}
+    void processSubCommand(const platform::Value& m) override {
+        log_.add("lbs.processSubCommand", m);
+    }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingTextTemplates final : public TQTextTemplateHandler {
+public:
+    explicit RecordingTextTemplates(EventLog& log) : log_(log) {}
+    void initializeCallRejectionDataToKavo(TQAP& ap, bool needToDelete,
+                                           bool needToInsertTemplate) override {
+        log_.add("textTemplates.initializeCallRejectionDataToKavo",
+                 platform::Value::array({needToDelete, needToInsertTemplate}), &ap);
+    }
+    void initializeGeneralMessageDataToKavo(TQAP& ap, bool needToDelete,
+                                            bool needToInsertTemplate) override {
+        log_.add("textTemplates.initializeGeneralMessageDataToKavo",
+                 platform::Value::array({needToDelete, needToInsertTemplate}), &ap);
+    }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingStore final : public TQStoreHandler {
+public:
+    explicit RecordingStore(EventLog& log) : log_(log) {}
+    void uninstallAppWithPackageName(std::string_view name) override {
+        log_.add("store.uninstallAppWithPackageName", name);
+    }
+    void uninstallClockWithPackageName(std::string_view name) override {
+        log_.add("store.uninstallClockWithPackageName", name);
+    }
+    void defaultBlockAppList() override { log_.add("store.defaultBlockAppList"); }
+    void defaultWeatherSettings() override { log_.add("store.defaultWeatherSettings"); }
+    void checkUpdate() override { log_.add("store.checkUpdate"); }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingDatabaseSetup final : public TQDatabaseSetup {
+public:
+    explicit RecordingDatabaseSetup(EventLog& log) : log_(log) {}
+    platform::Dictionary checkIfNeedToDeleteOrInsertTemplateData() override {
+        log_.add("database.checkIfNeedToDeleteOrInsertTemplateData");
+        return decision;
+    }
+    platform::Dictionary decision;
+
+private:
+    EventLog& log_;
+};
+
+class RecordingUsageLog final : public TQUsageLogHandler {
+public:
+    explicit RecordingUsageLog(EventLog& log) : log_(log) {}
+    void generateJSONForConnByUsr() override { log_.add("usageLog.generateJSONForConnByUsr"); }
+
+private:
+    EventLog& log_;
+};
+
+class RecordingNumberSync final : public TQNumberSyncHandler {
+public:
+    explicit RecordingNumberSync(EventLog& log) : log_(log) {}
+    void updateBlockAppForNumberSync() override {
+        log_.add("numberSync.updateBlockAppForNumberSync");
+    }
+
+private:
+    EventLog& log_;
+};
+
+// Every subsystem as a recording double, in a registry of their own.
+struct RecordingHandlers {
+    explicit RecordingHandlers(EventLog& log)
+        : commands(log),
+          initSequence(log),
+          webProxy(log),
+          music(log),
+          push(log),
+          contacts(log),
+          calendar(log),
+          weather(log),
+          lbs(log),
+          textTemplates(log),
+          store(log),
+          database(log),
+          usageLog(log),
+          numberSync(log) {
+        registry.commandHandlers = &commands;
+        registry.initSequence = &initSequence;
+        registry.webProxy = &webProxy;
+        registry.musicControl = &music;
+        registry.pushNotification = &push;
+        registry.contacts = &contacts;
+        registry.calendar = &calendar;
+        registry.weather = &weather;
+        registry.lbsServerProvider = &lbs;
+        registry.textTemplates = &textTemplates;
+        registry.store = &store;
+        registry.databaseSetup = &database;
+        registry.usageLog = &usageLog;
+        registry.numberSync = &numberSync;
+    }
+
+    RecordingCommandHandlers commands;
+    RecordingInitSequence initSequence;
+    RecordingWebProxy webProxy;
+    RecordingMusic music;
+    RecordingPush push;
+    RecordingContacts contacts;
+    RecordingCalendar calendar;
+    RecordingWeather weather;
+    RecordingLbs lbs;
+    RecordingTextTemplates textTemplates;
+    RecordingStore store;
+    RecordingDatabaseSetup database;
+    RecordingUsageLog usageLog;
+    RecordingNumberSync numberSync;
+    TQHandlerRegistry registry;
+};
+
+}  // namespace listener_test
