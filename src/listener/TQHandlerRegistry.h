@@ -2,21 +2,21 @@
 
 #include <string_view>
 
-#include "listener/TQCommandHandlers.h"
-#include "listener/TQNumberSyncHandler.h"
-#include "Utils/TQAppManager/TQStoreHandler.h"
-#include "app/KavoManagerIndicator/TQUsageLogHandler.h"
-#include "db/TQDatabaseSetup.h"
-#include "link/TQInitSequenceHandler.h"
-#include "link/TQWebProxyHandler.h"
+#include "listener/handlers/TQCommandHandlers.h"
+#include "listener/handlers/TQNumberSyncHandler.h"
+#include "listener/handlers/TQStoreHandler.h"
+#include "listener/handlers/TQUsageLogHandler.h"
+#include "listener/handlers/TQDatabaseSetup.h"
+#include "listener/handlers/TQInitSequenceHandler.h"
+#include "listener/handlers/TQWebProxyHandler.h"
 #include "platform/foundation/Replaceable.h"
-#include "services/TQCalendarHandler.h"
-#include "services/TQContactHandler.h"
-#include "services/TQLbsHandler.h"
-#include "services/TQMusicControlHandler.h"
-#include "services/TQPushNotificationHandler.h"
-#include "services/TQTextTemplateHandler.h"
-#include "services/TQWeatherHandler.h"
+#include "listener/handlers/TQCalendarHandler.h"
+#include "listener/handlers/TQContactHandler.h"
+#include "listener/handlers/TQLbsHandler.h"
+#include "listener/handlers/TQMusicControlHandler.h"
+#include "listener/handlers/TQPushNotificationHandler.h"
+#include "listener/handlers/TQTextTemplateHandler.h"
+#include "listener/handlers/TQWeatherHandler.h"
 
 // Where the core manager and the command listener find the subsystems they hand the watch's
 // messages and the link's events to. Members are borrowed process-wide instances, set once at

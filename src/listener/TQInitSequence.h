@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "link/TQInitSeqDelegate.h"
-#include "link/TQInitSequenceHandler.h"
+#include "listener/handlers/TQInitSequenceHandler.h"
 #include "link/TQJSONParser.h"
 #include "platform/foundation/Value.h"
 
