@@ -10,23 +10,21 @@
 #include <string>
 #include <string_view>
 
-#include "listener/TQCoreManager.h"
-#include "listener/TQHandlerRegistry.h"
-#include "listener/TQInitSequence.h"
+#include "app/AppContext.h"
 #include "app/headless/HeadlessSetup.h"
-#include "utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQInitSequence.h"
 #include "logging/LGLog.h"
 #include "logging/LGStderrLogger.h"
-#include "platform/bluetooth/AdapterProvider.h"
 #include "platform/bluetooth/socket/SocketAir.h"
+#include "platform/foundation/Container.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/StopOnSignals.h"
-#include "platform/foundation/UserDefaults.h"
-#include "platform/host/ScreenNavigator.h"
 #include "platform/system/DeviceInfo.h"
+#include "utils/TQUtils.h"
 
 namespace {
 
@@ -74,19 +72,16 @@ int main(int argc, char** argv) {
 
     // A log reader that went away must not end the program before it has left the air.
     std::signal(SIGPIPE, SIG_IGN);
-    platform::RunLoop loop(platform::RunLoop::Clock::real);
-    platform::ScopedMainRunLoop mainLoop(loop);
-    // Before any thread starts, so that only its own thread takes the signals.
-    platform::StopOnSignals signals(loop);
-    LGLog::addLogger(std::make_shared<LGStderrLogger>());
-    LG_VERBOSE("--- KavoManager ---");
-
     {
-        // The link's objects live for the whole process and keep using the air's radio, so the
-        // air and the adapter are never destroyed; leaving the air is a power-off.
-        static auto* const processAir = new platform::bluetooth::SocketAir(
+        AppContext context({.clock = platform::RunLoop::Clock::real,
+                            .home = platform::Container::fromEnvironment().root()});
+        // Before any thread starts, so that only its own thread takes the signals.
+        platform::StopOnSignals signals(context.loop());
+        LGLog::addLogger(std::make_shared<LGStderrLogger>());
+        LG_VERBOSE("--- KavoManager ---");
+        // The link uses the radio the air gives out, so the air goes after the link.
+        platform::bluetooth::SocketAir air(
             options->air.value_or(platform::bluetooth::SocketAir::defaultDirectory()));
-        auto& air = *processAir;
         // This installation's identity towards the watch names the phone on the air as well.
         const auto identifier =
             platform::bluetooth::Uuid::parse(platform::DeviceInfo::current().vendorIdentifier());
@@ -102,40 +97,34 @@ int main(int argc, char** argv) {
             LGLog::flushLog();
             return 1;
         }
-        static auto* const processAdapter =
-            new platform::bluetooth::RadioAdapterProvider(std::move(radio).value(), loop);
-        auto& adapter = *processAdapter;
-        platform::ScopedInstall<platform::bluetooth::AdapterProvider> installAdapter(&adapter);
-        platform::HeadlessScreenNavigator navigator;
-        platform::ScopedInstall<platform::ScreenNavigator> installNavigator(&navigator);
 
-        auto& defaults = platform::UserDefaults::standard();
+        auto& defaults = context.defaults();
         defaults.set("isWMSConnected", 0);
         TQUtils::synchronizeDefaults("kavomanager");
         LG_DEBUG("Kavo Manager : TQAppDelegate IS_WMS_CONNECTED FALSE");
 
-        TQAP& kavoManager = TQAP::initializeWithANCS(false);
-        TQInitSequence& sequence = TQInitSequence::getInstance(kavoManager);
-        TQHandlerRegistry::current().initSequence = &sequence;
-        TQCoreManager& coreManager = TQCoreManager::sharedManager();
+        context.startLink(std::move(radio).value());
         LG_INFO("kavomanager: %s on the air in %s", identifier->toLongString(),
                 air.directory().string());
 
         std::shared_ptr<HeadlessSetup> setup;
         if (defaults.boolean("isCompletedSetupWizard").value_or(false)) {
-            navigator.setHomeScreenRoot(true);
+            context.navigator().setHomeScreenRoot(true);
         } else {
-            TQBleManager& bleManager = TQBleManager::initialize(TQAP::kServiceUUID);
+            TQBleManager& bleManager = context.bleManager();
             setup = HeadlessSetup::create(
-                kavoManager, sequence, coreManager, navigator,
+                context.kavoManager(), context.initSequence(), context.coreManager(),
+                context.navigator(),
                 [&bleManager] { return bleManager.peripheral().isServiceAdded(); });
             setup->start();
         }
-        loop.run();
+        context.loop().run();
         if (const int signal = signals.received(); signal != 0) {
             LG_INFO("kavomanager: stopping on signal %d", signal);
         }
+        setup.reset();
         TQUtils::synchronizeDefaults("kavomanager");
+        context.stopLink();
         air.powerOff(*identifier);
     }
     LGLog::flushLog();

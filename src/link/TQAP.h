@@ -24,6 +24,7 @@
 #include "link/TQProtocol.h"
 #include "platform/bluetooth/RemotePeripheral.h"
 #include "platform/bluetooth/Uuid.h"
+#include "platform/foundation/Replaceable.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 
@@ -40,7 +41,9 @@
 // Sending may be asked for from any thread. Everything else (the manager's and the protocol's
 // callbacks, the handshake, the file calls) runs on the main run loop, which must be the one
 // installed when the facade is made.
-class TQAP final : public TQBleResponseDelegate, public TQDataDelegate {
+class TQAP final : public TQBleResponseDelegate,
+                   public TQDataDelegate,
+                   public platform::Replaceable<TQAP> {
 public:
     // The link's GATT service.
     static constexpr std::string_view kServiceUUID = TQPeripheral::kServiceUuid;
@@ -60,7 +63,7 @@ public:
     // How long a refused watch's subscription is kept for the disconnect request to leave.
     static constexpr double kRefusalGrace = 1.0;
 
-    // The process-wide facade over the application's Bluetooth manager, made on first call.
+    // The application's facade, which its composition root made and installed.
     static TQAP& initializeWithANCS(bool ancs);
 
     // The manager is borrowed and must outlive the facade.

@@ -2,7 +2,9 @@
 #include "link/TQBleManager.h"
 
 TQAP& TQAP::initializeWithANCS(bool /*ancs*/) {
-    // Made on first use and never destroyed: the link lives for the whole process.
-    static TQAP* const shared = new TQAP(TQBleManager::initialize(kServiceUUID));
-    return *shared;
+    return installedInstance("TQAP");
+}
+
+TQBleManager& TQBleManager::initialize(std::string_view /*serviceUuid*/) {
+    return installedInstance("TQBleManager");
 }

@@ -2,23 +2,15 @@
 
 #include <utility>
 
-#include "utils/TQUtils.h"
 #include "link/TQBLEStatus.h"
 #include "link/TQBlePacketTransferDelegate.h"
 #include "link/TQBleResponseDelegate.h"
 #include "link/TQPairedWatchKeys.h"
 #include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
-#include "platform/bluetooth/AdapterProvider.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
-
-TQBleManager& TQBleManager::initialize(std::string_view /*serviceUuid*/) {
-    // Never destroyed: the link lives for the whole process.
-    static TQBleManager* const shared =
-        new TQBleManager(platform::bluetooth::AdapterProvider::processAdapter());
-    return *shared;
-}
+#include "utils/TQUtils.h"
 
 TQBleManager::TQBleManager(platform::bluetooth::Adapter& adapter) : loop_(adapter.loop()) {
     // The central manager first, as the platform expects.

@@ -13,6 +13,7 @@
 #include "link/TQCentral.h"
 #include "link/TQPeripheral.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Replaceable.h"
 #include "platform/foundation/RunLoop.h"
 
 namespace platform::bluetooth {
@@ -25,7 +26,9 @@ class Adapter;
 // and relays data, packet-sent signals and events between the roles and the layers above.
 //
 // Runs on the adapter's loop (the main loop), like the roles.
-class TQBleManager final : public TQBleManagerInterface, public TQBLEConnectDelegate {
+class TQBleManager final : public TQBleManagerInterface,
+                           public TQBLEConnectDelegate,
+                           public platform::Replaceable<TQBleManager> {
 public:
     static constexpr double kAutoConnectDelay = 0.1;
     static constexpr double kSearchInterval = 30.0;
@@ -33,8 +36,8 @@ public:
     // subscriber is no longer taken for it.
     static constexpr double kSubscriptionWait = 30.0;
 
-    // The process-wide manager on the process's adapter (platform::bluetooth::AdapterProvider),
-    // made on the first call. The service UUID changes nothing: the link's UUIDs are fixed.
+    // The application's manager, which its composition root made and installed. The service
+    // UUID changes nothing: the link's UUIDs are fixed.
     static TQBleManager& initialize(std::string_view serviceUuid);
 
     // A manager of its own on the given adapter, which must outlive it.

@@ -3,8 +3,7 @@
 #include <utility>
 
 TQMessageQueue& TQMessageQueue::getInstance() {
-    static TQMessageQueue instance;
-    return instance;
+    return installedInstance("TQMessageQueue");
 }
 
 void TQMessageQueue::enqueue(platform::Value object) {

@@ -4,12 +4,14 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Value.h"
 
-// A process-wide first-in first-out list of objects, emptied by the screens when the watch
+// The application's first-in first-out list of objects, emptied by the screens when the watch
 // disconnects.
-class TQMessageQueue {
+class TQMessageQueue : public platform::Replaceable<TQMessageQueue> {
 public:
+    // The application's list, which its composition root made and installed.
     static TQMessageQueue& getInstance();
 
     TQMessageQueue() = default;

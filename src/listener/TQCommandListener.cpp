@@ -3,12 +3,11 @@
 #include <optional>
 #include <string>
 
-#include "listener/TQCoreManager.h"
-#include "listener/TQHandlerRegistry.h"
-#include "listener/TQWallClock.h"
-#include "utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQKMCommand.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQHandlers.h"
+#include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
@@ -17,6 +16,7 @@
 #include "platform/host/ScreenNavigator.h"
 #include "platform/host/URLOpener.h"
 #include "platform/system/DeviceInfo.h"
+#include "utils/TQUtils.h"
 
 using platform::Value;
 
@@ -114,12 +114,10 @@ const TQCommandListener::Row TQCommandListener::kRows[] = {
     {"mgr_install_host_app_req", nullptr, &TQCommandListener::installHostApp},
 };
 
-TQCommandListener::TQCommandListener() : TQCommandListener(TQAP::initializeWithANCS(false)) {}
-
-TQCommandListener::TQCommandListener(TQAP& kavoManager)
+TQCommandListener::TQCommandListener(TQAP& kavoManager, const TQHandlers& handlers)
     : kavoManager_(kavoManager),
-      handlers_(TQHandlerRegistry::current()),
-      lbsServerProvider_(handlers_.lbsServerProvider) {
+      handlers_(handlers),
+      lbsServerProvider_(handlers.lbsServerProvider) {
     platform::AppHost::current().beginReceivingRemoteControlEvents();
 }
 
@@ -131,8 +129,8 @@ void TQCommandListener::processReceivedData(std::span<const std::uint8_t> data,
         return;
     }
     if (appId == kWebProxyAppId) {
-        if (auto* proxy = TQHandlerRegistry::require(handlers_.webProxy, "TQWebProxyHandler",
-                                                     "web-proxy frame")) {
+        if (auto* proxy =
+                TQHandlers::require(handlers_.webProxy, "TQWebProxyHandler", "web-proxy frame")) {
             proxy->prepareForADPURequest(data, kavoManager_);
         }
         return;
@@ -168,18 +166,18 @@ void TQCommandListener::preDispatch(const Value& message, std::string_view msgId
     if (forLocaleChange) {
         LG_VERBOSE("sequence for locale chanage");
         if (auto* sequence =
-                TQHandlerRegistry::require(handlers_.initSequence, "TQInitSequenceHandler", work)) {
+                TQHandlers::require(handlers_.initSequence, "TQInitSequenceHandler", work)) {
             sequence->processResponse(message);
         }
     }
     if (appId == kMusicAppId && homeScreenIsRoot) {
-        if (auto* music = TQHandlerRegistry::require(handlers_.musicControl,
-                                                     "TQMusicControlHandler", "music message")) {
+        if (auto* music = TQHandlers::require(handlers_.musicControl, "TQMusicControlHandler",
+                                              "music message")) {
             music->processMessage(message);
         }
     } else if (appId == kGeneralAppId && homeScreenIsRoot && !forLocaleChange) {
         if (auto* sequence =
-                TQHandlerRegistry::require(handlers_.initSequence, "TQInitSequenceHandler", work)) {
+                TQHandlers::require(handlers_.initSequence, "TQInitSequenceHandler", work)) {
             sequence->processResponse(message);
         }
     }
@@ -208,8 +206,7 @@ void TQCommandListener::runWeatherSteps(const Value& message) {
 }
 
 void TQCommandListener::weatherRequest(const Value& message) {
-    auto* weather =
-        TQHandlerRegistry::require(handlers_.weather, "TQWeatherHandler", "WEATHER_REQUEST");
+    auto* weather = TQHandlers::require(handlers_.weather, "TQWeatherHandler", "WEATHER_REQUEST");
     if (weather == nullptr) {
         return;
     }
@@ -245,8 +242,7 @@ void TQCommandListener::weatherResponse(const Value& message) {
     // Every error state is answered with the settings, so it needs the weather service.
     TQWeatherHandler* weather = nullptr;
     if (errorState != nullptr) {
-        weather =
-            TQHandlerRegistry::require(handlers_.weather, "TQWeatherHandler", "WEATHER_RESPONSE");
+        weather = TQHandlers::require(handlers_.weather, "TQWeatherHandler", "WEATHER_RESPONSE");
         if (weather == nullptr) {
             return;
         }
@@ -282,69 +278,74 @@ void TQCommandListener::weatherResponse(const Value& message) {
 // ---- the rows ----
 
 void TQCommandListener::findMyDevice(const Value& message) {
-    if (auto* own = ownHandlers("processFindMyDevice")) {
-        own->processFindMyDevice(*this, message);
+    if (auto* own = TQHandlers::require(handlers_.findMyDevice, "TQFindMyDeviceHandler",
+                                        "processFindMyDevice")) {
+        own->processFindMyDevice(message);
     }
 }
 
 void TQCommandListener::blockApplicationList(const Value& message) {
-    if (auto* own = ownHandlers("processUpdateBlockApplicationList")) {
-        own->processUpdateBlockApplicationList(*this, message);
+    if (auto* own = TQHandlers::require(handlers_.notificationApps, "TQNotificationAppHandler",
+                                        "processUpdateBlockApplicationList")) {
+        own->processUpdateBlockApplicationList(message);
     }
 }
 
 void TQCommandListener::appIcon(const Value& message) {
-    if (auto* own = ownHandlers("processAppIcon")) {
-        own->processAppIcon(*this, message);
+    if (auto* own = TQHandlers::require(handlers_.notificationApps, "TQNotificationAppHandler",
+                                        "processAppIcon")) {
+        own->processAppIcon(message);
     }
 }
 
 void TQCommandListener::lbsRequest(const Value& message) {
-    if (auto* own = ownHandlers("processLbsServerProvider")) {
-        own->processLbsServerProvider(*this, message);
+    if (auto* provider =
+            TQHandlers::require(lbsServerProvider_, "TQLbsHandler", "processLbsServerProvider")) {
+        provider->processSubCommand(message);
     }
 }
 
 void TQCommandListener::getBuddy(const Value& /*message*/) {
-    if (auto* own = ownHandlers("processBuddy")) {
+    if (auto* own = TQHandlers::require(handlers_.buddies, "TQBuddyHandler", "processBuddy")) {
         LG_VERBOSE("receive get buddy message from kavo");
-        own->processBuddy(*this);
+        own->processBuddy();
     }
 }
 
 void TQCommandListener::launchBuddy(const Value& /*message*/) {
-    if (auto* own = ownHandlers("launchBuddyView")) {
+    if (auto* own = TQHandlers::require(handlers_.buddies, "TQBuddyHandler", "launchBuddyView")) {
         LG_VERBOSE("receive launch buddy message from kavo");
-        own->launchBuddyView(*this);
+        own->launchBuddyView();
     }
 }
 
 void TQCommandListener::contactSync(const Value& message) {
     if (auto* contacts =
-            TQHandlerRegistry::require(handlers_.contacts, "TQContactHandler", "contact sync")) {
+            TQHandlers::require(handlers_.contacts, "TQContactHandler", "contact sync")) {
         LG_VERBOSE("receive contact sync message from kavo");
         contacts->processResponse(message);
     }
 }
 
 void TQCommandListener::dataNetwork(const Value& /*message*/) {
-    if (auto* own = ownHandlers("sendNetworkStatus")) {
+    if (auto* own = TQHandlers::require(handlers_.networkStatus, "TQNetworkStatusHandler",
+                                        "sendNetworkStatus")) {
         LG_INFO("MGR_DATANETWORK_REQ");
-        own->sendNetworkStatus(*this);
+        own->sendNetworkStatus();
     }
 }
 
 void TQCommandListener::calendarChange(const Value& /*message*/) {
-    if (auto* calendar = TQHandlerRegistry::require(handlers_.calendar, "TQCalendarHandler",
-                                                    "calendar-change-req")) {
+    if (auto* calendar =
+            TQHandlers::require(handlers_.calendar, "TQCalendarHandler", "calendar-change-req")) {
         LG_INFO("CALENDAR_CHANGE_REQ");
         calendar->startCalendarEvent();
     }
 }
 
 void TQCommandListener::calendarList(const Value& message) {
-    auto* calendar = TQHandlerRegistry::require(handlers_.calendar, "TQCalendarHandler",
-                                                "calendar-listwithoption-req");
+    auto* calendar =
+        TQHandlers::require(handlers_.calendar, "TQCalendarHandler", "calendar-listwithoption-req");
     if (calendar == nullptr) {
         return;
     }
@@ -373,8 +374,8 @@ void TQCommandListener::calendarUpdateAck(const Value& /*message*/) {
 }
 
 void TQCommandListener::calendarSequence(const Value& /*message*/) {
-    if (auto* calendar = TQHandlerRegistry::require(handlers_.calendar, "TQCalendarHandler",
-                                                    "calendar-sequence-req")) {
+    if (auto* calendar =
+            TQHandlers::require(handlers_.calendar, "TQCalendarHandler", "calendar-sequence-req")) {
         LG_INFO("CALENDAR_SEQUENCE_REQ");
         calendar->updateSequenceNumber();
     }
@@ -406,11 +407,12 @@ void TQCommandListener::appsOrder(const Value& message) {
 }
 
 void TQCommandListener::watchAppIcons(const Value& message) {
-    auto* own = ownHandlers("saveAppIcon");
+    auto* own =
+        TQHandlers::require(handlers_.watchAppIcons, "TQWatchAppIconHandler", "saveAppIcon");
     if (own == nullptr) {
         return;
     }
-    own->saveAppIcon(*this, message);
+    own->saveAppIcon(message);
     platform::UserDefaults::standard().set("sync_app_icon_flag", 1);
     synchronizeDefaults();
     post("preloaded_app_icon_received_notif");
@@ -423,13 +425,14 @@ void TQCommandListener::showEsimActivation(const Value& /*message*/) {
 }
 
 void TQCommandListener::numberSyncRegisterResult(const Value& message) {
-    auto* own = ownHandlers("processNumberSyncRegisterResultReq");
+    auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
+                                    "processNumberSyncRegisterResultReq");
     if (own == nullptr) {
         return;
     }
     LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_REGISTER_RESULT_REQ, withDict :%@", message);
-    own->processNumberSyncRegisterResultReq(*this, message["result"]);
-    own->sendNumberSyncRegisterReq(*this);
+    own->processNumberSyncRegisterResultReq(message["result"]);
+    own->sendNumberSyncRegisterReq();
     if (!isApplicationActive()) {
         LG_VERBOSE("TQCommandListener: App is in Background, throw Number Sync Notification");
         TQUtils::createNumberSyncNotification(textOf(message, "result").value_or(""));
@@ -437,19 +440,20 @@ void TQCommandListener::numberSyncRegisterResult(const Value& message) {
 }
 
 void TQCommandListener::numberSyncRegister(const Value& message) {
-    auto* own = ownHandlers("sendNumberSyncStateReq");
+    auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
+                                    "sendNumberSyncStateReq");
     if (own == nullptr) {
         return;
     }
     LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_REGISTER_RES, withDict :%@", message);
     platform::UserDefaults::standard().set("number_sync_register", message["state"]);
     synchronizeDefaults();
-    own->sendNumberSyncStateReq(*this);
+    own->sendNumberSyncStateReq();
 }
 
 void TQCommandListener::numberSyncState(const Value& message) {
-    auto* numberSync = TQHandlerRegistry::require(handlers_.numberSync, "TQNumberSyncHandler",
-                                                  "updateBlockAppForNumberSync");
+    auto* numberSync = TQHandlers::require(handlers_.numberSync, "TQNumberSyncHandler",
+                                           "updateBlockAppForNumberSync");
     if (numberSync == nullptr) {
         return;
     }
@@ -460,7 +464,8 @@ void TQCommandListener::numberSyncState(const Value& message) {
 }
 
 void TQCommandListener::numberSyncPostSetup(const Value& message) {
-    auto* own = ownHandlers("processNumberSyncPostSetupReq");
+    auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
+                                    "processNumberSyncPostSetupReq");
     if (own == nullptr) {
         return;
     }
@@ -472,7 +477,7 @@ void TQCommandListener::numberSyncPostSetup(const Value& message) {
     } else {
         LG_WARN("TQCommandListener: number-sync deep link is not a link: %@", message["deeplink"]);
     }
-    own->processNumberSyncPostSetupReq(*this, "success");
+    own->processNumberSyncPostSetupReq("success");
 }
 
 void TQCommandListener::esimActivationStatus(const Value& message) {
@@ -494,8 +499,9 @@ void TQCommandListener::hfpConnectionIndication(const Value& message) {
 }
 
 void TQCommandListener::hfpConnectionRequest(const Value& /*message*/) {
-    if (auto* own = ownHandlers("processHFPConnectRequest")) {
-        own->processHFPConnectRequest(*this);
+    if (auto* own =
+            TQHandlers::require(handlers_.hfp, "TQHFPHandler", "processHFPConnectRequest")) {
+        own->processHFPConnectRequest();
     }
 }
 
@@ -504,8 +510,7 @@ void TQCommandListener::appUpdate(const Value& /*message*/) {
     if (platform::UserDefaults::standard().string("support.app.update") != "true") {
         return;
     }
-    if (auto* store =
-            TQHandlerRegistry::require(handlers_.store, "TQStoreHandler", "checkUpdate")) {
+    if (auto* store = TQHandlers::require(handlers_.store, "TQStoreHandler", "checkUpdate")) {
         LG_VERBOSE("TQCommandListener: Check For Kavo App Update");
         store->checkUpdate();
     }
@@ -519,21 +524,24 @@ void TQCommandListener::pushRegistration(const Value& /*message*/) {
 }
 
 void TQCommandListener::syncTime(const Value& /*message*/) {
-    if (auto* own = ownHandlers("processTimeRequest")) {
-        own->processTimeRequest(*this);
+    if (auto* own =
+            TQHandlers::require(handlers_.timeSync, "TQTimeSyncHandler", "processTimeRequest")) {
+        own->processTimeRequest();
     }
 }
 
 void TQCommandListener::systemTime(const Value& message) {
-    if (auto* own = ownHandlers("processSystemTimeRequest")) {
-        own->processSystemTimeRequest(*this, message["t1"].intValue().value_or(0),
+    if (auto* own = TQHandlers::require(handlers_.timeSync, "TQTimeSyncHandler",
+                                        "processSystemTimeRequest")) {
+        own->processSystemTimeRequest(message["t1"].intValue().value_or(0),
                                       TQWallClock::current().millisecondsSince1970());
     }
 }
 
 void TQCommandListener::notiIndicatorRequest(const Value& message) {
-    if (auto* own = ownHandlers("processNotiIndicatorRequest")) {
-        own->processNotiIndicatorRequest(*this, message);
+    if (auto* own = TQHandlers::require(handlers_.notiIndicator, "TQNotiIndicatorHandler",
+                                        "processNotiIndicatorRequest")) {
+        own->processNotiIndicatorRequest(message);
     }
 }
 
@@ -553,8 +561,7 @@ void TQCommandListener::uninstallRequest(const Value& message) {
                 *packageName);
         return;
     }
-    auto* store =
-        TQHandlerRegistry::require(handlers_.store, "TQStoreHandler", "mgr_wapps_uninstall_req");
+    auto* store = TQHandlers::require(handlers_.store, "TQStoreHandler", "mgr_wapps_uninstall_req");
     if (store == nullptr) {
         return;
     }
@@ -569,15 +576,17 @@ void TQCommandListener::uninstallResult(const Value& /*message*/) {
 }
 
 void TQCommandListener::contextWebsearch(const Value& message) {
-    if (auto* own = ownHandlers("processContextWebsearch")) {
+    if (auto* own = TQHandlers::require(handlers_.webSearch, "TQWebSearchHandler",
+                                        "processContextWebsearch")) {
         LG_INFO("CONTEXT_WEBSEARCH_REQ");
-        own->processContextWebsearch(*this, message);
+        own->processContextWebsearch(message);
     }
 }
 
 void TQCommandListener::upsMode(const Value& message) {
-    if (auto* own = ownHandlers("processUPS")) {
-        own->processUPS(*this, message);
+    if (auto* own =
+            TQHandlers::require(handlers_.powerSaving, "TQPowerSavingHandler", "processUPS")) {
+        own->processUPS(message);
     }
 }
 
@@ -587,8 +596,9 @@ void TQCommandListener::showOnDevice(const Value& message) {
     if (!textIs(message, "data", "texttemplate_setting")) {
         return;
     }
-    if (auto* own = ownHandlers("launchGeneralMessage")) {
-        own->launchGeneralMessage(*this);
+    if (auto* own = TQHandlers::require(handlers_.generalMessage, "TQGeneralMessageHandler",
+                                        "launchGeneralMessage")) {
+        own->launchGeneralMessage();
     }
 }
 
@@ -623,10 +633,6 @@ void TQCommandListener::installHostApp(const Value& message) {
                        {"result", result ? "true" : "false"}};
     LG_VERBOSE("%@", answer);
     reply(answer);
-}
-
-TQCommandHandlers* TQCommandListener::ownHandlers(std::string_view method) const {
-    return TQHandlerRegistry::require(handlers_.commandHandlers, "TQCommandHandlers", method);
 }
 
 void TQCommandListener::reply(const Value& message) {

@@ -7,8 +7,7 @@
 #include "platform/foundation/Value.h"
 
 class TQAP;
-class TQCommandHandlers;
-class TQHandlerRegistry;
+struct TQHandlers;
 class TQLbsHandler;
 
 // The switchboard for one message from the watch: chooses by application identifier, decodes
@@ -23,10 +22,8 @@ public:
     static constexpr std::uint32_t kMusicAppId = 9;
     static constexpr std::uint32_t kHealthAppId = 10;
 
-    // Replies go through the process's link facade.
-    TQCommandListener();
-    // Replies go through kavoManager, which outlives the listener.
-    explicit TQCommandListener(TQAP& kavoManager);
+    // Replies go through kavoManager; both it and handlers outlive the listener.
+    TQCommandListener(TQAP& kavoManager, const TQHandlers& handlers);
 
     // One message without its header byte; the dispatch is over when this returns.
     void processReceivedData(std::span<const std::uint8_t> data, std::uint32_t appId);
@@ -85,12 +82,10 @@ private:
     void showOnDeviceResult(const platform::Value& message);
     void installHostApp(const platform::Value& message);
 
-    // The listener's own handlers, when built; `method` names the work left undone otherwise.
-    [[nodiscard]] TQCommandHandlers* ownHandlers(std::string_view method) const;
     // A reply on the general channel.
     void reply(const platform::Value& message);
 
     TQAP& kavoManager_;
-    TQHandlerRegistry& handlers_;
+    const TQHandlers& handlers_;
     TQLbsHandler* lbsServerProvider_;
 };

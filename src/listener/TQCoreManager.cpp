@@ -3,16 +3,16 @@
 #include <limits>
 #include <string>
 
-#include "listener/TQCommandListener.h"
-#include "listener/TQHandlerRegistry.h"
-#include "utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQKMCommand.h"
 #include "link/TQPeripheral.h"
+#include "listener/TQCommandListener.h"
+#include "listener/TQHandlers.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/system/DeviceInfo.h"
+#include "utils/TQUtils.h"
 
 using platform::Value;
 
@@ -31,14 +31,12 @@ void synchronizeDefaults() {
 }  // namespace
 
 TQCoreManager& TQCoreManager::sharedManager() {
-    // Never released: the facade may hand its delegate role to a screen for a while.
-    static auto* const shared =
-        new std::shared_ptr<TQCoreManager>(create(TQAP::initializeWithANCS(false)));
-    return **shared;
+    return installedInstance("TQCoreManager");
 }
 
-std::shared_ptr<TQCoreManager> TQCoreManager::create(TQAP& kavoManager) {
-    std::shared_ptr<TQCoreManager> manager(new TQCoreManager(kavoManager));
+std::shared_ptr<TQCoreManager> TQCoreManager::create(TQAP& kavoManager,
+                                                     const TQHandlers& handlers) {
+    std::shared_ptr<TQCoreManager> manager(new TQCoreManager(kavoManager, handlers));
     manager->setup();
     return manager;
 }
@@ -103,9 +101,8 @@ void TQCoreManager::resumeRestoredConnection() {
     }
     synchronizeDefaults();
     LG_VERBOSE("WillRestore registerMediaPlayerNotifications");
-    if (auto* music = TQHandlerRegistry::require(TQHandlerRegistry::current().musicControl,
-                                                 "TQMusicControlHandler",
-                                                 "registerMediaPlayerNotifications")) {
+    if (auto* music = TQHandlers::require(handlers_.musicControl, "TQMusicControlHandler",
+                                          "registerMediaPlayerNotifications")) {
         music->registerMediaPlayerNotifications();
     }
     LG_DEBUG("[TQCoreManager]onConnectDevice: willRestore & IS_WMS_CONNECTED TRUE");
@@ -113,7 +110,6 @@ void TQCoreManager::resumeRestoredConnection() {
 
 void TQCoreManager::startFreshConnection() {
     auto& defaults = platform::UserDefaults::standard();
-    auto& handlers = TQHandlerRegistry::current();
     if (const auto* device = kavoManager_.getConnectedDevice()) {
         defaults.set("deviceUUID", device->identifier().toLongString());
         // A watch whose name was never seen has none to store.
@@ -121,8 +117,8 @@ void TQCoreManager::startFreshConnection() {
     }
 
     bool needDelete = false;
-    if (auto* database = TQHandlerRegistry::require(handlers.databaseSetup, "TQDatabaseSetup",
-                                                    "checkIfNeedToDeleteOrInsertTemplateData")) {
+    if (auto* database = TQHandlers::require(handlers_.databaseSetup, "TQDatabaseSetup",
+                                             "checkIfNeedToDeleteOrInsertTemplateData")) {
         const auto decision = database->checkIfNeedToDeleteOrInsertTemplateData();
         if (const Value* flag = decision.find("needDeleteForThisModelNumber")) {
             needDelete = flag->boolValue().value_or(false);
@@ -130,21 +126,21 @@ void TQCoreManager::startFreshConnection() {
     }
     if (needDelete) {
         // Another watch of the same model was used before: its data goes.
-        if (auto* templates = TQHandlerRegistry::require(
-                handlers.textTemplates, "TQTextTemplateHandler", "deleting the model's texts")) {
+        if (auto* templates = TQHandlers::require(handlers_.textTemplates, "TQTextTemplateHandler",
+                                                  "deleting the model's texts")) {
             templates->initializeCallRejectionDataToKavo(kavoManager_, true, false);
             templates->initializeGeneralMessageDataToKavo(kavoManager_, true, false);
         }
         defaults.remove("IS_DB_INITIALIZATION_DONE");
-        if (auto* weather = TQHandlerRegistry::require(handlers.weather, "TQWeatherHandler",
-                                                       "resetting the weather settings")) {
+        if (auto* weather = TQHandlers::require(handlers_.weather, "TQWeatherHandler",
+                                                "resetting the weather settings")) {
             weather->initializeWeatherDataIfIsNeedToDelete(true);
         }
     }
 
     LG_INFO("[Core Manager]: Device Connected and start init");
     initializationSeq_ =
-        TQHandlerRegistry::require(handlers.initSequence, "TQInitSequenceHandler", "startInit");
+        TQHandlers::require(handlers_.initSequence, "TQInitSequenceHandler", "startInit");
     if (initializationSeq_ != nullptr) {
         initializationSeq_->setDelegate(this);
         initializationSeq_->startInit();
@@ -158,9 +154,8 @@ void TQCoreManager::onDisconnectDevice() {
     post("onDisconnectDeviceNotification");
     platform::UserDefaults::standard().set(kIsWMSConnected, 0);
     synchronizeDefaults();
-    if (auto* music = TQHandlerRegistry::require(TQHandlerRegistry::current().musicControl,
-                                                 "TQMusicControlHandler",
-                                                 "unregisterMediaPlayerNotifications")) {
+    if (auto* music = TQHandlers::require(handlers_.musicControl, "TQMusicControlHandler",
+                                          "unregisterMediaPlayerNotifications")) {
         music->unregisterMediaPlayerNotifications();
     }
     LG_INFO("[Core Manager]: TQAppDelegate IS_WMS_CONNECTED FALSE");
@@ -174,7 +169,7 @@ void TQCoreManager::onBleManagerStateChange(bool enabled) {
 void TQCoreManager::onDataReceiveCompleted(std::span<const std::uint8_t> data,
                                            std::uint32_t appId) {
     LG_INFO("[Core Manager]: Data Received");
-    TQCommandListener(kavoManager_).processReceivedData(data, appId);
+    TQCommandListener(kavoManager_, handlers_).processReceivedData(data, appId);
     const Value message{{"data", platform::Bytes(data.begin(), data.end())}, {"appId", appId}};
     LG_DEBUG("[Core Manager]: %s post notification with user info => %@", __func__, message);
     post("onDataReceivedNotification", message);
@@ -198,8 +193,8 @@ void TQCoreManager::onSyncInitSettingRes(bool isReconnecting) {
 }
 
 void TQCoreManager::recordConnectionUsage() {
-    if (auto* usageLog = TQHandlerRegistry::require(TQHandlerRegistry::current().usageLog,
-                                                    "TQUsageLogHandler", "connection usage log")) {
+    if (auto* usageLog =
+            TQHandlers::require(handlers_.usageLog, "TQUsageLogHandler", "connection usage log")) {
         usageLog->generateJSONForConnByUsr();
     }
 }

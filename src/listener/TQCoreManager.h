@@ -8,9 +8,11 @@
 
 #include "link/TQAPDelegate.h"
 #include "link/TQInitSeqDelegate.h"
+#include "platform/foundation/Replaceable.h"
 
 class TQAP;
 class TQInitSequenceHandler;
+struct TQHandlers;
 
 // The application-wide listener of the link: the standing delegate of the link facade. Turns
 // every link event into a notification of the default centre, hands every received message to
@@ -25,17 +27,21 @@ class TQInitSequenceHandler;
 // "onSyncInitSettingResNotification" (Boolean).
 class TQCoreManager final : public TQAPDelegate,
                             public TQInitSeqDelegate,
-                            public std::enable_shared_from_this<TQCoreManager> {
+                            public std::enable_shared_from_this<TQCoreManager>,
+                            public platform::Replaceable<TQCoreManager> {
 public:
-    // The one manager of the process's link facade, made and set up on the first call.
+    // The application's manager, which its composition root made and installed.
     static TQCoreManager& sharedManager();
     // A manager that takes kavoManager's delegate role at once. The facade holds the manager;
-    // the manager refers to the facade, which must outlive it.
-    static std::shared_ptr<TQCoreManager> create(TQAP& kavoManager);
+    // the manager refers to the facade and the handlers, which must outlive it.
+    static std::shared_ptr<TQCoreManager> create(TQAP& kavoManager, const TQHandlers& handlers);
 
     // Takes the facade's delegate role back, from a pairing screen that held it.
     void setup();
     [[nodiscard]] TQAP& kavoManager() const { return kavoManager_; }
+    // What the manager hands the watch's messages to; pairing pages that hold the facade's
+    // delegate role hand theirs to the same.
+    [[nodiscard]] const TQHandlers& handlers() const { return handlers_; }
 
     // The handshake with the watch is complete and the watch is in use ("isWMSConnected").
     [[nodiscard]] static bool isWMSConnected();
@@ -66,12 +72,14 @@ public:
     }
 
 private:
-    explicit TQCoreManager(TQAP& kavoManager) : kavoManager_(kavoManager) {}
+    TQCoreManager(TQAP& kavoManager, const TQHandlers& handlers)
+        : kavoManager_(kavoManager), handlers_(handlers) {}
 
     void resumeRestoredConnection();
     void startFreshConnection();
     void recordConnectionUsage();
 
     TQAP& kavoManager_;
+    const TQHandlers& handlers_;
     TQInitSequenceHandler* initializationSeq_ = nullptr;
 };

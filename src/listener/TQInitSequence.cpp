@@ -2,18 +2,18 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
 
-#include "listener/TQHandlerRegistry.h"
-#include "listener/TQWallClock.h"
-#include "utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQHMMessage.h"
 #include "link/TQXMLParser.h"
+#include "listener/TQHandlers.h"
+#include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/CivilTime.h"
 #include "platform/foundation/Container.h"
@@ -23,6 +23,7 @@
 #include "platform/host/AppHost.h"
 #include "platform/location/LocationServices.h"
 #include "platform/system/DeviceInfo.h"
+#include "utils/TQUtils.h"
 
 using platform::Dictionary;
 using platform::Value;
@@ -205,9 +206,13 @@ std::optional<std::string> storedModelNumber() {
 }  // namespace
 
 TQInitSequence& TQInitSequence::getInstance(TQAP& kavoManager) {
-    // Never destroyed: delegates and the dispatch may call it until the process ends.
-    static TQInitSequence* const shared = new TQInitSequence(kavoManager);
-    return *shared;
+    TQInitSequence& sequence = installedInstance("TQInitSequence");
+    if (&sequence.kavoManager() != &kavoManager) {
+        // Its answers would go to another link than the caller's watch.
+        std::fputs("TQInitSequence: asked for with a link it does not run over\n", stderr);
+        std::abort();
+    }
+    return sequence;
 }
 
 // ---- sending ----
@@ -297,17 +302,15 @@ void TQInitSequence::sendGPSStatus() {
 
 void TQInitSequence::registerMusicNotification() {
     LG_VERBOSE("TQInitSequence: registerMusicNotification registerMediaPlayerNotifications");
-    if (auto* music = TQHandlerRegistry::require(TQHandlerRegistry::current().musicControl,
-                                                 "TQMusicControlHandler",
-                                                 "registerMediaPlayerNotifications")) {
+    if (auto* music = TQHandlers::require(handlers_.musicControl, "TQMusicControlHandler",
+                                          "registerMediaPlayerNotifications")) {
         music->registerMediaPlayerNotifications();
     }
 }
 
 void TQInitSequence::exchangePushSettings() {
-    if (auto* push = TQHandlerRegistry::require(TQHandlerRegistry::current().pushNotification,
-                                                "TQPushNotificationHandler",
-                                                "exchangePushSettingsWithKavo")) {
+    if (auto* push = TQHandlers::require(handlers_.pushNotification, "TQPushNotificationHandler",
+                                         "exchangePushSettingsWithKavo")) {
         push->exchangePushSettingsWithKavo();
     }
 }
@@ -524,9 +527,8 @@ void TQInitSequence::processSyncInitSettingRes(const Value& message) {
     defaults().set("number_sync_state", boolOf(message["Numbersync_onoff"]));
     defaults().set("number_sync_register", boolOf(message["Numbersync_registered"]));
     synchronizeDefaults();
-    if (auto* numberSync =
-            TQHandlerRegistry::require(TQHandlerRegistry::current().numberSync,
-                                       "TQNumberSyncHandler", "updateBlockAppForNumberSync")) {
+    if (auto* numberSync = TQHandlers::require(handlers_.numberSync, "TQNumberSyncHandler",
+                                               "updateBlockAppForNumberSync")) {
         numberSync->updateBlockAppForNumberSync();
     }
     // The settings request may go out twice in a run; the second answer must not end the run
@@ -592,8 +594,7 @@ void TQInitSequence::startConnectedWork(bool checkForUpdate) {
     registerMusicNotification();
     if (checkForUpdate && defaults().string("support.app.update") == "true") {
         LG_VERBOSE("TQInitSequence:  Check For Kavo App Update");
-        if (auto* store = TQHandlerRegistry::require(TQHandlerRegistry::current().store,
-                                                     "TQStoreHandler", "checkUpdate")) {
+        if (auto* store = TQHandlers::require(handlers_.store, "TQStoreHandler", "checkUpdate")) {
             store->checkUpdate();
         }
     }
@@ -643,9 +644,8 @@ void TQInitSequence::finishNewSetUp() {
         LG_VERBOSE("TQInitSequence: Resetting Block App List");
         defaults().remove("BLOCKED_APPS_LIST");
         synchronizeDefaults();
-        if (auto* store =
-                TQHandlerRegistry::require(TQHandlerRegistry::current().store, "TQStoreHandler",
-                                           "the new watch's default settings")) {
+        if (auto* store = TQHandlers::require(handlers_.store, "TQStoreHandler",
+                                              "the new watch's default settings")) {
             store->defaultBlockAppList();
             store->defaultWeatherSettings();
         }

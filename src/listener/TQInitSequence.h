@@ -5,11 +5,13 @@
 #include <string_view>
 
 #include "link/TQInitSeqDelegate.h"
-#include "listener/handlers/TQInitSequenceHandler.h"
 #include "link/TQJSONParser.h"
+#include "listener/handlers/TQInitSequenceHandler.h"
+#include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Value.h"
 
 class TQAP;
+struct TQHandlers;
 
 // The handshake that follows every new link to a watch not yet marked connected: the phone
 // learns who the watch is, decides between the known watch coming back (a reconnection) and a
@@ -22,12 +24,15 @@ class TQAP;
 // Every step waits for the watch's next message; there are no timers. A run ends at most once:
 // settings replies after the first of a run only refresh the number-sync flags, and a second
 // "finished" reply only reaches the delegate. Runs on the main thread.
-class TQInitSequence final : public TQInitSequenceHandler {
+class TQInitSequence final : public TQInitSequenceHandler,
+                             public platform::Replaceable<TQInitSequence> {
 public:
-    // The process's sequence, bound to the link it was first asked for with.
+    // The application's sequence, which its composition root made and installed over
+    // kavoManager; asking for it with another link is a fault of the program.
     static TQInitSequence& getInstance(TQAP& kavoManager);
-    // A sequence of its own, for tests; the link must outlive it.
-    explicit TQInitSequence(TQAP& kavoManager) : kavoManager_(kavoManager) {}
+    // The link and the handlers must outlive the sequence.
+    TQInitSequence(TQAP& kavoManager, const TQHandlers& handlers)
+        : kavoManager_(kavoManager), handlers_(handlers) {}
 
     // Borrowed; the last setter receives every later result and must clear it before it goes.
     void setDelegate(TQInitSeqDelegate* delegate) override { delegate_ = delegate; }
@@ -94,6 +99,7 @@ private:
     void startConnectedWork(bool checkForUpdate);
 
     TQAP& kavoManager_;
+    const TQHandlers& handlers_;
     TQJSONParser parser_;
     TQInitSeqDelegate* delegate_ = nullptr;
 

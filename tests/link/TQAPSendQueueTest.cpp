@@ -103,12 +103,11 @@ TEST_F(TQAPSendQueueTest, APumpPostedBeforeTheQueueWentAwayDoesNothing) {
     EXPECT_EQ(started, 0);
 }
 
-TEST(TQMessageQueueTest, IsOneFirstInFirstOutListForTheProcess) {
+TEST(TQMessageQueueTest, IsOneFirstInFirstOutListForTheApplication) {
+    TQMessageQueue installed;
+    platform::ScopedInstall<TQMessageQueue> install(&installed);
     TQMessageQueue& queue = TQMessageQueue::getInstance();
-    EXPECT_EQ(&queue, &TQMessageQueue::getInstance());
-    while (!queue.empty()) {
-        (void)queue.dequeue();
-    }
+    EXPECT_EQ(&queue, &installed);
 
     queue.enqueue("first");
     queue.enqueue(platform::Value{{"msgId", "second"}});

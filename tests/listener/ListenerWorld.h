@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "listener/RecordingHandlers.h"
-#include "listener/TQCoreManager.h"
-#include "listener/TQWallClock.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"
+#include "listener/RecordingHandlers.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
 #include "logging/LGLogger.h"
 #include "platform/bluetooth/Adapter.h"
@@ -108,7 +108,7 @@ public:
     void startPhone() {
         manager = std::make_unique<TQBleManager>(phone);
         ap = std::make_unique<TQAP>(*manager);
-        core = TQCoreManager::create(*ap);
+        core = TQCoreManager::create(*ap, handlers.registry);
     }
     // The application is ended and started again while the watch stays subscribed; launch
     // marks the watch not in use.
@@ -202,7 +202,6 @@ public:
     EventLog events;
     std::vector<std::pair<std::string, bool>> wmsAtNotification;
     RecordingHandlers handlers{events};
-    platform::ScopedInstall<TQHandlerRegistry> installHandlers{&handlers.registry};
     std::shared_ptr<LogLines> logs = std::make_shared<LogLines>();
     platform::RunLoop loop{platform::RunLoop::Clock::virtualTime};
     platform::ScopedMainRunLoop mainLoop{loop};

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "listener/TQCommandListener.h"
-#include "listener/TQHandlerRegistry.h"
+#include "listener/TQHandlers.h"
 #include "platform/foundation/Value.h"
 
 namespace listener_test {
@@ -52,64 +52,72 @@ private:
     std::vector<Event> events_;
 };
 
-// Every handler interface, written down in one log.
-class RecordingCommandHandlers final : public TQCommandHandlers {
+// The listener's own handlers, written down in one log.
+class RecordingCommandHandlers final : public TQFindMyDeviceHandler,
+                                       public TQNotificationAppHandler,
+                                       public TQWatchAppIconHandler,
+                                       public TQBuddyHandler,
+                                       public TQGeneralMessageHandler,
+                                       public TQNetworkStatusHandler,
+                                       public TQWebSearchHandler,
+                                       public TQPowerSavingHandler,
+                                       public TQTimeSyncHandler,
+                                       public TQNotiIndicatorHandler,
+                                       public TQNumberSyncReplyHandler,
+                                       public TQHFPHandler {
 public:
     explicit RecordingCommandHandlers(EventLog& log) : log_(log) {}
 
-    void processFindMyDevice(TQCommandListener& l, const platform::Value& m) override {
-        note(l, "processFindMyDevice", m);
+    void processFindMyDevice(const platform::Value& m) override { note("processFindMyDevice", m); }
+    void processUpdateBlockApplicationList(const platform::Value& m) override {
+        note("processUpdateBlockApplicationList", m);
     }
-    void processUpdateBlockApplicationList(TQCommandListener& l,
-                                           const platform::Value& m) override {
-        note(l, "processUpdateBlockApplicationList", m);
+    void processAppIcon(const platform::Value& m) override { note("processAppIcon", m); }
+    void saveAppIcon(const platform::Value& m) override { note("saveAppIcon", m); }
+    void processBuddy() override { note("processBuddy"); }
+    void launchBuddyView() override { note("launchBuddyView"); }
+    void launchGeneralMessage() override { note("launchGeneralMessage"); }
+    void sendNetworkStatus() override { note("sendNetworkStatus"); }
+    void processContextWebsearch(const platform::Value& m) override {
+        note("processContextWebsearch", m);
     }
-    void processAppIcon(TQCommandListener& l, const platform::Value& m) override {
-        note(l, "processAppIcon", m);
+    void processUPS(const platform::Value& m) override { note("processUPS", m); }
+    void processTimeRequest() override { note("processTimeRequest"); }
+    void processSystemTimeRequest(std::int64_t t1, std::int64_t t2) override {
+        note("processSystemTimeRequest", platform::Value::array({t1, t2}));
     }
-    void saveAppIcon(TQCommandListener& l, const platform::Value& m) override {
-        note(l, "saveAppIcon", m);
+    void processNotiIndicatorRequest(const platform::Value& m) override {
+        note("processNotiIndicatorRequest", m);
     }
-    void processLbsServerProvider(TQCommandListener& l, const platform::Value& m) override {
-        note(l, "processLbsServerProvider", m);
+    void processNumberSyncRegisterResultReq(const platform::Value& result) override {
+        note("processNumberSyncRegisterResultReq", result);
     }
-    void processBuddy(TQCommandListener& l) override { note(l, "processBuddy"); }
-    void launchBuddyView(TQCommandListener& l) override { note(l, "launchBuddyView"); }
-    void launchGeneralMessage(TQCommandListener& l) override { note(l, "launchGeneralMessage"); }
-    void sendNetworkStatus(TQCommandListener& l) override { note(l, "sendNetworkStatus"); }
-    void processContextWebsearch(TQCommandListener& l, const platform::Value& m) override {
-        note(l, "processContextWebsearch", m);
+    void sendNumberSyncRegisterReq() override { note("sendNumberSyncRegisterReq"); }
+    void sendNumberSyncStateReq() override { note("sendNumberSyncStateReq"); }
+    void processNumberSyncPostSetupReq(std::string_view result) override {
+        note("processNumberSyncPostSetupReq", result);
     }
-    void processUPS(TQCommandListener& l, const platform::Value& m) override {
-        note(l, "processUPS", m);
-    }
-    void processTimeRequest(TQCommandListener& l) override { note(l, "processTimeRequest"); }
-    void processSystemTimeRequest(TQCommandListener& l, std::int64_t t1, std::int64_t t2) override {
-        note(l, "processSystemTimeRequest", platform::Value::array({t1, t2}));
-    }
-    void processNotiIndicatorRequest(TQCommandListener& l, const platform::Value& m) override {
-        note(l, "processNotiIndicatorRequest", m);
-    }
-    void processNumberSyncRegisterResultReq(TQCommandListener& l,
-                                            const platform::Value& result) override {
-        note(l, "processNumberSyncRegisterResultReq", result);
-    }
-    void sendNumberSyncRegisterReq(TQCommandListener& l) override {
-        note(l, "sendNumberSyncRegisterReq");
-    }
-    void sendNumberSyncStateReq(TQCommandListener& l) override {
-        note(l, "sendNumberSyncStateReq");
-    }
-    void processNumberSyncPostSetupReq(TQCommandListener& l, std::string_view result) override {
-        note(l, "processNumberSyncPostSetupReq", result);
-    }
-    void processHFPConnectRequest(TQCommandListener& l) override {
-        note(l, "processHFPConnectRequest");
+    void processHFPConnectRequest() override { note("processHFPConnectRequest"); }
+
+    // Points every listener-own member of handlers at this recorder.
+    void fillIn(TQHandlers& handlers) {
+        handlers.findMyDevice = this;
+        handlers.notificationApps = this;
+        handlers.watchAppIcons = this;
+        handlers.buddies = this;
+        handlers.generalMessage = this;
+        handlers.networkStatus = this;
+        handlers.webSearch = this;
+        handlers.powerSaving = this;
+        handlers.timeSync = this;
+        handlers.notiIndicator = this;
+        handlers.numberSyncReplies = this;
+        handlers.hfp = this;
     }
 
 private:
-    void note(TQCommandListener& listener, const char* method, platform::Value argument = {}) {
-        log_.add(std::string("commands.") + method, std::move(argument), &listener.kavoManager());
+    void note(const char* method, platform::Value argument = {}) {
+        log_.add(std::string("commands.") + method, std::move(argument));
     }
     EventLog& log_;
 };
@@ -287,7 +295,7 @@ private:
     EventLog& log_;
 };
 
-// Every subsystem as a recording double, in a registry of their own.
+// Every subsystem as a recording double, in a set of handlers of their own.
 struct RecordingHandlers {
     explicit RecordingHandlers(EventLog& log)
         : commands(log),
@@ -304,7 +312,7 @@ struct RecordingHandlers {
           database(log),
           usageLog(log),
           numberSync(log) {
-        registry.commandHandlers = &commands;
+        commands.fillIn(registry);
         registry.initSequence = &initSequence;
         registry.webProxy = &webProxy;
         registry.musicControl = &music;
@@ -334,7 +342,7 @@ struct RecordingHandlers {
     RecordingDatabaseSetup database;
     RecordingUsageLog usageLog;
     RecordingNumberSync numberSync;
-    TQHandlerRegistry registry;
+    TQHandlers registry;
 };
 
 }  // namespace listener_test

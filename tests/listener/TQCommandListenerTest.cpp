@@ -7,8 +7,8 @@
 #include "listener/ListenerPrinters.h"
 #include "listener/ListenerWorld.h"
 #include "listener/TQCommandListener.h"
-#include "utils/TQUtils.h"
 #include "platform/foundation/FileSystem.h"
+#include "utils/TQUtils.h"
 
 namespace listener_test {
 namespace {
@@ -28,9 +28,9 @@ protected:
         link = world.ap.get();
     }
 
-    // The listener's own handler `method`, reached with the listener's link.
-    Event mine(const std::string& method, Value argument = {}) const {
-        return call("commands." + method, std::move(argument), link);
+    // The listener's own handler `method`.
+    static Event mine(const std::string& method, Value argument = {}) {
+        return call("commands." + method, std::move(argument));
     }
 
     struct Exchange {
@@ -64,8 +64,11 @@ TEST_F(TQCommandListenerTest, EveryMessageOfTheTableReachesItsHandler) {
         std::function<std::vector<Event>(const Value& sent)> expected;
         std::vector<Reply> replies = {};
     };
-    const auto handledBy = [this](const char* method) {
-        return [this, method](const Value& sent) { return std::vector{mine(method, sent)}; };
+    const auto handledBy = [](const char* method) {
+        return [method](const Value& sent) { return std::vector{mine(method, sent)}; };
+    };
+    const auto located = [](const Value& sent) {
+        return std::vector{call("lbs.processSubCommand", sent)};
     };
     const auto calls = [](std::vector<Event> events) {
         return [events](const Value&) { return events; };
@@ -84,9 +87,9 @@ TEST_F(TQCommandListenerTest, EveryMessageOfTheTableReachesItsHandler) {
          handledBy("processUpdateBlockApplicationList")},
         {{{"msgId", "msg_notification_app_icon_req"}, {"bundle_id", "com.example.mail"}},
          handledBy("processAppIcon")},
-        {{{"msgId", "lbs-tracking-location-req"}}, handledBy("processLbsServerProvider")},
-        {{{"msgId", "lbs-location-setting-check-req"}}, handledBy("processLbsServerProvider")},
-        {{{"msgId", "lbs-exercise-info-req"}}, handledBy("processLbsServerProvider")},
+        {{{"msgId", "lbs-tracking-location-req"}}, located},
+        {{{"msgId", "lbs-location-setting-check-req"}}, located},
+        {{{"msgId", "lbs-exercise-info-req"}}, located},
         {{{"msgId", "contacts-getbuddy-req"}}, calls({mine("processBuddy")})},
         {{{"msgId", "contacts-launchbuddy-req"}}, calls({mine("launchBuddyView")})},
         {{{"msgId", "Request_Initial_Sync_Contact"}}, contactSync},
@@ -488,8 +491,7 @@ TEST_F(TQCommandListenerTest, NumberSyncInTheBackgroundAndItsDeepLink) {
 }
 
 TEST_F(TQCommandListenerTest, ASubsystemNotBuiltYetLeavesItsRowUndone) {
-    TQHandlerRegistry empty;
-    platform::ScopedInstall<TQHandlerRegistry> none(&empty);
+    world.handlers.registry = TQHandlers{};
     world.host.navigator.homeScreenIsRoot = true;
     for (const Value& message :
          {Value{{"msgId", "mgr_wappsicon_res"}}, Value{{"msgId", "mgr_sync_time_req"}},
@@ -502,11 +504,11 @@ TEST_F(TQCommandListenerTest, ASubsystemNotBuiltYetLeavesItsRowUndone) {
     }
     EXPECT_FALSE(world.defaults.object("sync_app_icon_flag"));
     EXPECT_FALSE(world.defaults.object("number_sync_state"));
-    EXPECT_EQ(
-        world.logs->count("TQHandlerRegistry: no TQCommandHandlers yet, saveAppIcon not done"), 1);
-    EXPECT_EQ(world.logs->count(
-                  "TQHandlerRegistry: no TQInitSequenceHandler yet, mgr_sync_time_req not done"),
+    EXPECT_EQ(world.logs->count("TQHandlers: no TQWatchAppIconHandler yet, saveAppIcon not done"),
               1);
+    EXPECT_EQ(
+        world.logs->count("TQHandlers: no TQInitSequenceHandler yet, mgr_sync_time_req not done"),
+        1);
 }
 
 }  // namespace

@@ -238,18 +238,15 @@ TEST(TQCoreManagerTest, ThePowerSavingStatusIsAnIntegerDefaultingToZero) {
 
 TEST(TQCoreManagerTest, WithoutTheSubsystemsAConnectionIsStillAnnounced) {
     ListenerWorld world;
-    TQHandlerRegistry empty;
-    platform::ScopedInstall<TQHandlerRegistry> none(&empty);
+    world.handlers.registry = TQHandlers{};
     world.core->onConnectDevice();
     world.core->onDisconnectDevice();
     EXPECT_EQ(world.events.all(), (std::vector{note("onConnectDeviceNotification"),
                                                note("onDisconnectDeviceNotification")}));
+    EXPECT_EQ(world.logs->count("TQHandlers: no TQInitSequenceHandler yet, startInit not done"), 1);
     EXPECT_EQ(
-        world.logs->count("TQHandlerRegistry: no TQInitSequenceHandler yet, startInit not done"),
+        world.logs->count("TQHandlers: no TQUsageLogHandler yet, connection usage log not done"),
         1);
-    EXPECT_EQ(world.logs->count(
-                  "TQHandlerRegistry: no TQUsageLogHandler yet, connection usage log not done"),
-              1);
 }
 
 }  // namespace

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "link/TQXMLParser.h"
 #include "listener/ListenerPrinters.h"
 #include "listener/ListenerWorld.h"
 #include "listener/TQInitSequence.h"
-#include "utils/TQUtils.h"
-#include "link/TQXMLParser.h"
 #include "platform/location/LocationServices.h"
+#include "utils/TQUtils.h"
 
 namespace listener_test {
 namespace {
@@ -153,7 +153,7 @@ protected:
     }
 
     ListenerWorld world;
-    TQInitSequence sequence{*world.ap};
+    TQInitSequence sequence{*world.ap, world.handlers.registry};
     RecordingScreens screens;
     std::size_t mark = 0;
 };
@@ -324,7 +324,7 @@ TEST(TQInitSequenceDecisionTest, TheStoredIdentityDecidesBetweenResetSetUpAndRec
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ListenerWorld world;
-        TQInitSequence sequence{*world.ap};
+        TQInitSequence sequence{*world.ap, world.handlers.registry};
         world.handlers.registry.initSequence = &sequence;
         world.host.navigator.homeScreenIsRoot = true;
         if (c.storedAddress != nullptr) {

@@ -1,18 +1,18 @@
 #include "app/headless/HeadlessSetup.h"
 
-#include "listener/TQCommandListener.h"
-#include "listener/TQCoreManager.h"
-#include "listener/TQInitSequence.h"
-#include "utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQCentral.h"
 #include "link/TQError.h"
 #include "link/TQKMCommand.h"
+#include "listener/TQCommandListener.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQInitSequence.h"
 #include "logging/LGLog.h"
 #include "platform/bluetooth/RemotePeripheral.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/ScreenNavigator.h"
+#include "utils/TQUtils.h"
 
 using platform::Value;
 
@@ -88,7 +88,7 @@ void HeadlessSetup::onBleManagerStateChange(bool enabled) {
 void HeadlessSetup::onDataReceiveCompleted(std::span<const std::uint8_t> data,
                                            std::uint32_t appId) {
     if (appId != TQKMCommand::kGeneralAppId) {
-        TQCommandListener(kavoManager_).processReceivedData(data, appId);
+        TQCommandListener(kavoManager_, coreManager_.handlers()).processReceivedData(data, appId);
         return;
     }
     const auto message = TQKMCommand::processInCommand(data);

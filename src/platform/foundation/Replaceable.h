@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 
 namespace platform {
 
@@ -22,6 +24,16 @@ protected:
             return *instance;
         }
         return makeFallback();
+    }
+
+    // For instances only the application's composition root makes: asking while none is
+    // installed is a fault of the program, reported with `name` before it ends.
+    static T& installedInstance(const char* name) {
+        if (T* instance = slot_.load()) {
+            return *instance;
+        }
+        std::fprintf(stderr, "%s: used before the application made it\n", name);
+        std::abort();
     }
 
 private:

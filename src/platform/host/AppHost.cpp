@@ -7,31 +7,25 @@
 
 namespace platform {
 
-namespace {
+ApplicationState HeadlessAppHost::applicationState() const {
+    return ApplicationState::active;
+}
 
-class HeadlessAppHost final : public AppHost {
-public:
-    ApplicationState applicationState() const override { return ApplicationState::active; }
-    LayoutDirection userInterfaceLayoutDirection() const override {
-        return LayoutDirection::leftToRight;
-    }
-    void scheduleLocalNotification(const LocalNotification& notification) override {
-        host_detail::writeHeadlessLine("notification",
-                                       notification.title + ": " + notification.body);
-    }
-    bool openURL(std::string_view url) override {
-        if (opener_.open(url)) {
-            return true;
-        }
-        host_detail::writeHeadlessLine("cannot open", url);
-        return false;
-    }
+LayoutDirection HeadlessAppHost::userInterfaceLayoutDirection() const {
+    return LayoutDirection::leftToRight;
+}
 
-private:
-    SpawningURLOpener opener_;
-};
+void HeadlessAppHost::scheduleLocalNotification(const LocalNotification& notification) {
+    host_detail::writeHeadlessLine("notification", notification.title + ": " + notification.body);
+}
 
-}  // namespace
+bool HeadlessAppHost::openURL(std::string_view url) {
+    if (opener_.open(url)) {
+        return true;
+    }
+    host_detail::writeHeadlessLine("cannot open", url);
+    return false;
+}
 
 bool AppHost::canOpenURL(std::string_view url) const {
     // This machine has a web browser and nothing else of the phone's: no dialler, no store.

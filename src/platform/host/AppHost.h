@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Value.h"
+#include "platform/host/URLOpener.h"
 
 namespace platform {
 
@@ -68,6 +69,19 @@ public:
     // links to the desktop's opener (SpawningURLOpener) and writes what it cannot show to
     // standard error.
     static AppHost& current();
+};
+
+// The host of a program without screens: always active and left-to-right; links go to the
+// desktop's opener and what it cannot show goes to standard error.
+class HeadlessAppHost final : public AppHost {
+public:
+    [[nodiscard]] ApplicationState applicationState() const override;
+    [[nodiscard]] LayoutDirection userInterfaceLayoutDirection() const override;
+    void scheduleLocalNotification(const LocalNotification& notification) override;
+    bool openURL(std::string_view url) override;
+
+private:
+    SpawningURLOpener opener_;
 };
 
 }  // namespace platform

@@ -51,7 +51,7 @@ protected:
     ListenerWorld world;
     platform::HeadlessScreenNavigator navigator;
     platform::ScopedInstall<platform::ScreenNavigator> installNavigator{&navigator};
-    TQInitSequence sequence{*world.ap};
+    TQInitSequence sequence{*world.ap, world.handlers.registry};
     kavowatch::WatchResponder responder;
     std::shared_ptr<HeadlessSetup> setup;
 };

@@ -1,0 +1,81 @@
+#include "app/AppContext.h"
+
+#include <string>
+#include <utility>
+
+#include "link/TQAP.h"
+#include "link/TQBleManager.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQInitSequence.h"
+
+namespace {
+
+template <typename T>
+using Installed = platform::ScopedInstall<T>;
+
+}  // namespace
+
+// Members in launch order, so that they go in the reverse one.
+struct AppContext::Link {
+    Link(std::unique_ptr<platform::bluetooth::Radio> radio, platform::RunLoop& loop,
+         TQHandlers& handlers)
+        : adapter(std::move(radio), loop),
+          sequence(kavoManager, handlers),
+          coreManager(TQCoreManager::create(kavoManager, handlers)) {}
+
+    platform::bluetooth::Adapter adapter;
+    TQBleManager bleManager{adapter};
+    Installed<TQBleManager> installBleManager{&bleManager};
+    TQAP kavoManager{bleManager};
+    Installed<TQAP> installKavoManager{&kavoManager};
+    TQInitSequence sequence;
+    Installed<TQInitSequence> installSequence{&sequence};
+    // The facade holds it too, as its delegate, while no screen has taken that role.
+    std::shared_ptr<TQCoreManager> coreManager;
+    Installed<TQCoreManager> installCoreManager{coreManager.get()};
+};
+
+AppContext::AppContext(Settings settings)
+    : loop_(settings.clock),
+      container_(std::move(settings.home)),
+      defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")) {}
+
+AppContext::~AppContext() {
+    stopLink();
+}
+
+void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
+    stopLink();
+    // The sequence is made with the link; the core manager finds it among the handlers.
+    const bool ownSequence = handlers_.initSequence == nullptr;
+    link_ = std::make_unique<Link>(std::move(radio), loop_, handlers_);
+    if (ownSequence) {
+        handlers_.initSequence = &link_->sequence;
+    }
+}
+
+void AppContext::stopLink() {
+    if (link_ == nullptr) {
+        return;
+    }
+    if (handlers_.initSequence == &link_->sequence) {
+        handlers_.initSequence = nullptr;
+    }
+    link_.reset();
+}
+
+TQBleManager& AppContext::bleManager() {
+    return link_->bleManager;
+}
+
+TQAP& AppContext::kavoManager() {
+    return link_->kavoManager;
+}
+
+TQInitSequence& AppContext::initSequence() {
+    return link_->sequence;
+}
+
+TQCoreManager& AppContext::coreManager() {
+    return *link_->coreManager;
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "link/TQMessageQueue.h"
+#include "listener/TQHandlers.h"
+#include "platform/bluetooth/Adapter.h"
+#include "platform/bluetooth/Radio.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Replaceable.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/host/AppHost.h"
+#include "platform/host/ScreenNavigator.h"
+
+class TQAP;
+class TQBleManager;
+class TQCoreManager;
+class TQInitSequence;
+
+// The application's composition root: it makes, owns and wires everything the program runs
+// on, installs the system's named instances (the main loop, the standard defaults, the default
+// centre, the container, the host and navigator, TQBleManager::initialize,
+// TQAP::initializeWithANCS, TQInitSequence::getInstance, TQCoreManager::sharedManager,
+// TQMessageQueue::getInstance) for its lifetime, and takes them down in the reverse order.
+// One context at a time; made and destroyed on the thread that runs its loop.
+class AppContext {
+public:
+    struct Settings {
+        platform::RunLoop::Clock clock = platform::RunLoop::Clock::real;
+        // The container folder (Documents, Library, keychain).
+        std::filesystem::path home;
+    };
+
+    explicit AppContext(Settings settings);
+    ~AppContext();
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    [[nodiscard]] platform::RunLoop& loop() { return loop_; }
+    [[nodiscard]] const platform::Container& container() const { return container_; }
+    [[nodiscard]] platform::UserDefaults& defaults() { return defaults_; }
+    [[nodiscard]] platform::NotificationCenter& center() { return center_; }
+    [[nodiscard]] platform::HeadlessScreenNavigator& navigator() { return navigator_; }
+    // The subsystems the link hands work to; fill in before startLink. What is left empty
+    // stays a subsystem not built yet, but for the initialisation sequence, which the context
+    // provides itself.
+    [[nodiscard]] TQHandlers& handlers() { return handlers_; }
+
+    // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
+    // manager, in launch order. At most one link at a time.
+    void startLink(std::unique_ptr<platform::bluetooth::Radio> radio);
+    // Takes the link down, newest first, as a relaunch does; nothing when it is not up.
+    void stopLink();
+    [[nodiscard]] bool isLinkUp() const { return link_ != nullptr; }
+
+    // The link's parts; only while it is up.
+    [[nodiscard]] TQBleManager& bleManager();
+    [[nodiscard]] TQAP& kavoManager();
+    [[nodiscard]] TQInitSequence& initSequence();
+    [[nodiscard]] TQCoreManager& coreManager();
+
+private:
+    struct Link;
+
+    platform::RunLoop loop_;
+    platform::ScopedMainRunLoop installLoop_{loop_};
+    platform::Container container_;
+    platform::ScopedInstall<const platform::Container> installContainer_{&container_};
+    platform::UserDefaults defaults_;
+    platform::ScopedInstall<platform::UserDefaults> installDefaults_{&defaults_};
+    platform::NotificationCenter center_;
+    platform::ScopedInstall<platform::NotificationCenter> installCenter_{&center_};
+    platform::HeadlessAppHost host_;
+    platform::ScopedInstall<platform::AppHost> installHost_{&host_};
+    platform::HeadlessScreenNavigator navigator_;
+    platform::ScopedInstall<platform::ScreenNavigator> installNavigator_{&navigator_};
+    TQMessageQueue messageQueue_;
+    platform::ScopedInstall<TQMessageQueue> installMessageQueue_{&messageQueue_};
+    TQHandlers handlers_;
+    std::unique_ptr<Link> link_;
+};

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/AppContext.h"
+#include "link/TQAP.h"
+#include "link/TQBleManager.h"
+#include "link/TQMessageQueue.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQInitSequence.h"
+#include "platform/bluetooth/AbsentRadio.h"
+#include "platform/bluetooth/Adapter.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/host/ScreenNavigator.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::unique_ptr<platform::bluetooth::Radio> noRadio() {
+    return std::make_unique<platform::bluetooth::AbsentRadio>();
+}
+
+class AppContextTest : public ::testing::Test {
+protected:
+    testing_support::TempDir folder;
+    AppContext::Settings settings{platform::RunLoop::Clock::virtualTime, folder.path() / "home"};
+};
+
+TEST_F(AppContextTest, TheNamedInstancesAreTheContextsWhileItLivesAndThePreviousOnesAfter) {
+    platform::UserDefaults* const previousDefaults = &platform::UserDefaults::standard();
+    {
+        AppContext context(settings);
+        EXPECT_EQ(&platform::RunLoop::main(), &context.loop());
+        EXPECT_EQ(&platform::UserDefaults::standard(), &context.defaults());
+        EXPECT_EQ(&platform::NotificationCenter::defaultCenter(), &context.center());
+        EXPECT_EQ(&platform::Container::current(), &context.container());
+        EXPECT_EQ(&platform::ScreenNavigator::current(), &context.navigator());
+        EXPECT_EQ(context.container().root(), folder.path() / "home");
+        EXPECT_FALSE(context.isLinkUp());
+
+        context.startLink(noRadio());
+        EXPECT_EQ(&TQBleManager::initialize(TQAP::kServiceUUID), &context.bleManager());
+        EXPECT_EQ(&TQAP::initializeWithANCS(false), &context.kavoManager());
+        EXPECT_EQ(&TQInitSequence::getInstance(context.kavoManager()), &context.initSequence());
+        EXPECT_EQ(&TQCoreManager::sharedManager(), &context.coreManager());
+        EXPECT_EQ(context.handlers().initSequence, &context.initSequence());
+        // The core manager is the facade's standing delegate from the start.
+        EXPECT_EQ(context.kavoManager().delegate().get(), &context.coreManager());
+        (void)TQMessageQueue::getInstance();
+    }
+    EXPECT_EQ(&platform::UserDefaults::standard(), previousDefaults);
+}
+
+// Stands in for the sequence, as a test's recorder would.
+class CountingSequence final : public TQInitSequenceHandler {
+public:
+    void setDelegate(TQInitSeqDelegate* /*delegate*/) override {}
+    void startInit() override { ++starts; }
+    void processResponse(const platform::Value& /*message*/) override {}
+    int starts = 0;
+};
+
+TEST_F(AppContextTest, ARelaunchMakesAFreshLinkAndAHandlerTheCallerGaveIsKept) {
+    AppContext context(settings);
+    context.startLink(noRadio());
+    context.stopLink();
+    EXPECT_FALSE(context.isLinkUp());
+    EXPECT_EQ(context.handlers().initSequence, nullptr) << "no pointer into the link that went";
+
+    CountingSequence counting;
+    context.handlers().initSequence = &counting;
+    context.startLink(noRadio());
+    EXPECT_EQ(&TQAP::initializeWithANCS(false), &context.kavoManager());
+    EXPECT_EQ(&TQCoreManager::sharedManager(), &context.coreManager());
+    context.coreManager().onConnectDevice();
+    EXPECT_EQ(counting.starts, 1);
+    context.stopLink();
+    EXPECT_EQ(context.handlers().initSequence, &counting);
+}
+
+using AppContextDeathTest = AppContextTest;
+
+TEST_F(AppContextDeathTest, ANamedInstanceAskedForBeforeTheContextMadeItIsAFaultOfTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH((void)TQAP::initializeWithANCS(false),
+                 "TQAP: used before the application made it");
+    EXPECT_DEATH((void)TQCoreManager::sharedManager(), "TQCoreManager: used before");
+    AppContext context(settings);
+    context.startLink(noRadio());
+    EXPECT_DEATH(
+        {
+            platform::bluetooth::Adapter adapter(noRadio(), context.loop());
+            TQBleManager manager(adapter);
+            TQAP other(manager);
+            (void)TQInitSequence::getInstance(other);
+        },
+        "TQInitSequence: asked for with a link it does not run over");
+}
+
+}  // namespace
