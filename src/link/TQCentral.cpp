@@ -1,8 +1,6 @@
 #include "link/TQCentral.h"
 
 #include <algorithm>
-#include <map>
-#include <mutex>
 #include <utility>
 
 #include "link/TQBLEConnectDelegate.h"
@@ -18,33 +16,8 @@ using platform::bluetooth::ManagerState;
 using platform::bluetooth::RemotePeripheral;
 using platform::bluetooth::Uuid;
 
-// The flags of the discovered peripherals, standing in for a property the platform's peripheral
-// object does not have.
-class HiddenConditionFlags {
-public:
-    static HiddenConditionFlags& shared() {
-        static HiddenConditionFlags* const flags = new HiddenConditionFlags;
-        return *flags;
-    }
-
-    bool get(const Uuid& identifier) {
-        std::lock_guard lock(mutex_);
-        const auto found = flags_.find(identifier);
-        return found != flags_.end() && found->second;
-    }
-    void set(const Uuid& identifier, bool flag) {
-        std::lock_guard lock(mutex_);
-        flags_[identifier] = flag;
-    }
-    void forget(const Uuid& identifier) {
-        std::lock_guard lock(mutex_);
-        flags_.erase(identifier);
-    }
-
-private:
-    std::mutex mutex_;
-    std::map<Uuid, bool> flags_;
-};
+// Where a discovered watch keeps its hidden-condition flag.
+constexpr std::string_view kHiddenConditionFlagKey = "isHiddenConditionFlagKey";
 
 std::string describe(const RemotePeripheral& peripheral) {
     const auto name = peripheral.name();
@@ -81,11 +54,11 @@ bool contains(std::string_view text, std::string_view part) {
 }  // namespace
 
 bool hiddenConditionFlag(const RemotePeripheral& peripheral) {
-    return HiddenConditionFlags::shared().get(peripheral.identifier());
+    return peripheral.associatedValue(kHiddenConditionFlagKey).boolValue().value_or(false);
 }
 
-void setHiddenConditionFlag(const RemotePeripheral& peripheral, bool flag) {
-    HiddenConditionFlags::shared().set(peripheral.identifier(), flag);
+void setHiddenConditionFlag(RemotePeripheral& peripheral, bool flag) {
+    peripheral.setAssociatedValue(kHiddenConditionFlagKey, flag);
 }
 
 TQCentral::TQCentral(platform::bluetooth::Adapter& adapter)
@@ -94,9 +67,6 @@ TQCentral::TQCentral(platform::bluetooth::Adapter& adapter)
 
 TQCentral::~TQCentral() {
     centralManager_->setDelegate(nullptr);
-    for (const Uuid& identifier : flagged_) {
-        HiddenConditionFlags::shared().forget(identifier);
-    }
 }
 
 void TQCentral::report(std::uint64_t status) {
@@ -305,7 +275,6 @@ void TQCentral::foundWhileListing(RemotePeripheral& peripheral, const std::strin
         maxRSSI_ = static_cast<std::int32_t>(magnitude);
     }
     setHiddenConditionFlag(peripheral, (hiddenCondition & 0x01) != 0);
-    flagged_.insert(peripheral.identifier());
     peripherals_.push_back(&peripheral);
     peripheralUUIDList_.push_back(peripheral.identifier());
     if (delegate_ != nullptr) {

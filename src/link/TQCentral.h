@@ -4,7 +4,6 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,10 +20,10 @@ class Adapter;
 class TQBLEConnectDelegate;
 
 // Whether the watch asked for a further software update in the advertisement it was listed by
-// (bit 0 of its hidden-condition byte); false until set. Kept per peripheral identifier for as
-// long as the central role that listed the peripheral lives. Thread-safe.
+// (bit 0 of its hidden-condition byte); false until set. Kept on the peripheral itself, so each
+// central role's listing has its own. On the main loop only.
 [[nodiscard]] bool hiddenConditionFlag(const platform::bluetooth::RemotePeripheral& peripheral);
-void setHiddenConditionFlag(const platform::bluetooth::RemotePeripheral& peripheral, bool flag);
+void setHiddenConditionFlag(platform::bluetooth::RemotePeripheral& peripheral, bool flag);
 
 // The phone as Bluetooth central: scans, lists the watches that may be paired with the nearest
 // one, finds the paired watch again for an automatic reconnection and opens the central
@@ -118,8 +117,6 @@ private:
     bool searchMyKavoWhenReady_ = false;
     bool connectPeripheralWhenReady_ = false;
     platform::bluetooth::RemotePeripheral* lastConnectedPeripheral_ = nullptr;
-    // The peripherals whose hidden-condition flag this role set; their flags go with it.
-    std::set<platform::bluetooth::Uuid> flagged_;
     // Last, so that it goes first: it owns the peripherals the fields above point to.
     std::unique_ptr<platform::bluetooth::CentralManager> centralManager_;
 };

@@ -296,6 +296,20 @@ TEST_F(TQCentralTest, TheHiddenConditionFlagLivesAsLongAsTheRoleThatListedTheWat
     EXPECT_FALSE(hiddenConditionFlag(*again[0]));
 }
 
+TEST_F(TQCentralTest, TwoCentralRolesKeepTheirOwnFlagForTheSameWatch) {
+    watch(kWatch, watchAdvertisement(1, "Kavo R5 (1A2B)", 0x01));
+    central->startScan();
+    platform::bluetooth::Adapter otherPhone{world.air.attach(), world.loop};
+    TQCentral other(otherPhone);
+    other.startScan();
+    world.settle(0.2);
+    ASSERT_EQ(central->peripherals().size(), 1u);
+    ASSERT_EQ(other.peripherals().size(), 1u);
+    setHiddenConditionFlag(*other.peripherals()[0], false);
+    EXPECT_TRUE(hiddenConditionFlag(*central->peripherals()[0]));
+    EXPECT_FALSE(hiddenConditionFlag(*other.peripherals()[0]));
+}
+
 TEST(TQCentralNameTest, TheDeviceUuidComesFromTheFirstFourCharacterToken) {
     const std::pair<std::optional<std::string_view>, std::optional<std::string>> cases[] = {
         {"Kavo R5 (1A2B)", "1A2B"},

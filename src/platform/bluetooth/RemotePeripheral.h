@@ -7,11 +7,14 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/bluetooth/Radio.h"
 #include "platform/bluetooth/Types.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Value.h"
 
 namespace platform::bluetooth {
 
@@ -96,6 +99,16 @@ public:
     Result<void> setNotifyValue(bool enabled, const RemoteCharacteristic& characteristic);
     [[nodiscard]] std::size_t maximumWriteValueLength() const;
 
+    // What a layer above keeps about the device, under a key of its own, for as long as the
+    // peripheral lives; null when never set. On the adapter's loop only.
+    [[nodiscard]] Value associatedValue(std::string_view key) const {
+        const Value* value = associated_.find(key);
+        return value != nullptr ? *value : Value();
+    }
+    void setAssociatedValue(std::string_view key, Value value) {
+        associated_[key] = std::move(value);
+    }
+
 private:
     friend class CentralManager;
     static constexpr double kTransactionTimeout = 30.0;
@@ -132,6 +145,7 @@ private:
     bool writeReadyOwed_ = false;
     std::shared_ptr<Timer> timeout_;
     std::uint64_t timedSerial_ = 0;
+    Dictionary associated_;
 };
 
 }  // namespace platform::bluetooth
