@@ -10,15 +10,15 @@
 #include <string>
 #include <string_view>
 
-#include "listener/TQCoreManager.h"
-#include "listener/TQHandlerRegistry.h"
-#include "listener/TQInitSequence.h"
 #include "app/headless/HeadlessSetup.h"
-#include "utils/TQUtils.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQHandlerRegistry.h"
+#include "listener/TQInitSequence.h"
 #include "logging/LGLog.h"
+#include "logging/LGPlatformLogSink.h"
 #include "logging/LGStderrLogger.h"
 #include "platform/bluetooth/AdapterProvider.h"
 #include "platform/bluetooth/socket/SocketAir.h"
@@ -27,6 +27,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/ScreenNavigator.h"
 #include "platform/system/DeviceInfo.h"
+#include "utils/TQUtils.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ int main(int argc, char** argv) {
     // Before any thread starts, so that only its own thread takes the signals.
     platform::StopOnSignals signals(loop);
     LGLog::addLogger(std::make_shared<LGStderrLogger>());
+    platform::LogSink::install(std::make_shared<LGPlatformLogSink>());
     LG_VERBOSE("--- KavoManager ---");
 
     {
