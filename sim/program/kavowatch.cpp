@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "logging/LGLog.h"
+#include "logging/LGPlatformLogSink.h"
 #include "logging/LGStderrLogger.h"
 #include "platform/bluetooth/socket/SocketAir.h"
 #include "platform/foundation/FileSystem.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     // Before any thread starts, so that only its own thread takes the signals.
     platform::StopOnSignals signals(loop);
     LGLog::addLogger(std::make_shared<LGStderrLogger>());
+    platform::LogSink::install(std::make_shared<LGPlatformLogSink>());
 
     int status = 0;
     {

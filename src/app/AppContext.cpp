@@ -7,6 +7,7 @@
 #include "link/TQBleManager.h"
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
+#include "logging/LGPlatformLogSink.h"
 
 namespace {
 
@@ -36,12 +37,14 @@ struct AppContext::Link {
 };
 
 AppContext::AppContext(Settings settings)
-    : loop_(settings.clock),
+    : previousLogSink_(platform::LogSink::install(std::make_shared<LGPlatformLogSink>())),
+      loop_(settings.clock),
       container_(std::move(settings.home)),
       defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")) {}
 
 AppContext::~AppContext() {
     stopLink();
+    platform::LogSink::install(std::move(previousLogSink_));
 }
 
 void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {

@@ -9,6 +9,7 @@
 #include "platform/bluetooth/Adapter.h"
 #include "platform/bluetooth/Radio.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/LogSink.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Replaceable.h"
 #include "platform/foundation/RunLoop.h"
@@ -22,8 +23,8 @@ class TQCoreManager;
 class TQInitSequence;
 
 // The application's composition root: it makes, owns and wires everything the program runs
-// on, installs the system's named instances (the main loop, the standard defaults, the default
-// centre, the container, the host and navigator, TQBleManager::initialize,
+// on, installs the system's named instances (the platform's log sink, the main loop, the standard
+// defaults, the default centre, the container, the host and navigator, TQBleManager::initialize,
 // TQAP::initializeWithANCS, TQInitSequence::getInstance, TQCoreManager::sharedManager,
 // TQMessageQueue::getInstance) for its lifetime, and takes them down in the reverse order.
 // One context at a time; made and destroyed on the thread that runs its loop.
@@ -66,6 +67,8 @@ public:
 private:
     struct Link;
 
+    // Platform log lines reach the logging hub while the context lives.
+    std::shared_ptr<platform::LogSink> previousLogSink_;
     platform::RunLoop loop_;
     platform::ScopedMainRunLoop installLoop_{loop_};
     platform::Container container_;

@@ -12,6 +12,10 @@
 // Helpers every layer of the application uses: preference groups, per-watch files, the
 // carrier, watch names, percent coding, localised numbers and titles, the error banner and
 // the local notifications raised while the application is not in front. No state of its own.
+//
+// Two libraries define it: kavo_utils the parts that need only the foundation, and
+// kavo_utils_host (utils/host) those that need the application host or the phone's carrier,
+// marked "host" below. The link links only kavo_utils.
 class TQUtils {
 public:
     TQUtils() = delete;
@@ -63,7 +67,7 @@ public:
 
     // ---- watch names: "<word> <word> <identifier>", the identifier maybe in parentheses ----
 
-    // "Kavo R5 ABCD" and "Kavo R5 (ABCD)" both give "Kavo R5 (ABCD)", followed by a
+    // host: "Kavo R5 ABCD" and "Kavo R5 (ABCD)" both give "Kavo R5 (ABCD)", followed by a
     // left-to-right mark in a right-to-left layout. Nothing for fewer than three words.
     [[nodiscard]] static std::optional<std::string> addParenthesesToKavoNumber(
         std::string_view name);
@@ -72,7 +76,7 @@ public:
     // The watch's address token, read as getKavoNumber reads the third word.
     [[nodiscard]] static std::optional<std::string> getDeviceMacFromName(std::string_view name);
 
-    // ---- carrier, from the watch's sales code ----
+    // ---- host: carrier, from the watch's sales code ----
 
     // 2 "ATT", 3 "TMB", 4 "VZW", 5 "SPR", 6 "SKC" or "SKO", 0 otherwise or when unknown.
     [[nodiscard]] static int getCarrierType();
@@ -83,7 +87,7 @@ public:
 
     // A whole number in the user's locale, without grouping separators.
     [[nodiscard]] static std::string convertNumberToLocalize(std::int64_t number);
-    // The store's title; its Japanese variant for a SIM of country code 440 or 441.
+    // host: the store's title; its Japanese variant for a SIM of country code 440 or 441.
     [[nodiscard]] static std::string getQuorvelKavoAppsTitle();
     // Percent-encodes the UTF-8 bytes of text, leaving only letters, digits and -._~.
     [[nodiscard]] static std::string escapeString(std::string_view text);
@@ -93,7 +97,7 @@ public:
     // text without white space and line ends (Unicode's, not only ASCII's) at both ends.
     [[nodiscard]] static std::string_view trimmedWhiteSpaceAndNewlines(std::string_view text);
 
-    // ---- screens, through the application host ----
+    // ---- host: screens, through the application host ----
 
     // The application's error banner: orange, centred, two seconds, dismissed by a tap.
     static void showToast(std::string_view message);

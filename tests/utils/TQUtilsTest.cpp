@@ -1,92 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "utils/TQLocalization.h"
-#include "utils/TQUtils.h"
-#include "logging/LGLog.h"
-#include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
-#include "platform/foundation/UserDefaults.h"
-#include "platform/telephony/Telephony.h"
-#include "support/RecordingAppHost.h"
-#include "support/TempDir.h"
+#include "utils/TQUtils.h"
+#include "utils/TQUtilsFixture.h"
 
 using platform::Dictionary;
 using platform::Value;
 
 namespace {
 
-class LineRecorder : public LGAbstractLogger {
-public:
-    LineRecorder() : LGAbstractLogger("test.tqutils") {}
-
-    void logMessage(const LGLogMessage& message) override {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(message.message());
-        flags_.push_back(message.flag());
-    }
-
-    // Every line so far; waits for the ones still on their way.
-    std::vector<std::string> lines() {
-        LGLog::flushLog();
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    std::vector<std::uint64_t> flags() {
-        LGLog::flushLog();
-        std::lock_guard lock(mutex_);
-        return flags_;
-    }
-    bool logged(const std::string& line) {
-        const auto all = lines();
-        return std::find(all.begin(), all.end(), line) != all.end();
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-    std::vector<std::uint64_t> flags_;
-};
-
-// Every file, folder and default of a test lives in its own temporary container.
-class TQUtilsTest : public ::testing::Test {
-protected:
-    TQUtilsTest() { LGLog::addLogger(log_); }
-    ~TQUtilsTest() override {
-        LGLog::removeAllLoggers();
-        LGLog::flushLog();
-    }
-
-    std::filesystem::path documents() const { return container_.documents(); }
-
-    // Every regular file under the container, relative to it.
-    std::vector<std::string> filesInContainer() const {
-        std::vector<std::string> files;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
-            if (entry.is_regular_file()) {
-                files.push_back(std::filesystem::relative(entry.path(), dir_.path()).string());
-            }
-        }
-        std::sort(files.begin(), files.end());
-        return files;
-    }
-
-    testing_support::TempDir dir_;
-    platform::Container container_{dir_.path() / "home"};
-    platform::ScopedInstall<const platform::Container> installContainer_{&container_};
-    platform::UserDefaults defaults_{container_.preferences() / "defaults.plist"};
-    platform::ScopedInstall<platform::UserDefaults> installDefaults_{&defaults_};
-    platform::FixedTelephony noSim_{std::nullopt};
-    platform::ScopedInstall<platform::Telephony> installTelephony_{&noSim_};
-    testing_support::ScopedRecordingHost host_;
-    std::shared_ptr<LineRecorder> log_ = std::make_shared<LineRecorder>();
-};
+using tqutils_test::TQUtilsTest;
 
 // ---- preference groups ----
 
@@ -205,68 +133,22 @@ TEST_F(TQUtilsTest, AFolderThatCannotBeMadeIsLoggedAndTheWriteFails) {
 
 // ---- watch names ----
 
-TEST_F(TQUtilsTest, WatchNames) {
+TEST_F(TQUtilsTest, WatchNumbers) {
     struct Case {
         std::string name;
-        std::optional<std::string> withParentheses;
         std::optional<std::string> number;
     };
     const Case cases[] = {
-        {"Kavo R5 (ABCD)", "Kavo R5 (ABCD)", "ABCD"},
-        {"Kavo R5 ABCD", "Kavo R5 (ABCD)", "ABCD"},
-        {"Kavo R5 ((AB))", "Kavo R5 (AB)", "AB"},
-        {"Kavo R5 (AB", "Kavo R5 (AB)", "AB"},
-        {"Kavo R5 A(B)C", "Kavo R5 (A(B)C)", "A(B)C"},
-        {"Kavo R5 ABCD LE", "Kavo R5 (ABCD)", "ABCD"},
-        {"Kavo  ABCD", "Kavo  (ABCD)", "ABCD"},  // single blanks separate: an empty word
-        {"Kavo R5 ", "Kavo R5 ()", ""},
-        {"Kavo R5", std::nullopt, std::nullopt},
-        {"KavoR5ABCD", std::nullopt, std::nullopt},
-        {"", std::nullopt, std::nullopt},
+        {"Kavo R5 (ABCD)", "ABCD"}, {"Kavo R5 ABCD", "ABCD"},   {"Kavo R5 ((AB))", "AB"},
+        {"Kavo R5 (AB", "AB"},      {"Kavo R5 A(B)C", "A(B)C"}, {"Kavo R5 ABCD LE", "ABCD"},
+        {"Kavo  ABCD", "ABCD"},  // single blanks separate: an empty word
+        {"Kavo R5 ", ""},           {"Kavo R5", std::nullopt},  {"KavoR5ABCD", std::nullopt},
+        {"", std::nullopt},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(TQUtils::addParenthesesToKavoNumber(c.name), c.withParentheses) << c.name;
         EXPECT_EQ(TQUtils::getKavoNumber(c.name), c.number) << c.name;
         EXPECT_EQ(TQUtils::getDeviceMacFromName(c.name), c.number) << c.name;
     }
-}
-
-TEST_F(TQUtilsTest, ARightToLeftLayoutMarksTheNameLeftToRight) {
-    host_.app.layoutDirection = platform::LayoutDirection::rightToLeft;
-    EXPECT_EQ(TQUtils::addParenthesesToKavoNumber("Kavo R5 ABCD"), "Kavo R5 (ABCD)\u200E");
-    EXPECT_EQ(TQUtils::getKavoNumber("Kavo R5 ABCD"), "ABCD");
-}
-
-// ---- carrier ----
-
-TEST_F(TQUtilsTest, CarrierTypeComesFromTheSalesCode) {
-    struct Case {
-        std::optional<Value> salesCode;  // nothing: no such key
-        int type;
-        bool usa;
-    };
-    const Case cases[] = {
-        {Value("ATT"), 2, true},  {Value("TMB"), 3, true},  {Value("VZW"), 4, true},
-        {Value("SPR"), 5, true},  {Value("SKC"), 6, false}, {Value("SKO"), 6, false},
-        {Value("XAR"), 0, false}, {Value("vzw"), 0, false}, {Value("VZW "), 0, false},
-        {Value(4), 0, false},     {std::nullopt, 0, false},
-    };
-    for (const auto& c : cases) {
-        Dictionary group{{"kavoModelNumber", "SM-R5"}};
-        if (c.salesCode) {
-            group.set("kavoSalesCode", *c.salesCode);
-        }
-        ASSERT_TRUE(TQUtils::setPreferenceByGroup("groupKavoInfo", group));
-        EXPECT_EQ(TQUtils::getCarrierType(), c.type) << c.salesCode.value_or("none").description();
-        EXPECT_EQ(TQUtils::isCarrierTypeUSA(), c.usa);
-    }
-    EXPECT_TRUE(log_->logged("TQUtils: getCarrierType, sales code VZW"));
-    EXPECT_TRUE(log_->logged("TQUtils: getCarrierType, sales code (null)"));
-}
-
-TEST_F(TQUtilsTest, NoWatchInfoMeansNoCarrier) {
-    EXPECT_EQ(TQUtils::getCarrierType(), 0);
-    EXPECT_FALSE(TQUtils::isCarrierTypeUSA());
 }
 
 // ---- texts ----
@@ -322,97 +204,6 @@ TEST_F(TQUtilsTest, NumbersAreWholeAndUngrouped) {
     EXPECT_EQ(TQUtils::convertNumberToLocalize(0), "0");
     EXPECT_EQ(TQUtils::convertNumberToLocalize(1234567), "1234567");
     EXPECT_EQ(TQUtils::convertNumberToLocalize(-8), "-8");
-}
-
-TEST_F(TQUtilsTest, TheStoreTitleFollowsTheSimsCountry) {
-    const std::string title = TQLocalization::localizedString("menu_quorvelapps");
-    const std::string japanese = TQLocalization::localizedString("menu_quorvelapps_jpn");
-    ASSERT_NE(title, japanese);
-    EXPECT_EQ(TQUtils::getQuorvelKavoAppsTitle(), title);  // no SIM
-    struct Case {
-        const char* countryCode;
-        const std::string& expected;
-    };
-    const Case cases[] = {{"440", japanese}, {"441", japanese}, {"310", title}, {"", title}};
-    for (const auto& c : cases) {
-        platform::FixedTelephony sim(platform::Carrier{c.countryCode, "10"});
-        platform::Telephony::install(&sim);
-        EXPECT_EQ(TQUtils::getQuorvelKavoAppsTitle(), c.expected) << c.countryCode;
-        platform::Telephony::install(&noSim_);
-    }
-}
-
-// ---- screens ----
-
-TEST_F(TQUtilsTest, TheErrorBanner) {
-    TQUtils::showToast("No connection");
-    ASSERT_EQ(host_.banners.banners.size(), 1u);
-    const platform::Banner& banner = host_.banners.banners[0].banner;
-    EXPECT_EQ(banner.text, "No connection");
-    EXPECT_EQ(banner.textAlignment, platform::TextAlignment::center);
-    EXPECT_EQ(banner.backgroundColor, (platform::Color{237 / 255.0, 110 / 255.0, 43 / 255.0, 1.0}));
-    EXPECT_EQ(banner.animationInDirection, platform::BannerDirection::top);
-    EXPECT_EQ(banner.animationOutDirection, platform::BannerDirection::bottom);
-    EXPECT_EQ(banner.timeInterval, 2.0);
-    EXPECT_EQ(banner.kind, platform::BannerKind::navigationBar);
-    EXPECT_EQ(banner.presentation, platform::BannerPresentation::push);
-    ASSERT_EQ(banner.interactionResponders.size(), 1u);
-    EXPECT_EQ(banner.interactionResponders[0].interactionType,
-              platform::banner_interaction::anyTap);
-    EXPECT_TRUE(banner.interactionResponders[0].automaticallyDismiss);
-
-    host_.banners.interact(0, platform::banner_interaction::anyTap);
-    host_.banners.interact(0, platform::banner_interaction::tapTwice);
-    host_.banners.finish(0);
-    const auto lines = log_->lines();
-    EXPECT_EQ(lines, (std::vector<std::string>{"Dismissed with Any Tap interaction",
-                                               "Dismissed with Tap Twice interaction",
-                                               "BNToast completed"}));
-    const auto flags = log_->flags();
-    EXPECT_TRUE(std::all_of(flags.begin(), flags.end(),
-                            [](std::uint64_t flag) { return flag == LGLogFlagVerbose; }));
-}
-
-TEST_F(TQUtilsTest, LocalNotifications) {
-    const auto text = [](const char* key) { return TQLocalization::localizedString(key); };
-    auto replaced = [](std::string format, const std::string& with) {
-        return format.replace(format.find("%s"), 2, with);
-    };
-    struct Case {
-        void (*raise)();
-        std::string body;
-        Dictionary userInfo;
-    };
-    const Case cases[] = {
-        {&TQUtils::createHFPNotification,
-         replaced(text("WDS_WMGR_SBODY_VIEW_PS_SETTINGS_ON_YOUR_PHONE_ABB"),
-                  text("WDS_ST_MBODY_CALL_AUDIO_ABB")),
-         Dictionary{{"actionToHandle", "hfpAction"}}},
-        {[] { TQUtils::createNumberSyncNotification("success"); },
-         text("WDS_ST_TPOP_NUMBERSYNC_ENABLED_ABB_ATNT"),
-         Dictionary{{"actionToHandle", "numberSyncAction"}}},
-        {[] { TQUtils::createNumberSyncNotification("fail"); },
-         text("WDS_STU_POP_UNABLE_TO_SET_UP_NUMBERSYNC_PLEASE_TRY_AGAIN_LATER_ATNT"),
-         Dictionary{{"actionToHandle", "numberSyncAction"}}},
-        {[] { TQUtils::createKavoAppsWebNotification("quorvelapps://ProductDetail/000123"); },
-         replaced(text("WDS_WMGR_SBODY_VIEW_PS_ON_YOUR_PHONE"), text("menu_quorvelapps")),
-         Dictionary{{"actionToHandle", "kavoAppsWeb"},
-                    {"KavoAppsURILink", "quorvelapps://ProductDetail/000123"}}},
-    };
-    for (const auto& c : cases) {
-        host_.app.notifications.clear();
-        c.raise();
-        ASSERT_EQ(host_.app.notifications.size(), 1u);
-        const auto& notification = host_.app.notifications[0];
-        EXPECT_EQ(notification.fireDelay, 1.0);
-        EXPECT_EQ(notification.title, text("Quorvel Kavo R5"));
-        EXPECT_EQ(notification.body, c.body);
-        EXPECT_FALSE(notification.alertAction);
-        EXPECT_TRUE(notification.defaultSound);
-        EXPECT_EQ(notification.userInfo, c.userInfo);
-        EXPECT_EQ(notification.body.find("%s"), std::string::npos);
-    }
-    EXPECT_TRUE(log_->logged("createNumberSyncNotification"));
 }
 
 }  // namespace

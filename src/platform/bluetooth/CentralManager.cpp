@@ -3,8 +3,8 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
+#include "platform/foundation/LogSink.h"
 
 namespace platform::bluetooth {
 
@@ -42,7 +42,7 @@ CentralManager::~CentralManager() {
 void CentralManager::scanForPeripherals() {
     std::lock_guard lock(adapter_.mutex_);
     if (adapter_.state_ != ManagerState::poweredOn) {
-        LG_WARN("Bluetooth: scan asked for while %s", toString(adapter_.state_));
+        PLATFORM_LOG_WARN("Bluetooth: scan asked for while ", toString(adapter_.state_));
         return;
     }
     scanning_ = true;
@@ -67,8 +67,8 @@ void CentralManager::connect(RemotePeripheral& peripheral) {
     requireOwn(peripheral);
     std::lock_guard lock(adapter_.mutex_);
     if (adapter_.state_ != ManagerState::poweredOn) {
-        LG_WARN("Bluetooth: connection to %s asked for while %s",
-                peripheral.identifier().toString(), toString(adapter_.state_));
+        PLATFORM_LOG_WARN("Bluetooth: connection to ", peripheral.identifier().toString(),
+                          " asked for while ", toString(adapter_.state_));
         return;
     }
     if (peripheral.state_ != PeripheralState::disconnected) {

@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/bluetooth/PeripheralManager.h"
+#include "platform/foundation/LogSink.h"
 
 namespace platform::bluetooth {
 
@@ -38,7 +38,8 @@ void GattServer::attach(PeripheralManager& manager, const std::string& restorati
     manager_ = &manager;
     if (!retainedFor_.empty()) {
         if (retainedFor_ == restorationIdentifier) {
-            LG_INFO("Bluetooth: restoring peripheral manager state for %s", restorationIdentifier);
+            PLATFORM_LOG_INFO("Bluetooth: restoring peripheral manager state for ",
+                              restorationIdentifier);
             manager.postRestoration(restoredState());
         } else {
             clearPublished();
@@ -54,8 +55,8 @@ void GattServer::detach(PeripheralManager& manager, const std::string& restorati
     }
     manager_ = nullptr;
     if (!batch_.empty()) {
-        LG_WARN("Bluetooth: %zu writes arrived for a peripheral manager that went away",
-                batch_.size());
+        PLATFORM_LOG_WARN("Bluetooth: ", batch_.size(),
+                          " writes arrived for a peripheral manager that went away");
     }
     batch_.clear();
     answerPending(AttError::unlikelyError);
@@ -75,7 +76,8 @@ void GattServer::addService(const MutableService& service) {
         error = added.error();
     }
     if (error) {
-        LG_WARN("Bluetooth: service %s not added: %s", service.uuid.toString(), error->message);
+        PLATFORM_LOG_WARN("Bluetooth: service ", service.uuid.toString(),
+                          " not added: ", error->message);
     }
     if (manager_ != nullptr) {
         flushWrites();
@@ -92,7 +94,7 @@ void GattServer::removeAllServices() {
 
 void GattServer::startAdvertising(const AdvertisementData& data) {
     if (adapter_.state_ != ManagerState::poweredOn) {
-        LG_WARN("Bluetooth: advertising asked for while %s", toString(adapter_.state_));
+        PLATFORM_LOG_WARN("Bluetooth: advertising asked for while ", toString(adapter_.state_));
         return;
     }
     advertisement_ = data;
@@ -111,7 +113,8 @@ UpdateResult GattServer::updateValue(std::span<const std::uint8_t> value,
     const GattAttribute* attribute = database_.valueOf(characteristic);
     if (adapter_.state_ != ManagerState::poweredOn || attribute == nullptr ||
         !has(attribute->properties, CharacteristicProperties::notify)) {
-        LG_DEBUG("Bluetooth: no notifying characteristic %s to update", characteristic.toString());
+        PLATFORM_LOG_DEBUG("Bluetooth: no notifying characteristic ", characteristic.toString(),
+                           " to update");
         return UpdateResult::rejected;
     }
     for (auto& [id, link] : links_) {
@@ -119,9 +122,9 @@ UpdateResult GattServer::updateValue(std::span<const std::uint8_t> value,
             continue;
         }
         if (value.size() + 3 > link->att.mtu()) {
-            LG_WARN("Bluetooth: a %zu-byte value does not fit the MTU of %u of central %s",
-                    value.size(), static_cast<unsigned>(link->att.mtu()),
-                    central.identifier.toString());
+            PLATFORM_LOG_WARN("Bluetooth: a ", value.size(), "-byte value does not fit the MTU of ",
+                              static_cast<unsigned>(link->att.mtu()), " of central ",
+                              central.identifier.toString());
             return UpdateResult::rejected;
         }
         if (adapter_.radio_->send(id, AttServer::notification(attribute->handle, value), true)) {
@@ -130,8 +133,8 @@ UpdateResult GattServer::updateValue(std::span<const std::uint8_t> value,
         owedReady_.insert(id);
         return UpdateResult::queueFull;
     }
-    LG_DEBUG("Bluetooth: central %s is not subscribed to %s", central.identifier.toString(),
-             characteristic.toString());
+    PLATFORM_LOG_DEBUG("Bluetooth: central ", central.identifier.toString(),
+                       " is not subscribed to ", characteristic.toString());
     return UpdateResult::rejected;
 }
 
@@ -238,8 +241,8 @@ Central GattServer::centralOf(const Link& link) const {
 void GattServer::writeRequested(Link& link, const GattAttribute& value, Bytes data,
                                 bool withResponse) {
     if (manager_ == nullptr) {
-        LG_WARN("Bluetooth: write to %s with no peripheral manager to take it",
-                value.characteristic.toString());
+        PLATFORM_LOG_WARN("Bluetooth: write to ", value.characteristic.toString(),
+                          " with no peripheral manager to take it");
         if (withResponse) {
             link.att.respondToWrite(AttError::unlikelyError);
         }
@@ -278,7 +281,8 @@ void GattServer::subscriptionChanged(Link& link, const GattAttribute& value, boo
 
 void GattServer::close(LinkId link, const std::string& reason) {
     const auto found = links_.find(link);
-    LG_WARN("Bluetooth: disconnecting central %s: %s", found->second->peer.toString(), reason);
+    PLATFORM_LOG_WARN("Bluetooth: disconnecting central ", found->second->peer.toString(), ": ",
+                      reason);
     adapter_.radio_->disconnect(link);
     linkClosed(link);
 }

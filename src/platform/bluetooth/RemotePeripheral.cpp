@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <mutex>
 
-#include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/bluetooth/AttClient.h"
 #include "platform/bluetooth/CentralManager.h"
+#include "platform/foundation/LogSink.h"
 
 namespace platform::bluetooth {
 
@@ -324,8 +324,8 @@ void RemotePeripheral::receive(const std::vector<Bytes>& pdus) {
             return;
         }
         if (auto violation = client_->receive(pdu)) {
-            LG_WARN("Bluetooth: disconnecting peripheral %s: %s", identifier_.toString(),
-                    *violation);
+            PLATFORM_LOG_WARN("Bluetooth: disconnecting peripheral ", identifier_.toString(), ": ",
+                              *violation);
             drop(makeError(ErrorCode::unknown, *violation));
             return;
         }
@@ -354,8 +354,8 @@ void RemotePeripheral::notified(std::uint16_t handle, Bytes value) {
             }
         }
     }
-    LG_DEBUG("Bluetooth: notification for unknown handle %u from %s", static_cast<unsigned>(handle),
-             identifier_.toString());
+    PLATFORM_LOG_DEBUG("Bluetooth: notification for unknown handle ", static_cast<unsigned>(handle),
+                       " from ", identifier_.toString());
 }
 
 void RemotePeripheral::armTimeout() {
@@ -385,8 +385,8 @@ void RemotePeripheral::timedOut(std::uint64_t serial) {
     if (!client_ || client_->outstanding() != serial) {
         return;
     }
-    LG_WARN("Bluetooth: peripheral %s left a request unanswered; disconnecting",
-            identifier_.toString());
+    PLATFORM_LOG_WARN("Bluetooth: peripheral ", identifier_.toString(),
+                      " left a request unanswered; disconnecting");
     drop(makeError(ErrorCode::connectionTimeout, "the peripheral stopped answering"));
 }
 

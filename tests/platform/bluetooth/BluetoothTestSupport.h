@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "logging/LGLog.h"
 #include "platform/bluetooth/PeripheralManager.h"
 
 namespace bluetooth_test {
@@ -152,30 +151,6 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
-};
-
-// Collects log lines so that a test can tell a peer was dropped with a reason.
-class LogCollector : public LGAbstractLogger {
-public:
-    LogCollector() : LGAbstractLogger("test.bluetooth") {}
-    void logMessage(const LGLogMessage& message) override {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(message.message());
-    }
-    [[nodiscard]] bool contains(const std::string& text) {
-        LGLog::flushLog();
-        std::lock_guard lock(mutex_);
-        for (const std::string& line : lines_) {
-            if (line.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
 };
 
 }  // namespace bluetooth_test

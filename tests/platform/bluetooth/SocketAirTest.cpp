@@ -11,6 +11,7 @@
 #include "platform/bluetooth/sim/ScriptedCentral.h"
 #include "platform/bluetooth/socket/SocketAir.h"
 #include "platform/foundation/RunLoop.h"
+#include "support/RecordingLogSink.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -108,14 +109,9 @@ private:
 class SocketAirTest : public ::testing::Test {
 protected:
     SocketAirTest() {
-        LGLog::addLogger(log);
         loop.runUntilIdle();
         peripheral->addService(linkService());
         waitFor([&] { return !server.added.empty(); });
-    }
-    ~SocketAirTest() override {
-        LGLog::removeLogger(log);
-        LGLog::flushLog();
     }
 
     std::unique_ptr<Radio> radio(const Uuid& identifier) {
@@ -148,7 +144,9 @@ protected:
     }
 
     testing_support::TempDir dir;
-    std::shared_ptr<LogCollector> log = std::make_shared<LogCollector>();
+    std::shared_ptr<testing_support::RecordingLogSink> log =
+        std::make_shared<testing_support::RecordingLogSink>();
+    testing_support::ScopedLogSink installLog{log};
     RunLoop loop{RunLoop::Clock::real};
     ScopedMainRunLoop scoped{loop};
     SocketAir air{dir.path(), SocketAirOptions{.retryInterval = 0.02, .scanInterval = 0.02}};

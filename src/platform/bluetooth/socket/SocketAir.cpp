@@ -18,11 +18,11 @@
 #include <system_error>
 #include <thread>
 
-#include "logging/LGLog.h"
 #include "platform/bluetooth/Advertisement.h"
 #include "platform/bluetooth/socket/SocketLink.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/LogSink.h"
 
 namespace platform::bluetooth {
 
@@ -133,8 +133,8 @@ public:
                 return;
             }
             if (auto opened = openEndpoint(); !opened) {
-                LG_ERROR("Bluetooth air: cannot power %s on: %s", identifier_.toString(),
-                         opened.error().message);
+                PLATFORM_LOG_ERROR("Bluetooth air: cannot power ", identifier_.toString(),
+                                   " on: ", opened.error().message);
                 return;
             }
             startListener();
@@ -167,12 +167,12 @@ public:
         }
         const auto encoded = encodeAdvertisement(data);
         if (!encoded) {
-            LG_ERROR("Bluetooth air: cannot advertise: %s", encoded.error().message);
+            PLATFORM_LOG_ERROR("Bluetooth air: cannot advertise: ", encoded.error().message);
             return;
         }
         const std::string text(encoded->begin(), encoded->end());
         if (auto written = platform::fs::writeFileAtomically(advertisementPath(), text); !written) {
-            LG_ERROR("Bluetooth air: cannot advertise: %s", written.error().message);
+            PLATFORM_LOG_ERROR("Bluetooth air: cannot advertise: ", written.error().message);
         }
     }
 
@@ -333,7 +333,8 @@ private:
         while (!worker.stopping()) {
             pollfd fds[2] = {{fd, POLLIN, 0}, {worker.wakeFd(), POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
-                LG_ERROR("Bluetooth air: listener stopped: %s", systemText(errno));
+                const int failure = errno;
+                PLATFORM_LOG_ERROR("Bluetooth air: listener stopped: ", systemText(failure));
                 return;
             }
             if (worker.stopping()) {
@@ -347,7 +348,8 @@ private:
                 if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
                     errno != ECONNABORTED) {
                     // Out of descriptors, say: let the peers wait rather than spin.
-                    LG_WARN("Bluetooth air: accept failed: %s", systemText(errno));
+                    const int failure = errno;
+                    PLATFORM_LOG_WARN("Bluetooth air: accept failed: ", systemText(failure));
                     worker.waitForStop(options_.retryInterval);
                 }
                 continue;
@@ -379,8 +381,8 @@ private:
                     std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
                 if (!data) {
                     if (unreadable.insert(path).second) {
-                        LG_WARN("Bluetooth air: ignoring %s: %s", path.string(),
-                                data.error().message);
+                        PLATFORM_LOG_WARN("Bluetooth air: ignoring ", path.string(), ": ",
+                                          data.error().message);
                     }
                     continue;
                 }

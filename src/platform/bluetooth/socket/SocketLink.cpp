@@ -13,8 +13,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "logging/LGLog.h"
 #include "platform/bluetooth/AttPdu.h"
+#include "platform/foundation/LogSink.h"
 
 namespace platform::bluetooth {
 
@@ -87,7 +87,7 @@ void SocketLink::start() {
 
 bool SocketLink::send(std::span<const std::uint8_t> pdu, bool flowControlled) {
     if (pdu.empty() || pdu.size() > att::kMaxMtu) {
-        LG_WARN("Bluetooth air: not sending a PDU of %zu bytes", pdu.size());
+        PLATFORM_LOG_WARN("Bluetooth air: not sending a PDU of ", pdu.size(), " bytes");
         return true;
     }
     {
@@ -256,8 +256,8 @@ bool SocketLink::readAvailable() {
         deliver();
         const std::string why = count == 0 ? "the peer closed the connection" : systemText(errno);
         if (!input_.empty()) {
-            LG_WARN("Bluetooth air: dropping peer %s: truncated frame (%zu of its bytes)",
-                    peer_.toString(), input_.size());
+            PLATFORM_LOG_WARN("Bluetooth air: dropping peer ", peer_.toString(),
+                              ": truncated frame (", input_.size(), " of its bytes)");
         }
         end(makeError(greeted_ ? ErrorCode::peripheralDisconnected : ErrorCode::connectionFailed,
                       why),
@@ -336,8 +336,8 @@ void SocketLink::queueHello() {
 
 void SocketLink::end(const Error& reason, const char* why) {
     if (why != nullptr) {
-        LG_WARN("Bluetooth air: dropping peer %s: %s", greeted_ ? peer_.toString() : "(unknown)",
-                why);
+        PLATFORM_LOG_WARN("Bluetooth air: dropping peer ",
+                          greeted_ ? peer_.toString() : "(unknown)", ": ", why);
     }
     ::shutdown(fd_, SHUT_RDWR);
     bool wasOpen = false;

@@ -1,0 +1,130 @@
+#include <system_error>
+#include <utility>
+
+#include "logging/LGLog.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/FileSystem.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Utf8.h"
+#include "utils/TQUtils.h"
+
+using platform::Dictionary;
+using platform::Value;
+
+namespace {
+
+constexpr const char* kClassName = "TQUtils";
+
+// Hostile names end up in a log line: keep that line one line of printable text.
+std::string printable(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        out += u < 0x20 || u == 0x7F ? '?' : c;
+    }
+    return out;
+}
+
+void createFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        LG_VERBOSE("[%@] ERROR: attempting to write create MyFolder directory", kClassName);
+    }
+}
+
+}  // namespace
+
+// ---- preference groups ----
+
+std::optional<Dictionary> TQUtils::getPreferenceByGroup(std::string_view group) {
+    return platform::UserDefaults::standard().dictionary(group);
+}
+
+bool TQUtils::setPreferenceByGroup(std::string_view group, const Dictionary& dictionary) {
+    auto& defaults = platform::UserDefaults::standard();
+    if (!defaults.set(group, Value(dictionary))) {
+        return false;
+    }
+    return defaults.synchronize().ok();
+}
+
+void TQUtils::synchronizeDefaults(std::string_view owner) {
+    if (const auto stored = platform::UserDefaults::standard().synchronize(); !stored) {
+        LG_WARN("%@: user defaults not stored: %@", owner, stored.error().message);
+    }
+}
+
+// ---- per-watch files ----
+
+bool TQUtils::isSafePathComponent(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+platform::Result<std::filesystem::path> TQUtils::perWatchFile(std::string_view folder,
+                                                              std::string_view fileName) {
+    for (const std::string_view name : {folder, fileName}) {
+        if (!isSafePathComponent(name)) {
+            LG_VERBOSE("TQUtils: refusing unsafe path component \"%@\"", printable(name));
+            return platform::Error{kErrorDomain, kUnsafeName,
+                                   "unsafe path component \"" + printable(name) + "\""};
+        }
+    }
+    return platform::Container::current().documents() / folder / fileName;
+}
+
+platform::Result<void> TQUtils::saveXml(std::string_view xml, std::string_view modelNumber,
+                                        std::string_view fileName) {
+    auto path = perWatchFile(modelNumber, fileName);
+    if (!path) {
+        return path.error();
+    }
+    createFolder(path->parent_path());
+    LG_VERBOSE("Saving to file: %@", path->string());
+    return platform::fs::writeFileAtomically(*path, xml);
+}
+
+std::optional<std::string> TQUtils::retrieveXml(std::string_view modelNumber,
+                                                std::string_view fileName) {
+    auto path = perWatchFile(modelNumber, fileName);
+    if (!path) {
+        return std::nullopt;
+    }
+    auto text = platform::fs::readFile(*path);
+    if (!text || !platform::isValidUtf8(*text)) {
+        return std::nullopt;
+    }
+    return std::move(*text);
+}
+
+platform::Result<void> TQUtils::saveDictionary(const Dictionary& dictionary,
+                                               std::optional<std::string_view> modelNumber,
+                                               std::string_view fileName) {
+    auto path = perWatchFile(modelNumber.value_or(kCommonFolder), fileName);
+    if (!path) {
+        return path.error();
+    }
+    createFolder(path->parent_path());
+    LG_VERBOSE("Saving to file: %@", path->string());
+    return platform::plist::writeFile(*path, Value(dictionary));
+}
+
+std::optional<Dictionary> TQUtils::retrieveDictionary(std::optional<std::string_view> modelNumber,
+                                                      std::string_view fileName) {
+    auto path = perWatchFile(modelNumber.value_or(kCommonFolder), fileName);
+    if (!path) {
+        return std::nullopt;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(*path, ec)) {
+        return std::nullopt;
+    }
+    auto value = platform::plist::readFile(*path);
+    if (!value || !value->isDictionary()) {
+        return std::nullopt;
+    }
+    return *value->dictionaryIf();
+}

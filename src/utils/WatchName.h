@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace watch_name {
+
+// A watch name is "<word> <word> <number>", the number maybe in parentheses; more words may
+// follow. Blanks are single separators, so "a  b" holds an empty second word.
+struct Words {
+    std::string_view first;
+    std::string_view second;
+    // The third word without its parentheses.
+    std::string_view number;
+};
+
+// Nothing for fewer than three words.
+[[nodiscard]] std::optional<Words> split(std::string_view name);
+
+}  // namespace watch_name
