@@ -6,6 +6,7 @@
 
 #include "link/TQMessageQueue.h"
 #include "listener/TQHandlers.h"
+#include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/bluetooth/Radio.h"
 #include "platform/foundation/Container.h"
@@ -23,11 +24,11 @@ class TQCoreManager;
 class TQInitSequence;
 
 // The application's composition root: it makes, owns and wires everything the program runs
-// on, installs the system's named instances (the platform's log sink, the main loop, the standard
-// defaults, the default centre, the container, the host and navigator, TQBleManager::initialize,
-// TQAP::initializeWithANCS, TQInitSequence::getInstance, TQCoreManager::sharedManager,
-// TQMessageQueue::getInstance) for its lifetime, and takes them down in the reverse order.
-// One context at a time; made and destroyed on the thread that runs its loop.
+// on, installs the system's named instances (the platform's log sink, the main loop, the logging
+// hub, the standard defaults, the default centre, the container, the host and navigator,
+// TQBleManager::initialize, TQAP::initializeWithANCS, TQInitSequence::getInstance,
+// TQCoreManager::sharedManager, TQMessageQueue::getInstance) for its lifetime, and takes them down
+// in the reverse order. One context at a time; made and destroyed on the thread that runs its loop.
 class AppContext {
 public:
     struct Settings {
@@ -77,6 +78,9 @@ private:
     platform::ScopedInstall<platform::UserDefaults> installDefaults_{&defaults_};
     platform::NotificationCenter center_;
     platform::ScopedInstall<platform::NotificationCenter> installCenter_{&center_};
+    // After the centre, whose terminate notice it listens for.
+    LGLogHub logHub_;
+    platform::ScopedInstall<LGLogHub> installLogHub_{&logHub_};
     platform::HeadlessAppHost host_;
     platform::ScopedInstall<platform::AppHost> installHost_{&host_};
     platform::HeadlessScreenNavigator navigator_;

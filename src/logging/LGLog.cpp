@@ -125,10 +125,32 @@ private:
     std::vector<LoggerNode> nodes_;
 };
 
+}  // namespace
+
+struct LGLogHub::State : Hub {};
+
+LGLogHub::LGLogHub() : state_(std::make_unique<State>()) {}
+
+LGLogHub::~LGLogHub() {
+    // Its loggers hear they are removed and have written everything before they go.
+    state_->queue().sync([this] {
+        state_->flushOnQueue();
+        state_->removeAll();
+    });
+}
+
+LGLogHub::State& LGLogHub::current() {
+    return *installedOr([]() -> LGLogHub& {
+                // Lives for the whole process: loggers may still log while other statics go.
+                static LGLogHub* const process = new LGLogHub;
+                return *process;
+            }).state_;
+}
+
+namespace {
+
 Hub& hub() {
-    // Lives for the whole process: loggers may still log while other statics go away.
-    static Hub* instance = new Hub;
-    return *instance;
+    return LGLogHub::current();
 }
 
 }  // namespace
@@ -142,25 +164,30 @@ void LGLog::addLogger(std::shared_ptr<LGLogger> logger, std::uint64_t level) {
         return;
     }
     // Counted at once, so records logged after this call are queued behind the registration.
-    hub().registered.fetch_add(1);
-    hub().queue().async(
-        [logger = std::move(logger), level]() mutable { hub().add(std::move(logger), level); });
+    Hub& target = hub();
+    target.registered.fetch_add(1);
+    target.queue().async([&target, logger = std::move(logger), level]() mutable {
+        target.add(std::move(logger), level);
+    });
 }
 
 void LGLog::removeLogger(const std::shared_ptr<LGLogger>& logger) {
     if (!logger) {
         return;
     }
-    hub().queue().async([logger] { hub().remove(logger); });
+    Hub& target = hub();
+    target.queue().async([&target, logger] { target.remove(logger); });
 }
 
 void LGLog::removeAllLoggers() {
-    hub().queue().async([] { hub().removeAll(); });
+    Hub& target = hub();
+    target.queue().async([&target] { target.removeAll(); });
 }
 
 std::vector<std::shared_ptr<LGLogger>> LGLog::allLoggers() {
     std::vector<std::shared_ptr<LGLogger>> result;
-    hub().queue().sync([&] { result = hub().loggers(); });
+    Hub& target = hub();
+    target.queue().sync([&] { result = target.loggers(); });
     return result;
 }
 
@@ -183,10 +210,13 @@ void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
     hub().queueMessage(std::move(message), asynchronous);
 }
 
-bool LGLog::hasLoggers() { return hub().registered.load() > 0; }
+bool LGLog::hasLoggers() {
+    return hub().registered.load() > 0;
+}
 
 void LGLog::flushLog() {
-    hub().queue().sync([] { hub().flushOnQueue(); });
+    Hub& target = hub();
+    target.queue().sync([&target] { target.flushOnQueue(); });
 }
 
 void LGLog::applicationWillTerminate() {

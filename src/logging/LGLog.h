@@ -11,6 +11,27 @@
 #include "logging/LGLogMessage.h"
 #include "logging/LGLogger.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Replaceable.h"
+
+// What LGLog works on: its logging queue, its loggers and the per-class levels. The
+// application's context owns one and installs it for its lifetime, and a test may install its
+// own; without one, LGLog uses a process-wide hub that is never destroyed, so that lines logged
+// while other statics go away still reach its loggers. A hub that goes flushes its loggers and
+// tells them they are removed.
+class LGLogHub : public platform::Replaceable<LGLogHub> {
+public:
+    LGLogHub();
+    ~LGLogHub();
+    LGLogHub(const LGLogHub&) = delete;
+    LGLogHub& operator=(const LGLogHub&) = delete;
+
+    struct State;
+    // The installed hub's state, else the process-wide one's.
+    static State& current();
+
+private:
+    std::unique_ptr<State> state_;
+};
 
 // The one entry point of every log line. Records go through one serial logging queue
 // ("kavo.logging") to every registered logger whose level admits their flag, each logger on
