@@ -4,7 +4,6 @@
 #include <system_error>
 #include <utility>
 
-#include "utils/TQLocalization.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
@@ -14,6 +13,7 @@
 #include "platform/host/AppHost.h"
 #include "platform/host/Banner.h"
 #include "platform/telephony/Telephony.h"
+#include "utils/TQLocalization.h"
 
 using platform::Dictionary;
 using platform::Value;
@@ -149,7 +149,11 @@ bool TQUtils::setPreferenceByGroup(std::string_view group, const Dictionary& dic
 // ---- per-watch files ----
 
 void TQUtils::synchronizeDefaults(std::string_view owner) {
-    if (const auto stored = platform::UserDefaults::standard().synchronize(); !stored) {
+    synchronizeDefaults(platform::UserDefaults::standard(), owner);
+}
+
+void TQUtils::synchronizeDefaults(platform::UserDefaults& defaults, std::string_view owner) {
+    if (const auto stored = defaults.synchronize(); !stored) {
         LG_WARN("%@: user defaults not stored: %@", owner, stored.error().message);
     }
 }

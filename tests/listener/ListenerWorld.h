@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "listener/RecordingHandlers.h"
-#include "listener/TQCoreManager.h"
-#include "listener/TQWallClock.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"
+#include "listener/RecordingHandlers.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
 #include "logging/LGLogger.h"
 #include "platform/bluetooth/Adapter.h"
@@ -107,7 +107,7 @@ public:
     // The application starts: Bluetooth manager, facade and core manager, in launch order.
     void startPhone() {
         manager = std::make_unique<TQBleManager>(phone);
-        ap = std::make_unique<TQAP>(*manager);
+        ap = std::make_unique<TQAP>(*manager, loop, defaults);
         core = TQCoreManager::create(*ap);
     }
     // The application is ended and started again while the watch stays subscribed; launch
