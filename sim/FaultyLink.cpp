@@ -26,15 +26,11 @@ PacketLink::Outcome FaultyLink::transmit(std::span<const std::uint8_t> packet) {
         copies_.push_back(std::move(copy));
     }
     if (decision.delay > 0) {
-        loop_.postDelayed(decision.delay,
-                          [this, weak = std::weak_ptr<int>(alive_), generation = generation_] {
-                              if (weak.expired() || generation != generation_) {
-                                  return;
-                              }
-                              if (flush()) {
-                                  finishAsync();
-                              }
-                          });
+        later(decision.delay, [this] {
+            if (flush()) {
+                finishAsync();
+            }
+        });
         return Outcome::pending;
     }
     return flush() ? Outcome::sent : Outcome::pending;
@@ -104,14 +100,19 @@ void FaultyLink::arrived(std::span<const std::uint8_t> packet) {
         return;
     }
     ++heldIncoming_;
-    loop_.postDelayed(release - now, [this, weak = std::weak_ptr<int>(alive_),
-                                      generation = generation_, copy = std::move(copy), copies] {
-        if (weak.expired() || generation != generation_) {
-            return;
-        }
+    later(release - now, [this, copy = std::move(copy), copies] {
         --heldIncoming_;
         deliver(copy, copies);
     });
+}
+
+void FaultyLink::later(double delay, std::function<void()> task) {
+    loop_.postDelayed(delay,
+                      [weak = weak_.weakPtr(), generation = generation_, task = std::move(task)] {
+                          if (weak && generation == weak->generation_) {
+                              task();
+                          }
+                      });
 }
 
 void FaultyLink::deliver(const platform::Bytes& packet, int copies) {

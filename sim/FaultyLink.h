@@ -8,6 +8,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
+#include "platform/foundation/WeakPtr.h"
 #include "sim/FaultPlan.h"
 #include "sim/PacketLink.h"
 
@@ -43,6 +44,8 @@ private:
     // Hands the copies of the current packet down; true once all are through.
     bool flush();
     void finishAsync();
+    // Runs task after delay unless this object or the connection is gone by then.
+    void later(double delay, std::function<void()> task);
     void deliver(const platform::Bytes& packet, int copies);
 
     platform::RunLoop& loop_;
@@ -59,7 +62,7 @@ private:
     int heldIncoming_ = 0;
     // Posted work checks both, so none outlives this object or a clear().
     std::uint64_t generation_ = 0;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    platform::WeakPtrFactory<FaultyLink> weak_{*this, loop_};
 };
 
 }  // namespace kavowatch

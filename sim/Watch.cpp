@@ -71,9 +71,9 @@ void Watch::vanish() {
     endSession();
     advertisingPurpose_.reset();
     retired_.push_back(std::move(stack_));
-    loop_.post([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired()) {
-            retired_.clear();
+    loop_.post([weak = weak_.weakPtr()] {
+        if (weak) {
+            weak->retired_.clear();
         }
     });
 }

@@ -17,6 +17,7 @@
 #include "platform/foundation/Result.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
+#include "platform/foundation/WeakPtr.h"
 #include "sim/FaultPlan.h"
 #include "sim/FaultyLink.h"
 #include "sim/Handshake.h"
@@ -245,11 +246,11 @@ private:
     int handshakeAttempts_ = 0;
     std::shared_ptr<platform::Timer> handshakeTimer_;
 
-    // Posted work checks it, so none reaches a destroyed watch.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     // Stacks that vanished go away on the loop, never inside one of their own callbacks.
     std::vector<std::unique_ptr<Stack>> retired_;
     std::unique_ptr<Stack> stack_;
+    // Posted work checks it, so none reaches a destroyed watch.
+    platform::WeakPtrFactory<Watch> weak_{*this, loop_};
 };
 
 }  // namespace kavowatch

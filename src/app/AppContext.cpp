@@ -19,15 +19,16 @@ using Installed = platform::ScopedInstall<T>;
 // Members in launch order, so that they go in the reverse one.
 struct AppContext::Link {
     Link(std::unique_ptr<platform::bluetooth::Radio> radio, platform::RunLoop& loop,
-         TQHandlers& handlers)
+         platform::UserDefaults& defaults, TQHandlers& handlers)
         : adapter(std::move(radio), loop),
+          kavoManager(bleManager, loop, defaults),
           sequence(kavoManager, handlers),
           coreManager(TQCoreManager::create(kavoManager, handlers)) {}
 
     platform::bluetooth::Adapter adapter;
     TQBleManager bleManager{adapter};
     Installed<TQBleManager> installBleManager{&bleManager};
-    TQAP kavoManager{bleManager};
+    TQAP kavoManager;
     Installed<TQAP> installKavoManager{&kavoManager};
     TQInitSequence sequence;
     Installed<TQInitSequence> installSequence{&sequence};
@@ -51,7 +52,7 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
     stopLink();
     // The sequence is made with the link; the core manager finds it among the handlers.
     const bool ownSequence = handlers_.initSequence == nullptr;
-    link_ = std::make_unique<Link>(std::move(radio), loop_, handlers_);
+    link_ = std::make_unique<Link>(std::move(radio), loop_, defaults_, handlers_);
     if (ownSequence) {
         handlers_.initSequence = &link_->sequence;
     }

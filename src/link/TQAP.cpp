@@ -4,13 +4,13 @@
 #include <array>
 #include <utility>
 
-#include "utils/TQUtils.h"
 #include "link/TQControlModel.h"
 #include "link/TQDataModel.h"
 #include "link/TQPairedWatchKeys.h"
 #include "logging/LGLog.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/LoopThread.h"
 #include "platform/system/DeviceInfo.h"
+#include "utils/TQUtils.h"
 
 namespace {
 
@@ -68,18 +68,24 @@ const char* orNull(const std::optional<std::string>& text) {
 
 }  // namespace
 
-TQAP::TQAP(TQBleManagerInterface& bleManager)
+TQAP::TQAP(TQBleManagerInterface& bleManager, platform::RunLoop& loop,
+           platform::UserDefaults& defaults)
     : bleManager_(bleManager),
-      loop_(platform::RunLoop::main()),
+      loop_(loop),
+      defaults_(defaults),
       qosQueue_(std::make_unique<TQAPSendQueue>(
-          loop_, [this](const TQDataModel& model) { sendDataOperation(model); })),
-      protocol_(std::make_unique<TQProtocol>()),
-      self_(std::make_shared<TQAP*>(this)) {
+          loop_,
+          [this](TQDataModel model, TQSendCompletion completion) {
+              sendDataOperation(std::move(model), std::move(completion));
+          })),
+      protocol_(std::make_unique<TQProtocol>(loop_, defaults_)) {
+    platform::assertOnLoopThread(loop_);
     protocol_->initialize(*this, bleManager_);
     bleManager_.setDelegate(this, protocol_.get());
 }
 
 TQAP::~TQAP() {
+    platform::assertOnLoopThread(loop_);
     bleManager_.setDelegate(nullptr, nullptr);
     if (refusalGrace_) {
         refusalGrace_->invalidate();
@@ -109,28 +115,34 @@ std::shared_ptr<TQAPFileTransferDelegate> TQAP::fileTransferDelegate() const {
 }
 
 void TQAP::setFileHandler(std::unique_ptr<TQFileHandlerInterface> fileHandler) {
+    platform::assertOnLoopThread(loop_);
     fileHandler_ = std::move(fileHandler);
 }
 
 // ---- connection ----
 
 bool TQAP::isConnected() {
+    platform::assertOnLoopThread(loop_);
     return bleManager_.isConnected();
 }
 
 bool TQAP::isBleEnabled() {
+    platform::assertOnLoopThread(loop_);
     return bleManager_.isBleEnabled();
 }
 
 void TQAP::scanForDevices() {
+    platform::assertOnLoopThread(loop_);
     bleManager_.scanForPeripherals();
 }
 
 void TQAP::stopScanForDevices() {
+    platform::assertOnLoopThread(loop_);
     bleManager_.stopScanForPeripherals();
 }
 
 void TQAP::connectDevice(platform::bluetooth::RemotePeripheral& peripheral) {
+    platform::assertOnLoopThread(loop_);
     if (isConnected()) {
         LG_WARN("TQAP: connect device misuse");
         return;
@@ -139,15 +151,18 @@ void TQAP::connectDevice(platform::bluetooth::RemotePeripheral& peripheral) {
 }
 
 platform::bluetooth::RemotePeripheral* TQAP::getConnectedDevice() {
+    platform::assertOnLoopThread(loop_);
     return bleManager_.getConnectedDevice();
 }
 
 platform::bluetooth::RemotePeripheral* TQAP::getNearestPeripheral() {
+    platform::assertOnLoopThread(loop_);
     return bleManager_.getNearestPeripheral();
 }
 
 std::vector<platform::bluetooth::RemotePeripheral*> TQAP::getConnectedPeripherals(
     std::span<const platform::bluetooth::Uuid> identifiers) {
+    platform::assertOnLoopThread(loop_);
     return bleManager_.getConnectedPeripherals(identifiers);
 }
 
@@ -163,29 +178,52 @@ Bytes TQAP::addPriority(std::uint32_t priority, std::uint32_t appId,
 }
 
 void TQAP::sendData(std::span<const std::uint8_t> body, std::uint32_t priority, std::uint32_t appId,
-                    bool arq) {
-    if (!isConnected()) {
-        LG_WARN("TQAP - Not connected - Data sending rejected");
-        return;
-    }
-    if (priority == kFileSegmentPriority) {
-        return;
-    }
-    enqueue(body, priority, appId, arq, queuePriorityFor(priority));
+                    bool arq, TQSendCompletion completion) {
+    submit({addPriority(priority, appId, body), arq, queuePriorityFor(priority),
+            priority == kFileSegmentPriority, std::move(completion)});
 }
 
 void TQAP::onSendDataRequest(std::span<const std::uint8_t> segment, std::uint32_t priority,
-                             std::uint32_t appId, bool arq) {
-    if (!isConnected()) {
-        LG_WARN("TQAP - Not connected - Data sending rejected");
-        return;
-    }
-    enqueue(segment, priority, appId, arq, TQAPSendQueue::kVeryLow);
+                             std::uint32_t appId, bool arq, TQSendCompletion completion) {
+    submit({addPriority(priority, appId, segment), arq, TQAPSendQueue::kVeryLow, false,
+            std::move(completion)});
 }
 
-void TQAP::enqueue(std::span<const std::uint8_t> body, std::uint32_t priority, std::uint32_t appId,
-                   bool arq, int queuePriority) {
-    qosQueue_->add(TQDataModel{addPriority(priority, appId, body), arq ? 1U : 0U}, queuePriority);
+// The connection flag belongs to the loop, so the check waits for it too.
+void TQAP::submit(Submission submission) {
+    if (!loop_.isLoopThread()) {
+        later([submission = std::move(submission)](TQAP& self) mutable {
+            self.submit(std::move(submission));
+        });
+        return;
+    }
+    if (!isConnected()) {
+        LG_WARN("TQAP - Not connected - Data sending rejected");
+        report(std::move(submission.completion),
+               TQSendOutcome::dropped(TQSendOutcome::DropReason::notConnected));
+        return;
+    }
+    if (submission.reservedPriority) {
+        report(std::move(submission.completion),
+               TQSendOutcome::dropped(TQSendOutcome::DropReason::reservedPriority));
+        return;
+    }
+    qosQueue_->add(TQDataModel{std::move(submission.message), submission.arq ? 1U : 0U},
+                   submission.queuePriority, std::move(submission.completion));
+}
+
+void TQAP::later(std::function<void(TQAP&)> call) {
+    loop_.post([weak = weak_.weakPtr(), call = std::move(call)] {
+        if (TQAP* self = weak.get()) {
+            call(*self);
+        }
+    });
+}
+
+void TQAP::report(TQSendCompletion completion, const TQSendOutcome& outcome) {
+    if (completion) {
+        later([completion = std::move(completion), outcome](TQAP&) { completion(outcome); });
+    }
 }
 
 void TQAP::disconnect() {
@@ -194,20 +232,24 @@ void TQAP::disconnect() {
 }
 
 void TQAP::sendEcho() {
+    if (!loop_.isLoopThread()) {
+        later([](TQAP& self) { self.sendEcho(); });
+        return;
+    }
     for (const Bytes& packet : TQProtocol::packetsFromControlModel({TQProtocol::ping, 1})) {
         bleManager_.sendData(packet);
     }
 }
 
-void TQAP::sendDataOperation(const TQDataModel& model) {
+void TQAP::sendDataOperation(TQDataModel model, TQSendCompletion completion) {
     LG_DEBUG("TQAP - sendDataOperation");
     setSendQueueSuspended(true);
-    handDown(model, Origin::sendQueue);
+    handDown(model, Origin::sendQueue, std::move(completion));
 }
 
-void TQAP::handDown(const TQDataModel& model, Origin origin) {
+void TQAP::handDown(const TQDataModel& model, Origin origin, TQSendCompletion completion) {
     // Noted first: a message the protocol drops at once completes before the call returns.
-    inProtocol_.push_back(origin);
+    inProtocol_.push_back({origin, model.arqVal != 0, std::move(completion)});
     protocol_->packetsFromDataModel(model);
 }
 
@@ -218,16 +260,34 @@ void TQAP::setSendQueueSuspended(bool suspended) {
     qosQueue_->setSuspended(suspended);
 }
 
-void TQAP::onDataSendCompleted() {
-    LG_DEBUG("TQAP - onDataSendCompleted");
-    // The protocol completes messages in the order they were handed down, so a completion of
-    // a handshake message cannot free the queue while its own message is still in flight.
-    Origin origin = Origin::sendQueue;
-    if (!inProtocol_.empty()) {
-        origin = inProtocol_.front();
-        inProtocol_.pop_front();
+// The protocol completes acknowledged messages in the order they were handed down, and
+// unacknowledged ones likewise, but an unacknowledged message may go out while a window of
+// older acknowledged ones waits for the watch; drops take the oldest first. So a completion
+// belongs to the oldest message of its kind, and a handshake message's completion cannot free
+// the queue while the queue's own message is still in flight.
+TQAP::InFlight TQAP::takeInFlight(const TQSendOutcome& outcome) {
+    auto found = inProtocol_.begin();
+    if (outcome.kind != TQSendOutcome::Kind::dropped) {
+        const bool arq = outcome.kind == TQSendOutcome::Kind::acknowledged;
+        found = std::find_if(inProtocol_.begin(), inProtocol_.end(),
+                             [arq](const InFlight& entry) { return entry.arq == arq; });
     }
-    switch (origin) {
+    if (found == inProtocol_.end()) {
+        found = inProtocol_.begin();
+    }
+    if (found == inProtocol_.end()) {
+        return {Origin::sendQueue, false, {}};
+    }
+    InFlight entry = std::move(*found);
+    inProtocol_.erase(found);
+    return entry;
+}
+
+void TQAP::onDataSendCompleted(const TQSendOutcome& outcome) {
+    platform::assertOnLoopThread(loop_);
+    LG_DEBUG("TQAP - onDataSendCompleted");
+    InFlight entry = takeInFlight(outcome);
+    switch (entry.origin) {
         case Origin::sendQueue:
             setSendQueueSuspended(false);
             break;
@@ -235,18 +295,18 @@ void TQAP::onDataSendCompleted() {
             break;
         case Origin::refusal:
             // Out of the protocol's call: dropping the subscription resets the protocol.
-            loop_.post([weak = std::weak_ptr<TQAP*>(self_)] {
-                if (const auto self = weak.lock()) {
-                    (*self)->clearRefusedCentral();
-                }
-            });
+            later([](TQAP& self) { self.clearRefusedCentral(); });
             break;
+    }
+    if (entry.completion) {
+        entry.completion(outcome);
     }
 }
 
 // ---- receiving ----
 
 void TQAP::onDataReceiveCompleted(std::span<const std::uint8_t> message) {
+    platform::assertOnLoopThread(loop_);
     if (message.empty()) {
         LG_WARN("TQAP - empty message dropped");
         return;
@@ -274,12 +334,14 @@ void TQAP::onDataReceiveCompleted(std::span<const std::uint8_t> message) {
 void TQAP::onPingReceived() {}
 
 void TQAP::onResetCmdReceived() {
+    platform::assertOnLoopThread(loop_);
     LG_INFO("Reset received");
 }
 
 // ---- Bluetooth manager events ----
 
 void TQAP::onConnect() {
+    platform::assertOnLoopThread(loop_);
     protocol_->restoreCurrentSendWindowSetValue();
     if (const auto receiver = delegate()) {
         receiver->onConnectDevice();
@@ -287,18 +349,22 @@ void TQAP::onConnect() {
 }
 
 void TQAP::onDisconnect() {
+    platform::assertOnLoopThread(loop_);
     cancelRefusal();
     bapRequestAnswered_ = false;
     // Waiting messages are dropped outright: nothing would run them while the message in
     // flight keeps the queue suspended.
-    qosQueue_->cancelAllOperations();
+    const auto disconnected = TQSendOutcome::dropped(TQSendOutcome::DropReason::disconnected);
+    for (TQSendCompletion& completion : qosQueue_->cancelAllOperations()) {
+        report(std::move(completion), disconnected);
+    }
     LG_DEBUG("TQAP - dataSendQueue has no operation now");
     setSendQueueSuspended(false);
     if (fileHandler_) {
         fileHandler_->pauseFileSend();
     }
-    protocol_->resetRetransmission();
-    protocol_->abortSending();
+    protocol_->resetRetransmission(TQSendOutcome::DropReason::disconnected);
+    protocol_->abortSending(TQSendOutcome::DropReason::disconnected);
     const auto receiver = delegate();
     LG_INFO("TQAP: self.delegate - %@", static_cast<const void*>(receiver.get()));
     if (receiver) {
@@ -307,6 +373,7 @@ void TQAP::onDisconnect() {
 }
 
 void TQAP::onBleManagerStateChange(bool enabled) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = delegate()) {
         receiver->onBleManagerStateChange(enabled);
     }
@@ -314,6 +381,7 @@ void TQAP::onBleManagerStateChange(bool enabled) {
 
 void TQAP::onPeripheralDiscovered(
     const std::vector<platform::bluetooth::RemotePeripheral*>& peripherals) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = delegate()) {
         receiver->onDiscoverDevices(peripherals);
     }
@@ -322,18 +390,21 @@ void TQAP::onPeripheralDiscovered(
 void TQAP::onDataSendingFailed(const platform::Value& /*object*/) {}
 
 void TQAP::onError(const TQError& error) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = delegate()) {
         receiver->onError(error);
     }
 }
 
 void TQAP::autoConnectionInProgress() {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = delegate()) {
         receiver->autoConnectionInProgress();
     }
 }
 
 void TQAP::sendResetKavoRequest(bool flag) {
+    platform::assertOnLoopThread(loop_);
     LG_INFO("TQAP: sendResetKavoRequest flag: %d", flag);
     resetKavoFlag_ = flag;
     if (!flag) {
@@ -346,6 +417,7 @@ void TQAP::sendResetKavoRequest(bool flag) {
 // ---- files ----
 
 TQFileHandlerInterface* TQAP::fileHandlerFor(const char* call) {
+    platform::assertOnLoopThread(loop_);
     if (!fileHandler_) {
         LG_WARN("TQAP - no file handler: %@ ignored", call);
     }
@@ -353,6 +425,7 @@ TQFileHandlerInterface* TQAP::fileHandlerFor(const char* call) {
 }
 
 void TQAP::sendFile(Bytes data, std::string name, std::uint32_t appId, TQFileSendEvent event) {
+    platform::assertOnLoopThread(loop_);
     if (!isConnected()) {
         LG_WARN("TQAP - Not connected - File sending rejected");
         if (const auto receiver = fileTransferDelegate()) {
@@ -408,54 +481,63 @@ void TQAP::resetFileHandler() {
 }
 
 void TQAP::onFileReceiveCompleted(std::span<const std::uint8_t> file, std::uint32_t appId) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileReceiveCompleted(file, appId);
     }
 }
 
 void TQAP::onFileInfoReceive(const std::string& name, std::uint64_t size) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileReceiveRequest(name, size);
     }
 }
 
 void TQAP::onFileResumeRequestReceive(const std::string& name, std::uint64_t size) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileResumeRequest(name, size);
     }
 }
 
 void TQAP::onFileCancel(const std::string& name) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileCancel(name);
     }
 }
 
 void TQAP::onFileReject(const std::string& name) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileReject(name);
     }
 }
 
 void TQAP::onFileResumeReject(const std::string& name) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileResumeReject(name);
     }
 }
 
 void TQAP::onFileSendProgress(float progress) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileSendProgress(progress);
     }
 }
 
 void TQAP::onFileReceiveProgress(float progress) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileReceiveProgress(progress);
     }
 }
 
 void TQAP::onFileError(const TQError& error) {
+    platform::assertOnLoopThread(loop_);
     if (const auto receiver = fileTransferDelegate()) {
         receiver->onFileError(error);
     }
@@ -468,6 +550,7 @@ std::optional<std::string> TQAP::getDeviceMacFromName(std::string_view name) {
 }
 
 void TQAP::processBAPSequence(std::uint32_t header, std::span<const std::uint8_t> data) {
+    platform::assertOnLoopThread(loop_);
     std::array<std::uint8_t, kBAPRecordSize> record{};
     std::copy_n(data.begin(), std::min(data.size(), record.size()), record.begin());
     switch (header) {
@@ -489,13 +572,12 @@ void TQAP::handleBAPRequest(std::span<const std::uint8_t, kBAPRecordSize> record
     LG_INFO("TQAP: BAP_REQUEST received from kavo");
     const std::string watchName = readText(record, kRequestNameOffset);
 
-    auto& defaults = platform::UserDefaults::standard();
-    const auto central = defaults.string(paired_watch::kCentralIdentifierKey);
-    auto subscribed = defaults.string(paired_watch::kTempCentralIdentifierKey);
+    const auto central = defaults_.string(paired_watch::kCentralIdentifierKey);
+    auto subscribed = defaults_.string(paired_watch::kTempCentralIdentifierKey);
     if (subscribed && subscribed->empty()) {
         subscribed.reset();
     }
-    const auto pairedMac = defaults.string(paired_watch::kDeviceMacKey);
+    const auto pairedMac = defaults_.string(paired_watch::kDeviceMacKey);
     const auto currentMac = getDeviceMacFromName(watchName);
     LG_INFO("connectedDeviceMac: %@, currentDeviceMac: %@", orNull(pairedMac), orNull(currentMac));
 
@@ -503,15 +585,15 @@ void TQAP::handleBAPRequest(std::span<const std::uint8_t, kBAPRecordSize> record
     // is no name to store it under.
     const auto adoptSubscribedCentral = [&](bool clearHiddenCondition) {
         if (subscribed) {
-            defaults.set(paired_watch::kCentralIdentifierKey, *subscribed);
-            defaults.set(*subscribed, paired_watch::kConnectedMark);
+            defaults_.set(paired_watch::kCentralIdentifierKey, *subscribed);
+            defaults_.set(*subscribed, paired_watch::kConnectedMark);
         } else {
             LG_WARN("TQAP: no tempCentralIdentifier, central identifier not stored");
         }
         if (clearHiddenCondition) {
-            defaults.set(kHiddenConditionBitSetKey, false);
+            defaults_.set(kHiddenConditionBitSetKey, false);
         }
-        TQUtils::synchronizeDefaults("TQAP");
+        TQUtils::synchronizeDefaults(defaults_, "TQAP");
     };
 
     if (!central) {
@@ -562,9 +644,9 @@ void TQAP::refuseWatch() {
     LG_INFO("TQAP: RESET_KAVO_PRESENT and return");
     bleManager_.sendResetKavoRequest(true);
     cancelRefusal();
-    refusalGrace_ = loop_.scheduleTimer(kRefusalGrace, false, [weak = std::weak_ptr<TQAP*>(self_)] {
-        if (const auto self = weak.lock()) {
-            (*self)->clearRefusedCentral();
+    refusalGrace_ = loop_.scheduleTimer(kRefusalGrace, false, [weak = weak_.weakPtr()] {
+        if (weak) {
+            weak->clearRefusedCentral();
         }
     });
     const std::uint8_t body[] = {kDisconnectRequest};
@@ -587,6 +669,7 @@ void TQAP::cancelRefusal() {
 }
 
 Bytes TQAP::makeBAPAcceptPacket() {
+    platform::assertOnLoopThread(loop_);
     Bytes record(kBAPRecordSize, 0);
     record[0] = kBAPResponse;
     writeText(record, kMakerOffset, kTextWidth, kResponseMaker);
@@ -607,5 +690,6 @@ Bytes TQAP::makeBAPRejectPacket() {
 }
 
 void TQAP::sendBAPData(std::span<const std::uint8_t> record) {
+    platform::assertOnLoopThread(loop_);
     handDown(TQDataModel{Bytes(record.begin(), record.end()), 1}, Origin::direct);
 }

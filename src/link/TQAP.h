@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,11 +23,14 @@
 #include "link/TQFileHandlerInterface.h"
 #include "link/TQPeripheral.h"
 #include "link/TQProtocol.h"
+#include "link/TQSendOutcome.h"
 #include "platform/bluetooth/RemotePeripheral.h"
 #include "platform/bluetooth/Uuid.h"
 #include "platform/foundation/Replaceable.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "platform/foundation/WeakPtr.h"
 
 // The one object through which the rest of the application uses the watch link: scanning and
 // connecting, sending messages and files, the pairing handshake, and the link's events for one
@@ -34,13 +38,20 @@
 //
 // Every message starts with a header byte: bits 7-6 the priority (0 urgent, 1 normal,
 // 2 background, 3 file segment), bits 5-0 the application identifier. Outgoing messages wait
-// in a send queue on the main run loop and go to the protocol one at a time; received ones are
+// in a send queue on the run loop and go to the protocol one at a time; received ones are
 // routed by that byte: identifier 0 to the handshake, priority 3 to the file handler, anything
 // else to the delegate without the header byte.
 //
-// Sending may be asked for from any thread. Everything else (the manager's and the protocol's
-// callbacks, the handshake, the file calls) runs on the main run loop, which must be the one
-// installed when the facade is made.
+// The facade lives on its run loop. sendData, disconnect, sendEcho and onSendDataRequest may be
+// called from any thread: off the loop's thread they are posted to the loop, where the
+// connection is checked and the message queued, so messages from one thread keep their order.
+// The delegate accessors and resetKavoFlag are also safe anywhere. Everything else (the
+// manager's and the protocol's callbacks, the handshake, the file calls, the connection calls)
+// is called on the loop's thread, which debug builds check.
+//
+// A message given a completion hears its outcome exactly once, on the loop and never from
+// inside the call that sent it: acknowledged, sent without acknowledgement, or dropped and
+// why, also when it never reached the protocol. None is called once the facade is gone.
 class TQAP final : public TQBleResponseDelegate,
                    public TQDataDelegate,
                    public platform::Replaceable<TQAP> {
@@ -66,8 +77,10 @@ public:
     // The application's facade, which its composition root made and installed.
     static TQAP& initializeWithANCS(bool ancs);
 
-    // The manager is borrowed and must outlive the facade.
-    explicit TQAP(TQBleManagerInterface& bleManager);
+    // All three are borrowed and must outlive the facade; the handshake keeps the paired
+    // watch in defaults.
+    TQAP(TQBleManagerInterface& bleManager, platform::RunLoop& loop,
+         platform::UserDefaults& defaults);
     ~TQAP() override;
     TQAP(const TQAP&) = delete;
     TQAP& operator=(const TQAP&) = delete;
@@ -99,10 +112,9 @@ public:
     // ---- messages ----
 
     // Queues body behind the header byte of priority (0-2) and appId (below 64). Dropped while
-    // the watch is not connected, and for priority 3, which belongs to file segments. The
-    // caller is never told whether the message arrived.
+    // the watch is not connected, and for priority 3, which belongs to file segments.
     void sendData(std::span<const std::uint8_t> body, std::uint32_t priority, std::uint32_t appId,
-                  bool arq);
+                  bool arq, TQSendCompletion completion = {});
     // Asks the watch to drop the link: 0x3C on identifier 60, priority 1, acknowledged.
     void disconnect();
     // A ping control packet, straight to the manager.
@@ -128,7 +140,7 @@ public:
 
     // One segment as a link message of priority 3, behind every waiting message.
     void onSendDataRequest(std::span<const std::uint8_t> segment, std::uint32_t priority,
-                           std::uint32_t appId, bool arq);
+                           std::uint32_t appId, bool arq, TQSendCompletion completion = {});
     void onFileReceiveCompleted(std::span<const std::uint8_t> file, std::uint32_t appId);
     void onFileInfoReceive(const std::string& name, std::uint64_t size);
     void onFileResumeRequestReceive(const std::string& name, std::uint64_t size);
@@ -166,19 +178,36 @@ public:
     void autoConnectionInProgress() override;
 
     // TQDataDelegate
-    void onDataSendCompleted() override;
+    void onDataSendCompleted(const TQSendOutcome& outcome) override;
     void onDataReceiveCompleted(std::span<const std::uint8_t> message) override;
     void onPingReceived() override;
     void onResetCmdReceived() override;
 
 private:
-    // Who handed a message to the protocol; its completions come back in that order.
+    // Who handed a message to the protocol.
     enum class Origin { sendQueue, direct, refusal };
+    // A message in the protocol; they are kept in the order they were handed down.
+    struct InFlight {
+        Origin origin;
+        bool arq;
+        TQSendCompletion completion;
+    };
+    // A message on its way to the send queue.
+    struct Submission {
+        platform::Bytes message;
+        bool arq;
+        int queuePriority;
+        bool reservedPriority;
+        TQSendCompletion completion;
+    };
 
-    void enqueue(std::span<const std::uint8_t> body, std::uint32_t priority, std::uint32_t appId,
-                 bool arq, int queuePriority);
-    void sendDataOperation(const TQDataModel& model);
-    void handDown(const TQDataModel& model, Origin origin);
+    // Runs call later on the loop, unless the facade is gone by then.
+    void later(std::function<void(TQAP&)> call);
+    void submit(Submission submission);
+    void sendDataOperation(TQDataModel model, TQSendCompletion completion);
+    void handDown(const TQDataModel& model, Origin origin, TQSendCompletion completion = {});
+    InFlight takeInFlight(const TQSendOutcome& outcome);
+    void report(TQSendCompletion completion, const TQSendOutcome& outcome);
     void setSendQueueSuspended(bool suspended);
     [[nodiscard]] TQFileHandlerInterface* fileHandlerFor(const char* call);
 
@@ -191,6 +220,7 @@ private:
 
     TQBleManagerInterface& bleManager_;
     platform::RunLoop& loop_;
+    platform::UserDefaults& defaults_;
     // Built before the protocol, so that nothing the protocol reports can find it missing.
     std::unique_ptr<TQAPSendQueue> qosQueue_;
     std::unique_ptr<TQProtocol> protocol_;
@@ -203,11 +233,11 @@ private:
 
     std::atomic<bool> resetKavoFlag_{false};
 
-    // Main loop only.
-    std::deque<Origin> inProtocol_;
+    // Loop only.
+    std::deque<InFlight> inProtocol_;
     // The BAP_REQUEST of the current subscription was answered.
     bool bapRequestAnswered_ = false;
     std::shared_ptr<platform::Timer> refusalGrace_;
-    // Posted tasks hold this weakly, so none runs after the facade is gone.
-    std::shared_ptr<TQAP*> self_;
+    // Posted tasks hold it weakly, so none runs after the facade is gone.
+    platform::WeakPtrFactory<TQAP> weak_{*this, loop_};
 };

@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "utils/TQUtils.h"
 #include "link/TQBLEConnectDelegate.h"
 #include "link/TQBLEStatus.h"
 #include "link/TQPairedWatchKeys.h"
@@ -12,6 +11,7 @@
 #include "platform/bluetooth/Adapter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
+#include "utils/TQUtils.h"
 
 namespace {
 
@@ -92,8 +92,7 @@ void TQPeripheral::setWillRestore(bool value) {
     restorationFlag.store(value);
 }
 
-TQPeripheral::TQPeripheral(platform::bluetooth::Adapter& adapter)
-    : loop_(adapter.loop()), self_(std::make_shared<TQPeripheral*>(this)) {
+TQPeripheral::TQPeripheral(platform::bluetooth::Adapter& adapter) : loop_(adapter.loop()) {
     peripheralManager_ = std::make_unique<platform::bluetooth::PeripheralManager>(
         adapter, static_cast<platform::bluetooth::PeripheralManagerDelegate*>(this),
         platform::bluetooth::PeripheralManagerOptions{.restorationIdentifier = kRestoreIdentifier});
@@ -228,15 +227,13 @@ void TQPeripheral::extendBackgroundRunningTime() {
     }
     LG_VERBOSE("Attempting to extend background running time");
     backgroundTask_ = platform::AppHost::current().beginBackgroundTask(
-        "ServiceAddTask", [weak = std::weak_ptr<TQPeripheral*>(self_)] {
-            const auto self = weak.lock();
-            if (!self) {
+        "ServiceAddTask", [weak = weak_.weakPtr()] {
+            if (!weak) {
                 return;
             }
-            TQPeripheral& peripheral = **self;
             LG_VERBOSE("Background task expired by iOS");
-            platform::AppHost::current().endBackgroundTask(peripheral.backgroundTask_);
-            peripheral.backgroundTask_ = platform::kBackgroundTaskInvalid;
+            platform::AppHost::current().endBackgroundTask(weak->backgroundTask_);
+            weak->backgroundTask_ = platform::kBackgroundTaskInvalid;
         });
 }
 

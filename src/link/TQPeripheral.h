@@ -11,6 +11,7 @@
 #include "platform/bluetooth/Types.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/WeakPtr.h"
 #include "platform/host/AppHost.h"
 
 namespace platform::bluetooth {
@@ -145,8 +146,9 @@ private:
     TQBLEConnectDelegate* delegate_ = nullptr;
     std::unique_ptr<ControlHandle> addServiceHandle_;
     std::vector<platform::NotificationCenter::Token> observers_;
-    // The background task's expiration handler holds it weakly.
-    std::shared_ptr<TQPeripheral*> self_;
-    // Last, so that it goes first and no callback reaches a half-destroyed object.
+    // Goes before everything but the weak pointers, so no callback reaches a half-destroyed
+    // object.
     std::unique_ptr<platform::bluetooth::PeripheralManager> peripheralManager_;
+    // The background task's expiration handler holds it weakly.
+    platform::WeakPtrFactory<TQPeripheral> weak_{*this, loop_};
 };

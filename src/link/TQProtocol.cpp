@@ -1,14 +1,15 @@
 #include "link/TQProtocol.h"
 
 #include <algorithm>
+#include <source_location>
 #include <string>
 #include <utility>
 
-#include "utils/DataCompression.h"
-#include "utils/TQUtils.h"
 #include "link/TQCrc16.h"
 #include "logging/LGLog.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/LoopThread.h"
+#include "utils/DataCompression.h"
+#include "utils/TQUtils.h"
 
 namespace {
 
@@ -90,7 +91,12 @@ const char* packetTypeName(bool control) {
 // that the step queued, once the state is consistent again.
 class TQProtocol::EntryScope {
 public:
-    explicit EntryScope(TQProtocol& protocol) : protocol_(protocol) { ++protocol_.depth_; }
+    explicit EntryScope(TQProtocol& protocol,
+                        std::source_location where = std::source_location::current())
+        : protocol_(protocol) {
+        platform::assertOnLoopThread(protocol_.loop_, where);
+        ++protocol_.depth_;
+    }
     ~EntryScope() {
         if (--protocol_.depth_ == 0) {
             protocol_.flushUpcalls();
@@ -108,7 +114,8 @@ void TQProtocol::PartialMessage::clear() {
     payloadBytes = 0;
 }
 
-TQProtocol::TQProtocol() : self_(std::make_shared<TQProtocol*>(this)) {}
+TQProtocol::TQProtocol(platform::RunLoop& loop, platform::UserDefaults& defaults)
+    : loop_(loop), defaults_(defaults) {}
 
 TQProtocol::~TQProtocol() {
     for (auto* timer : {&t_send_, &t_recv_, &t_ack_}) {
@@ -119,9 +126,9 @@ TQProtocol::~TQProtocol() {
 }
 
 void TQProtocol::initialize(TQDataDelegate& dataDelegate, TQPacketTransport& transport) {
+    platform::assertOnLoopThread(loop_);
     dataDelegate_ = &dataDelegate;
     transport_ = &transport;
-    loop_ = &platform::RunLoop::main();
     dataPacketQueue_.clear();
     controlPacketQueue_.clear();
     receivedPackets_.clear();
@@ -199,20 +206,20 @@ void TQProtocol::packetsFromDataModel(const TQDataModel& model) {
     const auto compressed = compression::dataDeflate(model.data);
     if (!compressed) {
         LG_ERROR("TQProtocol - packetsFromDataModel: compression failed, message dropped");
-        completeMessages(1);
+        completeMessages(1, TQSendOutcome::dropped(DropReason::unencodable));
         return;
     }
     LG_VERBOSE("TQProtocol - packetsFromDataModel : data Length [%u, %u]", model.data.size(),
                compressed->size());
     if (!transport_->isConnected()) {
         LG_WARN("TQProtocol - packetsFromDataModel: BLE NOT CONNECTED");
-        completeMessages(1);
+        completeMessages(1, TQSendOutcome::dropped(DropReason::notConnected));
         return;
     }
     auto packets = packetsFromPayload(*compressed, model.arqVal);
     LG_VERBOSE("TQProtocol - Packet Count = %ld\n", packets.size());
     if (packets.empty()) {
-        completeMessages(1);
+        completeMessages(1, TQSendOutcome::dropped(DropReason::unencodable));
         return;
     }
     for (Packet& packet : packets) {
@@ -271,9 +278,8 @@ std::vector<TQProtocol::Packet> TQProtocol::makeWindow() {
 }
 
 void TQProtocol::storeCurrentSendWindowSet() {
-    auto& defaults = platform::UserDefaults::standard();
-    defaults.set(kCurrentSendWindowSetKey, currentSendWindowSet_);
-    TQUtils::synchronizeDefaults("TQProtocol");
+    defaults_.set(kCurrentSendWindowSetKey, currentSendWindowSet_);
+    TQUtils::synchronizeDefaults(defaults_, "TQProtocol");
 }
 
 void TQProtocol::sendWindow(std::vector<Packet> window) {
@@ -406,7 +412,7 @@ void TQProtocol::handlePacketSent(bool success) {
                 const bool ends = endsMessage(dataPacketQueue_.front()[0]);
                 dataPacketQueue_.pop_front();
                 if (ends) {
-                    completeMessages(1);
+                    completeMessages(1, TQSendOutcome::sentUnacknowledged());
                 }
             }
             break;
@@ -434,7 +440,7 @@ void TQProtocol::completeWindow() {
     if (!isPacketSendInProgress()) {
         continueSendingPackets();
     }
-    completeMessages(finished);
+    completeMessages(finished, TQSendOutcome::acknowledged());
 }
 
 void TQProtocol::sendAck(std::uint16_t mask) {
@@ -457,12 +463,12 @@ void TQProtocol::sendDisconnect() {
 
 // Our own state goes first, so the reset is the first packet that leaves afterwards.
 void TQProtocol::resetAndNotifyPeer() {
-    resetRetransmission();
-    abortSending();
+    resetRetransmission(DropReason::reset);
+    abortSending(DropReason::reset);
     sendReset();
 }
 
-void TQProtocol::resetRetransmission() {
+void TQProtocol::resetRetransmission(DropReason reason) {
     EntryScope scope(*this);
     LG_INFO("Resetting transmission...");
     stop_t_send();
@@ -483,10 +489,10 @@ void TQProtocol::resetRetransmission() {
     currentRecvWindowMask_ = 0;
     lastProcessedWindowMask_ = 0;
     countTackExpire_ = 0;
-    completeMessages(dropped);
+    completeMessages(dropped, TQSendOutcome::dropped(reason));
 }
 
-void TQProtocol::abortSending() {
+void TQProtocol::abortSending(DropReason reason) {
     EntryScope scope(*this);
     const std::size_t dropped = countMessageEnds(dataPacketQueue_);
     dataPacketQueue_.clear();
@@ -498,11 +504,12 @@ void TQProtocol::abortSending() {
         inTransmission_ == InTransmission::unackData) {
         inTransmission_ = InTransmission::dropped;
     }
-    completeMessages(dropped);
+    completeMessages(dropped, TQSendOutcome::dropped(reason));
 }
 
 void TQProtocol::restoreCurrentSendWindowSetValue() {
-    const auto stored = platform::UserDefaults::standard().integer(kCurrentSendWindowSetKey);
+    platform::assertOnLoopThread(loop_);
+    const auto stored = defaults_.integer(kCurrentSendWindowSetKey);
     if (!stored) {
         return;
     }
@@ -713,7 +720,7 @@ bool TQProtocol::collect(PartialMessage& message, Packet packet) {
 }
 
 void TQProtocol::onDataReceiveCompleted(TQDataModel model) {
-    upcalls_.push_back({Upcall::Kind::received, std::move(model.data)});
+    upcalls_.push_back({Upcall::Kind::received, std::move(model.data), {}});
 }
 
 void TQProtocol::onControlReceiveCompleted(std::span<const std::uint8_t> packet) {
@@ -723,14 +730,14 @@ void TQProtocol::onControlReceiveCompleted(std::span<const std::uint8_t> packet)
     switch (command) {
         case ping:
             if (payload == 0) {
-                upcalls_.push_back({Upcall::Kind::ping, {}});
+                upcalls_.push_back({Upcall::Kind::ping, {}, {}});
             }
             return;
         case reset:
             LG_INFO("------ Received RESET from other side ------");
-            resetRetransmission();
-            abortSending();
-            upcalls_.push_back({Upcall::Kind::reset, {}});
+            resetRetransmission(DropReason::peerReset);
+            abortSending(DropReason::peerReset);
+            upcalls_.push_back({Upcall::Kind::reset, {}, {}});
             return;
         case disconnect:
             return;
@@ -782,12 +789,9 @@ void TQProtocol::onAckReceived(std::uint16_t mask, std::uint8_t high, std::uint8
 // ---- Timers ----
 
 void TQProtocol::changeTimer(TimerId id, bool start) {
-    if (loop_ == nullptr) {
-        return;
-    }
-    loop_->post([weak = std::weak_ptr(self_), id, start] {
-        if (const auto self = weak.lock()) {
-            (*self)->applyTimerChange(id, start);
+    loop_.post([weak = weak_.weakPtr(), id, start] {
+        if (weak) {
+            weak->applyTimerChange(id, start);
         }
     });
 }
@@ -831,20 +835,20 @@ void TQProtocol::applyTimerChange(TimerId id, bool start) {
     if (!start) {
         return;
     }
-    timer = loop_->scheduleTimer(names.interval, false, [weak = std::weak_ptr(self_), id] {
-        const auto self = weak.lock();
-        if (!self) {
+    timer = loop_.scheduleTimer(names.interval, false, [weak = weak_.weakPtr(), id] {
+        TQProtocol* self = weak.get();
+        if (self == nullptr) {
             return;
         }
         switch (id) {
             case TimerId::send:
-                (*self)->expire_t_send();
+                self->expire_t_send();
                 break;
             case TimerId::recv:
-                (*self)->expire_t_recv();
+                self->expire_t_recv();
                 break;
             case TimerId::ack:
-                (*self)->expire_t_ack();
+                self->expire_t_ack();
                 break;
         }
     });
@@ -887,10 +891,10 @@ void TQProtocol::expire_t_ack() {
 
 // ---- Upward calls ----
 
-void TQProtocol::completeMessages(std::size_t count) {
+void TQProtocol::completeMessages(std::size_t count, const TQSendOutcome& outcome) {
     for (std::size_t i = 0; i < count; ++i) {
         LG_VERBOSE("TQProtocol - CALLBACK TO APAPI");
-        upcalls_.push_back({Upcall::Kind::sendCompleted, {}});
+        upcalls_.push_back({Upcall::Kind::sendCompleted, {}, outcome});
     }
 }
 
@@ -902,7 +906,7 @@ void TQProtocol::flushUpcalls() {
         upcalls_.pop_front();
         switch (call.kind) {
             case Upcall::Kind::sendCompleted:
-                dataDelegate_->onDataSendCompleted();
+                dataDelegate_->onDataSendCompleted(call.outcome);
                 break;
             case Upcall::Kind::received:
                 dataDelegate_->onDataReceiveCompleted(call.message);

@@ -14,8 +14,11 @@
 #include "link/TQDataDelegate.h"
 #include "link/TQDataModel.h"
 #include "link/TQPacketTransport.h"
+#include "link/TQSendOutcome.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "platform/foundation/WeakPtr.h"
 
 // The link's packet protocol: compresses each message, cuts it into CRC-protected packets and
 // sends acknowledged messages in windows of up to eight that the watch answers with a bit mask;
@@ -23,9 +26,9 @@
 // when a window cannot be completed. Received packets are checked, acknowledged, joined and
 // inflated back into messages.
 //
-// Everything runs on the main run loop (the one installed when initialize() is called): the
-// transport's callbacks, the timers and every call into this class. Timer starts and stops are
-// posted to that loop and take effect once the current step is over.
+// Everything runs on the loop given at construction: the transport's callbacks, the timers and
+// every call into this class (debug builds check it). Timer starts and stops are posted to that
+// loop and take effect once the current step is over.
 //
 // Upward calls are made once the step that caused them has finished, so a delegate may hand
 // down its next message from inside any of them. Destroying the protocol from inside one of
@@ -46,8 +49,11 @@ public:
     enum Position : std::uint8_t { first = 0, only = 1, middle = 2, last = 3 };
     // Control packet commands (header bits 5-4).
     enum Command : std::uint8_t { ack = 0, ping = 1, disconnect = 2, reset = 3 };
+    using DropReason = TQSendOutcome::DropReason;
 
-    TQProtocol();
+    // The window set in use is kept in defaults under "currentSendWindowSet". Both are borrowed
+    // and outlive the protocol.
+    TQProtocol(platform::RunLoop& loop, platform::UserDefaults& defaults);
     ~TQProtocol() override;
     TQProtocol(const TQProtocol&) = delete;
     TQProtocol& operator=(const TQProtocol&) = delete;
@@ -56,7 +62,8 @@ public:
     void initialize(TQDataDelegate& dataDelegate, TQPacketTransport& transport);
 
     // Compresses, packetises and queues one message and starts sending it. Every message
-    // handed down ends with exactly one onDataSendCompleted, also when it is dropped.
+    // handed down ends with exactly one onDataSendCompleted, with its outcome: acknowledged by
+    // the watch, sent without acknowledgement, or dropped and why.
     void packetsFromDataModel(const TQDataModel& model);
 
     // One 22-byte control packet.
@@ -73,10 +80,11 @@ public:
 
     // After a connection the platform restored: continue the window sets where they were.
     void restoreCurrentSendWindowSetValue();
-    // Clears both directions' transfer state; the messages of the window in flight are dropped.
-    void resetRetransmission();
-    // Drops every queued packet and any half-received message.
-    void abortSending();
+    // Clears both directions' transfer state; the messages of the window in flight are dropped
+    // for `reason`.
+    void resetRetransmission(DropReason reason = DropReason::reset);
+    // Drops every queued packet (their messages for `reason`) and any half-received message.
+    void abortSending(DropReason reason = DropReason::reset);
 
     // Queue one control packet each; sent before any further data packet.
     void sendAck(std::uint16_t mask);
@@ -104,6 +112,7 @@ private:
     struct Upcall {
         enum class Kind { sendCompleted, received, ping, reset } kind;
         platform::Bytes message;
+        TQSendOutcome outcome;
     };
 
     class EntryScope;
@@ -151,14 +160,13 @@ private:
     void expire_t_ack();
 
     // Upward calls, made when the outermost step ends.
-    void completeMessages(std::size_t count);
+    void completeMessages(std::size_t count, const TQSendOutcome& outcome);
     void flushUpcalls();
 
+    platform::RunLoop& loop_;
+    platform::UserDefaults& defaults_;
     TQDataDelegate* dataDelegate_ = nullptr;
     TQPacketTransport* transport_ = nullptr;
-    platform::RunLoop* loop_ = nullptr;
-    // Posted timer changes and timer callbacks hold this weakly, so none outlives the protocol.
-    std::shared_ptr<TQProtocol*> self_;
 
     // Send side.
     std::deque<Packet> dataPacketQueue_;
@@ -197,4 +205,7 @@ private:
     bool inTransportCall_ = false;
     bool drainingConfirmations_ = false;
     std::optional<bool> deferredConfirmation_;
+
+    // Posted timer changes and timer callbacks hold it weakly, so none outlives the protocol.
+    platform::WeakPtrFactory<TQProtocol> weak_{*this, loop_};
 };

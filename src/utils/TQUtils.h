@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/foundation/Result.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 
 // Helpers every layer of the application uses: preference groups, per-watch files, the
@@ -40,9 +41,10 @@ public:
     static bool setPreferenceByGroup(std::string_view group,
                                      const platform::Dictionary& dictionary);
 
-    // Writes the standard user defaults; a failure is logged under owner's name (it costs
-    // the values a relaunch, nothing more).
+    // Writes the user defaults (the standard ones when none are given); a failure is logged
+    // under owner's name (it costs the values a relaunch, nothing more).
     static void synchronizeDefaults(std::string_view owner);
+    static void synchronizeDefaults(platform::UserDefaults& defaults, std::string_view owner);
 
     // ---- per-watch files under Documents/<model number>/ ----
 

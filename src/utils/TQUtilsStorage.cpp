@@ -52,7 +52,11 @@ bool TQUtils::setPreferenceByGroup(std::string_view group, const Dictionary& dic
 }
 
 void TQUtils::synchronizeDefaults(std::string_view owner) {
-    if (const auto stored = platform::UserDefaults::standard().synchronize(); !stored) {
+    synchronizeDefaults(platform::UserDefaults::standard(), owner);
+}
+
+void TQUtils::synchronizeDefaults(platform::UserDefaults& defaults, std::string_view owner) {
+    if (const auto stored = defaults.synchronize(); !stored) {
         LG_WARN("%@: user defaults not stored: %@", owner, stored.error().message);
     }
 }

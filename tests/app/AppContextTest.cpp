@@ -94,7 +94,7 @@ TEST_F(AppContextDeathTest, ANamedInstanceAskedForBeforeTheContextMadeItIsAFault
         {
             platform::bluetooth::Adapter adapter(noRadio(), context.loop());
             TQBleManager manager(adapter);
-            TQAP other(manager);
+            TQAP other(manager, context.loop(), context.defaults());
             (void)TQInitSequence::getInstance(other);
         },
         "TQInitSequence: asked for with a link it does not run over");

@@ -154,7 +154,7 @@ public:
     platform::bluetooth::SimulatedAir air;
     platform::bluetooth::Adapter adapter;
     TQBleManager manager{adapter};
-    TQAP ap{manager};
+    TQAP ap{manager, loop, defaults};
     std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
 };
 

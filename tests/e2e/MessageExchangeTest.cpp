@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "e2e/E2EWorld.h"
 #include "link/TQKMCommand.h"
+#include "link/TQSendOutcome.h"
+#include "link/support/SendOutcomes.h"
 
 namespace e2e {
 namespace {
@@ -209,6 +212,44 @@ TEST_F(MessageExchangeTest, UnderLossAndCorruptionMessagesArriveOnceAndWholeOrFa
     EXPECT_LE(outcome.missingAtPhone, 2 * resets);
     EXPECT_TRUE(outcome.carried) << "the link carries again once the faults stop";
     EXPECT_LE(outcome.probes, 2);
+}
+
+TEST_F(MessageExchangeTest, EachSenderHearsWhetherItsMessageWasAcknowledgedSentOrDropped) {
+    startPhone();
+    watch = makeWatch(kWatch);
+    watch->powerOn();
+    watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::setupWizard));
+    pairThroughTheScreens(*watch);
+    ASSERT_FALSE(HasFatalFailure());
+
+    std::vector<TQSendOutcome> heard;
+    const auto sendAndWait = [&](std::uint8_t tag, bool arq) -> std::optional<TQSendOutcome> {
+        const std::size_t before = heard.size();
+        world.ap.sendData(Bytes{tag}, kPriority, kAppId, arq,
+                          [&heard](const TQSendOutcome& outcome) { heard.push_back(outcome); });
+        if (!runUntil([&] { return heard.size() > before; })) {
+            return std::nullopt;
+        }
+        return heard.back();
+    };
+    EXPECT_EQ(sendAndWait('a', true), TQSendOutcome::acknowledged());
+    EXPECT_EQ(sendAndWait('u', false), TQSendOutcome::sentUnacknowledged());
+    // Every acknowledgement of the watch is lost: the phone gives the window up and resets.
+    watch->faults().setRates(FaultDirection::outgoing, {.drop = 1.0});
+    EXPECT_EQ(sendAndWait('l', true), TQSendOutcome::dropped(TQSendOutcome::DropReason::reset));
+    watch->faults().clear();
+    EXPECT_EQ(sendAndWait('b', true), TQSendOutcome::acknowledged());
+    settle(30);
+    EXPECT_EQ(heard.size(), 4U) << "one outcome a message";
+
+    std::vector<Bytes> delivered;
+    for (const auto& message : watch->messages().all()) {
+        // The watch may have taken the dropped one in: only its acknowledgement was lost.
+        if (message.appId == kAppId && message.body != Bytes{'l'}) {
+            delivered.push_back(message.body);
+        }
+    }
+    EXPECT_EQ(delivered, (std::vector<Bytes>{{'a'}, {'u'}, {'b'}}));
 }
 
 }  // namespace

@@ -79,14 +79,16 @@ const Bytes kAckOfSlotZero = laidOut(22, {{0, {0x80, 0x80, 0x00}}});
 // The phone's packet protocol on a transport that keeps every packet and accepts it at once.
 class PhoneEnd final : public TQPacketTransport, public TQDataDelegate {
 public:
-    PhoneEnd() { protocol.initialize(*this, *this); }
+    PhoneEnd(platform::RunLoop& loop, platform::UserDefaults& defaults) : protocol(loop, defaults) {
+        protocol.initialize(*this, *this);
+    }
 
     bool isConnected() override { return true; }
     void sendData(std::span<const std::uint8_t> packet) override {
         sent.emplace_back(packet.begin(), packet.end());
         protocol.onPacketSent(true);
     }
-    void onDataSendCompleted() override { ++completed; }
+    void onDataSendCompleted(const TQSendOutcome& /*outcome*/) override { ++completed; }
     void onDataReceiveCompleted(std::span<const std::uint8_t> message) override {
         received.emplace_back(message.begin(), message.end());
     }
@@ -200,7 +202,7 @@ TEST_F(WireAgreementTest, ControlPacketsAreTheSameBytesOnBothSides) {
         const Bytes literal = laidOut(22, {{0,
                                             {0x80, static_cast<std::uint8_t>(mask >> 8),
                                              static_cast<std::uint8_t>(mask & 0xFF)}}});
-        PhoneEnd phone;
+        PhoneEnd phone(loop_, defaults_);
         phone.protocol.sendAck(mask);
         EXPECT_EQ(phone.sent, std::vector<Bytes>{literal});
         EXPECT_EQ(watch::ackPacket(mask), literal);
@@ -214,7 +216,7 @@ TEST_F(WireAgreementTest, ControlPacketsAreTheSameBytesOnBothSides) {
 TEST_F(WireAgreementTest, EachSideTakesAWindowAndItsAcknowledgementFromTheOther) {
     // The literal window: both take the message in and acknowledge it with the same bytes.
     {
-        PhoneEnd phone;
+        PhoneEnd phone(loop_, defaults_);
         phone.protocol.onDataReceived(kStoredHiPacket);
         settle();
         EXPECT_EQ(phone.received, std::vector<Bytes>{text("\x41hi")});
@@ -227,7 +229,7 @@ TEST_F(WireAgreementTest, EachSideTakesAWindowAndItsAcknowledgementFromTheOther)
     }
 
     // Whole messages that each side compressed and cut itself, carried to the other.
-    PhoneEnd phone;
+    PhoneEnd phone(loop_, defaults_);
     WatchEnd watch(loop_);
     const Bytes down = join({{0x41}, noise(400, 1)});
     const Bytes up = join({{0x42}, noise(300, 2)});

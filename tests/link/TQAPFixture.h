@@ -121,8 +121,8 @@ private:
         phone_.setConnected(up);
         watchEnd_.setConnected(up);
         if (!up) {
-            watch_.protocol().resetRetransmission();
-            watch_.protocol().abortSending();
+            watch_.protocol().resetRetransmission(TQSendOutcome::DropReason::disconnected);
+            watch_.protocol().abortSending(TQSendOutcome::DropReason::disconnected);
         }
     }
 
@@ -263,7 +263,7 @@ protected:
     std::shared_ptr<RecordingAPDelegate> delegate_ = std::make_shared<RecordingAPDelegate>();
     std::shared_ptr<RecordingFileDelegate> fileDelegate_ =
         std::make_shared<RecordingFileDelegate>();
-    TQAP ap_{manager_};
+    TQAP ap_{manager_, loop_, defaults_};
 };
 
 // A watch as the phone's central manager knows it, for the identifier the handshake sends.

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <latch>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/TQAPSendQueue.h"
@@ -22,7 +20,7 @@ protected:
     platform::RunLoop loop_{platform::RunLoop::Clock::virtualTime};
     std::string started_;
     bool suspendOnStart_ = true;
-    TQAPSendQueue queue_{loop_, [this](const TQDataModel& model) {
+    TQAPSendQueue queue_{loop_, [this](const TQDataModel& model, const TQSendCompletion&) {
                              started_.push_back(static_cast<char>(model.data.at(0)));
                              if (suspendOnStart_) {
                                  queue_.setSuspended(true);
@@ -53,7 +51,7 @@ TEST_F(TQAPSendQueueTest, CancellingDropsWaitingOperationsEvenWhileSuspended) {
     add('b', TQAPSendQueue::kHigh);
     add('c', TQAPSendQueue::kLow);
 
-    EXPECT_EQ(queue_.cancelAllOperations(), 2U);
+    EXPECT_EQ(queue_.cancelAllOperations().size(), 2U);
     queue_.setSuspended(false);
     loop_.runUntilIdle();
     EXPECT_EQ(started_, "a");
@@ -71,32 +69,34 @@ TEST_F(TQAPSendQueueTest, AnOperationThatDoesNotSuspendLetsTheNextOneStart) {
     EXPECT_EQ(started_, "ba");
 }
 
-TEST_F(TQAPSendQueueTest, AddingFromOtherThreadsLosesNothing) {
-    constexpr int kThreads = 4;
-    constexpr int kEach = 50;
-    suspendOnStart_ = false;
-    std::latch ready(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            ready.arrive_and_wait();
-            for (int i = 0; i < kEach; ++i) {
-                add(static_cast<char>('a' + t), TQAPSendQueue::kNormal);
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+TEST_F(TQAPSendQueueTest, EachMessageKeepsItsCompletionToTheOperationOrBackFromCancelling) {
+    std::string heard;
+    const auto completion = [&heard](char tag) {
+        return [&heard, tag](const TQSendOutcome&) { heard.push_back(tag); };
+    };
+    const auto acknowledged = TQSendOutcome::acknowledged();
+    TQAPSendQueue queue(loop_, [&](const TQDataModel&, const TQSendCompletion& done) {
+        done(acknowledged);
+        queue.setSuspended(true);
+    });
+    queue.add({Bytes{1}, 0}, TQAPSendQueue::kLow, completion('a'));
+    queue.add({Bytes{2}, 0}, TQAPSendQueue::kHigh, completion('b'));
+    queue.add({Bytes{3}, 0}, TQAPSendQueue::kNormal, completion('c'));
+    queue.add({Bytes{4}, 0}, TQAPSendQueue::kHigh, completion('d'));
     loop_.runUntilIdle();
-    EXPECT_EQ(started_.size(), static_cast<std::size_t>(kThreads * kEach));
+    EXPECT_EQ(heard, "b");
+
+    for (const TQSendCompletion& cancelled : queue.cancelAllOperations()) {
+        cancelled(acknowledged);
+    }
+    EXPECT_EQ(heard, "bdca") << "cancelled in the order they would have run";
 }
 
 TEST_F(TQAPSendQueueTest, APumpPostedBeforeTheQueueWentAwayDoesNothing) {
     platform::RunLoop loop(platform::RunLoop::Clock::virtualTime);
     int started = 0;
     {
-        TQAPSendQueue queue(loop, [&](const TQDataModel&) { ++started; });
+        TQAPSendQueue queue(loop, [&](const TQDataModel&, const TQSendCompletion&) { ++started; });
         queue.add({Bytes{1}, 0}, TQAPSendQueue::kNormal);
     }
     loop.runUntilIdle();

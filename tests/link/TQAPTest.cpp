@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <latch>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/TQAP.h"
 #include "link/TQAPFixture.h"
+#include "link/support/SendOutcomes.h"
 
 namespace link_test {
 namespace {
@@ -32,7 +37,7 @@ TEST_F(FacadeTest, ConstructionMakesTheFacadeTheManagersDelegateAndDestructionUn
     EXPECT_EQ(manager_.responseDelegate(), &ap_);
     EXPECT_EQ(manager_.packetDelegate(), &ap_.protocol());
     {
-        TQAP other(manager_);
+        TQAP other(manager_, loop_, defaults_);
         EXPECT_EQ(manager_.responseDelegate(), &other);
     }
     EXPECT_EQ(manager_.responseDelegate(), nullptr);
@@ -92,6 +97,102 @@ TEST_F(FacadeTest, SendingFromAnyThreadGoesOutOnTheLoop) {
     EXPECT_EQ(watchReceived(), (std::vector<Bytes>{{0x44, 't'}}));
 }
 
+TEST_F(FacadeTest, SendersOnOtherThreadsKeepTheirOrderAndHearOutcomesOnTheLoop) {
+    constexpr int kThreads = 4;
+    constexpr int kEach = 20;
+    subscribe();
+    std::atomic<int> acknowledgedOnLoop{0};
+    std::atomic<int> otherwise{0};
+    std::latch ready(kThreads);
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            ready.arrive_and_wait();
+            for (int i = 0; i < kEach; ++i) {
+                const Bytes body = {static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(i)};
+                ap_.sendData(body, 1, 2, true, [&](const TQSendOutcome& outcome) {
+                    const bool expected =
+                        loop_.isCurrent() && outcome == TQSendOutcome::acknowledged();
+                    ++(expected ? acknowledgedOnLoop : otherwise);
+                });
+            }
+        });
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    EXPECT_TRUE(watchReceived().empty()) << "nothing is queued before the loop runs";
+    settle();
+
+    const auto received = watchReceived();
+    ASSERT_EQ(received.size(), static_cast<std::size_t>(kThreads * kEach));
+    std::vector<int> next(kThreads, 0);
+    for (const Bytes& message : received) {
+        ASSERT_EQ(message.size(), 3U);
+        EXPECT_EQ(message[2], next.at(message[1])++) << "from thread " << int{message[1]};
+    }
+    EXPECT_EQ(acknowledgedOnLoop, kThreads * kEach);
+    EXPECT_EQ(otherwise, 0);
+}
+
+TEST_F(FacadeTest, EveryMessageHearsItsOutcomeOnceLaterOnTheLoop) {
+    using Reason = TQSendOutcome::DropReason;
+    using Send = std::function<void(TQAP&, TQSendCompletion)>;
+    struct Case {
+        const char* name;
+        bool connected;
+        Send send;
+        TQSendOutcome outcome;
+    };
+    const Case cases[] = {
+        {"not connected", false,
+         [](TQAP& ap, TQSendCompletion done) { ap.sendData(Bytes{'a'}, 1, 1, true, done); },
+         TQSendOutcome::dropped(Reason::notConnected)},
+        {"a file segment while not connected", false,
+         [](TQAP& ap, TQSendCompletion done) { ap.onSendDataRequest(Bytes{8}, 3, 3, true, done); },
+         TQSendOutcome::dropped(Reason::notConnected)},
+        {"acknowledged", true,
+         [](TQAP& ap, TQSendCompletion done) { ap.sendData(Bytes{'b'}, 1, 1, true, done); },
+         TQSendOutcome::acknowledged()},
+        {"unacknowledged", true,
+         [](TQAP& ap, TQSendCompletion done) { ap.sendData(Bytes{'c'}, 2, 1, false, done); },
+         TQSendOutcome::sentUnacknowledged()},
+        {"priority 3 through sendData", true,
+         [](TQAP& ap, TQSendCompletion done) { ap.sendData(Bytes{'d'}, 3, 3, true, done); },
+         TQSendOutcome::dropped(Reason::reservedPriority)},
+        {"a file segment", true,
+         [](TQAP& ap, TQSendCompletion done) { ap.onSendDataRequest(Bytes{8}, 3, 3, true, done); },
+         TQSendOutcome::acknowledged()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.connected && !ap_.isConnected()) {
+            subscribe();
+        }
+        std::vector<TQSendOutcome> heard;
+        bool offLoop = false;
+        c.send(ap_, [&](const TQSendOutcome& outcome) {
+            offLoop = offLoop || !loop_.isCurrent();
+            heard.push_back(outcome);
+        });
+        EXPECT_TRUE(heard.empty()) << "never from inside the call";
+        settle();
+        loop_.advance(10);
+        EXPECT_EQ(heard, std::vector<TQSendOutcome>{c.outcome});
+        EXPECT_FALSE(offLoop);
+    }
+}
+
+TEST_F(FacadeTest, AFacadeGoneBeforeAnOutcomeIsDueCallsNoCompletion) {
+    int heard = 0;
+    {
+        TQAP other(manager_, loop_, defaults_);
+        other.sendData(Bytes{'x'}, 1, 1, true, [&](const TQSendOutcome&) { ++heard; });
+    }
+    settle();
+    EXPECT_EQ(heard, 0);
+}
+
 // Holds each acknowledged message in the protocol for a while, so others queue behind it.
 class SlowLinkFacadeTest : public FacadeTest {
 protected:
@@ -141,6 +242,24 @@ TEST_F(SlowLinkFacadeTest, AHandshakeMessageInTheProtocolDoesNotLetASecondQueued
     EXPECT_EQ(watchReceived().at(3), (Bytes{0x01, 'D'})) << "D overtakes C, which still waits";
 }
 
+TEST_F(SlowLinkFacadeTest, AnUnacknowledgedMessagePassingAHandshakeRecordHearsItsOwnOutcome) {
+    subscribe();
+    ap_.sendBAPData(bapRecord(TQAP::kBAPResponse));
+    std::vector<TQSendOutcome> heard;
+    ap_.sendData(Bytes{'u'}, 1, 1, false,
+                 [&heard](const TQSendOutcome& outcome) { heard.push_back(outcome); });
+    settle();
+    const std::vector<TQSendOutcome> sent = {TQSendOutcome::sentUnacknowledged()};
+    EXPECT_EQ(heard, sent) << "gone out while the record waits for its acknowledgement";
+
+    loop_.advance(10);
+    EXPECT_EQ(heard, sent);
+    ap_.sendData(Bytes{'n'}, 1, 1, true);
+    loop_.advance(10);
+    EXPECT_EQ(headersReceived(), (std::vector<std::uint8_t>{TQAP::kBAPResponse, 0x41, 0x41}))
+        << "the queue goes on";
+}
+
 TEST_F(SlowLinkFacadeTest, LinkLossDropsWaitingMessagesAndTheNextConnectionSendsNormally) {
     subscribe();
     ap_.sendData(Bytes{'f'}, 1, 1, true);
@@ -159,6 +278,28 @@ TEST_F(SlowLinkFacadeTest, LinkLossDropsWaitingMessagesAndTheNextConnectionSends
 
     EXPECT_EQ(watchReceived(), (std::vector<Bytes>{{0x41, 'n'}}))
         << "the message in flight went with the link; the waiting ones were dropped";
+}
+
+TEST_F(SlowLinkFacadeTest, LinkLossDropsTheMessageInFlightAndTheWaitingOnesInTheirOrder) {
+    subscribe();
+    std::vector<std::pair<char, TQSendOutcome>> heard;
+    const auto record = [&heard](char tag) {
+        return [&heard, tag](const TQSendOutcome& outcome) { heard.emplace_back(tag, outcome); };
+    };
+    ap_.sendData(Bytes{'f'}, 1, 1, true, record('f'));
+    settle();
+    ap_.sendData(Bytes{'u'}, 1, 1, false, record('u'));
+    ap_.onSendDataRequest(Bytes{'s'}, 3, 5, true, record('s'));
+    ap_.sendData(Bytes{'w'}, 0, 1, true, record('w'));
+    settle();
+
+    unsubscribe();
+    loop_.advance(10);
+    const auto disconnected = TQSendOutcome::dropped(TQSendOutcome::DropReason::disconnected);
+    EXPECT_EQ(
+        heard,
+        (std::vector<std::pair<char, TQSendOutcome>>{
+            {'f', disconnected}, {'w', disconnected}, {'u', disconnected}, {'s', disconnected}}));
 }
 
 TEST_F(FacadeTest, LinkLossPausesTheFileTransferBeforeTellingTheDelegate) {

@@ -297,7 +297,7 @@ public:
 // A message handler that writes down what the packet protocol hands up.
 class RecordingData : public TQDataDelegate {
 public:
-    void onDataSendCompleted() override { ++completions; }
+    void onDataSendCompleted(const TQSendOutcome& /*outcome*/) override { ++completions; }
     void onDataReceiveCompleted(std::span<const std::uint8_t> message) override {
         messages.emplace_back(message.begin(), message.end());
     }
@@ -314,7 +314,9 @@ public:
 // reaches the phone alone; notifications come in as packets.
 class WatchLink final : public TQPacketTransport {
 public:
-    explicit WatchLink(ScriptedCentral& central) : central_(central) {
+    explicit WatchLink(ScriptedCentral& central)
+        : central_(central),
+          protocol_(central.adapter().loop(), platform::UserDefaults::standard()) {
         protocol_.initialize(data_, *this);
         central_.setObserver([this] { poll(); });
     }

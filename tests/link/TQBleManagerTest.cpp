@@ -444,7 +444,7 @@ TEST_F(TQBleManagerTest, RelaysGoUpOnlyWhenSomeoneListens) {
 }
 
 TEST_F(TQBleManagerTest, MessagesFlowThroughThePacketProtocolBothWaysUnderBackPressure) {
-    TQProtocol protocol;
+    TQProtocol protocol(world.loop, world.defaults());
     RecordingData phoneSide;
     protocol.initialize(phoneSide, *manager);
     CountingPacketDelegate counting(&protocol);

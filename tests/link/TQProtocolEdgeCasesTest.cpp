@@ -76,6 +76,8 @@ const Case kCases[] = {
          EXPECT_EQ(sendOneWindow(h), 8);
          EXPECT_EQ(sendOneWindow(h), 0);
          EXPECT_EQ(h.defaults.integer("currentSendWindowSet"), 0);
+         EXPECT_EQ(h.standardDefaults.integer("currentSendWindowSet"), std::nullopt)
+             << "the protocol keeps it in the defaults it was given";
          EXPECT_EQ(sendOneWindow(h), 8);
          h.receive(TQProtocol::packetsFromControlModel({TQProtocol::reset, 0}).front());
          EXPECT_EQ(sendOneWindow(h), 0);
@@ -83,7 +85,7 @@ const Case kCases[] = {
 
          // A relaunch continues with the other set once the connection is restored.
          EXPECT_EQ(h.defaults.integer("currentSendWindowSet"), 0);
-         TQProtocol relaunched;
+         TQProtocol relaunched(h.loop, h.defaults);
          relaunched.initialize(h.delegate, h.transport);
          h.transport.attach(relaunched);
          relaunched.restoreCurrentSendWindowSetValue();

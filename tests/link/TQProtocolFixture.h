@@ -7,13 +7,13 @@
 #include <span>
 #include <vector>
 
-#include "utils/DataCompression.h"
 #include "link/TQDataDelegate.h"
 #include "link/TQPacketTransport.h"
 #include "link/TQProtocol.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/TempDir.h"
+#include "utils/DataCompression.h"
 
 namespace link_test {
 
@@ -74,7 +74,10 @@ private:
 
 class RecordingDelegate final : public TQDataDelegate {
 public:
-    void onDataSendCompleted() override { ++completions; }
+    void onDataSendCompleted(const TQSendOutcome& outcome) override {
+        ++completions;
+        outcomes.push_back(outcome);
+    }
     void onDataReceiveCompleted(std::span<const std::uint8_t> message) override {
         messages.emplace_back(message.begin(), message.end());
     }
@@ -82,6 +85,7 @@ public:
     void onResetCmdReceived() override { ++resets; }
 
     int completions = 0;
+    std::vector<TQSendOutcome> outcomes;
     std::vector<Bytes> messages;
     int pings = 0;
     int resets = 0;
@@ -95,7 +99,8 @@ inline Bytes ackPacket(std::uint16_t mask) {
     return packet;
 }
 
-// A protocol on a virtual clock with a scripted transport and user defaults of its own.
+// A protocol on a virtual clock with a scripted transport and user defaults of its own, apart
+// from the process's standard ones.
 struct ProtocolHarness {
     ProtocolHarness() {
         transport.attach(protocol);
@@ -119,12 +124,13 @@ struct ProtocolHarness {
 
     testing_support::TempDir dir;
     platform::UserDefaults defaults{dir.path() / "defaults.plist"};
-    platform::UserDefaults* previousDefaults = platform::UserDefaults::install(&defaults);
+    platform::UserDefaults standardDefaults{dir.path() / "standard.plist"};
+    platform::UserDefaults* previousDefaults = platform::UserDefaults::install(&standardDefaults);
     platform::RunLoop loop{platform::RunLoop::Clock::virtualTime};
     platform::ScopedMainRunLoop mainLoop{loop};
     ScriptedTransport transport;
     RecordingDelegate delegate;
-    TQProtocol protocol;
+    TQProtocol protocol{loop, defaults};
 };
 
 inline Bytes randomBytes(std::size_t size, std::uint64_t seed) {

@@ -107,7 +107,7 @@ public:
     // The application starts: Bluetooth manager, facade and core manager, in launch order.
     void startPhone() {
         manager = std::make_unique<TQBleManager>(phone);
-        ap = std::make_unique<TQAP>(*manager);
+        ap = std::make_unique<TQAP>(*manager, loop, defaults);
         core = TQCoreManager::create(*ap, handlers.registry);
     }
     // The application is ended and started again while the watch stays subscribed; launch

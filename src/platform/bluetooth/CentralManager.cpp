@@ -9,7 +9,7 @@
 namespace platform::bluetooth {
 
 CentralManager::CentralManager(Adapter& adapter, CentralManagerDelegate* delegate)
-    : adapter_(adapter), delegate_(delegate) {
+    : adapter_(adapter), delegate_(delegate), weak_(*this, adapter.loop()) {
     std::lock_guard lock(adapter_.mutex_);
     if (adapter_.central_ != nullptr) {
         throw std::logic_error("an adapter has one central manager at a time");
@@ -220,8 +220,8 @@ void CentralManager::post(std::function<void(CentralManagerDelegate&)> call) {
 }
 
 void CentralManager::postTask(std::function<void()> task) {
-    adapter_.loop_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
-        if (!alive.expired()) {
+    adapter_.loop_.post([weak = weak_.weakPtr(), task = std::move(task)] {
+        if (weak) {
             task();
         }
     });

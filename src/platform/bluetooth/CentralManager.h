@@ -11,6 +11,7 @@
 #include "platform/bluetooth/Radio.h"
 #include "platform/bluetooth/RemotePeripheral.h"
 #include "platform/bluetooth/Types.h"
+#include "platform/foundation/WeakPtr.h"
 
 namespace platform::bluetooth {
 
@@ -93,7 +94,7 @@ private:
     bool scanning_ = false;
     // What each advertiser sent when last reported in this scan.
     std::map<Uuid, AdvertisementData> reported_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    WeakPtrFactory<CentralManager> weak_;
 };
 
 }  // namespace platform::bluetooth

@@ -27,7 +27,7 @@ struct GattServer::Link final : AttServer::Host {
     AttServer att;
 };
 
-GattServer::GattServer(Adapter& adapter) : adapter_(adapter) {}
+GattServer::GattServer(Adapter& adapter) : adapter_(adapter), weak_(*this, adapter.loop()) {}
 
 GattServer::~GattServer() = default;
 
@@ -301,13 +301,14 @@ void GattServer::scheduleFlush() {
     }
     flushScheduled_ = true;
     // Writes that arrive before this runs travel in the same batch.
-    adapter_.loop_.post([this, alive = std::weak_ptr<int>(alive_)] {
-        if (alive.expired()) {
+    adapter_.loop_.post([weak = weak_.weakPtr()] {
+        GattServer* self = weak.get();
+        if (self == nullptr) {
             return;
         }
-        std::lock_guard lock(adapter_.mutex_);
-        flushScheduled_ = false;
-        flushWrites();
+        std::lock_guard lock(self->adapter_.mutex_);
+        self->flushScheduled_ = false;
+        self->flushWrites();
     });
 }
 

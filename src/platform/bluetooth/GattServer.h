@@ -12,6 +12,7 @@
 #include "platform/bluetooth/AttServer.h"
 #include "platform/bluetooth/GattDatabase.h"
 #include "platform/bluetooth/Radio.h"
+#include "platform/foundation/WeakPtr.h"
 
 namespace platform::bluetooth {
 
@@ -83,7 +84,7 @@ private:
     bool flushScheduled_ = false;
     // Links that refused a notification; one ready callback is owed for all of them.
     std::set<LinkId> owedReady_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    WeakPtrFactory<GattServer> weak_;
 };
 
 }  // namespace platform::bluetooth

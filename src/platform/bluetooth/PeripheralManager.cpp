@@ -11,7 +11,8 @@ PeripheralManager::PeripheralManager(Adapter& adapter, PeripheralManagerDelegate
                                      PeripheralManagerOptions options)
     : adapter_(adapter),
       delegate_(delegate),
-      restorationIdentifier_(std::move(options.restorationIdentifier)) {
+      restorationIdentifier_(std::move(options.restorationIdentifier)),
+      weak_(*this, adapter.loop()) {
     std::lock_guard lock(adapter_.mutex_);
     adapter_.server_->attach(*this, restorationIdentifier_);
 }
@@ -58,24 +59,25 @@ void PeripheralManager::respond(const AttRequest& request, AttError result) {
 }
 
 void PeripheralManager::post(std::function<void(PeripheralManagerDelegate&)> call) {
-    adapter_.loop_.post([this, alive = std::weak_ptr<int>(alive_), call = std::move(call)] {
-        if (alive.expired()) {
+    adapter_.loop_.post([weak = weak_.weakPtr(), call = std::move(call)] {
+        if (!weak) {
             return;
         }
-        if (PeripheralManagerDelegate* delegate = delegate_.load()) {
+        if (PeripheralManagerDelegate* delegate = weak->delegate_.load()) {
             call(*delegate);
         }
     });
 }
 
 void PeripheralManager::postState(ManagerState state) {
-    adapter_.loop_.post([this, alive = std::weak_ptr<int>(alive_), state] {
-        if (alive.expired()) {
+    adapter_.loop_.post([weak = weak_.weakPtr(), state] {
+        PeripheralManager* self = weak.get();
+        if (self == nullptr) {
             return;
         }
-        state_.store(state);
-        if (PeripheralManagerDelegate* delegate = delegate_.load()) {
-            delegate->peripheralManagerDidUpdateState(*this);
+        self->state_.store(state);
+        if (PeripheralManagerDelegate* delegate = self->delegate_.load()) {
+            delegate->peripheralManagerDidUpdateState(*self);
         }
     });
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/bluetooth/Types.h"
+#include "platform/foundation/WeakPtr.h"
 
 namespace platform::bluetooth {
 
@@ -100,7 +101,7 @@ private:
     const std::string restorationIdentifier_;
     std::atomic<ManagerState> state_{ManagerState::unknown};
     // Posted callbacks check it, so none reaches a destroyed manager.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    WeakPtrFactory<PeripheralManager> weak_;
 };
 
 }  // namespace platform::bluetooth

@@ -372,8 +372,9 @@ void RemotePeripheral::armTimeout() {
         return;
     }
     timeout_ = manager_.adapter_.loop_.scheduleTimer(
-        kTransactionTimeout, false, [this, serial, alive = std::weak_ptr<int>(manager_.alive_)] {
-            if (alive.expired()) {
+        kTransactionTimeout, false, [this, serial, manager = manager_.weak_.weakPtr()] {
+            // The manager owns its peripherals: while it lives, so does this one.
+            if (!manager) {
                 return;
             }
             std::lock_guard lock(manager_.adapter_.mutex_);

@@ -88,6 +88,8 @@ public:
     explicit DriverScope(RunLoop& loop)
         : loop_(loop), outermost_(loop.driver_.load() != std::this_thread::get_id()) {
         if (outermost_) {
+            // Home first: a thread that sees the driver set also sees it at home.
+            loop_.home_.store(std::this_thread::get_id());
             loop_.driver_.store(std::this_thread::get_id());
         }
     }
@@ -141,6 +143,12 @@ double RunLoop::nowLocked() const {
 
 bool RunLoop::isCurrent() const {
     return driver_.load() == std::this_thread::get_id();
+}
+
+bool RunLoop::isLoopThread() const {
+    const std::thread::id driver = driver_.load();
+    const std::thread::id self = std::this_thread::get_id();
+    return driver != std::thread::id() ? driver == self : home_.load() == self;
 }
 
 void RunLoop::post(Task task) {

@@ -64,7 +64,12 @@ public:
     // Seconds; a virtual clock starts at 0.
     double now() const;
     bool isVirtual() const { return clock_ == Clock::virtualTime; }
+    // This thread is driving the loop right now.
     bool isCurrent() const;
+    // This thread is the loop's own: the one driving it, or while nothing drives it, the one
+    // that drove it last (before the first drive, the one that made it). A test that drives a
+    // virtual loop step by step stays on the loop's thread between the steps.
+    bool isLoopThread() const;
 
     void post(std::function<void()> task);
     void postDelayed(double seconds, std::function<void()> task);
@@ -122,6 +127,7 @@ private:
     bool stopRequested_ = false;
     std::shared_ptr<const std::function<void()>> wakeUpHandler_;
     std::atomic<std::thread::id> driver_{};
+    std::atomic<std::thread::id> home_{std::this_thread::get_id()};
 };
 
 // Installs a loop as RunLoop::main() for its lifetime (typically a virtual loop in a test) and

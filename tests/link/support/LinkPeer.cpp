@@ -3,10 +3,14 @@
 #include <utility>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
 
 namespace link_test {
 
-LinkPeer::LinkPeer(MemoryLink::End& end) : end_(end), protocol_(std::make_unique<TQProtocol>()) {
+LinkPeer::LinkPeer(MemoryLink::End& end)
+    : end_(end),
+      protocol_(std::make_unique<TQProtocol>(platform::RunLoop::main(),
+                                             platform::UserDefaults::standard())) {
     protocol_->initialize(*this, end_);
     end_.setDelegate(protocol_.get());
 }
@@ -32,7 +36,7 @@ void LinkPeer::handDownNext() {
     protocol_->packetsFromDataModel({message.data, message.arq ? 1U : 0U});
 }
 
-void LinkPeer::onDataSendCompleted() {
+void LinkPeer::onDataSendCompleted(const TQSendOutcome& /*outcome*/) {
     if (!inProtocol_) {
         ++unexpectedCompletions_;
         return;

@@ -51,7 +51,7 @@ public:
     [[nodiscard]] int unexpectedCompletions() const { return unexpectedCompletions_; }
 
     // TQDataDelegate
-    void onDataSendCompleted() override;
+    void onDataSendCompleted(const TQSendOutcome& outcome) override;
     void onDataReceiveCompleted(std::span<const std::uint8_t> message) override;
     void onPingReceived() override { ++pings_; }
     void onResetCmdReceived() override;

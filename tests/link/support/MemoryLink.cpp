@@ -8,8 +8,7 @@ namespace link_test {
 MemoryLink::MemoryLink(std::uint64_t seed, const LinkConditions& conditions)
     : loop_(platform::RunLoop::main()),
       random_(seed),
-      ends_{std::unique_ptr<End>(new End(*this, 0)), std::unique_ptr<End>(new End(*this, 1))},
-      self_(std::make_shared<MemoryLink*>(this)) {
+      ends_{std::unique_ptr<End>(new End(*this, 0)), std::unique_ptr<End>(new End(*this, 1))} {
     for (auto& end : ends_) {
         end->conditions_ = conditions;
     }
@@ -30,12 +29,11 @@ double MemoryLink::fraction() {
 }
 
 void MemoryLink::later(double delay, std::function<void()> task) {
-    loop_.postDelayed(std::max(0.0, delay),
-                      [weak = std::weak_ptr<MemoryLink*>(self_), task = std::move(task)] {
-                          if (weak.lock()) {
-                              task();
-                          }
-                      });
+    loop_.postDelayed(std::max(0.0, delay), [weak = weak_.weakPtr(), task = std::move(task)] {
+        if (weak) {
+            task();
+        }
+    });
 }
 
 void MemoryLink::End::sendData(std::span<const std::uint8_t> packet) {

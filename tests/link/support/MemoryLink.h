@@ -11,6 +11,7 @@
 #include "link/TQPacketTransport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
+#include "platform/foundation/WeakPtr.h"
 
 namespace link_test {
 
@@ -105,7 +106,7 @@ private:
     platform::RunLoop& loop_;
     std::mt19937_64 random_;
     std::unique_ptr<End> ends_[2];
-    std::shared_ptr<MemoryLink*> self_;
+    platform::WeakPtrFactory<MemoryLink> weak_{*this, loop_};
 };
 
 }  // namespace link_test

@@ -172,6 +172,31 @@ TEST(RunLoopTest, VirtualRunUntilWaitsForAPostFromAnotherThread) {
     EXPECT_EQ(loop.now(), 0.0);
 }
 
+TEST(RunLoopTest, TheLoopThreadIsTheDriverElseTheLastDriverElseTheMaker) {
+    RunLoop loop(RunLoop::Clock::virtualTime);
+    const auto onAnotherThread = [&] {
+        bool result = true;
+        std::thread([&] { result = loop.isLoopThread(); }).join();
+        return result;
+    };
+    EXPECT_TRUE(loop.isLoopThread()) << "made here and never driven";
+    EXPECT_FALSE(onAnotherThread());
+
+    bool driverInside = false;
+    std::thread driver([&] {
+        loop.post([&] { driverInside = loop.isLoopThread() && loop.isCurrent(); });
+        loop.runUntilIdle();
+    });
+    driver.join();
+    EXPECT_TRUE(driverInside);
+    EXPECT_FALSE(loop.isLoopThread()) << "another thread drove it last";
+
+    loop.runUntilIdle();
+    EXPECT_TRUE(loop.isLoopThread());
+    EXPECT_FALSE(loop.isCurrent()) << "between steps nothing drives it";
+    EXPECT_FALSE(onAnotherThread());
+}
+
 TEST(RunLoopTest, RealRunWakesForAPostFromAnotherThread) {
     RunLoop loop(RunLoop::Clock::real);
     bool ranOnLoop = false;

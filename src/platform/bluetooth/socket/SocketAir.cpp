@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/LogSink.h"
+#include "platform/foundation/WeakPtr.h"
 
 namespace platform::bluetooth {
 
@@ -148,6 +150,8 @@ public:
     void start(RadioClient& client, RunLoop& loop) override {
         std::lock_guard lock(mutex_);
         client_ = &client;
+        // Before the loop is published: whoever sees the loop finds the factory made.
+        weak_.emplace(*this, loop);
         loop_.store(&loop);
         // Peers that connected since open() waited in the backlog until events had a loop.
         if (state_ == ManagerState::poweredOn) {
@@ -478,8 +482,8 @@ private:
         if (loop == nullptr) {
             return;
         }
-        loop->post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
-            if (!alive.expired()) {
+        loop->post([weak = weak_->weakPtr(), task = std::move(task)] {
+            if (weak) {
                 task();
             }
         });
@@ -489,7 +493,6 @@ private:
     const fs::path directory_;
     const Uuid identifier_;
     const SocketAirOptions options_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     mutable std::mutex mutex_;
     RadioClient* client_ = nullptr;
@@ -501,6 +504,8 @@ private:
     std::map<LinkId, std::unique_ptr<SocketLink>> links_;
     std::map<Uuid, LinkId> connecting_;
     LinkId nextLink_ = 1;
+    // Made by start(), once the loop is known; the workers are joined before it goes.
+    std::optional<WeakPtrFactory<SocketRadio>> weak_;
 };
 
 SocketAir::SocketAir(fs::path directory, SocketAirOptions options)
