@@ -148,7 +148,7 @@ Watch::Replies WatchResponder::watchInfo(const Value& /*request*/) {
 
 Watch::Replies WatchResponder::resetDevice(const Value& /*request*/) {
     // The reactivation lock survives a reset: that is what it is for.
-    state_.setup = SetupState::factory;
+    setSetup(SetupState::factory);
     state_.settings = WatchSettings{};
     ++record_.resets;
     return {};
@@ -227,8 +227,15 @@ Watch::Replies WatchResponder::esimActivation(const Value& /*request*/) {
 }
 
 Watch::Replies WatchResponder::eulaFinished(const Value& /*request*/) {
-    state_.setup = SetupState::configured;
+    setSetup(SetupState::configured);
     return one(success("mgr_setupwizard_eula_finished_res"));
+}
+
+void WatchResponder::setSetup(SetupState setup) {
+    state_.setup = setup;
+    if (setupChanged_) {
+        setupChanged_(setup);
+    }
 }
 
 Watch::Replies WatchResponder::appsOrder(const Value& /*request*/) {

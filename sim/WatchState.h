@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,11 @@ public:
     // the responder does not know.
     Watch::Replies respond(const ReceivedMessage& request);
 
+    // Called whenever the phone sets the watch up or resets it.
+    void onSetupChanged(std::function<void(SetupState)> observer) {
+        setupChanged_ = std::move(observer);
+    }
+
 private:
     using Handler = Watch::Replies (WatchResponder::*)(const platform::Value& request);
     struct Entry {
@@ -138,12 +144,14 @@ private:
 
     // "mgr_status_exchange_done" the first time on this connection, else nothing.
     void addStatusExchangeDone(Watch::Replies& replies);
+    void setSetup(SetupState setup);
 
     Watch& watch_;
     WatchState state_;
     WatchRecord record_;
     // The watch's link count when the exchange last ended: one per connection.
     int statusExchangeLink_ = -1;
+    std::function<void(SetupState)> setupChanged_;
 };
 
 }  // namespace kavowatch

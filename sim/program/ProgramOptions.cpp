@@ -62,6 +62,7 @@ const std::map<std::string, OptionRule, std::less<>>& optionRules() {
               return {};
           }}},
         {"--air", text([](ProgramOptions& o, std::string v) { o.air = std::move(v); })},
+        {"--home", text([](ProgramOptions& o, std::string v) { o.home = std::move(v); })},
         {"--script", text([](ProgramOptions& o, std::string v) { o.script = std::move(v); })},
         {"--name", text([](ProgramOptions& o, std::string v) { o.name = std::move(v); })},
         {"--model-name",
@@ -171,9 +172,12 @@ std::string_view usage() {
            "  --serial TEXT\n"
            "  --bt-mac ADDRESS     e.g. A0:B1:C2:D3:1A:2B\n"
            "  --sales-code TEXT    e.g. XAR\n"
+           "  --home DIR           the watch's own folder ($KAVOWATCH_HOME), where it\n"
+           "                       remembers being set up; without one it remembers nothing\n"
            "  --state new|reconnecting\n"
            "                       a factory watch to set up (advertises for the setup\n"
-           "                       wizard), or a configured one looking for its phone\n"
+           "                       wizard), or a configured one looking for its phone;\n"
+           "                       overrides what the watch remembers (default: new)\n"
            "  --advertise setup|auto\n"
            "                       the advertised purpose, whatever the state\n"
            "  --locked             the reactivation lock is on\n"
@@ -186,10 +190,15 @@ std::string_view usage() {
            "SIGINT or SIGTERM ends it and takes its files off the air.\n";
 }
 
-WatchState initialState(const ProgramOptions& options) {
+WatchState initialState(const ProgramOptions& options, std::optional<SetupState> remembered) {
     WatchState state;
     state.identity = options.identity;
-    state.setup = options.state == StartState::fresh ? SetupState::factory : SetupState::configured;
+    if (options.state) {
+        state.setup =
+            *options.state == StartState::fresh ? SetupState::factory : SetupState::configured;
+    } else {
+        state.setup = remembered.value_or(SetupState::factory);
+    }
     state.reactivationLock = options.locked;
     return state;
 }

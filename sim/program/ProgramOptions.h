@@ -29,7 +29,10 @@ struct ProgramOptions {
     // The advertising name; the model name follows it unless given.
     std::string name = AdvertisingIdentity{}.name;
     WatchIdentity identity;
-    StartState state = StartState::fresh;
+    // What the watch starts as, whatever it remembers; without it, what it remembers.
+    std::optional<StartState> state;
+    // The watch's own folder, where it remembers being set up; without one it remembers nothing.
+    std::optional<std::filesystem::path> home;
     // Overrides the purpose the state advertises.
     std::optional<Purpose> advertise;
     bool locked = false;
@@ -44,8 +47,10 @@ platform::Result<ProgramOptions> parseArguments(std::span<const std::string_view
 
 [[nodiscard]] std::string_view usage();
 
-// What the watch starts as.
-[[nodiscard]] WatchState initialState(const ProgramOptions& options);
+// What the watch starts as: the state the options name, else the remembered setup, else a
+// factory watch.
+[[nodiscard]] WatchState initialState(const ProgramOptions& options,
+                                      std::optional<SetupState> remembered = std::nullopt);
 // What it advertises while in that setup state.
 [[nodiscard]] Purpose advertisingPurpose(const ProgramOptions& options, SetupState setup);
 

@@ -18,9 +18,17 @@ WatchConfig configFor(const ProgramOptions& options) {
 WatchProgram::WatchProgram(platform::RunLoop& loop, RadioFactory radios,
                            const ProgramOptions& options, const Script& script)
     : options_(options),
+      memory_(options.home ? std::optional<WatchMemory>(*options.home) : std::nullopt),
       watch_(loop, std::move(radios), configFor(options)),
-      responder_(watch_, initialState(options)) {
+      responder_(watch_, initialState(options, memory_ ? memory_->setup() : std::nullopt)) {
     applyScript(script, watch_, responder_);
+    if (memory_) {
+        responder_.onSetupChanged([this](SetupState setup) {
+            if (const auto kept = memory_->remember(setup); !kept) {
+                LG_WARN("kavowatch: cannot remember the set-up: %s", kept.error().message);
+            }
+        });
+    }
     watch_.observeLink([this](bool up) { linkChanged(up); });
 }
 

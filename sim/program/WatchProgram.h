@@ -4,13 +4,15 @@
 #include "sim/Watch.h"
 #include "sim/WatchState.h"
 #include "sim/program/ProgramOptions.h"
+#include "sim/program/WatchMemory.h"
 #include "sim/program/WatchScript.h"
 
 namespace kavowatch {
 
 // The watch the kavowatch program runs: answers the phone's initialisation from its state and
 // script, pairs on its own, and advertises whenever no phone is linked, with the purpose its
-// setup state calls for at that moment.
+// setup state calls for at that moment. With a home folder it starts from what it remembers
+// there and remembers every set-up and reset.
 class WatchProgram {
 public:
     WatchProgram(platform::RunLoop& loop, RadioFactory radios, const ProgramOptions& options,
@@ -29,6 +31,7 @@ private:
     void advertise();
 
     const ProgramOptions options_;
+    const std::optional<WatchMemory> memory_;
     Watch watch_;
     // After the watch: its rules point here, so it goes first.
     WatchResponder responder_;

@@ -2,6 +2,7 @@
 // phone program. `kavowatch --help` tells the options.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +42,10 @@ int main(int argc, char** argv) {
     if (options->help) {
         std::fputs(usage().data(), stdout);
         return 0;
+    }
+    if (const char* home = std::getenv("KAVOWATCH_HOME");
+        !options->home && home != nullptr && *home != '\0') {
+        options->home = home;
     }
     Script script;
     if (options->script) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,10 @@
 #include "platform/bluetooth/sim/ScriptedCentral.h"
 #include "platform/foundation/Json.h"
 #include "sim/program/ProgramOptions.h"
+#include "sim/program/WatchMemory.h"
 #include "sim/program/WatchProgram.h"
 #include "sim/program/WatchScript.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -45,7 +48,11 @@ TEST(ProgramOptionsTest, ReadsEveryOption) {
              o.locked = true;
          }},
         {{"--state=reconnecting", "--state", "new", "--advertise=auto"},
-         [](ProgramOptions& o) { o.advertise = Purpose::autoConnection; }},
+         [](ProgramOptions& o) {
+             o.state = StartState::fresh;
+             o.advertise = Purpose::autoConnection;
+         }},
+        {{"--home", "/var/watch"}, [](ProgramOptions& o) { o.home = "/var/watch"; }},
         {{"--air", "/run/air", "--script=watch.script", "--identifier",
           "aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee", "--bt-mac", "a0:b1:c2:d3:9f:8e", "--serial", "S1",
           "--model-number", "KV-R510", "--sales-code", "BTU"},
@@ -96,6 +103,23 @@ TEST(ProgramOptionsTest, RefusesWhatItCannotUseAndSaysWhy) {
 }
 
 TEST(ProgramOptionsTest, TheStateDecidesTheStartAndThePurposeUnlessOverridden) {
+    const struct {
+        std::optional<StartState> state;
+        std::optional<SetupState> remembered;
+        SetupState expected;
+    } cases[] = {
+        {std::nullopt, std::nullopt, SetupState::factory},
+        {std::nullopt, SetupState::configured, SetupState::configured},
+        {std::nullopt, SetupState::factory, SetupState::factory},
+        {StartState::fresh, SetupState::configured, SetupState::factory},
+        {StartState::reconnecting, SetupState::factory, SetupState::configured},
+    };
+    for (const auto& c : cases) {
+        ProgramOptions options;
+        options.state = c.state;
+        EXPECT_EQ(initialState(options, c.remembered).setup, c.expected);
+    }
+
     ProgramOptions options;
     options.state = StartState::reconnecting;
     options.locked = true;
@@ -234,6 +258,26 @@ TEST_F(WatchProgramTest, AdvertisesWhileUnlinkedForWhatItsStateNeedsThen) {
     EXPECT_FALSE(watch().isAdvertising());
     request(R"({"msgId":"mgr_watch_info_req"})");
     EXPECT_EQ(phoneGot().back()["is_initialed_watch"], Value("false"));
+}
+
+TEST_F(WatchProgramTest, WithAHomeItRemembersBeingSetUpAndResetAcrossRuns) {
+    testing_support::TempDir folder;
+    ProgramOptions options = watchOptions();
+    options.home = folder.path() / "watch";
+    start(options);
+    EXPECT_EQ(WatchMemory(*options.home).setup(), std::nullopt) << "nothing to remember yet";
+    link();
+    request(R"({"msgId":"mgr_setupwizard_eula_finished_req"})");
+    EXPECT_EQ(WatchMemory(*options.home).setup(), SetupState::configured);
+
+    // The next run starts as the watch that was set up, and a reset is remembered as well.
+    program.reset();
+    start(options);
+    EXPECT_EQ(program->responder().state().setup, SetupState::configured);
+    EXPECT_EQ(advertisedPurpose(), 2);
+    link();
+    request(R"({"msgId":"mgr_reset_device_req"})");
+    EXPECT_EQ(WatchMemory(*options.home).setup(), SetupState::factory);
 }
 
 TEST_F(WatchProgramTest, AScriptChangesAnswersButNotWhatRequestsDo) {
