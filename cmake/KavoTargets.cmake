@@ -1,7 +1,12 @@
 # Helpers that give every target of the project the same warnings and layout.
 
-set(KAVO_WARNINGS -Wall -Wextra -Wpedantic -Werror -Wnon-virtual-dtor
+set(KAVO_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor
     -Wold-style-cast -Wcast-align -Woverloaded-virtual -Wimplicit-fallthrough)
+# The project's own scripts turn warnings into errors; a plain build by someone else's compiler
+# or flags only warns.
+if(KAVO_WERROR)
+  list(APPEND KAVO_WARNINGS -Werror)
+endif()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   # GCC 12 reports impossible overlaps inside std::string at -O3 (a known false positive).
   list(APPEND KAVO_WARNINGS -Wno-restrict)

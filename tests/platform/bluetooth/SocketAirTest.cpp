@@ -3,6 +3,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -32,8 +34,12 @@ Bytes frame(const Bytes& payload) {
 }
 
 Bytes greeting(const Uuid& self) {
-    Bytes payload{'K', 'A', 'I', 'R', 1};
-    payload.insert(payload.end(), self.bytes().begin(), self.bytes().end());
+    constexpr std::array<std::uint8_t, 5> kOpening{'K', 'A', 'I', 'R', 1};
+    const auto& identifier = self.bytes();
+    // Sized once: growing it from the opening makes GCC 12 at -O2 see a copy out of bounds.
+    Bytes payload(kOpening.size() + identifier.size());
+    std::copy(kOpening.begin(), kOpening.end(), payload.begin());
+    std::copy(identifier.begin(), identifier.end(), payload.begin() + kOpening.size());
     return payload;
 }
 
