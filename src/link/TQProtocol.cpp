@@ -87,8 +87,8 @@ const char* packetTypeName(bool control) {
 
 }  // namespace
 
-// Counts the protocol's entry points on the stack; the outermost one makes the upward calls
-// that the step queued, once the state is consistent again.
+// Counts the protocol's entry points on the stack; the outermost one applies the timer changes
+// and makes the upward calls that the step queued, once the state is consistent again.
 class TQProtocol::EntryScope {
 public:
     explicit EntryScope(TQProtocol& protocol,
@@ -99,7 +99,7 @@ public:
     }
     ~EntryScope() {
         if (--protocol_.depth_ == 0) {
-            protocol_.flushUpcalls();
+            protocol_.endStep();
         }
     }
     EntryScope(const EntryScope&) = delete;
@@ -788,12 +788,16 @@ void TQProtocol::onAckReceived(std::uint16_t mask, std::uint8_t high, std::uint8
 
 // ---- Timers ----
 
+// Every caller is inside an entry scope, whose end applies the change.
 void TQProtocol::changeTimer(TimerId id, bool start) {
-    loop_.post([weak = weak_.weakPtr(), id, start] {
-        if (weak) {
-            weak->applyTimerChange(id, start);
-        }
-    });
+    pendingTimerChanges_.push_back({id, start});
+}
+
+void TQProtocol::applyTimerChanges() {
+    // Applying starts no step, so nothing is added while this runs.
+    for (const TimerChange& change : std::exchange(pendingTimerChanges_, {})) {
+        applyTimerChange(change.id, change.start);
+    }
 }
 
 std::shared_ptr<platform::Timer>& TQProtocol::timerField(TimerId id) {
@@ -809,6 +813,11 @@ std::shared_ptr<platform::Timer>& TQProtocol::timerField(TimerId id) {
 }
 
 bool TQProtocol::isTimerRunning(TimerId id) {
+    const auto latest = std::find_if(pendingTimerChanges_.rbegin(), pendingTimerChanges_.rend(),
+                                     [id](const TimerChange& change) { return change.id == id; });
+    if (latest != pendingTimerChanges_.rend()) {
+        return latest->start;
+    }
     const auto& timer = timerField(id);
     return timer && timer->isValid();
 }
@@ -896,6 +905,13 @@ void TQProtocol::completeMessages(std::size_t count, const TQSendOutcome& outcom
         LG_VERBOSE("TQProtocol - CALLBACK TO APAPI");
         upcalls_.push_back({Upcall::Kind::sendCompleted, {}, outcome});
     }
+}
+
+void TQProtocol::endStep() {
+    applyTimerChanges();
+    flushUpcalls();
+    // What the delegate handed down from those calls ran as steps nested in this one.
+    applyTimerChanges();
 }
 
 void TQProtocol::flushUpcalls() {

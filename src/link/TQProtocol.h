@@ -27,8 +27,9 @@
 // inflated back into messages.
 //
 // Everything runs on the loop given at construction: the transport's callbacks, the timers and
-// every call into this class (debug builds check it). Timer starts and stops are posted to that
-// loop and take effect once the current step is over.
+// every call into this class (debug builds check it). Timer starts and stops made during a step
+// are held as pending changes and applied, in order, when the outermost entry into the protocol
+// ends; within the step, whether a timer runs is answered as it will be once the step is over.
 //
 // Upward calls are made once the step that caused them has finished, so a delegate may hand
 // down its next message from inside any of them. Destroying the protocol from inside one of
@@ -101,6 +102,10 @@ private:
     // What was last handed to the transport and is not yet confirmed.
     enum class InTransmission { none, control, windowData, unackData, dropped };
     enum class TimerId { send, recv, ack };
+    struct TimerChange {
+        TimerId id;
+        bool start;
+    };
 
     // Packets of a message being reassembled.
     struct PartialMessage {
@@ -152,8 +157,10 @@ private:
     void stop_t_recv() { changeTimer(TimerId::recv, false); }
     void stop_t_ack() { changeTimer(TimerId::ack, false); }
     void changeTimer(TimerId id, bool start);
+    void applyTimerChanges();
     void applyTimerChange(TimerId id, bool start);
     std::shared_ptr<platform::Timer>& timerField(TimerId id);
+    // As it will be once the step ends: changes still pending count.
     [[nodiscard]] bool isTimerRunning(TimerId id);
     void expire_t_send();
     void expire_t_recv();
@@ -161,6 +168,7 @@ private:
 
     // Upward calls, made when the outermost step ends.
     void completeMessages(std::size_t count, const TQSendOutcome& outcome);
+    void endStep();
     void flushUpcalls();
 
     platform::RunLoop& loop_;
@@ -196,6 +204,8 @@ private:
     std::shared_ptr<platform::Timer> t_send_;
     std::shared_ptr<platform::Timer> t_recv_;
     std::shared_ptr<platform::Timer> t_ack_;
+    // Starts and stops of the step in progress, in the order they were made.
+    std::vector<TimerChange> pendingTimerChanges_;
 
     // Re-entrancy. The transport confirms an accepted packet from inside sendData; those
     // confirmations are handled one after another in transmit() instead of nesting, so a whole
@@ -206,6 +216,6 @@ private:
     bool drainingConfirmations_ = false;
     std::optional<bool> deferredConfirmation_;
 
-    // Posted timer changes and timer callbacks hold it weakly, so none outlives the protocol.
+    // Timer callbacks hold it weakly, so none outlives the protocol.
     platform::WeakPtrFactory<TQProtocol> weak_{*this, loop_};
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <span>
 #include <vector>
@@ -25,6 +26,12 @@ using platform::Bytes;
 class ScriptedTransport final : public TQPacketTransport {
 public:
     enum class Mode { accept, refuse, swallow };
+    struct Accepted {
+        double time;
+        Bytes packet;
+    };
+
+    explicit ScriptedTransport(const platform::RunLoop& clock) : clock_(clock) {}
 
     void attach(TQBlePacketTransferDelegate& delegate) { delegate_ = &delegate; }
     void setMode(Mode mode) { mode_ = mode; }
@@ -36,6 +43,7 @@ public:
         switch (mode_) {
             case Mode::accept:
                 sent.emplace_back(packet.begin(), packet.end());
+                history.push_back({clock_.now(), sent.back()});
                 delegate_->onPacketSent(true);
                 break;
             case Mode::refuse:
@@ -64,8 +72,11 @@ public:
 
     std::vector<Bytes> sent;
     std::vector<Bytes> attempts;
+    // Every accepted packet with its run-loop time; take() leaves it alone.
+    std::vector<Accepted> history;
 
 private:
+    const platform::RunLoop& clock_;
     TQBlePacketTransferDelegate* delegate_ = nullptr;
     Mode mode_ = Mode::accept;
     bool connected_ = true;
@@ -77,6 +88,9 @@ public:
     void onDataSendCompleted(const TQSendOutcome& outcome) override {
         ++completions;
         outcomes.push_back(outcome);
+        if (whenSendCompleted) {
+            whenSendCompleted();
+        }
     }
     void onDataReceiveCompleted(std::span<const std::uint8_t> message) override {
         messages.emplace_back(message.begin(), message.end());
@@ -84,6 +98,8 @@ public:
     void onPingReceived() override { ++pings; }
     void onResetCmdReceived() override { ++resets; }
 
+    // Like the facade, which hands down its next message from here.
+    std::function<void()> whenSendCompleted;
     int completions = 0;
     std::vector<TQSendOutcome> outcomes;
     std::vector<Bytes> messages;
@@ -128,7 +144,7 @@ struct ProtocolHarness {
     platform::UserDefaults* previousDefaults = platform::UserDefaults::install(&standardDefaults);
     platform::RunLoop loop{platform::RunLoop::Clock::virtualTime};
     platform::ScopedMainRunLoop mainLoop{loop};
-    ScriptedTransport transport;
+    ScriptedTransport transport{loop};
     RecordingDelegate delegate;
     TQProtocol protocol{loop, defaults};
 };
