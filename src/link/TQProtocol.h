@@ -160,7 +160,7 @@ private:
     void applyTimerChanges();
     void applyTimerChange(TimerId id, bool start);
     std::shared_ptr<platform::Timer>& timerField(TimerId id);
-    // As it will be once the step ends: changes still pending count.
+    // As the step found it: changes still pending do not count until the step ends.
     [[nodiscard]] bool isTimerRunning(TimerId id);
     void expire_t_send();
     void expire_t_recv();

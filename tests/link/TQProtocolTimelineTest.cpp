@@ -91,14 +91,20 @@ TEST(TQProtocolTimelineTest, TimersDriveAcknowledgementsRetransmissionsAndTheRes
     const Bytes windowAcknowledged = ackPacket(0xE000);
 
     const Scenario scenarios[] = {
-        // Slot 7 restarts T_ACK and is acknowledged; with T_ACK running no T_RECV is started.
-        // The resent slot completes the window: acknowledged, T_ACK stopped.
-        {"slot 3 lost, then resent", 0, withSlot3At(1.0), {"0.000 ACK EF00", "1.000 ACK FF00"}, {}},
-        // Each T_ACK expiry acknowledges again and restarts it; the third resets.
+        // Slot 7 restarts T_ACK and is acknowledged; T_ACK's restart takes effect when the step
+        // ends, so the step also starts T_RECV, whose expiry acknowledges again at 0.9 s. The
+        // resent slot completes the window: acknowledged, T_ACK stopped.
+        {"slot 3 lost, then resent",
+         0,
+         withSlot3At(1.0),
+         {"0.000 ACK EF00", "0.900 ACK EF00", "1.000 ACK FF00"},
+         {}},
+        // T_RECV's expiry acknowledges and restarts T_ACK; each T_ACK expiry acknowledges
+        // again and restarts it; the third resets.
         {"slot 3 lost for good",
          0,
          slots(0, {0, 1, 2, 4, 5, 6, 7}),
-         {"0.000 ACK EF00", "3.100 ACK EF00", "6.200 ACK EF00", "9.300 RESET"},
+         {"0.000 ACK EF00", "0.900 ACK EF00", "4.000 ACK EF00", "7.100 ACK EF00", "10.200 RESET"},
          {}},
         // Nothing acknowledges slot 6 at once: T_RECV does, 0.9 s later, and starts T_ACK.
         {"the window's slot 7 lost",
