@@ -23,7 +23,14 @@ namespace platform::plist {
 
 namespace {
 
-enum ErrorCode : long { kNotPlist = 1, kSyntax = 2, kStructure = 3, kTooDeep = 4 };
+enum ErrorCode : long {
+    kNotPlist = 1,
+    kSyntax = 2,
+    kStructure = 3,
+    kTooDeep = 4,
+    kDocumentType = 5,
+    kTooManyKeys = 6,
+};
 
 Error plistError(long code, std::string message) {
     return Error{kErrorDomain, code, std::move(message)};
@@ -212,6 +219,7 @@ public:
         XML_SetUserData(parser_.get(), this);
         XML_SetElementHandler(parser_.get(), &Reader::onStart, &Reader::onEnd);
         XML_SetCharacterDataHandler(parser_.get(), &Reader::onText);
+        XML_SetStartDoctypeDeclHandler(parser_.get(), &Reader::onDocumentType);
     }
 
     Result<Value> parse(std::string_view text) {
@@ -261,6 +269,13 @@ private:
         if (!reader->error_) {
             reader->characters(std::string_view(text, static_cast<std::size_t>(length)));
         }
+    }
+
+    // A property list needs no document type, and one could declare entities that expand
+    // without bound; it is refused before its internal subset is read.
+    static void onDocumentType(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        static_cast<Reader*>(self)->fail(kDocumentType,
+                                         "document type declarations are not accepted");
     }
 
     void fail(long code, std::string message) {
@@ -322,6 +337,11 @@ private:
         }
         if (name == "key") {
             collect_ = Collect::None;
+            const Dictionary& dictionary = *stack_.back().container.dictionaryIf();
+            if (dictionary.size() >= kMaxKeys && !dictionary.contains(text_)) {
+                return fail(kTooManyKeys,
+                            "dictionary with more than " + std::to_string(kMaxKeys) + " keys");
+            }
             stack_.back().key = std::move(text_);
             return;
         }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "platform/foundation/PropertyList.h"
 #include "support/TempDir.h"
@@ -96,6 +97,55 @@ TEST(PropertyListTest, RefusesMalformedInput) {
     }
     EXPECT_FALSE(plist::write(Value{{"null", nullptr}}));
     EXPECT_FALSE(plist::write(Value{{"control", "a\x01"}}));
+}
+
+TEST(PropertyListTest, RefusesDocumentTypes) {
+    const char* refused[] = {
+        "<!DOCTYPE plist [<!ELEMENT plist ANY>]><plist><string>a</string></plist>",
+        "<!DOCTYPE plist SYSTEM \"plist.dtd\"><plist><string>a</string></plist>",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Kavo//DTD PLIST 1.0//EN\" \"plist.dtd\">\n"
+        "<plist version=\"1.0\"><string>a</string></plist>",
+        "<!DOCTYPE plist [<!ENTITY e \"expanded\">]><plist><string>&e;</string></plist>",
+    };
+    for (const char* text : refused) {
+        auto parsed = plist::parse(text);
+        ASSERT_FALSE(parsed) << text;
+        EXPECT_EQ(parsed.error().domain, plist::kErrorDomain);
+        EXPECT_NE(parsed.error().message.find("document type"), std::string::npos)
+            << parsed.error().message;
+    }
+    EXPECT_EQ(*plist::parse("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                            "<plist version=\"1.0\"><string>a &amp; b</string></plist>"),
+              Value("a & b"));
+}
+
+TEST(PropertyListTest, DuplicateKeysKeepTheFirstPlaceAndTheLastValue) {
+    auto parsed = plist::parse(
+        "<plist><dict><key>a</key><integer>1</integer><key>b</key><integer>2</integer>"
+        "<key>a</key><integer>3</integer></dict></plist>");
+    ASSERT_TRUE(parsed) << parsed.error().message;
+    ASSERT_EQ(parsed->size(), 2u);
+    EXPECT_EQ(parsed->dictionaryIf()->begin()->first, "a");
+    EXPECT_EQ((*parsed)["a"], Value(3));
+}
+
+TEST(PropertyListTest, BoundsKeysPerDictionary) {
+    const auto dictionary = [](std::size_t keys, std::string_view extra) {
+        std::string text = "<plist><dict>";
+        for (std::size_t i = 0; i < keys; ++i) {
+            text += "<key>" + std::to_string(i) + "</key><true/>";
+        }
+        return text.append(extra).append("</dict></plist>");
+    };
+    auto full = plist::parse(dictionary(plist::kMaxKeys, "<key>0</key><false/>"));
+    ASSERT_TRUE(full) << full.error().message;
+    EXPECT_EQ(full->size(), plist::kMaxKeys);
+    EXPECT_EQ((*full)["0"], Value(false));
+    auto over = plist::parse(dictionary(plist::kMaxKeys + 1, ""));
+    ASSERT_FALSE(over);
+    EXPECT_NE(over.error().message.find("more than 100000 keys"), std::string::npos)
+        << over.error().message;
 }
 
 TEST(PropertyListTest, FilesAreReplacedWhole) {
