@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -185,6 +186,9 @@ TEST(ValueTest, DescriptionAsLogsShowIt) {
               "}");
     EXPECT_EQ(Value("plain text").description(), "plain text");
     EXPECT_EQ(Value(2.5).description(), "2.5");
+    // Dates with no calendar time are described, not converted.
+    EXPECT_EQ(Value(Date{1e300}).description(), "<invalid date 1e+300>");
+    EXPECT_EQ(Value(Date{-HUGE_VAL}).description(), "<invalid date -inf>");
 }
 
 }  // namespace
