@@ -119,7 +119,7 @@ private:
 // An ordered dictionary: keys keep their insertion order so that everything written from it
 // (JSON, property lists, logs) is deterministic. Messages have a handful of keys, so a small
 // dictionary is a flat vector searched in order; past kIndexedFrom entries a hash index of
-// positions keeps lookup constant, so reading an object of n keys costs O(n), not O(n²).
+// positions keeps lookup constant, so reading an object of n keys costs O(n), not O(n^2).
 class Dictionary {
 public:
     using Entry = std::pair<std::string, Value>;
