@@ -16,7 +16,7 @@ std::string opcodeText(std::uint8_t opcode) {
 }  // namespace
 
 AttClient::AttClient(std::function<void(Bytes)> sendPdu, std::uint16_t localMtu)
-    : sendPdu_(std::move(sendPdu)), localMtu_(std::max(localMtu, att::kDefaultMtu)) {}
+    : sendPdu_(std::move(sendPdu)), localMtu_(att::clampMtu(localMtu)) {}
 
 void AttClient::exchangeMtu() {
     Procedure procedure;
@@ -247,7 +247,7 @@ std::optional<std::string> AttClient::handleResponse(Procedure& procedure,
                 return "malformed Exchange MTU Response";
             }
             const std::uint16_t serverMtu = in.u16();
-            mtu_ = std::max(att::kDefaultMtu, std::min(serverMtu, localMtu_));
+            mtu_ = att::clampMtu(std::min(serverMtu, localMtu_));
             finish(std::nullopt);
             return std::nullopt;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,6 +36,12 @@ enum Opcode : std::uint8_t {
 inline constexpr std::uint16_t kDefaultMtu = 23;
 inline constexpr std::uint16_t kMaxMtu = 517;
 inline constexpr std::size_t kMaxAttributeLength = 512;
+
+// An MTU within what a low-energy link allows: a peer's larger offer would let it send PDUs
+// that nothing here is sized for, and a smaller one cannot carry the protocol at all.
+constexpr std::uint16_t clampMtu(std::uint16_t mtu) {
+    return std::clamp(mtu, kDefaultMtu, kMaxMtu);
+}
 
 inline constexpr std::uint16_t kPrimaryService = 0x2800;
 inline constexpr std::uint16_t kSecondaryService = 0x2801;

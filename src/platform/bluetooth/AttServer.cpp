@@ -27,7 +27,7 @@ std::string opcodeText(std::uint8_t opcode) {
 }  // namespace
 
 AttServer::AttServer(const GattDatabase& database, Host& host, std::uint16_t localMtu)
-    : database_(database), host_(host), localMtu_(std::max(localMtu, att::kDefaultMtu)) {}
+    : database_(database), host_(host), localMtu_(att::clampMtu(localMtu)) {}
 
 std::optional<std::string> AttServer::checkShape(std::span<const std::uint8_t> pdu) {
     const std::uint8_t opcode = pdu[0];
@@ -177,7 +177,7 @@ void AttServer::exchangeMtu(att::Reader& in) {
     // The MTU is settled once per connection; a repeated request only learns ours again.
     if (!mtuExchanged_) {
         mtuExchanged_ = true;
-        mtu_ = std::max(att::kDefaultMtu, std::min(clientMtu, localMtu_));
+        mtu_ = att::clampMtu(std::min(clientMtu, localMtu_));
     }
     host_.sendPdu(att::Writer(att::exchangeMtuResponse).u16(localMtu_).take());
 }

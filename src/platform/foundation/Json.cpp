@@ -15,7 +15,7 @@ Error jsonError(long code, std::string message) {
     return Error{kErrorDomain, code, std::move(message)};
 }
 
-enum ErrorCode : long { kNotJson = 1, kSyntax = 2, kTopLevel = 3, kTooDeep = 4 };
+enum ErrorCode : long { kNotJson = 1, kSyntax = 2, kTopLevel = 3, kTooDeep = 4, kTooManyKeys = 5 };
 
 // ---- writing ----------------------------------------------------------------------------
 
@@ -180,7 +180,7 @@ private:
 // ---- reading ----------------------------------------------------------------------------
 
 // Builds a Value straight from the parser's events, with an explicit stack instead of
-// recursion, and refuses nesting beyond kMaxDepth.
+// recursion, and refuses nesting beyond kMaxDepth and objects beyond kMaxKeys.
 class Builder : public nlohmann::json_sax<nlohmann::json> {
 public:
     bool null() override { return add(Value()); }
@@ -198,6 +198,11 @@ public:
 
     bool start_object(std::size_t) override { return open(Value(Dictionary())); }
     bool key(string_t& k) override {
+        const Dictionary& object = *stack_.back().dictionaryIf();
+        if (object.size() >= kMaxKeys && !object.contains(k)) {
+            return fail(kTooManyKeys,
+                        "object with more than " + std::to_string(kMaxKeys) + " keys");
+        }
         keys_.push_back(std::move(k));
         return true;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ inline constexpr const char* kErrorDomain = "platform.json";
 // Containers nested deeper than this are refused when reading, so that nothing which walks a
 // parsed value recursively can run out of stack on hostile input.
 inline constexpr int kMaxDepth = 256;
+// Objects with more distinct keys than this are refused when reading: no document of ours
+// comes near it, and it bounds what one hostile object can make a reader build.
+inline constexpr std::size_t kMaxKeys = 100'000;
 
 enum class Style { Compact, Pretty };
 

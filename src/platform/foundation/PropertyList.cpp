@@ -23,7 +23,14 @@ namespace platform::plist {
 
 namespace {
 
-enum ErrorCode : long { kNotPlist = 1, kSyntax = 2, kStructure = 3, kTooDeep = 4 };
+enum ErrorCode : long {
+    kNotPlist = 1,
+    kSyntax = 2,
+    kStructure = 3,
+    kTooDeep = 4,
+    kDocumentType = 5,
+    kTooManyKeys = 6,
+};
 
 Error plistError(long code, std::string message) {
     return Error{kErrorDomain, code, std::move(message)};
@@ -31,63 +38,95 @@ Error plistError(long code, std::string message) {
 
 // ---- dates ------------------------------------------------------------------------------
 
-std::string formatDate(Date date) {
-    const double whole = std::floor(date.secondsSince1970);
-    const double fraction = date.secondsSince1970 - whole;
+// The dates the form YYYY-MM-DDTHH:MM:SS[.fff]Z can carry: from 0000-01-01T00:00:00Z up to,
+// not including, 10000-01-01T00:00:00Z.
+constexpr double kFirstDate = -62167219200.0;
+constexpr double kEndOfDates = 253402300800.0;
+
+bool isWritableDate(double seconds) {
+    return seconds >= kFirstDate && seconds < kEndOfDates;  // false for NaN
+}
+
+std::optional<std::string> formatDate(Date date) {
+    if (!isWritableDate(date.secondsSince1970)) {
+        return std::nullopt;
+    }
+    double whole = std::floor(date.secondsSince1970);
+    double fraction = date.secondsSince1970 - whole;
+    if (fraction >= 1.0) {  // a tiny negative value rounds up to the next second
+        whole += 1;
+        fraction = 0;
+    }
     const CivilTime t = civilFromSeconds(static_cast<std::int64_t>(whole));
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02u",
                   static_cast<long long>(t.year), t.month, t.day, t.hour, t.minute, t.second);
     std::string text = buffer;
     if (fraction > 0) {
-        // Whole seconds are the usual form; a fraction is kept so a value survives a round trip.
-        char digits[32];
-        const auto end = std::to_chars(digits, digits + sizeof digits, fraction).ptr;
-        text.append(digits + 1, end);  // drop the leading "0"
+        // Whole seconds are the usual form; a fraction is kept so a value survives a round
+        // trip. Fixed notation of a fraction below one takes at most "0." and 340 digits.
+        char digits[400];
+        const auto result =
+            std::to_chars(digits, digits + sizeof digits, fraction, std::chars_format::fixed);
+        if (result.ec != std::errc{}) {
+            return std::nullopt;
+        }
+        text.append(digits + 1, result.ptr);  // drop the leading "0"
     }
     return text + "Z";
 }
 
-std::optional<Date> parseDate(std::string_view text) {
-    // YYYY-MM-DDTHH:MM:SS[.fff]Z
-    int year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    unsigned hour = 0;
-    unsigned minute = 0;
-    unsigned second = 0;
-    auto number = [&text](std::size_t at, std::size_t length, auto& out) {
-        if (text.size() < at + length) {
-            return false;
+// The number written with exactly length digits at, without the sign from_chars would take.
+std::optional<unsigned> digitsAt(std::string_view text, std::size_t at, std::size_t length) {
+    unsigned value = 0;
+    for (const char c : text.substr(at, length)) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
         }
-        const char* first = text.data() + at;
-        const auto result = std::from_chars(first, first + length, out);
-        return result.ec == std::errc{} && result.ptr == first + length;
-    };
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value;
+}
+
+// YYYY-MM-DDTHH:MM:SS[.digits]Z naming a moment that exists: days within their month, and
+// second 60 only as a leap second at 23:59.
+std::optional<Date> parseDate(std::string_view text) {
     if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':' || text.back() != 'Z' || !number(0, 4, year) ||
-        !number(5, 2, month) || !number(8, 2, day) || !number(11, 2, hour) ||
-        !number(14, 2, minute) || !number(17, 2, second)) {
+        text[13] != ':' || text[16] != ':' || text.back() != 'Z') {
         return std::nullopt;
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+    const auto year = digitsAt(text, 0, 4);
+    const auto month = digitsAt(text, 5, 2);
+    const auto day = digitsAt(text, 8, 2);
+    const auto hour = digitsAt(text, 11, 2);
+    const auto minute = digitsAt(text, 14, 2);
+    const auto second = digitsAt(text, 17, 2);
+    if (!year || !month || !day || !hour || !minute || !second) {
+        return std::nullopt;
+    }
+    if (*month < 1 || *month > 12 || *day < 1 || *day > daysInMonth(*year, *month) || *hour > 23 ||
+        *minute > 59 || *second > 60 || (*second == 60 && (*hour != 23 || *minute != 59))) {
         return std::nullopt;
     }
     double fraction = 0;
     const std::string_view tail = text.substr(19, text.size() - 20);
     if (!tail.empty()) {
-        if (tail.front() != '.' || tail.size() < 2) {
+        if (tail.front() != '.' || tail.size() < 2 ||
+            tail.find_first_not_of("0123456789", 1) != std::string_view::npos) {
             return std::nullopt;
         }
+        // Digits alone read within [0, 1]; one too small for a double stays 0.
         const std::string digits = "0" + std::string(tail);
-        const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), fraction);
-        if (result.ec != std::errc{} || result.ptr != digits.data() + digits.size()) {
-            return std::nullopt;
-        }
+        std::from_chars(digits.data(), digits.data() + digits.size(), fraction);
     }
     const std::int64_t seconds =
-        secondsFromCivil(CivilTime{year, month, day, hour, minute, second});
-    return Date{static_cast<double>(seconds) + fraction};
+        secondsFromCivil(CivilTime{*year, *month, *day, *hour, *minute, *second});
+    const double value = static_cast<double>(seconds) + fraction;
+    // A leap second or a fraction rounding up may carry the last moment of 9999 past it.
+    if (!isWritableDate(value)) {
+        return std::nullopt;
+    }
+    return Date{value};
 }
 
 // ---- writing ----------------------------------------------------------------------------
@@ -132,8 +171,13 @@ public:
                 return element("string", *value.stringIf());
             case Value::Type::Bytes:
                 return element("data", base64::encode(*value.bytesIf()));
-            case Value::Type::Date:
-                return element("date", formatDate(*value.dateIf()));
+            case Value::Type::Date: {
+                const auto text = formatDate(*value.dateIf());
+                if (!text) {
+                    return fail("a date outside the years 0000 to 9999 has no property-list form");
+                }
+                return element("date", *text);
+            }
             case Value::Type::Array:
                 return writeArray(*value.arrayIf(), depth);
             case Value::Type::Dictionary:
@@ -212,6 +256,7 @@ public:
         XML_SetUserData(parser_.get(), this);
         XML_SetElementHandler(parser_.get(), &Reader::onStart, &Reader::onEnd);
         XML_SetCharacterDataHandler(parser_.get(), &Reader::onText);
+        XML_SetStartDoctypeDeclHandler(parser_.get(), &Reader::onDocumentType);
     }
 
     Result<Value> parse(std::string_view text) {
@@ -261,6 +306,13 @@ private:
         if (!reader->error_) {
             reader->characters(std::string_view(text, static_cast<std::size_t>(length)));
         }
+    }
+
+    // A property list needs no document type, and one could declare entities that expand
+    // without bound; it is refused before its internal subset is read.
+    static void onDocumentType(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        static_cast<Reader*>(self)->fail(kDocumentType,
+                                         "document type declarations are not accepted");
     }
 
     void fail(long code, std::string message) {
@@ -322,6 +374,11 @@ private:
         }
         if (name == "key") {
             collect_ = Collect::None;
+            const Dictionary& dictionary = *stack_.back().container.dictionaryIf();
+            if (dictionary.size() >= kMaxKeys && !dictionary.contains(text_)) {
+                return fail(kTooManyKeys,
+                            "dictionary with more than " + std::to_string(kMaxKeys) + " keys");
+            }
             stack_.back().key = std::move(text_);
             return;
         }

@@ -1,9 +1,12 @@
 #include "platform/foundation/Value.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
+
+#include "platform/foundation/KeyHash.h"
 
 namespace platform {
 
@@ -117,34 +120,82 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     }
 }
 
-const Value* Dictionary::find(std::string_view key) const {
-    for (const auto& entry : entries_) {
-        if (entry.first == key) {
-            return &entry.second;
+std::size_t Dictionary::positionOf(std::string_view key) const {
+    if (slots_.empty()) {
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].first == key) {
+                return i;
+            }
+        }
+        return kAbsent;
+    }
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = keyedHash(key) & mask;; i = (i + 1) & mask) {
+        const std::uint32_t slot = slots_[i];
+        if (slot == 0) {
+            return kAbsent;
+        }
+        if (entries_[slot - 1].first == key) {
+            return slot - 1;
         }
     }
-    return nullptr;
+}
+
+const Value* Dictionary::find(std::string_view key) const {
+    const std::size_t position = positionOf(key);
+    return position == kAbsent ? nullptr : &entries_[position].second;
 }
 
 Value* Dictionary::find(std::string_view key) {
     return const_cast<Value*>(std::as_const(*this).find(key));
 }
 
+Value& Dictionary::append(std::string key, Value value) {
+    Value& added = entries_.emplace_back(std::move(key), std::move(value)).second;
+    if (entries_.size() * 2 > slots_.size()) {
+        rebuildIndex();
+    } else {
+        place(entries_.size() - 1);
+    }
+    return added;
+}
+
+void Dictionary::place(std::size_t position) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = keyedHash(entries_[position].first) & mask;
+    while (slots_[i] != 0) {
+        i = (i + 1) & mask;
+    }
+    slots_[i] = static_cast<std::uint32_t>(position + 1);
+}
+
+void Dictionary::rebuildIndex() {
+    if (entries_.size() < kIndexedFrom) {
+        slots_ = {};
+        return;
+    }
+    slots_.assign(std::bit_ceil(entries_.size() * 2), 0);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        place(i);
+    }
+}
+
 void Dictionary::set(std::string key, Value value) {
     if (Value* existing = find(key)) {
         *existing = std::move(value);
     } else {
-        entries_.emplace_back(std::move(key), std::move(value));
+        append(std::move(key), std::move(value));
     }
 }
 
 bool Dictionary::remove(std::string_view key) {
-    const auto it = std::find_if(entries_.begin(), entries_.end(),
-                                 [key](const Entry& entry) { return entry.first == key; });
-    if (it == entries_.end()) {
+    const std::size_t position = positionOf(key);
+    if (position == kAbsent) {
         return false;
     }
-    entries_.erase(it);
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
+    // Every later entry moved down one place; erasing was linear already.
+    rebuildIndex();
     return true;
 }
 
@@ -152,7 +203,7 @@ Value& Dictionary::operator[](std::string_view key) {
     if (Value* existing = find(key)) {
         return *existing;
     }
-    return entries_.emplace_back(std::string(key), Value()).second;
+    return append(std::string(key), Value());
 }
 
 bool operator==(const Dictionary& a, const Dictionary& b) {

@@ -117,12 +117,15 @@ private:
 };
 
 // An ordered dictionary: keys keep their insertion order so that everything written from it
-// (JSON, property lists, logs) is deterministic. Messages have a handful of keys, so a flat
-// vector with linear lookup is both smaller and faster than a tree or hash map.
+// (JSON, property lists, logs) is deterministic. Messages have a handful of keys, so a small
+// dictionary is a flat vector searched in order; past kIndexedFrom entries a hash index of
+// positions keeps lookup constant, so reading an object of n keys costs O(n), not O(n^2).
 class Dictionary {
 public:
     using Entry = std::pair<std::string, Value>;
     using const_iterator = std::vector<Entry>::const_iterator;
+
+    static constexpr std::size_t kIndexedFrom = 16;
 
     Dictionary() = default;
     Dictionary(std::initializer_list<Entry> entries);
@@ -149,7 +152,17 @@ public:
     friend bool operator==(const Dictionary& a, const Dictionary& b);
 
 private:
+    static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+
+    [[nodiscard]] std::size_t positionOf(std::string_view key) const;
+    Value& append(std::string key, Value value);
+    void place(std::size_t position);
+    void rebuildIndex();
+
     std::vector<Entry> entries_;
+    // Empty below kIndexedFrom entries; else an open-addressed table, at most half full, of
+    // entry positions plus one (zero marks a free slot), probed linearly from the key's hash.
+    std::vector<std::uint32_t> slots_;
 };
 
 // The platform's string-to-Boolean rule on its own, for texts the watch sends.

@@ -54,8 +54,12 @@ void appendQuoted(std::string& out, std::string_view text) {
 }
 
 std::string dateText(Date date) {
-    const CivilTime t =
-        civilFromSeconds(static_cast<std::int64_t>(std::floor(date.secondsSince1970)));
+    const double seconds = std::floor(date.secondsSince1970);
+    // No calendar time for NaN, infinities or what 64-bit seconds cannot hold.
+    if (!(seconds >= -9223372036854775808.0 && seconds < 9223372036854775808.0)) {
+        return "<invalid date " + *Value(date.secondsSince1970).stringValue() + ">";
+    }
+    const CivilTime t = civilFromSeconds(static_cast<std::int64_t>(seconds));
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02u:%02u:%02u +0000",
                   static_cast<long long>(t.year), t.month, t.day, t.hour, t.minute, t.second);

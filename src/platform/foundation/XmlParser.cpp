@@ -25,6 +25,7 @@ public:
         XML_SetUserData(parser_.get(), this);
         XML_SetElementHandler(parser_.get(), &Session::onStart, &Session::onEnd);
         XML_SetCharacterDataHandler(parser_.get(), &Session::onText);
+        XML_SetStartDoctypeDeclHandler(parser_.get(), &Session::onDocumentType);
     }
 
     Result<void> run(std::string_view document) {
@@ -73,13 +74,23 @@ private:
         }
     }
 
+    // Called before the internal subset is read, so none of its declarations take effect.
+    static void XMLCALL onDocumentType(void* self, const XML_Char*, const XML_Char*,
+                                       const XML_Char*, int) {
+        static_cast<Session*>(self)->fail(kDocumentType,
+                                          "document type declarations are not accepted");
+    }
+
+    void fail(ErrorCode code, const std::string& message) {
+        if (!error_) {
+            error_ = Error{kErrorDomain, code, position() + ": " + message};
+        }
+        XML_StopParser(parser_.get(), XML_FALSE);
+    }
+
     void start(const XML_Char* name, const XML_Char** attributes) {
         if (++depth_ > maxDepth_) {
-            error_ =
-                Error{kErrorDomain, kTooDeep,
-                      position() + ": elements nested deeper than " + std::to_string(maxDepth_)};
-            XML_StopParser(parser_.get(), XML_FALSE);
-            return;
+            return fail(kTooDeep, "elements nested deeper than " + std::to_string(maxDepth_));
         }
         attributes_.clear();
         for (const XML_Char** pair = attributes; pair[0] != nullptr; pair += 2) {

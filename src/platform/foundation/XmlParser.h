@@ -11,7 +11,7 @@ namespace platform::xml {
 inline constexpr const char* kErrorDomain = "platform.xml";
 inline constexpr int kMaxDepth = 256;
 
-enum ErrorCode : long { kSyntax = 1, kTooDeep = 2 };
+enum ErrorCode : long { kSyntax = 1, kTooDeep = 2, kDocumentType = 3 };
 
 // One attribute of a start tag; both texts are only valid during the callback.
 struct Attribute {
@@ -33,7 +33,8 @@ public:
 };
 
 // Reads document and reports its events to handler. Fails on anything that is not a
-// well-formed document and on elements nested deeper than maxDepth; the events reported
+// well-formed document, on a document type declaration (with it, entities that expand without
+// bound or point outside) and on elements nested deeper than maxDepth; the events reported
 // before the failure stand. The encoding is taken from the document (UTF-8 by default).
 Result<void> parse(std::string_view document, Handler& handler, int maxDepth = kMaxDepth);
 

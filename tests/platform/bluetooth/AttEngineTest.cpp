@@ -254,6 +254,41 @@ TEST_F(AttLoopback, MtuIsTheSmallerOfBoth) {
     EXPECT_EQ(server->mtu(), 100);
 }
 
+// What a peer may offer in an MTU exchange, and the MTU it settles at when this side asks for
+// more than a link allows: always within 23..517.
+struct MtuOffer {
+    std::uint16_t peerOffer;
+    std::uint16_t settled;
+};
+constexpr MtuOffer kMtuOffers[] = {{600, 517}, {65535, 517}, {517, 517}, {100, 100},
+                                   {23, 23},   {22, 23},     {0, 23}};
+
+Bytes littleEndian(std::uint8_t opcode, std::uint16_t value) {
+    return Bytes{opcode, static_cast<std::uint8_t>(value & 0xFF),
+                 static_cast<std::uint8_t>(value >> 8)};
+}
+
+TEST_F(AttServerTest, ClampsTheMtuTheClientOffers) {
+    for (const MtuOffer& c : kMtuOffers) {
+        AttServer wide(database, *this, 65535);
+        sent.clear();
+        EXPECT_FALSE(wide.receive(littleEndian(0x02, c.peerOffer)));
+        EXPECT_EQ(sent, std::vector<Bytes>{littleEndian(0x03, 517)}) << "announces 517 at most";
+        EXPECT_EQ(wide.mtu(), c.settled) << "client offers " << c.peerOffer;
+    }
+}
+
+TEST(AttClientTest, ClampsTheMtuTheServerOffers) {
+    for (const MtuOffer& c : kMtuOffers) {
+        std::vector<Bytes> sent;
+        AttClient client([&](Bytes pdu) { sent.push_back(std::move(pdu)); }, 600);
+        client.exchangeMtu();
+        EXPECT_EQ(sent, std::vector<Bytes>{littleEndian(0x02, 517)}) << "asks for 517 at most";
+        EXPECT_FALSE(client.receive(littleEndian(0x03, c.peerOffer)));
+        EXPECT_EQ(client.mtu(), c.settled) << "server offers " << c.peerOffer;
+    }
+}
+
 TEST(AttClientTest, RefusesResponsesNobodyAskedFor) {
     std::vector<Bytes> sent;
     AttClient client([&](Bytes pdu) { sent.push_back(pdu); });

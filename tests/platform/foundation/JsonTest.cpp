@@ -99,5 +99,24 @@ TEST(JsonTest, DuplicateKeysKeepTheLastValue) {
     EXPECT_EQ(parsed->size(), 2u);
 }
 
+TEST(JsonTest, KeysPerObjectAreBounded) {
+    const auto object = [](std::size_t keys, std::string_view extra) {
+        std::string text = "[{";
+        for (std::size_t i = 0; i < keys; ++i) {
+            text += (i == 0 ? "\"" : ",\"") + std::to_string(i) + "\":0";
+        }
+        return text.append(extra).append("}]");
+    };
+    auto full = json::parse(object(json::kMaxKeys, R"(,"0":1)"));
+    ASSERT_TRUE(full) << full.error().message;
+    EXPECT_EQ((*full->arrayIf())[0].size(), json::kMaxKeys);
+    EXPECT_EQ((*full->arrayIf())[0]["0"], Value(1));
+    auto over = json::parse(object(json::kMaxKeys + 1, ""));
+    ASSERT_FALSE(over);
+    EXPECT_EQ(over.error().domain, json::kErrorDomain);
+    EXPECT_NE(over.error().message.find("more than 100000 keys"), std::string::npos)
+        << over.error().message;
+}
+
 }  // namespace
 }  // namespace platform

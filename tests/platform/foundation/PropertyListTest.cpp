@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
 
 #include "platform/foundation/PropertyList.h"
 #include "support/TempDir.h"
@@ -65,6 +67,100 @@ TEST(PropertyListTest, ReadsDatesInTheStandardForm) {
     EXPECT_EQ((*parsed->arrayIf())[1], Value(Date{-1.0}));
 }
 
+TEST(PropertyListTest, ReadsOnlyDatesThatExist) {
+    struct Case {
+        const char* text;
+        std::optional<double> seconds;  // nothing: refused
+    };
+    const Case cases[] = {
+        {"2001-01-01T00:00:10Z", 978307210.0},
+        {"2001-01-01T00:00:10.5Z", 978307210.5},
+        {"2001-01-01T00:00:10.000000001Z", 978307210.0 + 1e-9},
+        {"2000-02-29T00:00:00Z", 951782400.0},  // divisible by 400: a leap year
+        {"2004-02-29T12:00:00Z", 1078056000.0},
+        {"2001-04-30T23:59:59Z", 988675199.0},
+        {"2016-12-31T23:59:60Z", 1483228800.0},  // a leap second, folded into the next day
+        {"0000-01-01T00:00:00Z", -62167219200.0},
+        {"9999-12-31T23:59:59.5Z", 253402300799.5},
+        // Fractions are digits alone.
+        {"2001-01-01T00:00:10.5e300Z", std::nullopt},
+        {"2001-01-01T00:00:10.5E3Z", std::nullopt},
+        {"2001-01-01T00:00:10.Z", std::nullopt},
+        {"2001-01-01T00:00:10.-5Z", std::nullopt},
+        {"2001-01-01T00:00:10. 5Z", std::nullopt},
+        {"2001-01-01T00:00:10.infZ", std::nullopt},
+        {"2001-01-01T00:00:10,5Z", std::nullopt},
+        // Days beyond their month, and fields beyond their range.
+        {"2001-02-31T00:00:00Z", std::nullopt},
+        {"2001-02-29T00:00:00Z", std::nullopt},
+        {"1900-02-29T00:00:00Z", std::nullopt},  // divisible by 100: not a leap year
+        {"2001-04-31T00:00:00Z", std::nullopt},
+        {"2001-13-01T00:00:00Z", std::nullopt},
+        {"2001-00-01T00:00:00Z", std::nullopt},
+        {"2001-01-00T00:00:00Z", std::nullopt},
+        {"2001-01-32T00:00:00Z", std::nullopt},
+        {"2001-01-01T24:00:00Z", std::nullopt},
+        {"2001-01-01T00:60:00Z", std::nullopt},
+        {"2001-01-01T00:00:61Z", std::nullopt},
+        {"2001-01-01T12:30:60Z", std::nullopt},  // leap seconds end a day
+        {"9999-12-31T23:59:60Z", std::nullopt},  // past the year 9999
+        // The form itself.
+        {"-001-01-01T00:00:00Z", std::nullopt},
+        {"+201-01-01T00:00:00Z", std::nullopt},
+        {"2001-+1-01T00:00:00Z", std::nullopt},
+        {"2001-01-01 00:00:00Z", std::nullopt},
+        {"2001-01-01T00:00:00", std::nullopt},
+        {"2001-01-01T00:00:00+00:00", std::nullopt},
+        {"12001-01-01T00:00:00Z", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        auto parsed = plist::parse(std::string("<plist><date>") + c.text + "</date></plist>");
+        if (c.seconds) {
+            ASSERT_TRUE(parsed) << c.text << ": " << parsed.error().message;
+            EXPECT_EQ(*parsed, Value(Date{*c.seconds})) << c.text;
+        } else {
+            EXPECT_FALSE(parsed) << c.text;
+        }
+    }
+}
+
+TEST(PropertyListTest, WritesOnlyDatesItsFormCarries) {
+    const double written[] = {
+        -62167219200.0,                             // 0000-01-01T00:00:00Z
+        253402300799.75,                            // the last quarter second of 9999
+        1e-7,                                       // a fraction with no short fixed form
+        std::numeric_limits<double>::denorm_min(),  // the longest fraction there is
+        978307210.5,
+    };
+    for (const double seconds : written) {
+        auto text = plist::write(Value(Date{seconds}));
+        ASSERT_TRUE(text) << seconds << ": " << text.error().message;
+        auto parsed = plist::parse(*text);
+        ASSERT_TRUE(parsed) << *text << ": " << parsed.error().message;
+        EXPECT_EQ(*parsed, Value(Date{seconds})) << *text;
+    }
+    // A moment a hair before 1970 has no fraction a double can hold; it reads back as 1970.
+    auto justBefore = plist::write(Value(Date{-1e-300}));
+    ASSERT_TRUE(justBefore);
+    EXPECT_NE(justBefore->find("<date>1970-01-01T00:00:00Z</date>"), std::string::npos);
+
+    const double refused[] = {
+        std::numeric_limits<double>::quiet_NaN(),
+        HUGE_VAL,
+        -HUGE_VAL,
+        1e300,
+        -1e300,
+        9.3e18,          // past 64-bit seconds
+        253402300800.0,  // 10000-01-01T00:00:00Z
+        -62167219200.5,  // before the year 0000
+    };
+    for (const double seconds : refused) {
+        auto text = plist::write(Value{{"when", Date{seconds}}});
+        ASSERT_FALSE(text) << seconds;
+        EXPECT_NE(text.error().message.find("date"), std::string::npos) << text.error().message;
+    }
+}
+
 TEST(PropertyListTest, RefusesMalformedInput) {
     const char* refused[] = {
         "",
@@ -96,6 +192,55 @@ TEST(PropertyListTest, RefusesMalformedInput) {
     }
     EXPECT_FALSE(plist::write(Value{{"null", nullptr}}));
     EXPECT_FALSE(plist::write(Value{{"control", "a\x01"}}));
+}
+
+TEST(PropertyListTest, RefusesDocumentTypes) {
+    const char* refused[] = {
+        "<!DOCTYPE plist [<!ELEMENT plist ANY>]><plist><string>a</string></plist>",
+        "<!DOCTYPE plist SYSTEM \"plist.dtd\"><plist><string>a</string></plist>",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Kavo//DTD PLIST 1.0//EN\" \"plist.dtd\">\n"
+        "<plist version=\"1.0\"><string>a</string></plist>",
+        "<!DOCTYPE plist [<!ENTITY e \"expanded\">]><plist><string>&e;</string></plist>",
+    };
+    for (const char* text : refused) {
+        auto parsed = plist::parse(text);
+        ASSERT_FALSE(parsed) << text;
+        EXPECT_EQ(parsed.error().domain, plist::kErrorDomain);
+        EXPECT_NE(parsed.error().message.find("document type"), std::string::npos)
+            << parsed.error().message;
+    }
+    EXPECT_EQ(*plist::parse("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                            "<plist version=\"1.0\"><string>a &amp; b</string></plist>"),
+              Value("a & b"));
+}
+
+TEST(PropertyListTest, DuplicateKeysKeepTheFirstPlaceAndTheLastValue) {
+    auto parsed = plist::parse(
+        "<plist><dict><key>a</key><integer>1</integer><key>b</key><integer>2</integer>"
+        "<key>a</key><integer>3</integer></dict></plist>");
+    ASSERT_TRUE(parsed) << parsed.error().message;
+    ASSERT_EQ(parsed->size(), 2u);
+    EXPECT_EQ(parsed->dictionaryIf()->begin()->first, "a");
+    EXPECT_EQ((*parsed)["a"], Value(3));
+}
+
+TEST(PropertyListTest, BoundsKeysPerDictionary) {
+    const auto dictionary = [](std::size_t keys, std::string_view extra) {
+        std::string text = "<plist><dict>";
+        for (std::size_t i = 0; i < keys; ++i) {
+            text += "<key>" + std::to_string(i) + "</key><true/>";
+        }
+        return text.append(extra).append("</dict></plist>");
+    };
+    auto full = plist::parse(dictionary(plist::kMaxKeys, "<key>0</key><false/>"));
+    ASSERT_TRUE(full) << full.error().message;
+    EXPECT_EQ(full->size(), plist::kMaxKeys);
+    EXPECT_EQ((*full)["0"], Value(false));
+    auto over = plist::parse(dictionary(plist::kMaxKeys + 1, ""));
+    ASSERT_FALSE(over);
+    EXPECT_NE(over.error().message.find("more than 100000 keys"), std::string::npos)
+        << over.error().message;
 }
 
 TEST(PropertyListTest, FilesAreReplacedWhole) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -35,6 +37,73 @@ TEST(ValueTest, DictionariesKeepInsertionOrderAndReplaceInPlace) {
     EXPECT_EQ(message["msgId"], Value("other"));
     EXPECT_TRUE(message["absent"].isNull());
     EXPECT_EQ(Value({{"a", 1}, {"b", 2}}), Value({{"b", 2}, {"a", 1}}));
+}
+
+// A dictionary checked against a plain list of pairs through sets, inserting lookups and
+// removals that take it past the size where it starts indexing its keys and back below it.
+TEST(ValueTest, LargeDictionariesBehaveLikeSmallOnes) {
+    std::vector<std::pair<std::string, int>> model;
+    Dictionary dictionary;
+    std::uint32_t seed = 12345;
+    const auto next = [&seed](std::uint32_t bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % bound;
+    };
+    const auto modelFind = [&model](const std::string& key) {
+        return std::find_if(model.begin(), model.end(),
+                            [&key](const auto& entry) { return entry.first == key; });
+    };
+    for (int step = 0; step < 3900; ++step) {
+        // First keys from a growing pool, so the size climbs into the hundreds; then mostly
+        // removals of present keys, so it falls back under the indexing threshold.
+        const bool growing = step < 3000 || model.empty();
+        const std::string key =
+            growing ? "k" + std::to_string(next(8 + static_cast<std::uint32_t>(step) / 6))
+                    : model[next(static_cast<std::uint32_t>(model.size()))].first;
+        const int value = step;
+        const auto it = modelFind(key);
+        switch (growing ? next(3) : 1 + next(4)) {
+            case 0:
+                dictionary.set(key, value);
+                if (it == model.end()) {
+                    model.emplace_back(key, value);
+                } else {
+                    it->second = value;
+                }
+                break;
+            case 1:
+                dictionary[key] = value;
+                if (it == model.end()) {
+                    model.emplace_back(key, value);
+                } else {
+                    it->second = value;
+                }
+                break;
+            default:
+                EXPECT_EQ(dictionary.remove(key), it != model.end()) << key;
+                if (it != model.end()) {
+                    model.erase(it);
+                }
+        }
+        ASSERT_EQ(dictionary.size(), model.size()) << "step " << step;
+        if (step % 97 == 0 || step == 3899) {
+            std::size_t i = 0;
+            for (const auto& [k, v] : dictionary) {
+                EXPECT_EQ(k, model[i].first);
+                EXPECT_EQ(v, Value(model[i].second));
+                ++i;
+            }
+            for (const auto& [k, v] : model) {
+                const Value* found = dictionary.find(k);
+                ASSERT_NE(found, nullptr) << k;
+                EXPECT_EQ(*found, Value(v));
+            }
+            EXPECT_EQ(dictionary.find("absent"), nullptr);
+            const Dictionary copy = dictionary;
+            EXPECT_EQ(copy, dictionary);
+        }
+    }
+    EXPECT_LT(model.size(), Dictionary::kIndexedFrom);
 }
 
 TEST(ValueTest, CopiesShareUntilWritten) {
@@ -117,6 +186,9 @@ TEST(ValueTest, DescriptionAsLogsShowIt) {
               "}");
     EXPECT_EQ(Value("plain text").description(), "plain text");
     EXPECT_EQ(Value(2.5).description(), "2.5");
+    // Dates with no calendar time are described, not converted.
+    EXPECT_EQ(Value(Date{1e300}).description(), "<invalid date 1e+300>");
+    EXPECT_EQ(Value(Date{-HUGE_VAL}).description(), "<invalid date -inf>");
 }
 
 }  // namespace

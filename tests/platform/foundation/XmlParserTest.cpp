@@ -118,6 +118,24 @@ TEST(XmlParserTest, RefusesAnEntityExpansionBomb) {
     EXPECT_FALSE(parse(document, log));
 }
 
+TEST(XmlParserTest, RefusesDocumentTypes) {
+    const char* documents[] = {
+        "<!DOCTYPE a [<!ELEMENT a (#PCDATA)>]><a/>",
+        "<!DOCTYPE a SYSTEM \"a.dtd\"><a/>",
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE a PUBLIC \"-//Kavo//DTD A//EN\" \"a.dtd\"><a/>",
+        "<!DOCTYPE a [<!ENTITY name \"value\">]><a>&name;</a>",
+        "<!DOCTYPE a><a/>",
+    };
+    for (const char* document : documents) {
+        EventLog log;
+        const auto result = parse(document, log);
+        ASSERT_FALSE(result) << document;
+        EXPECT_EQ(result.error().code, kDocumentType) << document;
+        EXPECT_NE(result.error().message.find("document type"), std::string::npos);
+        EXPECT_TRUE(log.events.empty()) << document;
+    }
+}
+
 TEST(XmlParserTest, ReadsDocumentsLargerThanOneSlice) {
     // Expat takes int lengths; the reader feeds it in slices of 16 MiB.
     const std::string text((std::size_t{1} << 24) + 5, 'x');
