@@ -17,16 +17,11 @@ using testing_support::RawPeer;
 // The phone's peripheral role on the local-socket air, and a watch written by hand that puts
 // two packets on the socket in one write.
 TEST(TQPeripheralOnTheSocketAirTest, PacketsWrittenBackToBackArriveAsTwoPackets) {
-    testing_support::TempDir folder;
-    platform::UserDefaults defaults{folder.path() / "defaults.plist"};
-    platform::ScopedInstall<platform::UserDefaults> installDefaults{&defaults};
-    platform::NotificationCenter center;
-    platform::ScopedInstall<platform::NotificationCenter> installCenter{&center};
-    BackgroundHost host;
-    platform::ScopedInstall<platform::AppHost> installHost{&host};
-    platform::RunLoop loop{platform::RunLoop::Clock::virtualTime};
-    platform::ScopedMainRunLoop mainLoop{loop};
-    SocketAir air{folder.path() / "air"};
+    // The world's defaults, notification centre, host and loop; its simulated air stays idle.
+    BleWorld world;
+    platform::RunLoop& loop = world.loop;
+    const auto folder = world.folder.path() / "air";
+    SocketAir air{folder};
     Adapter phone{air.attach(kPhone).value(), loop};
     RecordingConnectDelegate recorder;
     TQPeripheral peripheral(phone);
@@ -40,7 +35,7 @@ TEST(TQPeripheralOnTheSocketAirTest, PacketsWrittenBackToBackArriveAsTwoPackets)
     std::atomic<bool> finished{false};
     std::thread watch([&] {
         [&] {
-            RawPeer peer(folder.path() / "air" / (kPhone.toLongString() + ".sock"));
+            RawPeer peer(folder / (kPhone.toLongString() + ".sock"));
             ASSERT_TRUE(peer.greet(kWatch));
             peer.sendFrame({0x12, 0x04, 0x00, 0x01, 0x00});  // subscribe to handle 3
             ASSERT_EQ(peer.readFrame(), Bytes{0x13});

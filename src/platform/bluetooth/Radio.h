@@ -40,8 +40,8 @@ public:
     // Closed by the peer or the air; never follows this side's own disconnect().
     virtual void linkClosed(LinkId link, const Error& reason) = 0;
     // One delivery: PDUs that arrived together, in order. The writes among them reach the
-    // application as one callback, whose values the link joins into one packet, so a radio
-    // groups only what its air defines as one batch.
+    // application as one callback, which may take their values as one piece, so a radio groups
+    // only what its air defines as one batch.
     virtual void pdusReceived(LinkId link, std::vector<Bytes> pdus) = 0;
     // A flow-controlled send was refused and the link has room again, or the link is gone.
     virtual void linkReady(LinkId link) = 0;

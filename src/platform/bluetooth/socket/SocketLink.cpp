@@ -50,14 +50,6 @@ struct GreetingGate::State {
     std::atomic<std::size_t> taken{0};
 };
 
-GreetingGate::Ticket& GreetingGate::Ticket::operator=(Ticket&& other) noexcept {
-    if (this != &other) {
-        Ticket released(std::move(*this));
-        state_ = std::move(other.state_);
-    }
-    return *this;
-}
-
 GreetingGate::Ticket::~Ticket() {
     if (state_) {
         state_->taken.fetch_sub(1);
@@ -74,10 +66,6 @@ std::optional<GreetingGate::Ticket> GreetingGate::enter() {
         }
     } while (!state_->taken.compare_exchange_weak(taken, taken + 1));
     return Ticket(state_);
-}
-
-std::size_t GreetingGate::waiting() const {
-    return state_->taken.load();
 }
 
 SocketLink::SocketLink(Options options, Callbacks callbacks)

@@ -30,7 +30,7 @@ public:
     class Ticket {
     public:
         Ticket(Ticket&& other) noexcept = default;
-        Ticket& operator=(Ticket&& other) noexcept;
+        Ticket& operator=(Ticket&& other) = delete;
         ~Ticket();
 
     private:
@@ -42,7 +42,6 @@ public:
     explicit GreetingGate(std::size_t capacity);
     // Nothing when `capacity` peers hold a ticket already.
     std::optional<Ticket> enter();
-    [[nodiscard]] std::size_t waiting() const;
 
 private:
     std::shared_ptr<State> state_;
