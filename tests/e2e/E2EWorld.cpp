@@ -39,7 +39,7 @@ public:
     void connect(const Uuid& peer) override { inner_->connect(peer); }
     void cancelConnect(const Uuid& peer) override { inner_->cancelConnect(peer); }
     void disconnect(bt::LinkId link) override { inner_->disconnect(link); }
-    bool send(bt::LinkId link, Bytes pdu, bool flowControlled) override {
+    bt::SendResult send(bt::LinkId link, Bytes pdu, bool flowControlled) override {
         if (!pdu.empty() && (pdu[0] == bt::att::writeRequest || pdu[0] == bt::att::writeCommand)) {
             pass(pdu, nullptr);
         }

@@ -24,7 +24,9 @@ public:
     void connect(const Uuid& /*peer*/) override {}
     void cancelConnect(const Uuid& /*peer*/) override {}
     void disconnect(LinkId /*link*/) override {}
-    bool send(LinkId /*link*/, Bytes /*pdu*/, bool /*flowControlled*/) override { return false; }
+    SendResult send(LinkId /*link*/, Bytes /*pdu*/, bool /*flowControlled*/) override {
+        return SendResult::refused;
+    }
 
 private:
     Uuid identifier_;

@@ -27,7 +27,7 @@ struct GattServer::Link final : AttServer::Host {
     AttServer att;
 };
 
-GattServer::GattServer(Adapter& adapter) : adapter_(adapter), weak_(*this, adapter.loop()) {}
+GattServer::GattServer(Adapter& adapter) : adapter_(adapter) {}
 
 GattServer::~GattServer() = default;
 
@@ -54,11 +54,6 @@ void GattServer::detach(PeripheralManager& manager, const std::string& restorati
         return;
     }
     manager_ = nullptr;
-    if (!batch_.empty()) {
-        PLATFORM_LOG_WARN("Bluetooth: ", batch_.size(),
-                          " writes arrived for a peripheral manager that went away");
-    }
-    batch_.clear();
     answerPending(AttError::unlikelyError);
     owedReady_.clear();
     if (!restorationIdentifier.empty() && adapter_.state_ == ManagerState::poweredOn) {
@@ -127,11 +122,16 @@ UpdateResult GattServer::updateValue(std::span<const std::uint8_t> value,
                               central.identifier.toString());
             return UpdateResult::rejected;
         }
-        if (adapter_.radio_->send(id, AttServer::notification(attribute->handle, value), true)) {
-            return UpdateResult::accepted;
+        switch (
+            adapter_.radio_->send(id, AttServer::notification(attribute->handle, value), true)) {
+            case SendResult::queued:
+                return UpdateResult::accepted;
+            case SendResult::queueFull:
+                owedReady_.insert(id);
+                return UpdateResult::queueFull;
+            case SendResult::refused:
+                return UpdateResult::rejected;
         }
-        owedReady_.insert(id);
-        return UpdateResult::queueFull;
     }
     PLATFORM_LOG_DEBUG("Bluetooth: central ", central.identifier.toString(),
                        " is not subscribed to ", characteristic.toString());
@@ -154,6 +154,8 @@ void GattServer::respond(const AttRequest& request, AttError result) {
     } else if (pending.withResponse) {
         link->second->att.respondToWrite(result);
     }
+    // A write held behind the answered request may have been served just now.
+    flushWrites();
 }
 
 void GattServer::stateChanged(ManagerState state) {
@@ -214,13 +216,15 @@ void GattServer::receive(LinkId link, const std::vector<Bytes>& pdus) {
     for (const Bytes& pdu : pdus) {
         const auto found = links_.find(link);
         if (found == links_.end()) {
-            return;
+            break;
         }
         if (auto violation = found->second->att.receive(pdu)) {
             close(link, *violation);
-            return;
+            break;
         }
     }
+    // The writes of one delivery are one callback; the next delivery starts another.
+    flushWrites();
 }
 
 void GattServer::linkReady(LinkId link) {
@@ -255,7 +259,6 @@ void GattServer::writeRequested(Link& link, const GattAttribute& value, Bytes da
     request.value = std::move(data);
     pending_[request.id] = Pending{link.id, withResponse, false};
     batch_.push_back(std::move(request));
-    scheduleFlush();
 }
 
 void GattServer::readRequested(Link& link, const GattAttribute& value) {
@@ -293,23 +296,6 @@ void GattServer::flushWrites() {
     }
     manager_->postWriteRequests(std::move(batch_));
     batch_.clear();
-}
-
-void GattServer::scheduleFlush() {
-    if (flushScheduled_) {
-        return;
-    }
-    flushScheduled_ = true;
-    // Writes that arrive before this runs travel in the same batch.
-    adapter_.loop_.post([weak = weak_.weakPtr()] {
-        GattServer* self = weak.get();
-        if (self == nullptr) {
-            return;
-        }
-        std::lock_guard lock(self->adapter_.mutex_);
-        self->flushScheduled_ = false;
-        self->flushWrites();
-    });
 }
 
 void GattServer::answerPending(AttError result) {

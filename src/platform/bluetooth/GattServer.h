@@ -12,7 +12,6 @@
 #include "platform/bluetooth/AttServer.h"
 #include "platform/bluetooth/GattDatabase.h"
 #include "platform/bluetooth/Radio.h"
-#include "platform/foundation/WeakPtr.h"
 
 namespace platform::bluetooth {
 
@@ -65,7 +64,6 @@ private:
     void close(LinkId link, const std::string& reason);
     // Hands the writes gathered so far to the application, ahead of whatever is posted next.
     void flushWrites();
-    void scheduleFlush();
     void answerPending(AttError result);
     void forgetLink(LinkId link);
     void clearPublished();
@@ -80,11 +78,10 @@ private:
     std::optional<AdvertisementData> advertisement_;
     std::map<std::uint64_t, Pending> pending_;
     std::uint64_t nextRequestId_ = 1;
+    // The writes of the delivery being served.
     std::vector<AttRequest> batch_;
-    bool flushScheduled_ = false;
     // Links that refused a notification; one ready callback is owed for all of them.
     std::set<LinkId> owedReady_;
-    WeakPtrFactory<GattServer> weak_;
 };
 
 }  // namespace platform::bluetooth

@@ -35,8 +35,9 @@ public:
     // Also for every subscription of a central whose connection ends.
     virtual void centralDidUnsubscribe(PeripheralManager& /*manager*/, const Central& /*central*/,
                                        const Uuid& /*characteristic*/) {}
-    // Writes that arrived together, in order; answer each with respond(), success or an ATT
-    // error. Answers to writes without response are accepted and go nowhere.
+    // Writes that arrived together (one delivery of the radio), in order; answer each with
+    // respond(), success or an ATT error. Answers to writes without response are accepted and
+    // go nowhere.
     virtual void didReceiveWriteRequests(PeripheralManager& /*manager*/,
                                          const std::vector<AttRequest>& /*requests*/) {}
     // Answer with respond(): set the request's value for success.

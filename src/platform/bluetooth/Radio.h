@@ -16,6 +16,17 @@ using LinkId = std::uint64_t;
 // accepted it and serves its GATT database on it.
 enum class LinkRole { central, peripheral };
 
+// What became of a PDU handed to Radio::send.
+enum class SendResult {
+    // Taken; it leaves unless the link ends first.
+    queued,
+    // A flow-controlled PDU found the transmit queue full; linkReady follows once there is room.
+    queueFull,
+    // Never to be sent: empty or longer than any MTU, on a link that is gone or going, or to a
+    // peer that stopped reading (its link then ends, and linkClosed tells).
+    refused,
+};
+
 // What a radio reports to the stack above it (the Adapter). Always called on the run loop given
 // to Radio::start, never from inside a call into the radio.
 class RadioClient {
@@ -28,7 +39,9 @@ public:
     virtual void connectFailed(const Uuid& peer, const Error& reason) = 0;
     // Closed by the peer or the air; never follows this side's own disconnect().
     virtual void linkClosed(LinkId link, const Error& reason) = 0;
-    // PDUs that arrived together, in order.
+    // One delivery: PDUs that arrived together, in order. The writes among them reach the
+    // application as one callback, which may take their values as one piece, so a radio groups
+    // only what its air defines as one batch.
     virtual void pdusReceived(LinkId link, std::vector<Bytes> pdus) = 0;
     // A flow-controlled send was refused and the link has room again, or the link is gone.
     virtual void linkReady(LinkId link) = 0;
@@ -66,9 +79,9 @@ public:
     virtual void cancelConnect(const Uuid& peer) = 0;
     // Closes the link; the peer sees linkClosed, this side nothing more.
     virtual void disconnect(LinkId link) = 0;
-    // Queues one PDU. A flow-controlled one (notification, write command) is refused when the
-    // link's transmit queue is full, and linkReady follows once there is room.
-    virtual bool send(LinkId link, Bytes pdu, bool flowControlled) = 0;
+    // Queues one PDU. A flow-controlled one (notification, write command) finds the link's
+    // transmit queue full at times, and linkReady follows once there is room.
+    virtual SendResult send(LinkId link, Bytes pdu, bool flowControlled) = 0;
 };
 
 }  // namespace platform::bluetooth

@@ -206,10 +206,14 @@ Result<void> RemotePeripheral::writeValue(std::span<const std::uint8_t> value,
                              std::to_string(client_->mtu() - 3) + " bytes");
     }
     if (type == WriteType::withoutResponse) {
-        if (!manager_.adapter_.radio_->send(
-                link_, AttClient::writeCommand(known->valueHandle, value), true)) {
+        const SendResult sent = manager_.adapter_.radio_->send(
+            link_, AttClient::writeCommand(known->valueHandle, value), true);
+        if (sent == SendResult::queueFull) {
             writeReadyOwed_ = true;
             return makeError(ErrorCode::outOfSpace, "the transmit queue is full");
+        }
+        if (sent == SendResult::refused) {
+            return makeError(ErrorCode::unknown, "the radio refused the write");
         }
         return {};
     }

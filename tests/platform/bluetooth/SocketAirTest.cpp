@@ -7,12 +7,14 @@
 #include <array>
 #include <atomic>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 
 #include "BluetoothTestSupport.h"
 #include "platform/bluetooth/sim/ScriptedCentral.h"
 #include "platform/bluetooth/socket/SocketAir.h"
 #include "platform/foundation/RunLoop.h"
+#include "support/RawAirPeer.h"
 #include "support/RecordingLogSink.h"
 #include "support/TempDir.h"
 
@@ -26,95 +28,24 @@ const Uuid kPhone = *Uuid::parse("11111111-2222-4333-8444-555555555555");
 const Uuid kWatch = *Uuid::parse("AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE");
 const Uuid kStranger = *Uuid::parse("0F0F0F0F-1111-4222-8333-444444444444");
 
-Bytes frame(const Bytes& payload) {
-    Bytes out{static_cast<std::uint8_t>(payload.size() & 0xFF),
-              static_cast<std::uint8_t>(payload.size() >> 8)};
-    out.insert(out.end(), payload.begin(), payload.end());
-    return out;
-}
+using testing_support::RawPeer;
 
 Bytes greeting(const Uuid& self) {
-    constexpr std::array<std::uint8_t, 5> kOpening{'K', 'A', 'I', 'R', 1};
-    const auto& identifier = self.bytes();
-    // Sized once: growing it from the opening makes GCC 12 at -O2 see a copy out of bounds.
-    Bytes payload(kOpening.size() + identifier.size());
-    std::copy(kOpening.begin(), kOpening.end(), payload.begin());
-    std::copy(identifier.begin(), identifier.end(), payload.begin() + kOpening.size());
-    return payload;
+    return testing_support::airGreeting(self);
 }
 
-// A peer written by hand on a blocking socket: what another program speaking the format does.
-class RawPeer {
-public:
-    explicit RawPeer(const std::filesystem::path& socket) {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const std::string path = socket.string();
-        std::copy(path.begin(), path.end(), address.sun_path);
-        connected_ =
-            ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    }
-    explicit RawPeer(int fd) : fd_(fd), connected_(true) {}
-    ~RawPeer() { ::close(fd_); }
-
-    bool connected() const { return connected_; }
-    void send(const Bytes& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    void sendFrame(const Bytes& payload) { send(frame(payload)); }
-    // Nothing at the end of the connection.
-    std::optional<Bytes> readFrame() {
-        std::uint8_t header[2];
-        if (!readExactly(header, 2)) {
-            return std::nullopt;
-        }
-        Bytes payload(header[0] | header[1] << 8);
-        if (!readExactly(payload.data(), payload.size())) {
-            return std::nullopt;
-        }
-        return payload;
-    }
-    // Greets and reads the answer.
-    std::optional<Bytes> greet(const Uuid& self) {
-        sendFrame(greeting(self));
-        return readFrame();
-    }
-    bool closedByPeer() {
-        std::uint8_t buffer[256];
-        while (true) {
-            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (count == 0) {
-                return true;
-            }
-            if (count < 0) {
-                return errno == ECONNRESET;
-            }
-        }
-    }
-    void shutdownWrites() { ::shutdown(fd_, SHUT_WR); }
-
-private:
-    bool readExactly(std::uint8_t* out, std::size_t size) {
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t count = ::recv(fd_, out + done, size - done, 0);
-            if (count <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(count);
-        }
-        return true;
-    }
-
-    int fd_ = -1;
-    bool connected_ = false;
-};
+// Entries of a folder of /proc: the process's open descriptors or its threads.
+std::size_t countEntries(const char* folder) {
+    const std::filesystem::directory_iterator entries(folder);
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
 
 class SocketAirTest : public ::testing::Test {
 protected:
-    SocketAirTest() {
+    explicit SocketAirTest(double greetingTimeout = 5.0)
+        : air(dir.path(), SocketAirOptions{.retryInterval = 0.02,
+                                           .scanInterval = 0.02,
+                                           .greetingTimeout = greetingTimeout}) {
         loop.runUntilIdle();
         peripheral->addService(linkService());
         waitFor([&] { return !server.added.empty(); });
@@ -129,6 +60,14 @@ protected:
         return dir.path() / (device.toLongString() + ".sock");
     }
     void waitFor(const std::function<bool()>& done) { loop.runUntil(done); }
+    // As waitFor, but gives up after a generous while; tells whether done() holds.
+    bool waitAtMost(double seconds, const std::function<bool()>& done) {
+        bool expired = false;
+        const auto timer = loop.scheduleTimer(seconds, false, [&] { expired = true; });
+        loop.runUntil([&] { return expired || done(); });
+        timer->invalidate();
+        return done();
+    }
 
     // Runs a hand-written peer on a thread of its own while the loop serves it.
     void runPeer(const std::function<void()>& script) {
@@ -155,7 +94,7 @@ protected:
     testing_support::ScopedLogSink installLog{log};
     RunLoop loop{RunLoop::Clock::real};
     ScopedMainRunLoop scoped{loop};
-    SocketAir air{dir.path(), SocketAirOptions{.retryInterval = 0.02, .scanInterval = 0.02}};
+    SocketAir air;
     ScriptedCentral phone{radio(kPhone), loop};
     ScriptedCentral watch{radio(kWatch), loop};
     PeripheralRecorder server;
@@ -374,6 +313,149 @@ TEST_F(SocketAirTest, AConnectionToAPeerThatGreetsWronglyFails) {
     ::close(listener);
     EXPECT_EQ(phone.connectFailures()[0].code, static_cast<long>(ErrorCode::connectionFailed));
     EXPECT_TRUE(log->contains("a greeting from another device"));
+}
+
+TEST_F(SocketAirTest, FramesThatArriveInOneReadAreDeliveredOneByOne) {
+    std::optional<RawPeer> peer;
+    runPeer([&] {
+        peer.emplace(socketOf(kPhone));
+        ASSERT_TRUE(peer->greet(kStranger));
+        // Two write commands and a write request to the write characteristic (handle 6), in
+        // one write(): the kernel hands them over in one piece.
+        Bytes three = testing_support::airFrame({0x52, 0x06, 0x00, 0x40, 0x01});
+        for (const Bytes& pdu :
+             {Bytes{0x52, 0x06, 0x00, 0x40, 0x02}, Bytes{0x12, 0x06, 0x00, 0x03}}) {
+            const Bytes framed = testing_support::airFrame(pdu);
+            three.insert(three.end(), framed.begin(), framed.end());
+        }
+        peer->send(three);
+        EXPECT_EQ(peer->readFrame(), Bytes{0x13});
+    });
+    ASSERT_EQ(server.batches.size(), 3u);
+    for (const auto& batch : server.batches) {
+        EXPECT_EQ(batch.size(), 1u);
+    }
+    EXPECT_EQ(server.writtenValues(), (std::vector<Bytes>{{0x40, 0x01}, {0x40, 0x02}, {0x03}}));
+}
+
+// Accepted peers get a short while to greet, so a test can watch one run out.
+class SocketAirGreetingTest : public SocketAirTest {
+protected:
+    SocketAirGreetingTest() : SocketAirTest(0.2) {}
+};
+
+TEST_F(SocketAirGreetingTest, ASilentPeerIsDroppedAfterTheDeadlineAndBlocksNobody) {
+    RawPeer silent(socketOf(kPhone));
+    ASSERT_TRUE(silent.connected());
+    silent.giveUpAfter(30);
+    connectAndSubscribeWatch();
+    EXPECT_EQ(server.subscribed[0].first.identifier, kWatch);
+    runPeer([&] { EXPECT_TRUE(silent.closedByPeer()); });
+    EXPECT_TRUE(log->contains("no greeting in time"));
+    // The watch that greeted has no deadline.
+    EXPECT_TRUE(watch.isConnected());
+    EXPECT_TRUE(server.disconnected.empty());
+}
+
+TEST_F(SocketAirTest, AFloodOfConnectionsLeavesTheAirServingWithinBounds) {
+    const std::size_t descriptorsBefore = countEntries("/proc/self/fd");
+    const std::size_t threadsBefore = countEntries("/proc/self/task");
+    std::vector<std::unique_ptr<RawPeer>> silent;
+    std::size_t mostThreads = 0;
+    runPeer([&] {
+        for (int n = 0; n < 1000; ++n) {
+            auto peer = std::make_unique<RawPeer>(socketOf(kPhone));
+            ASSERT_TRUE(peer->connected());
+            if (n % 2 == 0) {
+                silent.push_back(std::move(peer));  // the others close at once
+            }
+            mostThreads = std::max(mostThreads, countEntries("/proc/self/task"));
+        }
+    });
+    EXPECT_TRUE(log->contains("refusing connections: 16 peers have not greeted yet"));
+    // At most 16 peers wait for a thread's attention, plus this test's peer thread and a few
+    // link threads on their way out; each holds its socket and a wake-up descriptor.
+    EXPECT_LE(mostThreads, threadsBefore + 2 * 16);
+    EXPECT_LE(countEntries("/proc/self/fd"), descriptorsBefore + silent.size() + 4 * 16);
+
+    silent.clear();
+    EXPECT_TRUE(waitAtMost(30, [&] {
+        return countEntries("/proc/self/fd") <= descriptorsBefore &&
+               countEntries("/proc/self/task") <= threadsBefore;
+    }));
+    EXPECT_EQ(countEntries("/proc/self/fd"), descriptorsBefore);
+
+    connectAndSubscribeWatch();
+    EXPECT_EQ(server.subscribed[0].first.identifier, kWatch);
+}
+
+TEST_F(SocketAirTest, APeerThatReadsNoAnswersIsDropped) {
+    runPeer([&] {
+        RawPeer peer(socketOf(kPhone));
+        peer.giveUpAfter(30);
+        ASSERT_TRUE(peer.greet(kStranger));
+        // Requests the server answers at once, and not one answer read: the socket fills up,
+        // then the link's queue.
+        const Bytes request = testing_support::airFrame({0x02, 0x17, 0x00});
+        for (int n = 0; n < 100000 && peer.trySend(request); ++n) {
+        }
+        EXPECT_TRUE(peer.closedByPeer());
+    });
+    EXPECT_TRUE(log->contains("it reads nothing of what it is sent"));
+    waitFor([&] { return !server.disconnected.empty(); });
+    EXPECT_EQ(server.disconnected[0].identifier, kStranger);
+}
+
+// The links a radio reports, and nothing else.
+class LinkRecorder final : public RadioClient {
+public:
+    void radioStateChanged(ManagerState /*state*/) override {}
+    void advertisementReceived(const Uuid& /*advertiser*/, const AdvertisementData& /*data*/,
+                               int /*rssi*/) override {}
+    void linkOpened(LinkId link, const Uuid& /*peer*/, LinkRole /*role*/) override {
+        opened.push_back(link);
+    }
+    void connectFailed(const Uuid& /*peer*/, const Error& /*reason*/) override {}
+    void linkClosed(LinkId /*link*/, const Error& /*reason*/) override {}
+    void pdusReceived(LinkId /*link*/, std::vector<Bytes> /*pdus*/) override {}
+    void linkReady(LinkId /*link*/) override {}
+
+    std::vector<LinkId> opened;
+};
+
+TEST_F(SocketAirTest, WhatCannotBeSentIsReportedNotSent) {
+    LinkRecorder client;
+    const std::unique_ptr<Radio> bare = radio(kStranger);
+    bare->start(client, loop);
+    std::optional<RawPeer> peer;
+    runPeer([&] {
+        peer.emplace(socketOf(kStranger));
+        ASSERT_TRUE(peer->greet(kWatch));
+    });
+    waitFor([&] { return !client.opened.empty(); });
+    const LinkId link = client.opened[0];
+
+    struct Case {
+        const char* what;
+        LinkId link;
+        Bytes pdu;
+        bool flowControlled;
+    };
+    const Case cases[] = {
+        {"a notification longer than any MTU", link, Bytes(518, 0x1B), true},
+        {"a response longer than any MTU", link, Bytes(518, 0x0B), false},
+        {"an empty PDU", link, Bytes{}, false},
+        {"a link that is not there", link + 1, Bytes{0x13}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(bare->send(c.link, c.pdu, c.flowControlled), SendResult::refused) << c.what;
+    }
+    EXPECT_TRUE(log->contains("not sending a PDU of 518 bytes"));
+
+    // Nothing of it reached the peer; what fits goes out as ever.
+    const Bytes notification{0x1B, 0x03, 0x00, 0x2A};
+    EXPECT_EQ(bare->send(link, notification, true), SendResult::queued);
+    runPeer([&] { EXPECT_EQ(peer->readFrame(), notification); });
 }
 
 TEST(SocketAirAttachTest, ADeviceThatCannotOpenItsEndpointIsRefused) {

@@ -296,6 +296,8 @@ struct SimulatedAir::State : std::enable_shared_from_this<State> {
         const double now = loop.now();
         direction.eventScheduled = false;
         direction.lastEvent = now;
+        // The packets of one event that arrive at the same time are one delivery.
+        std::vector<std::pair<double, std::vector<Bytes>>> arrivals;
         for (std::size_t sent = 0; sent < options.packetsPerEvent && !direction.queue.empty();
              ++sent) {
             Bytes pdu = std::move(direction.queue.front());
@@ -308,12 +310,20 @@ struct SimulatedAir::State : std::enable_shared_from_this<State> {
             const double arrival =
                 std::max(now + options.latency + outcome.delay, direction.lastArrival);
             direction.lastArrival = arrival;
-            for (int copy = outcome.duplicate ? 2 : 1; copy > 0; --copy) {
-                deliver(
-                    arrival - now, receiver,
-                    [id, pdu](RadioClient& client) { client.pdusReceived(id, {pdu}); },
-                    [id](State& self) { return self.links.contains(id); });
+            if (arrivals.empty() || arrivals.back().first != arrival) {
+                arrivals.emplace_back(arrival, std::vector<Bytes>{});
             }
+            for (int copy = outcome.duplicate ? 2 : 1; copy > 0; --copy) {
+                arrivals.back().second.push_back(pdu);
+            }
+        }
+        for (auto& [arrival, pdus] : arrivals) {
+            deliver(
+                arrival - now, receiver,
+                [id, pdus = std::move(pdus)](RadioClient& client) {
+                    client.pdusReceived(id, pdus);
+                },
+                [id](State& self) { return self.links.contains(id); });
         }
         if (!direction.queue.empty()) {
             scheduleEvent(id, direction, sender);
@@ -324,12 +334,12 @@ struct SimulatedAir::State : std::enable_shared_from_this<State> {
         }
     }
 
-    bool send(const Uuid& sender, LinkId id, Bytes pdu, bool flowControlled) {
+    SendResult send(const Uuid& sender, LinkId id, Bytes pdu, bool flowControlled) {
         const auto found = links.find(id);
         Device* device = find(sender);
         if (found == links.end() || !found->second.established || device == nullptr ||
             pdu.empty()) {
-            return true;  // the link is going; its end is on the way
+            return SendResult::queued;  // the link is going; its end is on the way
         }
         Direction& direction = directionOf(found->second, sender);
         if (flowControlled &&
@@ -337,11 +347,11 @@ struct SimulatedAir::State : std::enable_shared_from_this<State> {
             device->forcedFull = std::max(0, device->forcedFull - 1);
             direction.readyOwed = true;
             scheduleEvent(id, direction, sender);
-            return false;
+            return SendResult::queueFull;
         }
         direction.queue.push_back(std::move(pdu));
         scheduleEvent(id, direction, sender);
-        return true;
+        return SendResult::queued;
     }
 
     RunLoop& loop;
@@ -462,7 +472,7 @@ public:
         state_->links.erase(found);
     }
 
-    bool send(LinkId link, Bytes pdu, bool flowControlled) override {
+    SendResult send(LinkId link, Bytes pdu, bool flowControlled) override {
         std::lock_guard lock(state_->mutex);
         return state_->send(identifier_, link, std::move(pdu), flowControlled);
     }

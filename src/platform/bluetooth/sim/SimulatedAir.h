@@ -18,7 +18,7 @@ struct SimulatedAirOptions {
     // One-way time of every PDU and event.
     double latency = 0.005;
     // Packets leave one side of a link in connection events this far apart, at most
-    // packetsPerEvent each; the packets of one event arrive together.
+    // packetsPerEvent each; the packets of one event arrive together, as one delivery.
     double connectionInterval = 0.0075;
     std::size_t packetsPerEvent = 4;
     // Packets a side may have waiting for a connection event; beyond it notifications and write

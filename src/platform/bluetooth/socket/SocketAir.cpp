@@ -100,7 +100,8 @@ public:
         : registry_(std::move(registry)),
           directory_(std::move(directory)),
           identifier_(identifier),
-          options_(options) {}
+          options_(options),
+          greetings_(options.greetingCapacity) {}
 
     ~SocketRadio() override {
         {
@@ -215,9 +216,16 @@ public:
             return;
         }
         const LinkId id = nextLink_++;
+        auto link = SocketLink::connect(socketPath(peer), peer, linkOptions(),
+                                        callbacks(id, LinkRole::central, peer));
+        if (!link) {
+            PLATFORM_LOG_WARN("Bluetooth air: cannot connect to ", peer.toString(), ": ",
+                              link.error().message);
+            post([this, peer, reason = link.error()] { client_->connectFailed(peer, reason); });
+            return;
+        }
         connecting_[peer] = id;
-        links_[id] = SocketLink::connect(socketPath(peer), peer, linkOptions(),
-                                         callbacks(id, LinkRole::central, peer));
+        links_[id] = std::move(link).value();
     }
 
     void cancelConnect(const Uuid& peer) override {
@@ -240,10 +248,11 @@ public:
         }
     }
 
-    bool send(LinkId link, Bytes pdu, bool flowControlled) override {
+    SendResult send(LinkId link, Bytes pdu, bool flowControlled) override {
         std::lock_guard lock(mutex_);
         const auto found = links_.find(link);
-        return found == links_.end() || found->second->send(pdu, flowControlled);
+        return found == links_.end() ? SendResult::refused
+                                     : found->second->send(pdu, flowControlled);
     }
 
 private:
@@ -256,7 +265,8 @@ private:
     fs::path advertisementPath() const { return advertisementPath(identifier_); }
 
     SocketLink::Options linkOptions() const {
-        return {identifier_, options_.retryInterval, options_.transmitQueueCapacity};
+        return {identifier_, options_.retryInterval, options_.transmitQueueCapacity,
+                options_.greetingTimeout, options_.answerQueueCapacity};
     }
 
     // With mutex_ held.
@@ -334,6 +344,8 @@ private:
     }
 
     void listen(Worker& worker, int fd) {
+        // Refusals come in floods: the first is logged, the rest counted.
+        std::size_t refused = 0;
         while (!worker.stopping()) {
             pollfd fds[2] = {{fd, POLLIN, 0}, {worker.wakeFd(), POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
@@ -358,10 +370,30 @@ private:
                 }
                 continue;
             }
+            auto ticket = greetings_.enter();
+            if (!ticket) {
+                ::close(accepted);
+                if (refused++ == 0) {
+                    PLATFORM_LOG_WARN("Bluetooth air: refusing connections: ",
+                                      options_.greetingCapacity, " peers have not greeted yet");
+                }
+                continue;
+            }
+            if (refused > 0) {
+                PLATFORM_LOG_WARN("Bluetooth air: refused ", refused,
+                                  " connections while peers had not greeted");
+                refused = 0;
+            }
             std::lock_guard lock(mutex_);
             const LinkId id = nextLink_++;
-            links_[id] = SocketLink::accept(accepted, linkOptions(),
-                                            callbacks(id, LinkRole::peripheral, std::nullopt));
+            auto link = SocketLink::accept(accepted, std::move(*ticket), linkOptions(),
+                                           callbacks(id, LinkRole::peripheral, std::nullopt));
+            if (!link) {
+                PLATFORM_LOG_WARN("Bluetooth air: cannot serve a connection: ",
+                                  link.error().message);
+                continue;
+            }
+            links_[id] = std::move(link).value();
         }
     }
 
@@ -450,10 +482,10 @@ private:
                 }
             });
         };
-        callbacks.received = [this, id](std::vector<Bytes> pdus) {
-            post([this, id, pdus = std::move(pdus)]() mutable {
+        callbacks.received = [this, id](Bytes pdu) {
+            post([this, id, pdu = std::move(pdu)]() mutable {
                 if (isOpen(id)) {
-                    client_->pdusReceived(id, std::move(pdus));
+                    client_->pdusReceived(id, {std::move(pdu)});
                 }
             });
         };
@@ -504,6 +536,7 @@ private:
     std::map<LinkId, std::unique_ptr<SocketLink>> links_;
     std::map<Uuid, LinkId> connecting_;
     LinkId nextLink_ = 1;
+    GreetingGate greetings_;
     // Made by start(), once the loop is known; the workers are joined before it goes.
     std::optional<WeakPtrFactory<SocketRadio>> weak_;
 };

@@ -17,6 +17,13 @@ struct SocketAirOptions {
     int rssi = -50;
     // Notifications or write commands a link may have waiting to leave.
     std::size_t transmitQueueCapacity = 32;
+    // Requests and answers a link may have waiting to leave; a peer that lets more pile up
+    // reads nothing and is dropped.
+    std::size_t answerQueueCapacity = 64;
+    // Accepted connections whose peer has not greeted yet; more are closed at once.
+    std::size_t greetingCapacity = 16;
+    // Seconds an accepted peer has for its greeting.
+    double greetingTimeout = 5.0;
 };
 
 // The air between processes: one folder in which every device that is on has a listening Unix

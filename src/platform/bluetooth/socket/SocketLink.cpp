@@ -37,30 +37,74 @@ std::string systemText(int error) {
     return std::system_category().message(error);
 }
 
+void wake(int fd) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(fd, &one, sizeof one);
+}
+
 }  // namespace
 
-SocketLink::SocketLink(Options options, Callbacks callbacks)
-    : options_(options), callbacks_(std::move(callbacks)) {
-    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_ < 0) {
-        throw std::system_error(errno, std::system_category(), "eventfd");
+struct GreetingGate::State {
+    explicit State(std::size_t capacity) : capacity(capacity) {}
+    const std::size_t capacity;
+    std::atomic<std::size_t> taken{0};
+};
+
+GreetingGate::Ticket::~Ticket() {
+    if (state_) {
+        state_->taken.fetch_sub(1);
     }
 }
 
-std::unique_ptr<SocketLink> SocketLink::connect(std::filesystem::path socket, const Uuid& peer,
-                                                Options options, Callbacks callbacks) {
+GreetingGate::GreetingGate(std::size_t capacity) : state_(std::make_shared<State>(capacity)) {}
+
+std::optional<GreetingGate::Ticket> GreetingGate::enter() {
+    std::size_t taken = state_->taken.load();
+    do {
+        if (taken >= state_->capacity) {
+            return std::nullopt;
+        }
+    } while (!state_->taken.compare_exchange_weak(taken, taken + 1));
+    return Ticket(state_);
+}
+
+SocketLink::SocketLink(Options options, Callbacks callbacks)
+    : options_(options), callbacks_(std::move(callbacks)) {}
+
+Result<std::unique_ptr<SocketLink>> SocketLink::connect(std::filesystem::path socket,
+                                                        const Uuid& peer, Options options,
+                                                        Callbacks callbacks) {
     std::unique_ptr<SocketLink> link(new SocketLink(options, std::move(callbacks)));
     link->outgoing_ = true;
     link->socketPath_ = std::move(socket);
     link->expectedPeer_ = peer;
-    link->start();
-    return link;
+    return start(std::move(link));
 }
 
-std::unique_ptr<SocketLink> SocketLink::accept(int fd, Options options, Callbacks callbacks) {
+Result<std::unique_ptr<SocketLink>> SocketLink::accept(int fd, GreetingGate::Ticket ticket,
+                                                       Options options, Callbacks callbacks) {
     std::unique_ptr<SocketLink> link(new SocketLink(options, std::move(callbacks)));
     link->fd_ = fd;
-    link->start();
+    link->ticket_.emplace(std::move(ticket));
+    // The clock of the link's own waits: poll() and the condition variable's steady clock.
+    link->greetingDue_ = std::chrono::steady_clock::now() +
+                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(options.greetingTimeout));
+    return start(std::move(link));
+}
+
+// Without descriptors or threads left the link is not made, and what it holds is closed.
+Result<std::unique_ptr<SocketLink>> SocketLink::start(std::unique_ptr<SocketLink> link) {
+    link->wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (link->wake_ < 0) {
+        return makeError(ErrorCode::unknown, "eventfd: " + systemText(errno));
+    }
+    try {
+        SocketLink* self = link.get();
+        link->thread_ = std::thread([self] { self->run(); });
+    } catch (const std::system_error& error) {
+        return makeError(ErrorCode::unknown, std::string("thread: ") + error.what());
+    }
     return link;
 }
 
@@ -70,43 +114,48 @@ SocketLink::~SocketLink() {
         stop_.store(true);
     }
     stopSignal_.notify_all();
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+    if (wake_ >= 0) {
+        wake(wake_);
+    }
     if (thread_.joinable()) {
         thread_.join();
     }
     if (fd_ >= 0) {
         ::close(fd_);
     }
-    ::close(wake_);
+    if (wake_ >= 0) {
+        ::close(wake_);
+    }
 }
 
-void SocketLink::start() {
-    thread_ = std::thread([this] { run(); });
-}
-
-bool SocketLink::send(std::span<const std::uint8_t> pdu, bool flowControlled) {
+SendResult SocketLink::send(std::span<const std::uint8_t> pdu, bool flowControlled) {
     if (pdu.empty() || pdu.size() > att::kMaxMtu) {
         PLATFORM_LOG_WARN("Bluetooth air: not sending a PDU of ", pdu.size(), " bytes");
-        return true;
+        return SendResult::refused;
     }
+    SendResult result = SendResult::queued;
     {
         std::lock_guard lock(mutex_);
-        if (!open_) {
-            return true;  // closing: the end is on its way to the owner
+        if (!open_ || overflowed_) {
+            return SendResult::refused;  // closing: the end is on its way to the owner
         }
         if (flowControlled && flowQueued_ >= options_.transmitQueueCapacity) {
             readyOwed_ = true;
-            return false;
+            return SendResult::queueFull;
         }
-        output_.push_back({frame(pdu), flowControlled});
-        if (flowControlled) {
-            ++flowQueued_;
+        if (!flowControlled && output_.size() - flowQueued_ >= options_.answerQueueCapacity) {
+            // The link thread ends the link: only it touches the socket.
+            overflowed_ = true;
+            result = SendResult::refused;
+        } else {
+            output_.push_back({frame(pdu), flowControlled});
+            if (flowControlled) {
+                ++flowQueued_;
+            }
         }
     }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
-    return true;
+    wake(wake_);
+    return result;
 }
 
 void SocketLink::run() {
@@ -117,6 +166,12 @@ void SocketLink::run() {
         queueHello();
     }
     serve();
+    // An ended link keeps nothing but its wake-up descriptor until its owner takes it away.
+    ticket_.reset();
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
 }
 
 bool SocketLink::connectSocket() {
@@ -164,13 +219,33 @@ bool SocketLink::hasOutput() {
     return !output_.empty();
 }
 
+bool SocketLink::overflowed() {
+    std::lock_guard lock(mutex_);
+    return overflowed_;
+}
+
+int SocketLink::pollTimeout() const {
+    if (greeted_ || !greetingDue_) {
+        return -1;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        *greetingDue_ - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60'000));
+}
+
 void SocketLink::serve() {
     while (true) {
+        const int timeout = pollTimeout();
+        if (timeout == 0) {
+            end(makeError(ErrorCode::connectionTimeout, "no greeting in time"),
+                "no greeting in time");
+            return;
+        }
         pollfd fds[2] = {
             {fd_, static_cast<short>(POLLIN | (hasOutput() ? POLLOUT : 0)), 0},
             {wake_, POLLIN, 0},
         };
-        if (::poll(fds, 2, -1) < 0) {
+        if (::poll(fds, 2, timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -185,6 +260,11 @@ void SocketLink::serve() {
             // What was handed over before the end still goes out if the socket takes it now.
             writeAvailable();
             ::shutdown(fd_, SHUT_RDWR);
+            return;
+        }
+        if (overflowed()) {
+            end(makeError(ErrorCode::unknown, "the peer reads nothing"),
+                "it reads nothing of what it is sent");
             return;
         }
         if ((fds[0].revents & POLLOUT) != 0) {
@@ -230,19 +310,12 @@ void SocketLink::writeAvailable() {
 }
 
 bool SocketLink::readAvailable() {
-    std::vector<Bytes> pdus;
-    const auto deliver = [&] {
-        if (!pdus.empty()) {
-            callbacks_.received(std::move(pdus));
-            pdus.clear();
-        }
-    };
     while (true) {
         std::uint8_t buffer[kReadChunk];
         const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
         if (count > 0) {
             input_.insert(input_.end(), buffer, buffer + count);
-            if (!parseFrames(pdus)) {
+            if (!parseFrames()) {
                 return false;
             }
             continue;
@@ -253,7 +326,6 @@ bool SocketLink::readAvailable() {
         if (count < 0 && errno == EINTR) {
             continue;
         }
-        deliver();
         const std::string why = count == 0 ? "the peer closed the connection" : systemText(errno);
         if (!input_.empty()) {
             PLATFORM_LOG_WARN("Bluetooth air: dropping peer ", peer_.toString(),
@@ -264,11 +336,10 @@ bool SocketLink::readAvailable() {
             nullptr);
         return false;
     }
-    deliver();
     return true;
 }
 
-bool SocketLink::parseFrames(std::vector<Bytes>& pdus) {
+bool SocketLink::parseFrames() {
     std::size_t position = 0;
     while (input_.size() - position >= 2) {
         const std::size_t length = input_[position] | input_[position + 1] << 8;
@@ -292,7 +363,7 @@ bool SocketLink::parseFrames(std::vector<Bytes>& pdus) {
                 return false;
             }
         } else {
-            pdus.emplace_back(payload.begin(), payload.end());
+            callbacks_.received(Bytes(payload.begin(), payload.end()));
         }
     }
     input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(position));
@@ -315,6 +386,7 @@ bool SocketLink::acceptHello(std::span<const std::uint8_t> payload) {
     }
     peer_ = peer;
     greeted_ = true;
+    ticket_.reset();
     if (!outgoing_) {
         queueHello();
     }

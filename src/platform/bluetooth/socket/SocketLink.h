@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -13,9 +14,38 @@
 #include <thread>
 #include <vector>
 
+#include "platform/bluetooth/Radio.h"
 #include "platform/bluetooth/Types.h"
+#include "platform/foundation/Result.h"
 
 namespace platform::bluetooth {
+
+// Counts the accepted connections whose peer has not greeted yet, so that a listener can refuse
+// more instead of giving every stranger a thread. Thread-safe.
+class GreetingGate {
+    struct State;
+
+public:
+    // One place at the gate, given back when the ticket goes.
+    class Ticket {
+    public:
+        Ticket(Ticket&& other) noexcept = default;
+        Ticket& operator=(Ticket&& other) = delete;
+        ~Ticket();
+
+    private:
+        friend class GreetingGate;
+        explicit Ticket(std::shared_ptr<State> state) : state_(std::move(state)) {}
+        std::shared_ptr<State> state_;
+    };
+
+    explicit GreetingGate(std::size_t capacity);
+    // Nothing when `capacity` peers hold a ticket already.
+    std::optional<Ticket> enter();
+
+private:
+    std::shared_ptr<State> state_;
+};
 
 // One connection of the local-socket air, served by a thread of its own: the greeting, then
 // length-prefixed ATT PDUs both ways. The thread reports through the callbacks, which must not
@@ -30,7 +60,8 @@ public:
         std::function<void(const Error& reason)> failed;
         // Ended after opening, by the peer or for a protocol fault.
         std::function<void(const Error& reason)> closed;
-        std::function<void(std::vector<Bytes> pdus)> received;
+        // One frame's PDU: every frame is a delivery of its own, however the stream was split.
+        std::function<void(Bytes pdu)> received;
         // A refused flow-controlled send has room now.
         std::function<void()> ready;
     };
@@ -38,21 +69,30 @@ public:
         Uuid self;
         double retryInterval = 0.1;
         std::size_t transmitQueueCapacity = 32;
+        // Seconds an accepted peer has for its greeting.
+        double greetingTimeout = 5.0;
+        // Requests and answers waiting to leave; a peer that lets more pile up reads nothing
+        // and is dropped.
+        std::size_t answerQueueCapacity = 64;
     };
 
     // Keeps trying the socket until it answers (or the link is destroyed): connecting has no
-    // time-out. The peer must greet with the expected identifier.
-    static std::unique_ptr<SocketLink> connect(std::filesystem::path socket, const Uuid& peer,
-                                               Options options, Callbacks callbacks);
-    // Takes an accepted socket; the peer greets first.
-    static std::unique_ptr<SocketLink> accept(int fd, Options options, Callbacks callbacks);
+    // time-out. The peer must greet with the expected identifier. Fails only when the link
+    // cannot be made (no descriptor or thread left).
+    static Result<std::unique_ptr<SocketLink>> connect(std::filesystem::path socket,
+                                                       const Uuid& peer, Options options,
+                                                       Callbacks callbacks);
+    // Takes an accepted socket, closed here when the link cannot be made; the peer greets
+    // first, before the deadline, and gives the ticket back by greeting or by going.
+    static Result<std::unique_ptr<SocketLink>> accept(int fd, GreetingGate::Ticket ticket,
+                                                      Options options, Callbacks callbacks);
 
     ~SocketLink();
     SocketLink(const SocketLink&) = delete;
     SocketLink& operator=(const SocketLink&) = delete;
 
-    // Thread-safe. False only for a flow-controlled PDU that finds the queue full.
-    bool send(std::span<const std::uint8_t> pdu, bool flowControlled);
+    // Thread-safe.
+    SendResult send(std::span<const std::uint8_t> pdu, bool flowControlled);
 
     static constexpr std::size_t kHelloLength = 21;
 
@@ -63,14 +103,16 @@ private:
     };
 
     SocketLink(Options options, Callbacks callbacks);
-    void start();
+    static Result<std::unique_ptr<SocketLink>> start(std::unique_ptr<SocketLink> link);
     void run();
     // Connects, retrying until stopped; false when stopped or failed (already reported).
     bool connectSocket();
     void serve();
+    // How long poll() may wait: until the greeting is due, else for ever (-1).
+    int pollTimeout() const;
     // Reads what is there; false once the connection is over (already reported).
     bool readAvailable();
-    bool parseFrames(std::vector<Bytes>& pdus);
+    bool parseFrames();
     bool acceptHello(std::span<const std::uint8_t> payload);
     void writeAvailable();
     void queueHello();
@@ -78,12 +120,15 @@ private:
     bool waitForStop(double seconds);
     bool stopping() const { return stop_.load(); }
     bool hasOutput();
+    bool overflowed();
 
     Options options_;
     Callbacks callbacks_;
     bool outgoing_ = false;
     std::filesystem::path socketPath_;
     std::optional<Uuid> expectedPeer_;
+    std::optional<GreetingGate::Ticket> ticket_;
+    std::optional<std::chrono::steady_clock::time_point> greetingDue_;
     Uuid peer_;
     int fd_ = -1;
     int wake_ = -1;
@@ -98,6 +143,7 @@ private:
     std::size_t flowQueued_ = 0;
     bool readyOwed_ = false;
     bool open_ = false;
+    bool overflowed_ = false;
 
     std::thread thread_;
 };
