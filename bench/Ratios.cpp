@@ -43,7 +43,8 @@ private:
 
 void printRatios(const std::map<std::string, Measured>& runs, const Ratio& ratio) {
     for (const auto& [name, measured] : runs) {
-        if (name.compare(0, ratio.benchmark.size(), ratio.benchmark) != 0) {
+        // The benchmark itself, or each of its runs with arguments ("name/arg:1").
+        if (name != ratio.benchmark && name.rfind(ratio.benchmark + "/", 0) != 0) {
             continue;
         }
         if (!ratio.reference.empty()) {

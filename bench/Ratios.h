@@ -7,7 +7,7 @@ namespace bench {
 
 // One line the program prints after its runs: how a benchmark compares with its reference.
 struct Ratio {
-    // A run's name, or the start of several runs' names (one line each).
+    // A benchmark's name: one line for it, or for each of its runs with arguments.
     std::string benchmark;
     // The run it is measured against, by processor time per iteration...
     std::string reference;

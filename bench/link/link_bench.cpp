@@ -7,6 +7,7 @@
 #include "../TypicalMessage.h"
 #include "../ZlibReference.h"
 #include "link/support/LinkWorld.h"
+#include "logging/LGLog.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Value.h"
 
@@ -124,7 +125,17 @@ void BM_LinkEndToEndNoise64K(benchmark::State& state) {
 void BM_RawZlibNoise64K(benchmark::State& state) {
     rawCoding(state, noise(64 << 10));
 }
+// With a logger that keeps errors, warnings and information, as a running program has: the
+// protocol's verbose lines must cost next to nothing then.
+void BM_LinkEndToEndTypicalInfoLogger(benchmark::State& state) {
+    const auto logger = std::make_shared<LGAbstractLogger>("bench.discard");
+    LGLog::addLogger(logger, LGLogFlagError | LGLogFlagWarning | LGLogFlagInfo);
+    linkEndToEnd(state, typicalMessage());
+    LGLog::removeLogger(logger);
+    LGLog::flushLog();
+}
 BENCHMARK(BM_LinkEndToEndTypical);
+BENCHMARK(BM_LinkEndToEndTypicalInfoLogger);
 BENCHMARK(BM_RawZlibTypical);
 BENCHMARK(BM_LinkEndToEndNoise64K);
 BENCHMARK(BM_RawZlibNoise64K);
@@ -135,6 +146,7 @@ int main(int argc, char** argv) {
     const bench::Ratio ratios[] = {
         {"BM_LinkGoodput", "", "efficiency"},
         {"BM_LinkEndToEndTypical", "BM_RawZlibTypical"},
+        {"BM_LinkEndToEndTypicalInfoLogger", "BM_RawZlibTypical"},
         {"BM_LinkEndToEndNoise64K", "BM_RawZlibNoise64K"},
     };
     return bench::runWithRatios(argc, argv, ratios);
