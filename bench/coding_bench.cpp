@@ -2,10 +2,12 @@
 
 #include <string>
 
+#include "Ratios.h"
 #include "TypicalMessage.h"
-#include "utils/DataCompression.h"
+#include "ZlibReference.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Value.h"
+#include "utils/DataCompression.h"
 
 namespace {
 
@@ -45,4 +47,35 @@ void BM_LinkInflate(benchmark::State& state) {
 }
 BENCHMARK(BM_LinkInflate);
 
+// The references: zlib alone on the same message, streams and buffers kept.
+void BM_ZlibDeflate(benchmark::State& state) {
+    const Bytes message = typicalMessage();
+    bench::ZlibReference zlib;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(zlib.deflate(message).data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+}
+BENCHMARK(BM_ZlibDeflate);
+
+void BM_ZlibInflate(benchmark::State& state) {
+    const Bytes message = typicalMessage();
+    bench::ZlibReference zlib;
+    const auto packedView = zlib.deflate(message);
+    const Bytes packed(packedView.begin(), packedView.end());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(zlib.inflate(packed, message.size()).data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+}
+BENCHMARK(BM_ZlibInflate);
+
 }  // namespace
+
+int main(int argc, char** argv) {
+    const bench::Ratio ratios[] = {
+        {"BM_LinkDeflate", "BM_ZlibDeflate"},
+        {"BM_LinkInflate", "BM_ZlibInflate"},
+    };
+    return bench::runWithRatios(argc, argv, ratios);
+}

@@ -34,9 +34,10 @@ function(kavo_test name)
 endfunction()
 
 # kavo_bench(<name> SOURCES ... DEPS ...)
+# The program's main calls bench::runWithRatios (bench/Ratios.h).
 function(kavo_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${KAVO_WARNINGS})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} kavo_bench_ratios)
 endfunction()

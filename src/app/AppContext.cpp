@@ -8,6 +8,7 @@
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGPlatformLogSink.h"
+#include "utils/TQUtils.h"
 
 namespace {
 
@@ -41,9 +42,16 @@ AppContext::AppContext(Settings settings)
     : previousLogSink_(platform::LogSink::install(std::make_shared<LGPlatformLogSink>())),
       loop_(settings.clock),
       container_(std::move(settings.home)),
-      defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")) {}
+      defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")) {
+    backgroundObserver_ =
+        center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
+                            [this](const platform::Notification&) {
+                                TQUtils::synchronizeDefaults(defaults_, "AppContext");
+                            });
+}
 
 AppContext::~AppContext() {
+    center_.removeObserver(backgroundObserver_);
     stopLink();
     platform::LogSink::install(std::move(previousLogSink_));
 }

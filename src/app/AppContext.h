@@ -88,5 +88,7 @@ private:
     TQMessageQueue messageQueue_;
     platform::ScopedInstall<TQMessageQueue> installMessageQueue_{&messageQueue_};
     TQHandlers handlers_;
+    // Going to the background writes the defaults at once: the process may not come back.
+    platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;
 };

@@ -9,7 +9,6 @@
 #include "logging/LGLog.h"
 #include "platform/foundation/LoopThread.h"
 #include "utils/DataCompression.h"
-#include "utils/TQUtils.h"
 
 namespace {
 
@@ -277,9 +276,11 @@ std::vector<TQProtocol::Packet> TQProtocol::makeWindow() {
     return window;
 }
 
+// Left to the defaults' next delayed write: writing the file for every window cost more than
+// the window. A crash before that write leaves the other set on disk, which costs one reset of
+// the link after the restart.
 void TQProtocol::storeCurrentSendWindowSet() {
     defaults_.set(kCurrentSendWindowSetKey, currentSendWindowSet_);
-    TQUtils::synchronizeDefaults(defaults_, "TQProtocol");
 }
 
 void TQProtocol::sendWindow(std::vector<Packet> window) {

@@ -43,22 +43,31 @@ public:
         nodes_.push_back(std::move(node));
     }
 
+    // Counted when addLogger is called, so records logged after that call are queued behind
+    // the registration.
+    void admit(const LGLogger* logger, std::uint64_t level) {
+        registered.fetch_add(1);
+        std::lock_guard lock(levelsMutex_);
+        levels_.emplace_back(logger, level);
+        combineLevels();
+    }
+
     void remove(const std::shared_ptr<LGLogger>& logger) {
         const auto it = std::find_if(nodes_.begin(), nodes_.end(),
                                      [&](const LoggerNode& node) { return node.logger == logger; });
         if (it == nodes_.end()) {
             return;
         }
-        registered.fetch_sub(1);
+        withdraw(logger.get());
         it->queue->sync([&] { it->logger->willRemoveLogger(); });
         nodes_.erase(it);
     }
 
     void removeAll() {
         for (auto& node : nodes_) {
+            withdraw(node.logger.get());
             node.queue->sync([&] { node.logger->willRemoveLogger(); });
         }
-        registered.fetch_sub(static_cast<int>(nodes_.size()));
         nodes_.clear();
     }
 
@@ -91,13 +100,36 @@ public:
         group.wait();
     }
 
-    // Loggers registered or waiting to be, counted when addLogger is called.
+    // Loggers registered or waiting to be, and the OR of their levels: what the macros test
+    // before they format anything.
     std::atomic<int> registered{0};
+    std::atomic<std::uint64_t> admitted{0};
     std::mutex classesMutex;
     std::vector<std::pair<std::string, LGLog::ClassLevel>> classes;
 
 private:
     static constexpr long kMaxPending = 1000;
+
+    // Drops the first level entry of the logger: entries are in registration order, so a
+    // registration still waiting behind this removal keeps its own.
+    void withdraw(const LGLogger* logger) {
+        registered.fetch_sub(1);
+        std::lock_guard lock(levelsMutex_);
+        const auto it = std::find_if(levels_.begin(), levels_.end(),
+                                     [logger](const auto& entry) { return entry.first == logger; });
+        if (it != levels_.end()) {
+            levels_.erase(it);
+        }
+        combineLevels();
+    }
+
+    void combineLevels() {
+        std::uint64_t combined = 0;
+        for (const auto& entry : levels_) {
+            combined |= entry.second;
+        }
+        admitted.store(combined);
+    }
 
     void deliverOnQueue(const LGLogMessage& message) {
         if (processors_ < 2) {
@@ -123,6 +155,8 @@ private:
     platform::Semaphore pending_;
     const unsigned processors_;
     std::vector<LoggerNode> nodes_;
+    std::mutex levelsMutex_;
+    std::vector<std::pair<const LGLogger*, std::uint64_t>> levels_;
 };
 
 }  // namespace
@@ -163,9 +197,8 @@ void LGLog::addLogger(std::shared_ptr<LGLogger> logger, std::uint64_t level) {
     if (!logger) {
         return;
     }
-    // Counted at once, so records logged after this call are queued behind the registration.
     Hub& target = hub();
-    target.registered.fetch_add(1);
+    target.admit(logger.get(), level);
     target.queue().async([&target, logger = std::move(logger), level]() mutable {
         target.add(std::move(logger), level);
     });
@@ -212,6 +245,10 @@ void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
 
 bool LGLog::hasLoggers() {
     return hub().registered.load() > 0;
+}
+
+bool LGLog::admits(std::uint64_t flag) {
+    return (hub().admitted.load() & flag) != 0;
 }
 
 void LGLog::flushLog() {

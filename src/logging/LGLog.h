@@ -70,6 +70,10 @@ public:
     // Whether a logger is registered or about to be. A record logged while none is would
     // reach nobody, so callers may skip building it.
     static bool hasLoggers();
+    // Whether a logger registered or about to be admits the flag: the hub keeps the OR of
+    // their levels, updated as loggers come and go. The LG_* macros test it before they
+    // evaluate their arguments.
+    static bool admits(std::uint64_t flag);
 
     // Returns once every record queued before it is delivered and every logger flushed.
     static void flushLog();
@@ -91,10 +95,13 @@ public:
 };
 
 // The system's call convention: level 31, context 0, no tag, this file, function and line;
-// error lines synchronous, all others asynchronous.
-#define LG_LOG_AT(asynchronous, flag, format, ...)                                      \
-    ::LGLog::log(asynchronous, LGLogLevelSystem, flag, 0, __FILE__, __func__, __LINE__, \
-                 ::platform::Value::null(), format __VA_OPT__(, ) __VA_ARGS__)
+// error lines synchronous, all others asynchronous. While no logger admits the flag, the
+// arguments are not evaluated at all: they must have no effect the caller relies on.
+#define LG_LOG_AT(asynchronous, flag, format, ...)                                             \
+    (::LGLog::admits(flag)                                                                     \
+         ? ::LGLog::log(asynchronous, LGLogLevelSystem, flag, 0, __FILE__, __func__, __LINE__, \
+                        ::platform::Value::null(), format __VA_OPT__(, ) __VA_ARGS__)          \
+         : void())
 #define LG_ERROR(format, ...) LG_LOG_AT(false, LGLogFlagError, format __VA_OPT__(, ) __VA_ARGS__)
 #define LG_WARN(format, ...) LG_LOG_AT(true, LGLogFlagWarning, format __VA_OPT__(, ) __VA_ARGS__)
 #define LG_INFO(format, ...) LG_LOG_AT(true, LGLogFlagInfo, format __VA_OPT__(, ) __VA_ARGS__)

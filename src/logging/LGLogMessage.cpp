@@ -28,6 +28,19 @@ std::optional<std::string> currentThreadName() {
     return std::string(name);
 }
 
+struct ThreadIdentity {
+    std::string id;
+    std::optional<std::string> name;
+};
+
+// Asking the kernel twice for every record costs more than formatting most of them, so each
+// thread asks once, at its first record: a name given to a thread after that is not seen.
+const ThreadIdentity& currentThread() {
+    thread_local const ThreadIdentity identity{
+        std::to_string(static_cast<std::uint64_t>(::syscall(SYS_gettid))), currentThreadName()};
+    return identity;
+}
+
 platform::Date now() {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     return platform::Date{std::chrono::duration<double>(since).count()};
@@ -50,8 +63,8 @@ LGLogMessage::LGLogMessage(std::string message, std::uint64_t level, std::uint64
       tag_(std::move(tag)),
       options_(options),
       timestamp_(timestamp.value_or(now())),
-      threadID_(std::to_string(static_cast<std::uint64_t>(::syscall(SYS_gettid)))),
-      threadName_(currentThreadName()),
+      threadID_(currentThread().id),
+      threadName_(currentThread().name),
       queueLabel_(platform::DispatchQueue::currentLabel()) {}
 
 LGLogMessage LGLogMessage::withMessage(std::string message) const {

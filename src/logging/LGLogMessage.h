@@ -44,6 +44,7 @@ public:
     [[nodiscard]] platform::Date timestamp() const { return timestamp_; }
     // The calling thread's kernel identifier in decimal.
     [[nodiscard]] const std::string& threadID() const { return threadID_; }
+    // The thread's name as it was at the thread's first record: it is read once per thread.
     [[nodiscard]] const std::optional<std::string>& threadName() const { return threadName_; }
     [[nodiscard]] const std::string& queueLabel() const { return queueLabel_; }
 

@@ -22,10 +22,8 @@ std::uint64_t flagOf(platform::LogLevel level) {
 
 }  // namespace
 
-// Which logger keeps which flag is decided on the logging queue; a line is worth formatting
-// as soon as any logger is there.
-bool LGPlatformLogSink::admits(platform::LogLevel /*level*/) const {
-    return LGLog::hasLoggers();
+bool LGPlatformLogSink::admits(platform::LogLevel level) const {
+    return LGLog::admits(flagOf(level));
 }
 
 void LGPlatformLogSink::write(platform::LogLevel level, const platform::LogSite& site,

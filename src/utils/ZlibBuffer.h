@@ -16,9 +16,14 @@ inline bool fits(std::size_t size) {
     return size <= std::numeric_limits<uInt>::max();
 }
 
-inline uInt roomAfter(const platform::Bytes& out, std::size_t produced) {
+// Room from produced up to limit, in zlib's unit.
+inline uInt roomBefore(std::size_t limit, std::size_t produced) {
     return static_cast<uInt>(
-        std::min<std::size_t>(out.size() - produced, std::numeric_limits<uInt>::max()));
+        std::min<std::size_t>(limit - produced, std::numeric_limits<uInt>::max()));
+}
+
+inline uInt roomAfter(const platform::Bytes& out, std::size_t produced) {
+    return roomBefore(out.size(), produced);
 }
 
 // Grows by step without passing limit. Capacity doubles where the limit allows, so many small

@@ -12,8 +12,10 @@
 #include "platform/bluetooth/Adapter.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
 #include "support/TempDir.h"
 
@@ -82,6 +84,17 @@ TEST_F(AppContextTest, ARelaunchMakesAFreshLinkAndAHandlerTheCallerGaveIsKept) {
 }
 
 using AppContextDeathTest = AppContextTest;
+
+TEST_F(AppContextTest, GoingToTheBackgroundWritesTheDefaultsAtOnce) {
+    AppContext context(settings);
+    context.defaults().set("isWMSConnected", 1);
+    const auto file = context.defaults().file();
+    EXPECT_FALSE(std::filesystem::exists(file)) << "the write waits for its delay";
+    context.center().post(platform::kApplicationDidEnterBackgroundNotification);
+    const auto stored = platform::plist::readFile(file);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->dictionaryIf()->find("isWMSConnected")->intValue(), 1);
+}
 
 TEST_F(AppContextDeathTest, ANamedInstanceAskedForBeforeTheContextMadeItIsAFaultOfTheProgram) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");

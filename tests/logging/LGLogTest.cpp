@@ -120,7 +120,10 @@ TEST_F(LGLogTest, RecordsThatReachNoLoggerStillReleaseTheBound) {
     auto infoOnly = std::make_shared<RecordingLogger>();
     LGLog::addLogger(infoOnly, LGLogFlagInfo);
     for (int i = 0; i < 2500; ++i) {
-        LG_VERBOSE("filtered %d", i);
+        // Past the macros' own filter, as a record queued just before its logger went would be.
+        LGLog::queueLogMessage(LGLogMessage("filtered", LGLogLevelSystem, LGLogFlagVerbose, 0,
+                                            __FILE__, __func__, __LINE__),
+                               true);
     }
     LG_INFO("admitted");
     LGLog::flushLog();
@@ -136,6 +139,50 @@ TEST_F(LGLogTest, ARecordLoggedRightAfterRegistrationReachesTheLogger) {
     LGLog::flushLog();
     EXPECT_EQ(logger->lines(), std::vector<std::string>{"first"});
     EXPECT_FALSE(LGLog::hasLoggers());
+}
+
+TEST_F(LGLogTest, ArgumentsAreEvaluatedOnlyWhenALoggerAdmitsTheFlag) {
+    int evaluated = 0;
+    const auto argument = [&evaluated] { return ++evaluated; };
+    // Which of error, info and verbose lines had their arguments evaluated.
+    const auto evaluatedFor = [&] {
+        std::string seen;
+        evaluated = 0;
+        LG_ERROR("%d", argument());
+        seen += evaluated > 0 ? 'e' : '-';
+        evaluated = 0;
+        LG_INFO("%d", argument());
+        seen += evaluated > 0 ? 'i' : '-';
+        evaluated = 0;
+        LG_VERBOSE("%d", argument());
+        seen += evaluated > 0 ? 'v' : '-';
+        return seen;
+    };
+    auto infoOnly = std::make_shared<RecordingLogger>();
+    auto verboseOnly = std::make_shared<RecordingLogger>();
+    EXPECT_EQ(evaluatedFor(), "---") << "no logger";
+    LGLog::addLogger(infoOnly, LGLogFlagInfo);
+    EXPECT_EQ(evaluatedFor(), "-i-") << "an info logger, at once";
+    LGLog::addLogger(verboseOnly, LGLogFlagVerbose);
+    LGLog::addLogger(verboseOnly, LGLogFlagVerbose);
+    EXPECT_EQ(evaluatedFor(), "-iv") << "and a verbose one, twice";
+    LGLog::removeLogger(verboseOnly);
+    LGLog::flushLog();
+    EXPECT_EQ(evaluatedFor(), "-iv") << "the verbose one, once more";
+    LGLog::removeLogger(verboseOnly);
+    LGLog::flushLog();
+    EXPECT_EQ(evaluatedFor(), "-i-") << "the verbose one removed";
+    {
+        LGLogHub hub;
+        platform::ScopedInstall<LGLogHub> installed(&hub);
+        EXPECT_EQ(evaluatedFor(), "---") << "a hub of its own has no logger";
+    }
+    // A registration made while a removal of everything waits keeps its level.
+    LGLog::removeAllLoggers();
+    LGLog::addLogger(infoOnly, LGLogFlagError);
+    LGLog::flushLog();
+    EXPECT_EQ(evaluatedFor(), "e--") << "all removed, then an error logger";
+    EXPECT_EQ(infoOnly->lines(), (std::vector<std::string>{"1", "1", "1", "1", "1"}));
 }
 
 class GatedLogger : public LGAbstractLogger {

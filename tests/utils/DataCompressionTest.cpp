@@ -3,6 +3,8 @@
 
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "utils/CodingSamples.h"
 #include "utils/DataCompression.h"
@@ -106,6 +108,66 @@ TEST(CompressionTest, FailuresTellWhy) {
         EXPECT_EQ(std::get<InflateFailure>(result), c.expected) << c.name;
     }
     EXPECT_EQ(std::get<Bytes>(compression::inflateLinkMessage(packed, message.size())), message);
+}
+
+// Streams and output buffers are kept from message to message: whatever one message left
+// behind (a failure halfway, a buffer larger than the next bound) must not reach the next.
+TEST(CompressionTest, EachMessageStartsAfresh) {
+    using compression::InflateFailure;
+    const Bytes large = sampleText(200000);
+    const Bytes small = sampleText(4000);
+    const Bytes packedLarge = *dataDeflate(large);
+    const Bytes packedSmall = *dataDeflate(small);
+    struct Step {
+        const char* name;
+        Bytes input;
+        std::size_t bound;
+        std::optional<InflateFailure> failure;
+    };
+    const Step steps[] = {
+        {"large", packedLarge, compression::kMaxLinkMessage, std::nullopt},
+        {"small under a bound below the kept buffer", packedSmall, small.size() - 1,
+         InflateFailure::tooLarge},
+        {"cut short", Bytes(packedSmall.begin(), packedSmall.begin() + 40),
+         compression::kMaxLinkMessage, InflateFailure::truncated},
+        {"small after a stream left halfway", packedSmall, small.size(), std::nullopt},
+        {"damaged", noise(64), compression::kMaxLinkMessage, InflateFailure::damaged},
+        {"large again", packedLarge, large.size(), std::nullopt},
+    };
+    for (const auto& step : steps) {
+        const auto result = compression::inflateLinkMessage(step.input, step.bound);
+        if (step.failure) {
+            ASSERT_TRUE(std::holds_alternative<InflateFailure>(result)) << step.name;
+            EXPECT_EQ(std::get<InflateFailure>(result), *step.failure) << step.name;
+        } else {
+            ASSERT_TRUE(std::holds_alternative<Bytes>(result)) << step.name;
+            EXPECT_EQ(std::get<Bytes>(result).size(),
+                      step.input == packedLarge ? large.size() : small.size())
+                << step.name;
+        }
+    }
+    // A deflate after a larger one yields the same bytes as the first time.
+    EXPECT_EQ(*dataDeflate(small), packedSmall);
+}
+
+TEST(CompressionTest, ThreadsCodeSideBySide) {
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (std::size_t t = 0; t < failures.size(); ++t) {
+        threads.emplace_back([t, &failures] {
+            for (std::size_t i = 0; i < 20; ++i) {
+                const Bytes message = i % 2 == 0 ? sampleText(3000 + 100 * t) : noise(5000 + t);
+                const auto packed = dataDeflate(message);
+                if (!packed || dataInflate(*packed) != message) {
+                    ++failures[t];
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 }  // namespace

@@ -3,11 +3,67 @@
 #include <system_error>
 
 #include "platform/foundation/Container.h"
+#include "platform/foundation/LogSink.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
 
 namespace platform {
 
-UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {
+// The delayed write's way back to the defaults. Its lock is held while a delayed write runs,
+// so the destructor, which cuts it, waits for that write.
+struct UserDefaults::Life {
+    std::mutex mutex;
+    UserDefaults* defaults = nullptr;
+};
+
+// The task waiting on the run loop. A loop that goes before it is due drops it unrun; then it
+// clears the request, so the next change asks again.
+class UserDefaults::DelayedWrite {
+public:
+    explicit DelayedWrite(std::weak_ptr<Life> life) : life_(std::move(life)) {}
+    DelayedWrite(const DelayedWrite&) = delete;
+    DelayedWrite& operator=(const DelayedWrite&) = delete;
+    ~DelayedWrite() {
+        if (fired_) {
+            return;
+        }
+        if (const auto life = life_.lock()) {
+            std::lock_guard lock(life->mutex);
+            if (life->defaults != nullptr) {
+                std::lock_guard values(life->defaults->mutex_);
+                life->defaults->writeRequested_ = false;
+            }
+        }
+    }
+
+    void fire() {
+        fired_ = true;
+        const auto life = life_.lock();
+        if (!life) {
+            return;
+        }
+        std::lock_guard lock(life->mutex);
+        if (life->defaults != nullptr) {
+            life->defaults->writer_.async([life] {
+                std::lock_guard lock(life->mutex);
+                if (life->defaults != nullptr) {
+                    life->defaults->writeDelayed();
+                }
+            });
+        }
+    }
+
+private:
+    std::weak_ptr<Life> life_;
+    bool fired_ = false;
+};
+
+UserDefaults::UserDefaults(std::filesystem::path file, DispatchQueue* writer)
+    : file_(std::move(file)),
+      ownWriter_(writer == nullptr ? std::make_unique<SerialQueue>("kavo.defaults") : nullptr),
+      writer_(writer == nullptr ? *ownWriter_ : *writer),
+      life_(std::make_shared<Life>()) {
+    life_->defaults = this;
     std::error_code ec;
     if (!std::filesystem::exists(file_, ec)) {
         return;
@@ -26,6 +82,11 @@ UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) 
 }
 
 UserDefaults::~UserDefaults() {
+    {
+        std::lock_guard lock(life_->mutex);
+        life_->defaults = nullptr;
+    }
+    ownWriter_.reset();
     (void)synchronize();
 }
 
@@ -86,25 +147,72 @@ bool UserDefaults::set(std::string_view key, Value value) {
     if (!plist::write(Value{{std::string(key), value}})) {
         return false;
     }
-    std::lock_guard lock(mutex_);
-    values_.set(std::string(key), std::move(value));
-    dirty_ = true;
+    bool request = false;
+    {
+        std::lock_guard lock(mutex_);
+        values_.set(std::string(key), std::move(value));
+        request = markChangedLocked();
+    }
+    if (request) {
+        requestWrite();
+    }
     return true;
 }
 
 void UserDefaults::remove(std::string_view key) {
-    std::lock_guard lock(mutex_);
-    dirty_ = values_.remove(key) || dirty_;
+    bool request = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (values_.remove(key)) {
+            request = markChangedLocked();
+        }
+    }
+    if (request) {
+        requestWrite();
+    }
+}
+
+bool UserDefaults::markChangedLocked() {
+    dirty_ = true;
+    if (writeRequested_) {
+        return false;
+    }
+    writeRequested_ = true;
+    return true;
+}
+
+// Outside mutex_: a loop that refuses the task destroys it here, and it takes the lock.
+void UserDefaults::requestWrite() {
+    RunLoop::main().postDelayed(kWriteDelay,
+                                [write = std::make_shared<DelayedWrite>(life_)] { write->fire(); });
+}
+
+void UserDefaults::writeDelayed() {
+    {
+        std::lock_guard lock(mutex_);
+        writeRequested_ = false;
+    }
+    if (const auto written = synchronize(); !written) {
+        PLATFORM_LOG_WARN("UserDefaults: ", file_.string(),
+                          " not written: ", written.error().message);
+    }
 }
 
 Result<void> UserDefaults::synchronize() {
-    std::lock_guard lock(mutex_);
-    if (!dirty_) {
-        return {};
-    }
-    auto written = plist::writeFile(file_, Value(values_));
-    if (written) {
+    std::lock_guard writing(writeMutex_);
+    Value snapshot;
+    {
+        std::lock_guard lock(mutex_);
+        if (!dirty_) {
+            return {};
+        }
+        snapshot = Value(values_);
         dirty_ = false;
+    }
+    auto written = plist::writeFile(file_, snapshot);
+    if (!written) {
+        std::lock_guard lock(mutex_);
+        dirty_ = true;
     }
     return written;
 }

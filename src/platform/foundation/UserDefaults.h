@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Value.h"
@@ -16,12 +18,21 @@ namespace platform {
 // The application's preferences: a dictionary of values kept in memory and persisted as an
 // XML property list. Thread-safe. Typed readers apply the phone platform's coercions
 // (see Value); an absent key reads as nothing.
+//
+// Changes are written together: the first change after a write asks for one write
+// kWriteDelay later, timed on the main run loop (RunLoop::main() at the time of the change, so
+// virtual in tests) and done on the writer queue, off that loop. A crash loses at most the
+// changes of that last delay; synchronize() writes at once, and so does the destructor.
 class UserDefaults : public Replaceable<UserDefaults> {
 public:
+    static constexpr double kWriteDelay = 1.0;
+
     // Loads file when it exists. A file that cannot be read as a dictionary is moved aside
     // (to "<file>.unreadable") rather than overwritten, and reported by loadError().
-    explicit UserDefaults(std::filesystem::path file);
-    // Persists what is not yet written.
+    // writer: where the delayed writes run, borrowed (it must outlive the defaults); none
+    // gives the defaults a serial queue of their own.
+    explicit UserDefaults(std::filesystem::path file, DispatchQueue* writer = nullptr);
+    // Persists what is not yet written, after any write under way.
     ~UserDefaults();
 
     UserDefaults(const UserDefaults&) = delete;
@@ -44,18 +55,34 @@ public:
     bool set(std::string_view key, Value value);
     void remove(std::string_view key);
 
-    // Writes the values to the file (atomically) when anything changed since the last write.
+    // Writes the values to the file (atomically) now, when anything changed since the last
+    // write, and tells how it went. A failed write leaves the changes to be written again.
     Result<void> synchronize();
 
     [[nodiscard]] const std::optional<Error>& loadError() const { return loadError_; }
     [[nodiscard]] const std::filesystem::path& file() const { return file_; }
 
 private:
+    struct Life;
+    class DelayedWrite;
+
+    // Called with mutex_ held: whether the caller must ask for a delayed write.
+    bool markChangedLocked();
+    void requestWrite();
+    void writeDelayed();
+
     std::filesystem::path file_;
+    // Held across a whole write, so that writes reach the file in the order of their values.
+    std::mutex writeMutex_;
     mutable std::mutex mutex_;
     Dictionary values_;
     bool dirty_ = false;
+    bool writeRequested_ = false;
     std::optional<Error> loadError_;
+    std::unique_ptr<SerialQueue> ownWriter_;
+    DispatchQueue& writer_;
+    // What delayed work reaches the defaults through; cut when they go.
+    std::shared_ptr<Life> life_;
 };
 
 }  // namespace platform

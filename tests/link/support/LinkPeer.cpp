@@ -46,6 +46,17 @@ void LinkPeer::onDataSendCompleted(const TQSendOutcome& /*outcome*/) {
     handDownNext();
 }
 
+void LinkPeer::relaunch() {
+    end_.setDelegate(nullptr);
+    protocol_ =
+        std::make_unique<TQProtocol>(platform::RunLoop::main(), platform::UserDefaults::standard());
+    protocol_->initialize(*this, end_);
+    end_.setDelegate(protocol_.get());
+    protocol_->restoreCurrentSendWindowSetValue();
+    inProtocol_ = false;
+    handDownNext();
+}
+
 void LinkPeer::forget() {
     outgoing_.clear();
     next_ = 0;

@@ -42,6 +42,10 @@ public:
     [[nodiscard]] bool idle() const { return !inProtocol_ && next_ == outgoing_.size(); }
     // Forgets the messages sent and received so far (for long benchmark runs); call it idle.
     void forget();
+    // This side's program starts again while the link stays: a new protocol on the same end
+    // and defaults, which reloads the stored window set as a restored connection does. The
+    // message that was in the old protocol is lost with it; those still queued go on.
+    void relaunch();
 
     [[nodiscard]] const std::vector<Outgoing>& outgoing() const { return outgoing_; }
     [[nodiscard]] const std::vector<Incoming>& received() const { return received_; }

@@ -2,7 +2,10 @@
 
 #include <fstream>
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/TempDir.h"
 
@@ -92,6 +95,82 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsKeptAsideNotOverwritten) {
     aside += ".unreadable";
     EXPECT_EQ(*fs::readFile(aside), "<plist><dict><key>broken");
     EXPECT_EQ(UserDefaults(file_).integer("fresh"), 1);
+}
+
+// Changes are written together, a while after the first, on the main loop's clock; the writes
+// run on the loop here too, so every step is deterministic.
+class CoalescedWritesTest : public UserDefaultsTest {
+protected:
+    // The value of "n" in the file, or -1 while there is no file.
+    std::int64_t written() {
+        const auto stored = plist::readFile(file_);
+        return stored ? stored->dictionaryIf()->find("n")->intValue().value_or(-2) : -1;
+    }
+
+    RunLoop loop_{RunLoop::Clock::virtualTime};
+    ScopedMainRunLoop main_{loop_};
+};
+
+TEST_F(CoalescedWritesTest, ChangesAreWrittenOnceAfterTheDelay) {
+    UserDefaults defaults(file_, &DispatchQueue::main());
+    for (int n = 1; n <= 100; ++n) {
+        defaults.set("n", n);
+    }
+    loop_.advance(UserDefaults::kWriteDelay - 0.01);
+    EXPECT_EQ(written(), -1) << "nothing before the delay";
+    loop_.advance(0.02);
+    EXPECT_EQ(written(), 100) << "the last value, once the delay is over";
+
+    defaults.set("n", 101);  // the next change asks for the next write
+    loop_.advance(UserDefaults::kWriteDelay / 2);
+    defaults.remove("n");
+    defaults.set("n", 102);
+    loop_.advance(UserDefaults::kWriteDelay / 2 - 0.01);
+    EXPECT_EQ(written(), 100);
+    loop_.advance(0.02);
+    EXPECT_EQ(written(), 102) << "timed from the first change after a write";
+}
+
+TEST_F(CoalescedWritesTest, SynchronizeAndTheDestructorWriteAtOnce) {
+    {
+        UserDefaults defaults(file_, &DispatchQueue::main());
+        defaults.set("n", 1);
+        ASSERT_TRUE(defaults.synchronize());
+        EXPECT_EQ(written(), 1);
+        loop_.advance(UserDefaults::kWriteDelay);  // the delayed write finds nothing to do
+        EXPECT_EQ(written(), 1);
+        defaults.set("n", 2);
+    }
+    EXPECT_EQ(written(), 2) << "the loop never ran the delayed write";
+    loop_.advance(UserDefaults::kWriteDelay);  // nor does it reach the defaults now
+}
+
+TEST_F(CoalescedWritesTest, AFailedWriteIsReportedAndKeptForTheNextOne) {
+    UserDefaults defaults(file_, &DispatchQueue::main());
+    std::filesystem::remove_all(file_.parent_path());
+    std::filesystem::create_directories(file_.parent_path().parent_path());
+    {
+        std::ofstream blocker(file_.parent_path());  // a file where the folder should be
+    }
+    defaults.set("n", 1);
+    EXPECT_FALSE(defaults.synchronize());
+    loop_.advance(UserDefaults::kWriteDelay);  // fails as well, and is only logged
+    std::filesystem::remove(file_.parent_path());
+    std::filesystem::create_directories(file_.parent_path());
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(written(), 1);
+}
+
+TEST_F(CoalescedWritesTest, AWriteWhoseLoopWentIsAskedForAgain) {
+    UserDefaults defaults(file_, &DispatchQueue::main());
+    {
+        RunLoop gone(RunLoop::Clock::virtualTime);
+        ScopedMainRunLoop installed(gone);
+        defaults.set("n", 1);
+    }
+    defaults.set("n", 2);
+    loop_.advance(UserDefaults::kWriteDelay);
+    EXPECT_EQ(written(), 2);
 }
 
 }  // namespace

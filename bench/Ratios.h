@@ -1,0 +1,25 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace bench {
+
+// One line the program prints after its runs: how a benchmark compares with its reference.
+struct Ratio {
+    // A benchmark's name: one line for it, or for each of its runs with arguments.
+    std::string benchmark;
+    // The run it is measured against, by processor time per iteration...
+    std::string reference;
+    // ...or, with no reference, a counter of the run's own that already is a ratio (measured
+    // against a theory rather than another run).
+    std::string counter = {};
+};
+
+// The main of every benchmark program: runs the benchmarks the command line selects, as the
+// library's own main would, then prints one line per ratio whose runs took place:
+//   ratio <benchmark> / <reference>: <x>
+// A run that failed or was not selected gives no line.
+int runWithRatios(int argc, char** argv, std::span<const Ratio> ratios);
+
+}  // namespace bench
