@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "LinkService.h"
 #include "link/TQAP.h"
 #include "link/TQProtocol.h"
 #include "link/TQXMLParser.h"
@@ -205,20 +206,6 @@ void handshakeSeeds() {
     seed("handshake", "sent-away", sentAway);
 }
 
-MutableService linkService() {
-    MutableService link;
-    link.uuid = *Uuid::parse("9A3F68E0-86CE-11E5-A309-0002A5D5C51B");
-    link.characteristics = {
-        {*Uuid::parse("CECE518B-28D7-4171-92D5-76A1E249A3B9"),
-         CharacteristicProperties::read | CharacteristicProperties::notify,
-         AttributePermissions::readEncryptionRequired, std::nullopt},
-        {*Uuid::parse("C2F2CC0F-C085-4DD4-BE5A-ACA3074BBC72"),
-         CharacteristicProperties::writeWithoutResponse | CharacteristicProperties::write,
-         AttributePermissions::writeEncryptionRequired, std::nullopt},
-    };
-    return link;
-}
-
 void attServerSeeds() {
     using namespace platform::bluetooth::att;
     const Uuid service = *Uuid::parse("9A3F68E0-86CE-11E5-A309-0002A5D5C51B");
@@ -254,7 +241,7 @@ public:
                                           true,
                                           {{Uuid::fromShort(0x2A19), CharacteristicProperties::read,
                                             AttributePermissions::readable, Bytes{99}}}});
-        (void)database.add(linkService());
+        (void)database.add(fuzz::linkService());
     }
     void sendPdu(Bytes pdu) override { toClient.push_back(std::move(pdu)); }
     void readRequested(const GattAttribute&) override {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "FuzzSupport.h"
+#include "LinkService.h"
 #include "platform/bluetooth/AttServer.h"
 
 namespace {
@@ -15,29 +16,13 @@ namespace {
 using namespace platform::bluetooth;
 using platform::Bytes;
 
-MutableService linkService() {
-    MutableService link;
-    link.uuid = *Uuid::parse("9A3F68E0-86CE-11E5-A309-0002A5D5C51B");
-    link.characteristics = {
-        {*Uuid::parse("CECE518B-28D7-4171-92D5-76A1E249A3B9"),
-         CharacteristicProperties::read | CharacteristicProperties::notify,
-         AttributePermissions::readEncryptionRequired, std::nullopt},
-        {*Uuid::parse("C2F2CC0F-C085-4DD4-BE5A-ACA3074BBC72"),
-         CharacteristicProperties::writeWithoutResponse | CharacteristicProperties::write,
-         AttributePermissions::writeEncryptionRequired, std::nullopt},
-        {*Uuid::parse("E87988E0-4990-487F-A502-9CFEDA7ED834"), CharacteristicProperties::read,
-         AttributePermissions::readable, std::nullopt},
-    };
-    return link;
-}
-
 GattDatabase makeDatabase() {
     const MutableService services[] = {
         {Uuid::fromShort(0x180F),
          true,
          {{Uuid::fromShort(0x2A19), CharacteristicProperties::read, AttributePermissions::readable,
            Bytes{99}}}},
-        linkService(),
+        fuzz::linkService(),
         {Uuid::fromShort(0x1811), false, {}},
     };
     GattDatabase database;
