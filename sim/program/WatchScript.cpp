@@ -95,8 +95,10 @@ platform::Result<Script> parseScript(std::string_view text, std::string_view sou
 }
 
 void applyScript(const Script& script, Watch& watch, WatchResponder& responder) {
-    for (const auto& [msgId, plan] : script) {
-        watch.answerAll(msgId, [&responder, plan](const ReceivedMessage& request) {
+    // Not a structured binding: some compilers cannot capture those in a lambda.
+    for (const auto& entry : script) {
+        const auto& msgId = entry.first;
+        watch.answerAll(msgId, [&responder, plan = entry.second](const ReceivedMessage& request) {
             // Only the answer itself changes; what the watch sends of its own after it stays.
             Watch::Replies replies = responder.respond(request);
             const bool answered = !replies.empty();

@@ -1,7 +1,6 @@
 #include "link/TQProtocol.h"
 
 #include <algorithm>
-#include <source_location>
 #include <string>
 #include <utility>
 
@@ -91,7 +90,7 @@ const char* packetTypeName(bool control) {
 class TQProtocol::EntryScope {
 public:
     explicit EntryScope(TQProtocol& protocol,
-                        std::source_location where = std::source_location::current())
+                        platform::SourceLocation where = platform::SourceLocation::current())
         : protocol_(protocol) {
         platform::assertOnLoopThread(protocol_.loop_, where);
         ++protocol_.depth_;

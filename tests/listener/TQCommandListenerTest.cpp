@@ -105,7 +105,7 @@ TEST_F(TQCommandListenerTest, EveryMessageOfTheTableReachesItsHandler) {
         {{{"msgId", "mgr_apps_order_res"}, {"data", appOrder}},
          calls({note("app_order_changed_notif")})},
         {{{"msgId", "mgr_wappsicon_res"}, {"packageNameArray", Value::array({"a"})}},
-         [this](const Value& sent) {
+         [](const Value& sent) {
              return std::vector{mine("saveAppIcon", sent),
                                 note("preloaded_app_icon_received_notif")};
          }},

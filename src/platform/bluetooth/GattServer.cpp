@@ -112,7 +112,11 @@ UpdateResult GattServer::updateValue(std::span<const std::uint8_t> value,
                            " to update");
         return UpdateResult::rejected;
     }
-    for (auto& [id, link] : links_) {
+    // Not a structured binding: the log lines capture link, and some compilers cannot capture
+    // those in a lambda.
+    for (auto& entry : links_) {
+        const auto& id = entry.first;
+        auto& link = entry.second;
         if (link->peer != central.identifier || !link->att.isSubscribed(attribute->handle)) {
             continue;
         }

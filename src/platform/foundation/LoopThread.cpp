@@ -5,7 +5,7 @@
 
 namespace platform::detail {
 
-void offLoopThread(std::source_location where) {
+void offLoopThread(SourceLocation where) {
     std::fprintf(stderr, "%s:%u: %s: called off its run loop's thread\n", where.file_name(),
                  static_cast<unsigned>(where.line()), where.function_name());
     std::abort();

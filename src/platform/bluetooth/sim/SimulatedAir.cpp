@@ -581,7 +581,10 @@ void SimulatedAir::dropConnection(const Uuid& a, const Uuid& b, ErrorCode reason
         }
         it = state_->links.erase(it);
     }
-    for (const auto& [central, peer] : {std::pair{a, b}, std::pair{b, a}}) {
+    // Not a structured binding: some compilers cannot capture those in a lambda.
+    for (const auto& ends : {std::pair{a, b}, std::pair{b, a}}) {
+        const Uuid& central = ends.first;
+        const Uuid& peer = ends.second;
         State::Device* device = state_->find(central);
         if (device != nullptr && device->pendingConnects.erase(peer) > 0) {
             state_->deliver(0, central, [peer, error](RadioClient& client) {
