@@ -74,13 +74,14 @@ private:
     platform::ScopedMainRunLoop installLoop_{loop_};
     platform::Container container_;
     platform::ScopedInstall<const platform::Container> installContainer_{&container_};
-    platform::UserDefaults defaults_;
-    platform::ScopedInstall<platform::UserDefaults> installDefaults_{&defaults_};
     platform::NotificationCenter center_;
     platform::ScopedInstall<platform::NotificationCenter> installCenter_{&center_};
-    // After the centre, whose terminate notice it listens for.
+    // After the centre, whose terminate notice it listens for, and before the defaults, whose
+    // writer may still log while they go.
     LGLogHub logHub_;
     platform::ScopedInstall<LGLogHub> installLogHub_{&logHub_};
+    platform::UserDefaults defaults_;
+    platform::ScopedInstall<platform::UserDefaults> installDefaults_{&defaults_};
     platform::HeadlessAppHost host_;
     platform::ScopedInstall<platform::AppHost> installHost_{&host_};
     platform::HeadlessScreenNavigator navigator_;

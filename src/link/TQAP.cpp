@@ -299,6 +299,7 @@ void TQAP::onDataSendCompleted(const TQSendOutcome& outcome) {
             break;
     }
     if (entry.completion) {
+        // At once, so that the message in flight is heard before those that waited behind it.
         entry.completion(outcome);
     }
 }

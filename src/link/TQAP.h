@@ -51,7 +51,9 @@
 //
 // A message given a completion hears its outcome exactly once, on the loop and never from
 // inside the call that sent it: acknowledged, sent without acknowledgement, or dropped and
-// why, also when it never reached the protocol. None is called once the facade is gone.
+// why, also when it never reached the protocol. None is called once the facade is gone. A
+// completion may be called from inside the protocol's report, so it must not destroy the
+// facade itself; work of that kind is posted to the loop.
 class TQAP final : public TQBleResponseDelegate,
                    public TQDataDelegate,
                    public platform::Replaceable<TQAP> {

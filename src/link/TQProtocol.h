@@ -29,7 +29,8 @@
 // Everything runs on the loop given at construction: the transport's callbacks, the timers and
 // every call into this class (debug builds check it). Timer starts and stops made during a step
 // are held as pending changes and applied, in order, when the outermost entry into the protocol
-// ends; within the step, whether a timer runs is answered as it will be once the step is over.
+// ends; within the step, whether a timer runs is answered as the step found it, so a timer
+// started earlier in the same step does not count as running yet.
 //
 // Upward calls are made once the step that caused them has finished, so a delegate may hand
 // down its next message from inside any of them. Destroying the protocol from inside one of

@@ -140,7 +140,10 @@ public:
                                    " on: ", opened.error().message);
                 return;
             }
-            startListener();
+            // Until start() gives a loop, peers wait in the backlog; start() begins listening.
+            if (loop_.load() != nullptr) {
+                startListener();
+            }
             state_ = ManagerState::poweredOn;
         }
         postState(ManagerState::poweredOn);
@@ -301,8 +304,12 @@ private:
         return {};
     }
 
-    // With mutex_ held.
+    // With mutex_ held. One listener at a time: replacing a running one would join its
+    // thread under the lock it may be waiting for.
     void startListener() {
+        if (listener_) {
+            return;
+        }
         listener_ = std::make_unique<Worker>();
         listener_->start([this, fd = listenFd_](Worker& worker) { listen(worker, fd); });
     }

@@ -1,6 +1,5 @@
 #include "platform/bluetooth/socket/SocketLink.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -184,20 +183,22 @@ bool SocketLink::connectSocket() {
     }
     std::copy(path.begin(), path.end(), address.sun_path);
     while (!stopping()) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Non-blocking from the start: a full backlog answers EAGAIN instead of holding the
+        // thread where no stop can reach it.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) {
             callbacks_.failed(makeError(ErrorCode::connectionFailed, systemText(errno)));
             return false;
         }
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
             fd_ = fd;
             return true;
         }
         const int error = errno;
         ::close(fd);
         // Nobody listening yet is the normal case of a peer that is out of reach.
-        if (error != ENOENT && error != ECONNREFUSED && error != EAGAIN && error != EINTR) {
+        if (error != ENOENT && error != ECONNREFUSED && error != EAGAIN && error != EINTR &&
+            error != EINPROGRESS) {
             callbacks_.failed(makeError(ErrorCode::connectionFailed, systemText(error)));
             return false;
         }
