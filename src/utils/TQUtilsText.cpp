@@ -1,5 +1,6 @@
 #include <utility>
 
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Utf8.h"
 #include "utils/TQUtils.h"
 
@@ -35,19 +36,6 @@ bool isWhiteSpaceOrNewline(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
            c == 0x205F || c == 0x3000;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 }  // namespace
@@ -87,8 +75,8 @@ std::optional<std::string> TQUtils::unescapeString(std::string_view text) {
         if (text.size() - i < 3) {
             return std::nullopt;
         }
-        const int high = hexDigit(text[i + 1]);
-        const int low = hexDigit(text[i + 2]);
+        const int high = platform::hexDigitValue(text[i + 1]);
+        const int low = platform::hexDigitValue(text[i + 2]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/foundation/Text.h"
+
 namespace platform::bluetooth {
 
 namespace {
@@ -9,27 +11,14 @@ namespace {
 constexpr std::array<std::uint8_t, 16> kBase = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                 0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB};
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Reads pairs of hex digits into out; false at the first character that is not one.
 bool readHex(std::string_view text, std::span<std::uint8_t> out) {
     if (text.size() != out.size() * 2) {
         return false;
     }
     for (std::size_t i = 0; i < out.size(); ++i) {
-        const int high = hexDigit(text[2 * i]);
-        const int low = hexDigit(text[2 * i + 1]);
+        const int high = hexDigitValue(text[2 * i]);
+        const int low = hexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }

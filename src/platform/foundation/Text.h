@@ -15,4 +15,18 @@ namespace platform {
     return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
 }
 
+// The value of one hexadecimal digit, either case; -1 for any other character.
+[[nodiscard]] constexpr int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 }  // namespace platform
