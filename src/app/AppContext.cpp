@@ -42,7 +42,9 @@ AppContext::AppContext(Settings settings)
     : previousLogSink_(platform::LogSink::install(std::make_shared<LGPlatformLogSink>())),
       loop_(settings.clock),
       container_(std::move(settings.home)),
-      defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")) {
+      defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")),
+      database_(container_.documents() / TQDBManagerImpl::kFileName) {
+    handlers_.databaseSetup = &databaseSetup_;
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {

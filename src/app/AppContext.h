@@ -4,6 +4,8 @@
 #include <memory>
 #include <optional>
 
+#include "db/TQDBManagerImpl.h"
+#include "db/TQInitializeDB.h"
 #include "link/TQMessageQueue.h"
 #include "listener/TQHandlers.h"
 #include "logging/LGLog.h"
@@ -25,7 +27,8 @@ class TQInitSequence;
 
 // The application's composition root: it makes, owns and wires everything the program runs
 // on, installs the system's named instances (the platform's log sink, the main loop, the logging
-// hub, the standard defaults, the default centre, the container, the host and navigator,
+// hub, the standard defaults, the default centre, the container, the host and navigator, the
+// database engine (TQDBManagerImpl::getSharedInstance),
 // TQBleManager::initialize, TQAP::initializeWithANCS, TQInitSequence::getInstance,
 // TQCoreManager::sharedManager, TQMessageQueue::getInstance) for its lifetime, and takes them down
 // in the reverse order. One context at a time; made and destroyed on the thread that runs its loop.
@@ -89,6 +92,10 @@ private:
     TQMessageQueue messageQueue_;
     platform::ScopedInstall<TQMessageQueue> installMessageQueue_{&messageQueue_};
     TQHandlers handlers_;
+    // The database in Documents, and the per-watch initialisation the core manager asks.
+    TQDBManagerImpl database_;
+    platform::ScopedInstall<TQDBManagerImpl> installDatabase_{&database_};
+    TQInitializeDB databaseSetup_{defaults_, handlers_};
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;
