@@ -8,6 +8,9 @@
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGPlatformLogSink.h"
+#include "platform/location/LocationServices.h"
+#include "platform/net/NetlinkSocketSource.h"
+#include "platform/security/FileKeychain.h"
 #include "utils/TQUtils.h"
 
 namespace {
@@ -42,7 +45,13 @@ AppContext::AppContext(Settings settings)
     : previousLogSink_(platform::LogSink::install(std::make_shared<LGPlatformLogSink>())),
       loop_(settings.clock),
       container_(std::move(settings.home)),
-      defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")) {
+      defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")),
+      keychain_(settings.sessionKeychain
+                    ? platform::Keychain::forThisMachine(container_)
+                    : std::make_unique<platform::FileKeychain>(container_.keychain())),
+      permissions_(defaults_, permissionPrompt_,
+                   [] { return platform::LocationServices::current().servicesEnabled(); }),
+      network_(loop_, std::make_unique<platform::net::NetlinkSocketSource>()) {
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {
