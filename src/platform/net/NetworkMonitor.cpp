@@ -33,9 +33,8 @@ Result<void> NetworkMonitor::start() {
         return picture.error();
     }
     running_ = true;
-    for (const NetEvent& event : *picture) {
-        state_.apply(event);
-    }
+    // After a stop, the picture may differ from what observers last heard.
+    apply(*picture);
     return {};
 }
 
