@@ -90,9 +90,10 @@ std::unique_ptr<SecretServiceBus> SecretServiceBus::start(std::string& whyNot) {
         whyNot = "no pipe";
         return nullptr;
     }
-    bus->bus_ =
-        spawn({"dbus-daemon", "--config-file=" + config.string(), "--nofork", "--print-address=1"},
-              -1, address[1], {});
+    // The bus ends with this process however it ends, and the keyring with the bus.
+    bus->bus_ = spawn({"setpriv", "--pdeathsig", "TERM", "dbus-daemon",
+                       "--config-file=" + config.string(), "--nofork", "--print-address=1"},
+                      -1, address[1], {});
     ::close(address[1]);
     const std::string busAddress = bus->bus_ > 0 ? readLine(address[0]) : "";
     ::close(address[0]);
