@@ -8,6 +8,9 @@
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGPlatformLogSink.h"
+#include "platform/location/LocationServices.h"
+#include "platform/net/NetlinkSocketSource.h"
+#include "platform/security/FileKeychain.h"
 #include "utils/TQUtils.h"
 
 namespace {
@@ -43,6 +46,12 @@ AppContext::AppContext(Settings settings)
       loop_(settings.clock),
       container_(std::move(settings.home)),
       defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")),
+      keychain_(settings.sessionKeychain
+                    ? platform::Keychain::forThisMachine(container_)
+                    : std::make_unique<platform::FileKeychain>(container_.keychain())),
+      permissions_(defaults_, permissionPrompt_,
+                   [] { return platform::LocationServices::current().servicesEnabled(); }),
+      network_(loop_, std::make_unique<platform::net::NetlinkSocketSource>()),
       database_(container_.documents() / TQDBManagerImpl::kFileName) {
     handlers_.databaseSetup = &databaseSetup_;
     backgroundObserver_ =

@@ -19,6 +19,9 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
+#include "platform/net/NetworkMonitor.h"
+#include "platform/permissions/Permissions.h"
+#include "platform/security/Keychain.h"
 
 class TQAP;
 class TQBleManager;
@@ -38,6 +41,9 @@ public:
         platform::RunLoop::Clock clock = platform::RunLoop::Clock::real;
         // The container folder (Documents, Library, keychain).
         std::filesystem::path home;
+        // The session's Secret Service when it offers one; otherwise, and always in tests, the
+        // file store in the container's keychain folder.
+        bool sessionKeychain = false;
     };
 
     explicit AppContext(Settings settings);
@@ -50,6 +56,10 @@ public:
     [[nodiscard]] platform::UserDefaults& defaults() { return defaults_; }
     [[nodiscard]] platform::NotificationCenter& center() { return center_; }
     [[nodiscard]] platform::HeadlessScreenNavigator& navigator() { return navigator_; }
+    // What the user answers when a permission is asked; nothing scripted is declined.
+    [[nodiscard]] platform::ScriptedPermissionPrompt& permissionPrompt() {
+        return permissionPrompt_;
+    }
     // The subsystems the link hands work to; fill in before startLink. What is left empty
     // stays a subsystem not built yet, but for the initialisation sequence, which the context
     // provides itself.
@@ -89,6 +99,14 @@ private:
     platform::ScopedInstall<platform::AppHost> installHost_{&host_};
     platform::HeadlessScreenNavigator navigator_;
     platform::ScopedInstall<platform::ScreenNavigator> installNavigator_{&navigator_};
+    std::unique_ptr<platform::Keychain> keychain_;
+    platform::ScopedInstall<platform::Keychain> installKeychain_{keychain_.get()};
+    platform::ScriptedPermissionPrompt permissionPrompt_;
+    platform::Permissions permissions_;
+    platform::ScopedInstall<platform::Permissions> installPermissions_{&permissions_};
+    // Watches the network once someone asks about it.
+    platform::net::NetworkMonitor network_;
+    platform::ScopedInstall<platform::net::NetworkMonitor> installNetwork_{&network_};
     TQMessageQueue messageQueue_;
     platform::ScopedInstall<TQMessageQueue> installMessageQueue_{&messageQueue_};
     TQHandlers handlers_;

@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     {
         AppContext context({.clock = platform::RunLoop::Clock::real,
-                            .home = platform::Container::fromEnvironment().root()});
+                            .home = platform::Container::fromEnvironment().root(),
+                            .sessionKeychain = true});
         // Before any thread starts, so that only its own thread takes the signals.
         platform::StopOnSignals signals(context.loop());
         LGLog::addLogger(std::make_shared<LGStderrLogger>());

@@ -19,9 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/Spawn.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -57,23 +56,9 @@ public:
 
         std::vector<std::string> words{path};
         words.insert(words.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<std::string> environment = std::move(extraEnvironment);
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            environment.emplace_back(*entry);
-        }
-        std::vector<char*> envp;
-        for (auto& entry : environment) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+        pid_ = testing_support::spawnProgram(words, &actions, std::move(extraEnvironment));
+        if (pid_ < 0) {
             ADD_FAILURE() << "cannot start " << path;
-            pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
         if (pipeEnds[1] >= 0) {

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "platform/foundation/Replaceable.h"
+#include "platform/foundation/UserDefaults.h"
+
+namespace platform {
+
+// The user's data that watch features copy to the watch. The desktop asks nobody before an
+// application reads these, so the application keeps a decision of its own for each.
+enum class Feature { location = 0, contacts = 1, calendars = 2, photos = 3 };
+inline constexpr std::array kFeatures{Feature::location, Feature::contacts, Feature::calendars,
+                                      Feature::photos};
+
+// The phone platform's authorisation values; restricted: nothing to decide (no such service).
+enum class Decision { notDetermined = 0, restricted = 1, denied = 2, granted = 3 };
+
+[[nodiscard]] std::string_view featureName(Feature feature);
+
+// Asks the user about one feature and hears the answer once, on the main thread. The screens
+// show a question; a program without screens answers from a script.
+class PermissionPrompt {
+public:
+    virtual ~PermissionPrompt() = default;
+    virtual void ask(Feature feature, std::function<void(bool granted)> answer) = 0;
+};
+
+// The prompt of a program without screens: answers at once from its script, and declines what
+// the script leaves out, as a user who grants no optional consent would.
+class ScriptedPermissionPrompt final : public PermissionPrompt {
+public:
+    void setAnswer(Feature feature, std::optional<bool> granted) {
+        answers_[static_cast<std::size_t>(feature)] = granted;
+    }
+    void ask(Feature feature, std::function<void(bool granted)> answer) override;
+    [[nodiscard]] int questionsAsked() const { return asked_; }
+
+private:
+    std::array<std::optional<bool>, kFeatures.size()> answers_{};
+    int asked_ = 0;
+};
+
+// The decisions, kept in the user defaults so they last across launches. Location reads as
+// restricted, and is never asked, while no location service is present. Main thread.
+class Permissions : public Replaceable<Permissions> {
+public:
+    // Both borrowed: they outlive the permissions.
+    Permissions(UserDefaults& defaults, PermissionPrompt& prompt,
+                std::function<bool()> locationServicePresent);
+
+    [[nodiscard]] Decision decision(Feature feature) const;
+    // Asks the user when the feature is not determined yet, keeps the answer, and tells it;
+    // otherwise tells the decision at once.
+    void request(Feature feature, const std::function<void(Decision)>& done);
+    // How many features are still to be asked.
+    [[nodiscard]] int undecidedCount() const;
+
+    // The user-defaults key of a feature's decision.
+    [[nodiscard]] static std::string defaultsKey(Feature feature);
+
+    // The installed permissions, else ones over the standard defaults with a scripted prompt
+    // that declines, on a machine without a location service.
+    static Permissions& current();
+
+private:
+    UserDefaults& defaults_;
+    PermissionPrompt& prompt_;
+    std::function<bool()> locationServicePresent_;
+};
+
+}  // namespace platform
