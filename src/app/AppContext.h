@@ -6,6 +6,7 @@
 
 #include "db/TQDBManagerImpl.h"
 #include "db/TQInitializeDB.h"
+#include "http/HCNetworkReachabilityManager.h"
 #include "link/TQMessageQueue.h"
 #include "listener/TQHandlers.h"
 #include "logging/LGLog.h"
@@ -107,6 +108,10 @@ private:
     // Watches the network once someone asks about it.
     platform::net::NetworkMonitor network_;
     platform::ScopedInstall<platform::net::NetworkMonitor> installNetwork_{&network_};
+    // Reachability of any route; made beside the monitor it reads, so it never outlives it.
+    std::unique_ptr<HCNetworkReachabilityManager> reachability_{
+        HCNetworkReachabilityManager::managerForAddress(platform::net::IPv4Address{}, network_)};
+    platform::ScopedInstall<HCNetworkReachabilityManager> installReachability_{reachability_.get()};
     TQMessageQueue messageQueue_;
     platform::ScopedInstall<TQMessageQueue> installMessageQueue_{&messageQueue_};
     TQHandlers handlers_;

@@ -43,9 +43,7 @@ HCNetworkReachabilityStatus HCNetworkReachabilityStatusForFlags(
 }
 
 HCNetworkReachabilityManager& HCNetworkReachabilityManager::sharedManager() {
-    static const std::unique_ptr<HCNetworkReachabilityManager> shared =
-        managerForAddress(platform::net::IPv4Address{});
-    return *shared;
+    return installedInstance("HCNetworkReachabilityManager::sharedManager");
 }
 
 std::unique_ptr<HCNetworkReachabilityManager> HCNetworkReachabilityManager::managerForDomain(

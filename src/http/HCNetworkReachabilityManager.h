@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/Replaceable.h"
 #include "platform/foundation/WeakPtr.h"
 #include "platform/net/NetworkReachability.h"
 
@@ -34,14 +35,15 @@ inline constexpr const char* kHCNetworkingReachabilityNotificationStatusItem =
 // Watches whether a host or an address can be reached, and over which kind of network; keeps
 // the status, calls the status block on each change and posts the change notification. Lives
 // on the network monitor's run loop (the main one), where everything it reports arrives.
-class HCNetworkReachabilityManager {
+class HCNetworkReachabilityManager : public platform::Replaceable<HCNetworkReachabilityManager> {
 public:
     using StatusBlock = std::function<void(HCNetworkReachabilityStatus)>;
 
     // How the manager's reachability was made.
     enum class Association : std::uint64_t { none = 0, address = 1, hostName = 3 };
 
-    // The process-wide manager for any route (0.0.0.0), made on the first call, not started.
+    // The process-wide manager for any route (0.0.0.0), which the application makes and
+    // installs (not started) beside the network monitor it reads, so it never outlives it.
     static HCNetworkReachabilityManager& sharedManager();
     static std::unique_ptr<HCNetworkReachabilityManager> managerForDomain(
         std::string_view domain,

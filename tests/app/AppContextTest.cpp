@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/AppContext.h"
+#include "http/HCNetworkReachabilityManager.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQMessageQueue.h"
@@ -42,6 +43,9 @@ TEST_F(AppContextTest, TheNamedInstancesAreTheContextsWhileItLivesAndThePrevious
         EXPECT_EQ(&platform::ScreenNavigator::current(), &context.navigator());
         EXPECT_EQ(context.container().root(), folder.path() / "home");
         EXPECT_FALSE(context.isLinkUp());
+        // Made, not started: nothing reads the network until a screen asks.
+        EXPECT_EQ(HCNetworkReachabilityManager::sharedManager().networkReachabilityStatus(),
+                  HCNetworkReachabilityStatusUnknown);
 
         context.startLink(noRadio());
         EXPECT_EQ(&TQBleManager::initialize(TQAP::kServiceUUID), &context.bleManager());
@@ -101,6 +105,8 @@ TEST_F(AppContextDeathTest, ANamedInstanceAskedForBeforeTheContextMadeItIsAFault
     EXPECT_DEATH((void)TQAP::initializeWithANCS(false),
                  "TQAP: used before the application made it");
     EXPECT_DEATH((void)TQCoreManager::sharedManager(), "TQCoreManager: used before");
+    EXPECT_DEATH((void)HCNetworkReachabilityManager::sharedManager(),
+                 "HCNetworkReachabilityManager::sharedManager: used before");
     AppContext context(settings);
     context.startLink(noRadio());
     EXPECT_DEATH(
