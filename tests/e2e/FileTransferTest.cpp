@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "e2e/E2EWorld.h"
+#include "link/TQAPFileTransferDelegate.h"
+#include "link/TQFileHandler.h"
+
+namespace e2e {
+namespace {
+
+using kavowatch::FaultDirection;
+
+constexpr std::uint32_t kAppId = 1;
+constexpr double kLoss = 0.05;
+// Virtual seconds; a file of a mebibyte under loss takes a few thousand.
+constexpr double kPatience = 40000;
+
+Bytes noise(std::size_t size, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    return bytes;
+}
+
+// The phone's upper layer: accepts every file the watch offers, on the loop's next turn, as a
+// screen would, and keeps what arrives.
+class AcceptingFiles final : public TQAPFileTransferDelegate {
+public:
+    AcceptingFiles(TQAP& ap, platform::RunLoop& loop) : ap_(ap), loop_(loop) {}
+
+    void onFileReceiveCompleted(std::span<const std::uint8_t> file, std::uint32_t appId) override {
+        received.push_back({Bytes(file.begin(), file.end()), appId});
+    }
+    void onFileSendProgress(float) override {}
+    void onFileReceiveProgress(float) override {}
+    void onFileReceiveRequest(const std::string& name, std::uint64_t) override {
+        offered.push_back(name);
+        loop_.post([this] { ap_.acceptFile(); });
+    }
+    void onFileReject(const std::string&) override {}
+    void onFileCancel(const std::string& name) override { cancelled.push_back(name); }
+    void onFileResumeRequest(const std::string&, std::uint64_t) override {
+        loop_.post([this] { ap_.resumeFileAccept(); });
+    }
+    void onFileResumeReject(const std::string&) override {}
+    void onFileError(const TQError& error) override { errors.push_back(error.errorCode()); }
+
+    struct File {
+        Bytes data;
+        std::uint32_t appId;
+    };
+    std::vector<File> received;
+    std::vector<std::string> offered;
+    std::vector<std::string> cancelled;
+    std::vector<std::int64_t> errors;
+
+private:
+    TQAP& ap_;
+    platform::RunLoop& loop_;
+};
+
+class FileTransferTest : public E2ETest {
+protected:
+    void SetUp() override {
+        world.ap.setFileHandler(std::make_unique<TQFileHandler>(
+            world.ap, world.ap, world.loop, world.container.documents() / "QueueFiles"));
+        world.ap.setFileTransferDelegate(files);
+        ASSERT_NO_FATAL_FAILURE(startPhone());
+        watch = makeWatch(kWatch);
+        watch->powerOn();
+        watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::setupWizard));
+        ASSERT_NO_FATAL_FAILURE(pairThroughTheScreens(*watch));
+    }
+
+    void loseEachWay(double rate) {
+        watch->faults().setRates(FaultDirection::outgoing, {.drop = rate});
+        watch->faults().setRates(FaultDirection::incoming, {.drop = rate});
+    }
+
+    // Queues a file to the watch; its events go to events[name].
+    void sendToWatch(const std::string& name, Bytes data) {
+        world.ap.sendFile(std::move(data), name, kAppId,
+                          [this, name](int code, const Value&) { events[name].push_back(code); });
+    }
+
+    std::shared_ptr<AcceptingFiles> files = std::make_shared<AcceptingFiles>(world.ap, world.loop);
+    std::unique_ptr<kavowatch::Watch> watch;
+    std::map<std::string, std::vector<int>> events;
+};
+
+const std::size_t kSizes[] = {0, 1, 5120, 12000, 1 << 20};
+
+TEST_F(FileTransferTest, UnderLossFilesReachTheWatchWholeAndInOrder) {
+    loseEachWay(kLoss);
+    std::vector<Bytes> sent;
+    for (std::size_t i = 0; i < std::size(kSizes); ++i) {
+        sent.push_back(kSizes[i] == 1 ? Bytes{0x41} : noise(kSizes[i], i));
+        sendToWatch("file" + std::to_string(i), sent.back());
+    }
+    ASSERT_TRUE(
+        runUntil([&] { return watch->files().received().size() == sent.size(); }, kPatience));
+    EXPECT_GT(watch->faults().counts(FaultDirection::incoming).dropped, 0);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const auto& file = watch->files().received()[i];
+        EXPECT_EQ(file.name, "file" + std::to_string(i));
+        EXPECT_EQ(file.appId, kAppId);
+        EXPECT_TRUE(file.data == sent[i]) << file.name << ": " << file.data.size() << " bytes";
+    }
+    // The phone hears of each as finished once the last acknowledgement is through.
+    ASSERT_TRUE(
+        runUntil([&] { return !events["file4"].empty() && events["file4"].back() == 3; }, 600));
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const auto& codes = events["file" + std::to_string(i)];
+        ASSERT_FALSE(codes.empty());
+        EXPECT_EQ(codes.front(), 1);
+        EXPECT_EQ(codes.back(), 3) << "file" << i;
+    }
+    const auto& counters = watch->files().counters();
+    EXPECT_EQ(counters.badCrc + counters.badPosition + counters.badLength, 0);
+
+    // The one-byte file on the wire, exactly.
+    int oneByteSegments = 0;
+    for (const auto& message : watch->messages().all()) {
+        oneByteSegments +=
+            message.priority == 3 && message.body == Bytes{0x20, 0x00, 0x00, 0x41, 0xCB, 0xF0};
+    }
+    EXPECT_GE(oneByteSegments, 1);
+}
+
+TEST_F(FileTransferTest, UnderLossFilesReachThePhoneWholeAndInOrder) {
+    loseEachWay(kLoss);
+    std::vector<Bytes> sent;
+    for (std::size_t i = 0; i < std::size(kSizes); ++i) {
+        sent.push_back(noise(kSizes[i], 10 + i));
+        watch->files().sendFile("up" + std::to_string(i), sent.back(), kAppId);
+    }
+    ASSERT_TRUE(runUntil([&] { return files->received.size() == sent.size(); }, kPatience));
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_TRUE(files->received[i].data == sent[i])
+            << i << ": " << files->received[i].data.size() << " bytes";
+        EXPECT_EQ(files->received[i].appId, kAppId);
+    }
+    EXPECT_EQ(files->offered.size(), sent.size());
+    ASSERT_TRUE(runUntil([&] { return watch->files().sent().size() == sent.size(); }, 600));
+    for (const auto& [name, outcome] : watch->files().sent()) {
+        EXPECT_EQ(outcome, kavowatch::SentFileOutcome::delivered) << name;
+    }
+}
+
+TEST_F(FileTransferTest, AFileToAWatchThatVanishesMidFileResumesWhereTheWatchStopped) {
+    const Bytes data = noise(100'000, 3);
+    sendToWatch("big", data);
+    ASSERT_TRUE(runUntil([&] { return watch->files().segmentsHeld() >= 5; }, 600));
+    const int disconnects = world.delegate->count("disconnect");
+    watch->vanish();
+    ASSERT_TRUE(runUntil([&] { return world.delegate->count("disconnect") > disconnects; }, 5));
+    watch->powerOn();
+    watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
+    ASSERT_TRUE(runUntil([&] { return world.ap.isConnected() && watch->isPaired(); },
+                         TQBleManager::kSearchInterval + 10));
+    // The home screen's choice after a reconnection.
+    world.ap.resumeFileRequest();
+    ASSERT_TRUE(runUntil([&] { return !watch->files().received().empty(); }, 600));
+    EXPECT_TRUE(watch->files().received()[0].data == data);
+    EXPECT_EQ(watch->files().counters().resumeRequests, 1);
+    EXPECT_EQ(watch->files().counters().badSequence, 0);
+    ASSERT_TRUE(runUntil([&] { return events["big"].back() == 3; }, 60));
+    EXPECT_NE(std::find(events["big"].begin(), events["big"].end(), 6), events["big"].end());
+}
+
+TEST_F(FileTransferTest, AFileFromAWatchThatVanishesMidFileResumesOnTheWatchsRequest) {
+    const Bytes data = noise(60'000, 4);
+    watch->files().sendFile("up", data, kAppId);
+    ASSERT_TRUE(runUntil([&] { return watch->files().counters().segmentsSent >= 4; }, 600));
+    watch->vanish();
+    watch->powerOn();
+    watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
+    ASSERT_TRUE(runUntil([&] { return world.ap.isConnected() && watch->isPaired(); },
+                         TQBleManager::kSearchInterval + 10));
+    watch->files().requestResume();
+    ASSERT_TRUE(runUntil([&] { return !files->received.empty(); }, 600));
+    EXPECT_TRUE(files->received[0].data == data);
+    EXPECT_EQ(files->offered.size(), 1U) << "resumed, not offered again";
+}
+
+TEST_F(FileTransferTest, TheWatchRefusesAFileAndTheNextOneGoes) {
+    watch->files().setAccepting(false);
+    sendToWatch("refused", noise(10, 1));
+    ASSERT_TRUE(runUntil([&] { return !events["refused"].empty(); }, 60));
+    EXPECT_EQ(events["refused"], (std::vector<int>{2}));
+    watch->files().setAccepting(true);
+    sendToWatch("taken", noise(10, 2));
+    ASSERT_TRUE(runUntil([&] { return watch->files().received().size() == 1; }, 60));
+    EXPECT_EQ(watch->files().received()[0].name, "taken");
+}
+
+TEST_F(FileTransferTest, AWatchAskingForSegmentsAgainGetsTheSameBytes) {
+    const Bytes data = noise(12000, 5);
+    watch->files().nakNext(3);
+    sendToWatch("again", data);
+    ASSERT_TRUE(runUntil([&] { return watch->files().received().size() == 1; }, 60));
+    EXPECT_TRUE(watch->files().received()[0].data == data);
+    EXPECT_EQ(watch->files().counters().naksSent, 3);
+    int firstSegments = 0;
+    for (const auto& message : watch->messages().all()) {
+        firstSegments += message.priority == 3 && !message.body.empty() && message.body[0] == 0x10;
+    }
+    EXPECT_EQ(firstSegments, 4) << "the first segment, then the same three times more";
+}
+
+TEST_F(FileTransferTest, TheWatchCancelsItsFileAndThePhoneIsTold) {
+    watch->files().sendFile("dropped", noise(50'000, 6), kAppId);
+    ASSERT_TRUE(runUntil([&] { return watch->files().counters().segmentsSent >= 2; }, 60));
+    watch->files().cancelSending();
+    ASSERT_TRUE(runUntil([&] { return !files->cancelled.empty(); }, 60));
+    EXPECT_EQ(files->cancelled, (std::vector<std::string>{"dropped"}));
+    EXPECT_TRUE(files->received.empty());
+}
+
+}  // namespace
+}  // namespace e2e
