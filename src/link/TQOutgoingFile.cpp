@@ -41,6 +41,7 @@ void TQOutgoingFile::clear() {
 }
 
 void TQOutgoingFile::sendAnnouncement(fs::Code code) {
+    expiries_ = 0;
     sendAwaited(fs::announcement(code, name_, static_cast<std::uint32_t>(data_.size())));
 }
 
@@ -54,12 +55,12 @@ void TQOutgoingFile::sendSegment() {
     platform::Bytes segment = fs::dataSegment(position, sequence, fs::piece(data_, index_));
     LG_VERBOSE("TQFileHandler - File chunk index - %d - seq: %d", index_, sequence);
     sent_ = std::max(sent_, index_ + 1);
+    expiries_ = 0;
     sendAwaited(std::move(segment));
 }
 
 void TQOutgoingFile::sendAwaited(platform::Bytes segment) {
     awaiting_ = std::move(segment);
-    expiries_ = 0;
     stopTimer();
     LG_VERBOSE("TQFileHandler - Start Chunk T_SEND");
     timer_ = loop_.scheduleTimer(kAnswerTimeout, false, [weak = weak_.weakPtr()] {
@@ -82,10 +83,8 @@ void TQOutgoingFile::expire() {
     LG_VERBOSE("TQFileHandler - Expire Chunk T_SEND");
     timer_.reset();
     if (++expiries_ < 2) {
-        // Its packets may have been lost on the way; an answer lost comes back as a copy.
-        const int expiries = expiries_;
+        // Lost on the way, or its answer was: the watch answers a copy again.
         sendAwaited(awaiting_);
-        expiries_ = expiries;
         return;
     }
     LG_VERBOSE("TQFileHandler - File chunk T_SEND timer expires %u times", expiries_);
