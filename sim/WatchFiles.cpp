@@ -261,6 +261,7 @@ void WatchFiles::complete() {
     in_->next = taken;
     in_->count = taken;
     in_->accepted = true;
+    in_->complete = true;
     LG_INFO("kavowatch: received the file \"%s\" (%zu bytes)", file.name, file.data.size());
     keep(file);
     received_.push_back(std::move(file));

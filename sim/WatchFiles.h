@@ -79,8 +79,8 @@ public:
     void keepFilesIn(std::filesystem::path folder) { folder_ = std::move(folder); }
     [[nodiscard]] const std::vector<ReceivedFile>& received() const { return received_; }
     // Segments of the file being received that the watch holds.
-    [[nodiscard]] std::size_t segmentsHeld() const { return in_ ? in_->next : 0; }
-    [[nodiscard]] bool isReceiving() const { return in_.has_value(); }
+    [[nodiscard]] std::size_t segmentsHeld() const { return isReceiving() ? in_->next : 0; }
+    [[nodiscard]] bool isReceiving() const { return in_ && !in_->complete; }
 
     // ---- sending ----
 
@@ -105,6 +105,8 @@ private:
         std::uint64_t count = 0;  // segments the phone cuts the size into
         std::uint64_t next = 0;   // sequence expected
         bool accepted = false;
+        // Handed on; kept only to acknowledge a copy of the last segment again.
+        bool complete = false;
         platform::Bytes data;
     };
     struct Outgoing {

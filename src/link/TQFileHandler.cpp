@@ -55,9 +55,7 @@ void TQFileHandler::sendNext() {
         LG_WARN("TQFileHandler - queued file %@ unreadable: %@", taken->entry.fileName,
                 taken->data.error().message);
         if (taken->entry.event) {
-            taken->entry.event(5, platform::Value{{"fileName", taken->entry.fileName},
-                                                  {"errorCode", 8},
-                                                  {"errorDesc", "File sending failed"}});
+            taken->entry.event(5, TQOutgoingFile::failure(taken->entry.fileName));
         }
         if (outgoing_.isCurrent()) {
             return;  // the event handed in a file that is now under way

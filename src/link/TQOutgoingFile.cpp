@@ -119,6 +119,11 @@ void TQOutgoingFile::raise(int code, platform::Value info) {
     }
 }
 
+platform::Value TQOutgoingFile::failure(const std::string& name) {
+    return platform::Value{
+        {"fileName", name}, {"errorCode", 8}, {"errorDesc", "File sending failed"}};
+}
+
 platform::Value TQOutgoingFile::named() const {
     return platform::Value{{"fileName", name_}};
 }
@@ -143,10 +148,14 @@ void TQOutgoingFile::onAccept() {
 }
 
 void TQOutgoingFile::onReject() {
+    refused(2);
+}
+
+void TQOutgoingFile::refused(int code) {
     if (state_ == State::idle) {
         return;
     }
-    raise(2, named());
+    raise(code, named());
     clear();
     over_();
 }
@@ -214,12 +223,7 @@ void TQOutgoingFile::onResumeAccept(std::uint16_t lastAccepted) {
 }
 
 void TQOutgoingFile::onResumeReject() {
-    if (state_ == State::idle) {
-        return;
-    }
-    raise(7, named());
-    clear();
-    over_();
+    refused(7);
 }
 
 void TQOutgoingFile::pause() {

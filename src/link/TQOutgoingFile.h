@@ -28,6 +28,8 @@ public:
     using Send = std::function<void(platform::Bytes segment, std::uint32_t appId)>;
 
     static constexpr double kAnswerTimeout = 150;
+    // What event 5 carries.
+    [[nodiscard]] static platform::Value failure(const std::string& name);
 
     TQOutgoingFile(platform::RunLoop& loop, Send send, std::function<void()> over);
     ~TQOutgoingFile();
@@ -67,6 +69,8 @@ private:
     void stopTimer();
     void expire();
     void fail();
+    // Rejected (2) or resume refused (7): the next file.
+    void refused(int code);
     void finish();
     void raise(int code, platform::Value info);
     [[nodiscard]] platform::Value named() const;

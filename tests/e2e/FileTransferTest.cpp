@@ -84,11 +84,15 @@ protected:
         watch->faults().setRates(FaultDirection::incoming, {.drop = rate});
     }
 
-    // Queues a file to the watch; its events go to events[name].
+    // Queues a file to the watch; its event codes go to events[name], the progress event of
+    // the last segment (100 %) as kFinished.
     void sendToWatch(const std::string& name, Bytes data) {
-        world.ap.sendFile(std::move(data), name, kAppId,
-                          [this, name](int code, const Value&) { events[name].push_back(code); });
+        world.ap.sendFile(std::move(data), name, kAppId, [this, name](int code, const Value& info) {
+            const bool finished = code == 3 && info["progress"].doubleValue() == 100.0;
+            events[name].push_back(finished ? kFinished : code);
+        });
     }
+    static constexpr int kFinished = 100;
 
     std::shared_ptr<AcceptingFiles> files = std::make_shared<AcceptingFiles>(world.ap, world.loop);
     std::unique_ptr<kavowatch::Watch> watch;
@@ -114,13 +118,13 @@ TEST_F(FileTransferTest, UnderLossFilesReachTheWatchWholeAndInOrder) {
         EXPECT_TRUE(file.data == sent[i]) << file.name << ": " << file.data.size() << " bytes";
     }
     // The phone hears of each as finished once the last acknowledgement is through.
-    ASSERT_TRUE(
-        runUntil([&] { return !events["file4"].empty() && events["file4"].back() == 3; }, 600));
+    ASSERT_TRUE(runUntil(
+        [&] { return !events["file4"].empty() && events["file4"].back() == kFinished; }, 600));
     for (std::size_t i = 0; i < sent.size(); ++i) {
         const auto& codes = events["file" + std::to_string(i)];
         ASSERT_FALSE(codes.empty());
         EXPECT_EQ(codes.front(), 1);
-        EXPECT_EQ(codes.back(), 3) << "file" << i;
+        EXPECT_EQ(codes.back(), kFinished) << "file" << i;
     }
     const auto& counters = watch->files().counters();
     EXPECT_EQ(counters.badCrc + counters.badPosition + counters.badLength, 0);
@@ -171,8 +175,58 @@ TEST_F(FileTransferTest, AFileToAWatchThatVanishesMidFileResumesWhereTheWatchSto
     EXPECT_TRUE(watch->files().received()[0].data == data);
     EXPECT_EQ(watch->files().counters().resumeRequests, 1);
     EXPECT_EQ(watch->files().counters().badSequence, 0);
-    ASSERT_TRUE(runUntil([&] { return events["big"].back() == 3; }, 60));
+    ASSERT_TRUE(runUntil([&] { return events["big"].back() == kFinished; }, 60));
     EXPECT_NE(std::find(events["big"].begin(), events["big"].end(), 6), events["big"].end());
+}
+
+// The watch comes back and answers the resume request with a last sequence of its choosing,
+// relative to what it holds: behind it the phone goes back, beyond what was sent it fails.
+TEST_F(FileTransferTest, AResumeFollowsTheWatchsAnswerOrFailsTheFile) {
+    struct Case {
+        int last;  // relative to the last segment the watch holds; -99: none (0xFFFF)
+        bool arrives;
+    };
+    const Case cases[] = {{-2, true}, {-1, true}, {0, true}, {-99, true}, {3, false}};
+    std::uint64_t seed = 20;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.last);
+        const std::string name = "r" + std::to_string(seed);
+        const Bytes data = noise(60'000, seed++);
+        const std::size_t receivedBefore = watch->files().received().size();
+        const int cancelsBefore = watch->files().counters().cancelsReceived;
+        sendToWatch(name, data);
+        ASSERT_TRUE(runUntil([&] { return watch->files().segmentsHeld() >= 6; }, 600));
+        // Held before the link goes: the last one's acknowledgement may not be through.
+        const auto held = static_cast<int>(watch->files().segmentsHeld());
+        const int disconnects = world.delegate->count("disconnect");
+        watch->vanish();
+        ASSERT_TRUE(runUntil([&] { return world.delegate->count("disconnect") > disconnects; }, 5));
+        watch->powerOn();
+        watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
+        ASSERT_TRUE(runUntil([&] { return world.ap.isConnected() && watch->isPaired(); },
+                             TQBleManager::kSearchInterval + 10));
+        watch->files().answerResumeWith(
+            c.last == -99 ? 0xFFFF : static_cast<std::uint16_t>(held - 1 + c.last));
+        world.ap.resumeFileRequest();
+        const auto& heard = events[name];
+        ASSERT_TRUE(runUntil(
+            [&] { return !heard.empty() && (heard.back() == kFinished || heard.back() == 5); },
+            600));
+        watch->files().answerResumeWith(std::nullopt);
+        const bool arrived = watch->files().received().size() > receivedBefore;
+        if (c.arrives) {
+            ASSERT_TRUE(arrived);
+            EXPECT_TRUE(watch->files().received().back().data == data);
+            EXPECT_EQ(heard.back(), kFinished);
+        } else {
+            EXPECT_FALSE(arrived);
+            EXPECT_EQ(heard.back(), 5);
+            EXPECT_TRUE(runUntil(
+                [&] { return watch->files().counters().cancelsReceived > cancelsBefore; }, 60))
+                << "FILE_CANCEL";
+        }
+        EXPECT_EQ(watch->files().counters().badSequence, 0);
+    }
 }
 
 TEST_F(FileTransferTest, AFileFromAWatchThatVanishesMidFileResumesOnTheWatchsRequest) {
