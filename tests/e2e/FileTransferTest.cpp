@@ -79,6 +79,18 @@ protected:
         ASSERT_NO_FATAL_FAILURE(pairThroughTheScreens(*watch));
     }
 
+    // The watch drops off the air mid-file, the phone sees the link go, and the watch comes
+    // back and is paired again; what either side was sending waits for a resume.
+    void vanishAndReturn() {
+        const int disconnects = world.delegate->count("disconnect");
+        watch->vanish();
+        ASSERT_TRUE(runUntil([&] { return world.delegate->count("disconnect") > disconnects; }, 5));
+        watch->powerOn();
+        watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
+        ASSERT_TRUE(runUntil([&] { return world.ap.isConnected() && watch->isPaired(); },
+                             TQBleManager::kSearchInterval + 10));
+    }
+
     void loseEachWay(double rate) {
         watch->faults().setRates(FaultDirection::outgoing, {.drop = rate});
         watch->faults().setRates(FaultDirection::incoming, {.drop = rate});
@@ -162,13 +174,7 @@ TEST_F(FileTransferTest, AFileToAWatchThatVanishesMidFileResumesWhereTheWatchSto
     const Bytes data = noise(100'000, 3);
     sendToWatch("big", data);
     ASSERT_TRUE(runUntil([&] { return watch->files().segmentsHeld() >= 5; }, 600));
-    const int disconnects = world.delegate->count("disconnect");
-    watch->vanish();
-    ASSERT_TRUE(runUntil([&] { return world.delegate->count("disconnect") > disconnects; }, 5));
-    watch->powerOn();
-    watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
-    ASSERT_TRUE(runUntil([&] { return world.ap.isConnected() && watch->isPaired(); },
-                         TQBleManager::kSearchInterval + 10));
+    ASSERT_NO_FATAL_FAILURE(vanishAndReturn());
     // The home screen's choice after a reconnection.
     world.ap.resumeFileRequest();
     ASSERT_TRUE(runUntil([&] { return !watch->files().received().empty(); }, 600));
@@ -198,13 +204,7 @@ TEST_F(FileTransferTest, AResumeFollowsTheWatchsAnswerOrFailsTheFile) {
         ASSERT_TRUE(runUntil([&] { return watch->files().segmentsHeld() >= 6; }, 600));
         // Held before the link goes: the last one's acknowledgement may not be through.
         const auto held = static_cast<int>(watch->files().segmentsHeld());
-        const int disconnects = world.delegate->count("disconnect");
-        watch->vanish();
-        ASSERT_TRUE(runUntil([&] { return world.delegate->count("disconnect") > disconnects; }, 5));
-        watch->powerOn();
-        watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
-        ASSERT_TRUE(runUntil([&] { return world.ap.isConnected() && watch->isPaired(); },
-                             TQBleManager::kSearchInterval + 10));
+        ASSERT_NO_FATAL_FAILURE(vanishAndReturn());
         watch->files().answerResumeWith(
             c.last == -99 ? 0xFFFF : static_cast<std::uint16_t>(held - 1 + c.last));
         world.ap.resumeFileRequest();
@@ -233,11 +233,7 @@ TEST_F(FileTransferTest, AFileFromAWatchThatVanishesMidFileResumesOnTheWatchsReq
     const Bytes data = noise(60'000, 4);
     watch->files().sendFile("up", data, kAppId);
     ASSERT_TRUE(runUntil([&] { return watch->files().counters().segmentsSent >= 4; }, 600));
-    watch->vanish();
-    watch->powerOn();
-    watch->advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
-    ASSERT_TRUE(runUntil([&] { return world.ap.isConnected() && watch->isPaired(); },
-                         TQBleManager::kSearchInterval + 10));
+    ASSERT_NO_FATAL_FAILURE(vanishAndReturn());
     watch->files().requestResume();
     ASSERT_TRUE(runUntil([&] { return !files->received.empty(); }, 600));
     EXPECT_TRUE(files->received[0].data == data);
