@@ -12,6 +12,7 @@
 #include "FuzzSupport.h"
 #include "LinkService.h"
 #include "link/TQAP.h"
+#include "link/TQFileSegments.h"
 #include "link/TQProtocol.h"
 #include "link/TQXMLParser.h"
 #include "platform/bluetooth/Advertisement.h"
@@ -206,6 +207,57 @@ void handshakeSeeds() {
     seed("handshake", "sent-away", sentAway);
 }
 
+// Steps of the file handler target: the action in bits 3-6, the clock step in bits 0-2.
+void fileSegmentSeeds() {
+    namespace fs = file_segment;
+    constexpr std::uint8_t kSegment = 0 << 3, kAccept = 1 << 3, kQueue = 5 << 3, kLinkLost = 6 << 3,
+                           kResume = 7 << 3, kResumeAccept = 3 << 3;
+    const Bytes content(200, 0x5A);
+    const auto watchSegment = [](std::uint8_t position, std::uint16_t sequence, std::size_t n) {
+        Bytes segment{position, static_cast<std::uint8_t>(sequence),
+                      static_cast<std::uint8_t>(sequence >> 8)};
+        segment.resize(3 + n, 0x33);
+        return segment;
+    };
+
+    Bytes sending;
+    fuzz::Records::append(sending, kQueue, content);
+    fuzz::Records::append(sending, kQueue, Bytes{1});
+    fuzz::Records::append(sending, kSegment, fs::control(fs::kAccept));
+    fuzz::Records::append(sending, kSegment, fs::control(fs::kAck));
+    fuzz::Records::append(sending, kSegment, fs::control(fs::kNak));
+    fuzz::Records::append(sending, kSegment | 6, fs::control(fs::kAck));
+    fuzz::Records::append(sending, kSegment | 7, fs::control(fs::kReject));
+    seed("file_segments", "sending", sending);
+
+    Bytes resuming;
+    fuzz::Records::append(resuming, kQueue, content);
+    fuzz::Records::append(resuming, kSegment, fs::control(fs::kAccept));
+    fuzz::Records::append(resuming, kSegment, fs::control(fs::kAck));
+    fuzz::Records::append(resuming, kSegment, fs::control(fs::kAck));
+    fuzz::Records::append(resuming, kLinkLost | 4, {});
+    fuzz::Records::append(resuming, kResume, {});
+    fuzz::Records::append(resuming, kSegment, fs::resumeAccept(1));
+    fuzz::Records::append(resuming, kSegment, fs::control(fs::kAck));
+    fuzz::Records::append(resuming, kSegment, fs::resumeAccept(0xFFFF));
+    seed("file_segments", "resuming", resuming);
+
+    Bytes receiving;
+    fuzz::Records::append(receiving, kSegment, fs::announcement(fs::kInfo, "in.bin", 300));
+    fuzz::Records::append(receiving, kAccept, {});
+    fuzz::Records::append(receiving, kSegment, watchSegment(fs::kFirst, 0, 100));
+    fuzz::Records::append(receiving, kSegment, watchSegment(fs::kMiddle, 2, 100));
+    fuzz::Records::append(receiving, kSegment, watchSegment(fs::kMiddle, 1, 100));
+    fuzz::Records::append(receiving, kSegment, fs::announcement(fs::kResumeRequest, "in.bin", 300));
+    fuzz::Records::append(receiving, kResumeAccept, {});
+    fuzz::Records::append(receiving, kSegment, watchSegment(fs::kLast, 2, 100));
+    fuzz::Records::append(receiving, kSegment, fs::announcement(fs::kInfo, "next", 0));
+    fuzz::Records::append(receiving, kAccept, {});
+    fuzz::Records::append(receiving, kSegment, watchSegment(fs::kOnly, 0, 0));
+    fuzz::Records::append(receiving, kSegment, fs::control(fs::kCancel));
+    seed("file_segments", "receiving", receiving);
+}
+
 void attServerSeeds() {
     using namespace platform::bluetooth::att;
     const Uuid service = *Uuid::parse("9A3F68E0-86CE-11E5-A309-0002A5D5C51B");
@@ -374,6 +426,7 @@ int main(int argc, char** argv) {
     advertisementSeeds();
     protocolSeeds();
     handshakeSeeds();
+    fileSegmentSeeds();
     attServerSeeds();
     attClientSeeds();
     socketSeeds();

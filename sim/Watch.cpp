@@ -14,6 +14,8 @@ namespace {
 // The link facade's request to end the link: application identifier 60, one byte.
 constexpr std::uint8_t kDisconnectAppId = 60;
 constexpr std::uint8_t kDisconnectBody = 0x3C;
+// Every file segment travels at this priority.
+constexpr std::uint8_t kFilePriority = 3;
 
 }  // namespace
 
@@ -30,7 +32,12 @@ Watch::Watch(platform::RunLoop& loop, RadioFactory radios, WatchConfig config)
       faults_(config_.faultSeed),
       faultyLink_(loop, faults_),
       engine_(loop, faultyLink_, *this, config_.timings),
-      phoneLink_(*this) {
+      phoneLink_(*this),
+      files_(loop, [this](std::uint8_t appId, Bytes segment) {
+          if (!send(appId, kFilePriority, segment, true)) {
+              LG_DEBUG("kavowatch: a file segment found the link down");
+          }
+      }) {
     faultyLink_.setInner(&phoneLink_);
     faultyLink_.setUpcalls(
         [this] { engine_.packetSent(); },
@@ -148,6 +155,7 @@ void Watch::phoneLinkDown() {
 
 void Watch::endSession() {
     engine_.linkLost();
+    files_.linkLost();
     faultyLink_.clear();
     if (handshakeTimer_) {
         handshakeTimer_->invalidate();
@@ -251,9 +259,10 @@ void Watch::messageReceived(Bytes message, bool acknowledged) {
         return;
     }
     const ReceivedMessage& received = messages_.record(header, body, acknowledged, loop_.now());
-    if ((header >> 6) == 3) {
+    if ((header >> 6) == kFilePriority) {
         ++counters_.fileSegmentsReceived;
         LG_DEBUG("kavowatch: received a file segment of %zu bytes", body.size());
+        files_.handle(body, appId);
         return;
     }
     if (received.msgId.empty()) {

@@ -25,6 +25,7 @@
 #include "sim/MessageLog.h"
 #include "sim/PacketEngine.h"
 #include "sim/PhoneLink.h"
+#include "sim/WatchFiles.h"
 
 namespace platform::bluetooth {
 class SimulatedAir;
@@ -176,6 +177,9 @@ public:
     // goes down (false).
     void observeLink(std::function<void(bool up)> observer) { linkObserver_ = std::move(observer); }
 
+    // Files both ways; they survive a vanish, for a resume when the watch is back.
+    [[nodiscard]] WatchFiles& files() { return files_; }
+
     [[nodiscard]] const MessageLog& messages() const { return messages_; }
     // Drives the loop until a message with this "msgId" that no earlier wait returned is there,
     // or the timeout (on the loop's clock) passes.
@@ -237,6 +241,7 @@ private:
     PacketEngine engine_;
     PhoneLink phoneLink_;
     MessageLog messages_;
+    WatchFiles files_;
     std::map<std::string, RepliesRule, std::less<>> rules_;
     std::function<void(bool up)> linkObserver_;
 

@@ -64,6 +64,7 @@ const std::map<std::string, OptionRule, std::less<>>& optionRules() {
         {"--air", text([](ProgramOptions& o, std::string v) { o.air = std::move(v); })},
         {"--home", text([](ProgramOptions& o, std::string v) { o.home = std::move(v); })},
         {"--script", text([](ProgramOptions& o, std::string v) { o.script = std::move(v); })},
+        {"--files", text([](ProgramOptions& o, std::string v) { o.files = std::move(v); })},
         {"--name", text([](ProgramOptions& o, std::string v) { o.name = std::move(v); })},
         {"--model-name",
          text([](ProgramOptions& o, std::string v) { o.identity.modelName = std::move(v); })},
@@ -181,6 +182,7 @@ std::string_view usage() {
            "  --advertise setup|auto\n"
            "                       the advertised purpose, whatever the state\n"
            "  --locked             the reactivation lock is on\n"
+           "  --files DIR          keeps the files the phone sends here, under their names\n"
            "  --script FILE        scripted answers, one command a line:\n"
            "                         answer <msgId> <json object>\n"
            "                         ignore <msgId>\n"

@@ -37,6 +37,8 @@ struct ProgramOptions {
     std::optional<Purpose> advertise;
     bool locked = false;
     std::optional<std::filesystem::path> script;
+    // Where the files the phone sends are kept, under their names.
+    std::optional<std::filesystem::path> files;
 
     friend bool operator==(const ProgramOptions&, const ProgramOptions&) = default;
 };

@@ -22,6 +22,9 @@ WatchProgram::WatchProgram(platform::RunLoop& loop, RadioFactory radios,
       watch_(loop, std::move(radios), configFor(options)),
       responder_(watch_, initialState(options, memory_ ? memory_->setup() : std::nullopt)) {
     applyScript(script, watch_, responder_);
+    if (options.files) {
+        watch_.files().keepFilesIn(*options.files);
+    }
     if (memory_) {
         responder_.onSetupChanged([this](SetupState setup) {
             if (const auto kept = memory_->remember(setup); !kept) {

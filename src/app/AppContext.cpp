@@ -5,6 +5,7 @@
 
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
+#include "link/TQFileHandler.h"
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGPlatformLogSink.h"
@@ -23,11 +24,18 @@ using Installed = platform::ScopedInstall<T>;
 // Members in launch order, so that they go in the reverse one.
 struct AppContext::Link {
     Link(std::unique_ptr<platform::bluetooth::Radio> radio, platform::RunLoop& loop,
-         platform::UserDefaults& defaults, TQHandlers& handlers)
+         platform::UserDefaults& defaults, TQHandlers& handlers,
+         const std::filesystem::path& documents)
         : adapter(std::move(radio), loop),
           kavoManager(bleManager, loop, defaults),
           sequence(kavoManager, handlers),
-          coreManager(TQCoreManager::create(kavoManager, handlers)) {}
+          coreManager(TQCoreManager::create(kavoManager, handlers)) {
+        kavoManager.setFileHandler(std::make_unique<TQFileHandler>(kavoManager, kavoManager, loop,
+                                                                   documents / kQueueFolder));
+    }
+
+    // Files waiting to go to the watch; emptied at every start.
+    static constexpr const char* kQueueFolder = "QueueFiles";
 
     platform::bluetooth::Adapter adapter;
     TQBleManager bleManager{adapter};
@@ -71,7 +79,8 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
     stopLink();
     // The sequence is made with the link; the core manager finds it among the handlers.
     const bool ownSequence = handlers_.initSequence == nullptr;
-    link_ = std::make_unique<Link>(std::move(radio), loop_, defaults_, handlers_);
+    link_ = std::make_unique<Link>(std::move(radio), loop_, defaults_, handlers_,
+                                   container_.documents());
     if (ownSequence) {
         handlers_.initSequence = &link_->sequence;
     }

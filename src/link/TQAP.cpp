@@ -86,6 +86,8 @@ TQAP::TQAP(TQBleManagerInterface& bleManager, platform::RunLoop& loop,
 
 TQAP::~TQAP() {
     platform::assertOnLoopThread(loop_);
+    // It sends through the facade, so it goes first.
+    fileHandler_.reset();
     bleManager_.setDelegate(nullptr, nullptr);
     if (refusalGrace_) {
         refusalGrace_->invalidate();

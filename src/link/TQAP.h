@@ -20,7 +20,9 @@
 #include "link/TQBleResponseDelegate.h"
 #include "link/TQDataDelegate.h"
 #include "link/TQError.h"
+#include "link/TQFileDelegate.h"
 #include "link/TQFileHandlerInterface.h"
+#include "link/TQFileTransferDelegate.h"
 #include "link/TQPeripheral.h"
 #include "link/TQProtocol.h"
 #include "link/TQSendOutcome.h"
@@ -56,6 +58,8 @@
 // facade itself; work of that kind is posted to the loop.
 class TQAP final : public TQBleResponseDelegate,
                    public TQDataDelegate,
+                   public TQFileDelegate,
+                   public TQFileTransferDelegate,
                    public platform::Replaceable<TQAP> {
 public:
     // The link's GATT service.
@@ -142,15 +146,16 @@ public:
 
     // One segment as a link message of priority 3, behind every waiting message.
     void onSendDataRequest(std::span<const std::uint8_t> segment, std::uint32_t priority,
-                           std::uint32_t appId, bool arq, TQSendCompletion completion = {});
-    void onFileReceiveCompleted(std::span<const std::uint8_t> file, std::uint32_t appId);
-    void onFileInfoReceive(const std::string& name, std::uint64_t size);
-    void onFileResumeRequestReceive(const std::string& name, std::uint64_t size);
-    void onFileCancel(const std::string& name);
+                           std::uint32_t appId, bool arq,
+                           TQSendCompletion completion = {}) override;
+    void onFileReceiveCompleted(std::span<const std::uint8_t> file, std::uint32_t appId) override;
+    void onFileInfoReceive(const std::string& name, std::uint64_t size) override;
+    void onFileResumeRequestReceive(const std::string& name, std::uint64_t size) override;
+    void onFileCancel(const std::string& name) override;
     void onFileReject(const std::string& name);
     void onFileResumeReject(const std::string& name);
     void onFileSendProgress(float progress);
-    void onFileReceiveProgress(float progress);
+    void onFileReceiveProgress(float progress) override;
     void onFileError(const TQError& error);
 
     // ---- pairing handshake (application identifier 0) ----

@@ -64,8 +64,7 @@ void TQUtils::synchronizeDefaults(platform::UserDefaults& defaults, std::string_
 // ---- per-watch files ----
 
 bool TQUtils::isSafePathComponent(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+    return platform::fs::isSafePathComponent(name);
 }
 
 platform::Result<std::filesystem::path> TQUtils::perWatchFile(std::string_view folder,

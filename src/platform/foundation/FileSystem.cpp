@@ -81,4 +81,9 @@ Result<std::string> readFile(const std::filesystem::path& path, std::size_t maxB
     return data;
 }
 
+bool isSafePathComponent(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
 }  // namespace platform::fs

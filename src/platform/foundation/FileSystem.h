@@ -20,4 +20,8 @@ Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_
 Result<std::string> readFile(const std::filesystem::path& path,
                              std::size_t maxBytes = std::size_t{64} << 20);
 
+// A name that stays one entry of the folder it is joined to: not empty, not "." or "..", and
+// without a slash, a backslash or a NUL.
+[[nodiscard]] bool isSafePathComponent(std::string_view name);
+
 }  // namespace platform::fs

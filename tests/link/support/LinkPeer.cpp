@@ -66,6 +66,9 @@ void LinkPeer::forget() {
 void LinkPeer::onDataReceiveCompleted(std::span<const std::uint8_t> message) {
     received_.push_back(
         {platform::Bytes(message.begin(), message.end()), platform::RunLoop::main().now()});
+    if (receiver_) {
+        receiver_(message);
+    }
 }
 
 void LinkPeer::onResetCmdReceived() {

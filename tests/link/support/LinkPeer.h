@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -38,6 +39,10 @@ public:
 
     // Queues a message behind those already waiting and hands it down when its turn comes.
     void send(platform::Bytes message, bool arq = true);
+    // Also hears every message as it arrives (the file handler above the link, say).
+    void setReceiver(std::function<void(std::span<const std::uint8_t>)> receiver) {
+        receiver_ = std::move(receiver);
+    }
     // Every queued message has been handed down and completed.
     [[nodiscard]] bool idle() const { return !inProtocol_ && next_ == outgoing_.size(); }
     // Forgets the messages sent and received so far (for long benchmark runs); call it idle.
@@ -72,6 +77,7 @@ private:
     std::vector<double> resetsReceived_;
     int pings_ = 0;
     int unexpectedCompletions_ = 0;
+    std::function<void(std::span<const std::uint8_t>)> receiver_;
 };
 
 }  // namespace link_test
