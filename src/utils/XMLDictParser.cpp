@@ -245,6 +245,15 @@ const Value* valueAtKeyPath(const Dictionary& node, std::string_view keyPath) {
     return nullptr;
 }
 
+// The value at keyPath; of an array, its first item.
+const Value* firstValueAtKeyPath(const Dictionary& node, std::string_view keyPath) {
+    const Value* value = valueAtKeyPath(node, keyPath);
+    if (value != nullptr && value->isArray()) {
+        value = value->size() == 0 ? nullptr : &value->arrayIf()->front();
+    }
+    return value;
+}
+
 std::string join(const std::vector<std::string>& pieces) {
     std::string out;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -428,10 +437,7 @@ std::optional<Array> arrayValueForKeyPath(const Dictionary& node, std::string_vi
 }
 
 std::optional<std::string> stringValueForKeyPath(const Dictionary& node, std::string_view keyPath) {
-    const Value* value = valueAtKeyPath(node, keyPath);
-    if (value != nullptr && value->isArray()) {
-        value = value->size() == 0 ? nullptr : &value->arrayIf()->front();
-    }
+    const Value* value = firstValueAtKeyPath(node, keyPath);
     if (value == nullptr) {
         return std::nullopt;
     }
@@ -443,10 +449,7 @@ std::optional<std::string> stringValueForKeyPath(const Dictionary& node, std::st
 
 std::optional<Dictionary> dictionaryValueForKeyPath(const Dictionary& node,
                                                     std::string_view keyPath) {
-    const Value* value = valueAtKeyPath(node, keyPath);
-    if (value != nullptr && value->isArray()) {
-        value = value->size() == 0 ? nullptr : &value->arrayIf()->front();
-    }
+    const Value* value = firstValueAtKeyPath(node, keyPath);
     if (value == nullptr) {
         return std::nullopt;
     }
