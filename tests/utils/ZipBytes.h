@@ -67,6 +67,36 @@ public:
         return entry;
     }
 
+    // A deflated entry of mebibytes zeros, small in the archive: one compressed mebibyte
+    // repeated (each ends on a full flush, so the copies stand alone), then a final empty
+    // block. It declares declaredSize, whatever it inflates to.
+    static ZipEntrySpec zeroBombEntry(std::string name, std::size_t mebibytes,
+                                      std::uint32_t declaredSize) {
+        z_stream stream{};
+        deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        std::vector<unsigned char> zeros(1 << 20, 0);
+        std::vector<unsigned char> out(1 << 16);
+        stream.next_in = zeros.data();
+        stream.avail_in = static_cast<uInt>(zeros.size());
+        stream.next_out = out.data();
+        stream.avail_out = static_cast<uInt>(out.size());
+        deflate(&stream, Z_FULL_FLUSH);
+        const std::string block(reinterpret_cast<char*>(out.data()), out.size() - stream.avail_out);
+        deflateEnd(&stream);
+
+        ZipEntrySpec entry;
+        entry.name = std::move(name);
+        entry.method = 8;
+        entry.stored.reserve(block.size() * mebibytes + 2);
+        for (std::size_t i = 0; i < mebibytes; ++i) {
+            entry.stored += block;
+        }
+        entry.stored += std::string("\x03\x00", 2);  // a final, empty fixed-code block
+        entry.uncompressedSize = declaredSize;
+        entry.externalAttributes = 0100644U << 16;
+        return entry;
+    }
+
     ZipBytes& add(ZipEntrySpec entry) {
         entries_.push_back(std::move(entry));
         return *this;
