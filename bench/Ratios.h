@@ -9,11 +9,14 @@ namespace bench {
 struct Ratio {
     // A benchmark's name: one line for it, or for each of its runs with arguments.
     std::string benchmark;
-    // The run it is measured against, by processor time per iteration...
+    // The run it is measured against, by processor time per iteration (see wallClock)...
     std::string reference;
     // ...or, with no reference, a counter of the run's own that already is a ratio (measured
     // against a theory rather than another run).
     std::string counter = {};
+    // Compare wall-clock time instead: for a reference that runs in another process, whose
+    // processor time this one does not see.
+    bool wallClock = false;
 };
 
 // The main of every benchmark program: runs the benchmarks the command line selects, as the

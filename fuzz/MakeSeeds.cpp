@@ -18,10 +18,13 @@
 #include "platform/bluetooth/Advertisement.h"
 #include "platform/bluetooth/AttClient.h"
 #include "platform/bluetooth/AttServer.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
 #include "utils/DataCompression.h"
 #include "utils/DataGZip.h"
+#include "utils/XMLDictParser.h"
+#include "utils/ZAZipArchive.h"
 
 namespace {
 
@@ -412,6 +415,65 @@ void gunzipSeeds() {
     seed("gunzip", "file", prefixed(0x80, must(gzip::compress(json, -1, 31))));
 }
 
+// Archives made by the project's own writer, read back as bytes.
+void unzipSeeds() {
+    const auto scratch = fuzz::scratchFolder() / "seeds";
+    std::filesystem::create_directories(scratch / "tree" / "sub");
+    std::ofstream(scratch / "tree" / "a.txt") << "alpha\n";
+    std::ofstream(scratch / "tree" / "sub" / "b.bin") << std::string(300, 'b');
+    std::filesystem::create_directories(scratch / "tree" / "empty");
+    const auto archive = [&](std::string_view name, const auto& write) {
+        const auto path = scratch / name;
+        ZAZipArchive zip(path);
+        if (!zip.open() || !write(zip) || !zip.close()) {
+            std::fprintf(stderr, "fuzz_seeds: the zip writer failed\n");
+            std::exit(1);
+        }
+        const std::string bytes = must(platform::fs::readFile(path));
+        seed("unzip", name, bytes);
+        return bytes;
+    };
+    const auto text = [](std::string_view s) {
+        return std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+    };
+    if (!ZAZipArchive::createZipFileAtPath(scratch / "tree.zip", scratch / "tree")) {
+        std::exit(1);
+    }
+    seed("unzip", "tree.zip", must(platform::fs::readFile(scratch / "tree.zip")));
+    const std::string inner = archive(
+        "inner.zip", [&](ZAZipArchive& zip) { return zip.writeData(text("inside"), "in.txt"); });
+    archive("nested.zip", [&](ZAZipArchive& zip) {
+        return zip.writeData(text(inner), "pkg/inner.zip") &&
+               zip.writeFolderAtPath(scratch / "tree", "folder");
+    });
+    archive("hostile.zip", [&](ZAZipArchive& zip) {
+        return zip.writeData(text("ok"), "ok.txt") && zip.writeData(text("x"), "../evil") &&
+               zip.writeData(text("y"), "a\\..\\..\\evil");
+    });
+    std::filesystem::remove_all(scratch);
+}
+
+// Store replies, each after two bytes of options (none: the defaults).
+void xmlDictSeeds() {
+    const std::string reply =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<result status=\"ok\"><!-- update list -->\n"
+        "  <app id=\"com.kavo.clock\"><version>2.1</version><url><![CDATA[https://x/?a=1&b=2]]>"
+        "</url></app>\n"
+        "  <app id=\"com.kavo.weather\"><version>1.0</version><empty/></app>\n"
+        "  text before <note>n</note> text after\n"
+        "</result>\n";
+    seed("xml_dict", "defaults", std::string(2, '\0') + reply);
+    seed("xml_dict", "every_option", std::string("\x3F\x05", 2) + reply);
+    seed("xml_dict", "attributes_dictionary", std::string("\x10\x01", 2) + reply);
+    const XMLDictParser::Parsed parsed = xmldict::dictionaryWithXMLString(reply);
+    if (!parsed.dictionary) {
+        std::exit(1);
+    }
+    seed("xml_dict", "written", std::string(2, '\0') + xmldict::XMLString(*parsed.dictionary));
+    seed("xml_dict", "cut_off", std::string(2, '\0') + reply.substr(0, reply.size() / 2));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -432,5 +494,7 @@ int main(int argc, char** argv) {
     socketSeeds();
     inflateSeeds();
     gunzipSeeds();
+    unzipSeeds();
+    xmlDictSeeds();
     return 0;
 }

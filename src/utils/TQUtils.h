@@ -51,6 +51,14 @@ public:
     // Whether a name from the watch or a package (model number, package or file name) can be
     // a path component: one non-empty component without "/", "\" or NUL, not "." or "..".
     [[nodiscard]] static bool isSafePathComponent(std::string_view name);
+    // A relative path from outside ("img/icon.png") as a path: components separated by "/",
+    // each a safe path component, empty and "." components left out. Nothing for an absolute
+    // path, for one that climbs ("..") or that names nothing.
+    [[nodiscard]] static std::optional<std::filesystem::path> safeRelativePath(
+        std::string_view path);
+    // A name from outside as one line of printable text for a log line: control characters
+    // become "?".
+    [[nodiscard]] static std::string printableForLog(std::string_view name);
 
     // Writes xml atomically to Documents/<model number>/<file name>, creating the folder. A
     // missing model number (empty) or an unsafe name is refused and nothing is written.
@@ -66,6 +74,19 @@ public:
     // Nothing when the file is missing or does not hold a dictionary.
     [[nodiscard]] static std::optional<platform::Dictionary> retrieveDictionary(
         std::optional<std::string_view> modelNumber, std::string_view fileName);
+
+    // ---- watch-application packages ----
+
+    // Unpacks the package into Documents/<model number>/Extract/<file name>/ and finds its
+    // icon: the "src" of the "icon" of a web application's "config.xml", else the "icon" of a
+    // native package's "nuvra-manifest.xml" under "shared/res". The icon's path when that file
+    // is an image inside the unpacked folder; nothing on every failure.
+    [[nodiscard]] static std::optional<std::filesystem::path> getWgtIconFilePath(
+        const std::filesystem::path& package, std::string_view modelNumber,
+        std::string_view fileName);
+    // The text of the manifest's last "icon" element; nothing when it has none, "" when the
+    // manifest does not parse.
+    [[nodiscard]] static std::optional<std::string> getIconName(std::string_view manifest);
 
     // ---- watch names: "<word> <word> <identifier>", the identifier maybe in parentheses ----
 

@@ -16,17 +16,6 @@ namespace {
 
 constexpr const char* kClassName = "TQUtils";
 
-// Hostile names end up in a log line: keep that line one line of printable text.
-std::string printable(std::string_view name) {
-    std::string out;
-    out.reserve(name.size());
-    for (char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        out += u < 0x20 || u == 0x7F ? '?' : c;
-    }
-    return out;
-}
-
 void createFolder(const std::filesystem::path& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
@@ -63,17 +52,50 @@ void TQUtils::synchronizeDefaults(platform::UserDefaults& defaults, std::string_
 
 // ---- per-watch files ----
 
+std::string TQUtils::printableForLog(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        out += u < 0x20 || u == 0x7F ? '?' : c;
+    }
+    return out;
+}
+
 bool TQUtils::isSafePathComponent(std::string_view name) {
     return platform::fs::isSafePathComponent(name);
+}
+
+std::optional<std::filesystem::path> TQUtils::safeRelativePath(std::string_view path) {
+    if (path.starts_with('/')) {
+        return std::nullopt;
+    }
+    std::filesystem::path relative;
+    while (!path.empty()) {
+        const auto slash = path.find('/');
+        const std::string_view component = path.substr(0, slash);
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+        if (component.empty() || component == ".") {
+            continue;
+        }
+        if (!isSafePathComponent(component)) {
+            return std::nullopt;
+        }
+        relative /= component;
+    }
+    if (relative.empty()) {
+        return std::nullopt;
+    }
+    return relative;
 }
 
 platform::Result<std::filesystem::path> TQUtils::perWatchFile(std::string_view folder,
                                                               std::string_view fileName) {
     for (const std::string_view name : {folder, fileName}) {
         if (!isSafePathComponent(name)) {
-            LG_VERBOSE("TQUtils: refusing unsafe path component \"%@\"", printable(name));
+            LG_VERBOSE("TQUtils: refusing unsafe path component \"%@\"", printableForLog(name));
             return platform::Error{kErrorDomain, kUnsafeName,
-                                   "unsafe path component \"" + printable(name) + "\""};
+                                   "unsafe path component \"" + printableForLog(name) + "\""};
         }
     }
     return platform::Container::current().documents() / folder / fileName;

@@ -25,6 +25,7 @@ public:
         XML_SetUserData(parser_.get(), this);
         XML_SetElementHandler(parser_.get(), &Session::onStart, &Session::onEnd);
         XML_SetCharacterDataHandler(parser_.get(), &Session::onText);
+        XML_SetCommentHandler(parser_.get(), &Session::onComment);
         XML_SetStartDoctypeDeclHandler(parser_.get(), &Session::onDocumentType);
     }
 
@@ -71,6 +72,13 @@ private:
         auto* session = static_cast<Session*>(self);
         if (!session->error_ && length > 0) {
             session->handler_.characters(std::string_view(text, static_cast<std::size_t>(length)));
+        }
+    }
+
+    static void XMLCALL onComment(void* self, const XML_Char* text) {
+        auto* session = static_cast<Session*>(self);
+        if (!session->error_) {
+            session->handler_.comment(text);
         }
     }
 

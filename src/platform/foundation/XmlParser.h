@@ -30,6 +30,8 @@ public:
     virtual void endElement(std::string_view /*name*/) {}
     // One run of character data may arrive in several pieces; CDATA sections arrive here too.
     virtual void characters(std::string_view /*text*/) {}
+    // The text between "<!--" and "-->".
+    virtual void comment(std::string_view /*text*/) {}
 };
 
 // Reads document and reports its events to handler. Fails on anything that is not a

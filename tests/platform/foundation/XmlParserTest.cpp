@@ -25,6 +25,10 @@ public:
     }
     // Pieces of one run are joined: how expat cuts a run is not part of the contract.
     void characters(std::string_view text) override { text_ += text; }
+    void comment(std::string_view text) override {
+        flushText();
+        events.push_back("comment [" + std::string(text) + "]");
+    }
 
     std::vector<std::string> events;
 
@@ -48,6 +52,14 @@ TEST(XmlParserTest, ReportsElementsAttributesAndTextInDocumentOrder) {
     EXPECT_EQ(log.events, (std::vector<std::string>{"start a x=1 ns:y=2", "text [\n ]", "start b",
                                                     "text [t & A<raw>]", "end b", "start c",
                                                     "end c", "end a"}));
+}
+
+TEST(XmlParserTest, ReportsCommentsWhereTheyStand) {
+    EventLog log;
+    ASSERT_TRUE(parse("<!-- before --><a>x<!--in-->y</a><!--after-->", log));
+    EXPECT_EQ(log.events,
+              (std::vector<std::string>{"comment [ before ]", "start a", "text [x]", "comment [in]",
+                                        "text [y]", "end a", "comment [after]"}));
 }
 
 TEST(XmlParserTest, ConvertsTheDeclaredEncodingToUtf8) {
