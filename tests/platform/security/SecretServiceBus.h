@@ -1,16 +1,13 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
 
-#include "support/TempDir.h"
+#include "support/PrivateBus.h"
 
-// A session bus of the test's own, without service activation, with a keyring daemon on it
-// unlocked by a password of the test's: the Secret Service is tried without touching anyone's
-// keyring. The bus address goes into this process's environment, where the Secret Service
-// library looks. One per process: that library keeps its bus connection.
+// A private session bus with a keyring daemon on it unlocked by a password of the test's: the
+// Secret Service is tried without touching anyone's keyring. One per process: the Secret
+// Service library keeps its bus connection.
 class SecretServiceBus {
 public:
     // Null, with why, when the bus or the keyring cannot start here.
@@ -20,6 +17,5 @@ public:
 private:
     SecretServiceBus() = default;
 
-    testing_support::TempDir home_;
-    pid_t bus_ = -1;
+    std::unique_ptr<testing_support::PrivateBus> bus_;
 };
