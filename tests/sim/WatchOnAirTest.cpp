@@ -155,9 +155,9 @@ TEST_F(WatchOnAirTest, ConnectsOnItsOwnToAPhoneAdvertisingTheService) {
 TEST_F(WatchOnAirTest, HandshakeRequestNamesTheWatchAndTheAnswerDecides) {
     const Bytes request = padded(
         [] {
-            Bytes head(33, 0);
             const std::string_view name = "Kavo R5 (1A2B)";
-            head.insert(head.end(), name.begin(), name.end());
+            Bytes head(33 + name.size(), 0);
+            std::copy(name.begin(), name.end(), head.begin() + 33);
             return head;
         }(),
         148);
