@@ -11,33 +11,23 @@ LGAbstractDatabaseLogger::~LGAbstractDatabaseLogger() {
 }
 
 std::uint64_t LGAbstractDatabaseLogger::saveThreshold() {
-    std::uint64_t result = 0;
-    readInOrder([&] { result = saveThreshold_; });
-    return result;
+    return readField(saveThreshold_);
 }
 
 double LGAbstractDatabaseLogger::saveInterval() {
-    double result = 0;
-    readInOrder([&] { result = saveInterval_; });
-    return result;
+    return readField(saveInterval_);
 }
 
 double LGAbstractDatabaseLogger::maxAge() {
-    double result = 0;
-    readInOrder([&] { result = maxAge_; });
-    return result;
+    return readField(maxAge_);
 }
 
 double LGAbstractDatabaseLogger::deleteInterval() {
-    double result = 0;
-    readInOrder([&] { result = deleteInterval_; });
-    return result;
+    return readField(deleteInterval_);
 }
 
 bool LGAbstractDatabaseLogger::deleteOnEverySave() {
-    bool result = false;
-    readInOrder([&] { result = deleteOnEverySave_; });
-    return result;
+    return readField(deleteOnEverySave_);
 }
 
 void LGAbstractDatabaseLogger::setSaveThreshold(std::uint64_t count) {

@@ -1,7 +1,6 @@
 #include "logging/LGDispatchQueueLogFormatter.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "logging/LGTime.h"
 
@@ -35,12 +34,8 @@ void LGDispatchQueueLogFormatter::setReplacementString(std::optional<std::string
 
 std::string LGDispatchQueueLogFormatter::stringFromDate(double secondsSince1970) const {
     // Each call formats on its own stack, so loggers on several threads share nothing here.
-    const LGCalendarTime time = lgCalendarTime(secondsSince1970, secondsFromGMT_);
-    char text[40];
-    const int length = std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u:%02u:%03u",
-                                     static_cast<long long>(time.year), time.month, time.day,
-                                     time.hour, time.minute, time.second, time.millisecond);
-    return std::string(text, static_cast<std::size_t>(std::max(0, length)));
+    char buffer[32];
+    return std::string(lgTimeStamp(buffer, secondsSince1970, secondsFromGMT_, '-'));
 }
 
 std::string LGDispatchQueueLogFormatter::queueThreadLabelForLogMessage(

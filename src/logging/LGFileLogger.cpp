@@ -15,15 +15,11 @@ LGFileLogger::~LGFileLogger() {
 }
 
 std::uint64_t LGFileLogger::maximumFileSize() {
-    std::uint64_t result = 0;
-    readInOrder([&] { result = maximumFileSize_; });
-    return result;
+    return readField(maximumFileSize_);
 }
 
 double LGFileLogger::rollingFrequency() {
-    double result = 0;
-    readInOrder([&] { result = rollingFrequency_; });
-    return result;
+    return readField(rollingFrequency_);
 }
 
 void LGFileLogger::setMaximumFileSize(std::uint64_t bytes) {

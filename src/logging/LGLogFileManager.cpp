@@ -58,36 +58,42 @@ constexpr std::string_view kExtension = ".log";
 
 }  // namespace
 
-std::vector<fs::path> LGLogFileManager::unsortedLogFilePaths() {
-    std::vector<fs::path> paths;
-    for (const auto& info : unsortedLogFileInfos()) {
-        paths.push_back(info.filePath());
+namespace {
+
+template <typename Projection>
+auto eachOf(const std::vector<LGLogFileInfo>& infos, Projection projection) {
+    std::vector<std::decay_t<decltype(projection(infos.front()))>> result;
+    result.reserve(infos.size());
+    for (const auto& info : infos) {
+        result.push_back(projection(info));
     }
-    return paths;
+    return result;
+}
+
+fs::path pathOf(const LGLogFileInfo& info) {
+    return info.filePath();
+}
+
+std::string nameOf(const LGLogFileInfo& info) {
+    return info.fileName();
+}
+
+}  // namespace
+
+std::vector<fs::path> LGLogFileManager::unsortedLogFilePaths() {
+    return eachOf(unsortedLogFileInfos(), pathOf);
 }
 
 std::vector<std::string> LGLogFileManager::unsortedLogFileNames() {
-    std::vector<std::string> names;
-    for (const auto& info : unsortedLogFileInfos()) {
-        names.push_back(info.fileName());
-    }
-    return names;
+    return eachOf(unsortedLogFileInfos(), nameOf);
 }
 
 std::vector<fs::path> LGLogFileManager::sortedLogFilePaths() {
-    std::vector<fs::path> paths;
-    for (const auto& info : sortedLogFileInfos()) {
-        paths.push_back(info.filePath());
-    }
-    return paths;
+    return eachOf(sortedLogFileInfos(), pathOf);
 }
 
 std::vector<std::string> LGLogFileManager::sortedLogFileNames() {
-    std::vector<std::string> names;
-    for (const auto& info : sortedLogFileInfos()) {
-        names.push_back(info.fileName());
-    }
-    return names;
+    return eachOf(sortedLogFileInfos(), nameOf);
 }
 
 LGLogFileManagerDefault::LGLogFileManagerDefault(fs::path logsDirectory,

@@ -67,6 +67,13 @@ protected:
     // Runs read on this logger's queue after the records queued before it, and waits for it.
     // Never call it from the logging queue or this logger's queue.
     void readInOrder(const std::function<void()>& read);
+    // A field of this logger's queue, read as above.
+    template <typename T>
+    T readField(const T& field) {
+        T value{};
+        readInOrder([&] { value = field; });
+        return value;
+    }
 
     // Read directly by subclasses while they run on their queue.
     std::shared_ptr<LGLogFormatter> formatter_;

@@ -130,9 +130,7 @@ LGTTYLogger::LGTTYLogger(platform::Console& console, Identity identity, bool col
       secondsFromGMT_(secondsFromGMT) {}
 
 bool LGTTYLogger::colorsEnabled() {
-    bool result = false;
-    readInOrder([&] { result = colorsEnabled_; });
-    return result;
+    return readField(colorsEnabled_);
 }
 
 void LGTTYLogger::setColorsEnabled(bool enabled) {
@@ -260,26 +258,11 @@ void LGTTYLogger::logMessage(const LGLogMessage& message) {
         console_.write(pieces);
         return;
     }
-    const LGCalendarTime time =
-        lgCalendarTime(message.timestamp().secondsSince1970, secondsFromGMT_);
-    char stamp[32];
-    const int length = std::snprintf(stamp, sizeof stamp, "%04lld-%02u-%02u %02u:%02u:%02u:%03u",
-                                     static_cast<long long>(time.year), time.month, time.day,
-                                     time.hour, time.minute, time.second, time.millisecond);
+    char buffer[32];
+    const std::string_view stamp =
+        lgTimeStamp(buffer, message.timestamp().secondsSince1970, secondsFromGMT_, '-');
     const std::string_view thread = std::string_view(message.threadID()).substr(0, 8);
-    const std::string_view pieces[] = {
-        fg,
-        bg,
-        std::string_view(stamp, static_cast<std::size_t>(std::max(0, length))),
-        " ",
-        processName_,
-        "[",
-        processID_,
-        ":",
-        thread,
-        "] ",
-        text,
-        newline,
-        reset};
+    const std::string_view pieces[] = {fg,  bg,     stamp, " ",  processName_, "[",  processID_,
+                                       ":", thread, "] ",  text, newline,      reset};
     console_.write(pieces);
 }

@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
-
-#include "platform/foundation/CivilTime.h"
 
 LGCalendarTime lgCalendarTime(double seconds, std::optional<long> secondsFromGMT) {
     const double whole = std::floor(seconds);
@@ -18,13 +18,20 @@ LGCalendarTime lgCalendarTime(double seconds, std::optional<long> secondsFromGMT
     }
     const platform::CivilTime civil = platform::civilFromSeconds(unix + *secondsFromGMT);
     auto millis = static_cast<unsigned>((seconds - whole) * 1000);
-    return {civil.year,
-            civil.month,
-            civil.day,
-            civil.hour,
-            civil.minute,
-            civil.second,
-            millis > 999 ? 999 : millis};
+    LGCalendarTime time;
+    static_cast<platform::CivilTime&>(time) = civil;
+    time.millisecond = millis > 999 ? 999 : millis;
+    return time;
+}
+
+std::string_view lgTimeStamp(char (&buffer)[32], double seconds, std::optional<long> secondsFromGMT,
+                             char dateSeparator) {
+    const LGCalendarTime time = lgCalendarTime(seconds, secondsFromGMT);
+    const int length =
+        std::snprintf(buffer, sizeof buffer, "%04lld%c%02u%c%02u %02u:%02u:%02u:%03u",
+                      static_cast<long long>(time.year), dateSeparator, time.month, dateSeparator,
+                      time.day, time.hour, time.minute, time.second, time.millisecond);
+    return {buffer, static_cast<std::size_t>(std::clamp(length, 0, 31))};
 }
 
 void lgReport(const std::string& text) {
