@@ -35,9 +35,10 @@ void logLine(std::string text) {
 
 class LogFilesTest : public ::testing::Test {
 protected:
-    logging_testing::LoggingWorld world;
+    // The folder and the attributes outlive the hub, whose end closes and marks the files.
     testing_support::TempDir folder;
     platform::HostExtendedAttributes attributes;
+    logging_testing::LoggingWorld world;
 
     std::shared_ptr<LGLogFileManagerDefault> makeManager() {
         return std::make_shared<LGLogFileManagerDefault>(folder.path(), kApp, attributes,
@@ -320,6 +321,7 @@ TEST_F(LogFilesTest, ALineEndFollowsUnformattedTextAndFormattedTextWhileAsked) {
         LGLog::flushLog();
         EXPECT_EQ(readFile(manager->sortedLogFilePaths().at(0)), c.expected);
         LGLog::removeLogger(logger);
+        world.settle();
     }
 }
 
