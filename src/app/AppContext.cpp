@@ -8,7 +8,10 @@
 #include "link/TQFileHandler.h"
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
+#include "logging/LGASLLogger.h"
+#include "logging/LGLogFileManager.h"
 #include "logging/LGPlatformLogSink.h"
+#include "logging/LGTTYLogger.h"
 #include "platform/location/LocationServices.h"
 #include "platform/net/NetlinkSocketSource.h"
 #include "platform/security/FileKeychain.h"
@@ -67,6 +70,31 @@ AppContext::AppContext(Settings settings)
                             [this](const platform::Notification&) {
                                 TQUtils::synchronizeDefaults(defaults_, "AppContext");
                             });
+}
+
+void AppContext::addLaunchLoggers() {
+    if (fileLogger_) {
+        return;
+    }
+    // The launch's order: the system log first, then the console, then the files.
+    LGLog::addLogger(std::make_shared<LGASLLogger>(
+        platform::openSystemLog(platform::probeSystemLog(), "kavomanager")));
+
+    // The launch's switch for colours is on: a terminal that shows colour gets them, a pipe
+    // or a file plain text.
+    auto console = std::make_shared<LGTTYLogger>(console_, LGTTYLogger::processIdentity(), true);
+    LGLog::addLogger(console);
+    console->setColorsEnabled(true);
+    console->setForegroundColor(LGColor{0, 0, 255}, std::nullopt, LGLogFlagDebug);
+    console->setForegroundColor(LGColor{0, 128, 0}, std::nullopt, LGLogFlagInfo);
+
+    auto manager = std::make_shared<LGLogFileManagerDefault>(
+        container_.documents(), platform::kBundleIdentifier, extendedAttributes_, logClock_);
+    manager->setMaximumNumberOfLogFiles(7);
+    fileLogger_ = std::make_shared<LGFileLogger>(std::move(manager), logClock_);
+    fileLogger_->setMaximumFileSize(5242880);
+    fileLogger_->setRollingFrequency(86400);
+    LGLog::addLogger(fileLogger_);
 }
 
 AppContext::~AppContext() {

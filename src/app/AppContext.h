@@ -9,6 +9,8 @@
 #include "http/HCNetworkReachabilityManager.h"
 #include "link/TQMessageQueue.h"
 #include "listener/TQHandlers.h"
+#include "logging/LGClock.h"
+#include "logging/LGFileLogger.h"
 #include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/bluetooth/Radio.h"
@@ -21,6 +23,8 @@
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
 #include "platform/net/NetworkMonitor.h"
+#include "platform/oslog/Console.h"
+#include "platform/oslog/ExtendedAttributes.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/security/Keychain.h"
 
@@ -65,6 +69,12 @@ public:
     // stays a subsystem not built yet, but for the initialisation sequence, which the context
     // provides itself.
     [[nodiscard]] TQHandlers& handlers() { return handlers_; }
+    // Registers the launch's loggers, in its order: the system log, the console (standard
+    // error) and the log files in Documents. Their queues start threads: a program that wants
+    // signals on a thread of its own blocks them first. Once per context.
+    void addLaunchLoggers();
+    // The launch's file logger; null before addLaunchLoggers.
+    [[nodiscard]] const std::shared_ptr<LGFileLogger>& fileLogger() const { return fileLogger_; }
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
     // manager, in launch order. At most one link at a time.
@@ -90,6 +100,12 @@ private:
     platform::ScopedInstall<const platform::Container> installContainer_{&container_};
     platform::NotificationCenter center_;
     platform::ScopedInstall<platform::NotificationCenter> installCenter_{&center_};
+    // Records and log-file rolling read the loop's clock. It, the console and the attributes
+    // outlive the hub, which owns the loggers that use them.
+    LGRunLoopClock logClock_ = LGRunLoopClock::following(loop_);
+    platform::ScopedInstall<const LGClock> installLogClock_{&logClock_};
+    platform::StandardErrorConsole console_;
+    platform::HostExtendedAttributes extendedAttributes_;
     // After the centre, whose terminate notice it listens for, and before the defaults, whose
     // writer may still log while they go.
     LGLogHub logHub_;
@@ -122,4 +138,5 @@ private:
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;
+    std::shared_ptr<LGFileLogger> fileLogger_;
 };

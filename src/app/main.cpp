@@ -18,7 +18,6 @@
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGLog.h"
-#include "logging/LGStderrLogger.h"
 #include "platform/bluetooth/socket/SocketAir.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/RunLoop.h"
@@ -34,7 +33,8 @@ constexpr const char* kUsage =
     "  --air DIR   the air's folder (default: $KAVO_AIR, else one under the runtime folder)\n"
     "  --help      this text\n"
     "The application's files live in $KAVO_HOME (default: $XDG_DATA_HOME/kavomanager).\n"
-    "Logs go to standard error; SIGINT or SIGTERM ends it.\n";
+    "Logs go to the system log, to standard error and to log files in $KAVO_HOME/Documents;\n"
+    "SIGINT or SIGTERM ends it.\n";
 
 struct Options {
     std::optional<std::filesystem::path> air;
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
                             .sessionKeychain = true});
         // Before any thread starts, so that only its own thread takes the signals.
         platform::StopOnSignals signals(context.loop());
-        LGLog::addLogger(std::make_shared<LGStderrLogger>());
+        context.addLaunchLoggers();
         LG_VERBOSE("--- KavoManager ---");
         // The link uses the radio the air gives out, so the air goes after the link.
         platform::bluetooth::SocketAir air(

@@ -10,33 +10,45 @@ void LGAbstractLogger::logMessage(const LGLogMessage& /*message*/) {}
 
 std::shared_ptr<LGLogFormatter> LGAbstractLogger::logFormatter() {
     std::shared_ptr<LGLogFormatter> result;
-    LGLog::loggingQueue().sync([&] { queue_->sync([&] { result = formatter_; }); });
+    readInOrder([&] { result = formatter_; });
     return result;
 }
 
 void LGAbstractLogger::setLogFormatter(std::shared_ptr<LGLogFormatter> formatter) {
-    // The change travels through both queues so that it lands between the records queued
-    // before and after it; a logger gone by then needs no formatter. The logging queue waits
-    // for the change so that its reference is never the last one dropped on our own queue.
-    std::weak_ptr<LGLogger> weak = weak_from_this();
-    LGLog::loggingQueue().async([weak, formatter = std::move(formatter)]() mutable {
-        auto self = std::static_pointer_cast<LGAbstractLogger>(weak.lock());
-        if (!self) {
-            return;
-        }
-        self->queue_->sync([&self, &formatter] {
-            if (formatter == self->formatter_) {
+    runInOrder(
+        [this, formatter = std::move(formatter)]() mutable {
+            if (formatter == formatter_) {
                 return;
             }
-            if (self->formatter_) {
-                self->formatter_->willRemoveFromLogger(*self);
+            if (formatter_) {
+                formatter_->willRemoveFromLogger(*this);
             }
-            self->formatter_ = std::move(formatter);
-            if (self->formatter_) {
-                self->formatter_->didAddToLogger(*self);
+            formatter_ = std::move(formatter);
+            if (formatter_) {
+                formatter_->didAddToLogger(*this);
             }
-        });
+        },
+        false);
+}
+
+void LGAbstractLogger::runInOrder(std::function<void()> change, bool atOnceHere) {
+    if (atOnceHere && queue_->isCurrent()) {
+        change();
+        return;
+    }
+    // The logging queue waits for the change so that its reference is never the last one
+    // dropped on our own queue.
+    std::weak_ptr<LGLogger> weak = weak_from_this();
+    LGLog::loggingQueue().async([weak, change = std::move(change)] {
+        auto self = std::static_pointer_cast<LGAbstractLogger>(weak.lock());
+        if (self) {
+            self->queue_->sync(change);
+        }
     });
+}
+
+void LGAbstractLogger::readInOrder(const std::function<void()>& read) {
+    LGLog::loggingQueue().sync([&] { queue_->sync(read); });
 }
 
 bool LGAbstractLogger::isOnGlobalLoggingQueue() const {

@@ -4,8 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <chrono>
-
+#include "logging/LGClock.h"
 #include "platform/foundation/Dispatch.h"
 
 namespace {
@@ -42,8 +41,7 @@ const ThreadIdentity& currentThread() {
 }
 
 platform::Date now() {
-    const auto since = std::chrono::system_clock::now().time_since_epoch();
-    return platform::Date{std::chrono::duration<double>(since).count()};
+    return platform::Date{LGClock::current().now()};
 }
 
 }  // namespace

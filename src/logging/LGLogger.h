@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +60,21 @@ public:
     [[nodiscard]] bool isOnInternalLoggerQueue() const;
 
 protected:
+    // Runs change on this logger's queue in order with the records: through the logging
+    // queue, so that it follows every record queued before it, or at once when called on this
+    // logger's queue and atOnceHere. A logger gone by then is left alone.
+    void runInOrder(std::function<void()> change, bool atOnceHere = true);
+    // Runs read on this logger's queue after the records queued before it, and waits for it.
+    // Never call it from the logging queue or this logger's queue.
+    void readInOrder(const std::function<void()>& read);
+    // A field of this logger's queue, read as above.
+    template <typename T>
+    T readField(const T& field) {
+        T value{};
+        readInOrder([&] { value = field; });
+        return value;
+    }
+
     // Read directly by subclasses while they run on their queue.
     std::shared_ptr<LGLogFormatter> formatter_;
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/AppContext.h"
 #include "http/HCNetworkReachabilityManager.h"
@@ -85,6 +87,27 @@ TEST_F(AppContextTest, ARelaunchMakesAFreshLinkAndAHandlerTheCallerGaveIsKept) {
     EXPECT_EQ(counting.starts, 1);
     context.stopLink();
     EXPECT_EQ(context.handlers().initSequence, &counting);
+}
+
+TEST_F(AppContextTest, TheLaunchRegistersSystemLogConsoleAndFilesInDocuments) {
+    AppContext context(settings);
+    context.addLaunchLoggers();
+    std::vector<std::string> names;
+    for (const auto& logger : LGLog::allLoggers()) {
+        names.push_back(logger->loggerName());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"kavo.logging.aslLogger", "kavo.logging.ttyLogger",
+                                               "kavo.logging.fileLogger"}));
+    EXPECT_EQ(context.fileLogger()->maximumFileSize(), 5242880u);
+    EXPECT_EQ(context.fileLogger()->rollingFrequency(), 86400);
+    EXPECT_EQ(context.fileLogger()->logFileManager().maximumNumberOfLogFiles(), 7u);
+    LG_INFO("into the files");
+    LGLog::flushLog();
+    const auto files = context.fileLogger()->logFileManager().sortedLogFilePaths();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].parent_path(), context.container().documents());
+    EXPECT_TRUE(files[0].filename().string().starts_with("com.kavo.KavoManager "));
+    EXPECT_GT(std::filesystem::file_size(files[0]), 0u);
 }
 
 using AppContextDeathTest = AppContextTest;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -172,6 +173,38 @@ bool isEmptyFolder(const fs::path& folder) {
     return fs::is_directory(folder) && fs::is_empty(folder);
 }
 
+// The phone's log files in its Documents folder, by name.
+std::vector<fs::path> phoneLogFiles(const fs::path& home) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(home / "Documents")) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("com.kavo.KavoManager ") && name.ends_with(".log")) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string contentsOf(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What the journal keeps of the lines kavomanager marked as its own; empty without a journal.
+std::string journalLinesOfThePhone() {
+    std::string text;
+    if (FILE* pipe =
+            popen("journalctl -q -o verbose LGLOG=1 _COMM=kavomanager -n 20 2>/dev/null", "r")) {
+        char buffer[4096];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            text.append(buffer, got);
+        }
+        pclose(pipe);
+    }
+    return text;
+}
+
 TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir) {
     testing_support::TempDir folder;
     const fs::path air = folder.path() / "air";
@@ -196,6 +229,16 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
     }
     EXPECT_TRUE(isEmptyFolder(air)) << "no socket or advertisement file stays behind";
     EXPECT_TRUE(fs::exists(home / "Documents" / "KV-R500" / "kavo_info.plist"));
+    // The run's lines are in a log file of the container, closed and marked when it ended.
+    const auto firstLogs = phoneLogFiles(home);
+    ASSERT_EQ(firstLogs.size(), 1u);
+    EXPECT_NE(contentsOf(firstLogs[0]).find("  Headless set-up: complete; the watch is in use\n"),
+              std::string::npos);
+    if (fs::exists("/run/systemd/journal/socket")) {
+        const std::string journal = journalLinesOfThePhone();
+        EXPECT_NE(journal.find("LGLOG=1"), std::string::npos) << journal;
+        EXPECT_NE(journal.find("MESSAGE="), std::string::npos) << journal;
+    }
 
     {
         // Both start again: the phone finds its watch by itself and the handshake ends as a
@@ -210,6 +253,11 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
         EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
     }
     EXPECT_TRUE(isEmptyFolder(air));
+    const auto logs = phoneLogFiles(home);
+    ASSERT_EQ(logs.size(), 2u) << "the first run's file was finished; the second made its own";
+    const fs::path second = logs[0] == firstLogs[0] ? logs[1] : logs[0];
+    EXPECT_NE(contentsOf(second).find("Kavo Manager : TQInitSequence IS_WMS_CONNECTED TRUE"),
+              std::string::npos);
 }
 
 }  // namespace
