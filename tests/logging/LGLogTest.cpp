@@ -311,6 +311,8 @@ TEST(LGLogClassLevelTest, OnlyRegisteredClassesHaveLevels) {
 namespace {
 
 TEST(LGLogExitTest, TheProcessExitsWithARegistrationStillQueued) {
+    // A forked child would inherit the pools' locks held by threads it does not have.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             for (int i = 0; i < 8; ++i) {
