@@ -44,8 +44,9 @@ struct ReceivedRequest {
 //                    and If-None-Match (304)
 //   /redirect        ?to= a Location (absolute or relative), ?status= (default 302)
 //   /basic           401 with a Basic challenge unless Authorization is Basic ?user=:?password=
-//   /gzip-echo       as /echo, with a gzip request body inflated first ("decodedBody") and the
-//                    answer gzip-coded when the client accepts gzip
+//   /gzip-echo       as /echo, with the request's Content-Encoding and its body inflated
+//                    ("contentEncoding", "decodedBody"); JSON answers are gzip-coded for
+//                    clients that accept it
 //   /multipart       JSON {parts: [{name, filename, contentType, content}]} of a multipart body
 // The pattern is byte i = i % 251.
 class LoopbackServer {

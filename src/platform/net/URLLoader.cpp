@@ -102,12 +102,10 @@ struct URLLoader::Engine {
     std::map<std::uint64_t, CURLSH*> groups;
     std::vector<std::uint64_t> releasedGroups;
     std::atomic<std::size_t>* active = nullptr;
-    URLLoader* owner = nullptr;
+    std::shared_ptr<Channel> channel;
 
-    Engine() {
-        static CurlGlobal global;
-        multi = curl_multi_init();
-    }
+    explicit Engine(std::shared_ptr<Channel> owner)
+        : multi(static_cast<CURLM*>(owner->multi_)), channel(std::move(owner)) {}
     ~Engine() {
         for (auto& [id, transfer] : transfers) {
             detach(*transfer);
@@ -115,7 +113,6 @@ struct URLLoader::Engine {
         for (auto& [id, share] : groups) {
             curl_share_cleanup(share);
         }
-        curl_multi_cleanup(multi);
     }
 
     CURLSH* share(std::uint64_t group) {
@@ -547,11 +544,14 @@ struct URLLoader::Engine {
         detach(transfer);
         transfer.awaitingRedirect = true;
         const TransferId id = transfer.id;
-        URLLoader* loader = owner;
+        std::weak_ptr<Channel> weak = channel;
         transfer.client->willRedirect(
-            transfer.response, std::move(proposed),
-            [loader, id](std::optional<URLRequest> decision) {
-                loader->post([id, decision = std::move(decision)](Engine& engine) mutable {
+            transfer.response, std::move(proposed), [weak, id](std::optional<URLRequest> decision) {
+                const auto channel = weak.lock();
+                if (!channel) {
+                    return;
+                }
+                channel->post([id, decision = std::move(decision)](Engine& engine) mutable {
                     engine.decideRedirect(id, std::move(decision));
                 });
             });
@@ -645,20 +645,78 @@ struct URLLoader::Engine {
     }
 };
 
+// ---- the channel ----
+
+URLLoader::Channel::Channel() {
+    static CurlGlobal global;
+    multi_ = curl_multi_init();
+}
+
+URLLoader::Channel::~Channel() {
+    curl_multi_cleanup(static_cast<CURLM*>(multi_));
+}
+
+void URLLoader::Channel::post(std::function<void(Engine&)> work) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        commands_.push_back(std::move(work));
+    }
+    curl_multi_wakeup(static_cast<CURLM*>(multi_));
+}
+
+std::uint64_t URLLoader::Channel::makeConnectionGroup() {
+    return nextGroup_.fetch_add(1);
+}
+
+void URLLoader::Channel::releaseConnectionGroup(std::uint64_t group) {
+    post([group](Engine& engine) { engine.releaseGroup(group); });
+}
+
+URLLoader::TransferId URLLoader::Channel::start(URLRequest request, TransferOptions options,
+                                                std::shared_ptr<TransferClient> client) {
+    const TransferId id = nextId_.fetch_add(1);
+    auto transfer = std::make_shared<Engine::Transfer>();
+    transfer->id = id;
+    transfer->request = std::move(request);
+    transfer->options = std::move(options);
+    transfer->client = std::move(client);
+    post([transfer](Engine& engine) {
+        auto owned = std::make_unique<Engine::Transfer>();
+        std::swap(*owned, *transfer);
+        engine.begin(std::move(owned));
+    });
+    return id;
+}
+
+void URLLoader::Channel::cancel(TransferId id) {
+    post([id](Engine& engine) { engine.cancel(id); });
+}
+
+void URLLoader::Channel::pause(TransferId id) {
+    post([id](Engine& engine) { engine.pause(id, true); });
+}
+
+void URLLoader::Channel::unpause(TransferId id) {
+    post([id](Engine& engine) { engine.pause(id, false); });
+}
+
 // ---- URLLoader ----
 
-URLLoader::URLLoader() : engine_(std::make_unique<Engine>()) {
+URLLoader::URLLoader()
+    : channel_(std::make_shared<Channel>()), engine_(std::make_unique<Engine>(channel_)) {
     engine_->active = &active_;
-    engine_->owner = this;
     thread_ = std::thread([this] { run(); });
 }
 
 URLLoader::~URLLoader() {
     {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+        std::lock_guard lock(channel_->mutex_);
+        channel_->stopping_ = true;
     }
-    curl_multi_wakeup(engine_->multi);
+    curl_multi_wakeup(static_cast<CURLM*>(channel_->multi_));
     thread_.join();
 }
 
@@ -669,27 +727,21 @@ URLLoader& URLLoader::shared() {
     });
 }
 
-void URLLoader::post(std::function<void(Engine&)> work) {
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back(std::move(work));
-    }
-    curl_multi_wakeup(engine_->multi);
-}
-
 void URLLoader::run() {
+    Channel& channel = *channel_;
     for (;;) {
         std::vector<std::function<void(Engine&)>> commands;
         bool stopping = false;
         {
-            std::lock_guard lock(mutex_);
-            commands.swap(commands_);
-            stopping = stopping_;
+            std::lock_guard lock(channel.mutex_);
+            commands.swap(channel.commands_);
+            stopping = channel.stopping_;
         }
         for (auto& command : commands) {
             command(*engine_);
         }
         if (stopping) {
+            // Whatever still runs ends as cancelled; later posts are refused by the channel.
             std::vector<TransferId> ids;
             for (const auto& [id, transfer] : engine_->transfers) {
                 ids.push_back(id);
@@ -697,52 +749,11 @@ void URLLoader::run() {
             for (const TransferId id : ids) {
                 engine_->cancel(id);
             }
-            std::lock_guard lock(mutex_);
-            if (commands_.empty()) {
-                return;
-            }
-            continue;
+            return;
         }
         engine_->pump();
         curl_multi_poll(engine_->multi, nullptr, 0, 1000, nullptr);
     }
-}
-
-std::uint64_t URLLoader::makeConnectionGroup() {
-    return nextGroup_.fetch_add(1);
-}
-
-void URLLoader::releaseConnectionGroup(std::uint64_t group) {
-    post([group](Engine& engine) { engine.releaseGroup(group); });
-}
-
-URLLoader::TransferId URLLoader::start(URLRequest request, TransferOptions options,
-                                       std::shared_ptr<TransferClient> client) {
-    const TransferId id = nextId_.fetch_add(1);
-    auto transfer = std::make_unique<Engine::Transfer>();
-    transfer->id = id;
-    transfer->request = std::move(request);
-    transfer->options = std::move(options);
-    transfer->client = std::move(client);
-    post([transfer =
-              std::shared_ptr<Engine::Transfer>(std::move(transfer))](Engine& engine) mutable {
-        auto owned = std::make_unique<Engine::Transfer>();
-        std::swap(*owned, *transfer);
-        engine.begin(std::move(owned));
-    });
-    return id;
-}
-
-void URLLoader::cancel(TransferId id) {
-    post([id](Engine& engine) { engine.cancel(id); });
-}
-
-void URLLoader::pause(TransferId id) {
-    post([id](Engine& engine) { engine.pause(id, true); });
-}
-
-void URLLoader::unpause(TransferId id) {
-    post([id](Engine& engine) { engine.pause(id, false); });
 }
 
 std::size_t URLLoader::activeTransfers() const {

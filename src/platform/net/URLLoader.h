@@ -65,9 +65,46 @@ struct TransferOptions {
 // and server trust is decided by the client on the real peer chain during the handshake.
 // Every method is thread-safe and returns at once; the work happens on the network thread.
 class URLLoader : public Replaceable<URLLoader> {
+    struct Engine;
+
 public:
     using TransferId = std::uint64_t;
     static constexpr int kMaxRedirects = 16;
+
+    // The way in to a loader's network thread, shared by whoever starts transfers on it. It
+    // may outlive the loader: what is posted afterwards is dropped unheard.
+    class Channel {
+    public:
+        Channel();
+        ~Channel();
+        Channel(const Channel&) = delete;
+        Channel& operator=(const Channel&) = delete;
+
+        // A fresh connection group for a session; forget it with releaseConnectionGroup.
+        std::uint64_t makeConnectionGroup();
+        void releaseConnectionGroup(std::uint64_t group);
+        // Starts a transfer and gives its identifier (never 0). A request the engine cannot
+        // send ends, later and on the network thread, through didComplete with its error.
+        TransferId start(URLRequest request, TransferOptions options,
+                         std::shared_ptr<TransferClient> client);
+        // Ends the transfer with the cancelled error (-999) and the URL it was loading;
+        // nothing when it already ended.
+        void cancel(TransferId id);
+        // Stops moving bytes both ways until unpause; the connection stays.
+        void pause(TransferId id);
+        void unpause(TransferId id);
+
+    private:
+        friend class URLLoader;
+        void post(std::function<void(Engine&)> work);
+
+        void* multi_ = nullptr;  // the libcurl multi handle the network thread polls
+        std::mutex mutex_;
+        std::vector<std::function<void(Engine&)>> commands_;
+        bool stopping_ = false;
+        std::atomic<TransferId> nextId_{1};
+        std::atomic<std::uint64_t> nextGroup_{1};
+    };
 
     URLLoader();
     // Cancels what still runs (each client hears its end) and stops the thread.
@@ -78,35 +115,25 @@ public:
     // The installed loader, else one made on first use.
     static URLLoader& shared();
 
-    // A fresh connection group for a session; forget it with releaseConnectionGroup.
-    std::uint64_t makeConnectionGroup();
-    void releaseConnectionGroup(std::uint64_t group);
-
-    // Starts a transfer and gives its identifier (never 0). A request the engine cannot send
-    // ends, later and on the network thread, through didComplete with its error.
+    [[nodiscard]] const std::shared_ptr<Channel>& channel() const { return channel_; }
+    std::uint64_t makeConnectionGroup() { return channel_->makeConnectionGroup(); }
+    void releaseConnectionGroup(std::uint64_t group) { channel_->releaseConnectionGroup(group); }
     TransferId start(URLRequest request, TransferOptions options,
-                     std::shared_ptr<TransferClient> client);
-    // Ends the transfer with the cancelled error (-999) and the URL it was loading; nothing
-    // when it already ended.
-    void cancel(TransferId id);
-    // Stops moving bytes both ways until unpause; the connection stays.
-    void pause(TransferId id);
-    void unpause(TransferId id);
+                     std::shared_ptr<TransferClient> client) {
+        return channel_->start(std::move(request), std::move(options), std::move(client));
+    }
+    void cancel(TransferId id) { channel_->cancel(id); }
+    void pause(TransferId id) { channel_->pause(id); }
+    void unpause(TransferId id) { channel_->unpause(id); }
 
     // Transfers running or waiting for a redirect decision (for tests and diagnostics).
     [[nodiscard]] std::size_t activeTransfers() const;
 
 private:
-    struct Engine;
-    void post(std::function<void(Engine&)> work);
     void run();
 
+    const std::shared_ptr<Channel> channel_;
     std::unique_ptr<Engine> engine_;
-    mutable std::mutex mutex_;
-    std::vector<std::function<void(Engine&)>> commands_;
-    bool stopping_ = false;
-    std::atomic<TransferId> nextId_{1};
-    std::atomic<std::uint64_t> nextGroup_{1};
     std::atomic<std::size_t> active_{0};
     std::thread thread_;
 };

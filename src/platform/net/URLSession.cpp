@@ -153,8 +153,19 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             removeFile(downloadedFile);
             return;
         }
+        // The queue belongs to the session: what waits on it holds the session weakly.
+        const std::weak_ptr<URLSession> weakSession = session;
+        const auto ended = [task, weakSession] {
+            {
+                std::lock_guard lock(task->mutex_);
+                task->state_ = State::completed;
+            }
+            if (const auto owner = weakSession.lock()) {
+                owner->taskEnded(*task);
+            }
+        };
         session->deliverOr(
-            [task, session, error, downloadedFile](URLSessionDelegate& delegate) {
+            [task, error, downloadedFile, ended](URLSessionDelegate& delegate) {
                 if (downloadedFile) {
                     delegate.didFinishDownloading(*task, *downloadedFile);
                     removeFile(downloadedFile);
@@ -164,15 +175,11 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                     task->state_ = State::completed;
                 }
                 delegate.didComplete(*task, error);
-                session->taskEnded(*task);
+                ended();
             },
-            [task, session, downloadedFile] {
+            [downloadedFile, ended] {
                 removeFile(downloadedFile);
-                {
-                    std::lock_guard lock(task->mutex_);
-                    task->state_ = State::completed;
-                }
-                session->taskEnded(*task);
+                ended();
             });
     }
 
@@ -285,7 +292,7 @@ void URLSessionTask::resume() {
     if (session && start) {
         session->start(*this);
     } else if (session && unpause) {
-        session->loader_.unpause(transfer);
+        session->loader_->unpause(transfer);
     }
     announce(kTaskDidResumeNotification);
 }
@@ -302,7 +309,7 @@ void URLSessionTask::suspend() {
         transfer = transfer_;
     }
     if (session && transfer != 0) {
-        session->loader_.pause(transfer);
+        session->loader_->pause(transfer);
     }
     announce(kTaskDidSuspendNotification);
 }
@@ -332,7 +339,7 @@ void URLSessionTask::cancel() {
             std::nullopt);
         return;
     }
-    session->loader_.cancel(transfer);
+    session->loader_->cancel(transfer);
 }
 
 // ---- URLSession ----
@@ -345,28 +352,29 @@ std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configurati
         delegateQueue = std::make_shared<OperationQueue>();
         delegateQueue->setMaxConcurrentOperationCount(1);
     }
-    return std::shared_ptr<URLSession>(new URLSession(std::move(configuration), std::move(delegate),
-                                                      std::move(delegateQueue),
-                                                      loader ? *loader : URLLoader::shared()));
+    return std::shared_ptr<URLSession>(
+        new URLSession(std::move(configuration), std::move(delegate), std::move(delegateQueue),
+                       (loader ? *loader : URLLoader::shared()).channel()));
 }
 
 URLSession::URLSession(URLSessionConfiguration configuration,
                        std::weak_ptr<URLSessionDelegate> delegate,
-                       std::shared_ptr<OperationQueue> delegateQueue, URLLoader& loader)
+                       std::shared_ptr<OperationQueue> delegateQueue,
+                       std::shared_ptr<URLLoader::Channel> loader)
     : configuration_(std::move(configuration)),
       delegate_(std::move(delegate)),
       delegateQueue_(std::move(delegateQueue)),
-      loader_(loader),
-      connectionGroup_(loader.makeConnectionGroup()) {}
+      loader_(std::move(loader)),
+      connectionGroup_(loader_->makeConnectionGroup()) {}
 
 URLSession::~URLSession() {
     for (const auto& [identifier, task] : live_) {
         std::lock_guard lock(task->mutex_);
         if (task->transfer_ != 0) {
-            loader_.cancel(task->transfer_);
+            loader_->cancel(task->transfer_);
         }
     }
-    loader_.releaseConnectionGroup(connectionGroup_);
+    loader_->releaseConnectionGroup(connectionGroup_);
 }
 
 Result<std::shared_ptr<URLSessionTask>> URLSession::makeTask(URLSessionTask::Kind kind,
@@ -431,7 +439,7 @@ void URLSession::start(URLSessionTask& task) {
     auto client = std::make_shared<URLSessionTask::Client>(task.weak_from_this(), weak_from_this());
     // The identifier is stored before the engine can report, under the task's lock.
     std::lock_guard lock(task.mutex_);
-    task.transfer_ = loader_.start(task.request_, std::move(options), std::move(client));
+    task.transfer_ = loader_->start(task.request_, std::move(options), std::move(client));
 }
 
 void URLSession::deliver(std::function<void(URLSessionDelegate&)> event) {
@@ -503,9 +511,13 @@ void URLSession::invalidateIfDone() {
         }
         invalidationDelivered_ = true;
     }
-    auto self = shared_from_this();
-    deliver(
-        [self](URLSessionDelegate& delegate) { delegate.didBecomeInvalid(*self, std::nullopt); });
+    // The queue belongs to the session: what waits on it holds the session weakly.
+    const std::weak_ptr<URLSession> weak = weak_from_this();
+    deliver([weak](URLSessionDelegate& delegate) {
+        if (const auto self = weak.lock()) {
+            delegate.didBecomeInvalid(*self, std::nullopt);
+        }
+    });
 }
 
 }  // namespace platform::net

@@ -179,7 +179,8 @@ private:
     friend class URLSessionTask;
 
     URLSession(URLSessionConfiguration configuration, std::weak_ptr<URLSessionDelegate> delegate,
-               std::shared_ptr<OperationQueue> delegateQueue, URLLoader& loader);
+               std::shared_ptr<OperationQueue> delegateQueue,
+               std::shared_ptr<URLLoader::Channel> loader);
     Result<std::shared_ptr<URLSessionTask>> makeTask(URLSessionTask::Kind kind, URLRequest request);
     void start(URLSessionTask& task);
     // Runs on the delegate queue with the delegate, when there still is one.
@@ -192,7 +193,8 @@ private:
     const URLSessionConfiguration configuration_;
     const std::weak_ptr<URLSessionDelegate> delegate_;
     const std::shared_ptr<OperationQueue> delegateQueue_;
-    URLLoader& loader_;
+    // Shared, so that a session kept alive by a late callback never reaches a loader that is gone.
+    const std::shared_ptr<URLLoader::Channel> loader_;
     const std::uint64_t connectionGroup_;
 
     mutable std::mutex mutex_;
