@@ -12,6 +12,7 @@ namespace {
 
 struct Measured {
     double cpuPerIteration = 0;
+    double realPerIteration = 0;
     std::map<std::string, double> counters;
 };
 
@@ -29,6 +30,7 @@ public:
             }
             Measured& measured = runs_[run.benchmark_name()];
             measured.cpuPerIteration = run.GetAdjustedCPUTime();
+            measured.realPerIteration = run.GetAdjustedRealTime();
             for (const auto& [name, counter] : run.counters) {
                 measured.counters[name] = counter.value;
             }
@@ -49,9 +51,13 @@ void printRatios(const std::map<std::string, Measured>& runs, const Ratio& ratio
         }
         if (!ratio.reference.empty()) {
             const auto reference = runs.find(ratio.reference);
-            if (reference != runs.end() && reference->second.cpuPerIteration > 0) {
-                std::printf("ratio %s / %s: %.2f\n", name.c_str(), ratio.reference.c_str(),
-                            measured.cpuPerIteration / reference->second.cpuPerIteration);
+            const auto per = [&](const Measured& run) {
+                return ratio.realTime ? run.realPerIteration : run.cpuPerIteration;
+            };
+            if (reference != runs.end() && per(reference->second) > 0) {
+                std::printf("ratio %s / %s%s: %.2f\n", name.c_str(), ratio.reference.c_str(),
+                            ratio.realTime ? " (real time)" : "",
+                            per(measured) / per(reference->second));
             }
         } else if (const auto counter = measured.counters.find(ratio.counter);
                    counter != measured.counters.end()) {

@@ -262,13 +262,11 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         platform::Dictionary userInfo;
         userInfo.set(HCNetworkingTaskDidCompleteResponseSerializerKey,
                      Value(serializer->className()));
-        Bytes body;
-        body.swap(delegate->mutableData);
+        std::optional<Bytes> body(std::move(delegate->mutableData));
+        delegate->mutableData = Bytes{};
         if (delegate->downloadFileURL) {
             userInfo.set(HCNetworkingTaskDidCompleteAssetPathKey,
                          Value(delegate->downloadFileURL->string()));
-        } else {
-            userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey, Value(body));
         }
         const Task task = delegate->task;
         const auto response = task->response();
@@ -292,6 +290,9 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         const std::optional<HCError> failure =
             transportError ? transportError : delegate->moveError;
         if (failure) {
+            if (!delegate->downloadFileURL) {
+                userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey, Value(std::move(*body)));
+            }
             userInfo.set(HCNetworkingTaskDidCompleteErrorKey, failure->toValue());
             if (delegate->moveError) {
                 userInfo.remove(HCNetworkingTaskDidCompleteAssetPathKey);
@@ -303,6 +304,9 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
                                        body = std::move(body)]() mutable {
             std::optional<HCError> serializationError;
             Value object = serializer->responseObject(response, body, &serializationError);
+            if (!delegate->downloadFileURL) {
+                userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey, Value(std::move(*body)));
+            }
             if (delegate->downloadFileURL) {
                 object = Value(delegate->downloadFileURL->string());
             }

@@ -222,6 +222,8 @@ void LoopbackServer::start() {
     server_->set_keep_alive_max_count(1'000'000);
     // A connection the client keeps open holds the server's end for this long.
     server_->set_keep_alive_timeout(1);
+    // Small answers go out at once rather than waiting for the client's acknowledgement.
+    server_->set_tcp_nodelay(true);
     server_->set_payload_max_length(std::size_t{512} << 20);
     port_ = server_->bind_to_any_port("127.0.0.1");
     if (port_ <= 0) {

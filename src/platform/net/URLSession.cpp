@@ -101,9 +101,16 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                 {
                     std::lock_guard lock(self->mutex_);
                     data.swap(self->pending_);
+                    self->pending_.swap(self->spare_);
                     self->drainScheduled_ = false;
                 }
                 delegate.didReceiveData(*task, data);
+                // Two buffers take turns, so a long body does not allocate afresh per read.
+                data.clear();
+                std::lock_guard lock(self->mutex_);
+                if (self->spare_.capacity() < data.capacity()) {
+                    self->spare_.swap(data);
+                }
             });
         }
     }
@@ -194,6 +201,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
     const std::weak_ptr<URLSession> session_;
     std::mutex mutex_;
     Bytes pending_;
+    Bytes spare_;
     bool drainScheduled_ = false;
 };
 
