@@ -77,6 +77,8 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
     std::shared_ptr<platform::OperationQueue> queue;
     std::string description;
     platform::NotificationCenter* center = nullptr;
+    // Set when the manager goes: its queue's last callbacks then post nothing more.
+    std::atomic<bool> closed{false};
 
     // Guards the delegate table, the only state callers' threads share with the queue.
     mutable std::mutex lock;
@@ -196,6 +198,9 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         if (delegate != nullptr) {
             delegate->moveError = error;
         }
+        if (closed) {
+            return;
+        }
         center->post(HCURLSessionDownloadTaskDidFailToMoveFileNotification, &task, taskObject(task),
                      error.toValue());
     }
@@ -251,7 +256,9 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
             std::lock_guard guard(lock);
             delegates.clear();
         }
-        center->post(HCURLSessionDidInvalidateNotification, &invalidated);
+        if (!closed) {
+            center->post(HCURLSessionDidInvalidateNotification, &invalidated);
+        }
     }
 
     // ---- completion of one task ----
@@ -402,6 +409,7 @@ HCURLSessionManager::HCURLSessionManager(
 }
 
 HCURLSessionManager::~HCURLSessionManager() {
+    core_->closed = true;
     core_->center->removeAll(core_.get());
     core_->session->invalidateAndCancel();
 }

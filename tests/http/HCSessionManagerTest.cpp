@@ -44,10 +44,12 @@ protected:
         : loop_(platform::RunLoop::Clock::virtualTime),
           installedLoop_(loop_),
           installedCenter_(&center_) {
-        center_.addObserver("", [this](const platform::Notification& note) {
+        // The record is shared with the observer, which a manager's last callbacks may still
+        // reach while the fixture goes.
+        center_.addObserver("", [recorded = recorded_](const platform::Notification& note) {
             if (note.name.rfind("com.kavo.networking.", 0) == 0) {
-                std::lock_guard lock(mutex_);
-                notes_.push_back(note);
+                std::lock_guard lock(recorded->mutex);
+                recorded->notes.push_back(note);
             }
         });
     }
@@ -83,9 +85,9 @@ protected:
     }
 
     std::vector<platform::Notification> notes(const std::string& name) {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(recorded_->mutex);
         std::vector<platform::Notification> out;
-        for (const auto& note : notes_) {
+        for (const auto& note : recorded_->notes) {
             if (note.name == name) {
                 out.push_back(note);
             }
@@ -98,6 +100,11 @@ protected:
         return data ? std::string(data->begin(), data->end()) : "";
     }
 
+    struct Recorded {
+        std::mutex mutex;
+        std::vector<platform::Notification> notes;
+    };
+    std::shared_ptr<Recorded> recorded_ = std::make_shared<Recorded>();
     platform::RunLoop loop_;
     platform::ScopedMainRunLoop installedLoop_;
     platform::NotificationCenter center_;
@@ -105,8 +112,6 @@ protected:
     testing_support::TempDir temp_;
     LoopbackServer server_;
     platform::net::URLLoader loader_;
-    std::mutex mutex_;
-    std::vector<platform::Notification> notes_;
 };
 
 TEST_F(HCSessionManagerTest, DataTaskCompletesOnTheMainLoopWithTheSerializedBody) {
