@@ -14,14 +14,15 @@ struct Ratio {
     // ...or, with no reference, a counter of the run's own that already is a ratio (measured
     // against a theory rather than another run).
     std::string counter = {};
-    // Compare wall-clock time instead: for a reference that runs in another process, whose
-    // processor time this one does not see.
+    // Compare wall-clock time instead of processor time: for work that runs on other threads
+    // or in another process while the benchmark's own thread waits.
     bool wallClock = false;
 };
 
 // The main of every benchmark program: runs the benchmarks the command line selects, as the
 // library's own main would, then prints one line per ratio whose runs took place:
 //   ratio <benchmark> / <reference>: <x>
+// (with " (wall clock)" after the reference for ratios of wall-clock time).
 // A run that failed or was not selected gives no line.
 int runWithRatios(int argc, char** argv, std::span<const Ratio> ratios);
 

@@ -1,0 +1,126 @@
+#include "http/HCHTTPSessionManager.h"
+
+std::unique_ptr<HCHTTPSessionManager> HCHTTPSessionManager::manager() {
+    return std::make_unique<HCHTTPSessionManager>();
+}
+
+HCHTTPSessionManager::HCHTTPSessionManager(
+    std::optional<std::string> baseURL,
+    std::optional<platform::net::URLSessionConfiguration> configuration,
+    platform::net::URLLoader* loader)
+    : HCURLSessionManager(std::move(configuration), loader),
+      requestSerializer_(HCHTTPRequestSerializer::serializer()) {
+    if (baseURL) {
+        if (const auto parsed = platform::net::URL::parse(*baseURL)) {
+            baseURL_ = parsed->withTrailingSlash();
+        }
+    }
+    setResponseSerializer(HCJSONResponseSerializer::serializer());
+}
+
+void HCHTTPSessionManager::failLater(Failure failure, HCError error) {
+    if (!failure) {
+        return;
+    }
+    completionQueueOrMain().async(
+        [failure = std::move(failure), error = std::move(error)] { failure(nullptr, error); });
+}
+
+HCURLSessionManager::Task HCHTTPSessionManager::dataTaskWithHTTPMethod(
+    std::string_view method, std::string_view URLString, const platform::Value& parameters,
+    Success success, Failure failure) {
+    const auto url = baseURL_ ? platform::net::URL::resolve(URLString, *baseURL_)
+                              : platform::net::URL::parse(URLString);
+    std::optional<HCError> error;
+    std::optional<platform::net::URLRequest> request;
+    if (url) {
+        request = requestSerializer_->requestWithMethod(method, url->absoluteString(), parameters,
+                                                        &error);
+    } else {
+        HCError bad;
+        bad.domain = platform::net::kURLErrorDomain;
+        bad.code = platform::net::urlerror::badURL;
+        bad.localizedDescription = "bad URL";
+        bad.failingURL = std::string(URLString);
+        error = bad;
+    }
+    if (error || !request) {
+        failLater(std::move(failure), error.value_or(HCError{}));
+        return nullptr;
+    }
+    // The task is only known once made; the completion reads it from a shared slot.
+    auto slot = std::make_shared<Task>();
+    auto made = dataTask(std::move(*request),
+                         [slot, success = std::move(success), failure](
+                             const std::optional<platform::net::URLResponse>&,
+                             const HCResponseObject& object, const std::optional<HCError>& failed) {
+                             if (failed) {
+                                 if (failure) {
+                                     failure(*slot, *failed);
+                                 }
+                             } else if (success) {
+                                 success(*slot, object);
+                             }
+                         });
+    if (!made) {
+        failLater(std::move(failure), HCError::fromError(made.error()));
+        return nullptr;
+    }
+    *slot = *made;
+    return *made;
+}
+
+HCURLSessionManager::Task HCHTTPSessionManager::resumed(Task task) {
+    if (task) {
+        task->resume();
+    }
+    return task;
+}
+
+HCURLSessionManager::Task HCHTTPSessionManager::GET(std::string_view URLString,
+                                                    const platform::Value& parameters,
+                                                    Success success, Failure failure) {
+    return resumed(dataTaskWithHTTPMethod("GET", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+HCURLSessionManager::Task HCHTTPSessionManager::HEAD(std::string_view URLString,
+                                                     const platform::Value& parameters,
+                                                     HeadSuccess success, Failure failure) {
+    Success adapted;
+    if (success) {
+        adapted = [success = std::move(success)](const Task& task, const HCResponseObject&) {
+            success(task);
+        };
+    }
+    return resumed(dataTaskWithHTTPMethod("HEAD", URLString, parameters, std::move(adapted),
+                                          std::move(failure)));
+}
+
+HCURLSessionManager::Task HCHTTPSessionManager::POST(std::string_view URLString,
+                                                     const platform::Value& parameters,
+                                                     Success success, Failure failure) {
+    return resumed(dataTaskWithHTTPMethod("POST", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+HCURLSessionManager::Task HCHTTPSessionManager::PUT(std::string_view URLString,
+                                                    const platform::Value& parameters,
+                                                    Success success, Failure failure) {
+    return resumed(dataTaskWithHTTPMethod("PUT", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+HCURLSessionManager::Task HCHTTPSessionManager::PATCH(std::string_view URLString,
+                                                      const platform::Value& parameters,
+                                                      Success success, Failure failure) {
+    return resumed(dataTaskWithHTTPMethod("PATCH", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+HCURLSessionManager::Task HCHTTPSessionManager::DELETE(std::string_view URLString,
+                                                       const platform::Value& parameters,
+                                                       Success success, Failure failure) {
+    return resumed(dataTaskWithHTTPMethod("DELETE", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}

@@ -1,0 +1,554 @@
+#include "http/HCURLSessionManager.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <system_error>
+
+using platform::Bytes;
+using platform::DispatchQueue;
+using platform::Value;
+using platform::net::ChallengeDisposition;
+using platform::net::ResponseDisposition;
+using platform::net::ServerTrust;
+using platform::net::URLRequest;
+using platform::net::URLResponse;
+using platform::net::URLSession;
+using platform::net::URLSessionTask;
+
+namespace {
+
+// The group every manager without one of its own completes in.
+platform::DispatchGroup& sharedCompletionGroup() {
+    static platform::DispatchGroup group;
+    return group;
+}
+
+Value taskObject(const URLSessionTask& task) {
+    return Value{{"taskIdentifier", Value(task.taskIdentifier())},
+                 {"taskDescription", Value(task.taskDescription())}};
+}
+
+std::int64_t contentLengthOf(const URLRequest& request) {
+    const auto header = request.headers.get("Content-Length");
+    std::int64_t value = -1;
+    if (header) {
+        std::from_chars(header->data(), header->data() + header->size(), value);
+    }
+    return value;
+}
+
+// Moves a finished download where its owner wants it.
+std::optional<HCError> moveFile(const std::filesystem::path& from,
+                                const std::filesystem::path& to) {
+    std::error_code error;
+    std::filesystem::rename(from, to, error);
+    if (error == std::errc::cross_device_link) {
+        error.clear();
+        std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
+                                   error);
+    }
+    if (!error) {
+        return std::nullopt;
+    }
+    HCError failure;
+    failure.domain = platform::net::kURLErrorDomain;
+    failure.code = platform::net::urlerror::cannotMoveFile;
+    failure.localizedDescription =
+        "cannot move the downloaded file to " + to.string() + ": " + error.message();
+    return failure;
+}
+
+struct TaskDelegate {
+    HCURLSessionManager::Task task;
+    std::shared_ptr<HCProgress> progress = std::make_shared<HCProgress>();
+    Bytes mutableData;
+    std::optional<std::filesystem::path> downloadFileURL;
+    std::optional<HCError> moveError;
+    HCURLSessionManager::Destination destination;
+    HCURLSessionManager::CompletionHandler completionHandler;
+};
+
+}  // namespace
+
+struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
+                                         std::enable_shared_from_this<Core> {
+    std::shared_ptr<URLSession> session;
+    std::shared_ptr<platform::OperationQueue> queue;
+    std::string description;
+    platform::NotificationCenter* center = nullptr;
+    // Set when the manager goes: its queue's last callbacks then post nothing more.
+    std::atomic<bool> closed{false};
+
+    // Guards the delegate table, the only state callers' threads share with the queue.
+    mutable std::mutex lock;
+    std::map<std::uint64_t, std::shared_ptr<TaskDelegate>> delegates;
+
+    mutable std::mutex settingsLock;
+    std::shared_ptr<const HCURLResponseSerialization> responseSerializer =
+        HCJSONResponseSerializer::serializer();
+    HCSecurityPolicy securityPolicy = HCSecurityPolicy::defaultPolicy();
+    DispatchQueue* completionQueue = nullptr;
+    std::shared_ptr<platform::DispatchGroup> completionGroup;
+    InvalidBlock sessionDidBecomeInvalid;
+    ChallengeBlock sessionDidReceiveChallenge;
+    TaskChallengeBlock taskDidReceiveChallenge;
+    RedirectBlock taskWillPerformRedirection;
+    ProgressBlock taskDidSendBodyData;
+    CompleteBlock taskDidComplete;
+    ResponseBlock dataTaskDidReceiveResponse;
+    DataBlock dataTaskDidReceiveData;
+    FinishDownloadBlock downloadTaskDidFinishDownloading;
+    ProgressBlock downloadTaskDidWriteData;
+
+    template <typename Member>
+    auto read(Member Core::*member) const {
+        std::lock_guard guard(settingsLock);
+        return this->*member;
+    }
+
+    std::shared_ptr<TaskDelegate> delegateFor(const URLSessionTask& task) const {
+        std::lock_guard guard(lock);
+        const auto found = delegates.find(task.taskIdentifier());
+        return found == delegates.end() ? nullptr : found->second;
+    }
+
+    void removeDelegate(const URLSessionTask& task) {
+        std::lock_guard guard(lock);
+        delegates.erase(task.taskIdentifier());
+    }
+
+    DispatchQueue& completionQueueOrMain() const {
+        DispatchQueue* queue = read(&Core::completionQueue);
+        return queue != nullptr ? *queue : DispatchQueue::main();
+    }
+
+    platform::DispatchGroup& group() const {
+        auto made = read(&Core::completionGroup);
+        return made ? *made : sharedCompletionGroup();
+    }
+
+    // ---- session callbacks ----
+
+    ChallengeDisposition didReceiveServerTrustChallenge(URLSessionTask& task, ServerTrust& trust,
+                                                        const std::string& host) override {
+        if (const auto block = read(&Core::taskDidReceiveChallenge)) {
+            return block(*session, task, trust, host);
+        }
+        if (const auto block = read(&Core::sessionDidReceiveChallenge)) {
+            return block(*session, trust, host);
+        }
+        return read(&Core::securityPolicy).evaluateServerTrust(trust, host)
+                   ? ChallengeDisposition::useCredential
+                   : ChallengeDisposition::cancel;
+    }
+
+    void willPerformRedirect(URLSessionTask& task, const URLResponse& response, URLRequest proposed,
+                             std::function<void(std::optional<URLRequest>)> completion) override {
+        if (const auto block = read(&Core::taskWillPerformRedirection)) {
+            completion(block(*session, task, response, proposed));
+            return;
+        }
+        completion(std::move(proposed));
+    }
+
+    ResponseDisposition didReceiveResponse(URLSessionTask& task,
+                                           const URLResponse& response) override {
+        if (const auto block = read(&Core::dataTaskDidReceiveResponse)) {
+            return block(*session, task, response);
+        }
+        return ResponseDisposition::allow;
+    }
+
+    void didReceiveData(URLSessionTask& task, const Bytes& data) override {
+        if (const auto delegate = delegateFor(task)) {
+            delegate->mutableData.insert(delegate->mutableData.end(), data.begin(), data.end());
+        }
+        if (const auto block = read(&Core::dataTaskDidReceiveData)) {
+            block(*session, task, data);
+        }
+    }
+
+    void didSendBodyData(URLSessionTask& task, std::int64_t sent, std::int64_t totalSent,
+                         std::int64_t totalExpected) override {
+        if (totalExpected < 0) {
+            totalExpected = contentLengthOf(task.originalRequest());
+        }
+        if (const auto delegate = delegateFor(task)) {
+            delegate->progress->totalUnitCount = totalExpected;
+            delegate->progress->completedUnitCount = totalSent;
+        }
+        if (const auto block = read(&Core::taskDidSendBodyData)) {
+            block(*session, task, sent, totalSent, totalExpected);
+        }
+    }
+
+    void didWriteData(URLSessionTask& task, std::int64_t written, std::int64_t totalWritten,
+                      std::int64_t totalExpected) override {
+        if (const auto delegate = delegateFor(task)) {
+            delegate->progress->totalUnitCount = totalExpected;
+            delegate->progress->completedUnitCount = totalWritten;
+        }
+        if (const auto block = read(&Core::downloadTaskDidWriteData)) {
+            block(*session, task, written, totalWritten, totalExpected);
+        }
+    }
+
+    void reportMoveFailure(URLSessionTask& task, TaskDelegate* delegate, const HCError& error) {
+        if (delegate != nullptr) {
+            delegate->moveError = error;
+        }
+        if (closed) {
+            return;
+        }
+        center->post(HCURLSessionDownloadTaskDidFailToMoveFileNotification, &task, taskObject(task),
+                     error.toValue());
+    }
+
+    void didFinishDownloading(URLSessionTask& task,
+                              const std::filesystem::path& location) override {
+        const auto delegate = delegateFor(task);
+        if (const auto block = read(&Core::downloadTaskDidFinishDownloading)) {
+            if (const auto destination = block(*session, task, location)) {
+                if (delegate) {
+                    delegate->downloadFileURL = *destination;
+                }
+                if (const auto failure = moveFile(location, *destination)) {
+                    reportMoveFailure(task, delegate.get(), *failure);
+                }
+                return;
+            }
+        }
+        if (!delegate) {
+            return;
+        }
+        delegate->downloadFileURL.reset();
+        if (!delegate->destination) {
+            return;
+        }
+        delegate->downloadFileURL = delegate->destination(location, task.response());
+        if (delegate->downloadFileURL) {
+            if (const auto failure = moveFile(location, *delegate->downloadFileURL)) {
+                reportMoveFailure(task, delegate.get(), *failure);
+            }
+        }
+    }
+
+    void didComplete(URLSessionTask& task,
+                     const std::optional<platform::net::URLError>& error) override {
+        const std::optional<HCError> transportError =
+            error ? std::optional(HCError::fromURLError(*error)) : std::nullopt;
+        if (const auto delegate = delegateFor(task)) {
+            complete(delegate, transportError);
+            removeDelegate(task);
+        }
+        if (const auto block = read(&Core::taskDidComplete)) {
+            block(*session, task, transportError);
+        }
+    }
+
+    void didBecomeInvalid(URLSession& invalidated,
+                          const std::optional<platform::net::URLError>& error) override {
+        if (const auto block = read(&Core::sessionDidBecomeInvalid)) {
+            block(invalidated, error ? std::optional(HCError::fromURLError(*error)) : std::nullopt);
+        }
+        {
+            std::lock_guard guard(lock);
+            delegates.clear();
+        }
+        if (!closed) {
+            center->post(HCURLSessionDidInvalidateNotification, &invalidated);
+        }
+    }
+
+    // ---- completion of one task ----
+
+    void complete(const std::shared_ptr<TaskDelegate>& delegate,
+                  const std::optional<HCError>& transportError) {
+        const auto serializer = read(&Core::responseSerializer);
+        platform::Dictionary userInfo;
+        userInfo.set(HCNetworkingTaskDidCompleteResponseSerializerKey,
+                     Value(serializer->className()));
+        std::optional<Bytes> body(std::move(delegate->mutableData));
+        delegate->mutableData = Bytes{};
+        if (delegate->downloadFileURL) {
+            userInfo.set(HCNetworkingTaskDidCompleteAssetPathKey,
+                         Value(delegate->downloadFileURL->string()));
+        }
+        const Task task = delegate->task;
+        const auto response = task->response();
+        DispatchQueue* queue = &completionQueueOrMain();
+        platform::DispatchGroup* completionGroup = &group();
+        platform::NotificationCenter* notifications = center;
+        const auto finish = [queue, completionGroup, notifications, task, delegate, response](
+                                platform::Dictionary info, Value object,
+                                std::optional<HCError> failure) {
+            completionGroup->async(*queue, [=] {
+                if (delegate->completionHandler) {
+                    delegate->completionHandler(response, object, failure);
+                }
+                DispatchQueue::main().async([=] {
+                    notifications->post(HCNetworkingTaskDidCompleteNotification, task.get(),
+                                        taskObject(*task), Value(info));
+                });
+            });
+        };
+        // A download that could not be put where its owner asked is no success.
+        const std::optional<HCError> failure =
+            transportError ? transportError : delegate->moveError;
+        if (failure) {
+            if (!delegate->downloadFileURL) {
+                userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey, Value(std::move(*body)));
+            }
+            userInfo.set(HCNetworkingTaskDidCompleteErrorKey, failure->toValue());
+            if (delegate->moveError) {
+                userInfo.remove(HCNetworkingTaskDidCompleteAssetPathKey);
+            }
+            finish(std::move(userInfo), Value(), failure);
+            return;
+        }
+        DispatchQueue::global().async([=, userInfo = std::move(userInfo),
+                                       body = std::move(body)]() mutable {
+            std::optional<HCError> serializationError;
+            Value object = serializer->responseObject(response, body, &serializationError);
+            if (!delegate->downloadFileURL) {
+                userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey, Value(std::move(*body)));
+            }
+            if (delegate->downloadFileURL) {
+                object = Value(delegate->downloadFileURL->string());
+            }
+            if (!object.isNull()) {
+                userInfo.set(HCNetworkingTaskDidCompleteSerializedResponseKey, object);
+            }
+            if (serializationError) {
+                userInfo.set(HCNetworkingTaskDidCompleteErrorKey, serializationError->toValue());
+            }
+            finish(std::move(userInfo), std::move(object), std::move(serializationError));
+        });
+    }
+
+    // ---- registration ----
+
+    platform::Result<Task> registerTask(platform::Result<Task> made, CompletionHandler completion,
+                                        std::shared_ptr<HCProgress>* progress,
+                                        Destination destination) {
+        if (!made) {
+            return made;
+        }
+        const Task& task = *made;
+        auto delegate = std::make_shared<TaskDelegate>();
+        delegate->task = task;
+        delegate->completionHandler = std::move(completion);
+        if (task->kind() == URLSessionTask::Kind::upload) {
+            std::int64_t expected = task->countOfBytesExpectedToSend();
+            if (expected < 0) {
+                expected = contentLengthOf(task->originalRequest());
+            }
+            delegate->progress->totalUnitCount = expected;
+        }
+        delegate->destination = std::move(destination);
+        if (progress != nullptr) {
+            *progress = delegate->progress;
+        }
+        task->setTaskDescription(description);
+        std::lock_guard guard(lock);
+        delegates[task->taskIdentifier()] = std::move(delegate);
+        return made;
+    }
+
+    std::vector<Task> tasksOf(std::optional<URLSessionTask::Kind> kind) const {
+        std::vector<Task> out;
+        std::lock_guard guard(lock);
+        for (const auto& [identifier, delegate] : delegates) {
+            if (!kind || delegate->task->kind() == *kind) {
+                out.push_back(delegate->task);
+            }
+        }
+        std::stable_sort(out.begin(), out.end(), [](const Task& a, const Task& b) {
+            return static_cast<int>(a->kind()) < static_cast<int>(b->kind());
+        });
+        return out;
+    }
+};
+
+HCURLSessionManager::HCURLSessionManager(
+    std::optional<platform::net::URLSessionConfiguration> configuration,
+    platform::net::URLLoader* loader)
+    : core_(std::make_shared<Core>()) {
+    char address[32];
+    std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
+    core_->description = address;
+    core_->center = &platform::NotificationCenter::defaultCenter();
+    core_->queue = std::make_shared<platform::OperationQueue>();
+    core_->queue->setMaxConcurrentOperationCount(1);
+    core_->session = URLSession::make(
+        configuration.value_or(platform::net::URLSessionConfiguration::defaultConfiguration()),
+        core_, core_->queue, loader);
+    // Every task's resume and suspend is announced; this manager re-posts those of its own.
+    const std::weak_ptr<Core> weak = core_;
+    for (const auto& [internal, external] : {std::pair{platform::net::kTaskDidResumeNotification,
+                                                       HCNetworkingTaskDidResumeNotification},
+                                             std::pair{platform::net::kTaskDidSuspendNotification,
+                                                       HCNetworkingTaskDidSuspendNotification}}) {
+        const char* name = external;
+        core_->center->addObserver(
+            internal,
+            [weak, name](const platform::Notification& notification) {
+                const auto core = weak.lock();
+                if (!core ||
+                    notification.object["taskDescription"].stringValue() != core->description) {
+                    return;
+                }
+                platform::NotificationCenter* center = core->center;
+                DispatchQueue::main().async([center, name, notification] {
+                    center->post(name, notification.sender, notification.object);
+                });
+            },
+            core_.get());
+    }
+}
+
+HCURLSessionManager::~HCURLSessionManager() {
+    core_->closed = true;
+    core_->center->removeAll(core_.get());
+    core_->session->invalidateAndCancel();
+}
+
+const std::shared_ptr<URLSession>& HCURLSessionManager::session() const {
+    return core_->session;
+}
+
+const std::shared_ptr<platform::OperationQueue>& HCURLSessionManager::operationQueue() const {
+    return core_->queue;
+}
+
+std::shared_ptr<const HCURLResponseSerialization> HCURLSessionManager::responseSerializer() const {
+    return core_->read(&Core::responseSerializer);
+}
+
+void HCURLSessionManager::setResponseSerializer(
+    std::shared_ptr<const HCURLResponseSerialization> serializer) {
+    std::lock_guard guard(core_->settingsLock);
+    core_->responseSerializer = std::move(serializer);
+}
+
+HCSecurityPolicy HCURLSessionManager::securityPolicy() const {
+    return core_->read(&Core::securityPolicy);
+}
+
+void HCURLSessionManager::setSecurityPolicy(HCSecurityPolicy policy) {
+    std::lock_guard guard(core_->settingsLock);
+    core_->securityPolicy = std::move(policy);
+}
+
+void HCURLSessionManager::setCompletionQueue(DispatchQueue* queue) {
+    std::lock_guard guard(core_->settingsLock);
+    core_->completionQueue = queue;
+}
+
+void HCURLSessionManager::setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group) {
+    std::lock_guard guard(core_->settingsLock);
+    core_->completionGroup = std::move(group);
+}
+
+DispatchQueue& HCURLSessionManager::completionQueueOrMain() const {
+    return core_->completionQueueOrMain();
+}
+
+const std::string& HCURLSessionManager::taskDescriptionForSessionTasks() const {
+    return core_->description;
+}
+
+platform::Result<HCURLSessionManager::Task> HCURLSessionManager::dataTask(
+    URLRequest request, CompletionHandler completion) {
+    return core_->registerTask(core_->session->dataTask(std::move(request)), std::move(completion),
+                               nullptr, nullptr);
+}
+
+platform::Result<HCURLSessionManager::Task> HCURLSessionManager::uploadTask(
+    URLRequest request, const std::filesystem::path& file, std::shared_ptr<HCProgress>* progress,
+    CompletionHandler completion) {
+    auto made = core_->session->uploadTask(request, file);
+    // A background session may give no task at first; ask again a few times.
+    for (int attempt = 0; !made && attemptsToRecreateUploadTasksForBackgroundSessions &&
+                          core_->session->configuration().identifier && attempt < 3;
+         ++attempt) {
+        made = core_->session->uploadTask(request, file);
+    }
+    return core_->registerTask(std::move(made), std::move(completion), progress, nullptr);
+}
+
+platform::Result<HCURLSessionManager::Task> HCURLSessionManager::uploadTask(
+    URLRequest request, Bytes body, std::shared_ptr<HCProgress>* progress,
+    CompletionHandler completion) {
+    return core_->registerTask(core_->session->uploadTask(std::move(request), std::move(body)),
+                               std::move(completion), progress, nullptr);
+}
+
+platform::Result<HCURLSessionManager::Task> HCURLSessionManager::uploadTaskWithStreamedRequest(
+    URLRequest request, std::shared_ptr<HCProgress>* progress, CompletionHandler completion) {
+    return core_->registerTask(core_->session->uploadTaskWithStreamedRequest(std::move(request)),
+                               std::move(completion), progress, nullptr);
+}
+
+platform::Result<HCURLSessionManager::Task> HCURLSessionManager::downloadTask(
+    URLRequest request, std::shared_ptr<HCProgress>* progress, Destination destination,
+    CompletionHandler completion) {
+    return core_->registerTask(core_->session->downloadTask(std::move(request)),
+                               std::move(completion), progress, std::move(destination));
+}
+
+std::shared_ptr<HCProgress> HCURLSessionManager::uploadProgressForTask(const Task& task) const {
+    const auto delegate = task ? core_->delegateFor(*task) : nullptr;
+    return delegate ? delegate->progress : nullptr;
+}
+
+std::shared_ptr<HCProgress> HCURLSessionManager::downloadProgressForTask(const Task& task) const {
+    return uploadProgressForTask(task);
+}
+
+std::vector<HCURLSessionManager::Task> HCURLSessionManager::tasks() const {
+    return core_->tasksOf(std::nullopt);
+}
+std::vector<HCURLSessionManager::Task> HCURLSessionManager::dataTasks() const {
+    return core_->tasksOf(URLSessionTask::Kind::data);
+}
+std::vector<HCURLSessionManager::Task> HCURLSessionManager::uploadTasks() const {
+    return core_->tasksOf(URLSessionTask::Kind::upload);
+}
+std::vector<HCURLSessionManager::Task> HCURLSessionManager::downloadTasks() const {
+    return core_->tasksOf(URLSessionTask::Kind::download);
+}
+
+void HCURLSessionManager::invalidateSessionCancelingTasks(bool cancelPendingTasks) {
+    const auto session = core_->session;
+    DispatchQueue::main().async([session, cancelPendingTasks] {
+        if (cancelPendingTasks) {
+            session->invalidateAndCancel();
+        } else {
+            session->finishTasksAndInvalidate();
+        }
+    });
+}
+
+#define HC_SETTER(Setter, Type, Member)             \
+    void HCURLSessionManager::Setter(Type block) {  \
+        std::lock_guard guard(core_->settingsLock); \
+        core_->Member = std::move(block);           \
+    }
+
+HC_SETTER(setSessionDidBecomeInvalidBlock, InvalidBlock, sessionDidBecomeInvalid)
+HC_SETTER(setSessionDidReceiveAuthenticationChallengeBlock, ChallengeBlock,
+          sessionDidReceiveChallenge)
+HC_SETTER(setTaskDidReceiveAuthenticationChallengeBlock, TaskChallengeBlock,
+          taskDidReceiveChallenge)
+HC_SETTER(setTaskWillPerformHTTPRedirectionBlock, RedirectBlock, taskWillPerformRedirection)
+HC_SETTER(setTaskDidSendBodyDataBlock, ProgressBlock, taskDidSendBodyData)
+HC_SETTER(setTaskDidCompleteBlock, CompleteBlock, taskDidComplete)
+HC_SETTER(setDataTaskDidReceiveResponseBlock, ResponseBlock, dataTaskDidReceiveResponse)
+HC_SETTER(setDataTaskDidReceiveDataBlock, DataBlock, dataTaskDidReceiveData)
+HC_SETTER(setDownloadTaskDidFinishDownloadingBlock, FinishDownloadBlock,
+          downloadTaskDidFinishDownloading)
+HC_SETTER(setDownloadTaskDidWriteDataBlock, ProgressBlock, downloadTaskDidWriteData)
+
+#undef HC_SETTER

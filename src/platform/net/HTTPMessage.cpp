@@ -1,0 +1,114 @@
+#include "platform/net/HTTPMessage.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace platform::net {
+
+namespace {
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> HTTPHeaders::get(std::string_view name) const {
+    for (const auto& [field, value] : fields_) {
+        if (sameName(field, name)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+void HTTPHeaders::set(std::string_view name, std::string_view value) {
+    for (auto& [field, existing] : fields_) {
+        if (sameName(field, name)) {
+            existing = value;
+            return;
+        }
+    }
+    fields_.emplace_back(name, value);
+}
+
+void HTTPHeaders::add(std::string_view name, std::string_view value) {
+    fields_.emplace_back(name, value);
+}
+
+void HTTPHeaders::remove(std::string_view name) {
+    std::erase_if(fields_, [&](const Field& field) { return sameName(field.first, name); });
+}
+
+Result<std::size_t> BytesBodyStream::read(std::span<std::uint8_t> buffer) {
+    const std::size_t count = std::min(buffer.size(), bytes_.size() - offset_);
+    std::memcpy(buffer.data(), bytes_.data() + offset_, count);
+    offset_ += count;
+    return count;
+}
+
+std::optional<std::int64_t> BytesBodyStream::length() const {
+    if (!announceLength_) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(bytes_.size());
+}
+
+void deriveContentFields(URLResponse& response) {
+    response.mimeType.clear();
+    response.textEncodingName.clear();
+    response.expectedContentLength = -1;
+    if (const auto type = response.headers.get("Content-Type")) {
+        std::string_view rest = *type;
+        const auto semicolon = rest.find(';');
+        response.mimeType = lowered(trimmed(rest.substr(0, semicolon)));
+        while (semicolon != std::string_view::npos && !rest.empty()) {
+            const auto next = rest.find(';');
+            if (next == std::string_view::npos) {
+                break;
+            }
+            rest.remove_prefix(next + 1);
+            const std::string_view parameter = trimmed(rest.substr(0, rest.find(';')));
+            const auto equals = parameter.find('=');
+            if (equals != std::string_view::npos &&
+                sameName(trimmed(parameter.substr(0, equals)), "charset")) {
+                std::string_view charset = trimmed(parameter.substr(equals + 1));
+                if (charset.size() >= 2 && charset.front() == '"' && charset.back() == '"') {
+                    charset = charset.substr(1, charset.size() - 2);
+                }
+                response.textEncodingName = lowered(charset);
+            }
+        }
+    }
+    if (const auto length = response.headers.get("Content-Length")) {
+        const std::string_view text = trimmed(*length);
+        std::int64_t value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error == std::errc{} && end == text.data() + text.size() && value >= 0) {
+            response.expectedContentLength = value;
+        }
+    }
+}
+
+}  // namespace platform::net

@@ -1,0 +1,531 @@
+#include "platform/net/URLSession.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/net/URL.h"
+
+namespace platform::net {
+
+// ---- the engine's client of one task ----
+
+struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_this<Client> {
+    Client(std::weak_ptr<URLSessionTask> task, std::weak_ptr<URLSession> session)
+        : task_(std::move(task)), session_(std::move(session)) {}
+
+    bool judgeServerTrust(ServerTrust& trust, const std::string& host) override {
+        const auto task = task_.lock();
+        const auto session = session_.lock();
+        const auto delegate = session ? session->delegate_.lock() : nullptr;
+        ChallengeDisposition disposition = ChallengeDisposition::performDefaultHandling;
+        if (task && delegate) {
+            disposition = delegate->didReceiveServerTrustChallenge(*task, trust, host);
+        }
+        switch (disposition) {
+            case ChallengeDisposition::useCredential:
+                return true;
+            case ChallengeDisposition::cancel:
+                return false;
+            case ChallengeDisposition::performDefaultHandling:
+                break;
+        }
+        return TransferClient::judgeServerTrust(trust, host);
+    }
+
+    void willRedirect(const URLResponse& response, URLRequest proposed,
+                      std::function<void(std::optional<URLRequest>)> decide) override {
+        auto task = task_.lock();
+        auto session = session_.lock();
+        if (!task || !session) {
+            decide(std::move(proposed));
+            return;
+        }
+        // Without a delegate the redirect is followed, as the default callback does.
+        auto shared =
+            std::make_shared<std::function<void(std::optional<URLRequest>)>>(std::move(decide));
+        session->deliverOr(
+            [task, response, proposed, shared](URLSessionDelegate& delegate) mutable {
+                delegate.willPerformRedirect(*task, response, std::move(proposed),
+                                             [task, shared](std::optional<URLRequest> decision) {
+                                                 if (decision) {
+                                                     std::lock_guard lock(task->mutex_);
+                                                     task->current_ = *decision;
+                                                 }
+                                                 (*shared)(std::move(decision));
+                                             });
+            },
+            [proposed, shared]() mutable { (*shared)(std::move(proposed)); });
+    }
+
+    void didReceiveResponse(const URLResponse& response) override {
+        auto task = task_.lock();
+        auto session = session_.lock();
+        if (!task || !session) {
+            return;
+        }
+        {
+            std::lock_guard lock(task->mutex_);
+            task->response_ = response;
+        }
+        session->deliver([task, response](URLSessionDelegate& delegate) {
+            if (delegate.didReceiveResponse(*task, response) == ResponseDisposition::cancel) {
+                task->cancel();
+            }
+        });
+    }
+
+    void didReceiveData(std::span<const std::uint8_t> bytes) override {
+        auto task = task_.lock();
+        auto session = session_.lock();
+        if (!task || !session) {
+            return;
+        }
+        bool schedule = false;
+        {
+            std::lock_guard lock(mutex_);
+            pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+            schedule = !drainScheduled_;
+            drainScheduled_ = true;
+        }
+        {
+            std::lock_guard lock(task->mutex_);
+            task->received_ += static_cast<std::int64_t>(bytes.size());
+        }
+        // Reads that arrive while a hand-over waits join it: one delivery per turn of the
+        // delegate queue, however small the network's reads.
+        if (schedule) {
+            auto self = shared_from_this();
+            session->deliver([self, task](URLSessionDelegate& delegate) {
+                Bytes data;
+                {
+                    std::lock_guard lock(self->mutex_);
+                    data.swap(self->pending_);
+                    self->pending_.swap(self->spare_);
+                    self->drainScheduled_ = false;
+                }
+                delegate.didReceiveData(*task, data);
+                // Two buffers take turns, so a long body does not allocate afresh per read.
+                data.clear();
+                std::lock_guard lock(self->mutex_);
+                if (self->spare_.capacity() < data.capacity()) {
+                    self->spare_.swap(data);
+                }
+            });
+        }
+    }
+
+    void didWriteData(std::int64_t written, std::int64_t totalWritten,
+                      std::int64_t totalExpected) override {
+        auto task = task_.lock();
+        auto session = session_.lock();
+        if (!task || !session) {
+            return;
+        }
+        {
+            std::lock_guard lock(task->mutex_);
+            task->received_ = totalWritten;
+        }
+        session->deliver(
+            [task, written, totalWritten, totalExpected](URLSessionDelegate& delegate) {
+                delegate.didWriteData(*task, written, totalWritten, totalExpected);
+            });
+    }
+
+    void didSendBodyData(std::int64_t sent, std::int64_t totalSent,
+                         std::int64_t totalExpected) override {
+        auto task = task_.lock();
+        auto session = session_.lock();
+        if (!task || !session) {
+            return;
+        }
+        {
+            std::lock_guard lock(task->mutex_);
+            task->sent_ = totalSent;
+        }
+        session->deliver([task, sent, totalSent, totalExpected](URLSessionDelegate& delegate) {
+            delegate.didSendBodyData(*task, sent, totalSent, totalExpected);
+        });
+    }
+
+    void didComplete(const std::optional<URLError>& error,
+                     const std::optional<std::filesystem::path>& downloadedFile) override {
+        auto task = task_.lock();
+        auto session = session_.lock();
+        if (task) {
+            std::lock_guard lock(task->mutex_);
+            task->error_ = error;
+        }
+        if (!task || !session) {
+            removeFile(downloadedFile);
+            return;
+        }
+        // The queue belongs to the session: what waits on it holds the session weakly.
+        const std::weak_ptr<URLSession> weakSession = session;
+        const auto ended = [task, weakSession] {
+            {
+                std::lock_guard lock(task->mutex_);
+                task->state_ = State::completed;
+            }
+            if (const auto owner = weakSession.lock()) {
+                owner->taskEnded(*task);
+            }
+        };
+        session->deliverOr(
+            [task, error, downloadedFile, ended](URLSessionDelegate& delegate) {
+                if (downloadedFile) {
+                    delegate.didFinishDownloading(*task, *downloadedFile);
+                    removeFile(downloadedFile);
+                }
+                {
+                    std::lock_guard lock(task->mutex_);
+                    task->state_ = State::completed;
+                }
+                delegate.didComplete(*task, error);
+                ended();
+            },
+            [downloadedFile, ended] {
+                removeFile(downloadedFile);
+                ended();
+            });
+    }
+
+    static void removeFile(const std::optional<std::filesystem::path>& file) {
+        if (file) {
+            std::error_code ignored;
+            std::filesystem::remove(*file, ignored);
+        }
+    }
+
+    const std::weak_ptr<URLSessionTask> task_;
+    const std::weak_ptr<URLSession> session_;
+    std::mutex mutex_;
+    Bytes pending_;
+    Bytes spare_;
+    bool drainScheduled_ = false;
+};
+
+// ---- URLSessionTask ----
+
+URLSessionTask::URLSessionTask(std::uint64_t identifier, Kind kind, URLRequest request,
+                               std::weak_ptr<URLSession> session)
+    : identifier_(identifier),
+      kind_(kind),
+      request_(std::move(request)),
+      session_(std::move(session)),
+      current_(request_) {
+    if (request_.body) {
+        expectedToSend_ = static_cast<std::int64_t>(request_.body->size());
+    } else if (request_.bodyFile) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(*request_.bodyFile, error);
+        expectedToSend_ = error ? -1 : static_cast<std::int64_t>(size);
+    } else if (!request_.hasBody()) {
+        expectedToSend_ = 0;
+    }
+}
+
+URLSessionTask::State URLSessionTask::state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+URLRequest URLSessionTask::currentRequest() const {
+    std::lock_guard lock(mutex_);
+    return current_;
+}
+
+std::optional<URLResponse> URLSessionTask::response() const {
+    std::lock_guard lock(mutex_);
+    return response_;
+}
+
+std::optional<URLError> URLSessionTask::error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+std::string URLSessionTask::taskDescription() const {
+    std::lock_guard lock(mutex_);
+    return description_;
+}
+
+void URLSessionTask::setTaskDescription(std::string description) {
+    std::lock_guard lock(mutex_);
+    description_ = std::move(description);
+}
+
+std::int64_t URLSessionTask::countOfBytesExpectedToSend() const {
+    std::lock_guard lock(mutex_);
+    return expectedToSend_;
+}
+
+std::int64_t URLSessionTask::countOfBytesSent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+std::int64_t URLSessionTask::countOfBytesReceived() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+std::int64_t URLSessionTask::countOfBytesExpectedToReceive() const {
+    std::lock_guard lock(mutex_);
+    return response_ ? response_->expectedContentLength : -1;
+}
+
+void URLSessionTask::announce(const char* name) {
+    NotificationCenter::defaultCenter().post(name, this,
+                                             Value{{"taskIdentifier", Value(identifier_)},
+                                                   {"taskDescription", Value(taskDescription())}});
+}
+
+void URLSessionTask::resume() {
+    const auto session = session_.lock();
+    bool start = false;
+    bool unpause = false;
+    URLLoader::TransferId transfer = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ != State::suspended) {
+            return;
+        }
+        state_ = State::running;
+        start = !started_;
+        started_ = true;
+        unpause = !start;
+        transfer = transfer_;
+    }
+    if (session && start) {
+        session->start(*this);
+    } else if (session && unpause) {
+        session->loader_->unpause(transfer);
+    }
+    announce(kTaskDidResumeNotification);
+}
+
+void URLSessionTask::suspend() {
+    const auto session = session_.lock();
+    URLLoader::TransferId transfer = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ != State::running) {
+            return;
+        }
+        state_ = State::suspended;
+        transfer = transfer_;
+    }
+    if (session && transfer != 0) {
+        session->loader_->pause(transfer);
+    }
+    announce(kTaskDidSuspendNotification);
+}
+
+void URLSessionTask::cancel() {
+    const auto session = session_.lock();
+    bool neverStarted = false;
+    URLLoader::TransferId transfer = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == State::canceling || state_ == State::completed) {
+            return;
+        }
+        state_ = State::canceling;
+        neverStarted = !started_;
+        started_ = true;
+        transfer = transfer_;
+    }
+    if (!session) {
+        return;
+    }
+    if (neverStarted) {
+        // Nothing on the wire: the end comes through the same road as an engine's would.
+        auto client = std::make_shared<Client>(weak_from_this(), session_);
+        client->didComplete(
+            URLError{kURLErrorDomain, urlerror::cancelled, "cancelled", request_.url},
+            std::nullopt);
+        return;
+    }
+    session->loader_->cancel(transfer);
+}
+
+// ---- URLSession ----
+
+std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configuration,
+                                             std::weak_ptr<URLSessionDelegate> delegate,
+                                             std::shared_ptr<OperationQueue> delegateQueue,
+                                             URLLoader* loader) {
+    if (!delegateQueue) {
+        delegateQueue = std::make_shared<OperationQueue>();
+        delegateQueue->setMaxConcurrentOperationCount(1);
+    }
+    return std::shared_ptr<URLSession>(
+        new URLSession(std::move(configuration), std::move(delegate), std::move(delegateQueue),
+                       (loader ? *loader : URLLoader::shared()).channel()));
+}
+
+URLSession::URLSession(URLSessionConfiguration configuration,
+                       std::weak_ptr<URLSessionDelegate> delegate,
+                       std::shared_ptr<OperationQueue> delegateQueue,
+                       std::shared_ptr<URLLoader::Channel> loader)
+    : configuration_(std::move(configuration)),
+      delegate_(std::move(delegate)),
+      delegateQueue_(std::move(delegateQueue)),
+      loader_(std::move(loader)),
+      connectionGroup_(loader_->makeConnectionGroup()) {}
+
+URLSession::~URLSession() {
+    for (const auto& [identifier, task] : live_) {
+        std::lock_guard lock(task->mutex_);
+        if (task->transfer_ != 0) {
+            loader_->cancel(task->transfer_);
+        }
+    }
+    loader_->releaseConnectionGroup(connectionGroup_);
+}
+
+Result<std::shared_ptr<URLSessionTask>> URLSession::makeTask(URLSessionTask::Kind kind,
+                                                             URLRequest request) {
+    const auto url = URL::parse(request.url);
+    if (!url) {
+        return Error{kURLErrorDomain, urlerror::badURL, "bad URL: " + request.url};
+    }
+    const std::string scheme = url->scheme();
+    if (scheme != "http" && scheme != "https") {
+        return Error{kURLErrorDomain, urlerror::unsupportedURL, "unsupported URL: " + request.url};
+    }
+    std::lock_guard lock(mutex_);
+    if (invalidated_) {
+        return Error{kURLErrorDomain, urlerror::cancelled, "the session was invalidated"};
+    }
+    const std::uint64_t identifier = nextIdentifier_++;
+    std::shared_ptr<URLSessionTask> task(
+        new URLSessionTask(identifier, kind, std::move(request), weak_from_this()));
+    live_.emplace(identifier, task);
+    return task;
+}
+
+Result<std::shared_ptr<URLSessionTask>> URLSession::dataTask(URLRequest request) {
+    return makeTask(URLSessionTask::Kind::data, std::move(request));
+}
+
+Result<std::shared_ptr<URLSessionTask>> URLSession::uploadTask(URLRequest request, Bytes body) {
+    request.body = std::move(body);
+    request.bodyFile.reset();
+    request.bodyStream = nullptr;
+    return makeTask(URLSessionTask::Kind::upload, std::move(request));
+}
+
+Result<std::shared_ptr<URLSessionTask>> URLSession::uploadTask(URLRequest request,
+                                                               const std::filesystem::path& file) {
+    request.body.reset();
+    request.bodyFile = file.string();
+    request.bodyStream = nullptr;
+    return makeTask(URLSessionTask::Kind::upload, std::move(request));
+}
+
+Result<std::shared_ptr<URLSessionTask>> URLSession::uploadTaskWithStreamedRequest(
+    URLRequest request) {
+    return makeTask(URLSessionTask::Kind::upload, std::move(request));
+}
+
+Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTask(URLRequest request) {
+    return makeTask(URLSessionTask::Kind::download, std::move(request));
+}
+
+void URLSession::start(URLSessionTask& task) {
+    TransferOptions options;
+    options.anchorCertificates = configuration_.anchorCertificates;
+    options.connectionGroup = connectionGroup_;
+    options.additionalHeaders = configuration_.additionalHeaders;
+    if (task.kind() == URLSessionTask::Kind::download) {
+        options.downloadFolder = configuration_.temporaryDirectory.empty()
+                                     ? std::filesystem::temp_directory_path()
+                                     : configuration_.temporaryDirectory;
+    }
+    auto client = std::make_shared<URLSessionTask::Client>(task.weak_from_this(), weak_from_this());
+    // The identifier is stored before the engine can report, under the task's lock.
+    std::lock_guard lock(task.mutex_);
+    task.transfer_ = loader_->start(task.request_, std::move(options), std::move(client));
+}
+
+void URLSession::deliver(std::function<void(URLSessionDelegate&)> event) {
+    deliverOr(std::move(event), [] {});
+}
+
+void URLSession::deliverOr(std::function<void(URLSessionDelegate&)> event,
+                           std::function<void()> otherwise) {
+    delegateQueue_->addOperation(
+        [delegate = delegate_, event = std::move(event), otherwise = std::move(otherwise)] {
+            if (const auto strong = delegate.lock()) {
+                event(*strong);
+            } else {
+                otherwise();
+            }
+        });
+}
+
+std::vector<std::shared_ptr<URLSessionTask>> URLSession::tasks() const {
+    std::vector<std::shared_ptr<URLSessionTask>> out;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [identifier, task] : live_) {
+            out.push_back(task);
+        }
+    }
+    std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
+        return static_cast<int>(a->kind()) < static_cast<int>(b->kind());
+    });
+    return out;
+}
+
+void URLSession::taskEnded(URLSessionTask& task) {
+    {
+        std::lock_guard lock(mutex_);
+        live_.erase(task.taskIdentifier());
+    }
+    invalidateIfDone();
+}
+
+void URLSession::finishTasksAndInvalidate() {
+    {
+        std::lock_guard lock(mutex_);
+        invalidated_ = true;
+    }
+    invalidateIfDone();
+}
+
+void URLSession::invalidateAndCancel() {
+    std::vector<std::shared_ptr<URLSessionTask>> running;
+    {
+        std::lock_guard lock(mutex_);
+        invalidated_ = true;
+        for (const auto& [identifier, task] : live_) {
+            running.push_back(task);
+        }
+    }
+    for (const auto& task : running) {
+        task->cancel();
+    }
+    invalidateIfDone();
+}
+
+void URLSession::invalidateIfDone() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!invalidated_ || !live_.empty() || invalidationDelivered_) {
+            return;
+        }
+        invalidationDelivered_ = true;
+    }
+    // The queue belongs to the session: what waits on it holds the session weakly.
+    const std::weak_ptr<URLSession> weak = weak_from_this();
+    deliver([weak](URLSessionDelegate& delegate) {
+        if (const auto self = weak.lock()) {
+            delegate.didBecomeInvalid(*self, std::nullopt);
+        }
+    });
+}
+
+}  // namespace platform::net

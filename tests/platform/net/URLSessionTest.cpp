@@ -1,0 +1,361 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+
+#include "platform/foundation/Json.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/URLSession.h"
+#include "support/LoopWait.h"
+#include "support/LoopbackServer.h"
+#include "support/TempDir.h"
+#include "support/TestCertificates.h"
+
+namespace platform::net {
+namespace {
+
+using testing_support::LoopbackServer;
+using testing_support::runLoopUntil;
+
+URLRequest req(std::string url, std::string method = "GET") {
+    URLRequest request;
+    request.url = std::move(url);
+    request.method = std::move(method);
+    return request;
+}
+
+// Records what the session tells, on the test's loop.
+class Recorder final : public URLSessionDelegate {
+public:
+    std::vector<std::string> events;
+    Bytes body;
+    std::optional<URLResponse> response;
+    std::optional<URLError> error;
+    bool completed = false;
+    std::int64_t sent = 0;
+    std::int64_t written = 0;
+    Bytes downloaded;
+    std::function<std::optional<URLRequest>(const URLResponse&, URLRequest)> redirect;
+    std::function<ChallengeDisposition(ServerTrust&, const std::string&)> trust;
+    std::function<void(URLSessionTask&)> onData;
+
+    ChallengeDisposition didReceiveServerTrustChallenge(URLSessionTask&, ServerTrust& serverTrust,
+                                                        const std::string& host) override {
+        return trust ? trust(serverTrust, host) : ChallengeDisposition::performDefaultHandling;
+    }
+    void willPerformRedirect(URLSessionTask&, const URLResponse& redirectResponse,
+                             URLRequest proposed,
+                             std::function<void(std::optional<URLRequest>)> completion) override {
+        events.push_back("redirect " + std::to_string(redirectResponse.statusCode));
+        completion(redirect ? redirect(redirectResponse, std::move(proposed))
+                            : std::optional(std::move(proposed)));
+    }
+    ResponseDisposition didReceiveResponse(URLSessionTask&, const URLResponse& received) override {
+        events.push_back("response " + std::to_string(received.statusCode));
+        response = received;
+        return ResponseDisposition::allow;
+    }
+    void didReceiveData(URLSessionTask& task, const Bytes& data) override {
+        body.insert(body.end(), data.begin(), data.end());
+        if (onData) {
+            onData(task);
+        }
+    }
+    void didSendBodyData(URLSessionTask&, std::int64_t, std::int64_t totalSent,
+                         std::int64_t) override {
+        sent = totalSent;
+    }
+    void didWriteData(URLSessionTask&, std::int64_t, std::int64_t totalWritten,
+                      std::int64_t) override {
+        written = totalWritten;
+    }
+    void didFinishDownloading(URLSessionTask&, const std::filesystem::path& location) override {
+        events.push_back("downloaded");
+        std::ifstream in(location, std::ios::binary);
+        downloaded.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    void didComplete(URLSessionTask&, const std::optional<URLError>& failure) override {
+        events.push_back(failure ? "failed " + std::to_string(failure->code) : "complete");
+        error = failure;
+        completed = true;
+    }
+};
+
+class URLSessionTest : public ::testing::Test {
+protected:
+    URLSessionTest()
+        : loop_(RunLoop::Clock::virtualTime), installedLoop_(loop_), installedCenter_(&center_) {
+        queue_ = std::make_shared<OperationQueue>(loop_);
+        queue_->setMaxConcurrentOperationCount(1);
+    }
+
+    // The session lives as long as the test: dropping a session cancels its tasks.
+    std::shared_ptr<URLSession> session(URLSessionConfiguration configuration = {}) {
+        if (configuration.anchorCertificates.empty()) {
+            configuration.anchorCertificates = {
+                testing_support::TestCertificates::shared().ca.certificateDer};
+        }
+        configuration.temporaryDirectory = temp_.path();
+        sessions_.push_back(
+            URLSession::make(std::move(configuration), recorder_, queue_, &loader_));
+        return sessions_.back();
+    }
+
+    bool runUntilComplete() {
+        return runLoopUntil(loop_, [&] { return recorder_->completed; });
+    }
+
+    static std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+    static Value json(const Bytes& bytes) { return json::parse(text(bytes)).value(); }
+
+    RunLoop loop_;
+    ScopedMainRunLoop installedLoop_;
+    NotificationCenter center_;
+    ScopedInstall<NotificationCenter> installedCenter_;
+    testing_support::TempDir temp_;
+    // Before the loader, so that the loader's kept-alive connections close first.
+    LoopbackServer server_;
+    URLLoader loader_;
+    std::shared_ptr<OperationQueue> queue_;
+    std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+    std::vector<std::shared_ptr<URLSession>> sessions_;
+};
+
+TEST_F(URLSessionTest, DataTaskGathersTheBody) {
+    auto task = session()->dataTask(req(server_.url("/chunked?size=100000"))).value();
+    EXPECT_EQ(task->state(), URLSessionTask::State::suspended);
+    task->resume();
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_FALSE(recorder_->error);
+    EXPECT_EQ(recorder_->response->statusCode, 200);
+    EXPECT_EQ(recorder_->response->expectedContentLength, -1);
+    ASSERT_EQ(recorder_->body.size(), 100000u);
+    for (std::size_t i = 0; i < recorder_->body.size(); i += 997) {
+        ASSERT_EQ(recorder_->body[i], LoopbackServer::patternByte(i));
+    }
+    EXPECT_EQ(task->state(), URLSessionTask::State::completed);
+    EXPECT_EQ(recorder_->events.front(), "response 200");
+    EXPECT_EQ(recorder_->events.back(), "complete");
+}
+
+TEST_F(URLSessionTest, UploadsFromBytesFileAndStreamWithTheLengthTheServerSaw) {
+    const std::string content(70000, 'u');
+    const auto file = temp_.path() / "body.bin";
+    std::ofstream(file, std::ios::binary) << content;
+    auto made = session();
+    const Bytes bytes(content.begin(), content.end());
+    struct Case {
+        const char* name;
+        std::function<Result<std::shared_ptr<URLSessionTask>>()> make;
+        bool chunked;
+    };
+    URLRequest request = req(server_.url("/echo"), "PUT");
+    const Case cases[] = {
+        {"bytes", [&] { return made->uploadTask(request, bytes); }, false},
+        {"file", [&] { return made->uploadTask(request, file); }, false},
+        {"stream",
+         [&] {
+             URLRequest streamed = request;
+             streamed.bodyStream = [bytes] { return std::make_unique<BytesBodyStream>(bytes); };
+             return made->uploadTaskWithStreamedRequest(streamed);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        *recorder_ = Recorder{};
+        c.make().value()->resume();
+        ASSERT_TRUE(runUntilComplete()) << c.name;
+        ASSERT_FALSE(recorder_->error) << c.name;
+        const Value echo = json(recorder_->body);
+        EXPECT_EQ(echo["method"].stringValue(), "PUT") << c.name;
+        EXPECT_EQ(echo["bodyLength"].intValue(), 70000) << c.name;
+        EXPECT_EQ(echo["chunked"].boolValue(), c.chunked) << c.name;
+        EXPECT_EQ(echo["contentLength"].stringValue(),
+                  c.chunked ? std::nullopt : std::optional<std::string>("70000"))
+            << c.name;
+        EXPECT_EQ(recorder_->sent, 70000) << c.name;
+        EXPECT_EQ(server_.last()->body, content) << c.name;
+    }
+}
+
+TEST_F(URLSessionTest, DownloadTaskHandsOverAFileThenRemovesIt) {
+    auto task = session()->downloadTask(req(server_.url("/bytes?size=300000"))).value();
+    task->resume();
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_FALSE(recorder_->error);
+    EXPECT_EQ(recorder_->events.back(), "complete");
+    EXPECT_EQ(recorder_->downloaded.size(), 300000u);
+    EXPECT_EQ(recorder_->written, 300000);
+    EXPECT_EQ(recorder_->downloaded[1000], LoopbackServer::patternByte(1000));
+    EXPECT_TRUE(std::filesystem::is_empty(temp_.path()));
+}
+
+TEST_F(URLSessionTest, RedirectsAreOfferedAndCanBeRewrittenOrStopped) {
+    auto made = session();
+    // Followed as proposed, relative Location resolved.
+    made->dataTask(req(server_.url("/redirect?to=/echo/followed"))).value()->resume();
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_EQ(json(recorder_->body)["path"].stringValue(), "/echo/followed");
+    EXPECT_EQ(recorder_->events.front(), "redirect 302");
+
+    // Rewritten by the delegate.
+    *recorder_ = Recorder{};
+    recorder_->redirect = [&](const URLResponse&, URLRequest proposed) {
+        proposed.url = server_.url("/echo/rewritten");
+        proposed.headers.set("X-Rewritten", "yes");
+        return std::optional(proposed);
+    };
+    made->dataTask(req(server_.url("/redirect?to=/echo/followed"))).value()->resume();
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_EQ(json(recorder_->body)["path"].stringValue(), "/echo/rewritten");
+    EXPECT_EQ(server_.last()->header("X-Rewritten"), "yes");
+
+    // Stopped: the 3xx is the answer, with its body.
+    *recorder_ = Recorder{};
+    recorder_->redirect = [](const URLResponse&, URLRequest) {
+        return std::optional<URLRequest>();
+    };
+    made->dataTask(req(server_.url("/redirect?to=/echo/followed&status=307"))).value()->resume();
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_FALSE(recorder_->error);
+    EXPECT_EQ(recorder_->response->statusCode, 307);
+    EXPECT_EQ(text(recorder_->body), "redirecting");
+}
+
+TEST_F(URLSessionTest, PostRedirectedBy303GoesOnAsGetWithoutBody) {
+    URLRequest request = req(server_.url("/redirect?to=/echo/after&status=303"), "POST");
+    request.body = Bytes{'a', '=', '1'};
+    request.headers.set("Content-Type", "application/x-www-form-urlencoded");
+    session()->dataTask(request).value()->resume();
+    ASSERT_TRUE(runUntilComplete());
+    const Value echo = json(recorder_->body);
+    EXPECT_EQ(echo["method"].stringValue(), "GET");
+    EXPECT_EQ(echo["bodyLength"].intValue(), 0);
+}
+
+TEST_F(URLSessionTest, CancelMidBodyFailsWithCancelledAndTheURL) {
+    const std::string url = server_.url("/slow?size=20000");
+    recorder_->onData = [](URLSessionTask& task) { task.cancel(); };
+    auto task = session()->dataTask(req(url)).value();
+    task->resume();
+    ASSERT_TRUE(runUntilComplete());
+    ASSERT_TRUE(recorder_->error);
+    EXPECT_EQ(recorder_->error->domain, kURLErrorDomain);
+    EXPECT_EQ(recorder_->error->code, urlerror::cancelled);
+    EXPECT_EQ(recorder_->error->failingURL, url);
+    EXPECT_GT(recorder_->body.size(), 0u);
+    EXPECT_EQ(task->state(), URLSessionTask::State::completed);
+}
+
+TEST_F(URLSessionTest, CancelBeforeResumeStillCompletesOnce) {
+    auto task = session()->dataTask(req("http://127.0.0.1:9/never")).value();
+    task->cancel();
+    task->cancel();
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_EQ(recorder_->error->code, urlerror::cancelled);
+    loop_.runUntilIdle();
+    EXPECT_EQ(std::count(recorder_->events.begin(), recorder_->events.end(), "failed -999"), 1);
+}
+
+TEST_F(URLSessionTest, RequestsThatCannotBeMadeGiveNoTask) {
+    auto made = session();
+    const std::pair<const char*, long> cases[] = {
+        {"http://exa mple.com/", urlerror::badURL},
+        {"relative/path", urlerror::badURL},
+        {"ftp://127.0.0.1/file", urlerror::unsupportedURL},
+    };
+    for (const auto& [url, code] : cases) {
+        const auto task = made->dataTask(req(url));
+        ASSERT_FALSE(task) << url;
+        EXPECT_EQ(task.error().code, code) << url;
+    }
+    EXPECT_TRUE(made->tasks().empty());
+}
+
+TEST_F(URLSessionTest, TransportFailuresMapToTheirCodes) {
+    // A port nobody listens on: take one from a server that is gone again.
+    int closedPort = 0;
+    {
+        LoopbackServer gone;
+        closedPort = gone.port();
+    }
+    session()
+        ->dataTask(req("http://127.0.0.1:" + std::to_string(closedPort) + "/"))
+        .value()
+        ->resume();
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_EQ(recorder_->error->code, urlerror::cannotConnectToHost);
+}
+
+TEST_F(URLSessionTest, ResumeAndSuspendAnnounceStateChangesOnly) {
+    std::vector<std::string> seen;
+    center_.addObserver("", [&](const Notification& note) {
+        if (note.name.rfind("platform.net.task.", 0) == 0) {
+            seen.push_back(note.name + " " +
+                           note.object["taskDescription"].stringValue().value_or(""));
+        }
+    });
+    auto task = session()->dataTask(req(server_.url("/echo"))).value();
+    task->setTaskDescription("mine");
+    task->suspend();  // already suspended: nothing
+    task->resume();
+    task->resume();  // already running: nothing
+    task->suspend();
+    task->resume();
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_EQ(seen, (std::vector<std::string>{"platform.net.task.resume mine",
+                                              "platform.net.task.suspend mine",
+                                              "platform.net.task.resume mine"}));
+}
+
+TEST_F(URLSessionTest, HttpsTrustsTheTestCaAndRefusesOtherwise) {
+    const auto& pki = testing_support::TestCertificates::shared();
+    struct Case {
+        const char* name;
+        const testing_support::TestIdentity* leaf;
+        bool withIntermediate;
+        std::function<ChallengeDisposition(ServerTrust&, const std::string&)> judge;
+        long code;  // 0: success
+    };
+    const Case cases[] = {
+        {"the test CA's chain", &pki.localhost, true, nullptr, 0},
+        {"another name", &pki.otherName, true, nullptr, urlerror::serverCertificateUntrusted},
+        {"expired", &pki.expired, true, nullptr, urlerror::serverCertificateUntrusted},
+        {"self-signed", &pki.selfSigned, false, nullptr, urlerror::serverCertificateUntrusted},
+        {"self-signed, accepted by the delegate", &pki.selfSigned, false,
+         [](ServerTrust&, const std::string&) { return ChallengeDisposition::useCredential; }, 0},
+        {"good chain, refused by the delegate", &pki.localhost, true,
+         [](ServerTrust&, const std::string&) { return ChallengeDisposition::cancel; },
+         urlerror::serverCertificateUntrusted},
+    };
+    for (const Case& c : cases) {
+        LoopbackServer server(
+            *c.leaf, c.withIntermediate
+                         ? std::vector<const testing_support::TestIdentity*>{&pki.intermediate}
+                         : std::vector<const testing_support::TestIdentity*>{});
+        *recorder_ = Recorder{};
+        recorder_->trust = c.judge;
+        session()->dataTask(req(server.url("/echo"))).value()->resume();
+        ASSERT_TRUE(runUntilComplete()) << c.name;
+        if (c.code == 0) {
+            EXPECT_FALSE(recorder_->error) << c.name;
+            EXPECT_EQ(recorder_->response->statusCode, 200) << c.name;
+        } else {
+            ASSERT_TRUE(recorder_->error) << c.name;
+            EXPECT_EQ(recorder_->error->code, c.code) << c.name;
+        }
+    }
+}
+
+TEST_F(URLSessionTest, InvalidationWaitsForRunningTasks) {
+    auto made = session();
+    made->dataTask(req(server_.url("/echo"))).value()->resume();
+    made->finishTasksAndInvalidate();
+    EXPECT_FALSE(made->dataTask(req(server_.url("/echo"))));
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_FALSE(recorder_->error);
+}
+
+}  // namespace
+}  // namespace platform::net
