@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -23,6 +24,7 @@
 #include "platform/net/NetworkMonitor.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/security/Keychain.h"
+#include "services/TQPhoneServices.h"
 
 class TQAP;
 class TQBleManager;
@@ -45,6 +47,8 @@ public:
         // The session's Secret Service when it offers one; otherwise, and always in tests, the
         // file store in the container's keychain folder.
         bool sessionKeychain = false;
+        // What the phone services stand on; this machine's when empty.
+        std::function<TQPhoneServiceBackends(platform::RunLoop&)> phoneBackends;
     };
 
     explicit AppContext(Settings settings);
@@ -65,6 +69,8 @@ public:
     // stays a subsystem not built yet, but for the initialisation sequence, which the context
     // provides itself.
     [[nodiscard]] TQHandlers& handlers() { return handlers_; }
+    // Push, music, templates, weather, the find-my-phone alarm and the blocked-apps entry.
+    [[nodiscard]] TQPhoneServices& phoneServices() { return phoneServices_; }
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
     // manager, in launch order. At most one link at a time.
@@ -119,6 +125,8 @@ private:
     TQDBManagerImpl database_;
     platform::ScopedInstall<TQDBManagerImpl> installDatabase_{&database_};
     TQInitializeDB databaseSetup_{defaults_, handlers_};
+    // With the process's one find-my-phone alarm, made at start-up.
+    TQPhoneServices phoneServices_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;
