@@ -132,7 +132,7 @@ protected:
     void send(const Value& message) { services.world.send(message, 2); }
     // Starts the ringing and lets the sound load.
     void ring() {
-        send(Value{{"msgId", "fmp-startalert-req"}});
+        services.ask(kavowatch::requests::findMyPhoneStart());
         ASSERT_FALSE(services.loader.pending.empty());
         services.loader.finish(services.loader.pending.size() - 1, soundOf(1.5));
     }
@@ -169,7 +169,7 @@ TEST_F(FindMyPhoneOnTheAirTest, TheWatchRingsThePhoneAndItsStopCommandSilencesIt
                      {"reason", "0"},
                      {"result", "success"}}));
     EXPECT_TRUE(services.sink.isSounding());
-    send(Value{{"cmd", "findMyDevice"}, {"subcmd", "stop"}});
+    services.ask(kavowatch::requests::findMyPhoneStop());
     EXPECT_FALSE(services.sink.isSounding());
     EXPECT_FALSE(services.findMyDevice.isAlertShowing());
     EXPECT_FALSE(services.alarm.isPlaying());

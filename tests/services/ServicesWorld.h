@@ -26,6 +26,7 @@
 #include "services/TQPushNotification.h"
 #include "services/TQTextTemplateUtils.h"
 #include "services/TQWeatherUtil.h"
+#include "sim/PhoneServiceRequests.h"
 #include "utils/TQUtils.h"
 
 namespace services_test {
@@ -113,6 +114,10 @@ public:
             }
         }
         return found;
+    }
+    // The watch asks; returns once the phone has had it and its answers have arrived.
+    void ask(const kavowatch::requests::Request& request) {
+        world.send(request.body, request.appId);
     }
     [[nodiscard]] std::size_t mark() const { return world.watch.messages().all().size(); }
     // A message as the watch read it, without the null "msgId" its log gives a message that
