@@ -48,7 +48,7 @@ public:
         // file store in the container's keychain folder.
         bool sessionKeychain = false;
         // What the phone services stand on; this machine's when empty.
-        std::function<TQPhoneServiceBackends(platform::RunLoop&)> phoneBackends;
+        std::function<TQPhoneServiceBackends(platform::RunLoop&)> phoneBackends = nullptr;
     };
 
     explicit AppContext(Settings settings);
