@@ -19,14 +19,13 @@ namespace requests = kavowatch::requests;
 class MusicOverMprisTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string whyNot;
-        bus = testing_support::PrivateBus::start(whyNot);
-        if (bus == nullptr) {
-            GTEST_SKIP() << "no private bus: " << whyNot;
+        auto started = testing_support::BusWithPlayer::start("kavowatchtest");
+        if (started.bus == nullptr) {
+            GTEST_SKIP() << "no private bus: " << started.whyNot;
         }
-        player = testing_support::MprisTestPlayer::start(bus->address(), "kavowatchtest", whyNot);
-        ASSERT_NE(player, nullptr) << whyNot;
-        ASSERT_TRUE(bus->waitForName(player->busName()));
+        ASSERT_NE(started.player, nullptr) << started.whyNot;
+        bus = std::move(started.bus);
+        player = std::move(started.player);
         media = std::make_unique<platform::media::MprisMediaPlayer>(services.world.loop,
                                                                     bus->address());
         music = std::make_unique<TQMusicControl>(*services.world.ap, *media, services.world.loop);

@@ -34,14 +34,13 @@ public:
 class MprisMediaPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string whyNot;
-        bus = testing_support::PrivateBus::start(whyNot);
-        if (bus == nullptr) {
-            GTEST_SKIP() << "no private bus: " << whyNot;
+        auto started = testing_support::BusWithPlayer::start("kavotest");
+        if (started.bus == nullptr) {
+            GTEST_SKIP() << "no private bus: " << started.whyNot;
         }
-        player = MprisTestPlayer::start(bus->address(), "kavotest", whyNot);
-        ASSERT_NE(player, nullptr) << whyNot;
-        ASSERT_TRUE(bus->waitForName(player->busName()));
+        ASSERT_NE(started.player, nullptr) << started.whyNot;
+        bus = std::move(started.bus);
+        player = std::move(started.player);
         media = std::make_unique<MprisMediaPlayer>(loop, bus->address());
         media->setObserver(&observer);
         media->beginGeneratingPlaybackNotifications();

@@ -169,4 +169,18 @@ void MprisTestPlayer::setVolumeFromAnotherProgram(const std::string& address,
         .withArguments(std::string(kPlayer), std::string("Volume"), sdbus::Variant(volume));
 }
 
+BusWithPlayer BusWithPlayer::start(const std::string& name) {
+    BusWithPlayer started;
+    started.bus = PrivateBus::start(started.whyNot);
+    if (started.bus == nullptr) {
+        return started;
+    }
+    started.player = MprisTestPlayer::start(started.bus->address(), name, started.whyNot);
+    if (started.player != nullptr && !started.bus->waitForName(started.player->busName())) {
+        started.whyNot = "the player's name did not appear on the bus";
+        started.player.reset();
+    }
+    return started;
+}
+
 }  // namespace testing_support

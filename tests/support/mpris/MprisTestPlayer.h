@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/PrivateBus.h"
+
 namespace testing_support {
 
 // A small MPRIS player of the tests' own on a bus they started: it takes
@@ -42,6 +44,16 @@ private:
     MprisTestPlayer() = default;
 
     std::unique_ptr<Bus> bus_;
+};
+
+// A private bus with the tests' player on it, its name taken. Empty members, with why, when
+// either cannot start.
+struct BusWithPlayer {
+    std::unique_ptr<PrivateBus> bus;
+    std::unique_ptr<MprisTestPlayer> player;
+    std::string whyNot;
+
+    static BusWithPlayer start(const std::string& name);
 };
 
 }  // namespace testing_support
