@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/FileSystem.h"
 
 namespace platform::audio {
@@ -75,14 +74,19 @@ Result<void> writeWavFile(const std::filesystem::path& path, const Sound& sound)
     return fs::writeFileAtomically(path, out);
 }
 
+FileSoundLoader::~FileSoundLoader() {
+    reads_.wait();
+}
+
 void FileSoundLoader::load(const std::filesystem::path& path, Completion completion) {
     RunLoop* const loop = &loop_;
-    DispatchQueue::global().async([loop, path, completion = std::move(completion)]() mutable {
-        auto result = readSoundFile(path);
-        loop->post([completion = std::move(completion), result = std::move(result)]() mutable {
-            completion(std::move(result));
+    reads_.async(
+        DispatchQueue::global(), [loop, path, completion = std::move(completion)]() mutable {
+            auto result = readSoundFile(path);
+            loop->post([completion = std::move(completion), result = std::move(result)]() mutable {
+                completion(std::move(result));
+            });
         });
-    });
 }
 
 }  // namespace platform::audio

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/RunLoop.h"
 
@@ -43,14 +44,20 @@ public:
     virtual void load(const std::filesystem::path& path, Completion completion) = 0;
 };
 
-// Reads the file on a global dispatch queue and hands the result to the loop.
+// Reads the file on a global dispatch queue and hands the result to the loop. Going, it waits
+// for the reads under way, so that none posts to a loop that may be gone by then.
 class FileSoundLoader final : public SoundLoader {
 public:
     explicit FileSoundLoader(RunLoop& loop) : loop_(loop) {}
+    ~FileSoundLoader() override;
+    FileSoundLoader(const FileSoundLoader&) = delete;
+    FileSoundLoader& operator=(const FileSoundLoader&) = delete;
+
     void load(const std::filesystem::path& path, Completion completion) override;
 
 private:
     RunLoop& loop_;
+    DispatchGroup reads_;
 };
 
 }  // namespace platform::audio

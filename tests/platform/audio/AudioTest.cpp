@@ -59,6 +59,21 @@ TEST(SoundFileTest, WhatIsNotASoundOrHasNoFramesIsAnError) {
     EXPECT_FALSE(platform::audio::readSoundFile(folder.path() / "e.wav").ok());
 }
 
+TEST(FileSoundLoaderTest, TheSoundArrivesLaterOnTheLoop) {
+    testing_support::TempDir folder;
+    ASSERT_TRUE(platform::audio::writeWavFile(folder.path() / "a.wav", *soundOf(0.5)).ok());
+    platform::RunLoop loop{platform::RunLoop::Clock::real};
+    std::optional<double> duration;
+    {
+        platform::audio::FileSoundLoader loader(loop);
+        loader.load(folder.path() / "a.wav",
+                    [&](auto sound) { duration = sound.ok() ? sound.value()->duration() : -1.0; });
+        EXPECT_FALSE(duration.has_value()) << "not before the loop runs";
+    }
+    loop.runUntilIdle();
+    EXPECT_EQ(duration, 0.5);
+}
+
 class QueuePlayerTest : public ::testing::Test {
 protected:
     platform::RunLoop loop{platform::RunLoop::Clock::virtualTime};
