@@ -63,8 +63,13 @@ AppContext::AppContext(Settings settings)
       permissions_(defaults_, permissionPrompt_,
                    [] { return platform::LocationServices::current().servicesEnabled(); }),
       network_(loop_, std::make_unique<platform::net::NetlinkSocketSource>()),
-      database_(container_.documents() / TQDBManagerImpl::kFileName) {
+      database_(container_.documents() / TQDBManagerImpl::kFileName),
+      phoneServices_(loop_,
+                     settings.phoneBackends ? settings.phoneBackends(loop_)
+                                            : TQPhoneServiceBackends::forThisMachine(loop_),
+                     container_.caches() / "Sounds") {
     handlers_.databaseSetup = &databaseSetup_;
+    phoneServices_.fillHandlers(handlers_);
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {
@@ -112,6 +117,7 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
     if (ownSequence) {
         handlers_.initSequence = &link_->sequence;
     }
+    phoneServices_.attachLink(link_->kavoManager, handlers_);
 }
 
 void AppContext::stopLink() {
@@ -121,6 +127,7 @@ void AppContext::stopLink() {
     if (handlers_.initSequence == &link_->sequence) {
         handlers_.initSequence = nullptr;
     }
+    phoneServices_.detachLink(handlers_);
     link_.reset();
 }
 

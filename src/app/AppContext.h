@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,6 +28,7 @@
 #include "platform/oslog/ExtendedAttributes.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/security/Keychain.h"
+#include "services/TQPhoneServices.h"
 
 class TQAP;
 class TQBleManager;
@@ -49,6 +51,8 @@ public:
         // The session's Secret Service when it offers one; otherwise, and always in tests, the
         // file store in the container's keychain folder.
         bool sessionKeychain = false;
+        // What the phone services stand on; this machine's when empty.
+        std::function<TQPhoneServiceBackends(platform::RunLoop&)> phoneBackends = nullptr;
     };
 
     explicit AppContext(Settings settings);
@@ -75,6 +79,8 @@ public:
     void addLaunchLoggers();
     // The launch's file logger; null before addLaunchLoggers.
     [[nodiscard]] const std::shared_ptr<LGFileLogger>& fileLogger() const { return fileLogger_; }
+    // Push, music, templates, weather, the find-my-phone alarm and the blocked-apps entry.
+    [[nodiscard]] TQPhoneServices& phoneServices() { return phoneServices_; }
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
     // manager, in launch order. At most one link at a time.
@@ -135,6 +141,8 @@ private:
     TQDBManagerImpl database_;
     platform::ScopedInstall<TQDBManagerImpl> installDatabase_{&database_};
     TQInitializeDB databaseSetup_{defaults_, handlers_};
+    // With the process's one find-my-phone alarm, made at start-up.
+    TQPhoneServices phoneServices_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;

@@ -149,6 +149,9 @@ void TQCommandListener::processReceivedData(std::span<const std::uint8_t> data,
 
     if (msgId) {
         dispatchByMsgId(*msgId, message);
+    } else if (textIs(message, "cmd", "findMyDevice")) {
+        // The watch's find-my-phone commands carry no "msgId"; its stop is one of them.
+        findMyDevice(message);
     } else if (message.find("msgId") == nullptr) {
         runWeatherSteps(message);
     }

@@ -83,6 +83,8 @@ TEST_F(TQCommandListenerTest, EveryMessageOfTheTableReachesItsHandler) {
         {{{"msgId", "fmp-startalert-req"}}, handledBy("processFindMyDevice")},
         {{{"msgId", "fmp-founddevice-rsp"}}, handledBy("processFindMyDevice")},
         {{{"msgId", "fmp-stopalert-req"}}, handledBy("processFindMyDevice")},
+        // The watch's find-my-phone commands have no "msgId".
+        {{{"cmd", "findMyDevice"}, {"subcmd", "stop"}}, handledBy("processFindMyDevice")},
         {{{"msgId", "msg_notification_block_info_req"}, {"bundle_id", "com.example.mail"}},
          handledBy("processUpdateBlockApplicationList")},
         {{{"msgId", "msg_notification_app_icon_req"}, {"bundle_id", "com.example.mail"}},

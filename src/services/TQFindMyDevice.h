@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+
+#include "listener/handlers/TQFindMyDeviceHandler.h"
+#include "platform/foundation/Value.h"
+
+class TQAP;
+class TQFinderMediaPlayer;
+
+// The find-my-phone overlay while the screens are not there: it holds the alarm and the link,
+// shows or not, and has the stop button the user presses.
+class TQCustomAlertView {
+public:
+    TQCustomAlertView(TQFinderMediaPlayer& mediaPlayer, TQAP& kavoManager,
+                      std::function<void()> removeFromSuperview);
+
+    // The user's stop: the alarm stops, the overlay goes and the watch is told.
+    void okButtonPressed();
+    // The overlay goes and the alarm stops.
+    void stopFindMyDevice();
+
+private:
+    TQFinderMediaPlayer& mediaPlayer_;
+    TQAP& kavoManager_;
+    std::function<void()> removeFromSuperview_;
+};
+
+// The watch's find-my-phone requests (on identifier 2): a start rings the phone and shows the
+// overlay, unless it already rings; a stop command silences it. Replies on identifier 2,
+// priority 1. Holds the process's one alarm, which outlives it.
+class TQFindMyDevice final : public TQFindMyDeviceHandler {
+public:
+    TQFindMyDevice(TQAP& kavoManager, TQFinderMediaPlayer& musicPlayer);
+
+    void processFindMyDevice(const platform::Value& message) override;
+
+    [[nodiscard]] bool isAlertShowing() const { return showing_; }
+    // The overlay, for the user's buttons; only while it shows.
+    [[nodiscard]] TQCustomAlertView* findMyDeviceAlert() { return showing_ ? &alert_ : nullptr; }
+
+private:
+    void reply(const platform::Value& message);
+
+    TQAP& kavoManager_;
+    TQFinderMediaPlayer& musicPlayer_;
+    bool showing_ = false;
+    TQCustomAlertView alert_;
+};
