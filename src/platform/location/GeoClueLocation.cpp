@@ -3,8 +3,10 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
+#include <thread>
 #include <utility>
 
 #include "platform/foundation/LogSink.h"
@@ -46,9 +48,19 @@ LocationFix fixOf(const PropertyMap& properties) {
     fix.course = property(properties, "Heading", -1.0);
     using Stamp = sdbus::Struct<std::uint64_t, std::uint64_t>;
     const auto stamp = property(properties, "Timestamp", Stamp{std::uint64_t{0}, std::uint64_t{0}});
-    fix.timestamp = static_cast<double>(std::get<0>(stamp)) +
-                    static_cast<double>(std::get<1>(stamp)) / 1e6;
+    fix.timestamp =
+        static_cast<double>(std::get<0>(stamp)) + static_cast<double>(std::get<1>(stamp)) / 1e6;
     return fix;
+}
+
+// Runs a call on the bus; a bus that went away in the meantime is told by its loop's end.
+template <typename Call>
+void onBus(Call&& call) {
+    try {
+        call();
+    } catch (const sdbus::Error& error) {
+        PLATFORM_LOG_WARN("GeoClue: a call failed: ", error.what());
+    }
 }
 
 }  // namespace
@@ -62,10 +74,26 @@ struct GeoClueLocation::Bus {
     std::unique_ptr<sdbus::IProxy> manager;
     std::unique_ptr<sdbus::IProxy> client;
     std::string clientPath;
+    std::thread thread;
+
+    // The bus's own loop, which ends when asked or when the bus goes away; then `lost` runs.
+    void run(std::function<void()> lost) {
+        thread = std::thread([this, lost = std::move(lost)] {
+            try {
+                connection->enterEventLoop();
+            } catch (const sdbus::Error& error) {
+                PLATFORM_LOG_WARN("GeoClue: the bus went away: ", error.what());
+                lost();
+            }
+        });
+    }
 
     ~Bus() {
         if (connection != nullptr) {
             connection->leaveEventLoop();
+        }
+        if (thread.joinable()) {
+            thread.join();
         }
         client.reset();
         manager.reset();
@@ -97,7 +125,14 @@ GeoClueLocation::GeoClueLocation(RunLoop& loop, std::string desktopId, std::stri
             });
         bus_->daemon->finishRegistration();
         bus_->manager->finishRegistration();
-        bus_->connection->enterEventLoopAsync();
+        bus_->run([weak, loopPointer] {
+            loopPointer->post([weak] {
+                if (auto* self = weak.get()) {
+                    self->serviceChanged(false);
+                    self->bus_->manager.reset();
+                }
+            });
+        });
         bus_->daemon->callMethodAsync("NameHasOwner")
             .onInterface(kBusService)
             .withArguments(std::string(kService))
@@ -118,16 +153,16 @@ GeoClueLocation::~GeoClueLocation() = default;
 
 GeoClueLocation::AccuracyLevel GeoClueLocation::levelFor(LocationAccuracy accuracy) {
     switch (accuracy) {
-    case LocationAccuracy::bestForNavigation:
-    case LocationAccuracy::best:
-        return kExact;
-    case LocationAccuracy::nearestTenMeters:
-        return kStreet;
-    case LocationAccuracy::hundredMeters:
-        return kNeighborhood;
-    case LocationAccuracy::kilometer:
-    case LocationAccuracy::threeKilometers:
-        return kCity;
+        case LocationAccuracy::bestForNavigation:
+        case LocationAccuracy::best:
+            return kExact;
+        case LocationAccuracy::nearestTenMeters:
+            return kStreet;
+        case LocationAccuracy::hundredMeters:
+            return kNeighborhood;
+        case LocationAccuracy::kilometer:
+        case LocationAccuracy::threeKilometers:
+            return kCity;
     }
     return kExact;
 }
@@ -144,6 +179,8 @@ LocationAuthorization GeoClueLocation::authorization() const {
 }
 
 void GeoClueLocation::serviceChanged(bool present) {
+    // After the bus went away nothing comes back.
+    present = present && bus_->manager != nullptr;
     if (present == present_) {
         return;
     }
@@ -161,20 +198,22 @@ void GeoClueLocation::serviceChanged(bool present) {
     }
     auto weak = weak_.weakPtr();
     RunLoop* loopPointer = &loop_;
-    bus_->manager->callMethodAsync("Get")
-        .onInterface(kProperties)
-        .withArguments(std::string(kManagerInterface), std::string("AvailableAccuracyLevel"))
-        .uponReplyInvoke([weak, loopPointer](const sdbus::Error* error, sdbus::Variant value) {
-            unsigned level = kNone;
-            if (error == nullptr && value.containsValueOfType<std::uint32_t>()) {
-                level = value.get<std::uint32_t>();
-            }
-            loopPointer->post([weak, level] {
-                if (auto* self = weak.get()) {
-                    self->levelAvailable(level);
+    onBus([&] {
+        bus_->manager->callMethodAsync("Get")
+            .onInterface(kProperties)
+            .withArguments(std::string(kManagerInterface), std::string("AvailableAccuracyLevel"))
+            .uponReplyInvoke([weak, loopPointer](const sdbus::Error* error, sdbus::Variant value) {
+                unsigned level = kNone;
+                if (error == nullptr && value.containsValueOfType<std::uint32_t>()) {
+                    level = value.get<std::uint32_t>();
                 }
+                loopPointer->post([weak, level] {
+                    if (auto* self = weak.get()) {
+                        self->levelAvailable(level);
+                    }
+                });
             });
-        });
+    });
 }
 
 void GeoClueLocation::levelAvailable(unsigned level) {
@@ -206,16 +245,19 @@ void GeoClueLocation::startUpdatingLocation() {
     creating_ = true;
     auto weak = weak_.weakPtr();
     RunLoop* loopPointer = &loop_;
-    bus_->manager->callMethodAsync("CreateClient")
-        .onInterface(kManagerInterface)
-        .uponReplyInvoke([weak, loopPointer](const sdbus::Error* error, sdbus::ObjectPath path) {
-            std::string created = error == nullptr ? std::string(path) : std::string();
-            loopPointer->post([weak, created = std::move(created)] {
-                if (auto* self = weak.get()) {
-                    self->clientCreated(created);
-                }
-            });
-        });
+    onBus([&] {
+        bus_->manager->callMethodAsync("CreateClient")
+            .onInterface(kManagerInterface)
+            .uponReplyInvoke(
+                [weak, loopPointer](const sdbus::Error* error, sdbus::ObjectPath path) {
+                    std::string created = error == nullptr ? std::string(path) : std::string();
+                    loopPointer->post([weak, created = std::move(created)] {
+                        if (auto* self = weak.get()) {
+                            self->clientCreated(created);
+                        }
+                    });
+                });
+    });
 }
 
 void GeoClueLocation::clientCreated(const std::string& path) {
@@ -274,28 +316,33 @@ void GeoClueLocation::accuracyChanged() {
     if (bus_->client == nullptr) {
         return;
     }
-    bus_->client->callMethodAsync("Set")
-        .onInterface(kProperties)
-        .withArguments(std::string(kClientInterface), std::string("RequestedAccuracyLevel"),
-                       sdbus::Variant(static_cast<std::uint32_t>(levelFor(desiredAccuracy()))))
-        .uponReplyInvoke([](const sdbus::Error*) {});
+    onBus([&] {
+        bus_->client->callMethodAsync("Set")
+            .onInterface(kProperties)
+            .withArguments(std::string(kClientInterface), std::string("RequestedAccuracyLevel"),
+                           sdbus::Variant(static_cast<std::uint32_t>(levelFor(desiredAccuracy()))))
+            .uponReplyInvoke([](const sdbus::Error*) {});
+    });
 }
 
 void GeoClueLocation::startClient() {
     accuracyChanged();
     auto weak = weak_.weakPtr();
     RunLoop* loopPointer = &loop_;
-    bus_->client->callMethodAsync("Start")
-        .onInterface(kClientInterface)
-        .uponReplyInvoke([weak, loopPointer](const sdbus::Error* error) {
-            loopPointer->post([weak, ok = error == nullptr,
-                               name = error != nullptr ? error->getName() : std::string(),
-                               message = error != nullptr ? error->getMessage() : std::string()] {
-                if (auto* self = weak.get()) {
-                    self->startAnswered(ok, name, message);
-                }
+    onBus([&] {
+        bus_->client->callMethodAsync("Start")
+            .onInterface(kClientInterface)
+            .uponReplyInvoke([weak, loopPointer](const sdbus::Error* error) {
+                loopPointer->post(
+                    [weak, ok = error == nullptr,
+                     name = error != nullptr ? error->getName() : std::string(),
+                     message = error != nullptr ? error->getMessage() : std::string()] {
+                        if (auto* self = weak.get()) {
+                            self->startAnswered(ok, name, message);
+                        }
+                    });
             });
-        });
+    });
 }
 
 void GeoClueLocation::startAnswered(bool ok, const std::string& errorName,
@@ -310,7 +357,8 @@ void GeoClueLocation::startAnswered(bool ok, const std::string& errorName,
         return;
     }
     if (auto* listener = delegate()) {
-        listener->didFailWithError(Error{"platform.location.geoclue", 2, errorName + ": " + message});
+        listener->didFailWithError(
+            Error{"platform.location.geoclue", 2, errorName + ": " + message});
     }
 }
 
@@ -319,9 +367,11 @@ void GeoClueLocation::stopUpdatingLocation() {
     if (bus_->client == nullptr) {
         return;
     }
-    bus_->client->callMethodAsync("Stop")
-        .onInterface(kClientInterface)
-        .uponReplyInvoke([](const sdbus::Error*) {});
+    onBus([&] {
+        bus_->client->callMethodAsync("Stop")
+            .onInterface(kClientInterface)
+            .uponReplyInvoke([](const sdbus::Error*) {});
+    });
 }
 
 void GeoClueLocation::fixArrived(const LocationFix& fix) {

@@ -34,8 +34,14 @@ public:
     [[nodiscard]] bool isUpdating() const override { return wanted_; }
 
     // GeoClue's accuracy levels.
-    enum AccuracyLevel : unsigned { kNone = 0, kCountry = 1, kCity = 4, kNeighborhood = 5,
-                                    kStreet = 6, kExact = 8 };
+    enum AccuracyLevel : unsigned {
+        kNone = 0,
+        kCountry = 1,
+        kCity = 4,
+        kNeighborhood = 5,
+        kStreet = 6,
+        kExact = 8
+    };
     [[nodiscard]] static AccuracyLevel levelFor(LocationAccuracy accuracy);
 
 private:

@@ -19,10 +19,7 @@ WallClock loopWallClock(const RunLoop& loop, double epoch) {
 
 ReplayLocation::ReplayLocation(RunLoop& loop, WallClock wallClock, std::vector<LocationFix> track,
                                Options options)
-    : loop_(loop),
-      wallClock_(std::move(wallClock)),
-      track_(std::move(track)),
-      options_(options) {}
+    : loop_(loop), wallClock_(std::move(wallClock)), track_(std::move(track)), options_(options) {}
 
 ReplayLocation::~ReplayLocation() {
     stopUpdatingLocation();
