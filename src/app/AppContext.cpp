@@ -9,15 +9,48 @@
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGPlatformLogSink.h"
-#include "platform/location/LocationServices.h"
+#include "platform/location/GeoClueLocation.h"
+#include "platform/location/GpxTrack.h"
+#include "platform/location/ReplayLocation.h"
 #include "platform/net/NetlinkSocketSource.h"
 #include "platform/security/FileKeychain.h"
+#include "services/TQLbsServerProvider.h"
 #include "utils/TQUtils.h"
 
 namespace {
 
 template <typename T>
 using Installed = platform::ScopedInstall<T>;
+
+// The calendar clock of a context: the system's, or on a virtual loop one that starts at the
+// system's time and moves with the loop.
+platform::WallClock wallClockFor(const platform::RunLoop& loop) {
+    return loop.isVirtual() ? platform::loopWallClock(loop, platform::systemWallClock()())
+                            : platform::systemWallClock();
+}
+
+// A track the user chose, else the system's service when asked for, else none.
+std::unique_ptr<platform::LocationManager> chooseLocation(platform::RunLoop& loop,
+                                                          const platform::UserDefaults& defaults,
+                                                          bool systemLocation) {
+    if (const auto track = defaults.string(AppContext::kReplayTrackKey); track && !track->empty()) {
+        auto fixes = platform::readGpxFile(*track);
+        if (fixes.ok()) {
+            LG_INFO("AppContext: replaying the track %@ as the phone's position", *track);
+            return std::make_unique<platform::ReplayLocation>(loop, wallClockFor(loop),
+                                                              std::move(fixes).value());
+        }
+        LG_ERROR("AppContext: cannot replay %@: %@", *track, fixes.error().message);
+    }
+    if (systemLocation) {
+        return std::make_unique<platform::GeoClueLocation>(loop, platform::kBundleIdentifier);
+    }
+    return std::make_unique<platform::ReplayLocation>(
+        loop, wallClockFor(loop), std::vector<platform::LocationFix>{},
+        platform::ReplayLocation::Options{.servicesEnabled = false,
+                                          .authorization =
+                                              platform::LocationAuthorization::notDetermined});
+}
 
 }  // namespace
 
@@ -60,8 +93,18 @@ AppContext::AppContext(Settings settings)
       permissions_(defaults_, permissionPrompt_,
                    [] { return platform::LocationServices::current().servicesEnabled(); }),
       network_(loop_, std::make_unique<platform::net::NetlinkSocketSource>()),
-      database_(container_.documents() / TQDBManagerImpl::kFileName) {
+      database_(container_.documents() / TQDBManagerImpl::kFileName),
+      location_(chooseLocation(loop_, defaults_, settings.systemLocation)),
+      installLocation_(location_.get()),
+      lbsServer_(std::make_unique<TQLbsServerProvider>(
+          TQLbsServerProvider::Environment{.location = *location_,
+                                           .center = center_,
+                                           .host = host_,
+                                           .now = wallClockFor(loop_),
+                                           .documents = container_.documents()},
+          nullptr)) {
     handlers_.databaseSetup = &databaseSetup_;
+    handlers_.lbsServerProvider = lbsServer_.get();
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {
@@ -72,6 +115,8 @@ AppContext::AppContext(Settings settings)
 AppContext::~AppContext() {
     center_.removeObserver(backgroundObserver_);
     stopLink();
+    handlers_.lbsServerProvider = nullptr;
+    lbsServer_.reset();
     platform::LogSink::install(std::move(previousLogSink_));
 }
 
@@ -84,6 +129,7 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
     if (ownSequence) {
         handlers_.initSequence = &link_->sequence;
     }
+    lbsServer_->setTQAP(&link_->kavoManager);
 }
 
 void AppContext::stopLink() {
@@ -93,6 +139,7 @@ void AppContext::stopLink() {
     if (handlers_.initSequence == &link_->sequence) {
         handlers_.initSequence = nullptr;
     }
+    lbsServer_->setTQAP(nullptr);
     link_.reset();
 }
 

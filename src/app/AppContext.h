@@ -20,12 +20,14 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
+#include "platform/location/LocationManager.h"
 #include "platform/net/NetworkMonitor.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/security/Keychain.h"
 
 class TQAP;
 class TQBleManager;
+class TQLbsServerProvider;
 class TQCoreManager;
 class TQInitSequence;
 
@@ -45,7 +47,13 @@ public:
         // The session's Secret Service when it offers one; otherwise, and always in tests, the
         // file store in the container's keychain folder.
         bool sessionKeychain = false;
+        // The system bus's location service (GeoClue); otherwise, and always in tests, none.
+        // Either way a track named by the user default kReplayTrackKey is played instead.
+        bool systemLocation = false;
     };
+
+    // The user setting that names a GPX track to play as the phone's position.
+    static constexpr const char* kReplayTrackKey = "kavo.location.replayTrack";
 
     explicit AppContext(Settings settings);
     ~AppContext();
@@ -65,6 +73,9 @@ public:
     // stays a subsystem not built yet, but for the initialisation sequence, which the context
     // provides itself.
     [[nodiscard]] TQHandlers& handlers() { return handlers_; }
+    // The position source the context chose, and the provider that serves it to the watch.
+    [[nodiscard]] platform::LocationManager& location() { return *location_; }
+    [[nodiscard]] TQLbsServerProvider& lbsServerProvider() { return *lbsServer_; }
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
     // manager, in launch order. At most one link at a time.
@@ -119,6 +130,9 @@ private:
     TQDBManagerImpl database_;
     platform::ScopedInstall<TQDBManagerImpl> installDatabase_{&database_};
     TQInitializeDB databaseSetup_{defaults_, handlers_};
+    std::unique_ptr<platform::LocationManager> location_;
+    platform::ScopedInstall<platform::LocationServices> installLocation_;
+    std::unique_ptr<TQLbsServerProvider> lbsServer_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;
