@@ -47,9 +47,9 @@ std::unique_ptr<platform::LocationManager> chooseLocation(platform::RunLoop& loo
     }
     return std::make_unique<platform::ReplayLocation>(
         loop, wallClockFor(loop), std::vector<platform::LocationFix>{},
-        platform::ReplayLocation::Options{.servicesEnabled = false,
-                                          .authorization =
-                                              platform::LocationAuthorization::notDetermined});
+        platform::ReplayLocation::Options{
+            .servicesEnabled = false,
+            .authorization = platform::LocationAuthorization::notDetermined});
 }
 
 }  // namespace

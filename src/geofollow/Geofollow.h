@@ -26,11 +26,11 @@ struct GEOFOLLOW_EXPORT ExerciseResult {
     std::int64_t timestamp = 0;  // the fix's time, ms since 1970
     double latitude = 0;         // 200 each when the fix is imprecise
     double longitude = 0;
-    float totalDistance = 0;  // m
-    std::int64_t flatTime = 0;  // s of travel counted with the distance
+    float totalDistance = 0;                               // m
+    std::int64_t flatTime = 0;                             // s of travel counted with the distance
     float altitude = 0, maxAltitude = 0, minAltitude = 0;  // m
-    float speed = 0, maxSpeed = 0, averageSpeed = 0;        // m/s, capped
-    float pace = 0, maxPace = 0, averagePace = 0;           // min/km
+    float speed = 0, maxSpeed = 0, averageSpeed = 0;       // m/s, capped
+    float pace = 0, maxPace = 0, averagePace = 0;          // min/km
     float consumedCalorie = 0;
     float accuracy = 0;             // horizontal, m
     std::int64_t durationTime = 0;  // ms since the first fix

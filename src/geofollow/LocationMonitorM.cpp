@@ -194,7 +194,8 @@ void LocationMonitorM::handleLocation() {
     if (fix.speed <= 0) {
         return;
     }
-    const std::int64_t elapsed = wholeSeconds(fix.timestamp) - wholeSeconds(mlastLocation_.timestamp);
+    const std::int64_t elapsed =
+        wholeSeconds(fix.timestamp) - wholeSeconds(mlastLocation_.timestamp);
     // A fix that is not later than the one before adds nothing: totals never go back.
     if (elapsed <= 0) {
         return;

@@ -66,94 +66,96 @@ void TQLbsServerProvider::handleRequestExerciseInfo(const Value& message) {
     LG_DEBUG("handleRequestExerciseInfo for LbsServer");
     LG_DEBUG(" %@ ", message);
     switch (message["cmd"].intValue().value_or(0)) {
-    case kStart: {
-        LG_DEBUG("came to Exercise Start Cmd");
-        // Only a start and a resume need the service and the permission; whatever ends or
-        // holds an exercise is carried out regardless.
-        if (!locationServiceManager_.servicesEnabled()) {
-            LG_WARN("locationService is Disabled");
+        case kStart: {
+            LG_DEBUG("came to Exercise Start Cmd");
+            // Only a start and a resume need the service and the permission; whatever ends or
+            // holds an exercise is carried out regardless.
+            if (!locationServiceManager_.servicesEnabled()) {
+                LG_WARN("locationService is Disabled");
+                return;
+            }
+            if (!authorized()) {
+                LG_WARN("Location is not authorized");
+                return;
+            }
+            const auto type = message["exerciseType"].intValue().value_or(0);
+            if (type < LocationMonitorM::TYPE_WALK || type > LocationMonitorM::TYPE_CLIMB) {
+                LG_WARN("Exercise type is invalid : %d", type);
+                return;
+            }
+            // A start over a running or paused exercise ends that one first, results and all.
+            if (mExerciseStatus_ != kStopped) {
+                flushExerciseInfo();
+                locationMonitor_.stopMonitoring();
+            }
+            exerciseType_ = static_cast<std::int32_t>(type);
+            weight_ = static_cast<float>(message["weight"].doubleValue().value_or(0));
+            mBatchingInterval_ =
+                static_cast<std::int32_t>(message["interval"].intValue().value_or(0));
+            LG_INFO("exerciseType :  %d, weight : %f , interval : %d", exerciseType_, weight_,
+                    mBatchingInterval_);
+            locationMonitor_.startMonitoring(exerciseType_, weight_);
+            mExerciseStatus_ = kRunning;
+            lastSentExerciseTimestamp_ = env_.now();
+            if (mLocationStatus_ == kTrackingOn) {
+                LG_DEBUG("GPS is already running.");
+            } else {
+                locationServiceManager_.setDesiredAccuracy(
+                    platform::LocationAccuracy::bestForNavigation);
+                startUpdates();
+            }
             return;
         }
-        if (!authorized()) {
-            LG_WARN("Location is not authorized");
+        case kStop:
+            LG_DEBUG("came to Exercise Cmd : Stop");
+            stopExercise();
             return;
-        }
-        const auto type = message["exerciseType"].intValue().value_or(0);
-        if (type < LocationMonitorM::TYPE_WALK || type > LocationMonitorM::TYPE_CLIMB) {
-            LG_WARN("Exercise type is invalid : %d", type);
+        case kRestart:
+            LG_DEBUG("came to Exercise Cmd : Restart");
             return;
-        }
-        // A start over a running or paused exercise ends that one first, results and all.
-        if (mExerciseStatus_ != kStopped) {
+        case kPause:
+            LG_DEBUG("came to Exercise Cmd : Pause");
+            if (mExerciseStatus_ != kRunning) {
+                LG_DEBUG("Cannot pause exercise. Exercise is stopped already.");
+                return;
+            }
+            mExerciseStatus_ = kPaused;
+            if (mLocationStatus_ != kTrackingOn) {
+                LG_DEBUG("stopUpdatingLocation called for Pause.");
+                locationServiceManager_.stopUpdatingLocation();
+            }
+            return;
+        case kResume:
+            LG_DEBUG("came to Exercise Cmd : Resume");
+            if (mExerciseStatus_ != kPaused) {
+                LG_DEBUG("Cannot resume exercise. Exercise is not paused status");
+                return;
+            }
+            if (!locationServiceManager_.servicesEnabled()) {
+                LG_WARN("locationService is Disabled");
+                return;
+            }
+            if (!authorized()) {
+                LG_WARN("Location is not authorized");
+                return;
+            }
+            mExerciseStatus_ = kRunning;
+            lastSentExerciseTimestamp_ = env_.now();
+            if (mLocationStatus_ != kTrackingOn) {
+                LG_DEBUG("startUpdatingLocation called for resume.");
+                startUpdates();
+            }
+            return;
+        case kChangeInterval:
+            LG_DEBUG("came to Exercise Cmd : Change Interval");
             flushExerciseInfo();
-            locationMonitor_.stopMonitoring();
-        }
-        exerciseType_ = static_cast<std::int32_t>(type);
-        weight_ = static_cast<float>(message["weight"].doubleValue().value_or(0));
-        mBatchingInterval_ = static_cast<std::int32_t>(message["interval"].intValue().value_or(0));
-        LG_INFO("exerciseType :  %d, weight : %f , interval : %d", exerciseType_, weight_,
-                mBatchingInterval_);
-        locationMonitor_.startMonitoring(exerciseType_, weight_);
-        mExerciseStatus_ = kRunning;
-        lastSentExerciseTimestamp_ = env_.now();
-        if (mLocationStatus_ == kTrackingOn) {
-            LG_DEBUG("GPS is already running.");
-        } else {
-            locationServiceManager_.setDesiredAccuracy(
-                platform::LocationAccuracy::bestForNavigation);
-            startUpdates();
-        }
-        return;
-    }
-    case kStop:
-        LG_DEBUG("came to Exercise Cmd : Stop");
-        stopExercise();
-        return;
-    case kRestart:
-        LG_DEBUG("came to Exercise Cmd : Restart");
-        return;
-    case kPause:
-        LG_DEBUG("came to Exercise Cmd : Pause");
-        if (mExerciseStatus_ != kRunning) {
-            LG_DEBUG("Cannot pause exercise. Exercise is stopped already.");
+            mBatchingInterval_ =
+                static_cast<std::int32_t>(message["interval"].intValue().value_or(0));
+            LG_DEBUG("Exercise Batching Interval : %d", mBatchingInterval_);
             return;
-        }
-        mExerciseStatus_ = kPaused;
-        if (mLocationStatus_ != kTrackingOn) {
-            LG_DEBUG("stopUpdatingLocation called for Pause.");
-            locationServiceManager_.stopUpdatingLocation();
-        }
-        return;
-    case kResume:
-        LG_DEBUG("came to Exercise Cmd : Resume");
-        if (mExerciseStatus_ != kPaused) {
-            LG_DEBUG("Cannot resume exercise. Exercise is not paused status");
+        default:
+            LG_WARN("CMD is invalid");
             return;
-        }
-        if (!locationServiceManager_.servicesEnabled()) {
-            LG_WARN("locationService is Disabled");
-            return;
-        }
-        if (!authorized()) {
-            LG_WARN("Location is not authorized");
-            return;
-        }
-        mExerciseStatus_ = kRunning;
-        lastSentExerciseTimestamp_ = env_.now();
-        if (mLocationStatus_ != kTrackingOn) {
-            LG_DEBUG("startUpdatingLocation called for resume.");
-            startUpdates();
-        }
-        return;
-    case kChangeInterval:
-        LG_DEBUG("came to Exercise Cmd : Change Interval");
-        flushExerciseInfo();
-        mBatchingInterval_ = static_cast<std::int32_t>(message["interval"].intValue().value_or(0));
-        LG_DEBUG("Exercise Batching Interval : %d", mBatchingInterval_);
-        return;
-    default:
-        LG_WARN("CMD is invalid");
-        return;
     }
 }
 

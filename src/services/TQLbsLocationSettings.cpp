@@ -22,20 +22,21 @@ void TQLbsServerProvider::handleLocationSettingInfo() {
         locationSettings_ = kUnavailable;
     } else {
         switch (static_cast<platform::LocationAuthorization>(checkLocationSettings())) {
-        case platform::LocationAuthorization::restricted:
-        case platform::LocationAuthorization::denied:
-            locationSettings_ = kUnavailable;
-            break;
-        case platform::LocationAuthorization::always:
-        case platform::LocationAuthorization::whenInUse:
-            locationSettings_ = kAvailable;
-            break;
-        default:
-            LG_DEBUG("handleLocationSettingInfo default : Unused ");
-            break;
+            case platform::LocationAuthorization::restricted:
+            case platform::LocationAuthorization::denied:
+                locationSettings_ = kUnavailable;
+                break;
+            case platform::LocationAuthorization::always:
+            case platform::LocationAuthorization::whenInUse:
+                locationSettings_ = kAvailable;
+                break;
+            default:
+                LG_DEBUG("handleLocationSettingInfo default : Unused ");
+                break;
         }
     }
-    send(Value{{"msgId", "lbs-location-setting-check-rsp"}, {"locationSettings", locationSettings_}});
+    send(Value{{"msgId", "lbs-location-setting-check-rsp"},
+               {"locationSettings", locationSettings_}});
     LG_DEBUG("handleLocationSettingInfo sent %d", locationSettings_);
 }
 

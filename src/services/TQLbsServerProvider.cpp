@@ -44,10 +44,9 @@ TQLbsServerProvider::TQLbsServerProvider(Environment environment, TQAP* kavoMana
     observers_.push_back(env_.center.addObserver(
         "onDisconnectDeviceNotification",
         [this](const platform::Notification&) { onDisconnectDevice(); }, this));
-    observers_.push_back(
-        env_.center.addObserver(platform::kApplicationDidEnterBackgroundNotification,
-                                [this](const platform::Notification&) { onEnterBackground(); },
-                                this));
+    observers_.push_back(env_.center.addObserver(
+        platform::kApplicationDidEnterBackgroundNotification,
+        [this](const platform::Notification&) { onEnterBackground(); }, this));
 }
 
 TQLbsServerProvider::~TQLbsServerProvider() {

@@ -73,9 +73,10 @@ protected:
 
     testing_support::TempDir folder;
     std::vector<std::string> logLines;
-    LocationMonitorM monitor{{.documents = folder.path(),
-                              .now = [] { return kStart; },
-                              .log = [this](std::string_view line) { logLines.emplace_back(line); }}};
+    LocationMonitorM monitor{
+        {.documents = folder.path(),
+         .now = [] { return kStart; },
+         .log = [this](std::string_view line) { logLines.emplace_back(line); }}};
     Results results;
 
 private:
@@ -85,9 +86,9 @@ private:
 // One walk, fix by fix: what each fix adds and what the figures become.
 struct Step {
     const char* what;
-    double time;       // seconds after the start
-    double north;      // metres from the origin
-    double speed;      // as the fix reports it
+    double time;   // seconds after the start
+    double north;  // metres from the origin
+    double speed;  // as the fix reports it
     double altitude;
     double accuracy;
     // Expected:
@@ -108,8 +109,8 @@ const Step kWalk[] = {
      10, 2000, 2000, false},
     {"same whole second: no time, so no distance", 2.5, 11, 1.0, 12, 5, 5, 2, 1.0F, 1.5F, 12, 10,
      2000, 3000, false},
-    {"a fix from before the last: totals stay", 1, 20, 2.0, 12, 5, 5, 2, 2.0F, 1.625F, 12, 10,
-     2000, 4000, false},
+    {"a fix from before the last: totals stay", 1, 20, 2.0, 12, 5, 5, 2, 2.0F, 1.625F, 12, 10, 2000,
+     4000, false},
     {"no speed, 30 m accuracy: 200/200, still moving (1)", 4, 14, -1, 8, 30, 5, 2, 0, 1.3F, 12, 8,
      4000, 5000, true},
     {"still moving (2)", 5, 14, 0, 8, 5, 5, 2, 0, 1.0833334F, 12, 8, 5000, 6000, false},
@@ -261,8 +262,8 @@ TEST(GeofollowLibrary, LoadsFromTheLibraryFolderByItsSoname) {
                 if (info->dlpi_phdr[i].p_type != PT_DYNAMIC) {
                     continue;
                 }
-                const auto* dynamic =
-                    reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+                const auto* dynamic = reinterpret_cast<const ElfW(Dyn)*>(
+                    info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
                 const char* strings = nullptr;
                 ElfW(Xword) soname = 0;
                 bool hasSoname = false;

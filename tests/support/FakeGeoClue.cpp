@@ -42,8 +42,7 @@ struct FakeGeoClue::Service {
         object.registerMethod("Start").onInterface(kClient).implementedAs([this, raw] {
             std::lock_guard lock(mutex);
             if (refuse) {
-                throw sdbus::Error("org.freedesktop.DBus.Error.AccessDenied",
-                                   "the agent said no");
+                throw sdbus::Error("org.freedesktop.DBus.Error.AccessDenied", "the agent said no");
             }
             raw->state.active = true;
         });
@@ -97,16 +96,17 @@ std::unique_ptr<FakeGeoClue> FakeGeoClue::start(const std::string& address,
     try {
         service.connection = sdbus::createSessionBusConnectionWithAddress(address);
         service.manager = sdbus::createObject(*service.connection, kManagerPath);
-        service.manager->registerMethod("CreateClient").onInterface(kManager).implementedAs(
-            [&service] { return service.createClient(); });
-        service.manager->registerMethod("GetClient").onInterface(kManager).implementedAs(
-            [&service] { return service.createClient(); });
+        service.manager->registerMethod("CreateClient")
+            .onInterface(kManager)
+            .implementedAs([&service] { return service.createClient(); });
+        service.manager->registerMethod("GetClient")
+            .onInterface(kManager)
+            .implementedAs([&service] { return service.createClient(); });
         service.manager->registerProperty("AvailableAccuracyLevel")
             .onInterface(kManager)
             .withGetter([&service] { return static_cast<std::uint32_t>(service.availableLevel); });
-        service.manager->registerProperty("InUse").onInterface(kManager).withGetter([] {
-            return false;
-        });
+        service.manager->registerProperty("InUse").onInterface(kManager).withGetter(
+            [] { return false; });
         service.manager->finishRegistration();
         service.connection->requestName(kName);
         service.connection->enterEventLoopAsync();

@@ -15,7 +15,8 @@ namespace testing_support {
 class FakeGeoClue {
 public:
     // Null when it cannot take the service's name on the bus at address.
-    static std::unique_ptr<FakeGeoClue> start(const std::string& address, unsigned availableLevel = 8);
+    static std::unique_ptr<FakeGeoClue> start(const std::string& address,
+                                              unsigned availableLevel = 8);
     ~FakeGeoClue();
     FakeGeoClue(const FakeGeoClue&) = delete;
     FakeGeoClue& operator=(const FakeGeoClue&) = delete;

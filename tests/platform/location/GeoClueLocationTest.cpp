@@ -102,8 +102,8 @@ TEST_F(GeoClueLocationTest, FixesArriveAtTheAccuracyLevelAsked) {
     ASSERT_TRUE(waitFor([&] { return !service->clients()[0].active; }));
     // A change while stopped goes to the client for the next start.
     location->setDesiredAccuracy(LocationAccuracy::best);
-    ASSERT_TRUE(waitFor(
-        [&] { return service->clients()[0].requestedLevel == GeoClueLocation::kExact; }));
+    ASSERT_TRUE(
+        waitFor([&] { return service->clients()[0].requestedLevel == GeoClueLocation::kExact; }));
 }
 
 TEST_F(GeoClueLocationTest, TheServiceVanishingReadsAsServicesSwitchedOff) {
