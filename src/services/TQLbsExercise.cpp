@@ -70,12 +70,7 @@ void TQLbsServerProvider::handleRequestExerciseInfo(const Value& message) {
             LG_DEBUG("came to Exercise Start Cmd");
             // Only a start and a resume need the service and the permission; whatever ends or
             // holds an exercise is carried out regardless.
-            if (!locationServiceManager_.servicesEnabled()) {
-                LG_WARN("locationService is Disabled");
-                return;
-            }
-            if (!authorized()) {
-                LG_WARN("Location is not authorized");
+            if (!mayLocate()) {
                 return;
             }
             const auto type = message["exerciseType"].intValue().value_or(0);
@@ -131,12 +126,7 @@ void TQLbsServerProvider::handleRequestExerciseInfo(const Value& message) {
                 LG_DEBUG("Cannot resume exercise. Exercise is not paused status");
                 return;
             }
-            if (!locationServiceManager_.servicesEnabled()) {
-                LG_WARN("locationService is Disabled");
-                return;
-            }
-            if (!authorized()) {
-                LG_WARN("Location is not authorized");
+            if (!mayLocate()) {
                 return;
             }
             mExerciseStatus_ = kRunning;

@@ -91,18 +91,25 @@ bool TQLbsServerProvider::authorized() const {
            settings == static_cast<std::int32_t>(platform::LocationAuthorization::whenInUse);
 }
 
+bool TQLbsServerProvider::mayLocate() const {
+    if (!locationServiceManager_.servicesEnabled()) {
+        LG_WARN("locationService is Disabled");
+        return false;
+    }
+    if (!authorized()) {
+        LG_WARN("Location is not authorized");
+        return false;
+    }
+    return true;
+}
+
 void TQLbsServerProvider::handleRequestLocation(const Value& message) {
     LG_DEBUG("handleRequestLocation for LbsServer");
     const auto command = integerOf(message, "cmd");
     if (command == 1) {
         LG_DEBUG("came to Start Cmd");
         // Only a start needs the service: a stop is carried out whatever the settings.
-        if (!locationServiceManager_.servicesEnabled()) {
-            LG_WARN("locationService is Disabled");
-            return;
-        }
-        if (!authorized()) {
-            LG_WARN("Location is not authorized");
+        if (!mayLocate()) {
             return;
         }
         const auto code = integerOf(message, "accuracy");

@@ -84,6 +84,8 @@ private:
     void onDisconnectDevice();
     [[nodiscard]] bool locationUsable(platform::LocationAuthorization status) const;
     [[nodiscard]] bool authorized() const;
+    // Location services on and the permission given; logs which is missing.
+    [[nodiscard]] bool mayLocate() const;
     void send(const platform::Value& message, std::uint32_t appId = kLocationAppId);
     void stopExercise();
     void startUpdates();
