@@ -1,11 +1,17 @@
 #include "platform/location/GeoClueLocation.h"
 
+#include <poll.h>
 #include <sdbus-c++/sdbus-c++.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -53,34 +59,56 @@ LocationFix fixOf(const PropertyMap& properties) {
     return fix;
 }
 
-// Runs a call on the bus; a bus that went away in the meantime is told by its loop's end.
-template <typename Call>
-void onBus(Call&& call) {
-    try {
-        call();
-    } catch (const sdbus::Error& error) {
-        PLATFORM_LOG_WARN("GeoClue: a call failed: ", error.what());
+// Milliseconds until an absolute CLOCK_MONOTONIC time in microseconds; -1 for none.
+int pollTimeout(std::uint64_t deadlineMicros) {
+    if (deadlineMicros == std::numeric_limits<std::uint64_t>::max()) {
+        return -1;
     }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto nowMicros = static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 +
+                           static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+    if (deadlineMicros <= nowMicros) {
+        return 0;
+    }
+    return static_cast<int>(std::min<std::uint64_t>((deadlineMicros - nowMicros + 999) / 1000,
+                                                    std::numeric_limits<int>::max()));
 }
 
 }  // namespace
 
-// The bus side: its connection, its thread and the proxies. Every reply and signal arrives on
-// the bus's thread and is posted to the loop, where the weak pointer decides whether anyone
-// still listens.
+// The bus side: its connection, the proxies and the one thread that touches them. The loop
+// hands it work with post(); every reply and signal is posted back to the loop, where the weak
+// pointer decides whether anyone still listens.
 struct GeoClueLocation::Bus {
     std::unique_ptr<sdbus::IConnection> connection;
     std::unique_ptr<sdbus::IProxy> daemon;
     std::unique_ptr<sdbus::IProxy> manager;
     std::unique_ptr<sdbus::IProxy> client;
-    std::string clientPath;
+    // The newest location objects being read; a newer fix supersedes the oldest read.
+    std::deque<std::unique_ptr<sdbus::IProxy>> locations;
+
+    int wake = -1;
+    std::mutex mutex;
+    std::deque<std::function<void()>> tasks;
+    bool stopping = false;
     std::thread thread;
 
-    // The bus's own loop, which ends when asked or when the bus goes away; then `lost` runs.
+    void post(std::function<void()> task) {
+        {
+            std::lock_guard lock(mutex);
+            tasks.push_back(std::move(task));
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(wake, &one, sizeof one);
+    }
+
+    // Serves the bus until stopped or until the bus goes away; then `lost` runs, on this thread.
     void run(std::function<void()> lost) {
+        wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         thread = std::thread([this, lost = std::move(lost)] {
             try {
-                connection->enterEventLoop();
+                serve();
             } catch (const sdbus::Error& error) {
                 PLATFORM_LOG_WARN("GeoClue: the bus went away: ", error.what());
                 lost();
@@ -88,13 +116,47 @@ struct GeoClueLocation::Bus {
         });
     }
 
-    ~Bus() {
-        if (connection != nullptr) {
-            connection->leaveEventLoop();
+    void serve() {
+        for (;;) {
+            while (connection->processPendingRequest()) {
+            }
+            std::deque<std::function<void()>> due;
+            {
+                std::lock_guard lock(mutex);
+                if (stopping) {
+                    return;
+                }
+                due.swap(tasks);
+            }
+            for (auto& task : due) {
+                task();
+            }
+            if (!due.empty()) {
+                continue;
+            }
+            const auto data = connection->getEventLoopPollData();
+            pollfd fds[2] = {{data.fd, data.events, 0}, {wake, POLLIN, 0}};
+            ::poll(fds, 2, pollTimeout(data.timeout_usec));
+            if ((fds[1].revents & POLLIN) != 0) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto read = ::read(wake, &count, sizeof count);
+            }
         }
+    }
+
+    ~Bus() {
         if (thread.joinable()) {
+            {
+                std::lock_guard lock(mutex);
+                stopping = true;
+            }
+            post([] {});
             thread.join();
         }
+        if (wake >= 0) {
+            ::close(wake);
+        }
+        locations.clear();
         client.reset();
         manager.reset();
         daemon.reset();
@@ -103,50 +165,52 @@ struct GeoClueLocation::Bus {
 
 GeoClueLocation::GeoClueLocation(RunLoop& loop, std::string desktopId, std::string address)
     : loop_(loop), desktopId_(std::move(desktopId)), bus_(std::make_unique<Bus>()) {
+    auto weak = weak_.weakPtr();
+    RunLoop* loopPointer = &loop_;
+    const auto presence = [weak, loopPointer](bool present) {
+        loopPointer->post([weak, present] {
+            if (auto* self = weak.get()) {
+                self->serviceChanged(present);
+            }
+        });
+    };
     try {
         bus_->connection = address.empty() ? sdbus::createSystemBusConnection()
                                            : sdbus::createSessionBusConnectionWithAddress(address);
         bus_->daemon = sdbus::createProxy(*bus_->connection, kBusService, kBusPath);
         bus_->manager = sdbus::createProxy(*bus_->connection, kService, kManagerPath);
-        auto weak = weak_.weakPtr();
-        RunLoop* loopPointer = &loop_;
         bus_->daemon->uponSignal("NameOwnerChanged")
             .onInterface(kBusService)
-            .call([weak, loopPointer](const std::string& name, const std::string&,
-                                      const std::string& owner) {
-                if (name != kService) {
-                    return;
-                }
-                loopPointer->post([weak, present = !owner.empty()] {
-                    if (auto* self = weak.get()) {
-                        self->serviceChanged(present);
+            .call(
+                [presence](const std::string& name, const std::string&, const std::string& owner) {
+                    if (name == kService) {
+                        presence(!owner.empty());
                     }
                 });
-            });
         bus_->daemon->finishRegistration();
         bus_->manager->finishRegistration();
-        bus_->run([weak, loopPointer] {
-            loopPointer->post([weak] {
-                if (auto* self = weak.get()) {
-                    self->serviceChanged(false);
-                    self->bus_->manager.reset();
-                }
-            });
-        });
-        bus_->daemon->callMethodAsync("NameHasOwner")
-            .onInterface(kBusService)
-            .withArguments(std::string(kService))
-            .uponReplyInvoke([weak, loopPointer](const sdbus::Error* error, bool present) {
-                loopPointer->post([weak, present = error == nullptr && present] {
-                    if (auto* self = weak.get()) {
-                        self->serviceChanged(present);
-                    }
-                });
-            });
     } catch (const sdbus::Error& error) {
         PLATFORM_LOG_INFO("GeoClue: no bus, so no location service: ", error.what());
         bus_ = std::make_unique<Bus>();
+        return;
     }
+    bus_->run([weak, loopPointer] {
+        loopPointer->post([weak] {
+            if (auto* self = weak.get()) {
+                self->lost_ = true;
+                self->serviceChanged(false);
+            }
+        });
+    });
+    Bus* bus = bus_.get();
+    bus_->post([bus, presence] {
+        bus->daemon->callMethodAsync("NameHasOwner")
+            .onInterface(kBusService)
+            .withArguments(std::string(kService))
+            .uponReplyInvoke([presence](const sdbus::Error* error, bool present) {
+                presence(error == nullptr && present);
+            });
+    });
 }
 
 GeoClueLocation::~GeoClueLocation() = default;
@@ -180,17 +244,20 @@ LocationAuthorization GeoClueLocation::authorization() const {
 
 void GeoClueLocation::serviceChanged(bool present) {
     // After the bus went away nothing comes back.
-    present = present && bus_->manager != nullptr;
+    present = present && !lost_;
     if (present == present_) {
         return;
     }
     present_ = present;
     // A service that comes back knows nothing of our client.
-    bus_->client.reset();
-    bus_->clientPath.clear();
+    haveClient_ = false;
     creating_ = false;
     refused_ = false;
     availableLevel_ = kNone;
+    if (!lost_) {
+        Bus* bus = bus_.get();
+        bus_->post([bus] { bus->client.reset(); });
+    }
     if (!present) {
         PLATFORM_LOG_INFO("GeoClue: the location service left the bus");
         reportAuthorization();
@@ -198,8 +265,9 @@ void GeoClueLocation::serviceChanged(bool present) {
     }
     auto weak = weak_.weakPtr();
     RunLoop* loopPointer = &loop_;
-    onBus([&] {
-        bus_->manager->callMethodAsync("Get")
+    Bus* bus = bus_.get();
+    bus_->post([bus, weak, loopPointer] {
+        bus->manager->callMethodAsync("Get")
             .onInterface(kProperties)
             .withArguments(std::string(kManagerInterface), std::string("AvailableAccuracyLevel"))
             .uponReplyInvoke([weak, loopPointer](const sdbus::Error* error, sdbus::Variant value) {
@@ -232,10 +300,10 @@ void GeoClueLocation::reportAuthorization() {
 
 void GeoClueLocation::startUpdatingLocation() {
     wanted_ = true;
-    if (!present_ || bus_->manager == nullptr) {
+    if (!present_) {
         return;
     }
-    if (bus_->client != nullptr) {
+    if (haveClient_) {
         startClient();
         return;
     }
@@ -245,82 +313,94 @@ void GeoClueLocation::startUpdatingLocation() {
     creating_ = true;
     auto weak = weak_.weakPtr();
     RunLoop* loopPointer = &loop_;
-    onBus([&] {
-        bus_->manager->callMethodAsync("CreateClient")
+    Bus* bus = bus_.get();
+    const std::string desktopId = desktopId_;
+    const auto created = [weak, loopPointer](bool ok) {
+        loopPointer->post([weak, ok] {
+            if (auto* self = weak.get()) {
+                self->clientCreated(ok);
+            }
+        });
+    };
+    bus_->post([bus, weak, loopPointer, desktopId, created] {
+        bus->manager->callMethodAsync("CreateClient")
             .onInterface(kManagerInterface)
-            .uponReplyInvoke(
-                [weak, loopPointer](const sdbus::Error* error, sdbus::ObjectPath path) {
-                    std::string created = error == nullptr ? std::string(path) : std::string();
-                    loopPointer->post([weak, created = std::move(created)] {
-                        if (auto* self = weak.get()) {
-                            self->clientCreated(created);
+            .uponReplyInvoke([bus, weak, loopPointer, desktopId, created](const sdbus::Error* error,
+                                                                          sdbus::ObjectPath path) {
+                if (error != nullptr) {
+                    created(false);
+                    return;
+                }
+                // Still on the bus's thread: follow the client and name ourselves to it.
+                bus->client = sdbus::createProxy(*bus->connection, kService, path);
+                bus->client->uponSignal("LocationUpdated")
+                    .onInterface(kClientInterface)
+                    .call([bus, weak, loopPointer](const sdbus::ObjectPath&,
+                                                   const sdbus::ObjectPath& location) {
+                        auto proxy = sdbus::createProxy(*bus->connection, kService, location);
+                        proxy->finishRegistration();
+                        proxy->callMethodAsync("GetAll")
+                            .onInterface(kProperties)
+                            .withArguments(std::string(kLocationInterface))
+                            .uponReplyInvoke([weak, loopPointer](const sdbus::Error* failed,
+                                                                 PropertyMap properties) {
+                                if (failed != nullptr) {
+                                    return;
+                                }
+                                loopPointer->post([weak, fix = fixOf(properties)] {
+                                    if (auto* self = weak.get()) {
+                                        self->fixArrived(fix);
+                                    }
+                                });
+                            });
+                        bus->locations.push_back(std::move(proxy));
+                        if (bus->locations.size() > 2) {
+                            bus->locations.pop_front();
                         }
                     });
-                });
+                bus->client->finishRegistration();
+                bus->client->callMethodAsync("Set")
+                    .onInterface(kProperties)
+                    .withArguments(std::string(kClientInterface), std::string("DesktopId"),
+                                   sdbus::Variant(desktopId))
+                    .uponReplyInvoke([](const sdbus::Error*) {});
+                created(true);
+            });
     });
 }
 
-void GeoClueLocation::clientCreated(const std::string& path) {
+void GeoClueLocation::clientCreated(bool ok) {
     creating_ = false;
-    if (path.empty() || !present_) {
-        if (auto* listener = delegate(); listener != nullptr && present_) {
+    if (!present_) {
+        return;
+    }
+    if (!ok) {
+        if (auto* listener = delegate()) {
             listener->didFailWithError(
                 Error{"platform.location.geoclue", 1, "the location service made no client"});
         }
         return;
     }
-    try {
-        bus_->clientPath = path;
-        bus_->client = sdbus::createProxy(*bus_->connection, kService, path);
-        auto weak = weak_.weakPtr();
-        RunLoop* loopPointer = &loop_;
-        sdbus::IConnection* connection = bus_->connection.get();
-        bus_->client->uponSignal("LocationUpdated")
-            .onInterface(kClientInterface)
-            .call([weak, loopPointer, connection](const sdbus::ObjectPath&,
-                                                  const sdbus::ObjectPath& location) {
-                // Read the new location on the bus's own thread, which may wait for it.
-                PropertyMap properties;
-                try {
-                    auto proxy = sdbus::createProxy(*connection, kService, location);
-                    proxy->callMethod("GetAll")
-                        .onInterface(kProperties)
-                        .withArguments(std::string(kLocationInterface))
-                        .storeResultsTo(properties);
-                } catch (const sdbus::Error&) {
-                    return;
-                }
-                loopPointer->post([weak, fix = fixOf(properties)] {
-                    if (auto* self = weak.get()) {
-                        self->fixArrived(fix);
-                    }
-                });
-            });
-        bus_->client->finishRegistration();
-        bus_->client->callMethodAsync("Set")
-            .onInterface(kProperties)
-            .withArguments(std::string(kClientInterface), std::string("DesktopId"),
-                           sdbus::Variant(desktopId_))
-            .uponReplyInvoke([](const sdbus::Error*) {});
-    } catch (const sdbus::Error& error) {
-        PLATFORM_LOG_WARN("GeoClue: cannot follow the client: ", error.what());
-        bus_->client.reset();
-        return;
-    }
+    haveClient_ = true;
     if (wanted_) {
         startClient();
     }
 }
 
 void GeoClueLocation::accuracyChanged() {
-    if (bus_->client == nullptr) {
+    if (!haveClient_ || lost_) {
         return;
     }
-    onBus([&] {
-        bus_->client->callMethodAsync("Set")
+    Bus* bus = bus_.get();
+    const auto level = static_cast<std::uint32_t>(levelFor(desiredAccuracy()));
+    bus_->post([bus, level] {
+        if (bus->client == nullptr) {
+            return;
+        }
+        bus->client->callMethodAsync("Set")
             .onInterface(kProperties)
             .withArguments(std::string(kClientInterface), std::string("RequestedAccuracyLevel"),
-                           sdbus::Variant(static_cast<std::uint32_t>(levelFor(desiredAccuracy()))))
+                           sdbus::Variant(level))
             .uponReplyInvoke([](const sdbus::Error*) {});
     });
 }
@@ -329,8 +409,12 @@ void GeoClueLocation::startClient() {
     accuracyChanged();
     auto weak = weak_.weakPtr();
     RunLoop* loopPointer = &loop_;
-    onBus([&] {
-        bus_->client->callMethodAsync("Start")
+    Bus* bus = bus_.get();
+    bus_->post([bus, weak, loopPointer] {
+        if (bus->client == nullptr) {
+            return;
+        }
+        bus->client->callMethodAsync("Start")
             .onInterface(kClientInterface)
             .uponReplyInvoke([weak, loopPointer](const sdbus::Error* error) {
                 loopPointer->post(
@@ -364,13 +448,16 @@ void GeoClueLocation::startAnswered(bool ok, const std::string& errorName,
 
 void GeoClueLocation::stopUpdatingLocation() {
     wanted_ = false;
-    if (bus_->client == nullptr) {
+    if (!haveClient_ || lost_) {
         return;
     }
-    onBus([&] {
-        bus_->client->callMethodAsync("Stop")
-            .onInterface(kClientInterface)
-            .uponReplyInvoke([](const sdbus::Error*) {});
+    Bus* bus = bus_.get();
+    bus_->post([bus] {
+        if (bus->client != nullptr) {
+            bus->client->callMethodAsync("Stop")
+                .onInterface(kClientInterface)
+                .uponReplyInvoke([](const sdbus::Error*) {});
+        }
     });
 }
 

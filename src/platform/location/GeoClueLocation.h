@@ -15,7 +15,7 @@ namespace platform {
 // to its agent, which it asks when a client starts: the authorisation reads "when in use"
 // while the service offers any accuracy at all, restricted while it offers none, and denied
 // once the agent refused a start. Calls never block the loop: the bus has a thread of its own
-// ("sd-bus event loop") whose results are posted to the loop.
+// that alone calls the bus library, and whose results are posted to the loop.
 class GeoClueLocation final : public LocationManagerBase {
 public:
     static constexpr const char* kService = "org.freedesktop.GeoClue2";
@@ -50,7 +50,7 @@ private:
     void accuracyChanged() override;
     void serviceChanged(bool present);
     void levelAvailable(unsigned level);
-    void clientCreated(const std::string& path);
+    void clientCreated(bool ok);
     void startClient();
     void startAnswered(bool ok, const std::string& errorName, const std::string& message);
     void fixArrived(const LocationFix& fix);
@@ -65,6 +65,9 @@ private:
     // The client asked for updates; they run once the service has a client for us.
     bool wanted_ = false;
     bool creating_ = false;
+    bool haveClient_ = false;
+    // The bus itself went away: nothing more can be asked of it.
+    bool lost_ = false;
     WeakPtrFactory<GeoClueLocation> weak_{*this, loop_};
 };
 
