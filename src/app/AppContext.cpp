@@ -13,14 +13,48 @@
 #include "logging/LGPlatformLogSink.h"
 #include "logging/LGTTYLogger.h"
 #include "platform/location/LocationServices.h"
+#include "platform/location/GeoClueLocation.h"
+#include "platform/location/GpxTrack.h"
+#include "platform/location/ReplayLocation.h"
 #include "platform/net/NetlinkSocketSource.h"
 #include "platform/security/FileKeychain.h"
+#include "services/TQLbsServerProvider.h"
 #include "utils/TQUtils.h"
 
 namespace {
 
 template <typename T>
 using Installed = platform::ScopedInstall<T>;
+
+// The calendar clock of a context: the system's, or on a virtual loop one that starts at the
+// system's time and moves with the loop.
+platform::WallClock wallClockFor(const platform::RunLoop& loop) {
+    return loop.isVirtual() ? platform::loopWallClock(loop, platform::systemWallClock()())
+                            : platform::systemWallClock();
+}
+
+// A track the user chose, else the system's service when asked for, else none.
+std::unique_ptr<platform::LocationManager> chooseLocation(platform::RunLoop& loop,
+                                                          const platform::UserDefaults& defaults,
+                                                          bool systemLocation) {
+    if (const auto track = defaults.string(AppContext::kReplayTrackKey); track && !track->empty()) {
+        auto fixes = platform::readGpxFile(*track);
+        if (fixes.ok()) {
+            LG_INFO("AppContext: replaying the track %@ as the phone's position", *track);
+            return std::make_unique<platform::ReplayLocation>(loop, wallClockFor(loop),
+                                                              std::move(fixes).value());
+        }
+        LG_ERROR("AppContext: cannot replay %@: %@", *track, fixes.error().message);
+    }
+    if (systemLocation) {
+        return std::make_unique<platform::GeoClueLocation>(loop, platform::kBundleIdentifier);
+    }
+    return std::make_unique<platform::ReplayLocation>(
+        loop, wallClockFor(loop), std::vector<platform::LocationFix>{},
+        platform::ReplayLocation::Options{
+            .servicesEnabled = false,
+            .authorization = platform::LocationAuthorization::notDetermined});
+}
 
 }  // namespace
 
@@ -64,11 +98,21 @@ AppContext::AppContext(Settings settings)
                    [] { return platform::LocationServices::current().servicesEnabled(); }),
       network_(loop_, std::make_unique<platform::net::NetlinkSocketSource>()),
       database_(container_.documents() / TQDBManagerImpl::kFileName),
+      location_(chooseLocation(loop_, defaults_, settings.systemLocation)),
+      installLocation_(location_.get()),
+      lbsServer_(std::make_unique<TQLbsServerProvider>(
+          TQLbsServerProvider::Environment{.location = *location_,
+                                           .center = center_,
+                                           .host = host_,
+                                           .now = wallClockFor(loop_),
+                                           .documents = container_.documents()},
+          nullptr)),
       phoneServices_(loop_,
                      settings.phoneBackends ? settings.phoneBackends(loop_)
                                             : TQPhoneServiceBackends::forThisMachine(loop_),
                      container_.caches() / "Sounds") {
     handlers_.databaseSetup = &databaseSetup_;
+    handlers_.lbsServerProvider = lbsServer_.get();
     phoneServices_.fillHandlers(handlers_);
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
@@ -105,6 +149,8 @@ void AppContext::addLaunchLoggers() {
 AppContext::~AppContext() {
     center_.removeObserver(backgroundObserver_);
     stopLink();
+    handlers_.lbsServerProvider = nullptr;
+    lbsServer_.reset();
     platform::LogSink::install(std::move(previousLogSink_));
 }
 
@@ -118,6 +164,7 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
         handlers_.initSequence = &link_->sequence;
     }
     phoneServices_.attachLink(link_->kavoManager, handlers_);
+    lbsServer_->setTQAP(&link_->kavoManager);
 }
 
 void AppContext::stopLink() {
@@ -128,6 +175,7 @@ void AppContext::stopLink() {
         handlers_.initSequence = nullptr;
     }
     phoneServices_.detachLink(handlers_);
+    lbsServer_->setTQAP(nullptr);
     link_.reset();
 }
 

@@ -23,6 +23,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
+#include "platform/location/LocationManager.h"
 #include "platform/net/NetworkMonitor.h"
 #include "platform/oslog/Console.h"
 #include "platform/oslog/ExtendedAttributes.h"
@@ -32,6 +33,7 @@
 
 class TQAP;
 class TQBleManager;
+class TQLbsServerProvider;
 class TQCoreManager;
 class TQInitSequence;
 
@@ -53,7 +55,13 @@ public:
         bool sessionKeychain = false;
         // What the phone services stand on; this machine's when empty.
         std::function<TQPhoneServiceBackends(platform::RunLoop&)> phoneBackends = nullptr;
+        // The system bus's location service (GeoClue); otherwise, and always in tests, none.
+        // Either way a track named by the user default kReplayTrackKey is played instead.
+        bool systemLocation = false;
     };
+
+    // The user setting that names a GPX track to play as the phone's position.
+    static constexpr const char* kReplayTrackKey = "kavo.location.replayTrack";
 
     explicit AppContext(Settings settings);
     ~AppContext();
@@ -81,6 +89,9 @@ public:
     [[nodiscard]] const std::shared_ptr<LGFileLogger>& fileLogger() const { return fileLogger_; }
     // Push, music, templates, weather, the find-my-phone alarm and the blocked-apps entry.
     [[nodiscard]] TQPhoneServices& phoneServices() { return phoneServices_; }
+    // The position source the context chose, and the provider that serves it to the watch.
+    [[nodiscard]] platform::LocationManager& location() { return *location_; }
+    [[nodiscard]] TQLbsServerProvider& lbsServerProvider() { return *lbsServer_; }
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
     // manager, in launch order. At most one link at a time.
@@ -141,6 +152,9 @@ private:
     TQDBManagerImpl database_;
     platform::ScopedInstall<TQDBManagerImpl> installDatabase_{&database_};
     TQInitializeDB databaseSetup_{defaults_, handlers_};
+    std::unique_ptr<platform::LocationManager> location_;
+    platform::ScopedInstall<platform::LocationServices> installLocation_;
+    std::unique_ptr<TQLbsServerProvider> lbsServer_;
     // With the process's one find-my-phone alarm, made at start-up.
     TQPhoneServices phoneServices_;
     // Going to the background writes the defaults at once: the process may not come back.

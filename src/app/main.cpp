@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
     {
         AppContext context({.clock = platform::RunLoop::Clock::real,
                             .home = platform::Container::fromEnvironment().root(),
-                            .sessionKeychain = true});
+                            .sessionKeychain = true,
+                            .systemLocation = true});
         // Before any thread starts, so that only its own thread takes the signals.
         platform::StopOnSignals signals(context.loop());
         context.addLaunchLoggers();

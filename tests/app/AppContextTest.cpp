@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
+#include "platform/location/LocationServices.h"
+#include "services/TQLbsServerProvider.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -111,6 +114,25 @@ TEST_F(AppContextTest, TheLaunchRegistersSystemLogConsoleAndFilesInDocuments) {
 }
 
 using AppContextDeathTest = AppContextTest;
+
+// Without a position source the services read as off; a track the user chose is the phone's
+// position from the next launch on, and the provider serves it.
+TEST_F(AppContextTest, ATrackTheUserChoseIsThePhonesPositionFromTheNextLaunch) {
+    const auto track = folder.path() / "walk.gpx";
+    std::ofstream(track) << "<gpx><trk><trkseg><trkpt lat=\"52.5\" lon=\"13.4\">"
+                            "<time>2016-03-03T14:05:09Z</time></trkpt></trkseg></trk></gpx>";
+    {
+        AppContext context(settings);
+        EXPECT_FALSE(platform::LocationServices::current().servicesEnabled());
+        EXPECT_EQ(context.handlers().lbsServerProvider, &context.lbsServerProvider());
+        context.defaults().set(AppContext::kReplayTrackKey, track.string());
+    }
+    AppContext context(settings);
+    EXPECT_EQ(&platform::LocationServices::current(), &context.location());
+    EXPECT_TRUE(context.location().servicesEnabled());
+    EXPECT_EQ(context.location().authorization(), platform::LocationAuthorization::always);
+    EXPECT_EQ(context.lbsServerProvider().checkLocationSettings(), 3);
+}
 
 TEST_F(AppContextTest, GoingToTheBackgroundWritesTheDefaultsAtOnce) {
     AppContext context(settings);
