@@ -9,9 +9,13 @@
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGPlatformLogSink.h"
+#include "platform/calendar/IcsFolderStore.h"
+#include "platform/calendar/InotifyChangeSource.h"
 #include "platform/location/LocationServices.h"
 #include "platform/net/NetlinkSocketSource.h"
 #include "platform/security/FileKeychain.h"
+#include "services/TQDeviceCalendar.h"
+#include "services/TQEvent.h"
 #include "utils/TQUtils.h"
 
 namespace {
@@ -62,6 +66,15 @@ AppContext::AppContext(Settings settings)
       network_(loop_, std::make_unique<platform::net::NetlinkSocketSource>()),
       database_(container_.documents() / TQDBManagerImpl::kFileName) {
     handlers_.databaseSetup = &databaseSetup_;
+    const std::filesystem::path calendars =
+        container_.root() / defaults_.string(kCalendarFolderKey).value_or("calendars");
+    calendarStore_ = std::make_unique<platform::calendar::IcsFolderStore>(
+        calendars, [] { return TQDeviceCalendar::zone(); },
+        std::make_unique<platform::calendar::InotifyChangeSource>(calendars, loop_));
+    calendar_ = std::make_unique<TQEvent>(
+        *calendarStore_, permissions_, defaults_, loop_,
+        [this]() -> TQAP* { return link_ ? &link_->kavoManager : nullptr; });
+    handlers_.calendar = calendar_.get();
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {

@@ -26,6 +26,10 @@
 
 class TQAP;
 class TQBleManager;
+class TQEvent;
+namespace platform::calendar {
+class IcsFolderStore;
+}
 class TQCoreManager;
 class TQInitSequence;
 
@@ -65,6 +69,9 @@ public:
     // stays a subsystem not built yet, but for the initialisation sequence, which the context
     // provides itself.
     [[nodiscard]] TQHandlers& handlers() { return handlers_; }
+
+    // The user setting that names the calendar folder.
+    static constexpr const char* kCalendarFolderKey = "kavo.calendar.folder";
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
     // manager, in launch order. At most one link at a time.
@@ -119,6 +126,10 @@ private:
     TQDBManagerImpl database_;
     platform::ScopedInstall<TQDBManagerImpl> installDatabase_{&database_};
     TQInitializeDB databaseSetup_{defaults_, handlers_};
+    // The calendars the watch is shown: the folder the user setting kCalendarFolderKey names
+    // (relative to the container), else the container's "calendars", watched by inotify.
+    std::unique_ptr<platform::calendar::IcsFolderStore> calendarStore_;
+    std::unique_ptr<TQEvent> calendar_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;

@@ -35,8 +35,8 @@
 // logs one line and leaves that piece of work undone, never pretending it was done.
 //
 // Still without an implementation (remove a line when its subsystem lands): every member but
-// initSequence and databaseSetup; platform::ScreenNavigator has only the headless stand-in until
-// the screens land.
+// initSequence, databaseSetup and calendar; platform::ScreenNavigator has only the headless
+// stand-in until the screens land.
 struct TQHandlers {
     // The listener's own handlers of single watch messages; their answers go through the link
     // facade they were made with.
