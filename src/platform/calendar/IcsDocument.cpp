@@ -409,6 +409,40 @@ std::optional<Color> colorProperty(icalcomponent* calendar, std::string_view nam
     return std::nullopt;
 }
 
+std::string upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return out;
+}
+
+// Every BEGIN has its END, in order. The parser keeps the first complete calendar and drops
+// what follows, so a file cut short after it would otherwise pass as whole.
+bool componentsClosed(std::string_view text) {
+    std::vector<std::string> open;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        const std::string head = upper(line.substr(0, 6));
+        if (head == "BEGIN:") {
+            open.push_back(upper(line.substr(6)));
+        } else if (head.starts_with("END:")) {
+            if (open.empty() || open.back() != upper(line.substr(4))) {
+                return false;
+            }
+            open.pop_back();
+        }
+    }
+    return open.empty();
+}
+
 }  // namespace
 
 struct IcsDocument::Impl {
@@ -432,7 +466,7 @@ Result<IcsDocument> IcsDocument::parse(std::string_view input) {
         return Error{kDomain, 2, "holds a NUL"};
     }
     const std::string text(input);
-    Component root(icalparser_parse_string(text.c_str()));
+    Component root(componentsClosed(input) ? icalparser_parse_string(text.c_str()) : nullptr);
     if (!root) {
         return Error{kDomain, 3, "no complete calendar (a component is not closed)"};
     }
