@@ -73,7 +73,7 @@ AppContext::AppContext(Settings settings)
         std::make_unique<platform::calendar::InotifyChangeSource>(calendars, loop_));
     calendar_ = std::make_unique<TQEvent>(
         *calendarStore_, permissions_, defaults_, loop_,
-        [this]() -> TQAP* { return link_ ? &link_->kavoManager : nullptr; });
+        TQEvent::linkSender([this]() -> TQAP* { return link_ ? &link_->kavoManager : nullptr; }));
     handlers_.calendar = calendar_.get();
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,

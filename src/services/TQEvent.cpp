@@ -35,12 +35,12 @@ double asDate(const std::optional<std::string>& text) {
 }  // namespace
 
 TQEvent::TQEvent(platform::calendar::CalendarStore& store, platform::Permissions& permissions,
-                 platform::UserDefaults& defaults, platform::RunLoop& loop, LinkProvider link)
+                 platform::UserDefaults& defaults, platform::RunLoop& loop, Sender send)
     : store_(store),
       permissions_(permissions),
       defaults_(defaults),
       loop_(loop),
-      link_(std::move(link)),
+      send_(std::move(send)),
       text_(store),
       calendarIdentifier_(defaults.string(kCalendarIdentifierKey)) {}
 
@@ -65,8 +65,14 @@ void TQEvent::start() {
     });
 }
 
+TQEvent::Sender TQEvent::linkSender(std::function<TQAP*()> link) {
+    return [link = std::move(link)](const Value& message) {
+        TQKMCommand::processOutCommand(link(), message, kAppId, kPriority);
+    };
+}
+
 void TQEvent::send(const Value& message) {
-    TQKMCommand::processOutCommand(link_(), message, kAppId, kPriority);
+    send_(message);
 }
 
 // Access.

@@ -27,8 +27,8 @@ class TQAP;
 // table. It starts listening to the store at its first use. Main loop.
 class TQEvent final : public TQCalendarHandler {
 public:
-    // The link to send through, asked before every message; null while there is none.
-    using LinkProvider = std::function<TQAP*()>;
+    // Hands a message to the watch (application identifier 8, priority 1).
+    using Sender = std::function<void(const platform::Value& message)>;
     using AccessCompletion =
         std::function<void(bool granted, int status, std::optional<platform::Error> error)>;
 
@@ -41,7 +41,9 @@ public:
 
     // All borrowed; they outlive the service.
     TQEvent(platform::calendar::CalendarStore& store, platform::Permissions& permissions,
-            platform::UserDefaults& defaults, platform::RunLoop& loop, LinkProvider link);
+            platform::UserDefaults& defaults, platform::RunLoop& loop, Sender send);
+    // Sends through the link link() gives at each message (none: the message is dropped).
+    [[nodiscard]] static Sender linkSender(std::function<TQAP*()> link);
     ~TQEvent() override;
     TQEvent(const TQEvent&) = delete;
     TQEvent& operator=(const TQEvent&) = delete;
@@ -106,7 +108,7 @@ private:
     platform::Permissions& permissions_;
     platform::UserDefaults& defaults_;
     platform::RunLoop& loop_;
-    LinkProvider link_;
+    Sender send_;
     TQEventText text_;
     std::vector<std::vector<TQDBEvent>> chunkedEventList_;
     int listStep_ = 0;
