@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "app/AppContext.h"
@@ -88,6 +89,15 @@ TEST_F(AppContextTest, ARelaunchMakesAFreshLinkAndAHandlerTheCallerGaveIsKept) {
 }
 
 using AppContextDeathTest = AppContextTest;
+
+TEST_F(AppContextTest, TheCalendarIsTheContainersFolderWatchedFromItsFirstUse) {
+    AppContext context(settings);
+    ASSERT_NE(context.handlers().calendar, nullptr);
+    EXPECT_FALSE(std::filesystem::exists(context.container().root() / "calendars"));
+    // Without a link the answer goes nowhere; the watch on the folder starts all the same.
+    context.handlers().calendar->updateSequenceNumber();
+    EXPECT_TRUE(std::filesystem::is_directory(context.container().root() / "calendars"));
+}
 
 TEST_F(AppContextTest, GoingToTheBackgroundWritesTheDefaultsAtOnce) {
     AppContext context(settings);
