@@ -14,7 +14,7 @@ platform::calendar::Zone TQDeviceCalendar::zone() {
     if (auto zone = platform::calendar::Zone::named(name)) {
         return *zone;
     }
-    LG_WARN("TQDeviceCalendar: unknown time zone %@, days are counted in UTC", name);
+    LG_DEBUG("TQDeviceCalendar: unknown time zone %@, days are counted in UTC", name);
     return platform::calendar::Zone::utc();
 }
 

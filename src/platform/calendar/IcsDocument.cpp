@@ -17,6 +17,8 @@ namespace {
 
 constexpr const char* kDomain = "platform.calendar";
 constexpr std::int64_t kDay = 86400;
+constexpr int kFirstYear = 1800;
+constexpr int kLastYear = 2200;
 
 struct ComponentFree {
     void operator()(icalcomponent* component) const { icalcomponent_free(component); }
@@ -114,6 +116,12 @@ private:
         moment.time = icalvalue_get_datetime(icalproperty_get_value(property));
         if (icaltime_is_null_time(moment.time) || !icaltime_is_valid_time(moment.time)) {
             why = "a bad " + text(icalproperty_kind_to_string(kind));
+            return std::nullopt;
+        }
+        // The library keeps each zone's changes up to the latest year asked for, for the rest
+        // of the process: a year like 9999 would cost megabytes per zone.
+        if (moment.time.year < kFirstYear || moment.time.year > kLastYear) {
+            why = "a year out of range in " + text(icalproperty_kind_to_string(kind));
             return std::nullopt;
         }
         moment.isDate = moment.time.is_date != 0;

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <utility>
 
+#include "platform/calendar/FolderEntries.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/LogSink.h"
 
@@ -116,10 +117,10 @@ void IcsFolderStore::refresh() {
         readFile(path, calendar, color);
         present.insert(path);
     };
-    for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
+    forEachEntry(folder_, error, [&](const std::filesystem::directory_entry& entry) {
         const auto& path = entry.path();
         if (hidden(path)) {
-            continue;
+            return;
         }
         std::error_code kind;
         if (entry.is_directory(kind)) {
@@ -129,13 +130,13 @@ void IcsFolderStore::refresh() {
                 color = Color::fromHex(*hex);
             }
             std::error_code inner;
-            for (const auto& file : std::filesystem::directory_iterator(path, inner)) {
+            forEachEntry(path, inner, [&](const std::filesystem::directory_entry& file) {
                 visit(file.path(), calendar, color);
-            }
+            });
         } else {
             visit(path, path.filename().string(), std::nullopt);
         }
-    }
+    });
     if (error && error != std::errc::no_such_file_or_directory) {
         PLATFORM_LOG_WARN("calendar: cannot read ", folder_.string(), ": ", error.message());
     }

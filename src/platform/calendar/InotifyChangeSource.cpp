@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/calendar/FolderEntries.h"
 #include "platform/foundation/LogSink.h"
 
 namespace platform::calendar {
@@ -34,12 +35,12 @@ void InotifyChangeSource::watchTree(const std::filesystem::path& folder) {
         return;
     }
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    forEachEntry(folder, error, [&](const std::filesystem::directory_entry& entry) {
         std::error_code kind;
         if (entry.is_directory(kind) && !entry.path().filename().string().starts_with('.')) {
             ::inotify_add_watch(inotify_, entry.path().c_str(), kEvents | IN_ONLYDIR);
         }
-    }
+    });
 }
 
 void InotifyChangeSource::start(std::function<void()> changed) {

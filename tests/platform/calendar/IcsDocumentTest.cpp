@@ -171,6 +171,8 @@ TEST_F(IcsDocumentTest, EventsThatCannotBeReadAreSkippedAndTheRestKept) {
         {"no start", vevent("bad", "SUMMARY:nothing"), "no DTSTART"},
         {"bad start", vevent("bad", "DTSTART:tomorrow"), "no DTSTART"},
         {"no UID", "BEGIN:VEVENT\nDTSTART:20261211T090000Z\nEND:VEVENT\n", "no UID"},
+        {"far future", vevent("bad", "DTSTART;TZID=Europe/Paris:29991211T090000"),
+         "a year out of range"},
         {"end before start", vevent("bad", "DTSTART:20261211T090000Z\nDTEND:20261211T080000Z"),
          "an end before its start"},
     };
