@@ -476,6 +476,46 @@ void xmlDictSeeds() {
 
 }  // namespace
 
+// A device-zone byte, then an iCalendar text.
+void icsSeed(std::string_view name, std::string_view zone, std::string_view lines) {
+    std::string text(zone);
+    for (const char c : lines) {
+        text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    seed("ics", name, text);
+}
+
+void icsSeeds() {
+    icsSeed("timed", "\x01",
+            "BEGIN:VCALENDAR\nVERSION:2.0\nX-WR-CALNAME:Work\nCOLOR:#FF8000\nBEGIN:VEVENT\n"
+            "UID:a\nDTSTART;TZID=Europe/Berlin:20261211T093000\n"
+            "DTEND;TZID=Europe/Berlin:20261211T103000\nSUMMARY:Stand-up\\, daily\n"
+            "LOCATION:Room 4\nDESCRIPTION:one\\ntwo\nLAST-MODIFIED:20261201T120000Z\n"
+            "END:VEVENT\nEND:VCALENDAR\n");
+    icsSeed("all_day", "\x02",
+            "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:d\nDTSTART;VALUE=DATE:20261214\n"
+            "DTEND;VALUE=DATE:20261216\nSUMMARY:Trip\nEND:VEVENT\nEND:VCALENDAR\n");
+    icsSeed("weekly_with_exceptions", "\x00",
+            "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:w\nDTSTART:20261105T150000Z\n"
+            "DTEND:20261105T160000Z\nRRULE:FREQ=WEEKLY;BYDAY=TH,SA\nEXDATE:20261217T150000Z\n"
+            "RDATE:20261222T090000Z\nEND:VEVENT\nBEGIN:VEVENT\nUID:w\n"
+            "RECURRENCE-ID:20261224T150000Z\nDTSTART:20261224T160000Z\nEND:VEVENT\n"
+            "END:VCALENDAR\n");
+    icsSeed("own_zone", "\x03",
+            "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nTZID:Office\nBEGIN:STANDARD\n"
+            "DTSTART:19700101T000000\nTZOFFSETFROM:+0300\nTZOFFSETTO:+0300\nEND:STANDARD\n"
+            "END:VTIMEZONE\nBEGIN:VEVENT\nUID:o\nDTSTART;TZID=Office:20261211T090000\n"
+            "DURATION:PT45M\nRRULE:FREQ=DAILY;COUNT=20\nEND:VEVENT\nEND:VCALENDAR\n");
+    icsSeed("every_second", "\x00",
+            "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:s\nDTSTART:20200101T000000Z\n"
+            "RRULE:FREQ=SECONDLY\nEND:VEVENT\nEND:VCALENDAR\n");
+    icsSeed("unknown_zone", "\x01",
+            "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:u\nDTSTART;TZID=Mars/Olympus:20261211T090000\n"
+            "END:VEVENT\nEND:VCALENDAR\n");
+    icsSeed("unterminated", "\x00",
+            "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:x\nDTSTART:20261211T090000Z\n");
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: fuzz_seeds <corpus folder>\n");
@@ -496,5 +536,6 @@ int main(int argc, char** argv) {
     gunzipSeeds();
     unzipSeeds();
     xmlDictSeeds();
+    icsSeeds();
     return 0;
 }

@@ -12,12 +12,16 @@
 #include "logging/LGLogFileManager.h"
 #include "logging/LGPlatformLogSink.h"
 #include "logging/LGTTYLogger.h"
-#include "platform/location/LocationServices.h"
+#include "platform/calendar/IcsFolderStore.h"
+#include "platform/calendar/InotifyChangeSource.h"
 #include "platform/location/GeoClueLocation.h"
 #include "platform/location/GpxTrack.h"
+#include "platform/location/LocationServices.h"
 #include "platform/location/ReplayLocation.h"
 #include "platform/net/NetlinkSocketSource.h"
 #include "platform/security/FileKeychain.h"
+#include "services/TQDeviceCalendar.h"
+#include "services/TQEvent.h"
 #include "services/TQLbsServerProvider.h"
 #include "utils/TQUtils.h"
 
@@ -114,6 +118,15 @@ AppContext::AppContext(Settings settings)
     handlers_.databaseSetup = &databaseSetup_;
     handlers_.lbsServerProvider = lbsServer_.get();
     phoneServices_.fillHandlers(handlers_);
+    const std::filesystem::path calendars =
+        container_.root() / defaults_.string(kCalendarFolderKey).value_or("calendars");
+    calendarStore_ = std::make_unique<platform::calendar::IcsFolderStore>(
+        calendars, [] { return TQDeviceCalendar::zone(); },
+        std::make_unique<platform::calendar::InotifyChangeSource>(calendars, loop_));
+    calendar_ = std::make_unique<TQEvent>(
+        *calendarStore_, permissions_, defaults_, loop_,
+        TQEvent::linkSender([this]() -> TQAP* { return link_ ? &link_->kavoManager : nullptr; }));
+    handlers_.calendar = calendar_.get();
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {

@@ -34,6 +34,10 @@
 class TQAP;
 class TQBleManager;
 class TQLbsServerProvider;
+class TQEvent;
+namespace platform::calendar {
+class IcsFolderStore;
+}
 class TQCoreManager;
 class TQInitSequence;
 
@@ -92,6 +96,9 @@ public:
     // The position source the context chose, and the provider that serves it to the watch.
     [[nodiscard]] platform::LocationManager& location() { return *location_; }
     [[nodiscard]] TQLbsServerProvider& lbsServerProvider() { return *lbsServer_; }
+
+    // The user setting that names the calendar folder.
+    static constexpr const char* kCalendarFolderKey = "kavo.calendar.folder";
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
     // manager, in launch order. At most one link at a time.
@@ -157,6 +164,10 @@ private:
     std::unique_ptr<TQLbsServerProvider> lbsServer_;
     // With the process's one find-my-phone alarm, made at start-up.
     TQPhoneServices phoneServices_;
+    // The calendars the watch is shown: the folder the user setting kCalendarFolderKey names
+    // (relative to the container), else the container's "calendars", watched by inotify.
+    std::unique_ptr<platform::calendar::IcsFolderStore> calendarStore_;
+    std::unique_ptr<TQEvent> calendar_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -132,6 +133,15 @@ TEST_F(AppContextTest, ATrackTheUserChoseIsThePhonesPositionFromTheNextLaunch) {
     EXPECT_TRUE(context.location().servicesEnabled());
     EXPECT_EQ(context.location().authorization(), platform::LocationAuthorization::always);
     EXPECT_EQ(context.lbsServerProvider().checkLocationSettings(), 3);
+}
+
+TEST_F(AppContextTest, TheCalendarIsTheContainersFolderWatchedFromItsFirstUse) {
+    AppContext context(settings);
+    ASSERT_NE(context.handlers().calendar, nullptr);
+    EXPECT_FALSE(std::filesystem::exists(context.container().root() / "calendars"));
+    // Without a link the answer goes nowhere; the watch on the folder starts all the same.
+    context.handlers().calendar->updateSequenceNumber();
+    EXPECT_TRUE(std::filesystem::is_directory(context.container().root() / "calendars"));
 }
 
 TEST_F(AppContextTest, GoingToTheBackgroundWritesTheDefaultsAtOnce) {
