@@ -45,6 +45,35 @@ struct ReceivedFile {
 // How a file the watch sent ended.
 enum class SentFileOutcome { delivered, rejected, cancelled, resumeRefused, gaveUp };
 
+// What the watch keeps of a file on its way in or out; outside the class so that clang sees
+// them complete where the class's optionals are made.
+namespace watch_files_detail {
+
+struct Incoming {
+    std::string name;
+    std::uint8_t appId = 0;
+    std::uint32_t size = 0;
+    std::uint64_t count = 0;  // segments the phone cuts the size into
+    std::uint64_t next = 0;   // sequence expected
+    bool accepted = false;
+    // Handed on; kept only to acknowledge a copy of the last segment again.
+    bool complete = false;
+    platform::Bytes data;
+};
+struct Outgoing {
+    std::string name;
+    std::uint8_t appId = 0;
+    platform::Bytes data;
+    std::uint64_t count = 0;
+    std::uint64_t index = 0;
+    bool accepted = false;
+    bool resent = false;  // the segment under way went again on the timer
+    int resends = 0;
+    platform::Bytes awaiting;
+};
+
+}  // namespace watch_files_detail
+
 class WatchFiles {
 public:
     // One segment to the phone, on appId, acknowledged by the link.
@@ -98,28 +127,8 @@ public:
     [[nodiscard]] const FileCounters& counters() const { return counters_; }
 
 private:
-    struct Incoming {
-        std::string name;
-        std::uint8_t appId = 0;
-        std::uint32_t size = 0;
-        std::uint64_t count = 0;  // segments the phone cuts the size into
-        std::uint64_t next = 0;   // sequence expected
-        bool accepted = false;
-        // Handed on; kept only to acknowledge a copy of the last segment again.
-        bool complete = false;
-        platform::Bytes data;
-    };
-    struct Outgoing {
-        std::string name;
-        std::uint8_t appId = 0;
-        platform::Bytes data;
-        std::uint64_t count = 0;
-        std::uint64_t index = 0;
-        bool accepted = false;
-        bool resent = false;  // the segment under way went again on the timer
-        int resends = 0;
-        platform::Bytes awaiting;
-    };
+    using Incoming = watch_files_detail::Incoming;
+    using Outgoing = watch_files_detail::Outgoing;
 
     void onAnnouncement(std::span<const std::uint8_t> segment, std::uint8_t appId, bool resume);
     void onData(std::span<const std::uint8_t> segment);

@@ -211,12 +211,12 @@ TEST_F(TQDBStoreTest, AValueEqualToAColumnNameIsText) {
 
 TEST_F(TQDBStoreTest, ATransactionCommitsTogetherOrNotAtAll) {
     const bool committed = engine_.transaction(
-        [this] { return text(1, "a", "M").save() && text(2, "b", "M").save(); });
+        [] { return text(1, "a", "M").save() && text(2, "b", "M").save(); });
     EXPECT_TRUE(committed);
     EXPECT_EQ(shell("SELECT count(*) FROM TQDBGeneralMessage"), std::vector<std::string>{"2"});
 
     // A failing statement inside rolls back the rows saved before it.
-    const bool failed = engine_.transaction([this] {
+    const bool failed = engine_.transaction([] {
         TQDBGeneralMessage gone = text(3, "c", "M");
         gone.setID(999);
         text(4, "d", "M").save();
@@ -225,7 +225,7 @@ TEST_F(TQDBStoreTest, ATransactionCommitsTogetherOrNotAtAll) {
     });
     EXPECT_FALSE(failed);
     // The caller's own no rolls back too.
-    EXPECT_FALSE(engine_.transaction([this] { return text(5, "e", "M").save() && false; }));
+    EXPECT_FALSE(engine_.transaction([] { return text(5, "e", "M").save() && false; }));
     EXPECT_EQ(shell("SELECT count(*) FROM TQDBGeneralMessage"), std::vector<std::string>{"2"});
 }
 
@@ -236,7 +236,7 @@ TEST_F(TQDBStoreTest, ARawBeginNeverLeavesATransactionOpen) {
     EXPECT_EQ(shell("SELECT count(*) FROM TQDBGeneralMessage"), std::vector<std::string>{"1"});
     EXPECT_FALSE(TQDBGeneralMessage::rawQuery("COMMIT").has_value());
     // Nor can a raw COMMIT end the transaction it runs in.
-    EXPECT_FALSE(engine_.transaction([this] {
+    EXPECT_FALSE(engine_.transaction([] {
         const bool saved = text(2, "b", "M").save();
         TQDBGeneralMessage::rawQuery("COMMIT");
         return saved;

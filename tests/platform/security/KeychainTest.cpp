@@ -145,8 +145,8 @@ TEST_F(FileKeychainTest, CorruptStoreIsAnErrorAndIsNotOverwritten) {
         "not a property list",
         "<plist version=\"1.0\"><array/></plist>",
         "<plist version=\"1.0\"><dict><key>s</key><string>x</string></dict></plist>",
-        "<plist version=\"1.0\"><dict><key>s</key><dict><key>a</key><integer>1</integer>"
-        "</dict></dict></plist>",
+        ("<plist version=\"1.0\"><dict><key>s</key><dict><key>a</key><integer>1</integer>"
+         "</dict></dict></plist>"),
     };
     for (const char* text : corruptStores) {
         std::filesystem::create_directories(folder());
