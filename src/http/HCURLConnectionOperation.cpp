@@ -316,30 +316,36 @@ void HCURLConnectionOperation::transferReceivedData(std::uint64_t generation,
                                                     std::span<const std::uint8_t> bytes) {
     std::optional<HCError> failure;
     {
-        std::lock_guard streamLock(streamMutex_);
-        if (generation != generation_ || !outputStream_) {
-            return;
-        }
-        OutputStream& stream = *outputStream_;
-        // A stream that never gets space must not hold the network thread for ever.
+        std::unique_lock streamLock(streamMutex_);
+        // A stream that never gets space must not hold the network thread for ever; the lock
+        // is let go between looks so that a pause is not held up meanwhile.
         const auto deadline = std::chrono::steady_clock::now() + outputSpaceWait_;
-        while (!stream.hasSpaceAvailable()) {
-            if (stream.streamError()) {
-                failure = outputStreamError(stream, "");
+        for (;;) {
+            if (generation != generation_ || !outputStream_) {
+                return;
+            }
+            if (outputStream_->hasSpaceAvailable()) {
+                break;
+            }
+            if (outputStream_->streamError()) {
+                failure = outputStreamError(*outputStream_, "");
                 break;
             }
             if (std::chrono::steady_clock::now() >= deadline) {
-                failure = outputStreamError(stream, "the output stream had no space in time");
+                failure =
+                    outputStreamError(*outputStream_, "the output stream had no space in time");
                 break;
             }
+            streamLock.unlock();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            streamLock.lock();
         }
         std::size_t offset = 0;
         while (!failure && offset < bytes.size()) {
-            const std::int64_t written = stream.write(bytes.subspan(offset));
+            const std::int64_t written = outputStream_->write(bytes.subspan(offset));
             if (written <= 0) {
                 // A body cut short is a failure, never a success with fewer bytes.
-                failure = outputStreamError(stream, "the output stream took no bytes");
+                failure = outputStreamError(*outputStream_, "the output stream took no bytes");
                 break;
             }
             offset += static_cast<std::size_t>(written);

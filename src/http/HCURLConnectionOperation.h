@@ -161,6 +161,7 @@ private:
     mutable std::optional<std::string> responseString_;
     mutable std::optional<std::string> responseStringEncoding_;
     State state_ = State::ready;
+    // The transfer whose events count; changed under both locks, so either one reads it.
     std::uint64_t generation_ = 0;
     platform::net::URLLoader::TransferId transfer_ = 0;
     std::atomic<std::int64_t> totalBytesRead_{0};
