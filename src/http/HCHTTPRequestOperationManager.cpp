@@ -80,18 +80,14 @@ HCHTTPRequestOperationManager::HTTPRequestOperationWithRequest(platform::net::UR
     return operation;
 }
 
-HCHTTPRequestOperationManager::Operation
-HCHTTPRequestOperationManager::HTTPRequestOperationWithHTTPMethod(std::string_view method,
-                                                                  std::string_view URLString,
-                                                                  const platform::Value& parameters,
-                                                                  Success success,
-                                                                  Failure failure) {
+HCHTTPRequestOperationManager::Operation HCHTTPRequestOperationManager::operationFor(
+    std::string_view URLString, const MakeRequest& make, Success success, Failure failure) {
     HCError error;
     const auto url = absoluteURL(URLString, error);
     std::optional<HCError> serializerError;
     std::optional<platform::net::URLRequest> request;
     if (url) {
-        request = requestSerializer->requestWithMethod(method, *url, parameters, &serializerError);
+        request = make(*url, &serializerError);
     }
     if (!request || serializerError) {
         failLater(failure, serializerError.value_or(error));
@@ -99,6 +95,20 @@ HCHTTPRequestOperationManager::HTTPRequestOperationWithHTTPMethod(std::string_vi
     }
     return HTTPRequestOperationWithRequest(std::move(*request), std::move(success),
                                            std::move(failure));
+}
+
+HCHTTPRequestOperationManager::Operation
+HCHTTPRequestOperationManager::HTTPRequestOperationWithHTTPMethod(std::string_view method,
+                                                                  std::string_view URLString,
+                                                                  const platform::Value& parameters,
+                                                                  Success success,
+                                                                  Failure failure) {
+    return operationFor(
+        URLString,
+        [&](const std::string& url, std::optional<HCError>* error) {
+            return requestSerializer->requestWithMethod(method, url, parameters, error);
+        },
+        std::move(success), std::move(failure));
 }
 
 HCHTTPRequestOperationManager::Operation HCHTTPRequestOperationManager::GET(
@@ -133,20 +143,13 @@ HCHTTPRequestOperationManager::Operation HCHTTPRequestOperationManager::POST(
     std::string_view URLString, const platform::Value& parameters,
     const std::function<void(HCMultipartFormData&)>& constructingBody, Success success,
     Failure failure) {
-    HCError error;
-    const auto url = absoluteURL(URLString, error);
-    std::optional<HCError> serializerError;
-    std::optional<platform::net::URLRequest> request;
-    if (url) {
-        request = requestSerializer->multipartFormRequestWithMethod(
-            "POST", *url, parameters, constructingBody, &serializerError);
-    }
-    if (!request || serializerError) {
-        failLater(failure, serializerError.value_or(error));
-        return nullptr;
-    }
-    return queued(HTTPRequestOperationWithRequest(std::move(*request), std::move(success),
-                                                  std::move(failure)));
+    return queued(operationFor(
+        URLString,
+        [&](const std::string& url, std::optional<HCError>* error) {
+            return requestSerializer->multipartFormRequestWithMethod("POST", url, parameters,
+                                                                     constructingBody, error);
+        },
+        std::move(success), std::move(failure)));
 }
 
 HCHTTPRequestOperationManager::Operation HCHTTPRequestOperationManager::PUT(

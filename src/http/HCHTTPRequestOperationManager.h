@@ -83,6 +83,11 @@ public:
     [[nodiscard]] std::string description() const;
 
 private:
+    using MakeRequest = std::function<std::optional<platform::net::URLRequest>(
+        const std::string& url, std::optional<HCError>* error)>;
+    // The operation for the request made for the resolved URL, or null (and failure later).
+    Operation operationFor(std::string_view URLString, const MakeRequest& make, Success success,
+                           Failure failure);
     std::optional<std::string> absoluteURL(std::string_view URLString, HCError& error) const;
     Operation queued(Operation operation);
     void failLater(const Failure& failure, HCError error) const;

@@ -32,9 +32,7 @@ void MemoryOutputStream::close() {
 
 std::int64_t MemoryOutputStream::write(std::span<const std::uint8_t> bytes) {
     if (status() != Status::open) {
-        return status() == Status::error
-                   ? -1
-                   : fail(Error{kURLErrorDomain, urlerror::cannotWriteToFile, "stream not open"});
+        return refuseWrite();
     }
     data_.insert(data_.end(), bytes.begin(), bytes.end());
     return static_cast<std::int64_t>(bytes.size());
@@ -78,9 +76,7 @@ void FileOutputStream::close() {
 
 std::int64_t FileOutputStream::write(std::span<const std::uint8_t> bytes) {
     if (status() != Status::open) {
-        return status() == Status::error
-                   ? -1
-                   : fail(Error{kURLErrorDomain, urlerror::cannotWriteToFile, "stream not open"});
+        return refuseWrite();
     }
     ssize_t written = 0;
     do {

@@ -7,6 +7,7 @@
 
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Value.h"
+#include "platform/net/URLError.h"
 
 namespace platform::net {
 
@@ -35,6 +36,12 @@ public:
 
 protected:
     void setStatus(Status status) { status_ = status; }
+    // -1 for a write to a stream that is not open (and an error once, when it had none).
+    std::int64_t refuseWrite() {
+        return status_ == Status::error ? -1
+                                        : fail(Error{kURLErrorDomain, urlerror::cannotWriteToFile,
+                                                     "the stream is not open"});
+    }
     std::int64_t fail(Error error) {
         error_ = std::move(error);
         status_ = Status::error;
