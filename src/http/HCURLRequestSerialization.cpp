@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/net/OutputStream.h"
 #include "platform/net/URL.h"
 #include "platform/system/DeviceInfo.h"
 #include "utils/DataGZip.h"
@@ -254,6 +256,81 @@ std::optional<URLRequest> HCHTTPRequestSerializer::requestWithMethod(
         request.timeoutInterval = timeoutInterval_;
     }
     return requestBySerializingRequest(request, parameters, error);
+}
+
+std::optional<URLRequest> HCHTTPRequestSerializer::multipartFormRequestWithMethod(
+    std::string_view method, std::string_view URLString, const Value& parameters,
+    const std::function<void(HCMultipartFormData&)>& block, std::optional<HCError>* error) const {
+    std::optional<URLRequest> request = requestWithMethod(method, URLString, Value(), error);
+    if (!request) {
+        return std::nullopt;
+    }
+    HCStreamingMultipartFormData formData(std::move(*request), "utf-8");
+    if (!parameters.isNull()) {
+        for (const HCQueryStringPair& pair :
+             HCQueryStringPairsFromKeyAndValue(Value(), parameters)) {
+            platform::Bytes data;
+            if (const platform::Bytes* bytes = pair.value.bytesIf()) {
+                data = *bytes;
+            } else if (!pair.value.isNull()) {
+                const std::string text = textOf(pair.value);
+                data.assign(text.begin(), text.end());
+            }
+            formData.appendPartWithFormData(std::move(data), textOf(pair.field));
+        }
+    }
+    if (block) {
+        block(formData);
+    }
+    return formData.requestByFinalizingMultipartFormData();
+}
+
+URLRequest HCHTTPRequestSerializer::requestWithMultipartFormRequest(
+    const URLRequest& request, const std::filesystem::path& file,
+    std::function<void(const std::optional<HCError>&)> completionHandler) const {
+    std::function<std::unique_ptr<platform::net::BodyStream>()> makeInput = request.bodyStream;
+    platform::DispatchQueue::global().async(
+        [makeInput, file, completionHandler = std::move(completionHandler)] {
+            std::optional<HCError> failure;
+            std::unique_ptr<platform::net::BodyStream> input = makeInput ? makeInput() : nullptr;
+            platform::net::FileOutputStream output(file, /*append=*/false);
+            output.open();
+            if (const auto& opened = output.streamError()) {
+                failure = HCError::fromError(*opened);
+            }
+            platform::Bytes buffer(64 * 1024);
+            while (!failure && input) {
+                const auto read = input->read(buffer);
+                if (!read) {
+                    failure = HCError::fromError(read.error());
+                    break;
+                }
+                if (*read == 0) {
+                    break;
+                }
+                // Every byte read is written, however the file takes them.
+                std::size_t offset = 0;
+                while (offset < *read) {
+                    const std::int64_t written =
+                        output.write(std::span(buffer.data() + offset, *read - offset));
+                    if (written <= 0) {
+                        failure = HCError::fromError(output.streamError().value_or(platform::Error{
+                            platform::net::kURLErrorDomain,
+                            platform::net::urlerror::cannotWriteToFile, "the file took no bytes"}));
+                        break;
+                    }
+                    offset += static_cast<std::size_t>(written);
+                }
+            }
+            output.close();
+            if (completionHandler) {
+                platform::DispatchQueue::main().async(
+                    [completionHandler, failure] { completionHandler(failure); });
+            }
+        });
+    URLRequest copy = request;
+    copy.bodyStream = nullptr;
+    return copy;
 }
 
 URLRequest HCHTTPRequestSerializer::withDefaultHeaders(const URLRequest& request) const {

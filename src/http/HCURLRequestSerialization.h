@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "http/HCError.h"
+#include "http/HCStreamingMultipartFormData.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/HTTPMessage.h"
 
@@ -103,6 +105,18 @@ public:
     std::optional<platform::net::URLRequest> requestBySerializingRequest(
         const platform::net::URLRequest& request, const platform::Value& parameters,
         std::optional<HCError>* error) const override;
+
+    // A request whose body is a multipart form streamed while it is sent: the parameters as
+    // form fields in query order, then what the block appends. Part texts are UTF-8.
+    std::optional<platform::net::URLRequest> multipartFormRequestWithMethod(
+        std::string_view method, std::string_view URLString, const platform::Value& parameters,
+        const std::function<void(HCMultipartFormData&)>& block,
+        std::optional<HCError>* error) const;
+    // The request without its body stream, at once; the body's bytes go into the file (which
+    // is replaced) on a global queue, and the handler hears how it went on the main queue.
+    platform::net::URLRequest requestWithMultipartFormRequest(
+        const platform::net::URLRequest& request, const std::filesystem::path& file,
+        std::function<void(const std::optional<HCError>&)> completionHandler) const;
 
     // A new serializer of the same kind with the header fields, style and block of this one;
     // the request properties, encoding and method set are the defaults.

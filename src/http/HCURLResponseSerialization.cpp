@@ -119,6 +119,14 @@ std::optional<std::string> decodeText(const Bytes& data, TextEncoding encoding) 
 
 }  // namespace
 
+bool HCIsKnownStringEncoding(std::string_view encoding) {
+    return encodingNamed(std::string(encoding)) != TextEncoding::unknown;
+}
+
+std::optional<std::string> HCStringFromData(const Bytes& data, std::string_view encoding) {
+    return decodeText(data, encodingNamed(std::string(encoding)));
+}
+
 // ---- HCHTTPResponseSerializer ----
 
 HCHTTPResponseSerializer::HCHTTPResponseSerializer() {

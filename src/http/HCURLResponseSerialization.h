@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "http/HCError.h"
 #include "platform/foundation/Value.h"
@@ -107,6 +108,12 @@ public:
         return "HCPropertyListResponseSerializer";
     }
 };
+
+// Whether a body's text encoding, by IANA name, is one this client decodes.
+bool HCIsKnownStringEncoding(std::string_view encoding);
+// The body as UTF-8 text from the encoding of that IANA name; nothing when the name is
+// unknown or the bytes are not text in it.
+std::optional<std::string> HCStringFromData(const platform::Bytes& data, std::string_view encoding);
 
 // The null-free copy of a JSON value: keys whose value is null go at every depth of
 // dictionaries; nulls inside arrays stay.

@@ -328,6 +328,42 @@ void LoopbackServer::route() {
             });
     });
 
+    // As /bytes, but a server that knows no ranges: 200 and the whole body whatever was asked.
+    server.Get("/whole", [this](const httplib::Request& request, httplib::Response& response) {
+        record(receivedFrom(request));
+        response.status = 200;
+        response.set_content(pattern(0, sizeParameter(request, 1024)), "application/octet-stream");
+    });
+
+    // As /bytes, but a request without a Range stops after ?hold= bytes until the slow bodies
+    // are released (or the client goes): a download caught in the middle.
+    server.Get("/held", [this](const httplib::Request& request, httplib::Response& response) {
+        record(receivedFrom(request));
+        const std::size_t size = sizeParameter(request, 1024);
+        const std::size_t hold =
+            request.has_param("hold") ? std::stoul(request.get_param_value("hold")) : size / 2;
+        const bool ranged = request.has_header("Range");
+        response.set_header("ETag", "\"held-" + std::to_string(size) + "\"");
+        response.set_header("Accept-Ranges", "bytes");
+        response.set_content_provider(
+            size, "application/octet-stream",
+            [this, hold, ranged](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (!ranged && offset >= hold) {
+                    std::unique_lock lock(mutex_);
+                    while (!slowOpen_ && !stopping_ && sink.is_writable()) {
+                        slowReleased_.wait_for(lock, std::chrono::milliseconds(50));
+                    }
+                    if (!slowOpen_) {
+                        return false;
+                    }
+                }
+                const std::size_t end =
+                    !ranged && offset < hold ? std::min(offset + length, hold) : offset + length;
+                const std::string part = pattern(offset, end - offset);
+                return sink.write(part.data(), part.size());
+            });
+    });
+
     server.Get("/redirect", [this](const httplib::Request& request, httplib::Response& response) {
         record(receivedFrom(request));
         const int status =

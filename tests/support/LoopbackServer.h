@@ -42,6 +42,9 @@ struct ReceivedRequest {
 //                    until releaseSlowBodies() or the end of the server
 //   /bytes           ?size= bytes of the pattern with a length, an ETag, Range requests (206)
 //                    and If-None-Match (304)
+//   /whole           ?size= bytes of the pattern, 200 and the whole body even when asked a Range
+//   /held            as /bytes (ETag, Range) but, without a Range, nothing after the first
+//                    ?hold= bytes (default half) until releaseSlowBodies()
 //   /redirect        ?to= a Location (absolute or relative), ?status= (default 302)
 //   /basic           401 with a Basic challenge unless Authorization is Basic ?user=:?password=
 //   /gzip-echo       as /echo, with the request's Content-Encoding and its body inflated
