@@ -498,6 +498,13 @@ platform::Result<HCURLSessionManager::Task> HCURLSessionManager::downloadTask(
                                std::move(completion), progress, std::move(destination));
 }
 
+platform::Result<HCURLSessionManager::Task> HCURLSessionManager::downloadTaskWithResumeData(
+    const Bytes& resumeData, std::shared_ptr<HCProgress>* progress, Destination destination,
+    CompletionHandler completion) {
+    return core_->registerTask(core_->session->downloadTaskWithResumeData(resumeData),
+                               std::move(completion), progress, std::move(destination));
+}
+
 std::shared_ptr<HCProgress> HCURLSessionManager::uploadProgressForTask(const Task& task) const {
     const auto delegate = task ? core_->delegateFor(*task) : nullptr;
     return delegate ? delegate->progress : nullptr;

@@ -108,6 +108,11 @@ public:
     platform::Result<Task> downloadTask(platform::net::URLRequest request,
                                         std::shared_ptr<HCProgress>* progress,
                                         Destination destination, CompletionHandler completion);
+    // Goes on with a download cancelled by URLSessionTask::cancelByProducingResumeData.
+    platform::Result<Task> downloadTaskWithResumeData(const platform::Bytes& resumeData,
+                                                      std::shared_ptr<HCProgress>* progress,
+                                                      Destination destination,
+                                                      CompletionHandler completion);
 
     [[nodiscard]] std::shared_ptr<HCProgress> uploadProgressForTask(const Task& task) const;
     [[nodiscard]] std::shared_ptr<HCProgress> downloadProgressForTask(const Task& task) const;

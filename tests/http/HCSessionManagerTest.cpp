@@ -248,6 +248,58 @@ TEST_F(HCSessionManagerTest, DownloadMovesToTheDestinationAndHandsItOn) {
               destination.string());
 }
 
+TEST_F(HCSessionManagerTest, ACancelledDownloadResumesIntoTheDestination) {
+    auto sessionManager = manager();
+    Outcome cancelled;
+    std::shared_ptr<HCProgress> progress;
+    auto task = sessionManager
+                    ->downloadTask(req(server_.url("/bytes?size=300000&stall=120000")), &progress,
+                                   nullptr, recordInto(cancelled))
+                    .value();
+    // Progress moves on the session's queue: a post wakes the loop to look at it.
+    sessionManager->setDownloadTaskDidWriteDataBlock(
+        [](auto&, auto&, std::int64_t, std::int64_t, std::int64_t) {
+            platform::DispatchQueue::main().async([] {});
+        });
+    task->resume();
+    ASSERT_TRUE(wait([&] { return progress->completedUnitCount == 120000; }));
+    std::optional<Bytes> resumeData;
+    task->cancelByProducingResumeData([&](std::optional<Bytes> data) { resumeData = data; });
+    ASSERT_TRUE(wait([&] { return cancelled.done; }));
+    EXPECT_EQ(cancelled.error->code, platform::net::urlerror::cancelled);
+    ASSERT_TRUE(resumeData);
+    server_.releaseSlowBodies();
+
+    const auto destination = temp_.path() / "resumed.bin";
+    Outcome outcome;
+    sessionManager
+        ->downloadTaskWithResumeData(
+            *resumeData, &progress,
+            [&](const std::filesystem::path&, const std::optional<URLResponse>&) {
+                return std::optional(destination);
+            },
+            recordInto(outcome))
+        .value()
+        ->resume();
+    ASSERT_TRUE(wait([&] { return outcome.done; }));
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.response->statusCode, 206);
+    EXPECT_EQ(progress->completedUnitCount, 300000);
+    EXPECT_EQ(progress->totalUnitCount, 300000);
+    std::ifstream in(destination, std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_EQ(file.size(), 300000u);
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        ASSERT_EQ(file[i], LoopbackServer::patternByte(i)) << i;
+    }
+
+    EXPECT_EQ(sessionManager->downloadTaskWithResumeData(Bytes{'x'}, nullptr, nullptr, nullptr)
+                  .error()
+                  .code,
+              platform::net::urlerror::cannotDecodeRawData);
+    EXPECT_TRUE(sessionManager->downloadTasks().empty());
+}
+
 TEST_F(HCSessionManagerTest, AFailedMoveCompletesWithTheMoveError) {
     auto sessionManager = manager();
     const auto destination = temp_.path() / "missing-folder" / "kept.bin";

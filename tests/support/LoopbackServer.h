@@ -16,7 +16,8 @@
 
 namespace httplib {
 class Server;
-}
+class DataSink;
+}  // namespace httplib
 
 namespace testing_support {
 
@@ -40,8 +41,9 @@ struct ReceivedRequest {
 //   /chunked         ?size= bytes of the pattern in a chunked body, no length
 //   /slow            the first ?size= bytes (default 65536) of a chunked body, then nothing more
 //                    until releaseSlowBodies() or the end of the server
-//   /bytes           ?size= bytes of the pattern with a length, an ETag, Range requests (206)
-//                    and If-None-Match (304)
+//   /bytes           ?size= bytes of the pattern with a length, an ETag, Range requests (206),
+//                    If-Range (the whole body for another ETag) and If-None-Match (304);
+//                    ?stall= stops after that many bytes until releaseSlowBodies()
 //   /redirect        ?to= a Location (absolute or relative), ?status= (default 302)
 //   /basic           401 with a Basic challenge unless Authorization is Basic ?user=:?password=
 //   /gzip-echo       as /echo, with the request's Content-Encoding and its body inflated
@@ -78,6 +80,8 @@ public:
 private:
     void route();
     void start();
+    // Until releaseSlowBodies (true), or the client or the server goes (false).
+    bool waitForRelease(httplib::DataSink& sink);
     void record(ReceivedRequest request);
 
     std::unique_ptr<httplib::Server> server_;

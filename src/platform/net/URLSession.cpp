@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/net/URL.h"
 
 namespace platform::net {
@@ -149,16 +150,39 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
     }
 
     void didComplete(const std::optional<URLError>& error,
-                     const std::optional<std::filesystem::path>& downloadedFile) override {
+                     const std::optional<std::filesystem::path>& file) override {
         auto task = task_.lock();
         auto session = session_.lock();
+        std::function<void(std::optional<Bytes>)> resumeDataHandler;
         if (task) {
             std::lock_guard lock(task->mutex_);
             task->error_ = error;
+            resumeDataHandler = std::move(task->resumeDataHandler_);
+        }
+        // A file beside an error is the part a cancel kept for resuming.
+        std::optional<std::filesystem::path> downloadedFile = file;
+        std::optional<Bytes> resumeData;
+        if (error && file) {
+            downloadedFile.reset();
+            if (task && resumeDataHandler) {
+                resumeData = task->resumeData(*file);
+            }
+            if (!resumeData) {
+                removeFile(file);
+            }
         }
         if (!task || !session) {
             removeFile(downloadedFile);
+            if (resumeDataHandler) {
+                resumeDataHandler(std::move(resumeData));
+            }
             return;
+        }
+        if (resumeDataHandler) {
+            session->delegateQueue_->addOperation([resumeDataHandler = std::move(resumeDataHandler),
+                                                   resumeData = std::move(resumeData)]() mutable {
+                resumeDataHandler(std::move(resumeData));
+            });
         }
         // The queue belongs to the session: what waits on it holds the session weakly.
         const std::weak_ptr<URLSession> weakSession = session;
@@ -323,6 +347,62 @@ void URLSessionTask::suspend() {
 }
 
 void URLSessionTask::cancel() {
+    cancel(false);
+}
+
+void URLSessionTask::cancelByProducingResumeData(
+    std::function<void(std::optional<Bytes>)> completion) {
+    bool ending = false;
+    {
+        std::lock_guard lock(mutex_);
+        ending = state_ == State::canceling || state_ == State::completed;
+        if (!ending) {
+            resumeDataHandler_ = std::move(completion);
+        }
+    }
+    if (ending) {
+        // Already ending: there is nothing to resume.
+        completion(std::nullopt);
+        return;
+    }
+    cancel(kind_ == Kind::download);
+}
+
+std::optional<Bytes> URLSessionTask::resumeData(const std::filesystem::path& file) const {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    std::lock_guard lock(mutex_);
+    if (error || size == 0 || kind_ != Kind::download || !response_ ||
+        (response_->statusCode != 200 && response_->statusCode != 206)) {
+        return std::nullopt;
+    }
+    Dictionary resume;
+    const auto etag = response_->headers.get("ETag");
+    if (etag && !etag->starts_with("W/")) {
+        resume.set("entityTag", Value(*etag));
+    } else if (const auto modified = response_->headers.get("Last-Modified")) {
+        resume.set("lastModified", Value(*modified));
+    } else {
+        return std::nullopt;
+    }
+    Dictionary fields;
+    for (const auto& [name, value] : current_.headers.fields()) {
+        if (name != "Range" && name != "If-Range") {
+            fields.set(name, Value(value));
+        }
+    }
+    resume.set("URL", Value(current_.url));
+    resume.set("requestHeaders", Value(std::move(fields)));
+    resume.set("bytesReceived", Value(static_cast<std::int64_t>(size)));
+    resume.set("temporaryFile", Value(file.string()));
+    const auto text = plist::write(Value(std::move(resume)));
+    if (!text) {
+        return std::nullopt;
+    }
+    return Bytes(text->begin(), text->end());
+}
+
+void URLSessionTask::cancel(bool keepDownload) {
     const auto session = session_.lock();
     bool neverStarted = false;
     URLLoader::TransferId transfer = 0;
@@ -347,7 +427,11 @@ void URLSessionTask::cancel() {
             std::nullopt);
         return;
     }
-    session->loader_->cancel(transfer);
+    if (keepDownload) {
+        session->loader_->cancelKeepingDownload(transfer);
+    } else {
+        session->loader_->cancel(transfer);
+    }
 }
 
 // ---- URLSession ----
@@ -434,19 +518,75 @@ Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTask(URLRequest requ
     return makeTask(URLSessionTask::Kind::download, std::move(request));
 }
 
+Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTaskWithResumeData(
+    const Bytes& resumeData) {
+    const Error unreadable{kURLErrorDomain, urlerror::cannotDecodeRawData,
+                           "the resume data cannot be read"};
+    const auto parsed = plist::parse(
+        std::string_view(reinterpret_cast<const char*>(resumeData.data()), resumeData.size()));
+    if (!parsed || !parsed->isDictionary()) {
+        return unreadable;
+    }
+    const Value& resume = *parsed;
+    const std::string* url = resume["URL"].stringIf();
+    const std::string* file = resume["temporaryFile"].stringIf();
+    const std::optional<std::int64_t> offset =
+        resume["bytesReceived"].isNumber() ? resume["bytesReceived"].intValue() : std::nullopt;
+    const std::string* validator = resume["entityTag"].stringIf();
+    if (validator == nullptr) {
+        validator = resume["lastModified"].stringIf();
+    }
+    // Only a file this session's downloads left may be written to again.
+    if (url == nullptr || file == nullptr || !offset || *offset <= 0 || validator == nullptr ||
+        validator->empty() || std::filesystem::path(*file).parent_path() != downloadFolder()) {
+        return unreadable;
+    }
+    std::error_code error;
+    const auto size = std::filesystem::file_size(*file, error);
+    if (error || static_cast<std::int64_t>(size) != *offset) {
+        return Error{kURLErrorDomain, urlerror::cannotOpenFile,
+                     "the partial download is gone or changed"};
+    }
+    URLRequest request;
+    request.url = *url;
+    if (const Dictionary* fields = resume["requestHeaders"].dictionaryIf()) {
+        for (const auto& [name, value] : *fields) {
+            if (const std::string* text = value.stringIf()) {
+                request.headers.set(name, *text);
+            }
+        }
+    }
+    request.headers.set("Range", "bytes=" + std::to_string(*offset) + "-");
+    request.headers.set("If-Range", *validator);
+    auto made = makeTask(URLSessionTask::Kind::download, std::move(request));
+    if (made) {
+        URLSessionTask& task = **made;
+        std::lock_guard lock(task.mutex_);
+        task.resumeFile_ = *file;
+        task.resumeOffset_ = *offset;
+        task.received_ = *offset;
+    }
+    return made;
+}
+
+std::filesystem::path URLSession::downloadFolder() const {
+    return configuration_.temporaryDirectory.empty() ? std::filesystem::temp_directory_path()
+                                                     : configuration_.temporaryDirectory;
+}
+
 void URLSession::start(URLSessionTask& task) {
     TransferOptions options;
     options.anchorCertificates = configuration_.anchorCertificates;
     options.connectionGroup = connectionGroup_;
     options.additionalHeaders = configuration_.additionalHeaders;
     if (task.kind() == URLSessionTask::Kind::download) {
-        options.downloadFolder = configuration_.temporaryDirectory.empty()
-                                     ? std::filesystem::temp_directory_path()
-                                     : configuration_.temporaryDirectory;
+        options.downloadFolder = downloadFolder();
     }
     auto client = std::make_shared<URLSessionTask::Client>(task.weak_from_this(), weak_from_this());
     // The identifier is stored before the engine can report, under the task's lock.
     std::lock_guard lock(task.mutex_);
+    options.resumeFile = task.resumeFile_;
+    options.resumeOffset = task.resumeOffset_;
     task.transfer_ = loader_->start(task.request_, std::move(options), std::move(client));
 }
 
