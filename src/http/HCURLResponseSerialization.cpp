@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "http/HCCoding.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Utf8.h"
@@ -181,6 +182,70 @@ std::unique_ptr<HCURLResponseSerialization> HCHTTPResponseSerializer::copy() con
     return made;
 }
 
+Value HCHTTPResponseSerializer::encode() const {
+    Value coded{{"class", Value(className())}};
+    if (acceptableStatusCodes) {
+        platform::Array codes;
+        for (const int code : *acceptableStatusCodes) {
+            codes.push_back(Value(code));
+        }
+        coded["acceptableStatusCodes"] = Value(std::move(codes));
+    }
+    if (acceptableContentTypes) {
+        platform::Array types;
+        for (const std::string& type : *acceptableContentTypes) {
+            types.push_back(Value(type));
+        }
+        coded["acceptableContentTypes"] = Value(std::move(types));
+    }
+    return coded;
+}
+
+std::shared_ptr<HCHTTPResponseSerializer> HCHTTPResponseSerializer::decode(const Value& coded) {
+    const std::string* name = coded["class"].stringIf();
+    std::shared_ptr<HCHTTPResponseSerializer> made;
+    if (name == nullptr) {
+        return nullptr;
+    }
+    if (*name == "HCHTTPResponseSerializer") {
+        made = std::make_shared<HCHTTPResponseSerializer>();
+    } else if (*name == "HCJSONResponseSerializer") {
+        auto json = std::make_shared<HCJSONResponseSerializer>();
+        json->readingOptions = HCCodedUnsigned(coded["readingOptions"]);
+        json->removesKeysWithNullValues =
+            coded["removesKeysWithNullValues"].boolValue().value_or(false);
+        made = json;
+    } else if (*name == "HCXMLParserResponseSerializer") {
+        made = std::make_shared<HCXMLParserResponseSerializer>();
+    } else if (*name == "HCPropertyListResponseSerializer") {
+        auto plist = std::make_shared<HCPropertyListResponseSerializer>();
+        plist->format = HCCodedUnsigned(coded["format"]);
+        plist->readOptions = HCCodedUnsigned(coded["readOptions"]);
+        made = plist;
+    } else {
+        return nullptr;
+    }
+    made->acceptableStatusCodes.reset();
+    if (const platform::Array* codes = coded["acceptableStatusCodes"].arrayIf()) {
+        made->acceptableStatusCodes.emplace();
+        for (const Value& code : *codes) {
+            if (const auto number = code.intValue()) {
+                made->acceptableStatusCodes->insert(static_cast<int>(*number));
+            }
+        }
+    }
+    made->acceptableContentTypes.reset();
+    if (const platform::Array* types = coded["acceptableContentTypes"].arrayIf()) {
+        made->acceptableContentTypes.emplace();
+        for (const Value& type : *types) {
+            if (const std::string* text = type.stringIf()) {
+                made->acceptableContentTypes->insert(*text);
+            }
+        }
+    }
+    return made;
+}
+
 bool HCHTTPResponseSerializer::stopsAfterValidation(const std::optional<URLResponse>& response,
                                                     const std::optional<Bytes>& data,
                                                     std::optional<HCError>* error) const {
@@ -254,6 +319,13 @@ HCResponseObject HCJSONResponseSerializer::responseObject(
         *error = HCErrorWithUnderlyingError(ownError, *error);
     }
     return object;
+}
+
+Value HCJSONResponseSerializer::encode() const {
+    Value coded = HCHTTPResponseSerializer::encode();
+    coded["readingOptions"] = Value(readingOptions);
+    coded["removesKeysWithNullValues"] = Value(removesKeysWithNullValues);
+    return coded;
 }
 
 std::unique_ptr<HCURLResponseSerialization> HCJSONResponseSerializer::copy() const {
@@ -353,6 +425,13 @@ HCResponseObject HCPropertyListResponseSerializer::responseObject(
         *error = HCErrorWithUnderlyingError(parseError, *error);
     }
     return object;
+}
+
+Value HCPropertyListResponseSerializer::encode() const {
+    Value coded = HCHTTPResponseSerializer::encode();
+    coded["format"] = Value(format);
+    coded["readOptions"] = Value(readOptions);
+    return coded;
 }
 
 std::unique_ptr<HCURLResponseSerialization> HCPropertyListResponseSerializer::copy() const {

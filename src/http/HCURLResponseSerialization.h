@@ -50,6 +50,14 @@ public:
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
     [[nodiscard]] const char* className() const override { return "HCHTTPResponseSerializer"; }
 
+    // Coding as a property-list dictionary: the class name under "class", the acceptable
+    // codes and types (when set) under "acceptableStatusCodes" and "acceptableContentTypes";
+    // subclasses add their own keys. The string encoding is not coded.
+    [[nodiscard]] virtual platform::Value encode() const;
+    // A serializer of the coded class as its constructor makes it, given the coded values (a
+    // set that was not coded decodes as none); nothing when the value is no coded serializer.
+    static std::shared_ptr<HCHTTPResponseSerializer> decode(const platform::Value& coded);
+
 protected:
     // The entry rule of the parsing serializers: whether to stop with nothing.
     bool stopsAfterValidation(const std::optional<platform::net::URLResponse>& response,
@@ -73,6 +81,8 @@ public:
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
     [[nodiscard]] const char* className() const override { return "HCJSONResponseSerializer"; }
+    // Adds "readingOptions" and "removesKeysWithNullValues".
+    [[nodiscard]] platform::Value encode() const override;
 };
 
 // Gives the XML body (as bytes) for the caller's parser to run over.
@@ -106,6 +116,8 @@ public:
     [[nodiscard]] const char* className() const override {
         return "HCPropertyListResponseSerializer";
     }
+    // Adds "format" and "readOptions".
+    [[nodiscard]] platform::Value encode() const override;
 };
 
 // The null-free copy of a JSON value: keys whose value is null go at every depth of

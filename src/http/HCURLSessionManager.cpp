@@ -74,6 +74,7 @@ struct TaskDelegate {
 struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
                                          std::enable_shared_from_this<Core> {
     std::shared_ptr<URLSession> session;
+    platform::net::URLLoader* loader = nullptr;
     std::shared_ptr<platform::OperationQueue> queue;
     std::string description;
     platform::NotificationCenter* center = nullptr;
@@ -379,6 +380,7 @@ HCURLSessionManager::HCURLSessionManager(
     std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
     core_->description = address;
     core_->center = &platform::NotificationCenter::defaultCenter();
+    core_->loader = loader;
     core_->queue = std::make_shared<platform::OperationQueue>();
     core_->queue->setMaxConcurrentOperationCount(1);
     core_->session = URLSession::make(
@@ -512,6 +514,72 @@ std::shared_ptr<HCProgress> HCURLSessionManager::uploadProgressForTask(const Tas
 
 std::shared_ptr<HCProgress> HCURLSessionManager::downloadProgressForTask(const Task& task) const {
     return uploadProgressForTask(task);
+}
+
+platform::net::URLLoader* HCURLSessionManager::loader() const {
+    return core_->loader;
+}
+
+Value HCURLSessionManager::encodeConfiguration(
+    const platform::net::URLSessionConfiguration& configuration) {
+    platform::Array anchors;
+    for (const Bytes& anchor : configuration.anchorCertificates) {
+        anchors.push_back(Value(anchor));
+    }
+    platform::Dictionary fields;
+    for (const auto& [name, value] : configuration.additionalHeaders.fields()) {
+        fields.set(name, Value(value));
+    }
+    Value coded{{"anchorCertificates", Value(std::move(anchors))},
+                {"HTTPAdditionalHeaders", Value(std::move(fields))},
+                {"temporaryDirectory", Value(configuration.temporaryDirectory.string())}};
+    if (configuration.identifier) {
+        coded["identifier"] = Value(*configuration.identifier);
+    }
+    return coded;
+}
+
+std::optional<platform::net::URLSessionConfiguration> HCURLSessionManager::decodeConfiguration(
+    const Value& coded) {
+    if (!coded.isDictionary()) {
+        return std::nullopt;
+    }
+    platform::net::URLSessionConfiguration configuration;
+    if (const std::string* identifier = coded["identifier"].stringIf()) {
+        configuration.identifier = *identifier;
+    }
+    if (const platform::Array* anchors = coded["anchorCertificates"].arrayIf()) {
+        for (const Value& anchor : *anchors) {
+            if (const Bytes* der = anchor.bytesIf()) {
+                configuration.anchorCertificates.push_back(*der);
+            }
+        }
+    }
+    if (const platform::Dictionary* fields = coded["HTTPAdditionalHeaders"].dictionaryIf()) {
+        for (const auto& [name, value] : *fields) {
+            if (const std::string* text = value.stringIf()) {
+                configuration.additionalHeaders.set(name, *text);
+            }
+        }
+    }
+    if (const std::string* folder = coded["temporaryDirectory"].stringIf()) {
+        configuration.temporaryDirectory = *folder;
+    }
+    return configuration;
+}
+
+Value HCURLSessionManager::encode() const {
+    return Value{{"sessionConfiguration", encodeConfiguration(session()->configuration())}};
+}
+
+std::unique_ptr<HCURLSessionManager> HCURLSessionManager::decode(const Value& coded,
+                                                                 platform::net::URLLoader* loader) {
+    return std::make_unique<HCURLSessionManager>(decodeConfiguration(coded["sessionConfiguration"]),
+                                                 loader);
+}
+
+std::unique_ptr<HCURLSessionManager> HCURLSessionManager::copy() const {
+    return std::make_unique<HCURLSessionManager>(session()->configuration(), core_->loader);
 }
 
 std::vector<HCURLSessionManager::Task> HCURLSessionManager::tasks() const {

@@ -162,9 +162,27 @@ public:
     void setDownloadTaskDidFinishDownloadingBlock(FinishDownloadBlock block);
     void setDownloadTaskDidWriteDataBlock(ProgressBlock block);
 
+    // Coding as a property-list dictionary: the session's configuration under
+    // "sessionConfiguration". Blocks, serializers, policy and tasks are neither coded nor
+    // copied.
+    [[nodiscard]] virtual platform::Value encode() const;
+    // A manager over the coded configuration (the default one when none was coded).
+    static std::unique_ptr<HCURLSessionManager> decode(const platform::Value& coded,
+                                                       platform::net::URLLoader* loader = nullptr);
+    // A new manager of the same kind over the session's configuration, on the same loader.
+    [[nodiscard]] virtual std::unique_ptr<HCURLSessionManager> copy() const;
+
 protected:
     // Where completions run: the completion queue, else the main queue.
     [[nodiscard]] platform::DispatchQueue& completionQueueOrMain() const;
+    // The loader given at construction (null: the process's).
+    [[nodiscard]] platform::net::URLLoader* loader() const;
+    // The identifier, anchors, additional header fields and temporary folder.
+    static platform::Value encodeConfiguration(
+        const platform::net::URLSessionConfiguration& configuration);
+    // Nothing when the value is no coded configuration.
+    static std::optional<platform::net::URLSessionConfiguration> decodeConfiguration(
+        const platform::Value& coded);
 
 private:
     struct Core;

@@ -613,4 +613,50 @@ TEST_F(HCSessionManagerTest, EveryManagerIsItsOwn) {
     EXPECT_NE(first->taskDescriptionForSessionTasks(), second->taskDescriptionForSessionTasks());
 }
 
+TEST_F(HCSessionManagerTest, ArchivedAndCopiedManagersKeepConfigurationBaseAndSerializers) {
+    auto made = configuration();
+    made.additionalHeaders.set("X-Session", "kept");
+    auto http = std::make_unique<HCHTTPSessionManager>(server_.url("/echo"), made, &loader_);
+    http->setRequestSerializer(HCJSONRequestSerializer::serializerWithWritingOptions(1));
+    http->setResponseSerializer(HCXMLParserResponseSerializer::serializer());
+
+    const std::string archive = platform::plist::write(http->encode()).value();
+    std::unique_ptr<HCHTTPSessionManager> decoded =
+        HCHTTPSessionManager::decode(platform::plist::parse(archive).value(), &loader_);
+    std::unique_ptr<HCURLSessionManager> copied = http->copy();
+    for (HCURLSessionManager* other :
+         {static_cast<HCURLSessionManager*>(decoded.get()), copied.get()}) {
+        auto& manager = dynamic_cast<HCHTTPSessionManager&>(*other);
+        EXPECT_NE(manager.session(), http->session());
+        EXPECT_EQ(manager.baseURL()->absoluteString(), server_.url("/echo/"));
+        EXPECT_EQ(manager.session()->configuration().temporaryDirectory, temp_.path());
+        EXPECT_EQ(manager.session()->configuration().anchorCertificates, made.anchorCertificates);
+        EXPECT_NE(manager.requestSerializer(), http->requestSerializer());
+        EXPECT_EQ(manager.requestSerializer()->encode(), http->requestSerializer()->encode());
+        EXPECT_STREQ(manager.responseSerializer()->className(), "HCXMLParserResponseSerializer");
+
+        // It works: the header of the configuration reaches the server, the body is JSON.
+        std::optional<HCError> failed;
+        bool done = false;
+        manager.setResponseSerializer(HCJSONResponseSerializer::serializer());
+        manager.POST(
+            "sub", Value{{"a", 1}},
+            [&](const HCURLSessionManager::Task&, const Value&) { done = true; },
+            [&](const HCURLSessionManager::Task&, const HCError& error) {
+                failed = error;
+                done = true;
+            });
+        ASSERT_TRUE(wait([&] { return done; }));
+        EXPECT_FALSE(failed);
+        EXPECT_EQ(server_.last()->path, "/echo/sub");
+        EXPECT_EQ(server_.last()->header("X-Session"), "kept");
+        EXPECT_EQ(server_.last()->header("Content-Type"), "application/json");
+    }
+
+    // The base manager codes its configuration alone.
+    const auto plain = HCURLSessionManager::decode(manager()->encode(), &loader_);
+    EXPECT_EQ(plain->session()->configuration().temporaryDirectory, temp_.path());
+    EXPECT_EQ(typeid(*manager()->copy()), typeid(HCURLSessionManager));
+}
+
 }  // namespace
