@@ -175,6 +175,26 @@ HCResponseObject HCHTTPResponseSerializer::responseObject(
     return data ? Value(*data) : Value();
 }
 
+HCResponseObject HCHTTPResponseSerializer::responseObjectTakingBody(
+    const std::optional<URLResponse>& response, std::optional<Bytes>& data,
+    std::optional<HCError>* error) const {
+    // Only this class's result is the body itself; subclasses parse it.
+    if (typeid(*this) != typeid(HCHTTPResponseSerializer)) {
+        return HCURLResponseSerialization::responseObjectTakingBody(response, data, error);
+    }
+    (void)validateResponse(response, data, error);
+    return takeBody(data);
+}
+
+HCResponseObject HCHTTPResponseSerializer::takeBody(std::optional<Bytes>& data) {
+    if (!data) {
+        return Value();
+    }
+    Value body(std::move(*data));
+    data.reset();
+    return body;
+}
+
 std::unique_ptr<HCURLResponseSerialization> HCHTTPResponseSerializer::copy() const {
     auto made = std::make_unique<HCHTTPResponseSerializer>();
     made->acceptableStatusCodes = acceptableStatusCodes;
@@ -288,7 +308,8 @@ HCResponseObject HCJSONResponseSerializer::responseObject(
     }
     Value object;
     std::optional<HCError> ownError;
-    const Bytes body = data.value_or(Bytes{});
+    static const Bytes none;
+    const Bytes& body = data ? *data : none;
     const std::optional<std::string> text = decodeText(body, encoding);
     if (!text) {
         // A body that is not text in its encoding is a decoding failure, not an empty success.
@@ -376,6 +397,18 @@ HCResponseObject HCXMLParserResponseSerializer::responseObject(
         return Value();
     }
     return Value(data.value_or(Bytes{}));
+}
+
+HCResponseObject HCXMLParserResponseSerializer::responseObjectTakingBody(
+    const std::optional<URLResponse>& response, std::optional<Bytes>& data,
+    std::optional<HCError>* error) const {
+    if (typeid(*this) != typeid(HCXMLParserResponseSerializer)) {
+        return HCURLResponseSerialization::responseObjectTakingBody(response, data, error);
+    }
+    if (stopsAfterValidation(response, data, error)) {
+        return Value();
+    }
+    return data ? takeBody(data) : Value(Bytes{});
 }
 
 std::unique_ptr<HCURLResponseSerialization> HCXMLParserResponseSerializer::copy() const {

@@ -22,6 +22,14 @@ public:
     virtual HCResponseObject responseObject(
         const std::optional<platform::net::URLResponse>& response,
         const std::optional<platform::Bytes>& data, std::optional<HCError>* error) const = 0;
+    // The same for a body the caller gives up: a serializer whose result is the body itself
+    // moves it there instead of copying it, leaving data empty. The default serializes from
+    // the body and leaves it.
+    virtual HCResponseObject responseObjectTakingBody(
+        const std::optional<platform::net::URLResponse>& response,
+        std::optional<platform::Bytes>& data, std::optional<HCError>* error) const {
+        return responseObject(response, data, error);
+    }
     [[nodiscard]] virtual std::unique_ptr<HCURLResponseSerialization> copy() const = 0;
     [[nodiscard]] virtual const char* className() const = 0;
 };
@@ -48,6 +56,9 @@ public:
                                     const std::optional<platform::Bytes>& data,
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
+    HCResponseObject responseObjectTakingBody(
+        const std::optional<platform::net::URLResponse>& response,
+        std::optional<platform::Bytes>& data, std::optional<HCError>* error) const override;
     [[nodiscard]] const char* className() const override { return "HCHTTPResponseSerializer"; }
 
     // Coding as a property-list dictionary: the class name under "class", the acceptable
@@ -59,6 +70,7 @@ public:
     static std::shared_ptr<HCHTTPResponseSerializer> decode(const platform::Value& coded);
 
 protected:
+    static HCResponseObject takeBody(std::optional<platform::Bytes>& data);
     // The entry rule of the parsing serializers: whether to stop with nothing.
     bool stopsAfterValidation(const std::optional<platform::net::URLResponse>& response,
                               const std::optional<platform::Bytes>& data,
@@ -95,6 +107,9 @@ public:
                                     const std::optional<platform::Bytes>& data,
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
+    HCResponseObject responseObjectTakingBody(
+        const std::optional<platform::net::URLResponse>& response,
+        std::optional<platform::Bytes>& data, std::optional<HCError>* error) const override;
     [[nodiscard]] const char* className() const override { return "HCXMLParserResponseSerializer"; }
 };
 

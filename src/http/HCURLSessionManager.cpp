@@ -170,6 +170,25 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         }
     }
 
+    // Without a block that looks at each piece, nothing needs the body before the end.
+    bool gathersWholeBody(URLSessionTask& /*task*/) override {
+        return !read(&Core::dataTaskDidReceiveData);
+    }
+
+    // The first buffer becomes the gathered body (the session sized it to the announced
+    // length); later ones are appended to it.
+    void didReceiveBuffer(URLSessionTask& task, Bytes& data) override {
+        const auto delegate = delegateFor(task);
+        if (!delegate || !delegate->mutableData.empty()) {
+            didReceiveData(task, data);
+            return;
+        }
+        delegate->mutableData.swap(data);
+        if (const auto block = read(&Core::dataTaskDidReceiveData)) {
+            block(*session, task, delegate->mutableData);
+        }
+    }
+
     void didSendBodyData(URLSessionTask& task, std::int64_t sent, std::int64_t totalSent,
                          std::int64_t totalExpected) override {
         if (totalExpected < 0) {
@@ -311,9 +330,12 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         DispatchQueue::global().async([=, userInfo = std::move(userInfo),
                                        body = std::move(body)]() mutable {
             std::optional<HCError> serializationError;
-            Value object = serializer->responseObject(response, body, &serializationError);
+            Value object =
+                serializer->responseObjectTakingBody(response, body, &serializationError);
             if (!delegate->downloadFileURL) {
-                userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey, Value(std::move(*body)));
+                // A serializer that took the body returns it: the notification shares it.
+                userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey,
+                             body ? Value(std::move(*body)) : object);
             }
             if (delegate->downloadFileURL) {
                 object = Value(delegate->downloadFileURL->string());

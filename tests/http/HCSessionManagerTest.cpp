@@ -136,6 +136,52 @@ TEST_F(HCSessionManagerTest, DataTaskCompletesOnTheMainLoopWithTheSerializedBody
     EXPECT_TRUE(sessionManager->tasks().empty());
 }
 
+TEST_F(HCSessionManagerTest, TheGatheredBodyIsHandedOnWithoutCopies) {
+    auto sessionManager = manager();
+    sessionManager->setResponseSerializer(HCHTTPResponseSerializer::serializer());
+    Outcome outcome;
+    sessionManager->dataTask(req(server_.url("/bytes?size=500000")), recordInto(outcome))
+        .value()
+        ->resume();
+    ASSERT_TRUE(wait(
+        [&] { return outcome.done && !notes(HCNetworkingTaskDidCompleteNotification).empty(); }));
+    ASSERT_FALSE(outcome.error);
+    const Bytes* body = outcome.object.bytesIf();
+    ASSERT_TRUE(body);
+    ASSERT_EQ(body->size(), 500000u);
+    EXPECT_EQ((*body)[499999], LoopbackServer::patternByte(499999));
+    // The notification's body and the result are one buffer.
+    const Value noted = notes(HCNetworkingTaskDidCompleteNotification)
+                            .front()
+                            .userInfo[HCNetworkingTaskDidCompleteResponseDataKey];
+    EXPECT_EQ(noted.bytesIf(), body);
+}
+
+TEST_F(HCSessionManagerTest, ABodyCutShortStillReachesTheNotification) {
+    auto sessionManager = manager();
+    Outcome outcome;
+    auto task =
+        sessionManager->dataTask(req(server_.url("/slow?size=30000")), recordInto(outcome)).value();
+    task->resume();
+    // The count moves on the network thread, which does not wake the loop: look again soon.
+    ASSERT_TRUE(wait([&] {
+        const bool all = task->countOfBytesReceived() == 30000;
+        if (!all) {
+            platform::DispatchQueue::main().async([] {});
+        }
+        return all;
+    }));
+    task->cancel();
+    ASSERT_TRUE(wait(
+        [&] { return outcome.done && !notes(HCNetworkingTaskDidCompleteNotification).empty(); }));
+    EXPECT_EQ(outcome.error->code, platform::net::urlerror::cancelled);
+    EXPECT_EQ(notes(HCNetworkingTaskDidCompleteNotification)
+                  .front()
+                  .userInfo[HCNetworkingTaskDidCompleteResponseDataKey]
+                  .size(),
+              30000u);
+}
+
 TEST_F(HCSessionManagerTest, ResumeAndSuspendAreRepostedOnlyByTheOwningManager) {
     auto first = manager();
     auto second = manager();

@@ -9,6 +9,11 @@
 
 namespace platform::net {
 
+namespace {
+// What an announced length may reserve at once; a larger body grows past it.
+constexpr std::int64_t kMaxReservedBody = std::int64_t{256} << 20;
+}  // namespace
+
 // ---- the engine's client of one task ----
 
 struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_this<Client> {
@@ -65,6 +70,14 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         if (!task || !session) {
             return;
         }
+        const auto delegate = session->delegate_.lock();
+        const bool whole =
+            task->kind() != Kind::download && delegate && delegate->gathersWholeBody(*task);
+        {
+            std::lock_guard lock(mutex_);
+            announced_ = response.expectedContentLength;
+            wholeBody_ = whole;
+        }
         {
             std::lock_guard lock(task->mutex_);
             task->response_ = response;
@@ -85,9 +98,16 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         bool schedule = false;
         {
             std::lock_guard lock(mutex_);
+            // The first buffer is sized for the whole announced body: a delegate that keeps
+            // it then gathers the body without growing it.
+            if (!sized_ && announced_ > 0) {
+                sized_ = true;
+                pending_.reserve(
+                    static_cast<std::size_t>(std::min<std::int64_t>(announced_, kMaxReservedBody)));
+            }
             pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-            schedule = !drainScheduled_;
-            drainScheduled_ = true;
+            schedule = !drainScheduled_ && !wholeBody_;
+            drainScheduled_ = drainScheduled_ || schedule;
         }
         {
             std::lock_guard lock(task->mutex_);
@@ -105,7 +125,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                     self->pending_.swap(self->spare_);
                     self->drainScheduled_ = false;
                 }
-                delegate.didReceiveData(*task, data);
+                delegate.didReceiveBuffer(*task, data);
                 // Two buffers take turns, so a long body does not allocate afresh per read.
                 data.clear();
                 std::lock_guard lock(self->mutex_);
@@ -159,6 +179,14 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             task->error_ = error;
             resumeDataHandler = std::move(task->resumeDataHandler_);
         }
+        // A body gathered whole goes over once, before the end.
+        auto wholeBody = std::make_shared<Bytes>();
+        {
+            std::lock_guard lock(mutex_);
+            if (wholeBody_) {
+                wholeBody->swap(pending_);
+            }
+        }
         // A file beside an error is the part a cancel kept for resuming.
         std::optional<std::filesystem::path> downloadedFile = file;
         std::optional<Bytes> resumeData;
@@ -196,7 +224,10 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             }
         };
         session->deliverOr(
-            [task, error, downloadedFile, ended](URLSessionDelegate& delegate) {
+            [task, error, downloadedFile, ended, wholeBody](URLSessionDelegate& delegate) {
+                if (!wholeBody->empty()) {
+                    delegate.didReceiveBuffer(*task, *wholeBody);
+                }
                 if (downloadedFile) {
                     delegate.didFinishDownloading(*task, *downloadedFile);
                     removeFile(downloadedFile);
@@ -226,6 +257,11 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
     std::mutex mutex_;
     Bytes pending_;
     Bytes spare_;
+    // Network thread: the body's announced length, and whether a buffer was sized for it.
+    std::int64_t announced_ = -1;
+    bool sized_ = false;
+    // The delegate asked for the body whole: pending_ gathers it all, delivered at the end.
+    bool wholeBody_ = false;
     bool drainScheduled_ = false;
 };
 
@@ -530,20 +566,20 @@ Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTaskWithResumeData(
     const Value& resume = *parsed;
     const std::string* url = resume["URL"].stringIf();
     const std::string* file = resume["temporaryFile"].stringIf();
-    const std::optional<std::int64_t> offset =
-        resume["bytesReceived"].isNumber() ? resume["bytesReceived"].intValue() : std::nullopt;
+    const std::int64_t offset =
+        resume["bytesReceived"].isNumber() ? resume["bytesReceived"].intValue().value_or(0) : 0;
     const std::string* validator = resume["entityTag"].stringIf();
     if (validator == nullptr) {
         validator = resume["lastModified"].stringIf();
     }
     // Only a file this session's downloads left may be written to again.
-    if (url == nullptr || file == nullptr || !offset || *offset <= 0 || validator == nullptr ||
+    if (url == nullptr || file == nullptr || offset <= 0 || validator == nullptr ||
         validator->empty() || std::filesystem::path(*file).parent_path() != downloadFolder()) {
         return unreadable;
     }
     std::error_code error;
     const auto size = std::filesystem::file_size(*file, error);
-    if (error || static_cast<std::int64_t>(size) != *offset) {
+    if (error || static_cast<std::int64_t>(size) != offset) {
         return Error{kURLErrorDomain, urlerror::cannotOpenFile,
                      "the partial download is gone or changed"};
     }
@@ -556,15 +592,15 @@ Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTaskWithResumeData(
             }
         }
     }
-    request.headers.set("Range", "bytes=" + std::to_string(*offset) + "-");
+    request.headers.set("Range", "bytes=" + std::to_string(offset) + "-");
     request.headers.set("If-Range", *validator);
     auto made = makeTask(URLSessionTask::Kind::download, std::move(request));
     if (made) {
         URLSessionTask& task = **made;
         std::lock_guard lock(task.mutex_);
         task.resumeFile_ = *file;
-        task.resumeOffset_ = *offset;
-        task.received_ = *offset;
+        task.resumeOffset_ = offset;
+        task.received_ = offset;
     }
     return made;
 }

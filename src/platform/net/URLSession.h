@@ -70,6 +70,13 @@ public:
     }
     // Data and upload tasks: body bytes as they arrive (several network reads may come as one).
     virtual void didReceiveData(URLSessionTask& /*task*/, const Bytes& /*data*/) {}
+    // Network thread, when the response of a data or upload task arrives: true has the
+    // session gather the whole body and hand it over once, through didReceiveBuffer just
+    // before didComplete, instead of piece by piece.
+    virtual bool gathersWholeBody(URLSessionTask& /*task*/) { return false; }
+    // The same bytes, handed over: a delegate that keeps them swaps the buffer out instead of
+    // copying it. The default hands them to didReceiveData.
+    virtual void didReceiveBuffer(URLSessionTask& task, Bytes& data) { didReceiveData(task, data); }
     virtual void didSendBodyData(URLSessionTask& /*task*/, std::int64_t /*sent*/,
                                  std::int64_t /*totalSent*/, std::int64_t /*totalExpected*/) {}
     // Download tasks.
