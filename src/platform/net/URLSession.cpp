@@ -50,7 +50,8 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         // Without a delegate the redirect is followed, as the default callback does.
         auto shared =
             std::make_shared<std::function<void(std::optional<URLRequest>)>>(std::move(decide));
-        session->deliverOr(
+        post(
+            *session,
             [task, response, proposed, shared](URLSessionDelegate& delegate) mutable {
                 delegate.willPerformRedirect(*task, response, std::move(proposed),
                                              [task, shared](std::optional<URLRequest> decision) {
@@ -82,7 +83,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             std::lock_guard lock(task->mutex_);
             task->response_ = response;
         }
-        session->deliver([task, response](URLSessionDelegate& delegate) {
+        post(*session, [task, response](URLSessionDelegate& delegate) {
             if (delegate.didReceiveResponse(*task, response) == ResponseDisposition::cancel) {
                 task->cancel();
             }
@@ -117,7 +118,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         // delegate queue, however small the network's reads.
         if (schedule) {
             auto self = shared_from_this();
-            session->deliver([self, task](URLSessionDelegate& delegate) {
+            post(*session, [self, task](URLSessionDelegate& delegate) {
                 Bytes data;
                 {
                     std::lock_guard lock(self->mutex_);
@@ -147,10 +148,9 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             std::lock_guard lock(task->mutex_);
             task->received_ = totalWritten;
         }
-        session->deliver(
-            [task, written, totalWritten, totalExpected](URLSessionDelegate& delegate) {
-                delegate.didWriteData(*task, written, totalWritten, totalExpected);
-            });
+        post(*session, [task, written, totalWritten, totalExpected](URLSessionDelegate& delegate) {
+            delegate.didWriteData(*task, written, totalWritten, totalExpected);
+        });
     }
 
     void didSendBodyData(std::int64_t sent, std::int64_t totalSent,
@@ -164,7 +164,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             std::lock_guard lock(task->mutex_);
             task->sent_ = totalSent;
         }
-        session->deliver([task, sent, totalSent, totalExpected](URLSessionDelegate& delegate) {
+        post(*session, [task, sent, totalSent, totalExpected](URLSessionDelegate& delegate) {
             delegate.didSendBodyData(*task, sent, totalSent, totalExpected);
         });
     }
@@ -207,10 +207,13 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             return;
         }
         if (resumeDataHandler) {
-            session->delegateQueue_->addOperation([resumeDataHandler = std::move(resumeDataHandler),
-                                                   resumeData = std::move(resumeData)]() mutable {
-                resumeDataHandler(std::move(resumeData));
-            });
+            const auto hand = [resumeDataHandler = std::move(resumeDataHandler),
+                               resumeData =
+                                   std::make_shared<std::optional<Bytes>>(std::move(resumeData))] {
+                resumeDataHandler(std::move(*resumeData));
+            };
+            post(
+                *session, [hand](URLSessionDelegate&) { hand(); }, hand);
         }
         // The queue belongs to the session: what waits on it holds the session weakly.
         const std::weak_ptr<URLSession> weakSession = session;
@@ -223,7 +226,8 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                 owner->taskEnded(*task);
             }
         };
-        session->deliverOr(
+        post(
+            *session,
             [task, error, downloadedFile, ended, wholeBody](URLSessionDelegate& delegate) {
                 if (!wholeBody->empty()) {
                     delegate.didReceiveBuffer(*task, *wholeBody);
@@ -252,9 +256,50 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         }
     }
 
+    // The task's events wait here in order; one turn of the delegate queue runs all that
+    // arrived by then, so a small answer (response, body, end) is one hand-over, not three.
+    void post(URLSession& session, std::function<void(URLSessionDelegate&)> event,
+              std::function<void()> otherwise = {}) {
+        bool schedule = false;
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back({std::move(event), std::move(otherwise)});
+            schedule = !eventsScheduled_;
+            eventsScheduled_ = true;
+        }
+        if (schedule) {
+            auto self = shared_from_this();
+            session.deliverOr([self](URLSessionDelegate& delegate) { self->runEvents(&delegate); },
+                              [self] { self->runEvents(nullptr); });
+        }
+    }
+
+    void runEvents(URLSessionDelegate* delegate) {
+        std::vector<Event> batch;
+        {
+            std::lock_guard lock(mutex_);
+            batch.swap(events_);
+            eventsScheduled_ = false;
+        }
+        for (Event& event : batch) {
+            if (delegate != nullptr) {
+                event.withDelegate(*delegate);
+            } else if (event.otherwise) {
+                event.otherwise();
+            }
+        }
+    }
+
+    struct Event {
+        std::function<void(URLSessionDelegate&)> withDelegate;
+        std::function<void()> otherwise;
+    };
+
     const std::weak_ptr<URLSessionTask> task_;
     const std::weak_ptr<URLSession> session_;
     std::mutex mutex_;
+    std::vector<Event> events_;
+    bool eventsScheduled_ = false;
     Bytes pending_;
     Bytes spare_;
     // Network thread: the body's announced length, and whether a buffer was sized for it.
