@@ -101,6 +101,7 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
     DataBlock dataTaskDidReceiveData;
     FinishDownloadBlock downloadTaskDidFinishDownloading;
     ProgressBlock downloadTaskDidWriteData;
+    ResumeBlock downloadTaskDidResume;
 
     template <typename Member>
     auto read(Member Core::*member) const {
@@ -211,6 +212,17 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         }
         if (const auto block = read(&Core::downloadTaskDidWriteData)) {
             block(*session, task, written, totalWritten, totalExpected);
+        }
+    }
+
+    void didResumeDownload(URLSessionTask& task, std::int64_t fileOffset,
+                           std::int64_t expectedTotalBytes) override {
+        if (const auto delegate = delegateFor(task)) {
+            delegate->progress->totalUnitCount = expectedTotalBytes;
+            delegate->progress->completedUnitCount = fileOffset;
+        }
+        if (const auto block = read(&Core::downloadTaskDidResume)) {
+            block(*session, task, fileOffset, expectedTotalBytes);
         }
     }
 
@@ -647,5 +659,6 @@ HC_SETTER(setDataTaskDidReceiveDataBlock, DataBlock, dataTaskDidReceiveData)
 HC_SETTER(setDownloadTaskDidFinishDownloadingBlock, FinishDownloadBlock,
           downloadTaskDidFinishDownloading)
 HC_SETTER(setDownloadTaskDidWriteDataBlock, ProgressBlock, downloadTaskDidWriteData)
+HC_SETTER(setDownloadTaskDidResumeBlock, ResumeBlock, downloadTaskDidResume)
 
 #undef HC_SETTER

@@ -148,6 +148,9 @@ public:
         platform::net::URLSession&, platform::net::URLSessionTask&, const std::optional<HCError>&)>;
     using InvalidBlock =
         std::function<void(platform::net::URLSession&, const std::optional<HCError>&)>;
+    // (session, task, file offset, expected total)
+    using ResumeBlock = std::function<void(
+        platform::net::URLSession&, platform::net::URLSessionTask&, std::int64_t, std::int64_t)>;
     using FinishDownloadBlock = std::function<std::optional<std::filesystem::path>(
         platform::net::URLSession&, platform::net::URLSessionTask&, const std::filesystem::path&)>;
 
@@ -161,6 +164,7 @@ public:
     void setDataTaskDidReceiveDataBlock(DataBlock block);
     void setDownloadTaskDidFinishDownloadingBlock(FinishDownloadBlock block);
     void setDownloadTaskDidWriteDataBlock(ProgressBlock block);
+    void setDownloadTaskDidResumeBlock(ResumeBlock block);
 
     // Coding as a property-list dictionary: the session's configuration under
     // "sessionConfiguration". Blocks, serializers, policy and tasks are neither coded nor

@@ -317,6 +317,11 @@ TEST_F(HCSessionManagerTest, ACancelledDownloadResumesIntoTheDestination) {
     server_.releaseSlowBodies();
 
     const auto destination = temp_.path() / "resumed.bin";
+    std::vector<std::pair<std::int64_t, std::int64_t>> resumedAt;
+    sessionManager->setDownloadTaskDidResumeBlock(
+        [&](auto&, auto&, std::int64_t offset, std::int64_t total) {
+            resumedAt.emplace_back(offset, total);
+        });
     Outcome outcome;
     sessionManager
         ->downloadTaskWithResumeData(
@@ -332,6 +337,7 @@ TEST_F(HCSessionManagerTest, ACancelledDownloadResumesIntoTheDestination) {
     EXPECT_EQ(outcome.response->statusCode, 206);
     EXPECT_EQ(progress->completedUnitCount, 300000);
     EXPECT_EQ(progress->totalUnitCount, 300000);
+    EXPECT_EQ(resumedAt, (std::vector<std::pair<std::int64_t, std::int64_t>>{{120000, 300000}}));
     std::ifstream in(destination, std::ios::binary);
     const Bytes file{std::istreambuf_iterator<char>(in), {}};
     ASSERT_EQ(file.size(), 300000u);

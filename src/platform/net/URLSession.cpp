@@ -79,15 +79,27 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             announced_ = response.expectedContentLength;
             wholeBody_ = whole;
         }
+        bool resumed = false;
+        std::int64_t offset = 0;
         {
             std::lock_guard lock(task->mutex_);
             task->response_ = response;
+            resumed = task->resumeFile_.has_value();
+            offset = response.statusCode == 206 ? task->resumeOffset_ : 0;
         }
         post(*session, [task, response](URLSessionDelegate& delegate) {
             if (delegate.didReceiveResponse(*task, response) == ResponseDisposition::cancel) {
                 task->cancel();
             }
         });
+        // The engine refuses any other answer to a resumed download.
+        if (resumed && (response.statusCode == 200 || response.statusCode == 206)) {
+            const std::int64_t length = response.expectedContentLength;
+            const std::int64_t total = length < 0 ? -1 : offset + length;
+            post(*session, [task, offset, total](URLSessionDelegate& delegate) {
+                delegate.didResumeDownload(*task, offset, total);
+            });
+        }
     }
 
     void didReceiveData(std::span<const std::uint8_t> bytes) override {

@@ -82,6 +82,10 @@ public:
     // Download tasks.
     virtual void didWriteData(URLSessionTask& /*task*/, std::int64_t /*written*/,
                               std::int64_t /*totalWritten*/, std::int64_t /*totalExpected*/) {}
+    // A download made from resume data, when its answer arrives: where the file goes on from
+    // (0 when the server sends the whole body again) and the whole length (-1 unknown).
+    virtual void didResumeDownload(URLSessionTask& /*task*/, std::int64_t /*fileOffset*/,
+                                   std::int64_t /*expectedTotalBytes*/) {}
     // The file is removed when this returns unless it was moved away.
     virtual void didFinishDownloading(URLSessionTask& /*task*/,
                                       const std::filesystem::path& /*location*/) {}

@@ -37,6 +37,7 @@ public:
     std::int64_t sent = 0;
     std::int64_t written = 0;
     Bytes downloaded;
+    std::vector<std::pair<std::int64_t, std::int64_t>> resumedAt;
     std::function<std::optional<URLRequest>(const URLResponse&, URLRequest)> redirect;
     std::function<ChallengeDisposition(ServerTrust&, const std::string&)> trust;
     std::function<void(URLSessionTask&)> onData;
@@ -77,6 +78,9 @@ public:
     void didWriteData(URLSessionTask&, std::int64_t, std::int64_t totalWritten,
                       std::int64_t) override {
         written = totalWritten;
+    }
+    void didResumeDownload(URLSessionTask&, std::int64_t offset, std::int64_t total) override {
+        resumedAt.emplace_back(offset, total);
     }
     void didFinishDownloading(URLSessionTask&, const std::filesystem::path& location) override {
         events.push_back("downloaded");
@@ -418,6 +422,8 @@ TEST_F(URLSessionTest, ACancelledDownloadResumesWithRangeToTheSameBytes) {
     EXPECT_EQ(server_.last()->header("Range"), "bytes=100000-");
     EXPECT_EQ(server_.last()->header("If-Range"), "\"bytes-300000\"");
     EXPECT_EQ(recorder_->response->statusCode, 206);
+    EXPECT_EQ(recorder_->resumedAt,
+              (std::vector<std::pair<std::int64_t, std::int64_t>>{{100000, 300000}}));
     EXPECT_EQ(recorder_->written, 300000);
     EXPECT_TRUE(isPattern(recorder_->downloaded, 300000));
     EXPECT_TRUE(std::filesystem::is_empty(temp_.path()));
@@ -431,6 +437,8 @@ TEST_F(URLSessionTest, AResourceChangedSinceTheCancelComesWholeAgain) {
     ASSERT_TRUE(runUntilComplete());
     ASSERT_FALSE(recorder_->error);
     EXPECT_EQ(recorder_->response->statusCode, 200);
+    EXPECT_EQ(recorder_->resumedAt,
+              (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 300000}}));
     EXPECT_TRUE(isPattern(recorder_->downloaded, 300000));
 }
 
