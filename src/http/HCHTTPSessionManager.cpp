@@ -18,6 +18,47 @@ HCHTTPSessionManager::HCHTTPSessionManager(
     setResponseSerializer(HCJSONResponseSerializer::serializer());
 }
 
+platform::Value HCHTTPSessionManager::encode() const {
+    platform::Value coded = HCURLSessionManager::encode();
+    if (baseURL_) {
+        coded["baseURL"] = platform::Value(baseURL_->absoluteString());
+    }
+    coded["requestSerializer"] = requestSerializer_->encode();
+    const auto response = responseSerializer();
+    if (const auto* coding = dynamic_cast<const HCHTTPResponseSerializer*>(response.get())) {
+        coded["responseSerializer"] = coding->encode();
+    }
+    return coded;
+}
+
+std::unique_ptr<HCHTTPSessionManager> HCHTTPSessionManager::decode(
+    const platform::Value& coded, platform::net::URLLoader* loader) {
+    auto configuration = decodeConfiguration(coded["sessionConfiguration"]);
+    if (const std::string* identifier = coded["identifier"].stringIf();
+        !configuration && identifier != nullptr) {
+        configuration.emplace().identifier = *identifier;
+    }
+    const std::string* base = coded["baseURL"].stringIf();
+    auto made = std::make_unique<HCHTTPSessionManager>(
+        base ? std::optional<std::string>(*base) : std::nullopt, std::move(configuration), loader);
+    if (auto request = HCHTTPRequestSerializer::decode(coded["requestSerializer"])) {
+        made->setRequestSerializer(std::move(request));
+    }
+    if (auto response = HCHTTPResponseSerializer::decode(coded["responseSerializer"])) {
+        made->setResponseSerializer(std::move(response));
+    }
+    return made;
+}
+
+std::unique_ptr<HCURLSessionManager> HCHTTPSessionManager::copy() const {
+    auto made = std::make_unique<HCHTTPSessionManager>(
+        baseURL_ ? std::optional(baseURL_->absoluteString()) : std::nullopt,
+        session()->configuration(), loader());
+    made->setRequestSerializer(requestSerializer_->copy());
+    made->setResponseSerializer(responseSerializer()->copy());
+    return made;
+}
+
 void HCHTTPSessionManager::failLater(Failure failure, HCError error) {
     if (!failure) {
         return;

@@ -52,6 +52,17 @@ public:
     Task DELETE(std::string_view URLString, const platform::Value& parameters, Success success,
                 Failure failure);
 
+    // Coding: what the base codes (the configuration), then the base URL under "baseURL" and
+    // the serializers under "requestSerializer" and
+    // "responseSerializer" (when it is one of the coded kinds).
+    [[nodiscard]] platform::Value encode() const override;
+    // A manager with the coded base URL and configuration (a background one when only an
+    // "identifier" was coded), then the decoded serializers.
+    static std::unique_ptr<HCHTTPSessionManager> decode(const platform::Value& coded,
+                                                        platform::net::URLLoader* loader = nullptr);
+    // The same base URL and configuration, with copies of both serializers.
+    [[nodiscard]] std::unique_ptr<HCURLSessionManager> copy() const override;
+
     // The shared body of the verbs; the task is not resumed.
     Task dataTaskWithHTTPMethod(std::string_view method, std::string_view URLString,
                                 const platform::Value& parameters, Success success,

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "http/HCCoding.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Json.h"
@@ -398,6 +399,52 @@ std::shared_ptr<HCHTTPRequestSerializer> HCHTTPRequestSerializer::copy() const {
     return made;
 }
 
+Value HCHTTPRequestSerializer::encode() const {
+    platform::Dictionary fields;
+    for (const auto& [field, value] : headers_) {
+        fields.set(field, Value(value));
+    }
+    return Value{{"class", Value("HCHTTPRequestSerializer")},
+                 {"mutableHTTPRequestHeaders", Value(std::move(fields))},
+                 {"queryStringSerializationStyle", Value(queryStringStyle_)}};
+}
+
+std::shared_ptr<HCHTTPRequestSerializer> HCHTTPRequestSerializer::decode(const Value& coded) {
+    const std::string* name = coded["class"].stringIf();
+    if (name == nullptr) {
+        return nullptr;
+    }
+    std::shared_ptr<HCHTTPRequestSerializer> made;
+    if (*name == "HCgzipRequestSerializer") {
+        auto wrapped = decode(coded["serializer"]);
+        return wrapped ? std::make_shared<HCgzipRequestSerializer>(std::move(wrapped)) : nullptr;
+    }
+    if (*name == "HCHTTPRequestSerializer") {
+        made = std::make_shared<HCHTTPRequestSerializer>();
+    } else if (*name == "HCJSONRequestSerializer") {
+        auto json = std::make_shared<HCJSONRequestSerializer>();
+        json->writingOptions = HCCodedUnsigned(coded["writingOptions"]);
+        made = json;
+    } else if (*name == "HCPropertyListRequestSerializer") {
+        auto plist = std::make_shared<HCPropertyListRequestSerializer>();
+        plist->format = HCCodedUnsigned(coded["format"]);
+        plist->writeOptions = HCCodedUnsigned(coded["writeOptions"]);
+        made = plist;
+    } else {
+        return nullptr;
+    }
+    made->headers_.clear();
+    if (const platform::Dictionary* fields = coded["mutableHTTPRequestHeaders"].dictionaryIf()) {
+        for (const auto& [field, value] : *fields) {
+            if (const std::string* text = value.stringIf()) {
+                made->headers_[field] = *text;
+            }
+        }
+    }
+    made->queryStringStyle_ = HCCodedUnsigned(coded["queryStringSerializationStyle"]);
+    return made;
+}
+
 // ---- HCJSONRequestSerializer ----
 
 std::shared_ptr<HCJSONRequestSerializer> HCJSONRequestSerializer::serializer() {
@@ -435,6 +482,13 @@ std::optional<URLRequest> HCJSONRequestSerializer::requestBySerializingRequest(
         }
     }
     return copy;
+}
+
+Value HCJSONRequestSerializer::encode() const {
+    Value coded = HCHTTPRequestSerializer::encode();
+    coded["class"] = Value("HCJSONRequestSerializer");
+    coded["writingOptions"] = Value(writingOptions);
+    return coded;
 }
 
 std::shared_ptr<HCHTTPRequestSerializer> HCJSONRequestSerializer::copy() const {
@@ -485,6 +539,14 @@ std::optional<URLRequest> HCPropertyListRequestSerializer::requestBySerializingR
         }
     }
     return copy;
+}
+
+Value HCPropertyListRequestSerializer::encode() const {
+    Value coded = HCHTTPRequestSerializer::encode();
+    coded["class"] = Value("HCPropertyListRequestSerializer");
+    coded["format"] = Value(format);
+    coded["writeOptions"] = Value(writeOptions);
+    return coded;
 }
 
 std::shared_ptr<HCHTTPRequestSerializer> HCPropertyListRequestSerializer::copy() const {
@@ -538,6 +600,15 @@ std::optional<URLRequest> HCgzipRequestSerializer::requestBySerializingRequest(
         *error = wrappedError;
     }
     return copy;
+}
+
+Value HCgzipRequestSerializer::encode() const {
+    Value coded = HCHTTPRequestSerializer::encode();
+    coded["class"] = Value("HCgzipRequestSerializer");
+    if (const auto* wrapped = dynamic_cast<const HCHTTPRequestSerializer*>(serializer_.get())) {
+        coded["serializer"] = wrapped->encode();
+    }
+    return coded;
 }
 
 std::shared_ptr<HCHTTPRequestSerializer> HCgzipRequestSerializer::copy() const {

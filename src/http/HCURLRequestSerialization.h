@@ -122,6 +122,14 @@ public:
     // the request properties, encoding and method set are the defaults.
     [[nodiscard]] virtual std::shared_ptr<HCHTTPRequestSerializer> copy() const;
 
+    // Coding as a property-list dictionary: the class under "class", the header fields under
+    // "mutableHTTPRequestHeaders" and the style under "queryStringSerializationStyle";
+    // subclasses add their own keys. The block and the request properties are not coded.
+    [[nodiscard]] virtual platform::Value encode() const;
+    // A serializer of the coded class as its constructor makes it, given the coded values;
+    // nothing when the value is no coded request serializer.
+    static std::shared_ptr<HCHTTPRequestSerializer> decode(const platform::Value& coded);
+
 protected:
     // The request with the default fields it lacks.
     platform::net::URLRequest withDefaultHeaders(const platform::net::URLRequest& request) const;
@@ -157,6 +165,8 @@ public:
         const platform::net::URLRequest& request, const platform::Value& parameters,
         std::optional<HCError>* error) const override;
     [[nodiscard]] std::shared_ptr<HCHTTPRequestSerializer> copy() const override;
+    // Adds "writingOptions".
+    [[nodiscard]] platform::Value encode() const override;
 };
 
 // Writes the parameters as an XML property list body ("application/x-plist").
@@ -175,6 +185,8 @@ public:
         const platform::net::URLRequest& request, const platform::Value& parameters,
         std::optional<HCError>* error) const override;
     [[nodiscard]] std::shared_ptr<HCHTTPRequestSerializer> copy() const override;
+    // Adds "format" and "writeOptions".
+    [[nodiscard]] platform::Value encode() const override;
 };
 
 // Gzip-codes the body another serializer made ("Content-Encoding: gzip").
@@ -193,6 +205,9 @@ public:
         const platform::net::URLRequest& request, const platform::Value& parameters,
         std::optional<HCError>* error) const override;
     [[nodiscard]] std::shared_ptr<HCHTTPRequestSerializer> copy() const override;
+    // Adds the wrapped serializer under "serializer" when it is one of the coded kinds.
+    // Decoding reads only that back: the rest starts as the constructor leaves it.
+    [[nodiscard]] platform::Value encode() const override;
 
 private:
     std::shared_ptr<const HCURLRequestSerialization> serializer_;

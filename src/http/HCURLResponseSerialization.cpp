@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "http/HCCoding.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Utf8.h"
@@ -182,10 +183,94 @@ HCResponseObject HCHTTPResponseSerializer::responseObject(
     return data ? Value(*data) : Value();
 }
 
+HCResponseObject HCHTTPResponseSerializer::responseObjectTakingBody(
+    const std::optional<URLResponse>& response, std::optional<Bytes>& data,
+    std::optional<HCError>* error) const {
+    // Only this class's result is the body itself; subclasses parse it.
+    if (typeid(*this) != typeid(HCHTTPResponseSerializer)) {
+        return HCURLResponseSerialization::responseObjectTakingBody(response, data, error);
+    }
+    (void)validateResponse(response, data, error);
+    return takeBody(data);
+}
+
+HCResponseObject HCHTTPResponseSerializer::takeBody(std::optional<Bytes>& data) {
+    if (!data) {
+        return Value();
+    }
+    Value body(std::move(*data));
+    data.reset();
+    return body;
+}
+
 std::unique_ptr<HCURLResponseSerialization> HCHTTPResponseSerializer::copy() const {
     auto made = std::make_unique<HCHTTPResponseSerializer>();
     made->acceptableStatusCodes = acceptableStatusCodes;
     made->acceptableContentTypes = acceptableContentTypes;
+    return made;
+}
+
+Value HCHTTPResponseSerializer::encode() const {
+    Value coded{{"class", Value(className())}};
+    if (acceptableStatusCodes) {
+        platform::Array codes;
+        for (const int code : *acceptableStatusCodes) {
+            codes.push_back(Value(code));
+        }
+        coded["acceptableStatusCodes"] = Value(std::move(codes));
+    }
+    if (acceptableContentTypes) {
+        platform::Array types;
+        for (const std::string& type : *acceptableContentTypes) {
+            types.push_back(Value(type));
+        }
+        coded["acceptableContentTypes"] = Value(std::move(types));
+    }
+    return coded;
+}
+
+std::shared_ptr<HCHTTPResponseSerializer> HCHTTPResponseSerializer::decode(const Value& coded) {
+    const std::string* name = coded["class"].stringIf();
+    std::shared_ptr<HCHTTPResponseSerializer> made;
+    if (name == nullptr) {
+        return nullptr;
+    }
+    if (*name == "HCHTTPResponseSerializer") {
+        made = std::make_shared<HCHTTPResponseSerializer>();
+    } else if (*name == "HCJSONResponseSerializer") {
+        auto json = std::make_shared<HCJSONResponseSerializer>();
+        json->readingOptions = HCCodedUnsigned(coded["readingOptions"]);
+        json->removesKeysWithNullValues =
+            coded["removesKeysWithNullValues"].boolValue().value_or(false);
+        made = json;
+    } else if (*name == "HCXMLParserResponseSerializer") {
+        made = std::make_shared<HCXMLParserResponseSerializer>();
+    } else if (*name == "HCPropertyListResponseSerializer") {
+        auto plist = std::make_shared<HCPropertyListResponseSerializer>();
+        plist->format = HCCodedUnsigned(coded["format"]);
+        plist->readOptions = HCCodedUnsigned(coded["readOptions"]);
+        made = plist;
+    } else {
+        return nullptr;
+    }
+    made->acceptableStatusCodes.reset();
+    if (const platform::Array* codes = coded["acceptableStatusCodes"].arrayIf()) {
+        made->acceptableStatusCodes.emplace();
+        for (const Value& code : *codes) {
+            if (const auto number = code.intValue()) {
+                made->acceptableStatusCodes->insert(static_cast<int>(*number));
+            }
+        }
+    }
+    made->acceptableContentTypes.reset();
+    if (const platform::Array* types = coded["acceptableContentTypes"].arrayIf()) {
+        made->acceptableContentTypes.emplace();
+        for (const Value& type : *types) {
+            if (const std::string* text = type.stringIf()) {
+                made->acceptableContentTypes->insert(*text);
+            }
+        }
+    }
     return made;
 }
 
@@ -231,7 +316,8 @@ HCResponseObject HCJSONResponseSerializer::responseObject(
     }
     Value object;
     std::optional<HCError> ownError;
-    const Bytes body = data.value_or(Bytes{});
+    static const Bytes none;
+    const Bytes& body = data ? *data : none;
     const std::optional<std::string> text = decodeText(body, encoding);
     if (!text) {
         // A body that is not text in its encoding is a decoding failure, not an empty success.
@@ -262,6 +348,13 @@ HCResponseObject HCJSONResponseSerializer::responseObject(
         *error = HCErrorWithUnderlyingError(ownError, *error);
     }
     return object;
+}
+
+Value HCJSONResponseSerializer::encode() const {
+    Value coded = HCHTTPResponseSerializer::encode();
+    coded["readingOptions"] = Value(readingOptions);
+    coded["removesKeysWithNullValues"] = Value(removesKeysWithNullValues);
+    return coded;
 }
 
 std::unique_ptr<HCURLResponseSerialization> HCJSONResponseSerializer::copy() const {
@@ -314,6 +407,18 @@ HCResponseObject HCXMLParserResponseSerializer::responseObject(
     return Value(data.value_or(Bytes{}));
 }
 
+HCResponseObject HCXMLParserResponseSerializer::responseObjectTakingBody(
+    const std::optional<URLResponse>& response, std::optional<Bytes>& data,
+    std::optional<HCError>* error) const {
+    if (typeid(*this) != typeid(HCXMLParserResponseSerializer)) {
+        return HCURLResponseSerialization::responseObjectTakingBody(response, data, error);
+    }
+    if (stopsAfterValidation(response, data, error)) {
+        return Value();
+    }
+    return data ? takeBody(data) : Value(Bytes{});
+}
+
 std::unique_ptr<HCURLResponseSerialization> HCXMLParserResponseSerializer::copy() const {
     auto made = std::make_unique<HCXMLParserResponseSerializer>();
     made->acceptableStatusCodes = acceptableStatusCodes;
@@ -361,6 +466,13 @@ HCResponseObject HCPropertyListResponseSerializer::responseObject(
         *error = HCErrorWithUnderlyingError(parseError, *error);
     }
     return object;
+}
+
+Value HCPropertyListResponseSerializer::encode() const {
+    Value coded = HCHTTPResponseSerializer::encode();
+    coded["format"] = Value(format);
+    coded["readOptions"] = Value(readOptions);
+    return coded;
 }
 
 std::unique_ptr<HCURLResponseSerialization> HCPropertyListResponseSerializer::copy() const {

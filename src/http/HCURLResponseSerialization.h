@@ -23,6 +23,14 @@ public:
     virtual HCResponseObject responseObject(
         const std::optional<platform::net::URLResponse>& response,
         const std::optional<platform::Bytes>& data, std::optional<HCError>* error) const = 0;
+    // The same for a body the caller gives up: a serializer whose result is the body itself
+    // moves it there instead of copying it, leaving data empty. The default serializes from
+    // the body and leaves it.
+    virtual HCResponseObject responseObjectTakingBody(
+        const std::optional<platform::net::URLResponse>& response,
+        std::optional<platform::Bytes>& data, std::optional<HCError>* error) const {
+        return responseObject(response, data, error);
+    }
     [[nodiscard]] virtual std::unique_ptr<HCURLResponseSerialization> copy() const = 0;
     [[nodiscard]] virtual const char* className() const = 0;
 };
@@ -49,9 +57,21 @@ public:
                                     const std::optional<platform::Bytes>& data,
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
+    HCResponseObject responseObjectTakingBody(
+        const std::optional<platform::net::URLResponse>& response,
+        std::optional<platform::Bytes>& data, std::optional<HCError>* error) const override;
     [[nodiscard]] const char* className() const override { return "HCHTTPResponseSerializer"; }
 
+    // Coding as a property-list dictionary: the class name under "class", the acceptable
+    // codes and types (when set) under "acceptableStatusCodes" and "acceptableContentTypes";
+    // subclasses add their own keys. The string encoding is not coded.
+    [[nodiscard]] virtual platform::Value encode() const;
+    // A serializer of the coded class as its constructor makes it, given the coded values (a
+    // set that was not coded decodes as none); nothing when the value is no coded serializer.
+    static std::shared_ptr<HCHTTPResponseSerializer> decode(const platform::Value& coded);
+
 protected:
+    static HCResponseObject takeBody(std::optional<platform::Bytes>& data);
     // The entry rule of the parsing serializers: whether to stop with nothing.
     bool stopsAfterValidation(const std::optional<platform::net::URLResponse>& response,
                               const std::optional<platform::Bytes>& data,
@@ -74,6 +94,8 @@ public:
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
     [[nodiscard]] const char* className() const override { return "HCJSONResponseSerializer"; }
+    // Adds "readingOptions" and "removesKeysWithNullValues".
+    [[nodiscard]] platform::Value encode() const override;
 };
 
 // Gives the XML body (as bytes) for the caller's parser to run over.
@@ -86,6 +108,9 @@ public:
                                     const std::optional<platform::Bytes>& data,
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
+    HCResponseObject responseObjectTakingBody(
+        const std::optional<platform::net::URLResponse>& response,
+        std::optional<platform::Bytes>& data, std::optional<HCError>* error) const override;
     [[nodiscard]] const char* className() const override { return "HCXMLParserResponseSerializer"; }
 };
 
@@ -107,6 +132,8 @@ public:
     [[nodiscard]] const char* className() const override {
         return "HCPropertyListResponseSerializer";
     }
+    // Adds "format" and "readOptions".
+    [[nodiscard]] platform::Value encode() const override;
 };
 
 // Whether a body's text encoding, by IANA name, is one this client decodes.

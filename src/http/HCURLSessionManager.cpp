@@ -74,6 +74,7 @@ struct TaskDelegate {
 struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
                                          std::enable_shared_from_this<Core> {
     std::shared_ptr<URLSession> session;
+    platform::net::URLLoader* loader = nullptr;
     std::shared_ptr<platform::OperationQueue> queue;
     std::string description;
     platform::NotificationCenter* center = nullptr;
@@ -100,6 +101,7 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
     DataBlock dataTaskDidReceiveData;
     FinishDownloadBlock downloadTaskDidFinishDownloading;
     ProgressBlock downloadTaskDidWriteData;
+    ResumeBlock downloadTaskDidResume;
 
     template <typename Member>
     auto read(Member Core::*member) const {
@@ -169,6 +171,25 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         }
     }
 
+    // Without a block that looks at each piece, nothing needs the body before the end.
+    bool gathersWholeBody(URLSessionTask& /*task*/) override {
+        return !read(&Core::dataTaskDidReceiveData);
+    }
+
+    // The first buffer becomes the gathered body (the session sized it to the announced
+    // length); later ones are appended to it.
+    void didReceiveBuffer(URLSessionTask& task, Bytes& data) override {
+        const auto delegate = delegateFor(task);
+        if (!delegate || !delegate->mutableData.empty()) {
+            didReceiveData(task, data);
+            return;
+        }
+        delegate->mutableData.swap(data);
+        if (const auto block = read(&Core::dataTaskDidReceiveData)) {
+            block(*session, task, delegate->mutableData);
+        }
+    }
+
     void didSendBodyData(URLSessionTask& task, std::int64_t sent, std::int64_t totalSent,
                          std::int64_t totalExpected) override {
         if (totalExpected < 0) {
@@ -191,6 +212,17 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         }
         if (const auto block = read(&Core::downloadTaskDidWriteData)) {
             block(*session, task, written, totalWritten, totalExpected);
+        }
+    }
+
+    void didResumeDownload(URLSessionTask& task, std::int64_t fileOffset,
+                           std::int64_t expectedTotalBytes) override {
+        if (const auto delegate = delegateFor(task)) {
+            delegate->progress->totalUnitCount = expectedTotalBytes;
+            delegate->progress->completedUnitCount = fileOffset;
+        }
+        if (const auto block = read(&Core::downloadTaskDidResume)) {
+            block(*session, task, fileOffset, expectedTotalBytes);
         }
     }
 
@@ -310,9 +342,12 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         DispatchQueue::global().async([=, userInfo = std::move(userInfo),
                                        body = std::move(body)]() mutable {
             std::optional<HCError> serializationError;
-            Value object = serializer->responseObject(response, body, &serializationError);
+            Value object =
+                serializer->responseObjectTakingBody(response, body, &serializationError);
             if (!delegate->downloadFileURL) {
-                userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey, Value(std::move(*body)));
+                // A serializer that took the body returns it: the notification shares it.
+                userInfo.set(HCNetworkingTaskDidCompleteResponseDataKey,
+                             body ? Value(std::move(*body)) : object);
             }
             if (delegate->downloadFileURL) {
                 object = Value(delegate->downloadFileURL->string());
@@ -379,6 +414,7 @@ HCURLSessionManager::HCURLSessionManager(
     std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
     core_->description = address;
     core_->center = &platform::NotificationCenter::defaultCenter();
+    core_->loader = loader;
     core_->queue = std::make_shared<platform::OperationQueue>();
     core_->queue->setMaxConcurrentOperationCount(1);
     core_->session = URLSession::make(
@@ -498,6 +534,13 @@ platform::Result<HCURLSessionManager::Task> HCURLSessionManager::downloadTask(
                                std::move(completion), progress, std::move(destination));
 }
 
+platform::Result<HCURLSessionManager::Task> HCURLSessionManager::downloadTaskWithResumeData(
+    const Bytes& resumeData, std::shared_ptr<HCProgress>* progress, Destination destination,
+    CompletionHandler completion) {
+    return core_->registerTask(core_->session->downloadTaskWithResumeData(resumeData),
+                               std::move(completion), progress, std::move(destination));
+}
+
 std::shared_ptr<HCProgress> HCURLSessionManager::uploadProgressForTask(const Task& task) const {
     const auto delegate = task ? core_->delegateFor(*task) : nullptr;
     return delegate ? delegate->progress : nullptr;
@@ -505,6 +548,72 @@ std::shared_ptr<HCProgress> HCURLSessionManager::uploadProgressForTask(const Tas
 
 std::shared_ptr<HCProgress> HCURLSessionManager::downloadProgressForTask(const Task& task) const {
     return uploadProgressForTask(task);
+}
+
+platform::net::URLLoader* HCURLSessionManager::loader() const {
+    return core_->loader;
+}
+
+Value HCURLSessionManager::encodeConfiguration(
+    const platform::net::URLSessionConfiguration& configuration) {
+    platform::Array anchors;
+    for (const Bytes& anchor : configuration.anchorCertificates) {
+        anchors.push_back(Value(anchor));
+    }
+    platform::Dictionary fields;
+    for (const auto& [name, value] : configuration.additionalHeaders.fields()) {
+        fields.set(name, Value(value));
+    }
+    Value coded{{"anchorCertificates", Value(std::move(anchors))},
+                {"HTTPAdditionalHeaders", Value(std::move(fields))},
+                {"temporaryDirectory", Value(configuration.temporaryDirectory.string())}};
+    if (configuration.identifier) {
+        coded["identifier"] = Value(*configuration.identifier);
+    }
+    return coded;
+}
+
+std::optional<platform::net::URLSessionConfiguration> HCURLSessionManager::decodeConfiguration(
+    const Value& coded) {
+    if (!coded.isDictionary()) {
+        return std::nullopt;
+    }
+    platform::net::URLSessionConfiguration configuration;
+    if (const std::string* identifier = coded["identifier"].stringIf()) {
+        configuration.identifier = *identifier;
+    }
+    if (const platform::Array* anchors = coded["anchorCertificates"].arrayIf()) {
+        for (const Value& anchor : *anchors) {
+            if (const Bytes* der = anchor.bytesIf()) {
+                configuration.anchorCertificates.push_back(*der);
+            }
+        }
+    }
+    if (const platform::Dictionary* fields = coded["HTTPAdditionalHeaders"].dictionaryIf()) {
+        for (const auto& [name, value] : *fields) {
+            if (const std::string* text = value.stringIf()) {
+                configuration.additionalHeaders.set(name, *text);
+            }
+        }
+    }
+    if (const std::string* folder = coded["temporaryDirectory"].stringIf()) {
+        configuration.temporaryDirectory = *folder;
+    }
+    return configuration;
+}
+
+Value HCURLSessionManager::encode() const {
+    return Value{{"sessionConfiguration", encodeConfiguration(session()->configuration())}};
+}
+
+std::unique_ptr<HCURLSessionManager> HCURLSessionManager::decode(const Value& coded,
+                                                                 platform::net::URLLoader* loader) {
+    return std::make_unique<HCURLSessionManager>(decodeConfiguration(coded["sessionConfiguration"]),
+                                                 loader);
+}
+
+std::unique_ptr<HCURLSessionManager> HCURLSessionManager::copy() const {
+    return std::make_unique<HCURLSessionManager>(session()->configuration(), core_->loader);
 }
 
 std::vector<HCURLSessionManager::Task> HCURLSessionManager::tasks() const {
@@ -550,5 +659,6 @@ HC_SETTER(setDataTaskDidReceiveDataBlock, DataBlock, dataTaskDidReceiveData)
 HC_SETTER(setDownloadTaskDidFinishDownloadingBlock, FinishDownloadBlock,
           downloadTaskDidFinishDownloading)
 HC_SETTER(setDownloadTaskDidWriteDataBlock, ProgressBlock, downloadTaskDidWriteData)
+HC_SETTER(setDownloadTaskDidResumeBlock, ResumeBlock, downloadTaskDidResume)
 
 #undef HC_SETTER

@@ -108,6 +108,11 @@ public:
     platform::Result<Task> downloadTask(platform::net::URLRequest request,
                                         std::shared_ptr<HCProgress>* progress,
                                         Destination destination, CompletionHandler completion);
+    // Goes on with a download cancelled by URLSessionTask::cancelByProducingResumeData.
+    platform::Result<Task> downloadTaskWithResumeData(const platform::Bytes& resumeData,
+                                                      std::shared_ptr<HCProgress>* progress,
+                                                      Destination destination,
+                                                      CompletionHandler completion);
 
     [[nodiscard]] std::shared_ptr<HCProgress> uploadProgressForTask(const Task& task) const;
     [[nodiscard]] std::shared_ptr<HCProgress> downloadProgressForTask(const Task& task) const;
@@ -143,6 +148,9 @@ public:
         platform::net::URLSession&, platform::net::URLSessionTask&, const std::optional<HCError>&)>;
     using InvalidBlock =
         std::function<void(platform::net::URLSession&, const std::optional<HCError>&)>;
+    // (session, task, file offset, expected total)
+    using ResumeBlock = std::function<void(
+        platform::net::URLSession&, platform::net::URLSessionTask&, std::int64_t, std::int64_t)>;
     using FinishDownloadBlock = std::function<std::optional<std::filesystem::path>(
         platform::net::URLSession&, platform::net::URLSessionTask&, const std::filesystem::path&)>;
 
@@ -156,10 +164,29 @@ public:
     void setDataTaskDidReceiveDataBlock(DataBlock block);
     void setDownloadTaskDidFinishDownloadingBlock(FinishDownloadBlock block);
     void setDownloadTaskDidWriteDataBlock(ProgressBlock block);
+    void setDownloadTaskDidResumeBlock(ResumeBlock block);
+
+    // Coding as a property-list dictionary: the session's configuration under
+    // "sessionConfiguration". Blocks, serializers, policy and tasks are neither coded nor
+    // copied.
+    [[nodiscard]] virtual platform::Value encode() const;
+    // A manager over the coded configuration (the default one when none was coded).
+    static std::unique_ptr<HCURLSessionManager> decode(const platform::Value& coded,
+                                                       platform::net::URLLoader* loader = nullptr);
+    // A new manager of the same kind over the session's configuration, on the same loader.
+    [[nodiscard]] virtual std::unique_ptr<HCURLSessionManager> copy() const;
 
 protected:
     // Where completions run: the completion queue, else the main queue.
     [[nodiscard]] platform::DispatchQueue& completionQueueOrMain() const;
+    // The loader given at construction (null: the process's).
+    [[nodiscard]] platform::net::URLLoader* loader() const;
+    // The identifier, anchors, additional header fields and temporary folder.
+    static platform::Value encodeConfiguration(
+        const platform::net::URLSessionConfiguration& configuration);
+    // Nothing when the value is no coded configuration.
+    static std::optional<platform::net::URLSessionConfiguration> decodeConfiguration(
+        const platform::Value& coded);
 
 private:
     struct Core;

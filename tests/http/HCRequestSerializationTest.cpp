@@ -242,4 +242,45 @@ TEST(HCgzipRequestSerializerTest, CompressesTheWrappedSerializersBody) {
     EXPECT_TRUE(marked->body->empty());
 }
 
+// Through the property-list text and back, as an archive would go.
+std::shared_ptr<HCHTTPRequestSerializer> archived(const HCHTTPRequestSerializer& serializer) {
+    const std::string text = platform::plist::write(serializer.encode()).value();
+    return HCHTTPRequestSerializer::decode(platform::plist::parse(text).value());
+}
+
+TEST(HCRequestSerializerCodingTest, EachKindComesBackWithItsCodedValues) {
+    auto base = std::make_shared<HCHTTPRequestSerializer>(facts());
+    base->setValueForHTTPHeaderField("yes", "X-Kept");
+    base->setTimeoutInterval(30);
+    base->setQueryStringSerializationWithBlock(
+        [](const URLRequest&, const Value&, std::optional<HCError>*) { return "block"; });
+    const auto json = HCJSONRequestSerializer::serializerWithWritingOptions(1);
+    const auto plist = HCPropertyListRequestSerializer::serializerWithFormat(100, 3);
+    const auto gzip = HCgzipRequestSerializer::serializerWithSerializer(json);
+    for (const std::shared_ptr<HCHTTPRequestSerializer>& serializer :
+         {base, std::shared_ptr<HCHTTPRequestSerializer>(json),
+          std::shared_ptr<HCHTTPRequestSerializer>(plist),
+          std::shared_ptr<HCHTTPRequestSerializer>(gzip)}) {
+        const auto decoded = archived(*serializer);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(typeid(*decoded), typeid(*serializer));
+        EXPECT_EQ(decoded->encode(), serializer->encode());
+    }
+
+    // Headers and style come back; the block and the time-out do not.
+    const auto restored = archived(*base);
+    EXPECT_EQ(restored->valueForHTTPHeaderField("X-Kept"), "yes");
+    EXPECT_EQ(restored->HTTPRequestHeaders(), base->HTTPRequestHeaders());
+    EXPECT_EQ(restored->timeoutInterval(), 0);
+    EXPECT_EQ(build(*restored, "GET", "http://h/p", Value{{"a", "1"}})->url, "http://h/p?a=1");
+    const auto wrapped = std::dynamic_pointer_cast<const HCJSONRequestSerializer>(
+        std::dynamic_pointer_cast<HCgzipRequestSerializer>(archived(*gzip))->wrapped());
+    ASSERT_TRUE(wrapped);
+    EXPECT_EQ(wrapped->writingOptions, 1u);
+
+    EXPECT_FALSE(HCHTTPRequestSerializer::decode(Value("HCHTTPRequestSerializer")));
+    EXPECT_FALSE(HCHTTPRequestSerializer::decode(Value{{"class", "HCOtherSerializer"}}));
+    EXPECT_FALSE(HCHTTPRequestSerializer::decode(Value{{"class", "HCgzipRequestSerializer"}}));
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "http/HCURLResponseSerialization.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/PropertyList.h"
 
 namespace {
 
@@ -171,6 +172,32 @@ TEST(HCResponseSerializationTest, CopiesFollowTheirOwnRules) {
     const auto& copied = dynamic_cast<const HCJSONResponseSerializer&>(*copy);
     EXPECT_TRUE(copied.removesKeysWithNullValues);
     EXPECT_TRUE(copied.acceptableContentTypes->contains("application/json"));
+}
+
+TEST(HCResponseSerializationTest, EachKindComesBackFromItsCoding) {
+    auto base = HCHTTPResponseSerializer::serializer();
+    base->acceptableContentTypes = std::set<std::string>{"a/b", "c/d"};
+    base->acceptableStatusCodes.reset();
+    auto json = HCJSONResponseSerializer::serializerWithReadingOptions(1);
+    json->removesKeysWithNullValues = true;
+    const auto xml = HCXMLParserResponseSerializer::serializer();
+    const auto plist = HCPropertyListResponseSerializer::serializerWithFormat(100, 2);
+    for (const std::shared_ptr<HCHTTPResponseSerializer>& serializer :
+         {base, std::shared_ptr<HCHTTPResponseSerializer>(json),
+          std::shared_ptr<HCHTTPResponseSerializer>(xml),
+          std::shared_ptr<HCHTTPResponseSerializer>(plist)}) {
+        const std::string text = platform::plist::write(serializer->encode()).value();
+        const auto decoded = HCHTTPResponseSerializer::decode(platform::plist::parse(text).value());
+        ASSERT_TRUE(decoded) << serializer->className();
+        EXPECT_EQ(typeid(*decoded), typeid(*serializer));
+        EXPECT_EQ(decoded->encode(), serializer->encode()) << serializer->className();
+        EXPECT_EQ(decoded->acceptableStatusCodes, serializer->acceptableStatusCodes);
+        EXPECT_EQ(decoded->acceptableContentTypes, serializer->acceptableContentTypes);
+    }
+    // A set that was not coded accepts everything.
+    EXPECT_FALSE(HCHTTPResponseSerializer::decode(Value{{"class", "HCJSONResponseSerializer"}})
+                     ->acceptableContentTypes);
+    EXPECT_FALSE(HCHTTPResponseSerializer::decode(Value{{"class", "HCImageSerializer"}}));
 }
 
 }  // namespace

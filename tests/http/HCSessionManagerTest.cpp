@@ -136,6 +136,52 @@ TEST_F(HCSessionManagerTest, DataTaskCompletesOnTheMainLoopWithTheSerializedBody
     EXPECT_TRUE(sessionManager->tasks().empty());
 }
 
+TEST_F(HCSessionManagerTest, TheGatheredBodyIsHandedOnWithoutCopies) {
+    auto sessionManager = manager();
+    sessionManager->setResponseSerializer(HCHTTPResponseSerializer::serializer());
+    Outcome outcome;
+    sessionManager->dataTask(req(server_.url("/bytes?size=500000")), recordInto(outcome))
+        .value()
+        ->resume();
+    ASSERT_TRUE(wait(
+        [&] { return outcome.done && !notes(HCNetworkingTaskDidCompleteNotification).empty(); }));
+    ASSERT_FALSE(outcome.error);
+    const Bytes* body = outcome.object.bytesIf();
+    ASSERT_TRUE(body);
+    ASSERT_EQ(body->size(), 500000u);
+    EXPECT_EQ((*body)[499999], LoopbackServer::patternByte(499999));
+    // The notification's body and the result are one buffer.
+    const Value noted = notes(HCNetworkingTaskDidCompleteNotification)
+                            .front()
+                            .userInfo[HCNetworkingTaskDidCompleteResponseDataKey];
+    EXPECT_EQ(noted.bytesIf(), body);
+}
+
+TEST_F(HCSessionManagerTest, ABodyCutShortStillReachesTheNotification) {
+    auto sessionManager = manager();
+    Outcome outcome;
+    auto task =
+        sessionManager->dataTask(req(server_.url("/slow?size=30000")), recordInto(outcome)).value();
+    task->resume();
+    // The count moves on the network thread, which does not wake the loop: look again soon.
+    ASSERT_TRUE(wait([&] {
+        const bool all = task->countOfBytesReceived() == 30000;
+        if (!all) {
+            platform::DispatchQueue::main().async([] {});
+        }
+        return all;
+    }));
+    task->cancel();
+    ASSERT_TRUE(wait(
+        [&] { return outcome.done && !notes(HCNetworkingTaskDidCompleteNotification).empty(); }));
+    EXPECT_EQ(outcome.error->code, platform::net::urlerror::cancelled);
+    EXPECT_EQ(notes(HCNetworkingTaskDidCompleteNotification)
+                  .front()
+                  .userInfo[HCNetworkingTaskDidCompleteResponseDataKey]
+                  .size(),
+              30000u);
+}
+
 TEST_F(HCSessionManagerTest, ResumeAndSuspendAreRepostedOnlyByTheOwningManager) {
     auto first = manager();
     auto second = manager();
@@ -246,6 +292,64 @@ TEST_F(HCSessionManagerTest, DownloadMovesToTheDestinationAndHandsItOn) {
                   .userInfo[HCNetworkingTaskDidCompleteAssetPathKey]
                   .stringValue(),
               destination.string());
+}
+
+TEST_F(HCSessionManagerTest, ACancelledDownloadResumesIntoTheDestination) {
+    auto sessionManager = manager();
+    Outcome cancelled;
+    std::shared_ptr<HCProgress> progress;
+    auto task = sessionManager
+                    ->downloadTask(req(server_.url("/bytes?size=300000&stall=120000")), &progress,
+                                   nullptr, recordInto(cancelled))
+                    .value();
+    // Progress moves on the session's queue: a post wakes the loop to look at it.
+    sessionManager->setDownloadTaskDidWriteDataBlock(
+        [](auto&, auto&, std::int64_t, std::int64_t, std::int64_t) {
+            platform::DispatchQueue::main().async([] {});
+        });
+    task->resume();
+    ASSERT_TRUE(wait([&] { return progress->completedUnitCount == 120000; }));
+    std::optional<Bytes> resumeData;
+    task->cancelByProducingResumeData([&](std::optional<Bytes> data) { resumeData = data; });
+    ASSERT_TRUE(wait([&] { return cancelled.done; }));
+    EXPECT_EQ(cancelled.error->code, platform::net::urlerror::cancelled);
+    ASSERT_TRUE(resumeData);
+    server_.releaseSlowBodies();
+
+    const auto destination = temp_.path() / "resumed.bin";
+    std::vector<std::pair<std::int64_t, std::int64_t>> resumedAt;
+    sessionManager->setDownloadTaskDidResumeBlock(
+        [&](auto&, auto&, std::int64_t offset, std::int64_t total) {
+            resumedAt.emplace_back(offset, total);
+        });
+    Outcome outcome;
+    sessionManager
+        ->downloadTaskWithResumeData(
+            *resumeData, &progress,
+            [&](const std::filesystem::path&, const std::optional<URLResponse>&) {
+                return std::optional(destination);
+            },
+            recordInto(outcome))
+        .value()
+        ->resume();
+    ASSERT_TRUE(wait([&] { return outcome.done; }));
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.response->statusCode, 206);
+    EXPECT_EQ(progress->completedUnitCount, 300000);
+    EXPECT_EQ(progress->totalUnitCount, 300000);
+    EXPECT_EQ(resumedAt, (std::vector<std::pair<std::int64_t, std::int64_t>>{{120000, 300000}}));
+    std::ifstream in(destination, std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_EQ(file.size(), 300000u);
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        ASSERT_EQ(file[i], LoopbackServer::patternByte(i)) << i;
+    }
+
+    EXPECT_EQ(sessionManager->downloadTaskWithResumeData(Bytes{'x'}, nullptr, nullptr, nullptr)
+                  .error()
+                  .code,
+              platform::net::urlerror::cannotDecodeRawData);
+    EXPECT_TRUE(sessionManager->downloadTasks().empty());
 }
 
 TEST_F(HCSessionManagerTest, AFailedMoveCompletesWithTheMoveError) {
@@ -559,6 +663,52 @@ TEST_F(HCSessionManagerTest, EveryManagerIsItsOwn) {
     EXPECT_NE(first->session(), second->session());
     EXPECT_NE(first->operationQueue(), second->operationQueue());
     EXPECT_NE(first->taskDescriptionForSessionTasks(), second->taskDescriptionForSessionTasks());
+}
+
+TEST_F(HCSessionManagerTest, ArchivedAndCopiedManagersKeepConfigurationBaseAndSerializers) {
+    auto made = configuration();
+    made.additionalHeaders.set("X-Session", "kept");
+    auto http = std::make_unique<HCHTTPSessionManager>(server_.url("/echo"), made, &loader_);
+    http->setRequestSerializer(HCJSONRequestSerializer::serializerWithWritingOptions(1));
+    http->setResponseSerializer(HCXMLParserResponseSerializer::serializer());
+
+    const std::string archive = platform::plist::write(http->encode()).value();
+    std::unique_ptr<HCHTTPSessionManager> decoded =
+        HCHTTPSessionManager::decode(platform::plist::parse(archive).value(), &loader_);
+    std::unique_ptr<HCURLSessionManager> copied = http->copy();
+    for (HCURLSessionManager* other :
+         {static_cast<HCURLSessionManager*>(decoded.get()), copied.get()}) {
+        auto& manager = dynamic_cast<HCHTTPSessionManager&>(*other);
+        EXPECT_NE(manager.session(), http->session());
+        EXPECT_EQ(manager.baseURL()->absoluteString(), server_.url("/echo/"));
+        EXPECT_EQ(manager.session()->configuration().temporaryDirectory, temp_.path());
+        EXPECT_EQ(manager.session()->configuration().anchorCertificates, made.anchorCertificates);
+        EXPECT_NE(manager.requestSerializer(), http->requestSerializer());
+        EXPECT_EQ(manager.requestSerializer()->encode(), http->requestSerializer()->encode());
+        EXPECT_STREQ(manager.responseSerializer()->className(), "HCXMLParserResponseSerializer");
+
+        // It works: the header of the configuration reaches the server, the body is JSON.
+        std::optional<HCError> failed;
+        bool done = false;
+        manager.setResponseSerializer(HCJSONResponseSerializer::serializer());
+        manager.POST(
+            "sub", Value{{"a", 1}},
+            [&](const HCURLSessionManager::Task&, const Value&) { done = true; },
+            [&](const HCURLSessionManager::Task&, const HCError& error) {
+                failed = error;
+                done = true;
+            });
+        ASSERT_TRUE(wait([&] { return done; }));
+        EXPECT_FALSE(failed);
+        EXPECT_EQ(server_.last()->path, "/echo/sub");
+        EXPECT_EQ(server_.last()->header("X-Session"), "kept");
+        EXPECT_EQ(server_.last()->header("Content-Type"), "application/json");
+    }
+
+    // The base manager codes its configuration alone.
+    const auto plain = HCURLSessionManager::decode(manager()->encode(), &loader_);
+    EXPECT_EQ(plain->session()->configuration().temporaryDirectory, temp_.path());
+    EXPECT_EQ(typeid(*manager()->copy()), typeid(HCURLSessionManager));
 }
 
 }  // namespace

@@ -30,11 +30,12 @@ std::string pattern(std::size_t offset, std::size_t size) {
     return out;
 }
 
-std::size_t sizeParameter(const httplib::Request& request, std::size_t fallback) {
-    if (!request.has_param("size")) {
+std::size_t sizeParameter(const httplib::Request& request, std::size_t fallback,
+                          const char* name = "size") {
+    if (!request.has_param(name)) {
         return fallback;
     }
-    return static_cast<std::size_t>(std::stoull(request.get_param_value("size")));
+    return static_cast<std::size_t>(std::stoull(request.get_param_value(name)));
 }
 
 bool isUtf8(const std::string& text) {
@@ -201,6 +202,15 @@ std::optional<ReceivedRequest> LoopbackServer::last() const {
     return received_.back();
 }
 
+bool LoopbackServer::waitForRelease(httplib::DataSink& sink) {
+    std::unique_lock lock(mutex_);
+    // Waits in short turns so that a client that went away frees the thread.
+    while (!slowOpen_ && !stopping_ && sink.is_writable()) {
+        slowReleased_.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    return slowOpen_;
+}
+
 void LoopbackServer::releaseSlowBodies() {
     {
         std::lock_guard lock(mutex_);
@@ -292,12 +302,7 @@ void LoopbackServer::route() {
                     const std::string part = pattern(offset, first - offset);
                     return sink.write(part.data(), part.size());
                 }
-                std::unique_lock lock(mutex_);
-                // Waits in short turns so that a client that went away frees the thread.
-                while (!slowOpen_ && !stopping_ && sink.is_writable()) {
-                    slowReleased_.wait_for(lock, std::chrono::milliseconds(50));
-                }
-                lock.unlock();
+                waitForRelease(sink);
                 sink.done();
                 return true;
             });
@@ -313,7 +318,15 @@ void LoopbackServer::route() {
             response.status = 304;
             return;
         }
-        if (size <= (std::size_t{8} << 20)) {
+        // A range for another version of the body is not served: the whole body comes instead.
+        // The library slices any ranged answer itself, so the ranges it parsed are dropped.
+        if (request.has_header("If-Range") && request.get_header_value("If-Range") != etag) {
+            const_cast<httplib::Request&>(request).ranges.clear();
+        }
+        const std::optional<std::size_t> stall =
+            request.has_param("stall") ? std::optional(sizeParameter(request, 0, "stall"))
+                                       : std::nullopt;
+        if (size <= (std::size_t{8} << 20) && !stall) {
             response.set_content(pattern(0, size), "application/octet-stream");
             return;
         }
@@ -321,9 +334,15 @@ void LoopbackServer::route() {
         auto block = std::make_shared<std::string>(pattern(0, 251 * 1024));
         response.set_content_provider(
             size, "application/octet-stream",
-            [block](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            [this, block, stall](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (stall && offset >= *stall && !waitForRelease(sink)) {
+                    return false;
+                }
                 const std::size_t start = offset % 251;
-                const std::size_t n = std::min(length, block->size() - start);
+                std::size_t n = std::min(length, block->size() - start);
+                if (stall && offset < *stall) {
+                    n = std::min(n, *stall - offset);
+                }
                 return sink.write(block->data() + start, n);
             });
     });

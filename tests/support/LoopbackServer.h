@@ -16,7 +16,8 @@
 
 namespace httplib {
 class Server;
-}
+class DataSink;
+}  // namespace httplib
 
 namespace testing_support {
 
@@ -40,8 +41,9 @@ struct ReceivedRequest {
 //   /chunked         ?size= bytes of the pattern in a chunked body, no length
 //   /slow            the first ?size= bytes (default 65536) of a chunked body, then nothing more
 //                    until releaseSlowBodies() or the end of the server
-//   /bytes           ?size= bytes of the pattern with a length, an ETag, Range requests (206)
-//                    and If-None-Match (304)
+//   /bytes           ?size= bytes of the pattern with a length, an ETag, Range requests (206),
+//                    If-Range (the whole body for another ETag) and If-None-Match (304);
+//                    ?stall= stops after that many bytes until releaseSlowBodies()
 //   /whole           ?size= bytes of the pattern, 200 and the whole body even when asked a Range
 //   /held            as /bytes (ETag, Range) but, without a Range, nothing after the first
 //                    ?hold= bytes (default half) until releaseSlowBodies()
@@ -81,6 +83,8 @@ public:
 private:
     void route();
     void start();
+    // Until releaseSlowBodies (true), or the client or the server goes (false).
+    bool waitForRelease(httplib::DataSink& sink);
     void record(ReceivedRequest request);
 
     std::unique_ptr<httplib::Server> server_;

@@ -21,6 +21,8 @@ namespace {
 
 constexpr std::size_t kMaxHeldRedirectBody = std::size_t{1} << 20;
 constexpr long kReceiveBufferSize = 256 * 1024;
+// Finished easy handles kept per connection group for the group's next transfers.
+constexpr std::size_t kIdleHandlesPerGroup = 8;
 
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -90,7 +92,10 @@ struct URLLoader::Engine {
         std::FILE* download = nullptr;
         std::filesystem::path downloadPath;
         std::int64_t written = 0;
+        // The whole body's length when known: what a resumed download already had counts.
+        std::int64_t expectedTotal = -1;
         bool writeFailed = false;
+        bool resumeRefused = false;
 
         bool trustRefused = false;
         bool awaitingRedirect = false;
@@ -100,6 +105,7 @@ struct URLLoader::Engine {
     CURLM* multi = nullptr;
     std::unordered_map<TransferId, std::unique_ptr<Transfer>> transfers;
     std::map<std::uint64_t, CURLSH*> groups;
+    std::map<std::uint64_t, std::vector<CURL*>> idleHandles;
     std::vector<std::uint64_t> releasedGroups;
     std::atomic<std::size_t>* active = nullptr;
     std::shared_ptr<Channel> channel;
@@ -109,6 +115,9 @@ struct URLLoader::Engine {
     ~Engine() {
         for (auto& [id, transfer] : transfers) {
             detach(*transfer);
+        }
+        for (auto& [group, handles] : idleHandles) {
+            std::for_each(handles.begin(), handles.end(), curl_easy_cleanup);
         }
         for (auto& [id, share] : groups) {
             curl_share_cleanup(share);
@@ -140,6 +149,10 @@ struct URLLoader::Engine {
                 [&](const auto& entry) { return entry.second->options.connectionGroup == group; });
             if (used) {
                 return false;
+            }
+            if (auto idle = idleHandles.find(group); idle != idleHandles.end()) {
+                std::for_each(idle->second.begin(), idle->second.end(), curl_easy_cleanup);
+                idleHandles.erase(idle);
             }
             if (auto found = groups.find(group); found != groups.end()) {
                 curl_share_cleanup(found->second);
@@ -185,6 +198,13 @@ struct URLLoader::Engine {
         }
         transfer.response.url = transfer.request.url;
         deriveContentFields(transfer.response);
+        if (transfer.options.resumeFile && transfer.download != nullptr &&
+            !isRedirectStatus(transfer.response.statusCode) && !acceptResumedAnswer(transfer)) {
+            transfer.resumeRefused = true;
+            return 0;
+        }
+        const std::int64_t announced = transfer.response.expectedContentLength;
+        transfer.expectedTotal = announced < 0 ? -1 : transfer.written + announced;
         if (isRedirectStatus(transfer.response.statusCode) &&
             transfer.response.headers.contains("Location")) {
             transfer.holdingRedirect = true;
@@ -222,7 +242,26 @@ struct URLLoader::Engine {
         }
         transfer.written += static_cast<std::int64_t>(bytes.size());
         transfer.client->didWriteData(static_cast<std::int64_t>(bytes.size()), transfer.written,
-                                      transfer.response.expectedContentLength);
+                                      transfer.expectedTotal);
+    }
+
+    // A resumed download's answer: the rest from where the file ends, or the whole body anew.
+    static bool acceptResumedAnswer(Transfer& transfer) {
+        if (transfer.response.statusCode == 200) {
+            std::fclose(transfer.download);
+            transfer.download = std::fopen(transfer.downloadPath.c_str(), "wb");
+            transfer.written = 0;
+            return transfer.download != nullptr;
+        }
+        if (transfer.response.statusCode != 206) {
+            return false;
+        }
+        // "bytes <first>-<last>/<length>"
+        const std::string range = transfer.response.headers.get("Content-Range").value_or("");
+        long long first = -1;
+        char unit[8] = {};
+        return std::sscanf(range.c_str(), "%7s %lld-", unit, &first) == 2 &&
+               std::string_view(unit) == "bytes" && first == transfer.written;
     }
 
     static std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* context) {
@@ -333,7 +372,13 @@ struct URLLoader::Engine {
             fail(std::move(transfer), urlerror::fileDoesNotExist, "the body file cannot be read");
             return;
         }
-        if (transfer->options.downloadFolder) {
+        if (transfer->options.downloadFolder && transfer->options.resumeFile) {
+            if (!openResumedFile(*transfer)) {
+                fail(std::move(transfer), urlerror::cannotOpenFile,
+                     "the partial download is gone or changed");
+                return;
+            }
+        } else if (transfer->options.downloadFolder) {
             transfer->downloadPath = freshFileIn(*transfer->options.downloadFolder);
             transfer->download = std::fopen(transfer->downloadPath.c_str(), "wbx");
             if (transfer->download == nullptr) {
@@ -342,13 +387,49 @@ struct URLLoader::Engine {
                 return;
             }
         }
-        CURL* easy = curl_easy_init();
+        CURL* easy = idleHandle(transfer->options.connectionGroup);
         transfer->easy = easy;
         configure(*transfer, url->absoluteString());
-        active->fetch_add(1);
         curl_multi_add_handle(multi, easy);
         const TransferId id = transfer->id;
         transfers.emplace(id, std::move(transfer));
+        active->store(transfers.size());
+    }
+
+    // Only a file of exactly the size the resume was made for goes on; another is removed.
+    static bool openResumedFile(Transfer& transfer) {
+        transfer.downloadPath = *transfer.options.resumeFile;
+        std::error_code error;
+        const auto size = std::filesystem::file_size(transfer.downloadPath, error);
+        if (error || static_cast<std::int64_t>(size) != transfer.options.resumeOffset) {
+            std::filesystem::remove(transfer.downloadPath, error);
+            return false;
+        }
+        transfer.download = std::fopen(transfer.downloadPath.c_str(), "ab");
+        transfer.written = transfer.options.resumeOffset;
+        return transfer.download != nullptr;
+    }
+
+    // A handle the group used before keeps nothing but its connections' cache, which is the
+    // group's own; a fresh one otherwise.
+    CURL* idleHandle(std::uint64_t group) {
+        auto idle = idleHandles.find(group);
+        if (idle == idleHandles.end() || idle->second.empty()) {
+            return curl_easy_init();
+        }
+        CURL* easy = idle->second.back();
+        idle->second.pop_back();
+        curl_easy_reset(easy);
+        return easy;
+    }
+
+    void keepIdle(std::uint64_t group, CURL* easy) {
+        if (group == 0 || !groups.contains(group) ||
+            idleHandles[group].size() >= kIdleHandlesPerGroup) {
+            curl_easy_cleanup(easy);
+            return;
+        }
+        idleHandles[group].push_back(easy);
     }
 
     static bool prepareBody(Transfer& transfer) {
@@ -463,9 +544,8 @@ struct URLLoader::Engine {
     void detach(Transfer& transfer) {
         if (transfer.easy != nullptr) {
             curl_multi_remove_handle(multi, transfer.easy);
-            curl_easy_cleanup(transfer.easy);
+            keepIdle(transfer.options.connectionGroup, transfer.easy);
             transfer.easy = nullptr;
-            active->fetch_sub(1);
         }
         curl_slist_free_all(transfer.headerList);
         transfer.headerList = nullptr;
@@ -486,6 +566,9 @@ struct URLLoader::Engine {
         if (owned->writeFailed) {
             error = URLError{kURLErrorDomain, urlerror::cannotWriteToFile,
                              "the download file cannot be written", owned->request.url};
+        } else if (owned->resumeRefused) {
+            error = URLError{kURLErrorDomain, urlerror::badServerResponse,
+                             "the server cannot resume the download", owned->request.url};
         } else if (owned->bodyFailed) {
             error = URLError{kURLErrorDomain, urlerror::requestBodyStreamExhausted,
                              "the request body cannot be read", owned->request.url};
@@ -511,6 +594,7 @@ struct URLLoader::Engine {
         auto found = transfers.find(id);
         std::unique_ptr<Transfer> owned = std::move(found->second);
         transfers.erase(found);
+        active->store(transfers.size());
         return owned;
     }
 
@@ -598,25 +682,29 @@ struct URLLoader::Engine {
             std::fclose(owned->download);
             owned->download = nullptr;
         }
-        if (owned->options.downloadFolder) {
+        if (owned->options.downloadFolder && !owned->options.resumeFile) {
             std::error_code ignored;
             std::filesystem::remove(owned->downloadPath, ignored);
         }
         begin(std::move(owned));
     }
 
-    void cancel(TransferId id) {
+    void cancel(TransferId id, bool keepDownload = false) {
         auto found = transfers.find(id);
         if (found == transfers.end()) {
             return;
         }
         std::unique_ptr<Transfer> owned = take(id);
         detach(*owned);
-        if (owned->options.downloadFolder) {
+        std::optional<std::filesystem::path> kept;
+        if (owned->options.downloadFolder && keepDownload) {
+            kept = owned->downloadPath;
+        } else if (owned->options.downloadFolder) {
             std::error_code ignored;
             std::filesystem::remove(owned->downloadPath, ignored);
         }
-        fail(std::move(owned), urlerror::cancelled, "cancelled");
+        owned->client->didComplete(
+            URLError{kURLErrorDomain, urlerror::cancelled, "cancelled", owned->request.url}, kept);
         collectGroups();
     }
 
@@ -693,6 +781,10 @@ URLLoader::TransferId URLLoader::Channel::start(URLRequest request, TransferOpti
 
 void URLLoader::Channel::cancel(TransferId id) {
     post([id](Engine& engine) { engine.cancel(id); });
+}
+
+void URLLoader::Channel::cancelKeepingDownload(TransferId id) {
+    post([id](Engine& engine) { engine.cancel(id, true); });
 }
 
 void URLLoader::Channel::pause(TransferId id) {

@@ -43,7 +43,8 @@ public:
     virtual void didSendBodyData(std::int64_t /*sent*/, std::int64_t /*totalSent*/,
                                  std::int64_t /*totalExpected*/) {}
     // The end, once: no error, or why it failed. downloadedFile is where the body went for a
-    // transfer to a file that succeeded; its owner moves or removes it.
+    // transfer to a file that succeeded, or, after cancelKeepingDownload, the part written so
+    // far beside the cancelled error; its owner moves or removes it.
     virtual void didComplete(const std::optional<URLError>& error,
                              const std::optional<std::filesystem::path>& downloadedFile) = 0;
 };
@@ -58,6 +59,11 @@ struct TransferOptions {
     std::uint64_t connectionGroup = 0;
     // Header fields added to every request of the group unless the request has the field.
     HTTPHeaders additionalHeaders;
+    // Goes on with a download whose first resumeOffset bytes are in this file (the request asks
+    // for the rest with Range): a 206 from that offset appends, a 200 rewrites the file from
+    // the start; a file of another size, or any other answer, fails and leaves no file.
+    std::optional<std::filesystem::path> resumeFile;
+    std::int64_t resumeOffset = 0;
 };
 
 // The URL-loading engine: one network thread drives every transfer of the process through one
@@ -90,6 +96,9 @@ public:
         // Ends the transfer with the cancelled error (-999) and the URL it was loading;
         // nothing when it already ended.
         void cancel(TransferId id);
+        // The same for a transfer into a file, except that the part written so far is kept and
+        // handed to didComplete beside the error.
+        void cancelKeepingDownload(TransferId id);
         // Stops moving bytes both ways until unpause; the connection stays.
         void pause(TransferId id);
         void unpause(TransferId id);
@@ -123,6 +132,7 @@ public:
         return channel_->start(std::move(request), std::move(options), std::move(client));
     }
     void cancel(TransferId id) { channel_->cancel(id); }
+    void cancelKeepingDownload(TransferId id) { channel_->cancelKeepingDownload(id); }
     void pause(TransferId id) { channel_->pause(id); }
     void unpause(TransferId id) { channel_->unpause(id); }
 

@@ -4,9 +4,15 @@
 #include <system_error>
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/net/URL.h"
 
 namespace platform::net {
+
+namespace {
+// What an announced length may reserve at once; a larger body grows past it.
+constexpr std::int64_t kMaxReservedBody = std::int64_t{256} << 20;
+}  // namespace
 
 // ---- the engine's client of one task ----
 
@@ -44,7 +50,8 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         // Without a delegate the redirect is followed, as the default callback does.
         auto shared =
             std::make_shared<std::function<void(std::optional<URLRequest>)>>(std::move(decide));
-        session->deliverOr(
+        post(
+            *session,
             [task, response, proposed, shared](URLSessionDelegate& delegate) mutable {
                 delegate.willPerformRedirect(*task, response, std::move(proposed),
                                              [task, shared](std::optional<URLRequest> decision) {
@@ -64,15 +71,35 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         if (!task || !session) {
             return;
         }
+        const auto delegate = session->delegate_.lock();
+        const bool whole =
+            task->kind() != Kind::download && delegate && delegate->gathersWholeBody(*task);
+        {
+            std::lock_guard lock(mutex_);
+            announced_ = response.expectedContentLength;
+            wholeBody_ = whole;
+        }
+        bool resumed = false;
+        std::int64_t offset = 0;
         {
             std::lock_guard lock(task->mutex_);
             task->response_ = response;
+            resumed = task->resumeFile_.has_value();
+            offset = response.statusCode == 206 ? task->resumeOffset_ : 0;
         }
-        session->deliver([task, response](URLSessionDelegate& delegate) {
+        post(*session, [task, response](URLSessionDelegate& delegate) {
             if (delegate.didReceiveResponse(*task, response) == ResponseDisposition::cancel) {
                 task->cancel();
             }
         });
+        // The engine refuses any other answer to a resumed download.
+        if (resumed && (response.statusCode == 200 || response.statusCode == 206)) {
+            const std::int64_t length = response.expectedContentLength;
+            const std::int64_t total = length < 0 ? -1 : offset + length;
+            post(*session, [task, offset, total](URLSessionDelegate& delegate) {
+                delegate.didResumeDownload(*task, offset, total);
+            });
+        }
     }
 
     void didReceiveData(std::span<const std::uint8_t> bytes) override {
@@ -84,9 +111,16 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         bool schedule = false;
         {
             std::lock_guard lock(mutex_);
+            // The first buffer is sized for the whole announced body: a delegate that keeps
+            // it then gathers the body without growing it.
+            if (!sized_ && announced_ > 0) {
+                sized_ = true;
+                pending_.reserve(
+                    static_cast<std::size_t>(std::min<std::int64_t>(announced_, kMaxReservedBody)));
+            }
             pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-            schedule = !drainScheduled_;
-            drainScheduled_ = true;
+            schedule = !drainScheduled_ && !wholeBody_;
+            drainScheduled_ = drainScheduled_ || schedule;
         }
         {
             std::lock_guard lock(task->mutex_);
@@ -96,7 +130,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         // delegate queue, however small the network's reads.
         if (schedule) {
             auto self = shared_from_this();
-            session->deliver([self, task](URLSessionDelegate& delegate) {
+            post(*session, [self, task](URLSessionDelegate& delegate) {
                 Bytes data;
                 {
                     std::lock_guard lock(self->mutex_);
@@ -104,7 +138,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                     self->pending_.swap(self->spare_);
                     self->drainScheduled_ = false;
                 }
-                delegate.didReceiveData(*task, data);
+                delegate.didReceiveBuffer(*task, data);
                 // Two buffers take turns, so a long body does not allocate afresh per read.
                 data.clear();
                 std::lock_guard lock(self->mutex_);
@@ -126,10 +160,9 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             std::lock_guard lock(task->mutex_);
             task->received_ = totalWritten;
         }
-        session->deliver(
-            [task, written, totalWritten, totalExpected](URLSessionDelegate& delegate) {
-                delegate.didWriteData(*task, written, totalWritten, totalExpected);
-            });
+        post(*session, [task, written, totalWritten, totalExpected](URLSessionDelegate& delegate) {
+            delegate.didWriteData(*task, written, totalWritten, totalExpected);
+        });
     }
 
     void didSendBodyData(std::int64_t sent, std::int64_t totalSent,
@@ -143,22 +176,56 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             std::lock_guard lock(task->mutex_);
             task->sent_ = totalSent;
         }
-        session->deliver([task, sent, totalSent, totalExpected](URLSessionDelegate& delegate) {
+        post(*session, [task, sent, totalSent, totalExpected](URLSessionDelegate& delegate) {
             delegate.didSendBodyData(*task, sent, totalSent, totalExpected);
         });
     }
 
     void didComplete(const std::optional<URLError>& error,
-                     const std::optional<std::filesystem::path>& downloadedFile) override {
+                     const std::optional<std::filesystem::path>& file) override {
         auto task = task_.lock();
         auto session = session_.lock();
+        std::function<void(std::optional<Bytes>)> resumeDataHandler;
         if (task) {
             std::lock_guard lock(task->mutex_);
             task->error_ = error;
+            resumeDataHandler = std::move(task->resumeDataHandler_);
+        }
+        // A body gathered whole goes over once, before the end.
+        auto wholeBody = std::make_shared<Bytes>();
+        {
+            std::lock_guard lock(mutex_);
+            if (wholeBody_) {
+                wholeBody->swap(pending_);
+            }
+        }
+        // A file beside an error is the part a cancel kept for resuming.
+        std::optional<std::filesystem::path> downloadedFile = file;
+        std::optional<Bytes> resumeData;
+        if (error && file) {
+            downloadedFile.reset();
+            if (task && resumeDataHandler) {
+                resumeData = task->resumeData(*file);
+            }
+            if (!resumeData) {
+                removeFile(file);
+            }
         }
         if (!task || !session) {
             removeFile(downloadedFile);
+            if (resumeDataHandler) {
+                resumeDataHandler(std::move(resumeData));
+            }
             return;
+        }
+        if (resumeDataHandler) {
+            const auto hand = [resumeDataHandler = std::move(resumeDataHandler),
+                               resumeData =
+                                   std::make_shared<std::optional<Bytes>>(std::move(resumeData))] {
+                resumeDataHandler(std::move(*resumeData));
+            };
+            post(
+                *session, [hand](URLSessionDelegate&) { hand(); }, hand);
         }
         // The queue belongs to the session: what waits on it holds the session weakly.
         const std::weak_ptr<URLSession> weakSession = session;
@@ -171,8 +238,12 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                 owner->taskEnded(*task);
             }
         };
-        session->deliverOr(
-            [task, error, downloadedFile, ended](URLSessionDelegate& delegate) {
+        post(
+            *session,
+            [task, error, downloadedFile, ended, wholeBody](URLSessionDelegate& delegate) {
+                if (!wholeBody->empty()) {
+                    delegate.didReceiveBuffer(*task, *wholeBody);
+                }
                 if (downloadedFile) {
                     delegate.didFinishDownloading(*task, *downloadedFile);
                     removeFile(downloadedFile);
@@ -197,11 +268,57 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         }
     }
 
+    // The task's events wait here in order; one turn of the delegate queue runs all that
+    // arrived by then, so a small answer (response, body, end) is one hand-over, not three.
+    void post(URLSession& session, std::function<void(URLSessionDelegate&)> event,
+              std::function<void()> otherwise = {}) {
+        bool schedule = false;
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back({std::move(event), std::move(otherwise)});
+            schedule = !eventsScheduled_;
+            eventsScheduled_ = true;
+        }
+        if (schedule) {
+            auto self = shared_from_this();
+            session.deliverOr([self](URLSessionDelegate& delegate) { self->runEvents(&delegate); },
+                              [self] { self->runEvents(nullptr); });
+        }
+    }
+
+    void runEvents(URLSessionDelegate* delegate) {
+        std::vector<Event> batch;
+        {
+            std::lock_guard lock(mutex_);
+            batch.swap(events_);
+            eventsScheduled_ = false;
+        }
+        for (Event& event : batch) {
+            if (delegate != nullptr) {
+                event.withDelegate(*delegate);
+            } else if (event.otherwise) {
+                event.otherwise();
+            }
+        }
+    }
+
+    struct Event {
+        std::function<void(URLSessionDelegate&)> withDelegate;
+        std::function<void()> otherwise;
+    };
+
     const std::weak_ptr<URLSessionTask> task_;
     const std::weak_ptr<URLSession> session_;
     std::mutex mutex_;
+    std::vector<Event> events_;
+    bool eventsScheduled_ = false;
     Bytes pending_;
     Bytes spare_;
+    // Network thread: the body's announced length, and whether a buffer was sized for it.
+    std::int64_t announced_ = -1;
+    bool sized_ = false;
+    // The delegate asked for the body whole: pending_ gathers it all, delivered at the end.
+    bool wholeBody_ = false;
     bool drainScheduled_ = false;
 };
 
@@ -323,6 +440,62 @@ void URLSessionTask::suspend() {
 }
 
 void URLSessionTask::cancel() {
+    cancel(false);
+}
+
+void URLSessionTask::cancelByProducingResumeData(
+    std::function<void(std::optional<Bytes>)> completion) {
+    bool ending = false;
+    {
+        std::lock_guard lock(mutex_);
+        ending = state_ == State::canceling || state_ == State::completed;
+        if (!ending) {
+            resumeDataHandler_ = std::move(completion);
+        }
+    }
+    if (ending) {
+        // Already ending: there is nothing to resume.
+        completion(std::nullopt);
+        return;
+    }
+    cancel(kind_ == Kind::download);
+}
+
+std::optional<Bytes> URLSessionTask::resumeData(const std::filesystem::path& file) const {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    std::lock_guard lock(mutex_);
+    if (error || size == 0 || kind_ != Kind::download || !response_ ||
+        (response_->statusCode != 200 && response_->statusCode != 206)) {
+        return std::nullopt;
+    }
+    Dictionary resume;
+    const auto etag = response_->headers.get("ETag");
+    if (etag && !etag->starts_with("W/")) {
+        resume.set("entityTag", Value(*etag));
+    } else if (const auto modified = response_->headers.get("Last-Modified")) {
+        resume.set("lastModified", Value(*modified));
+    } else {
+        return std::nullopt;
+    }
+    Dictionary fields;
+    for (const auto& [name, value] : current_.headers.fields()) {
+        if (name != "Range" && name != "If-Range") {
+            fields.set(name, Value(value));
+        }
+    }
+    resume.set("URL", Value(current_.url));
+    resume.set("requestHeaders", Value(std::move(fields)));
+    resume.set("bytesReceived", Value(static_cast<std::int64_t>(size)));
+    resume.set("temporaryFile", Value(file.string()));
+    const auto text = plist::write(Value(std::move(resume)));
+    if (!text) {
+        return std::nullopt;
+    }
+    return Bytes(text->begin(), text->end());
+}
+
+void URLSessionTask::cancel(bool keepDownload) {
     const auto session = session_.lock();
     bool neverStarted = false;
     URLLoader::TransferId transfer = 0;
@@ -347,7 +520,11 @@ void URLSessionTask::cancel() {
             std::nullopt);
         return;
     }
-    session->loader_->cancel(transfer);
+    if (keepDownload) {
+        session->loader_->cancelKeepingDownload(transfer);
+    } else {
+        session->loader_->cancel(transfer);
+    }
 }
 
 // ---- URLSession ----
@@ -434,19 +611,75 @@ Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTask(URLRequest requ
     return makeTask(URLSessionTask::Kind::download, std::move(request));
 }
 
+Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTaskWithResumeData(
+    const Bytes& resumeData) {
+    const Error unreadable{kURLErrorDomain, urlerror::cannotDecodeRawData,
+                           "the resume data cannot be read"};
+    const auto parsed = plist::parse(
+        std::string_view(reinterpret_cast<const char*>(resumeData.data()), resumeData.size()));
+    if (!parsed || !parsed->isDictionary()) {
+        return unreadable;
+    }
+    const Value& resume = *parsed;
+    const std::string* url = resume["URL"].stringIf();
+    const std::string* file = resume["temporaryFile"].stringIf();
+    const std::int64_t offset =
+        resume["bytesReceived"].isNumber() ? resume["bytesReceived"].intValue().value_or(0) : 0;
+    const std::string* validator = resume["entityTag"].stringIf();
+    if (validator == nullptr) {
+        validator = resume["lastModified"].stringIf();
+    }
+    // Only a file this session's downloads left may be written to again.
+    if (url == nullptr || file == nullptr || offset <= 0 || validator == nullptr ||
+        validator->empty() || std::filesystem::path(*file).parent_path() != downloadFolder()) {
+        return unreadable;
+    }
+    std::error_code error;
+    const auto size = std::filesystem::file_size(*file, error);
+    if (error || static_cast<std::int64_t>(size) != offset) {
+        return Error{kURLErrorDomain, urlerror::cannotOpenFile,
+                     "the partial download is gone or changed"};
+    }
+    URLRequest request;
+    request.url = *url;
+    if (const Dictionary* fields = resume["requestHeaders"].dictionaryIf()) {
+        for (const auto& [name, value] : *fields) {
+            if (const std::string* text = value.stringIf()) {
+                request.headers.set(name, *text);
+            }
+        }
+    }
+    request.headers.set("Range", "bytes=" + std::to_string(offset) + "-");
+    request.headers.set("If-Range", *validator);
+    auto made = makeTask(URLSessionTask::Kind::download, std::move(request));
+    if (made) {
+        URLSessionTask& task = **made;
+        std::lock_guard lock(task.mutex_);
+        task.resumeFile_ = *file;
+        task.resumeOffset_ = offset;
+        task.received_ = offset;
+    }
+    return made;
+}
+
+std::filesystem::path URLSession::downloadFolder() const {
+    return configuration_.temporaryDirectory.empty() ? std::filesystem::temp_directory_path()
+                                                     : configuration_.temporaryDirectory;
+}
+
 void URLSession::start(URLSessionTask& task) {
     TransferOptions options;
     options.anchorCertificates = configuration_.anchorCertificates;
     options.connectionGroup = connectionGroup_;
     options.additionalHeaders = configuration_.additionalHeaders;
     if (task.kind() == URLSessionTask::Kind::download) {
-        options.downloadFolder = configuration_.temporaryDirectory.empty()
-                                     ? std::filesystem::temp_directory_path()
-                                     : configuration_.temporaryDirectory;
+        options.downloadFolder = downloadFolder();
     }
     auto client = std::make_shared<URLSessionTask::Client>(task.weak_from_this(), weak_from_this());
     // The identifier is stored before the engine can report, under the task's lock.
     std::lock_guard lock(task.mutex_);
+    options.resumeFile = task.resumeFile_;
+    options.resumeOffset = task.resumeOffset_;
     task.transfer_ = loader_->start(task.request_, std::move(options), std::move(client));
 }
 

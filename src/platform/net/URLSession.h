@@ -70,11 +70,22 @@ public:
     }
     // Data and upload tasks: body bytes as they arrive (several network reads may come as one).
     virtual void didReceiveData(URLSessionTask& /*task*/, const Bytes& /*data*/) {}
+    // Network thread, when the response of a data or upload task arrives: true has the
+    // session gather the whole body and hand it over once, through didReceiveBuffer just
+    // before didComplete, instead of piece by piece.
+    virtual bool gathersWholeBody(URLSessionTask& /*task*/) { return false; }
+    // The same bytes, handed over: a delegate that keeps them swaps the buffer out instead of
+    // copying it. The default hands them to didReceiveData.
+    virtual void didReceiveBuffer(URLSessionTask& task, Bytes& data) { didReceiveData(task, data); }
     virtual void didSendBodyData(URLSessionTask& /*task*/, std::int64_t /*sent*/,
                                  std::int64_t /*totalSent*/, std::int64_t /*totalExpected*/) {}
     // Download tasks.
     virtual void didWriteData(URLSessionTask& /*task*/, std::int64_t /*written*/,
                               std::int64_t /*totalWritten*/, std::int64_t /*totalExpected*/) {}
+    // A download made from resume data, when its answer arrives: where the file goes on from
+    // (0 when the server sends the whole body again) and the whole length (-1 unknown).
+    virtual void didResumeDownload(URLSessionTask& /*task*/, std::int64_t /*fileOffset*/,
+                                   std::int64_t /*expectedTotalBytes*/) {}
     // The file is removed when this returns unless it was moved away.
     virtual void didFinishDownloading(URLSessionTask& /*task*/,
                                       const std::filesystem::path& /*location*/) {}
@@ -109,6 +120,13 @@ public:
     void resume();
     void suspend();
     void cancel();
+    // Cancels a download and hands the completion, on the delegate queue before didComplete,
+    // the resume data URLSession::downloadTaskWithResumeData goes on from: the URL, the
+    // request's fields, the bytes written so far, the file holding them and the validator the
+    // server gave (a strong ETag, else Last-Modified). Nothing when there is no such data: not
+    // a download, nothing written yet, or no validator. The file stays until the resumed task
+    // ends or the session's temporary folder is cleared.
+    void cancelByProducingResumeData(std::function<void(std::optional<Bytes>)> completion);
 
 private:
     friend class URLSession;
@@ -117,6 +135,9 @@ private:
     URLSessionTask(std::uint64_t identifier, Kind kind, URLRequest request,
                    std::weak_ptr<URLSession> session);
     void announce(const char* name);
+    void cancel(bool keepDownload);
+    // What cancelByProducingResumeData hands over for the part kept in file.
+    std::optional<Bytes> resumeData(const std::filesystem::path& file) const;
 
     const std::uint64_t identifier_;
     const Kind kind_;
@@ -134,6 +155,10 @@ private:
     std::int64_t expectedToSend_ = -1;
     std::int64_t sent_ = 0;
     std::int64_t received_ = 0;
+    std::function<void(std::optional<Bytes>)> resumeDataHandler_;
+    // Set for a task made from resume data.
+    std::optional<std::filesystem::path> resumeFile_;
+    std::int64_t resumeOffset_ = 0;
 };
 
 // A set of tasks that share a configuration, a delegate and kept-alive connections, on the
@@ -161,6 +186,12 @@ public:
     // The body is the request's stream.
     Result<std::shared_ptr<URLSessionTask>> uploadTaskWithStreamedRequest(URLRequest request);
     Result<std::shared_ptr<URLSessionTask>> downloadTask(URLRequest request);
+    // A download that goes on where cancelByProducingResumeData stopped, asking the server for
+    // the rest only if the resource is unchanged (Range with If-Range). Resume data that cannot
+    // be read, or whose file is not in this session's temporary folder, gives the
+    // cannot-decode-raw-data error (-1015); a file that is gone or changed size gives
+    // cannot-open-file (-3001), now or when the task starts.
+    Result<std::shared_ptr<URLSessionTask>> downloadTaskWithResumeData(const Bytes& resumeData);
 
     // The tasks not yet completed, by kind, in creation order; answered at once.
     [[nodiscard]] std::vector<std::shared_ptr<URLSessionTask>> tasks() const;
@@ -183,6 +214,7 @@ private:
                std::shared_ptr<URLLoader::Channel> loader);
     Result<std::shared_ptr<URLSessionTask>> makeTask(URLSessionTask::Kind kind, URLRequest request);
     void start(URLSessionTask& task);
+    [[nodiscard]] std::filesystem::path downloadFolder() const;
     // Runs on the delegate queue with the delegate, when there still is one.
     void deliver(std::function<void(URLSessionDelegate&)> event);
     // The same, or otherwise when the delegate is gone by then.

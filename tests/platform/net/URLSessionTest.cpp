@@ -5,6 +5,7 @@
 
 #include "platform/foundation/Json.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/URLSession.h"
 #include "support/LoopWait.h"
@@ -36,9 +37,13 @@ public:
     std::int64_t sent = 0;
     std::int64_t written = 0;
     Bytes downloaded;
+    std::vector<std::pair<std::int64_t, std::int64_t>> resumedAt;
     std::function<std::optional<URLRequest>(const URLResponse&, URLRequest)> redirect;
     std::function<ChallengeDisposition(ServerTrust&, const std::string&)> trust;
     std::function<void(URLSessionTask&)> onData;
+    // Set: redirect decisions wait here until the test gives them.
+    bool holdRedirects = false;
+    std::function<void(std::optional<URLRequest>)> heldRedirect;
 
     ChallengeDisposition didReceiveServerTrustChallenge(URLSessionTask&, ServerTrust& serverTrust,
                                                         const std::string& host) override {
@@ -48,6 +53,10 @@ public:
                              URLRequest proposed,
                              std::function<void(std::optional<URLRequest>)> completion) override {
         events.push_back("redirect " + std::to_string(redirectResponse.statusCode));
+        if (holdRedirects) {
+            heldRedirect = std::move(completion);
+            return;
+        }
         completion(redirect ? redirect(redirectResponse, std::move(proposed))
                             : std::optional(std::move(proposed)));
     }
@@ -69,6 +78,9 @@ public:
     void didWriteData(URLSessionTask&, std::int64_t, std::int64_t totalWritten,
                       std::int64_t) override {
         written = totalWritten;
+    }
+    void didResumeDownload(URLSessionTask&, std::int64_t offset, std::int64_t total) override {
+        resumedAt.emplace_back(offset, total);
     }
     void didFinishDownloading(URLSessionTask&, const std::filesystem::path& location) override {
         events.push_back("downloaded");
@@ -107,6 +119,44 @@ protected:
     }
 
     static std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+    static bool isPattern(const Bytes& bytes, std::size_t size) {
+        if (bytes.size() != size) {
+            return false;
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            if (bytes[i] != LoopbackServer::patternByte(i)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // A download of /bytes that the server stops after `stall` bytes, cancelled there for its
+    // resume data; the server then lets bodies go on.
+    Bytes interruptedDownload(URLSession& made, std::size_t size, std::size_t stall) {
+        auto task = made.downloadTask(req(server_.url("/bytes?size=" + std::to_string(size) +
+                                                      "&stall=" + std::to_string(stall))))
+                        .value();
+        task->resume();
+        EXPECT_TRUE(runLoopUntil(
+            loop_, [&] { return recorder_->written == static_cast<std::int64_t>(stall); }));
+        std::optional<Bytes> resumeData;
+        task->cancelByProducingResumeData(
+            [&](std::optional<Bytes> data) { resumeData = std::move(data); });
+        EXPECT_TRUE(runUntilComplete());
+        EXPECT_EQ(recorder_->error->code, urlerror::cancelled);
+        server_.releaseSlowBodies();
+        *recorder_ = Recorder{};
+        return resumeData.value_or(Bytes{});
+    }
+
+    static Bytes rewritten(const Bytes& resumeData, const std::string& key, Value value) {
+        Value resume = plist::parse(text(resumeData)).value();
+        resume[key] = std::move(value);
+        const std::string written = plist::write(resume).value();
+        return Bytes(written.begin(), written.end());
+    }
     static Value json(const Bytes& bytes) { return json::parse(text(bytes)).value(); }
 
     RunLoop loop_;
@@ -355,6 +405,115 @@ TEST_F(URLSessionTest, InvalidationWaitsForRunningTasks) {
     EXPECT_FALSE(made->dataTask(req(server_.url("/echo"))));
     ASSERT_TRUE(runUntilComplete());
     EXPECT_FALSE(recorder_->error);
+}
+
+TEST_F(URLSessionTest, ACancelledDownloadResumesWithRangeToTheSameBytes) {
+    auto made = session();
+    const Bytes resumeData = interruptedDownload(*made, 300000, 100000);
+    const Value resume = plist::parse(text(resumeData)).value();
+    EXPECT_EQ(resume["bytesReceived"].intValue(), 100000);
+    EXPECT_EQ(resume["entityTag"].stringValue(), "\"bytes-300000\"");
+
+    auto task = made->downloadTaskWithResumeData(resumeData).value();
+    EXPECT_EQ(task->countOfBytesReceived(), 100000);
+    task->resume();
+    ASSERT_TRUE(runUntilComplete());
+    ASSERT_FALSE(recorder_->error);
+    EXPECT_EQ(server_.last()->header("Range"), "bytes=100000-");
+    EXPECT_EQ(server_.last()->header("If-Range"), "\"bytes-300000\"");
+    EXPECT_EQ(recorder_->response->statusCode, 206);
+    EXPECT_EQ(recorder_->resumedAt,
+              (std::vector<std::pair<std::int64_t, std::int64_t>>{{100000, 300000}}));
+    EXPECT_EQ(recorder_->written, 300000);
+    EXPECT_TRUE(isPattern(recorder_->downloaded, 300000));
+    EXPECT_TRUE(std::filesystem::is_empty(temp_.path()));
+}
+
+TEST_F(URLSessionTest, AResourceChangedSinceTheCancelComesWholeAgain) {
+    auto made = session();
+    const Bytes resumeData =
+        rewritten(interruptedDownload(*made, 300000, 100000), "entityTag", Value("\"older\""));
+    made->downloadTaskWithResumeData(resumeData).value()->resume();
+    ASSERT_TRUE(runUntilComplete());
+    ASSERT_FALSE(recorder_->error);
+    EXPECT_EQ(recorder_->response->statusCode, 200);
+    EXPECT_EQ(recorder_->resumedAt,
+              (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 300000}}));
+    EXPECT_TRUE(isPattern(recorder_->downloaded, 300000));
+}
+
+TEST_F(URLSessionTest, ResumeDataThatDoesNotFitGivesAnErrorAndNoFile) {
+    auto made = session();
+    const Bytes good = interruptedDownload(*made, 300000, 100000);
+    const std::string partial =
+        plist::parse(text(good)).value()["temporaryFile"].stringValue().value();
+    const auto elsewhere = temp_.path() / "sub" / std::filesystem::path(partial).filename();
+    struct Case {
+        const char* name;
+        Bytes resumeData;
+        long code;
+    };
+    const Case cases[] = {
+        {"not a property list", Bytes{'n', 'o'}, urlerror::cannotDecodeRawData},
+        {"no validator", rewritten(good, "entityTag", Value(Bytes{})),
+         urlerror::cannotDecodeRawData},
+        {"no byte count", rewritten(good, "bytesReceived", Value("many")),
+         urlerror::cannotDecodeRawData},
+        {"a file outside the session's folder",
+         rewritten(good, "temporaryFile", Value(elsewhere.string())),
+         urlerror::cannotDecodeRawData},
+        {"a file of another size", rewritten(good, "bytesReceived", Value(99999)),
+         urlerror::cannotOpenFile},
+    };
+    for (const Case& c : cases) {
+        const auto attempt = made->downloadTaskWithResumeData(c.resumeData);
+        ASSERT_FALSE(attempt) << c.name;
+        EXPECT_EQ(attempt.error().code, c.code) << c.name;
+    }
+
+    // The file changes between making the task and starting it: the task fails, leaving none.
+    auto task = made->downloadTaskWithResumeData(good).value();
+    std::ofstream(partial, std::ios::binary | std::ios::app) << "x";
+    task->resume();
+    ASSERT_TRUE(runUntilComplete());
+    ASSERT_TRUE(recorder_->error);
+    EXPECT_EQ(recorder_->error->code, urlerror::cannotOpenFile);
+    EXPECT_TRUE(recorder_->downloaded.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(temp_.path()));
+    EXPECT_FALSE(made->downloadTaskWithResumeData(good));
+}
+
+TEST_F(URLSessionTest, NothingToResumeGivesNoResumeData) {
+    auto made = session();
+    struct Case {
+        const char* name;
+        std::shared_ptr<URLSessionTask> task;
+    };
+    // A data task, and a download not yet started.
+    const Case cases[] = {
+        {"data task", made->dataTask(req(server_.url("/slow?size=1000"))).value()},
+        {"download never started", made->downloadTask(req(server_.url("/bytes"))).value()},
+    };
+    cases[0].task->resume();
+    for (const Case& c : cases) {
+        recorder_->completed = false;
+        std::optional<std::optional<Bytes>> heard;
+        c.task->cancelByProducingResumeData([&](std::optional<Bytes> data) { heard = data; });
+        ASSERT_TRUE(runLoopUntil(loop_, [&] { return heard && recorder_->completed; })) << c.name;
+        EXPECT_FALSE(*heard) << c.name;
+        EXPECT_EQ(recorder_->error->code, urlerror::cancelled) << c.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(temp_.path()));
+}
+
+TEST_F(URLSessionTest, ATransferWaitingForARedirectDecisionIsActive) {
+    recorder_->holdRedirects = true;
+    session()->dataTask(req(server_.url("/redirect?to=/echo"))).value()->resume();
+    ASSERT_TRUE(runLoopUntil(loop_, [&] { return bool(recorder_->heldRedirect); }));
+    EXPECT_EQ(loader_.activeTransfers(), 1u);
+    recorder_->heldRedirect(std::nullopt);
+    ASSERT_TRUE(runUntilComplete());
+    EXPECT_EQ(loader_.activeTransfers(), 0u);
 }
 
 }  // namespace
