@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "image/support/ImageFixtures.h"
+#include "platform/foundation/Json.h"
 #include "platform/image/Canvas.h"
 #include "platform/image/Decode.h"
 #include "platform/image/ImageSource.h"
@@ -255,6 +256,24 @@ TEST(ImageLayerTest, RedrawingMakesFreshPixelsInTheLayoutAsked) {
         EXPECT_FALSE(drawn.sharesPixelsWith(opaque));
         EXPECT_EQ(hue(drawn.pixel(1, 1)), 'g');
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ImageLayerTest, AnImageRidesInAValueByIdentity) {
+    const platform::Value held = platform::image::imageValue(
+        platform::image::Image(platform::image::Bitmap::filled({2, 2}, 0xFF000000, false), 2.0));
+    ASSERT_TRUE(held.isObject());
+    const auto image = platform::image::imageFromValue(held);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->scale(), 2.0);
+    EXPECT_EQ(held, platform::Value(held));
+    EXPECT_NE(held, platform::image::imageValue(*image));
+    EXPECT_EQ(held.description(), "<UIImage>");
+    EXPECT_FALSE(platform::image::imageFromValue(platform::Value("text")));
+    EXPECT_FALSE(platform::json::write(platform::Value{{"image", held}}));
 }
 
 }  // namespace
