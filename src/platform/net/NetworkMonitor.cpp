@@ -65,7 +65,7 @@ void NetworkMonitor::apply(const NetEvents& events) {
     for (const auto& [token, observer] : told) {
         const bool stillThere =
             std::any_of(observers_.begin(), observers_.end(),
-                        [&](const auto& entry) { return entry.first == token; });
+                        [&token = token](const auto& entry) { return entry.first == token; });
         if (stillThere) {
             (*observer)();
         }
