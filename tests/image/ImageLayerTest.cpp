@@ -19,18 +19,8 @@ using platform::image::ImageSource;
 using platform::image::Orientation;
 using platform::image::PixelSize;
 namespace fx = image_fixtures;
-
-// The text's bytes, NULs included.
-template <std::size_t N>
-Bytes bytes(const char (&text)[N]) {
-    return Bytes(text, text + N - 1);
-}
-
-// The strongest of red, green and blue in a pixel: 'r', 'g' or 'b'.
-char hue(std::uint32_t argb) {
-    const unsigned r = argb >> 16 & 0xFF, g = argb >> 8 & 0xFF, b = argb & 0xFF;
-    return r >= g && r >= b ? 'r' : (g >= b ? 'g' : 'b');
-}
+using fx::bytes;
+using fx::hue;
 
 TEST(ImageLayerTest, SniffsTheFormatFromTheFirstBytes) {
     const struct {

@@ -16,12 +16,8 @@ using platform::image::Orientation;
 using platform::image::PixelSize;
 using platform::image::Size;
 namespace fx = image_fixtures;
-
-// The text's bytes, NULs included.
-template <std::size_t N>
-Bytes bytes(const char (&text)[N]) {
-    return Bytes(text, text + N - 1);
-}
+using fx::bytes;
+using fx::hue;
 
 TEST(WIImageDecodingTest, ContentTypeFromTheFirstByte) {
     const struct {

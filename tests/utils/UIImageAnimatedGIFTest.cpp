@@ -14,11 +14,7 @@ using platform::image::Bitmap;
 using platform::image::Image;
 using platform::image::PixelSize;
 namespace fx = image_fixtures;
-
-char hue(std::uint32_t argb) {
-    const unsigned r = argb >> 16 & 0xFF, g = argb >> 8 & 0xFF, b = argb & 0xFF;
-    return r >= g && r >= b ? 'r' : (g >= b ? 'g' : 'b');
-}
+using fx::hue;
 
 TEST(UIImageAnimatedGIFTest, DelayInCentiseconds) {
     const struct {

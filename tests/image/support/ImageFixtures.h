@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -40,7 +42,19 @@ Bytes greyPng(int width, int height);
 // A PNG header declaring the size, an empty IDAT and IEND: no pixels behind the claim.
 Bytes pngHeaderOnly(std::uint32_t width, std::uint32_t height);
 
-// Bytes between bytes.
+// The text's bytes, NULs included.
+template <std::size_t N>
+Bytes bytes(const char (&text)[N]) {
+    return Bytes(text, text + N - 1);
+}
+
+// The strongest of red, green and blue in a pixel: 'r', 'g' or 'b'.
+inline char hue(std::uint32_t argb) {
+    const unsigned r = argb >> 16 & 0xFF, g = argb >> 8 & 0xFF, b = argb & 0xFF;
+    return r >= g && r >= b ? 'r' : (g >= b ? 'g' : 'b');
+}
+
+// The first bytes of data.
 inline Bytes prefix(const Bytes& data, std::size_t size) {
     return Bytes(data.begin(), data.begin() + static_cast<long>(std::min(size, data.size())));
 }
