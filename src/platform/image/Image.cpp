@@ -195,6 +195,13 @@ Bitmap Bitmap::redrawn(AlphaInfo layout) const {
     } else if (layout == AlphaInfo::noneSkipLast) {
         format = QImage::Format_RGBX8888;
     }
+    // Opaque 0xffRRGGBB pixels are already premultiplied: copying them is the whole drawing,
+    // where Qt's general conversion goes pixel by pixel at several times the cost of decoding.
+    if (pixels.format() == QImage::Format_RGB32 && format == QImage::Format_ARGB32_Premultiplied) {
+        QImage drawn = pixels.copy();
+        drawn.reinterpretAsFormat(format);
+        return makeBitmap(std::move(drawn));
+    }
     // A conversion to the format a picture already has shares its pixels; the copy makes
     // the drawing real, as the platform's bitmap context does.
     QImage drawn = pixels.convertToFormat(format);
