@@ -11,6 +11,7 @@
 
 #include "FuzzSupport.h"
 #include "LinkService.h"
+#include "image/support/ImageFixtures.h"
 #include "link/TQAP.h"
 #include "link/TQFileSegments.h"
 #include "link/TQProtocol.h"
@@ -474,6 +475,26 @@ void xmlDictSeeds() {
     seed("xml_dict", "cut_off", std::string(2, '\0') + reply.substr(0, reply.size() / 2));
 }
 
+// Image files after a flags byte (0: whole, 1: a prefix).
+void imageSeeds() {
+    namespace fx = image_fixtures;
+    const auto image = [](std::uint8_t flags, Bytes file) {
+        file.insert(file.begin(), flags);
+        return file;
+    };
+    seed("image_decode", "gif_three_frames", image(0, fx::threeFrameGif()));
+    seed("image_decode", "gif_fast_frames",
+         image(0, fx::gif(3, 2, {{3, 2, 0, 0}, {2, 1, 1, 1}, {3, 2, 2, std::nullopt}})));
+    seed("image_decode", "gif_cut", image(1, fx::gif(2, 2, {{2, 2, 0, 10}, {2, 2, 1, 10}}, false)));
+    seed("image_decode", "jpeg_orientation_6", image(0, fx::jpegWithOrientation(6)));
+    const Bytes gradient = fx::gradientJpeg(32, 24);
+    seed("image_decode", "jpeg_gradient", image(0, gradient));
+    seed("image_decode", "jpeg_prefix", image(1, fx::prefix(gradient, gradient.size() / 2)));
+    seed("image_decode", "png_alpha", image(0, fx::solidPng(5, 3, true)));
+    seed("image_decode", "png_grey", image(0, fx::greyPng(4, 4)));
+    seed("image_decode", "png_huge_header", image(0, fx::pngHeaderOnly(100000, 100000)));
+}
+
 }  // namespace
 
 // A device-zone byte, then an iCalendar text.
@@ -537,5 +558,6 @@ int main(int argc, char** argv) {
     unzipSeeds();
     xmlDictSeeds();
     icsSeeds();
+    imageSeeds();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "platform/foundation/Result.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "platform/image/Image.h"
 
 // Helpers every layer of the application uses: preference groups, per-watch files, the
 // carrier, watch names, percent coding, localised numbers and titles, the error banner and
@@ -128,6 +129,15 @@ public:
     static void createHFPNotification();
     static void createNumberSyncNotification(std::string_view result);
     static void createKavoAppsWebNotification(std::string_view link);
+
+    // ---- images ----
+
+    // The second image drawn over the first, at the origin, each in its own size, on a
+    // transparent canvas of the first's size in points at the given scale (the screen's).
+    // Nothing when no canvas of that size can be made.
+    [[nodiscard]] static std::optional<platform::image::Image> imageByCombiningImage(
+        const platform::image::Image& first, const platform::image::Image& second,
+        double scale = 1.0);
 
 private:
     static platform::Result<std::filesystem::path> perWatchFile(std::string_view folder,

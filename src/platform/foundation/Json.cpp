@@ -51,6 +51,8 @@ public:
                 return fail("bytes have no JSON form");
             case Value::Type::Date:
                 return fail("dates have no JSON form");
+            case Value::Type::Object:
+                return fail("objects have no JSON form");
         }
         return fail("unknown value type");
     }

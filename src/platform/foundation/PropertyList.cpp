@@ -182,6 +182,8 @@ public:
                 return writeArray(*value.arrayIf(), depth);
             case Value::Type::Dictionary:
                 return writeDictionary(*value.dictionaryIf(), depth);
+            case Value::Type::Object:
+                return fail("objects have no property-list form");
         }
         return fail("unknown value type");
     }

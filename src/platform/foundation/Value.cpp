@@ -266,6 +266,13 @@ std::optional<Date> Value::dateIf() const {
     return std::nullopt;
 }
 
+std::shared_ptr<const ValueObject> Value::objectIf() const {
+    if (const auto* o = std::get_if<std::shared_ptr<const ValueObject>>(&data_)) {
+        return *o;
+    }
+    return nullptr;
+}
+
 namespace {
 
 // Copy-on-write: a shared payload is cloned before the first change through this Value.

@@ -26,13 +26,33 @@ struct Date {
 
 using Array = std::vector<Value>;
 
+// An object of a layer above the foundation that a value carries without knowing it (an
+// image a response serializer made). Values holding one compare by identity.
+class ValueObject {
+public:
+    virtual ~ValueObject() = default;
+    [[nodiscard]] virtual const char* className() const = 0;
+};
+
 // One dynamic value for dictionaries, arrays, strings, bytes, dates, null and numbers.
 // Numbers keep their kind (Boolean, signed, unsigned, real) so writers reproduce them exactly.
 // Strings, bytes, arrays and dictionaries live in shared storage: copying a Value is cheap,
 // and a mutation through a non-const accessor copies the storage first when it is shared.
 class Value {
 public:
-    enum class Type { Null, Bool, Int, UInt, Double, String, Bytes, Date, Array, Dictionary };
+    enum class Type {
+        Null,
+        Bool,
+        Int,
+        UInt,
+        Double,
+        String,
+        Bytes,
+        Date,
+        Array,
+        Dictionary,
+        Object
+    };
 
     Value() = default;
     Value(std::nullptr_t) {}
@@ -51,6 +71,7 @@ public:
     Value(Date d) : data_(d) {}
     Value(Array a);
     Value(Dictionary d);
+    Value(std::shared_ptr<const ValueObject> object) : data_(std::move(object)) {}
     // Builds a dictionary: Value{{"msgId", "x"}, {"result", "success"}}.
     Value(std::initializer_list<std::pair<std::string, Value>> entries);
 
@@ -65,6 +86,7 @@ public:
     [[nodiscard]] bool isDate() const { return type() == Type::Date; }
     [[nodiscard]] bool isArray() const { return type() == Type::Array; }
     [[nodiscard]] bool isDictionary() const { return type() == Type::Dictionary; }
+    [[nodiscard]] bool isObject() const { return type() == Type::Object; }
 
     // Exact accessors: nullptr when the value is of another type.
     [[nodiscard]] const std::string* stringIf() const;
@@ -72,6 +94,12 @@ public:
     [[nodiscard]] const platform::Array* arrayIf() const;
     [[nodiscard]] const platform::Dictionary* dictionaryIf() const;
     [[nodiscard]] std::optional<Date> dateIf() const;
+    // The object, or null when the value is of another type.
+    [[nodiscard]] std::shared_ptr<const ValueObject> objectIf() const;
+    template <typename T>
+    [[nodiscard]] std::shared_ptr<const T> objectAs() const {
+        return std::dynamic_pointer_cast<const T>(objectIf());
+    }
 
     // Mutable access, detaching shared storage first; nullptr when of another type.
     platform::Array* mutableArray();
@@ -112,7 +140,8 @@ private:
     using Data =
         std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double,
                      std::shared_ptr<std::string>, std::shared_ptr<platform::Bytes>, Date,
-                     std::shared_ptr<platform::Array>, std::shared_ptr<platform::Dictionary>>;
+                     std::shared_ptr<platform::Array>, std::shared_ptr<platform::Dictionary>,
+                     std::shared_ptr<const ValueObject>>;
     Data data_;
 };
 

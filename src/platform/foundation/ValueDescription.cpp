@@ -120,6 +120,11 @@ void describe(std::string& out, const Value& value, int depth, bool nested) {
             indent(depth);
             out += '}';
             return;
+        case Value::Type::Object:
+            out += '<';
+            out += value.objectIf()->className();
+            out += '>';
+            return;
         default:
             out += *value.stringValue();
     }

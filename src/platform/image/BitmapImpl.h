@@ -1,0 +1,27 @@
+#pragma once
+
+// Inside the image layer only: what a bitmap holds.
+
+#include <QImage>
+
+#include "platform/image/Image.h"
+
+namespace platform::image {
+
+struct Bitmap::Impl {
+    QImage pixels;
+};
+
+inline Bitmap makeBitmap(QImage pixels) {
+    if (pixels.isNull()) {
+        return Bitmap();
+    }
+    return Bitmap(std::make_shared<const Bitmap::Impl>(Bitmap::Impl{std::move(pixels)}));
+}
+
+inline const QImage& pixelsOf(const Bitmap& bitmap) {
+    static const QImage kNone;
+    return bitmap.impl() != nullptr ? bitmap.impl()->pixels : kNone;
+}
+
+}  // namespace platform::image
