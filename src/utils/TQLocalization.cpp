@@ -14,6 +14,9 @@ struct Entry {
 
 // Sorted by key (byte order), each key once; checked at compile time below.
 constexpr Entry kEnglish[] = {
+    {"IDS_COM_BODY_BUDDIES", "Buddies"},
+    {"IDS_COM_BODY_WEBSITE", "website"},
+    {"Quorvel Kavo", "Quorvel Kavo"},
     {"Quorvel Kavo R5", "Quorvel Kavo R5"},
     {"WDS_STU_POP_UNABLE_TO_SET_UP_NUMBERSYNC_PLEASE_TRY_AGAIN_LATER_ATNT",
      "Unable to set up NumberSync. Please try again later."},
