@@ -147,6 +147,9 @@ TEST_F(CommandHandlersTest, EveryRequestThroughTheSimulatedWatchWithItsExactRepl
              t.services.loader.finish(0, services_test::soundOf(1.5));
              EXPECT_TRUE(t.services.sink.isSounding());
              EXPECT_TRUE(t.services.findMyDevice.isAlertShowing());
+             ASSERT_EQ(t.world().host.app.alerts.size(), 1U);
+             EXPECT_EQ(t.world().host.app.alerts[0].alert.title, "Find my phone");
+             EXPECT_EQ(t.world().host.app.alertsShowing(), 1U);
          }},
         {"find-my-phone stop request is only answered",
          {Value{{"msgId", "fmp-stopalert-req"}}, 2},
@@ -163,6 +166,7 @@ TEST_F(CommandHandlersTest, EveryRequestThroughTheSimulatedWatchWithItsExactRepl
              EXPECT_FALSE(t.services.alarm.isPlaying());
              EXPECT_FALSE(t.services.sink.isSounding());
              EXPECT_FALSE(t.services.findMyDevice.isAlertShowing());
+             EXPECT_EQ(t.world().host.app.alertsShowing(), 0U);
          }},
         {"blocked application by category",
          {Value{{"msgId", "msg_notification_block_info_req"},
@@ -305,6 +309,25 @@ TEST_F(CommandHandlersTest, EveryRequestThroughTheSimulatedWatchWithItsExactRepl
             one.check(*this);
         }
     }
+}
+
+TEST_F(CommandHandlersTest, TheAlertsButtonStopsTheAlarmAndTellsTheWatch) {
+    ask(kavowatch::requests::findMyPhoneStart());
+    services.loader.finish(0, services_test::soundOf(1.5));
+    ASSERT_TRUE(services.sink.isSounding());
+    const std::size_t from = services.mark();
+    world().host.app.pressAlertButton(0, 0);
+    world().loop.advance(0.5);
+    EXPECT_FALSE(services.sink.isSounding());
+    EXPECT_FALSE(services.findMyDevice.isAlertShowing());
+    const auto told = world().repliesSince(from);
+    ASSERT_EQ(told.size(), 1U);
+    EXPECT_EQ(told[0].appId, 2);
+    EXPECT_EQ(services_test::ServicesWorld::fields(told[0].json),
+              (platform::Value{{"cmd", "findMyDevice"}, {"subcmd", "stop"}}));
+    // It rings again, with a new alert.
+    ask(kavowatch::requests::findMyPhoneStart());
+    EXPECT_EQ(world().host.app.alertsShowing(), 1U);
 }
 
 TEST_F(CommandHandlersTest, WhileInTheBackgroundTheUserIsNotified) {
