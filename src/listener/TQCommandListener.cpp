@@ -6,6 +6,7 @@
 #include "link/TQAP.h"
 #include "link/TQKMCommand.h"
 #include "listener/TQCoreManager.h"
+#include "listener/TQGeneralReply.h"
 #include "listener/TQHandlers.h"
 #include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
@@ -629,6 +630,5 @@ void TQCommandListener::installHostApp(const Value& message) {
 }
 
 void TQCommandListener::reply(const Value& message) {
-    TQKMCommand::processOutCommand(&kavoManager_, message, kGeneralAppId,
-                                   TQKMCommand::kNormalPriority);
+    sendGeneralReply(kavoManager_, message);
 }

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "link/TQKMCommand.h"
 #include "listener/TQCoreManager.h"
+#include "listener/TQGeneralReply.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/AppHost.h"
@@ -26,11 +26,6 @@ void pushUnlessShowing(std::string_view screen) {
     if (navigator.topNavigationScreen() != screen) {
         navigator.pushScreen(screen, true);
     }
-}
-
-void reply(TQAP& ap, const Value& message) {
-    TQKMCommand::processOutCommand(&ap, message, TQKMCommand::kGeneralAppId,
-                                   TQKMCommand::kNormalPriority);
 }
 
 std::string replacingAll(std::string text, std::string_view pattern, std::string_view with) {
@@ -67,7 +62,8 @@ void TQBuddyScreens::launchBuddyView() {
         LG_VERBOSE("Open Buddy Setting View");
         pushUnlessShowing(kBuddyScreen);
     }
-    reply(kavoManager_, Value{{"msgId", "contacts-launchbuddy-rsp"}, {"requestId", "0"}});
+    sendGeneralReply(kavoManager_,
+                     Value{{"msgId", "contacts-launchbuddy-rsp"}, {"requestId", "0"}});
 }
 
 void TQBuddyScreens::launchGeneralMessage() {
@@ -77,10 +73,10 @@ void TQBuddyScreens::launchGeneralMessage() {
         return;
     }
     pushUnlessShowing(kGeneralMessagesScreen);
-    reply(kavoManager_, Value{{"msgId", "mgr_show_on_device_res"},
-                              {"reason", 0},
-                              {"result", "success"},
-                              {"data", "texttemplate_setting"}});
+    sendGeneralReply(kavoManager_, Value{{"msgId", "mgr_show_on_device_res"},
+                                         {"reason", 0},
+                                         {"result", "success"},
+                                         {"data", "texttemplate_setting"}});
 }
 
 bool TQWebSearch::isOpenableLink(std::string_view text) {

@@ -4,21 +4,12 @@
 #include <string>
 
 #include "link/TQAP.h"
-#include "link/TQKMCommand.h"
+#include "listener/TQGeneralReply.h"
 #include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
 #include "platform/system/DeviceInfo.h"
 
 using platform::Value;
-
-namespace {
-
-void send(TQAP& ap, const Value& message) {
-    TQKMCommand::processOutCommand(&ap, message, TQKMCommand::kGeneralAppId,
-                                   TQKMCommand::kNormalPriority);
-}
-
-}  // namespace
 
 TQTimeSync::TQTimeSync(TQAP& kavoManager, platform::RunLoop& loop)
     : kavoManager_(kavoManager), loop_(loop) {}
@@ -33,10 +24,11 @@ void TQTimeSync::processTimeRequest() {
     const std::int64_t now = TQWallClock::current().millisecondsSince1970();
     const Value dateTime{{"msgId", "mgr_only_sync_date_time_req"},
                          {"datetimeepoch", std::to_string(now)}};
-    send(kavoManager_, dateTime);
+    sendGeneralReply(kavoManager_, dateTime);
     LG_VERBOSE("processTimeRequest : %@", dateTime);
-    send(kavoManager_, Value{{"msgId", "mgr_sync_time_zone_req"},
-                             {"data", platform::DeviceInfo::current().timeZone(now / 1000).name}});
+    sendGeneralReply(kavoManager_,
+                     Value{{"msgId", "mgr_sync_time_zone_req"},
+                           {"data", platform::DeviceInfo::current().timeZone(now / 1000).name}});
     start1224Timer();
 }
 
@@ -70,11 +62,12 @@ void TQTimeSync::expire1224Timer(const platform::Timer* timer) {
 void TQTimeSync::sendDate1224Format() {
     const std::string format = platform::DeviceInfo::current().showsAmPm() ? "12" : "24";
     LG_VERBOSE("sendDate1224Format: %@", format);
-    send(kavoManager_, Value{{"msgId", "mgr_sync_time_1224_time"}, {"data", format}});
+    sendGeneralReply(kavoManager_, Value{{"msgId", "mgr_sync_time_1224_time"}, {"data", format}});
 }
 
 void TQTimeSync::processSystemTimeRequest(std::int64_t t1, std::int64_t t2) {
     const std::int64_t t3 = TQWallClock::current().millisecondsSince1970();
     LG_VERBOSE("processSystemTimeRequest , t1: %lld t2:%lld t3:%lld", t1, t2, t3);
-    send(kavoManager_, Value{{"msgId", "mgr_systemtime_res"}, {"t1", t1}, {"t2", t2}, {"t3", t3}});
+    sendGeneralReply(kavoManager_,
+                     Value{{"msgId", "mgr_systemtime_res"}, {"t1", t1}, {"t2", t2}, {"t3", t3}});
 }

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "link/TQHMMessage.h"
-#include "link/TQKMCommand.h"
+#include "listener/TQGeneralReply.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
@@ -12,15 +12,6 @@
 #include "utils/TQUtils.h"
 
 using platform::Value;
-
-namespace {
-
-void reply(TQAP& ap, const Value& message) {
-    TQKMCommand::processOutCommand(&ap, message, TQKMCommand::kGeneralAppId,
-                                   TQKMCommand::kNormalPriority);
-}
-
-}  // namespace
 
 void TQNetworkStatus::sendNetworkStatus() {
     int data = 0;
@@ -37,7 +28,7 @@ void TQNetworkStatus::sendNetworkStatus() {
                 break;
         }
     }
-    reply(kavoManager_, Value{{"msgId", "mgr_datanetwork_res"}, {"data", data}});
+    sendGeneralReply(kavoManager_, Value{{"msgId", "mgr_datanetwork_res"}, {"data", data}});
 }
 
 void TQPowerSaving::processUPS(const Value& message) {
@@ -56,13 +47,14 @@ void TQNotiIndicator::processNotiIndicatorRequest(const Value& message) {
     platform::UserDefaults::standard().set("NOTI_INDICATOR_ON_OFF",
                                            message["state"].boolValue().value_or(false));
     TQUtils::synchronizeDefaults("TQCommandListener");
-    reply(kavoManager_, Value{{"msgId", "mgr_noti_indicator_res"}, {"result", "success"}});
+    sendGeneralReply(kavoManager_,
+                     Value{{"msgId", "mgr_noti_indicator_res"}, {"result", "success"}});
 }
 
 void TQNumberSyncReplies::send(std::string_view schema, std::initializer_list<Value> values,
                                const char* method) {
     const Value message = TQHMMessage::toDictionary(TQHMMessage(schema), values);
-    reply(kavoManager_, message);
+    sendGeneralReply(kavoManager_, message);
     LG_VERBOSE("%s : %@", method, message);
 }
 
