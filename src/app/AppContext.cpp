@@ -3,9 +3,11 @@
 #include <string>
 #include <utility>
 
+#include "http/TQAppIconLookup.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQFileHandler.h"
+#include "listener/TQCommandHandlers.h"
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGASLLogger.h"
@@ -114,7 +116,8 @@ AppContext::AppContext(Settings settings)
       phoneServices_(loop_,
                      settings.phoneBackends ? settings.phoneBackends(loop_)
                                             : TQPhoneServiceBackends::forThisMachine(loop_),
-                     container_.caches() / "Sounds") {
+                     container_.caches() / "Sounds"),
+      iconLoader_(settings.iconLoader) {
     handlers_.databaseSetup = &databaseSetup_;
     handlers_.lbsServerProvider = lbsServer_.get();
     phoneServices_.fillHandlers(handlers_);
@@ -178,6 +181,14 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
     }
     phoneServices_.attachLink(link_->kavoManager, handlers_);
     lbsServer_->setTQAP(&link_->kavoManager);
+    commands_ = std::make_unique<TQCommandHandlers>(link_->kavoManager, loop_, network_);
+    commands_->fillIn(handlers_);
+    iconLookup_ =
+        std::make_unique<TQAppIconLookup>(link_->kavoManager, loop_,
+                                          defaults_.string(TQAppIconLookup::kLookupAddressKey)
+                                              .value_or(TQAppIconLookup::kDefaultLookupAddress),
+                                          iconLoader_);
+    TQHandlers::fillIn(handlers_.appIcons, iconLookup_.get());
 }
 
 void AppContext::stopLink() {
@@ -187,6 +198,10 @@ void AppContext::stopLink() {
     if (handlers_.initSequence == &link_->sequence) {
         handlers_.initSequence = nullptr;
     }
+    TQHandlers::takeBack(handlers_.appIcons, iconLookup_.get());
+    iconLookup_.reset();
+    commands_->takeBack(handlers_);
+    commands_.reset();
     phoneServices_.detachLink(handlers_);
     lbsServer_->setTQAP(nullptr);
     link_.reset();

@@ -38,8 +38,13 @@ class TQEvent;
 namespace platform::calendar {
 class IcsFolderStore;
 }
+namespace platform::net {
+class URLLoader;
+}
 class TQCoreManager;
 class TQInitSequence;
+class TQCommandHandlers;
+class TQAppIconLookup;
 
 // The application's composition root: it makes, owns and wires everything the program runs
 // on, installs the system's named instances (the platform's log sink, the main loop, the logging
@@ -62,6 +67,8 @@ public:
         // The system bus's location service (GeoClue); otherwise, and always in tests, none.
         // Either way a track named by the user default kReplayTrackKey is played instead.
         bool systemLocation = false;
+        // The HTTP loader of the icon lookup; the process's when null. Tests give their own.
+        platform::net::URLLoader* iconLoader = nullptr;
     };
 
     // The user setting that names a GPX track to play as the phone's position.
@@ -171,5 +178,10 @@ private:
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;
+    platform::net::URLLoader* iconLoader_;
+    // The listener's own handlers and the icon lookup answer through the link: made and gone
+    // with it. The lookup's base address is the user setting TQAppIconLookup::kLookupAddressKey.
+    std::unique_ptr<TQCommandHandlers> commands_;
+    std::unique_ptr<TQAppIconLookup> iconLookup_;
     std::shared_ptr<LGFileLogger> fileLogger_;
 };

@@ -6,6 +6,7 @@
 #include "link/TQAP.h"
 #include "link/TQKMCommand.h"
 #include "listener/TQCoreManager.h"
+#include "listener/TQGeneralReply.h"
 #include "listener/TQHandlers.h"
 #include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
@@ -209,12 +210,16 @@ void TQCommandListener::runWeatherSteps(const Value& message) {
 }
 
 void TQCommandListener::weatherRequest(const Value& message) {
-    auto* weather = TQHandlers::require(handlers_.weather, "TQWeatherHandler", "WEATHER_REQUEST");
-    if (weather == nullptr) {
-        return;
-    }
     LG_VERBOSE("WEATHER_REQUEST Request From Kavo %@", message);
-    weather->processWeatherAck(kavoManager_);
+    auto* weather = TQHandlers::require(handlers_.weather, "TQWeatherHandler", "WEATHER_REQUEST");
+    if (weather != nullptr) {
+        weather->processWeatherAck(kavoManager_);
+    }
+    const auto sendSettings = [this, weather] {
+        if (weather != nullptr) {
+            weather->sendSettingData(kavoManager_);
+        }
+    };
     // A value that is not a dictionary has none of the keys.
     const Value& request = message["WEATHER_REQUEST"];
     const auto isSet = [&request](std::string_view key) {
@@ -222,17 +227,19 @@ void TQCommandListener::weatherRequest(const Value& message) {
     };
     if (isSet("FETCH_REQ")) {
         LG_DEBUG("WEATHER_REQUEST : FETCH_REQ");
-        weather->sendSettingData(kavoManager_);
+        sendSettings();
     } else if (isSet("UPDATED_BY_KAVO")) {
         LG_DEBUG("WEATHER_REQUEST : FETCHUPDATED_BY_KAVO_REQ");
-        weather->sendSettingData(kavoManager_);
+        sendSettings();
     } else if (isSet("ADD_CURRENT_CITY")) {
         LG_DEBUG("WEATHER_REQUEST : ADD_CURRENT_CITY");
-        weather->sendSettingData(kavoManager_);
+        sendSettings();
     } else if (isSet("SHOW_SETTING_ON_DEVICE")) {
         LG_DEBUG("WEATHER_REQUEST : SHOW_SETTING_ON_DEVICE");
         if (!isApplicationActive()) {
-            weather->createWeatherNotification();
+            if (weather != nullptr) {
+                weather->createWeatherNotification();
+            }
         } else if (!isTopNavigationScreen(kWeatherScreen)) {
             platform::ScreenNavigator::current().pushScreen(kWeatherScreen, true);
         }
@@ -242,14 +249,6 @@ void TQCommandListener::weatherRequest(const Value& message) {
 void TQCommandListener::weatherResponse(const Value& message) {
     const Value& response = message["WEATHER_RESPONSE"];
     const Value* errorState = response.find("ERROR_STATE");
-    // Every error state is answered with the settings, so it needs the weather service.
-    TQWeatherHandler* weather = nullptr;
-    if (errorState != nullptr) {
-        weather = TQHandlers::require(handlers_.weather, "TQWeatherHandler", "WEATHER_RESPONSE");
-        if (weather == nullptr) {
-            return;
-        }
-    }
     LG_VERBOSE("WEATHER_RESPONSE Response From Kavo %@", message);
     auto& defaults = platform::UserDefaults::standard();
     auto& navigator = platform::ScreenNavigator::current();
@@ -275,7 +274,11 @@ void TQCommandListener::weatherResponse(const Value& message) {
         synchronizeDefaults();
         navigator.performOnTopNavigationScreen(kWeatherScreen, "showErrorPopupWithType:", *state);
     }
-    weather->sendSettingData(kavoManager_);
+    // Every error state is answered with the settings.
+    if (auto* weather =
+            TQHandlers::require(handlers_.weather, "TQWeatherHandler", "WEATHER_RESPONSE")) {
+        weather->sendSettingData(kavoManager_);
+    }
 }
 
 // ---- the rows ----
@@ -295,8 +298,7 @@ void TQCommandListener::blockApplicationList(const Value& message) {
 }
 
 void TQCommandListener::appIcon(const Value& message) {
-    if (auto* own = TQHandlers::require(handlers_.notificationApps, "TQNotificationAppHandler",
-                                        "processAppIcon")) {
+    if (auto* own = TQHandlers::require(handlers_.appIcons, "TQAppIconHandler", "processAppIcon")) {
         own->processAppIcon(message);
     }
 }
@@ -309,39 +311,39 @@ void TQCommandListener::lbsRequest(const Value& message) {
 }
 
 void TQCommandListener::getBuddy(const Value& /*message*/) {
+    LG_VERBOSE("receive get buddy message from kavo");
     if (auto* own = TQHandlers::require(handlers_.buddies, "TQBuddyHandler", "processBuddy")) {
-        LG_VERBOSE("receive get buddy message from kavo");
         own->processBuddy();
     }
 }
 
 void TQCommandListener::launchBuddy(const Value& /*message*/) {
+    LG_VERBOSE("receive launch buddy message from kavo");
     if (auto* own = TQHandlers::require(handlers_.buddies, "TQBuddyHandler", "launchBuddyView")) {
-        LG_VERBOSE("receive launch buddy message from kavo");
         own->launchBuddyView();
     }
 }
 
 void TQCommandListener::contactSync(const Value& message) {
+    LG_VERBOSE("receive contact sync message from kavo");
     if (auto* contacts =
             TQHandlers::require(handlers_.contacts, "TQContactHandler", "contact sync")) {
-        LG_VERBOSE("receive contact sync message from kavo");
         contacts->processResponse(message);
     }
 }
 
 void TQCommandListener::dataNetwork(const Value& /*message*/) {
+    LG_INFO("MGR_DATANETWORK_REQ");
     if (auto* own = TQHandlers::require(handlers_.networkStatus, "TQNetworkStatusHandler",
                                         "sendNetworkStatus")) {
-        LG_INFO("MGR_DATANETWORK_REQ");
         own->sendNetworkStatus();
     }
 }
 
 void TQCommandListener::calendarChange(const Value& /*message*/) {
+    LG_INFO("CALENDAR_CHANGE_REQ");
     if (auto* calendar =
             TQHandlers::require(handlers_.calendar, "TQCalendarHandler", "calendar-change-req")) {
-        LG_INFO("CALENDAR_CHANGE_REQ");
         calendar->startCalendarEvent();
     }
 }
@@ -377,9 +379,9 @@ void TQCommandListener::calendarUpdateAck(const Value& /*message*/) {
 }
 
 void TQCommandListener::calendarSequence(const Value& /*message*/) {
+    LG_INFO("CALENDAR_SEQUENCE_REQ");
     if (auto* calendar =
             TQHandlers::require(handlers_.calendar, "TQCalendarHandler", "calendar-sequence-req")) {
-        LG_INFO("CALENDAR_SEQUENCE_REQ");
         calendar->updateSequenceNumber();
     }
 }
@@ -410,12 +412,10 @@ void TQCommandListener::appsOrder(const Value& message) {
 }
 
 void TQCommandListener::watchAppIcons(const Value& message) {
-    auto* own =
-        TQHandlers::require(handlers_.watchAppIcons, "TQWatchAppIconHandler", "saveAppIcon");
-    if (own == nullptr) {
-        return;
+    if (auto* own =
+            TQHandlers::require(handlers_.watchAppIcons, "TQWatchAppIconHandler", "saveAppIcon")) {
+        own->saveAppIcon(message);
     }
-    own->saveAppIcon(message);
     platform::UserDefaults::standard().set("sync_app_icon_flag", 1);
     synchronizeDefaults();
     post("preloaded_app_icon_received_notif");
@@ -428,14 +428,12 @@ void TQCommandListener::showEsimActivation(const Value& /*message*/) {
 }
 
 void TQCommandListener::numberSyncRegisterResult(const Value& message) {
-    auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
-                                    "processNumberSyncRegisterResultReq");
-    if (own == nullptr) {
-        return;
-    }
     LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_REGISTER_RESULT_REQ, withDict :%@", message);
-    own->processNumberSyncRegisterResultReq(message["result"]);
-    own->sendNumberSyncRegisterReq();
+    if (auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
+                                        "processNumberSyncRegisterResultReq")) {
+        own->processNumberSyncRegisterResultReq(message["result"]);
+        own->sendNumberSyncRegisterReq();
+    }
     if (!isApplicationActive()) {
         LG_VERBOSE("TQCommandListener: App is in Background, throw Number Sync Notification");
         TQUtils::createNumberSyncNotification(textOf(message, "result").value_or(""));
@@ -443,35 +441,26 @@ void TQCommandListener::numberSyncRegisterResult(const Value& message) {
 }
 
 void TQCommandListener::numberSyncRegister(const Value& message) {
-    auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
-                                    "sendNumberSyncStateReq");
-    if (own == nullptr) {
-        return;
-    }
     LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_REGISTER_RES, withDict :%@", message);
     platform::UserDefaults::standard().set("number_sync_register", message["state"]);
     synchronizeDefaults();
-    own->sendNumberSyncStateReq();
+    if (auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
+                                        "sendNumberSyncStateReq")) {
+        own->sendNumberSyncStateReq();
+    }
 }
 
 void TQCommandListener::numberSyncState(const Value& message) {
-    auto* numberSync = TQHandlers::require(handlers_.numberSync, "TQNumberSyncHandler",
-                                           "updateBlockAppForNumberSync");
-    if (numberSync == nullptr) {
-        return;
-    }
     LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_STATE_RES, withDict :%@", message);
     platform::UserDefaults::standard().set("number_sync_state", message["state"]);
     synchronizeDefaults();
-    numberSync->updateBlockAppForNumberSync();
+    if (auto* numberSync = TQHandlers::require(handlers_.numberSync, "TQNumberSyncHandler",
+                                               "updateBlockAppForNumberSync")) {
+        numberSync->updateBlockAppForNumberSync();
+    }
 }
 
 void TQCommandListener::numberSyncPostSetup(const Value& message) {
-    auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
-                                    "processNumberSyncPostSetupReq");
-    if (own == nullptr) {
-        return;
-    }
     LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_POST_SETUP_REQ, withDict :%@", message);
     // Only what reads as a link goes to the host's opener, and the dispatch does not wait.
     if (const auto link = textOf(message, "deeplink"); link && platform::looksLikeURL(*link)) {
@@ -480,7 +469,10 @@ void TQCommandListener::numberSyncPostSetup(const Value& message) {
     } else {
         LG_WARN("TQCommandListener: number-sync deep link is not a link: %@", message["deeplink"]);
     }
-    own->processNumberSyncPostSetupReq("success");
+    if (auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
+                                        "processNumberSyncPostSetupReq")) {
+        own->processNumberSyncPostSetupReq("success");
+    }
 }
 
 void TQCommandListener::esimActivationStatus(const Value& message) {
@@ -513,8 +505,8 @@ void TQCommandListener::appUpdate(const Value& /*message*/) {
     if (platform::UserDefaults::standard().string("support.app.update") != "true") {
         return;
     }
+    LG_VERBOSE("TQCommandListener: Check For Kavo App Update");
     if (auto* store = TQHandlers::require(handlers_.store, "TQStoreHandler", "checkUpdate")) {
-        LG_VERBOSE("TQCommandListener: Check For Kavo App Update");
         store->checkUpdate();
     }
 }
@@ -564,12 +556,11 @@ void TQCommandListener::uninstallRequest(const Value& message) {
                 *packageName);
         return;
     }
-    auto* store = TQHandlers::require(handlers_.store, "TQStoreHandler", "mgr_wapps_uninstall_req");
-    if (store == nullptr) {
-        return;
+    if (auto* store =
+            TQHandlers::require(handlers_.store, "TQStoreHandler", "mgr_wapps_uninstall_req")) {
+        store->uninstallAppWithPackageName(*packageName);
+        store->uninstallClockWithPackageName(*packageName);
     }
-    store->uninstallAppWithPackageName(*packageName);
-    store->uninstallClockWithPackageName(*packageName);
     reply(Value{{"msgId", "mgr_apps_order_req"},
                 {"deviceid", platform::DeviceInfo::current().vendorIdentifier()}});
 }
@@ -579,9 +570,9 @@ void TQCommandListener::uninstallResult(const Value& /*message*/) {
 }
 
 void TQCommandListener::contextWebsearch(const Value& message) {
+    LG_INFO("CONTEXT_WEBSEARCH_REQ");
     if (auto* own = TQHandlers::require(handlers_.webSearch, "TQWebSearchHandler",
                                         "processContextWebsearch")) {
-        LG_INFO("CONTEXT_WEBSEARCH_REQ");
         own->processContextWebsearch(message);
     }
 }
@@ -639,6 +630,5 @@ void TQCommandListener::installHostApp(const Value& message) {
 }
 
 void TQCommandListener::reply(const Value& message) {
-    TQKMCommand::processOutCommand(&kavoManager_, message, kGeneralAppId,
-                                   TQKMCommand::kNormalPriority);
+    sendGeneralReply(kavoManager_, message);
 }

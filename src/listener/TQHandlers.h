@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "listener/handlers/TQAppIconHandler.h"
 #include "listener/handlers/TQBuddyHandler.h"
 #include "listener/handlers/TQCalendarHandler.h"
 #include "listener/handlers/TQContactHandler.h"
@@ -34,15 +35,15 @@
 // are borrowed and outlive them. A null member is a subsystem not built yet: whoever needs it
 // logs one line and leaves that piece of work undone, never pretending it was done.
 //
-// Still without an implementation (remove a line when its subsystem lands): every member but
-// initSequence, databaseSetup, lbsServerProvider, calendar, findMyDevice, notificationApps (its
-// icon lookup waits for the HTTP client), musicControl, pushNotification, weather and
-// textTemplates; platform::ScreenNavigator has only the headless stand-in until the screens land.
+// Still without an implementation (remove a line when its subsystem lands): webProxy,
+// contacts, store, usageLog and numberSync; the buddy synchronisation behind buddies;
+// platform::ScreenNavigator has only the headless stand-in until the screens land.
 struct TQHandlers {
     // The listener's own handlers of single watch messages; their answers go through the link
     // facade they were made with.
     TQFindMyDeviceHandler* findMyDevice = nullptr;
     TQNotificationAppHandler* notificationApps = nullptr;
+    TQAppIconHandler* appIcons = nullptr;
     TQWatchAppIconHandler* watchAppIcons = nullptr;
     TQBuddyHandler* buddies = nullptr;
     TQGeneralMessageHandler* generalMessage = nullptr;
@@ -76,6 +77,20 @@ struct TQHandlers {
             logMissing(name, work);
         }
         return handler;
+    }
+
+    // Fills slot with ours when nobody did; gives back only ours.
+    template <typename Handler, typename Ours>
+    static void fillIn(Handler*& slot, Ours* ours) {
+        if (slot == nullptr) {
+            slot = ours;
+        }
+    }
+    template <typename Handler, typename Ours>
+    static void takeBack(Handler*& slot, Ours* ours) {
+        if (slot == ours) {
+            slot = nullptr;
+        }
     }
 
 private:

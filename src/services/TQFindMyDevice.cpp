@@ -6,6 +6,7 @@
 #include "link/TQKMCommand.h"
 #include "logging/LGLog.h"
 #include "services/TQFinderMediaPlayer.h"
+#include "utils/TQLocalization.h"
 
 using platform::Value;
 
@@ -38,14 +39,40 @@ void TQCustomAlertView::stopFindMyDevice() {
 TQFindMyDevice::TQFindMyDevice(TQAP& kavoManager, TQFinderMediaPlayer& musicPlayer)
     : kavoManager_(kavoManager),
       musicPlayer_(musicPlayer),
-      alert_(musicPlayer, kavoManager, [this] { showing_ = false; }) {}
+      alert_(musicPlayer, kavoManager, [this] { removeAlert(); }) {}
+
+TQFindMyDevice::~TQFindMyDevice() {
+    removeAlert();
+}
+
+void TQFindMyDevice::showAlert() {
+    showing_ = true;
+    platform::Alert alert;
+    alert.title = TQLocalization::localizedString("IDS_FMP_HEADER_FIND_MY_PHONE");
+    alert.message =
+        TQLocalization::localizedString("IDS_FMP_BODY_YOUR_WATCH_IS_LOOKING_FOR_THIS_PHONE");
+    alert.buttons = {TQLocalization::localizedString("IDS_COM_SK_OK")};
+    // The host calls back only while the alert shows, and it goes before this does.
+    alert.pressed = [this](std::size_t /*button*/) {
+        alertId_ = platform::kAlertNone;
+        alert_.okButtonPressed();
+    };
+    alertId_ = platform::AppHost::current().showAlert(std::move(alert));
+}
+
+void TQFindMyDevice::removeAlert() {
+    showing_ = false;
+    if (alertId_ != platform::kAlertNone) {
+        platform::AppHost::current().dismissAlert(std::exchange(alertId_, platform::kAlertNone));
+    }
+}
 
 void TQFindMyDevice::processFindMyDevice(const Value& message) {
     if (textIs(message, "msgId", "fmp-startalert-req") || textIs(message, "subcmd", "start")) {
         if (!musicPlayer_.isPlaying() && !showing_) {
             LG_INFO("TQFindMyDevice: the watch rings the phone");
             musicPlayer_.playAudio();
-            showing_ = true;
+            showAlert();
         }
         reply(Value{{"cmd", "findMyDevice"},
                     {"msgId", "fmp-startalert-rsp"},

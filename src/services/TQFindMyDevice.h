@@ -4,6 +4,7 @@
 
 #include "listener/handlers/TQFindMyDeviceHandler.h"
 #include "platform/foundation/Value.h"
+#include "platform/host/AppHost.h"
 
 class TQAP;
 class TQFinderMediaPlayer;
@@ -27,11 +28,15 @@ private:
 };
 
 // The watch's find-my-phone requests (on identifier 2): a start rings the phone and shows the
-// overlay, unless it already rings; a stop command silences it. Replies on identifier 2,
-// priority 1. Holds the process's one alarm, which outlives it.
+// overlay, an alert through the application host whose button is the user's stop, unless it
+// already rings; a stop command silences it. Replies on identifier 2, priority 1. Holds the
+// process's one alarm, which outlives it; the alert goes with it.
 class TQFindMyDevice final : public TQFindMyDeviceHandler {
 public:
     TQFindMyDevice(TQAP& kavoManager, TQFinderMediaPlayer& musicPlayer);
+    ~TQFindMyDevice();
+    TQFindMyDevice(const TQFindMyDevice&) = delete;
+    TQFindMyDevice& operator=(const TQFindMyDevice&) = delete;
 
     void processFindMyDevice(const platform::Value& message) override;
 
@@ -41,9 +46,12 @@ public:
 
 private:
     void reply(const platform::Value& message);
+    void showAlert();
+    void removeAlert();
 
     TQAP& kavoManager_;
     TQFinderMediaPlayer& musicPlayer_;
     bool showing_ = false;
+    platform::AlertIdentifier alertId_ = platform::kAlertNone;
     TQCustomAlertView alert_;
 };

@@ -83,7 +83,3 @@ void TQNotificationApps::processUpdateBlockApplicationList(const Value& message)
     TQKMCommand::processOutCommand(&kavoManager_, answer, kNotificationAppId,
                                    TQKMCommand::kNormalPriority);
 }
-
-void TQNotificationApps::processAppIcon(const Value& /*message*/) {
-    LG_WARN("TQHandlers: no %@ yet, %@ not done", "icon lookup", "msg_notification_app_icon_req");
-}

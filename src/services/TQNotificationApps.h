@@ -14,8 +14,6 @@ public:
     // Entries of the stored list that do not decode are passed over in the search and written
     // back as they were.
     void processUpdateBlockApplicationList(const platform::Value& message) override;
-    // The icon lookup needs the store's HTTP client, which is not here yet: logged, not done.
-    void processAppIcon(const platform::Value& message) override;
 
 private:
     TQAP& kavoManager_;

@@ -17,20 +17,6 @@ std::filesystem::path alarmSoundIn(const std::filesystem::path& folder) {
     return path.value();
 }
 
-// Fills in slot with ours when nobody did; takes back only ours.
-template <typename Handler, typename Ours>
-void fill(Handler*& slot, Ours* ours) {
-    if (slot == nullptr) {
-        slot = ours;
-    }
-}
-template <typename Handler, typename Ours>
-void takeBack(Handler*& slot, Ours* ours) {
-    if (slot == ours) {
-        slot = nullptr;
-    }
-}
-
 }  // namespace
 
 TQPhoneServiceBackends TQPhoneServiceBackends::forThisMachine(platform::RunLoop& loop) {
@@ -58,16 +44,16 @@ TQPhoneServices::TQPhoneServices(platform::RunLoop& loop, TQPhoneServiceBackends
 TQPhoneServices::~TQPhoneServices() = default;
 
 void TQPhoneServices::fillHandlers(TQHandlers& handlers) {
-    fill(handlers.textTemplates, &textTemplates_);
-    fill(handlers.weather, &weather_);
+    TQHandlers::fillIn(handlers.textTemplates, &textTemplates_);
+    TQHandlers::fillIn(handlers.weather, &weather_);
 }
 
 void TQPhoneServices::attachLink(TQAP& kavoManager, TQHandlers& handlers) {
     linked_ = std::make_unique<Linked>(kavoManager, *this, loop_);
-    fill(handlers.musicControl, &linked_->music);
-    fill(handlers.pushNotification, &linked_->push);
-    fill(handlers.findMyDevice, &linked_->findMyDevice);
-    fill(handlers.notificationApps, &linked_->notificationApps);
+    TQHandlers::fillIn(handlers.musicControl, &linked_->music);
+    TQHandlers::fillIn(handlers.pushNotification, &linked_->push);
+    TQHandlers::fillIn(handlers.findMyDevice, &linked_->findMyDevice);
+    TQHandlers::fillIn(handlers.notificationApps, &linked_->notificationApps);
     linked_->push.exchangePushSettingsWithKavo();
 }
 
@@ -75,10 +61,10 @@ void TQPhoneServices::detachLink(TQHandlers& handlers) {
     if (linked_ == nullptr) {
         return;
     }
-    takeBack(handlers.musicControl, &linked_->music);
-    takeBack(handlers.pushNotification, &linked_->push);
-    takeBack(handlers.findMyDevice, &linked_->findMyDevice);
-    takeBack(handlers.notificationApps, &linked_->notificationApps);
+    TQHandlers::takeBack(handlers.musicControl, &linked_->music);
+    TQHandlers::takeBack(handlers.pushNotification, &linked_->push);
+    TQHandlers::takeBack(handlers.findMyDevice, &linked_->findMyDevice);
+    TQHandlers::takeBack(handlers.notificationApps, &linked_->notificationApps);
     // The alarm outlives the link, the overlay does not.
     alarm_.stopPlayback();
     linked_.reset();

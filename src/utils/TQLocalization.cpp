@@ -14,6 +14,12 @@ struct Entry {
 
 // Sorted by key (byte order), each key once; checked at compile time below.
 constexpr Entry kEnglish[] = {
+    {"IDS_COM_BODY_BUDDIES", "Buddies"},
+    {"IDS_COM_BODY_WEBSITE", "website"},
+    {"IDS_COM_SK_OK", "OK"},
+    {"IDS_FMP_BODY_YOUR_WATCH_IS_LOOKING_FOR_THIS_PHONE", "Your watch is looking for this phone."},
+    {"IDS_FMP_HEADER_FIND_MY_PHONE", "Find my phone"},
+    {"Quorvel Kavo", "Quorvel Kavo"},
     {"Quorvel Kavo R5", "Quorvel Kavo R5"},
     {"WDS_STU_POP_UNABLE_TO_SET_UP_NUMBERSYNC_PLEASE_TRY_AGAIN_LATER_ATNT",
      "Unable to set up NumberSync. Please try again later."},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "app/AppContext.h"
 #include "platform/audio/AudioSink.h"
@@ -49,6 +50,35 @@ TEST_F(PhoneServicesContextTest, TheServicesAreHandlersAndThoseOfTheLinkGoWithIt
     EXPECT_EQ(handlers.findMyDevice, nullptr);
     EXPECT_EQ(handlers.notificationApps, nullptr);
     EXPECT_NE(handlers.weather, nullptr) << "no link needed";
+}
+
+TEST_F(PhoneServicesContextTest, TheListenersOwnHandlersComeAndGoWithTheLink) {
+    AppContext context(settings);
+    TQHandlers& handlers = context.handlers();
+    const auto slots = [&handlers] {
+        return std::vector<const void*>{handlers.appIcons,
+                                        handlers.watchAppIcons,
+                                        handlers.buddies,
+                                        handlers.generalMessage,
+                                        handlers.networkStatus,
+                                        handlers.webSearch,
+                                        handlers.powerSaving,
+                                        handlers.timeSync,
+                                        handlers.notiIndicator,
+                                        handlers.numberSyncReplies,
+                                        handlers.hfp};
+    };
+    for (const void* slot : slots()) {
+        EXPECT_EQ(slot, nullptr);
+    }
+    context.startLink(std::make_unique<platform::bluetooth::AbsentRadio>());
+    for (const void* slot : slots()) {
+        EXPECT_NE(slot, nullptr);
+    }
+    context.stopLink();
+    for (const void* slot : slots()) {
+        EXPECT_EQ(slot, nullptr);
+    }
 }
 
 TEST_F(PhoneServicesContextTest, TheAlarmSoundIsOurOwnToneWrittenAtStartUp) {

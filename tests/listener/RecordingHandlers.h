@@ -55,6 +55,7 @@ private:
 // The listener's own handlers, written down in one log.
 class RecordingCommandHandlers final : public TQFindMyDeviceHandler,
                                        public TQNotificationAppHandler,
+                                       public TQAppIconHandler,
                                        public TQWatchAppIconHandler,
                                        public TQBuddyHandler,
                                        public TQGeneralMessageHandler,
@@ -103,6 +104,7 @@ public:
     void fillIn(TQHandlers& handlers) {
         handlers.findMyDevice = this;
         handlers.notificationApps = this;
+        handlers.appIcons = this;
         handlers.watchAppIcons = this;
         handlers.buddies = this;
         handlers.generalMessage = this;

@@ -492,20 +492,51 @@ TEST_F(TQCommandListenerTest, NumberSyncInTheBackgroundAndItsDeepLink) {
     EXPECT_TRUE(app.openedURLs.empty());
 }
 
-TEST_F(TQCommandListenerTest, ASubsystemNotBuiltYetLeavesItsRowUndone) {
+TEST_F(TQCommandListenerTest, ARowDoesItsOwnWorkWhenItsHandlerIsNotBuilt) {
     world.handlers.registry = TQHandlers{};
     world.host.navigator.homeScreenIsRoot = true;
-    for (const Value& message :
-         {Value{{"msgId", "mgr_wappsicon_res"}}, Value{{"msgId", "mgr_sync_time_req"}},
-          Value{{"msgId", "mgr_numbersync_state_res"}, {"state", true}},
-          Value{{"msgId", "mgr_wapps_uninstall_req"}, {"packageName", "com.kavo.clock"}},
-          Value{{"WEATHER_REQUEST", Value{{"FETCH_REQ", 1}}}}}) {
-        const auto got = exchange(message);
-        EXPECT_TRUE(got.events.empty()) << message.description();
-        EXPECT_TRUE(got.replies.empty()) << message.description();
+    world.host.app.state = platform::ApplicationState::background;
+    world.defaults.set("isWMSConnected", 1);
+    world.defaults.set("WEATHER_CURRENT_CITY", "Oslo");
+    struct Row {
+        Value message;
+        std::vector<Event> events;
+        std::vector<Reply> replies = {};
+    };
+    const std::vector<Row> rows{
+        {Value{{"msgId", "mgr_wappsicon_res"}},
+         {{"note:preloaded_app_icon_received_notif", Value(), nullptr}}},
+        {Value{{"msgId", "mgr_numbersync_register_result_req"}, {"result", "success"}}, {}},
+        {Value{{"msgId", "mgr_numbersync_register_res"}, {"state", "on"}}, {}},
+        {Value{{"msgId", "mgr_numbersync_state_res"}, {"state", true}}, {}},
+        {Value{{"msgId", "mgr_numbersync_post_setup_res"},
+               {"deeplink", "https://carrier.example/"}},
+         {}},
+        {Value{{"msgId", "mgr_wapps_uninstall_req"}, {"packageName", "com.kavo.clock"}},
+         {},
+         {{1, 1, Value{{"msgId", "mgr_apps_order_req"}, {"deviceid", kVendorIdentifier}}}}},
+        {Value{{"WEATHER_RESPONSE", Value{{"ERROR_STATE", "GPS_ERROR"}}}}, {}},
+        {Value{{"msgId", "mgr_sync_time_req"}}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.message.description());
+        const auto got = exchange(row.message);
+        EXPECT_EQ(got.events, row.events);
+        EXPECT_EQ(got.replies, row.replies);
     }
-    EXPECT_FALSE(world.defaults.object("sync_app_icon_flag"));
-    EXPECT_FALSE(world.defaults.object("number_sync_state"));
+    EXPECT_EQ(world.defaults.integer("sync_app_icon_flag"), 1);
+    EXPECT_EQ(world.defaults.string("number_sync_register"), "on");
+    EXPECT_EQ(world.defaults.boolean("number_sync_state"), true);
+    EXPECT_FALSE(world.defaults.object("WEATHER_CURRENT_CITY"));
+    EXPECT_EQ(world.defaults.boolean("WEATHER_USE_CURRENT_LOCATION"), false);
+    EXPECT_EQ(world.host.app.openedURLs, (std::vector<std::string>{"https://carrier.example/"}));
+    ASSERT_EQ(world.host.app.notifications.size(), 1U);
+    EXPECT_EQ(world.host.app.notifications[0].userInfo,
+              (platform::Dictionary{{"actionToHandle", "numberSyncAction"}}));
+    EXPECT_EQ(world.logs->count("TQCommandListener: App is in Background, throw Number Sync "
+                                "Notification"),
+              1);
+    EXPECT_EQ(world.logs->count("WEATHER_RESPONSE : ERROR_STATE : GPS_ERROR"), 1);
     EXPECT_EQ(world.logs->count("TQHandlers: no TQWatchAppIconHandler yet, saveAppIcon not done"),
               1);
     EXPECT_EQ(

@@ -219,6 +219,19 @@ void LoopbackServer::releaseSlowBodies() {
     slowReleased_.notify_all();
 }
 
+void LoopbackServer::script(std::string path, ScriptedAnswer answer) {
+    std::lock_guard lock(mutex_);
+    scripted_[std::move(path)] = std::move(answer);
+}
+
+void LoopbackServer::releaseHeld() {
+    {
+        std::lock_guard lock(mutex_);
+        heldReleased_ = true;
+    }
+    slowReleased_.notify_all();
+}
+
 void LoopbackServer::record(ReceivedRequest request) {
     std::lock_guard lock(mutex_);
     received_.push_back(std::move(request));
@@ -307,6 +320,26 @@ void LoopbackServer::route() {
                 return true;
             });
     });
+
+    server.Get("/scripted/.*",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                   record(receivedFrom(request));
+                   std::unique_lock lock(mutex_);
+                   const auto found =
+                       scripted_.find(request.path.substr(std::string_view("/scripted").size()));
+                   if (found == scripted_.end()) {
+                       response.status = 404;
+                       return;
+                   }
+                   const ScriptedAnswer answer = found->second;
+                   // Waits in short turns so that the end of the server frees the thread.
+                   while (answer.held && !heldReleased_ && !stopping_) {
+                       slowReleased_.wait_for(lock, std::chrono::milliseconds(50));
+                   }
+                   lock.unlock();
+                   response.status = answer.status;
+                   response.set_content(answer.body, answer.contentType);
+               });
 
     server.Get("/bytes", [this](const httplib::Request& request, httplib::Response& response) {
         record(receivedFrom(request));

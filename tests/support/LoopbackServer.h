@@ -53,6 +53,8 @@ struct ReceivedRequest {
 //                    ("contentEncoding", "decodedBody"); JSON answers are gzip-coded for
 //                    clients that accept it
 //   /multipart       JSON {parts: [{name, filename, contentType, content}]} of a multipart body
+//   /scripted/<path> the answer a test gave for <path> with script(), 404 without one; a held
+//                    answer waits until releaseHeld() or the end of the server
 // The pattern is byte i = i % 251.
 class LoopbackServer {
 public:
@@ -76,6 +78,17 @@ public:
     // Lets every /slow body end.
     void releaseSlowBodies();
 
+    struct ScriptedAnswer {
+        int status = 200;
+        std::string contentType = "application/json";
+        std::string body;
+        bool held = false;
+    };
+    // What /scripted<path> answers from now on.
+    void script(std::string path, ScriptedAnswer answer);
+    // Lets every held answer go, now and later.
+    void releaseHeld();
+
     static std::uint8_t patternByte(std::size_t index) {
         return static_cast<std::uint8_t>(index % 251);
     }
@@ -96,6 +109,8 @@ private:
     std::condition_variable listenEndedSignal_;
     bool listenEnded_ = false;
     bool slowOpen_ = false;
+    bool heldReleased_ = false;
+    std::map<std::string, ScriptedAnswer> scripted_;
     bool stopping_ = false;
     std::vector<ReceivedRequest> received_;
 };

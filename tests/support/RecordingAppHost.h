@@ -36,6 +36,29 @@ public:
         return !scheme.empty() && openableSchemes.contains(scheme);
     }
 
+    platform::AlertIdentifier showAlert(platform::Alert alert) override {
+        alerts.push_back({std::move(alert), false});
+        return alerts.size();
+    }
+    void dismissAlert(platform::AlertIdentifier identifier) override {
+        if (identifier != platform::kAlertNone && identifier <= alerts.size()) {
+            alerts[identifier - 1].gone = true;
+        }
+    }
+    // The user presses button of the alert shown at index.
+    void pressAlertButton(std::size_t index, std::size_t button) {
+        alerts.at(index).gone = true;
+        alerts.at(index).alert.pressed(button);
+    }
+    // Alerts shown and not gone.
+    [[nodiscard]] std::size_t alertsShowing() const {
+        std::size_t showing = 0;
+        for (const auto& shown : alerts) {
+            showing += shown.gone ? 0 : 1;
+        }
+        return showing;
+    }
+
     platform::ApplicationState state = platform::ApplicationState::active;
     platform::LayoutDirection layoutDirection = platform::LayoutDirection::leftToRight;
     bool opensURLs = true;
@@ -45,6 +68,12 @@ public:
 
     std::vector<platform::LocalNotification> notifications;
     std::vector<std::string> openedURLs;
+    struct ShownAlert {
+        platform::Alert alert;
+        bool gone = false;
+    };
+    // Identifier i is alerts[i - 1].
+    std::vector<ShownAlert> alerts;
 };
 
 // Keeps every banner on screen until the test finishes it.

@@ -3,10 +3,9 @@
 #include "platform/foundation/Value.h"
 
 // The phone applications whose notifications reach the watch: its blocked-application list
-// ("msg_notification_block_info_req") and their icons ("msg_notification_app_icon_req").
+// ("msg_notification_block_info_req").
 class TQNotificationAppHandler {
 public:
     virtual ~TQNotificationAppHandler() = default;
     virtual void processUpdateBlockApplicationList(const platform::Value& message) = 0;
-    virtual void processAppIcon(const platform::Value& message) = 0;
 };

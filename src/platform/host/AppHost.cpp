@@ -33,6 +33,11 @@ bool AppHost::canOpenURL(std::string_view url) const {
     return scheme == "http" || scheme == "https";
 }
 
+AlertIdentifier AppHost::showAlert(Alert alert) {
+    host_detail::writeHeadlessLine("alert", alert.title + ": " + alert.message);
+    return kAlertNone;
+}
+
 BackgroundTaskIdentifier AppHost::beginBackgroundTask(std::string_view /*name*/,
                                                       std::function<void()> /*expirationHandler*/) {
     // Never suspended, so the time never runs out and one identifier serves every task.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Value.h"
@@ -32,6 +33,20 @@ struct LocalNotification {
     Dictionary userInfo;
 };
 
+// A modal alert over the application's window until the user presses one of its buttons or
+// the application takes it away.
+struct Alert {
+    std::string title;
+    std::string message;
+    std::vector<std::string> buttons;
+    // The index of the button pressed, on the main thread, once the alert is gone.
+    std::function<void(std::size_t button)> pressed;
+};
+
+// Names a shown alert; kAlertNone is an alert nobody sees.
+using AlertIdentifier = std::uint64_t;
+inline constexpr AlertIdentifier kAlertNone = 0;
+
 // Life-cycle notifications the host posts on NotificationCenter::defaultCenter().
 inline constexpr const char* kApplicationDidEnterBackgroundNotification =
     "UIApplicationDidEnterBackgroundNotification";
@@ -54,6 +69,11 @@ public:
     virtual bool openURL(std::string_view url) = 0;
     // Whether some application would take a link of this kind; the default knows the web's.
     [[nodiscard]] virtual bool canOpenURL(std::string_view url) const;
+    // Shows an alert. A host without screens writes it to standard error and nobody can press
+    // its buttons: kAlertNone.
+    virtual AlertIdentifier showAlert(Alert alert);
+    // Takes an alert away without a button pressed; nothing for one that is gone.
+    virtual void dismissAlert(AlertIdentifier /*identifier*/) {}
     // Keeps the phone's media controls routed to the application.
     virtual void beginReceivingRemoteControlEvents() {}
 
