@@ -8,6 +8,7 @@
 #include "link/TQFileHandler.h"
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
+#include "listener/TQWebProxyURL.h"
 #include "logging/LGASLLogger.h"
 #include "logging/LGLogFileManager.h"
 #include "logging/LGPlatformLogSink.h"
@@ -19,6 +20,7 @@
 #include "platform/location/LocationServices.h"
 #include "platform/location/ReplayLocation.h"
 #include "platform/net/NetlinkSocketSource.h"
+#include "platform/net/PollProxySockets.h"
 #include "platform/security/FileKeychain.h"
 #include "services/TQDeviceCalendar.h"
 #include "services/TQEvent.h"
@@ -69,6 +71,7 @@ struct AppContext::Link {
          const std::filesystem::path& documents)
         : adapter(std::move(radio), loop),
           kavoManager(bleManager, loop, defaults),
+          webProxy(loop, std::make_unique<platform::net::PollProxySockets>()),
           sequence(kavoManager, handlers),
           coreManager(TQCoreManager::create(kavoManager, handlers)) {
         kavoManager.setFileHandler(std::make_unique<TQFileHandler>(kavoManager, kavoManager, loop,
@@ -83,6 +86,8 @@ struct AppContext::Link {
     Installed<TQBleManager> installBleManager{&bleManager};
     TQAP kavoManager;
     Installed<TQAP> installKavoManager{&kavoManager};
+    // Goes before the facade it answers through.
+    TQWebProxyURL webProxy;
     TQInitSequence sequence;
     Installed<TQInitSequence> installSequence{&sequence};
     // The facade holds it too, as its delegate, while no screen has taken that role.
@@ -176,6 +181,9 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
     if (ownSequence) {
         handlers_.initSequence = &link_->sequence;
     }
+    if (handlers_.webProxy == nullptr) {
+        handlers_.webProxy = &link_->webProxy;
+    }
     phoneServices_.attachLink(link_->kavoManager, handlers_);
     lbsServer_->setTQAP(&link_->kavoManager);
 }
@@ -186,6 +194,9 @@ void AppContext::stopLink() {
     }
     if (handlers_.initSequence == &link_->sequence) {
         handlers_.initSequence = nullptr;
+    }
+    if (handlers_.webProxy == &link_->webProxy) {
+        handlers_.webProxy = nullptr;
     }
     phoneServices_.detachLink(handlers_);
     lbsServer_->setTQAP(nullptr);

@@ -35,9 +35,10 @@
 // logs one line and leaves that piece of work undone, never pretending it was done.
 //
 // Still without an implementation (remove a line when its subsystem lands): every member but
-// initSequence, databaseSetup, lbsServerProvider, calendar, findMyDevice, notificationApps (its
-// icon lookup waits for the HTTP client), musicControl, pushNotification, weather and
-// textTemplates; platform::ScreenNavigator has only the headless stand-in until the screens land.
+// initSequence, webProxy, databaseSetup, lbsServerProvider, calendar, findMyDevice,
+// notificationApps (its icon lookup waits for the HTTP client), musicControl, pushNotification,
+// weather and textTemplates; platform::ScreenNavigator has only the headless stand-in until the
+// screens land.
 struct TQHandlers {
     // The listener's own handlers of single watch messages; their answers go through the link
     // facade they were made with.
