@@ -13,10 +13,13 @@
 
 #include "listener/ListenerWorld.h"
 #include "listener/TQWebProxyURL.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/net/PollProxySockets.h"
 #include "sim/WatchBrowser.h"
+#include "sim/program/WatchFetch.h"
 #include "support/ClosingHttpServer.h"
 #include "support/LoopbackServer.h"
+#include "support/TempDir.h"
 #include "support/TestCertificates.h"
 
 namespace e2e {
@@ -329,6 +332,25 @@ TEST_F(WebProxyTest, TwoHundredFiftySixTransactionsAtOnce) {
         EXPECT_EQ(textOf(answer->body), "GET /t" + std::to_string(transaction) + " HTTP/1.1");
     }
     EXPECT_EQ(server.served(), 256);
+}
+
+TEST_F(WebProxyTest, TheWatchProgramSavesAFetchedBody) {
+    LoopbackServer server;
+    testing_support::TempDir folder;
+    const auto saved = folder.path() / "page.bin";
+    int status = -1;
+    kavowatch::WatchFetch fetch(world.loop, world.watch,
+                                serverUrl("server.test", server.port(), "/chunked?size=5000"),
+                                saved, [&](int fetched) { status = fetched; });
+    fetch.start();
+    ASSERT_TRUE(drive([&] { return status != -1; }));
+    EXPECT_EQ(status, 0);
+    const auto body = platform::fs::readFile(saved, 1 << 20);
+    ASSERT_TRUE(body.ok());
+    ASSERT_EQ(body->size(), 5000U);
+    for (std::size_t i = 0; i < body->size(); ++i) {
+        ASSERT_EQ(static_cast<std::uint8_t>((*body)[i]), LoopbackServer::patternByte(i)) << i;
+    }
 }
 
 // A TLS client whose records travel in the tunnel's data frames.
