@@ -1,8 +1,6 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 
 #include "../Ratios.h"
@@ -13,6 +11,7 @@
 #include "listener/TQWebProxyTransactions.h"
 #include "platform/net/PollProxySockets.h"
 #include "support/ClosingHttpServer.h"
+#include "support/LoopWait.h"
 
 namespace {
 
@@ -21,35 +20,6 @@ using platform::Bytes;
 constexpr std::size_t kDownload = 20u << 20;
 constexpr std::uint32_t kProxyAppId = 6;
 constexpr std::uint32_t kPriority = 1;
-
-// Wakes the driver when the proxy's thread posts to the loop.
-class Wakes {
-public:
-    explicit Wakes(platform::RunLoop& loop) : loop_(loop) {
-        loop_.setWakeUpHandler([this] {
-            {
-                std::lock_guard lock(mutex_);
-                ++count_;
-            }
-            arrived_.notify_all();
-        });
-    }
-    ~Wakes() { loop_.setWakeUpHandler(nullptr); }
-    Wakes(const Wakes&) = delete;
-    Wakes& operator=(const Wakes&) = delete;
-
-    void waitBriefly() {
-        std::unique_lock lock(mutex_);
-        const std::uint64_t seen = count_;
-        arrived_.wait_for(lock, std::chrono::milliseconds(5), [&] { return count_ != seen; });
-    }
-
-private:
-    platform::RunLoop& loop_;
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::uint64_t count_ = 0;
-};
 
 struct Download {
     double airSeconds = 0;
@@ -63,7 +33,7 @@ std::optional<Download> downloadThroughProxy(const link_test::LinkConditions& co
                                              const testing_support::ClosingHttpServer& server,
                                              std::size_t expected) {
     link_test::LinkWorld world(1, conditions);
-    Wakes wakes(world.loop());
+    testing_support::LoopWakes wakes(world.loop());
     platform::net::PollProxySockets sockets;
     TQWebProxyTransactions proxy(sockets, [&world](Bytes frame) {
         world.loop().post([&world, frame = std::move(frame)] {

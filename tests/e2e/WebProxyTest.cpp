@@ -18,6 +18,7 @@
 #include "sim/WatchBrowser.h"
 #include "sim/program/WatchFetch.h"
 #include "support/ClosingHttpServer.h"
+#include "support/LoopWait.h"
 #include "support/LoopbackServer.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
@@ -30,37 +31,6 @@ using platform::Bytes;
 using testing_support::LoopbackServer;
 
 constexpr std::string_view kTunnelEstablished = "HTTP/1.1 200 Connection established\r\n\r\n";
-
-// Hears every post to the loop, so that a test waiting on a server or the proxy's thread
-// wakes as soon as their news arrives.
-class Wakes {
-public:
-    explicit Wakes(platform::RunLoop& loop) : loop_(loop) {
-        loop_.setWakeUpHandler([this] {
-            {
-                std::lock_guard lock(mutex_);
-                ++count_;
-            }
-            arrived_.notify_all();
-        });
-    }
-    ~Wakes() { loop_.setWakeUpHandler(nullptr); }
-    Wakes(const Wakes&) = delete;
-    Wakes& operator=(const Wakes&) = delete;
-
-    // Until the next post or a few milliseconds of real time.
-    void waitBriefly() {
-        std::unique_lock lock(mutex_);
-        const std::uint64_t seen = count_;
-        arrived_.wait_for(lock, std::chrono::milliseconds(5), [&] { return count_ != seen; });
-    }
-
-private:
-    platform::RunLoop& loop_;
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::uint64_t count_ = 0;
-};
 
 // Names the tests' servers by: "server.test" is the loopback; "held.test" too, but its lookup
 // waits until the test lets it go, so that the connection cannot open before.
@@ -147,7 +117,7 @@ protected:
     }
 
     listener_test::ListenerWorld world;
-    Wakes wakes{world.loop};
+    testing_support::LoopWakes wakes{world.loop};
     std::shared_ptr<TestResolver> resolver = std::make_shared<TestResolver>();
     TQWebProxyURL proxy{
         world.loop,
@@ -257,6 +227,21 @@ TEST_F(WebProxyTest, AnAnswerThatEndsWithTheConnectionEndsTheTransaction) {
     const auto answer = kavowatch::readHttpAnswer(browser.transaction(1).received());
     ASSERT_TRUE(answer.ok());
     EXPECT_EQ(textOf(answer->body), "GET /where/to?q=1 HTTP/1.1");
+}
+
+TEST_F(WebProxyTest, AnAnswerLargerThanWhatMayWaitArrivesWholeAfterItsServerLeft) {
+    // More than the proxy keeps for the watch: it stops reading, the server finishes and
+    // closes meanwhile, and the rest is read as the watch catches up.
+    std::string body(5u << 19, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<char>(LoopbackServer::patternByte(i));
+    }
+    testing_support::ClosingHttpServer server("HTTP/1.0 200 OK\r\n\r\n" + body);
+    ASSERT_TRUE(browser.get(60, serverUrl("server.test", server.port(), "/big")).ok());
+    ASSERT_TRUE(closed(60));
+    const auto answer = kavowatch::readHttpAnswer(browser.transaction(60).received());
+    ASSERT_TRUE(answer.ok());
+    EXPECT_EQ(textOf(answer->body), body + "GET /big HTTP/1.1");
 }
 
 TEST_F(WebProxyTest, ChunksWaitForTheWatchsAcknowledgements) {

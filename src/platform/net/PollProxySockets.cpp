@@ -165,6 +165,11 @@ struct PollProxySockets::Impl {
                     case State::open:
                         events = static_cast<short>((socket.reading ? POLLIN : 0) |
                                                     (socket.hasOutput() ? POLLOUT : 0));
+                        if (events == 0) {
+                            // A hang-up would wake every poll while nobody reads; it waits
+                            // for the next read.
+                            continue;
+                        }
                         break;
                 }
                 fds.push_back(pollfd{socket.fd, events, 0});
