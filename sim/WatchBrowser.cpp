@@ -1,5 +1,6 @@
 #include "sim/WatchBrowser.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "logging/LGLog.h"
@@ -53,15 +54,16 @@ WatchBrowser::WatchBrowser(Watch& watch) : watch_(watch) {
 platform::Bytes WatchBrowser::frame(std::uint8_t type, std::uint8_t transactionId,
                                     std::span<const std::uint8_t> payload) {
     const auto length = static_cast<std::uint32_t>(payload.size());
-    platform::Bytes bytes{0x01,
-                          0x01,
-                          type,
-                          transactionId,
-                          static_cast<std::uint8_t>(length >> 24),
-                          static_cast<std::uint8_t>(length >> 16),
-                          static_cast<std::uint8_t>(length >> 8),
-                          static_cast<std::uint8_t>(length)};
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    // Sized at once: GCC's bounds warning misreads an insert behind an initializer list.
+    platform::Bytes bytes(8 + payload.size());
+    bytes[0] = 0x01;
+    bytes[1] = 0x01;
+    bytes[2] = type;
+    bytes[3] = transactionId;
+    for (int i = 0; i < 4; ++i) {
+        bytes[4 + i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    }
+    std::copy(payload.begin(), payload.end(), bytes.begin() + 8);
     return bytes;
 }
 

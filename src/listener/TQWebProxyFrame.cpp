@@ -1,5 +1,7 @@
 #include "listener/TQWebProxyFrame.h"
 
+#include <algorithm>
+
 std::optional<TQWebProxyFrame> TQWebProxyFrame::read(std::span<const std::uint8_t> bytes,
                                                      std::string& whyNot) {
     if (bytes.size() < kHeaderSize) {
@@ -20,15 +22,16 @@ std::optional<TQWebProxyFrame> TQWebProxyFrame::read(std::span<const std::uint8_
 platform::Bytes TQWebProxyFrame::make(std::uint8_t type, std::uint8_t transactionId,
                                       std::span<const std::uint8_t> payload) {
     const auto length = static_cast<std::uint32_t>(payload.size());
-    platform::Bytes frame{kFixedByte,
-                          kFixedByte,
-                          type,
-                          transactionId,
-                          static_cast<std::uint8_t>(length >> 24),
-                          static_cast<std::uint8_t>(length >> 16),
-                          static_cast<std::uint8_t>(length >> 8),
-                          static_cast<std::uint8_t>(length)};
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    // Sized at once: GCC's bounds warning misreads an insert behind an initializer list.
+    platform::Bytes frame(8 + payload.size());
+    frame[0] = 0x01;
+    frame[1] = 0x01;
+    frame[2] = type;
+    frame[3] = transactionId;
+    for (int i = 0; i < 4; ++i) {
+        frame[4 + i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    }
+    std::copy(payload.begin(), payload.end(), frame.begin() + 8);
     return frame;
 }
 
