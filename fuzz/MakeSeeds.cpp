@@ -16,6 +16,7 @@
 #include "link/TQFileSegments.h"
 #include "link/TQProtocol.h"
 #include "link/TQXMLParser.h"
+#include "listener/TQWebProxyFrame.h"
 #include "platform/bluetooth/Advertisement.h"
 #include "platform/bluetooth/AttClient.h"
 #include "platform/bluetooth/AttServer.h"
@@ -537,6 +538,51 @@ void icsSeeds() {
             "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:x\nDTSTART:20261211T090000Z\n");
 }
 
+// Frames from the watch with a well-formed header (flags 4) and the servers' steps between them.
+void webProxySeeds() {
+    constexpr std::uint8_t kFrame = 4;
+    constexpr std::uint8_t kRawFrame = 0;
+    constexpr std::uint8_t kOpen = 1;
+    constexpr std::uint8_t kReceive = 2;
+    constexpr std::uint8_t kEnd = 3;
+    constexpr std::uint8_t kFail = 7;
+    const auto frame = [](std::uint8_t type, std::uint8_t transaction, std::string_view payload) {
+        Bytes bytes{type, transaction};
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+        return bytes;
+    };
+    const Bytes ack = frame(4, 5, "\x02");
+    const Bytes close = frame(4, 5, "\x01");
+
+    Bytes get;
+    fuzz::Records::append(
+        get, kFrame,
+        frame(2, 5, "GET http://example.test:8080/a?b HTTP/1.1\r\nHost: example.test\r\n\r\n"));
+    fuzz::Records::append(get, kOpen, Bytes{0});
+    fuzz::Records::append(get, kReceive, Bytes{0, 'H', 'T', 'T', 'P'});
+    fuzz::Records::append(get, kReceive, Bytes{0, '/', '1', '.', '1'});
+    fuzz::Records::append(get, kReceive, Bytes{0, ' ', '2', '0', '0'});
+    fuzz::Records::append(get, kEnd, Bytes{0});
+    fuzz::Records::append(get, kFrame, ack);
+    fuzz::Records::append(get, kFrame, ack);
+    seed("web_proxy", "get", get);
+
+    Bytes tunnel;
+    fuzz::Records::append(tunnel, kFrame, frame(2, 5, "CONNECT example.test:443 HTTP/1.1\r\n\r\n"));
+    fuzz::Records::append(tunnel, kFrame, frame(2, 5, "\x16\x03\x01"));
+    fuzz::Records::append(tunnel, kOpen, Bytes{0});
+    fuzz::Records::append(tunnel, kReceive, Bytes{0, 0x16, 0x03, 0x03});
+    fuzz::Records::append(tunnel, kFrame, close);
+    fuzz::Records::append(tunnel, kFrame, frame(2, 6, "POST http://h/ HTTP/1.0\r\n\r\nbody"));
+    fuzz::Records::append(tunnel, kFail, Bytes{0});
+    seed("web_proxy", "tunnel", tunnel);
+
+    Bytes raw;
+    fuzz::Records::append(raw, kRawFrame, TQWebProxyFrame::make(2, 9, Bytes{'G', 'E', 'T'}));
+    fuzz::Records::append(raw, kRawFrame, TQWebProxyFrame::makeErrorAPDUPacket(9));
+    seed("web_proxy", "raw", raw);
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: fuzz_seeds <corpus folder>\n");
@@ -559,5 +605,6 @@ int main(int argc, char** argv) {
     xmlDictSeeds();
     icsSeeds();
     imageSeeds();
+    webProxySeeds();
     return 0;
 }

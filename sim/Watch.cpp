@@ -267,6 +267,12 @@ void Watch::messageReceived(Bytes message, bool acknowledged) {
     }
     if (received.msgId.empty()) {
         LG_INFO("kavowatch: received %zu bytes on application %d", body.size(), int{appId});
+        if (const auto observer = channelObservers_.find(appId);
+            observer != channelObservers_.end()) {
+            // A copy: the observer may send, and the log grows while it runs.
+            const ReceivedMessage message = received;
+            observer->second(message);
+        }
         return;
     }
     LG_INFO("kavowatch: received %s", received.msgId);

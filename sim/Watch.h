@@ -176,6 +176,11 @@ public:
     // Told after the watch's own handling whenever the link to the phone comes up (true) or
     // goes down (false).
     void observeLink(std::function<void(bool up)> observer) { linkObserver_ = std::move(observer); }
+    // Told of every message on this application identifier that carries no "msgId", after it
+    // is logged; it may send.
+    void observeChannel(std::uint8_t appId, std::function<void(const ReceivedMessage&)> observer) {
+        channelObservers_[appId] = std::move(observer);
+    }
 
     // Files both ways; they survive a vanish, for a resume when the watch is back.
     [[nodiscard]] WatchFiles& files() { return files_; }
@@ -244,6 +249,7 @@ private:
     WatchFiles files_;
     std::map<std::string, RepliesRule, std::less<>> rules_;
     std::function<void(bool up)> linkObserver_;
+    std::map<std::uint8_t, std::function<void(const ReceivedMessage&)>> channelObservers_;
 
     std::optional<std::uint8_t> advertisingPurpose_;
     HandshakeState handshake_ = HandshakeState::none;

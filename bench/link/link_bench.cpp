@@ -9,6 +9,7 @@
 #include "../Ratios.h"
 #include "../TypicalMessage.h"
 #include "../ZlibReference.h"
+#include "LinkGoodput.h"
 #include "link/TQAP.h"
 #include "link/TQFileHandler.h"
 #include "link/support/LinkWorld.h"
@@ -26,48 +27,15 @@ using platform::Bytes;
 
 constexpr double kWindowPayload = 8 * 148;
 
-Bytes noise(std::size_t size) {
-    std::mt19937_64 random(size);
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        byte = static_cast<std::uint8_t>(random());
-    }
-    return bytes;
-}
-
 Bytes typicalMessage() {
     const std::string text =
         *platform::json::write(bench::typicalMessage(), platform::json::Style::Pretty);
     return Bytes(text.begin(), text.end());
 }
 
-LinkConditions conditionsFor(const benchmark::State& state) {
-    const double airTime = static_cast<double>(state.range(0)) * 1e-6;
-    const double ackLatency = static_cast<double>(state.range(1)) * 1e-6;
-    LinkConditions conditions;
-    conditions.airTime = airTime;
-    conditions.latency = (ackLatency - airTime) / 2;  // data there, acknowledgement back
-    conditions.bufferPackets = 4;
-    return conditions;
-}
-
-// Bytes per second of messages of incompressible bytes from phone to peer over a clean link;
-// nothing when they do not arrive.
-std::optional<double> messageGoodput(const LinkConditions& conditions) {
-    constexpr int kMessages = 4;
-    const Bytes message = noise(256 << 10);
-    LinkWorld world(1, conditions);
-    for (int i = 0; i < kMessages; ++i) {
-        world.phone().send(message);
-    }
-    if (!world.runUntil([&] { return world.phone().idle(); }, 36000, 0.5) ||
-        world.peer().received().size() != kMessages) {
-        return std::nullopt;
-    }
-    const auto& sent = world.phone().outgoing();
-    return kMessages * static_cast<double>(message.size()) /
-           (sent.back().completed - sent.front().handedDown);
-}
+using bench::conditionsFor;
+using bench::messageGoodput;
+using bench::noise;
 
 // Messages over a clean link. Arguments: the air time of one packet and the acknowledgement
 // latency (from the end of a window's last packet on air until its acknowledgement is back at

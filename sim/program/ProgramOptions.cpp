@@ -65,6 +65,8 @@ const std::map<std::string, OptionRule, std::less<>>& optionRules() {
         {"--home", text([](ProgramOptions& o, std::string v) { o.home = std::move(v); })},
         {"--script", text([](ProgramOptions& o, std::string v) { o.script = std::move(v); })},
         {"--files", text([](ProgramOptions& o, std::string v) { o.files = std::move(v); })},
+        {"--fetch", text([](ProgramOptions& o, std::string v) { o.fetch = std::move(v); })},
+        {"--fetch-to", text([](ProgramOptions& o, std::string v) { o.fetchTo = std::move(v); })},
         {"--name", text([](ProgramOptions& o, std::string v) { o.name = std::move(v); })},
         {"--model-name",
          text([](ProgramOptions& o, std::string v) { o.identity.modelName = std::move(v); })},
@@ -187,6 +189,9 @@ std::string_view usage() {
            "                         answer <msgId> <json object>\n"
            "                         ignore <msgId>\n"
            "                         on <msgId> send <json object>\n"
+           "  --fetch URL          once paired, fetches an http:// URL through the phone's\n"
+           "                       web proxy, prints the whole answer and ends\n"
+           "  --fetch-to FILE      saves the fetched body in FILE instead\n"
            "  --help               this text\n"
            "\n"
            "SIGINT or SIGTERM ends it and takes its files off the air.\n";

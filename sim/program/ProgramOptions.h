@@ -39,6 +39,10 @@ struct ProgramOptions {
     std::optional<std::filesystem::path> script;
     // Where the files the phone sends are kept, under their names.
     std::optional<std::filesystem::path> files;
+    // A URL to fetch through the phone's web proxy once paired; the program ends after it.
+    std::optional<std::string> fetch;
+    // Where the fetched body goes; without it the whole answer goes to standard output.
+    std::optional<std::filesystem::path> fetchTo;
 
     friend bool operator==(const ProgramOptions&, const ProgramOptions&) = default;
 };

@@ -16,6 +16,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/StopOnSignals.h"
 #include "sim/program/ProgramOptions.h"
+#include "sim/program/WatchFetch.h"
 #include "sim/program/WatchProgram.h"
 #include "sim/program/WatchScript.h"
 
@@ -84,6 +85,15 @@ int main(int argc, char** argv) {
         LG_INFO("kavowatch: %s on the air in %s", options->identifier.toLongString(),
                 air.directory().string());
         program.start();
+        std::unique_ptr<WatchFetch> fetch;
+        if (options->fetch) {
+            fetch = std::make_unique<WatchFetch>(loop, program.watch(), *options->fetch,
+                                                 options->fetchTo, [&](int fetched) {
+                                                     status = fetched;
+                                                     loop.stop();
+                                                 });
+            fetch->start();
+        }
         loop.run();
         if (const int signal = signals.received(); signal != 0) {
             LG_INFO("kavowatch: stopping on signal %d", signal);

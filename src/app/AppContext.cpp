@@ -10,6 +10,7 @@
 #include "listener/TQCommandHandlers.h"
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
+#include "listener/TQWebProxyURL.h"
 #include "logging/LGASLLogger.h"
 #include "logging/LGLogFileManager.h"
 #include "logging/LGPlatformLogSink.h"
@@ -21,6 +22,7 @@
 #include "platform/location/LocationServices.h"
 #include "platform/location/ReplayLocation.h"
 #include "platform/net/NetlinkSocketSource.h"
+#include "platform/net/PollProxySockets.h"
 #include "platform/security/FileKeychain.h"
 #include "services/TQDeviceCalendar.h"
 #include "services/TQEvent.h"
@@ -71,6 +73,7 @@ struct AppContext::Link {
          const std::filesystem::path& documents)
         : adapter(std::move(radio), loop),
           kavoManager(bleManager, loop, defaults),
+          webProxy(loop, std::make_unique<platform::net::PollProxySockets>()),
           sequence(kavoManager, handlers),
           coreManager(TQCoreManager::create(kavoManager, handlers)) {
         kavoManager.setFileHandler(std::make_unique<TQFileHandler>(kavoManager, kavoManager, loop,
@@ -85,6 +88,8 @@ struct AppContext::Link {
     Installed<TQBleManager> installBleManager{&bleManager};
     TQAP kavoManager;
     Installed<TQAP> installKavoManager{&kavoManager};
+    // Goes before the facade it answers through.
+    TQWebProxyURL webProxy;
     TQInitSequence sequence;
     Installed<TQInitSequence> installSequence{&sequence};
     // The facade holds it too, as its delegate, while no screen has taken that role.
@@ -179,6 +184,7 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
     if (ownSequence) {
         handlers_.initSequence = &link_->sequence;
     }
+    TQHandlers::fillIn(handlers_.webProxy, &link_->webProxy);
     phoneServices_.attachLink(link_->kavoManager, handlers_);
     lbsServer_->setTQAP(&link_->kavoManager);
     commands_ = std::make_unique<TQCommandHandlers>(link_->kavoManager, loop_, network_);
@@ -202,6 +208,7 @@ void AppContext::stopLink() {
     iconLookup_.reset();
     commands_->takeBack(handlers_);
     commands_.reset();
+    TQHandlers::takeBack(handlers_.webProxy, &link_->webProxy);
     phoneServices_.detachLink(handlers_);
     lbsServer_->setTQAP(nullptr);
     link_.reset();

@@ -35,8 +35,8 @@
 // are borrowed and outlive them. A null member is a subsystem not built yet: whoever needs it
 // logs one line and leaves that piece of work undone, never pretending it was done.
 //
-// Still without an implementation (remove a line when its subsystem lands): webProxy,
-// contacts, store, usageLog and numberSync; the buddy synchronisation behind buddies;
+// Still without an implementation (remove a line when its subsystem lands): contacts, store,
+// usageLog and numberSync; the buddy synchronisation behind buddies;
 // platform::ScreenNavigator has only the headless stand-in until the screens land.
 struct TQHandlers {
     // The listener's own handlers of single watch messages; their answers go through the link

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/LoopbackServer.h"
 #include "support/Spawn.h"
 #include "support/TempDir.h"
 
@@ -258,6 +259,33 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
     const fs::path second = logs[0] == firstLogs[0] ? logs[1] : logs[0];
     EXPECT_NE(contentsOf(second).find("Kavo Manager : TQInitSequence IS_WMS_CONNECTED TRUE"),
               std::string::npos);
+}
+
+TEST(ProgramsTest, AWatchFetchesAPageThroughThePhonesWebProxy) {
+    testing_support::TempDir folder;
+    testing_support::LoopbackServer server;
+    const fs::path air = folder.path() / "air";
+    const fs::path page = folder.path() / "page.bin";
+    fs::create_directories(air);
+    const auto deadline = Clock::now() + std::chrono::seconds(70);
+
+    Program watch(KAVOWATCH_PROGRAM,
+                  {"--air", air.string(), "--state", "new", "--fetch",
+                   server.url("/bytes?size=70000"), "--fetch-to", page.string()},
+                  {});
+    Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()},
+                  {"KAVO_HOME=" + (folder.path() / "home").string()}, folder.path() / "phone.log");
+    ASSERT_TRUE(watch.waitForLine("kavowatch: saved 70000 bytes", deadline)) << watch.transcript();
+    EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
+    EXPECT_EQ(phone.terminate(), 0) << phone.transcript();
+    const std::string saved = contentsOf(page);
+    ASSERT_EQ(saved.size(), 70000U);
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        ASSERT_EQ(static_cast<std::uint8_t>(saved[i]),
+                  testing_support::LoopbackServer::patternByte(i));
+    }
+    ASSERT_TRUE(server.last());
+    EXPECT_EQ(server.last()->target, "/bytes?size=70000");
 }
 
 }  // namespace

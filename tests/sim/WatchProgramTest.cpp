@@ -54,6 +54,11 @@ TEST(ProgramOptionsTest, ReadsEveryOption) {
          }},
         {{"--home", "/var/watch"}, [](ProgramOptions& o) { o.home = "/var/watch"; }},
         {{"--files=/tmp/from-phone"}, [](ProgramOptions& o) { o.files = "/tmp/from-phone"; }},
+        {{"--fetch", "http://example.test/a b", "--fetch-to=page.html"},
+         [](ProgramOptions& o) {
+             o.fetch = "http://example.test/a b";
+             o.fetchTo = "page.html";
+         }},
         {{"--air", "/run/air", "--script=watch.script", "--identifier",
           "aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee", "--bt-mac", "a0:b1:c2:d3:9f:8e", "--serial", "S1",
           "--model-number", "KV-R510", "--sales-code", "BTU"},

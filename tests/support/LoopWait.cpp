@@ -29,4 +29,24 @@ bool runLoopUntil(platform::RunLoop& loop, const std::function<bool()>& done, do
     return done();
 }
 
+LoopWakes::LoopWakes(platform::RunLoop& loop) : loop_(loop) {
+    loop_.setWakeUpHandler([this] {
+        {
+            std::lock_guard lock(mutex_);
+            ++count_;
+        }
+        arrived_.notify_all();
+    });
+}
+
+LoopWakes::~LoopWakes() {
+    loop_.setWakeUpHandler(nullptr);
+}
+
+void LoopWakes::waitBriefly() {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t seen = count_;
+    arrived_.wait_for(lock, std::chrono::milliseconds(5), [&] { return count_ != seen; });
+}
+
 }  // namespace testing_support

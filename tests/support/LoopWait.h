@@ -1,6 +1,9 @@
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 
 #include "platform/foundation/RunLoop.h"
 
@@ -11,5 +14,25 @@ namespace testing_support {
 // loop so the test fails instead of hanging. Returns done().
 bool runLoopUntil(platform::RunLoop& loop, const std::function<bool()>& done,
                   double boundSeconds = 30);
+
+// Hears every post to a virtual loop, so that a driver stepping the loop's clock can wait for
+// news from another thread (a server, a socket thread) instead of moving the clock meanwhile.
+// Installs the loop's wake-up handler for its lifetime: make it before those threads start.
+class LoopWakes {
+public:
+    explicit LoopWakes(platform::RunLoop& loop);
+    ~LoopWakes();
+    LoopWakes(const LoopWakes&) = delete;
+    LoopWakes& operator=(const LoopWakes&) = delete;
+
+    // Until the next post or a few milliseconds of real time.
+    void waitBriefly();
+
+private:
+    platform::RunLoop& loop_;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::uint64_t count_ = 0;
+};
 
 }  // namespace testing_support

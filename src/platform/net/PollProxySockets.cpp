@@ -1,0 +1,509 @@
+#include "platform/net/PollProxySockets.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/foundation/LogSink.h"
+
+namespace platform::net {
+
+namespace {
+
+constexpr int kResolverThreads = 4;
+
+Error socketError(std::string what, int code) {
+    return Error{"platform.net.socket", code, what + ": " + std::strerror(code)};
+}
+
+// The address when text is a numeric IPv4 or IPv6 address.
+std::optional<sockaddr_storage> numericAddress(const std::string& text, std::uint16_t port) {
+    sockaddr_storage storage{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        return storage;
+    }
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        return storage;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+HostResolver systemHostResolver() {
+    return [](const std::string& host) {
+        std::vector<std::string> addresses;
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) {
+            return addresses;
+        }
+        for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+            char text[NI_MAXHOST];
+            if (getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof text, nullptr, 0,
+                            NI_NUMERICHOST) == 0) {
+                addresses.emplace_back(text);
+            }
+        }
+        freeaddrinfo(found);
+        return addresses;
+    };
+}
+
+struct PollProxySockets::Impl {
+    enum class State { resolving, connecting, open, draining };
+
+    struct Socket {
+        State state = State::resolving;
+        int fd = -1;
+        std::uint16_t port = 0;
+        std::vector<std::string> addresses;
+        std::size_t nextAddress = 0;
+        std::vector<std::uint8_t> out;
+        std::size_t outOffset = 0;
+        bool reading = true;
+
+        [[nodiscard]] bool hasOutput() const { return outOffset < out.size(); }
+    };
+
+    struct Lookup {
+        SocketHandle socket;
+        std::string host;
+    };
+
+    explicit Impl(Options givenOptions) : options(std::move(givenOptions)) {
+        wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        buffer.resize(options.readSize == 0 ? 1 : options.readSize);
+        io = std::thread([this] { run(); });
+    }
+
+    ~Impl() {
+        {
+            std::lock_guard lock(lookupMutex);
+            stopping = true;
+        }
+        lookupsWaiting.notify_all();
+        for (std::thread& resolver : resolvers) {
+            resolver.join();
+        }
+        {
+            std::lock_guard lock(taskMutex);
+            stopped = true;
+        }
+        wake();
+        io.join();
+        for (auto& [handle, socket] : sockets) {
+            if (socket.fd >= 0) {
+                ::close(socket.fd);
+            }
+        }
+        ::close(wakeFd);
+    }
+
+    void post(std::function<void()> task) {
+        {
+            std::lock_guard lock(taskMutex);
+            if (stopped) {
+                return;
+            }
+            tasks.push_back(std::move(task));
+        }
+        wake();
+    }
+
+    void wake() const {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
+    }
+
+    // ---- the I/O thread ----
+
+    void run() {
+        pthread_setname_np(pthread_self(), options.threadName.substr(0, 15).c_str());
+        {
+            std::lock_guard lock(taskMutex);
+            ioThread = pthread_self();
+            ioThreadKnown = true;
+        }
+        std::vector<pollfd> fds;
+        std::vector<SocketHandle> handles;
+        while (runTasks()) {
+            fds.assign(1, pollfd{wakeFd, POLLIN, 0});
+            handles.assign(1, 0);
+            for (const auto& [handle, socket] : sockets) {
+                short events = 0;
+                switch (socket.state) {
+                    case State::resolving:
+                        continue;
+                    case State::connecting:
+                    case State::draining:
+                        events = POLLOUT;
+                        break;
+                    case State::open:
+                        events = static_cast<short>((socket.reading ? POLLIN : 0) |
+                                                    (socket.hasOutput() ? POLLOUT : 0));
+                        if (events == 0) {
+                            // A hang-up would wake every poll while nobody reads; it waits
+                            // for the next read.
+                            continue;
+                        }
+                        break;
+                }
+                fds.push_back(pollfd{socket.fd, events, 0});
+                handles.push_back(handle);
+            }
+            if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+                PLATFORM_LOG_ERROR("proxy sockets: poll failed: ", std::strerror(errno));
+                return;
+            }
+            if ((fds[0].revents & POLLIN) != 0) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto read = ::read(wakeFd, &count, sizeof count);
+            }
+            for (std::size_t i = 1; i < fds.size(); ++i) {
+                if (fds[i].revents != 0) {
+                    serve(handles[i], fds[i].revents);
+                }
+            }
+        }
+    }
+
+    // False once stopped.
+    bool runTasks() {
+        std::deque<std::function<void()>> due;
+        {
+            std::lock_guard lock(taskMutex);
+            if (stopped) {
+                return false;
+            }
+            due.swap(tasks);
+        }
+        for (auto& task : due) {
+            task();
+        }
+        return true;
+    }
+
+    Socket* find(SocketHandle handle) {
+        const auto found = sockets.find(handle);
+        return found == sockets.end() ? nullptr : &found->second;
+    }
+
+    void serve(SocketHandle handle, short revents) {
+        Socket* socket = find(handle);
+        if (socket == nullptr) {
+            return;  // closed by an earlier callback of this round
+        }
+        switch (socket->state) {
+            case State::resolving:
+                return;
+            case State::connecting:
+                finishConnecting(handle, *socket);
+                return;
+            case State::draining:
+                if (!flush(*socket) || !socket->hasOutput()) {
+                    discard(handle);
+                }
+                return;
+            case State::open:
+                break;
+        }
+        if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && socket->reading) {
+            if (!readOnce(handle, *socket)) {
+                return;
+            }
+            socket = find(handle);
+            if (socket == nullptr || socket->state != State::open) {
+                return;
+            }
+        }
+        if ((revents & POLLOUT) != 0 && !flush(*socket)) {
+            fail(handle, socketError("write", errno));
+            return;
+        }
+        if ((revents & POLLERR) != 0 && !socket->reading) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            getsockopt(socket->fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            fail(handle, socketError("socket", error != 0 ? error : EIO));
+        }
+    }
+
+    // False when the socket went away.
+    bool readOnce(SocketHandle handle, Socket& socket) {
+        const ssize_t got = ::recv(socket.fd, buffer.data(), buffer.size(), 0);
+        if (got > 0) {
+            observer->socketReceived(handle,
+                                     std::span(buffer.data(), static_cast<std::size_t>(got)));
+            return true;
+        }
+        if (got == 0) {
+            discard(handle);
+            observer->socketClosed(handle, std::nullopt);
+            return false;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            return true;
+        }
+        fail(handle, socketError("read", errno));
+        return false;
+    }
+
+    // Writes what the socket takes; false on an error.
+    static bool flush(Socket& socket) {
+        while (socket.hasOutput()) {
+            const ssize_t sent = ::send(socket.fd, socket.out.data() + socket.outOffset,
+                                        socket.out.size() - socket.outOffset, MSG_NOSIGNAL);
+            if (sent < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    break;
+                }
+                if (errno == EINTR) {
+                    continue;
+                }
+                return false;
+            }
+            socket.outOffset += static_cast<std::size_t>(sent);
+        }
+        if (!socket.hasOutput()) {
+            socket.out.clear();
+            socket.outOffset = 0;
+        } else if (socket.outOffset > socket.out.size() / 2) {
+            socket.out.erase(socket.out.begin(),
+                             socket.out.begin() + static_cast<std::ptrdiff_t>(socket.outOffset));
+            socket.outOffset = 0;
+        }
+        return true;
+    }
+
+    void finishConnecting(SocketHandle handle, Socket& socket) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (getsockopt(socket.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+            error = errno;
+        }
+        if (error == 0) {
+            socket.state = State::open;
+            observer->socketOpened(handle);
+            return;
+        }
+        ::close(socket.fd);
+        socket.fd = -1;
+        connectNext(handle, socket, socketError("connect", error));
+    }
+
+    // Tries the addresses not tried yet, in order; fails with lastError when none is left.
+    void connectNext(SocketHandle handle, Socket& socket, Error lastError) {
+        while (socket.nextAddress < socket.addresses.size()) {
+            const auto address =
+                numericAddress(socket.addresses[socket.nextAddress++], socket.port);
+            if (!address) {
+                continue;
+            }
+            const int fd =
+                ::socket(address->ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd < 0) {
+                lastError = socketError("socket", errno);
+                continue;
+            }
+            const socklen_t size =
+                address->ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+            if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), size) == 0 ||
+                errno == EINPROGRESS) {
+                // Opened or not, poll tells, so that the news never comes inside a call.
+                socket.fd = fd;
+                socket.state = State::connecting;
+                return;
+            }
+            lastError = socketError("connect", errno);
+            ::close(fd);
+        }
+        failLater(handle, std::move(lastError));
+    }
+
+    void resolved(SocketHandle handle, std::vector<std::string> addresses) {
+        Socket* socket = find(handle);
+        if (socket == nullptr || socket->state != State::resolving) {
+            return;
+        }
+        if (addresses.empty()) {
+            fail(handle, Error{"platform.net.socket", EAI_NONAME, "unknown host"});
+            return;
+        }
+        socket->addresses = std::move(addresses);
+        connectNext(handle, *socket, Error{"platform.net.socket", EAI_NONAME, "no usable address"});
+    }
+
+    void discard(SocketHandle handle) {
+        const auto found = sockets.find(handle);
+        if (found != sockets.end()) {
+            if (found->second.fd >= 0) {
+                ::close(found->second.fd);
+            }
+            sockets.erase(found);
+        }
+    }
+
+    void fail(SocketHandle handle, Error why) {
+        discard(handle);
+        observer->socketClosed(handle, std::move(why));
+    }
+
+    void failLater(SocketHandle handle, Error why) {
+        post([this, handle, why = std::move(why)]() mutable {
+            if (find(handle) != nullptr) {
+                fail(handle, std::move(why));
+            }
+        });
+    }
+
+    // ---- the resolvers ----
+
+    void lookUp(SocketHandle handle, std::string host) {
+        {
+            std::lock_guard lock(lookupMutex);
+            lookups.push_back({handle, std::move(host)});
+            if (resolvers.size() < kResolverThreads && resolvers.size() < lookups.size()) {
+                resolvers.emplace_back([this] { resolveLoop(); });
+            }
+        }
+        lookupsWaiting.notify_one();
+    }
+
+    void resolveLoop() {
+        std::unique_lock lock(lookupMutex);
+        while (true) {
+            lookupsWaiting.wait(lock, [this] { return stopping || !lookups.empty(); });
+            if (stopping) {
+                return;
+            }
+            Lookup lookup = std::move(lookups.front());
+            lookups.pop_front();
+            lock.unlock();
+            auto addresses = options.resolve(lookup.host);
+            post([this, handle = lookup.socket, addresses = std::move(addresses)]() mutable {
+                resolved(handle, std::move(addresses));
+            });
+            lock.lock();
+        }
+    }
+
+    const Options options;
+    ProxySocketObserver* observer = nullptr;
+    int wakeFd = -1;
+    std::vector<std::uint8_t> buffer;
+
+    // Only the I/O thread touches these.
+    std::unordered_map<SocketHandle, Socket> sockets;
+    SocketHandle nextHandle = 1;
+
+    mutable std::mutex taskMutex;
+    std::deque<std::function<void()>> tasks;
+    bool stopped = false;
+    pthread_t ioThread{};
+    bool ioThreadKnown = false;
+
+    std::mutex lookupMutex;
+    std::condition_variable lookupsWaiting;
+    std::deque<Lookup> lookups;
+    std::vector<std::thread> resolvers;
+    bool stopping = false;
+
+    // Last: it runs over everything above.
+    std::thread io;
+};
+
+PollProxySockets::PollProxySockets() : PollProxySockets(Options{}) {}
+
+PollProxySockets::PollProxySockets(Options options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+PollProxySockets::~PollProxySockets() = default;
+
+void PollProxySockets::setObserver(ProxySocketObserver* observer) {
+    impl_->observer = observer;
+}
+
+void PollProxySockets::post(std::function<void()> task) {
+    impl_->post(std::move(task));
+}
+
+SocketHandle PollProxySockets::open(std::string host, std::uint16_t port) {
+    const SocketHandle handle = impl_->nextHandle++;
+    Impl::Socket& socket = impl_->sockets[handle];
+    socket.port = port;
+    if (numericAddress(host, port)) {
+        socket.addresses.push_back(std::move(host));
+        impl_->connectNext(handle, socket, Error{"platform.net.socket", EINVAL, "no address"});
+    } else {
+        impl_->lookUp(handle, std::move(host));
+    }
+    return handle;
+}
+
+void PollProxySockets::write(SocketHandle socket, std::span<const std::uint8_t> bytes) {
+    if (Impl::Socket* found = impl_->find(socket);
+        found != nullptr && found->state != Impl::State::draining) {
+        found->out.insert(found->out.end(), bytes.begin(), bytes.end());
+    }
+}
+
+void PollProxySockets::setReading(SocketHandle socket, bool reading) {
+    if (Impl::Socket* found = impl_->find(socket)) {
+        found->reading = reading;
+    }
+}
+
+void PollProxySockets::close(SocketHandle socket) {
+    Impl::Socket* found = impl_->find(socket);
+    if (found == nullptr) {
+        return;
+    }
+    if (found->state == Impl::State::open && found->hasOutput()) {
+        found->state = Impl::State::draining;
+        return;
+    }
+    impl_->discard(socket);
+}
+
+double PollProxySockets::ioThreadCpuSeconds() const {
+    pthread_t thread{};
+    {
+        std::lock_guard lock(impl_->taskMutex);
+        if (!impl_->ioThreadKnown) {
+            return 0;
+        }
+        thread = impl_->ioThread;
+    }
+    clockid_t clock{};
+    timespec spent{};
+    if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &spent) != 0) {
+        return 0;
+    }
+    return static_cast<double>(spent.tv_sec) + static_cast<double>(spent.tv_nsec) * 1e-9;
+}
+
+}  // namespace platform::net
