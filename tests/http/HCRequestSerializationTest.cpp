@@ -263,7 +263,9 @@ TEST(HCRequestSerializerCodingTest, EachKindComesBackWithItsCodedValues) {
           std::shared_ptr<HCHTTPRequestSerializer>(gzip)}) {
         const auto decoded = archived(*serializer);
         ASSERT_TRUE(decoded);
-        EXPECT_EQ(typeid(*decoded), typeid(*serializer));
+        const auto& decodedObject = *decoded;
+        const auto& original = *serializer;
+        EXPECT_EQ(typeid(decodedObject), typeid(original));
         EXPECT_EQ(decoded->encode(), serializer->encode());
     }
 

@@ -189,7 +189,9 @@ TEST(HCResponseSerializationTest, EachKindComesBackFromItsCoding) {
         const std::string text = platform::plist::write(serializer->encode()).value();
         const auto decoded = HCHTTPResponseSerializer::decode(platform::plist::parse(text).value());
         ASSERT_TRUE(decoded) << serializer->className();
-        EXPECT_EQ(typeid(*decoded), typeid(*serializer));
+        const auto& decodedObject = *decoded;
+        const auto& original = *serializer;
+        EXPECT_EQ(typeid(decodedObject), typeid(original));
         EXPECT_EQ(decoded->encode(), serializer->encode()) << serializer->className();
         EXPECT_EQ(decoded->acceptableStatusCodes, serializer->acceptableStatusCodes);
         EXPECT_EQ(decoded->acceptableContentTypes, serializer->acceptableContentTypes);

@@ -708,7 +708,9 @@ TEST_F(HCSessionManagerTest, ArchivedAndCopiedManagersKeepConfigurationBaseAndSe
     // The base manager codes its configuration alone.
     const auto plain = HCURLSessionManager::decode(manager()->encode(), &loader_);
     EXPECT_EQ(plain->session()->configuration().temporaryDirectory, temp_.path());
-    EXPECT_EQ(typeid(*manager()->copy()), typeid(HCURLSessionManager));
+    const auto plainCopy = manager()->copy();
+    const auto& copiedObject = *plainCopy;
+    EXPECT_EQ(typeid(copiedObject), typeid(HCURLSessionManager));
 }
 
 }  // namespace
