@@ -20,6 +20,19 @@ using platform::net::URLRequest;
 
 namespace {
 
+// The body a writer made, or none and its error: a body that could not be written never goes.
+void takeWrittenBody(URLRequest& request, const platform::Result<std::string>& written,
+                     std::optional<HCError>* error) {
+    if (written) {
+        request.body = Bytes(written->begin(), written->end());
+        return;
+    }
+    request.body.reset();
+    if (error != nullptr) {
+        *error = HCError::fromError(written.error());
+    }
+}
+
 std::string upper(std::string_view text) {
     std::string out(text);
     std::transform(out.begin(), out.end(), out.begin(),
@@ -473,14 +486,7 @@ std::optional<URLRequest> HCJSONRequestSerializer::requestBySerializingRequest(
     const auto written = platform::json::write(parameters, (writingOptions & 1) != 0
                                                                ? platform::json::Style::Pretty
                                                                : platform::json::Style::Compact);
-    if (written) {
-        copy.body = Bytes(written->begin(), written->end());
-    } else {
-        copy.body.reset();
-        if (error != nullptr) {
-            *error = HCError::fromError(written.error());
-        }
-    }
+    takeWrittenBody(copy, written, error);
     return copy;
 }
 
@@ -530,14 +536,7 @@ std::optional<URLRequest> HCPropertyListRequestSerializer::requestBySerializingR
             ? platform::plist::write(parameters)
             : platform::Result<std::string>(platform::Error{platform::plist::kErrorDomain, 0,
                                                             "only XML property lists are written"});
-    if (written) {
-        copy.body = Bytes(written->begin(), written->end());
-    } else {
-        copy.body.reset();
-        if (error != nullptr) {
-            *error = HCError::fromError(written.error());
-        }
-    }
+    takeWrittenBody(copy, written, error);
     return copy;
 }
 
