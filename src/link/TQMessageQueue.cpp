@@ -16,7 +16,7 @@ std::optional<platform::Value> TQMessageQueue::dequeue() {
     if (msgQueue_.empty()) {
         return std::nullopt;
     }
-    platform::Value first = std::move(msgQueue_.front());
+    std::optional<platform::Value> first(std::in_place, std::move(msgQueue_.front()));
     msgQueue_.pop_front();
     return first;
 }
