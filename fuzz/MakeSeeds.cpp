@@ -507,6 +507,18 @@ void icsSeed(std::string_view name, std::string_view zone, std::string_view line
     seed("ics", name, text);
 }
 
+void gpxSeeds() {
+    seed("gpx", "walk",
+         std::string_view("<?xml version=\"1.0\"?><gpx version=\"1.1\"><trk><trkseg>"
+                          "<trkpt lat=\"52.5\" lon=\"13.4\"><ele>34</ele>"
+                          "<time>2016-03-03T14:05:09Z</time><hdop>1.2</hdop></trkpt>"
+                          "<trkpt lat=\"52.5001\" lon=\"13.4002\"><ele>35.5</ele>"
+                          "<time>2016-03-03T14:05:11.5Z</time></trkpt>"
+                          "<trkpt lat=\"52.5002\" lon=\"13.4004\">"
+                          "<time>2016-03-03T14:05:11.5Z</time><speed>1.4</speed>"
+                          "<course>90</course></trkpt></trkseg></trk></gpx>\n"));
+}
+
 void icsSeeds() {
     icsSeed("timed", "\x01",
             "BEGIN:VCALENDAR\nVERSION:2.0\nX-WR-CALNAME:Work\nCOLOR:#FF8000\nBEGIN:VEVENT\n"
@@ -592,6 +604,7 @@ int main(int argc, char** argv) {
     jsonSeeds();
     plistSeeds();
     xmlSeeds();
+    gpxSeeds();
     advertisementSeeds();
     protocolSeeds();
     handshakeSeeds();
