@@ -386,8 +386,7 @@ void WIImageCache::cleanDisk(Done completion) {
 }
 
 void WIImageCache::cleanDiskNow() {
-    const auto expiration =
-        fileTimeAt(clock_()) - std::chrono::seconds(maxCacheAge.load());
+    const auto expiration = fileTimeAt(clock_()) - std::chrono::seconds(maxCacheAge.load());
     std::vector<CachedFile> kept;
     std::uint64_t currentSize = 0;
     for (CachedFile& file : filesBelow(diskCachePath_)) {

@@ -2,10 +2,9 @@
 
 AutoPurgeCache::AutoPurgeCache(std::string name, platform::NotificationCenter& center)
     : name_(std::move(name)), center_(center) {
-    warningToken_ = center_.addObserver(kApplicationDidReceiveMemoryWarningNotification,
-                                        [this](const platform::Notification&) {
-                                            removeAllObjects();
-                                        });
+    warningToken_ =
+        center_.addObserver(kApplicationDidReceiveMemoryWarningNotification,
+                            [this](const platform::Notification&) { removeAllObjects(); });
 }
 
 AutoPurgeCache::~AutoPurgeCache() {
@@ -86,9 +85,8 @@ std::size_t AutoPurgeCache::count() const {
 }
 
 void AutoPurgeCache::evictLocked() {
-    while (!entries_.empty() &&
-           ((totalCostLimit_ > 0 && totalCost_ > totalCostLimit_) ||
-            (countLimit_ > 0 && entries_.size() > countLimit_))) {
+    while (!entries_.empty() && ((totalCostLimit_ > 0 && totalCost_ > totalCostLimit_) ||
+                                 (countLimit_ > 0 && entries_.size() > countLimit_))) {
         const Entry& oldest = entries_.back();
         totalCost_ -= oldest.cost;
         index_.erase(oldest.key);

@@ -22,9 +22,8 @@ inline constexpr const char* kApplicationDidReceiveMemoryWarningNotification =
 // recently used entries go. Thread-safe.
 class AutoPurgeCache {
 public:
-    explicit AutoPurgeCache(std::string name,
-                            platform::NotificationCenter& center =
-                                platform::NotificationCenter::defaultCenter());
+    explicit AutoPurgeCache(std::string name, platform::NotificationCenter& center =
+                                                  platform::NotificationCenter::defaultCenter());
     ~AutoPurgeCache();
     AutoPurgeCache(const AutoPurgeCache&) = delete;
     AutoPurgeCache& operator=(const AutoPurgeCache&) = delete;

@@ -128,12 +128,11 @@ std::shared_ptr<WIWebImageDownloaderOperation> WIWebImageDownloader::makeOperati
             self->dropURL(*operationHandle, url);
         }
     };
-    auto operation =
-        factory ? factory(std::move(request), options, std::move(progress), std::move(completed),
-                          std::move(cancelled))
-                : std::make_shared<WIWebImageDownloaderOperation>(
-                      std::move(request), options, std::move(progress), std::move(completed),
-                      std::move(cancelled));
+    auto operation = factory ? factory(std::move(request), options, std::move(progress),
+                                       std::move(completed), std::move(cancelled))
+                             : std::make_shared<WIWebImageDownloaderOperation>(
+                                   std::move(request), options, std::move(progress),
+                                   std::move(completed), std::move(cancelled));
     *operationHandle = operation.get();
     operation->shouldDecompressImages = decompress;
     operation->setLoader(loader_);
@@ -314,7 +313,8 @@ void WIWebImageDownloader::setOperationFactory(OperationFactory factory) {
     operationFactory_ = std::move(factory);
 }
 
-void WIWebImageDownloader::setCacheKeyFilter(std::function<std::string(const std::string&)> filter) {
+void WIWebImageDownloader::setCacheKeyFilter(
+    std::function<std::string(const std::string&)> filter) {
     std::lock_guard lock(settingsMutex_);
     cacheKeyFilter_ = std::move(filter);
 }

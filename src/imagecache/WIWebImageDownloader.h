@@ -50,7 +50,8 @@ public:
                                                               ImageDownloadCompletion completed);
 
     void setValueForHTTPHeaderField(std::optional<std::string> value, const std::string& field);
-    [[nodiscard]] std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+    [[nodiscard]] std::optional<std::string> valueForHTTPHeaderField(
+        const std::string& field) const;
     void setMaxConcurrentDownloads(int count);
     [[nodiscard]] int maxConcurrentDownloads() const;
     // Waiting and running downloads.

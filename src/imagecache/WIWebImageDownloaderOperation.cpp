@@ -2,6 +2,7 @@
 
 #include "imagecache/WIImageDecoding.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/image/Canvas.h"
 #include "platform/net/URL.h"
 
@@ -21,6 +22,11 @@ platform::Error imageError(const char* description) {
 }  // namespace
 
 void WIDeliverOnMain(const std::function<void()>& task) {
+    // The loop's own thread runs it at once, also between two drives of the loop.
+    if (platform::RunLoop::main().isLoopThread()) {
+        task();
+        return;
+    }
     DispatchQueue::main().sync(task);
 }
 
@@ -42,9 +48,10 @@ public:
             [operation = operation_, response] { operation->receivedResponse(response); });
     }
     void didReceiveData(std::span<const std::uint8_t> bytes) override {
-        operation_->thread_->async([operation = operation_, bytes = Bytes(bytes.begin(), bytes.end())] {
-            operation->receivedData(bytes);
-        });
+        operation_->thread_->async(
+            [operation = operation_, bytes = Bytes(bytes.begin(), bytes.end())] {
+                operation->receivedData(bytes);
+            });
     }
     void didComplete(const std::optional<URLError>& error,
                      const std::optional<std::filesystem::path>& /*file*/) override {
@@ -66,7 +73,8 @@ WIWebImageDownloaderOperation::WIWebImageDownloaderOperation(platform::net::URLR
       progress_(std::move(progress)),
       completed_(std::move(completed)),
       cancelBlock_(std::move(cancelled)),
-      thread_(std::make_shared<platform::SerialQueue>("com.corvantis.WIWebImageDownloaderOperation")) {}
+      thread_(
+          std::make_shared<platform::SerialQueue>("com.corvantis.WIWebImageDownloaderOperation")) {}
 
 WIWebImageDownloaderOperation::~WIWebImageDownloaderOperation() {
     // The last owner may be a task of the operation's own thread, which cannot wait for
@@ -128,8 +136,7 @@ void WIWebImageDownloaderOperation::receivedResponse(const URLResponse& response
     }
     const int status = response.statusCode;
     if (status >= 400 || status == 304) {
-        platform::net::URLLoader& loader =
-            loader_ ? *loader_ : platform::net::URLLoader::shared();
+        platform::net::URLLoader& loader = loader_ ? *loader_ : platform::net::URLLoader::shared();
         loader.cancel(transfer_);
         post(WIWebImageDownloadStopNotification);
         if (completed_) {
@@ -170,8 +177,8 @@ void WIWebImageDownloaderOperation::receivedData(std::span<const std::uint8_t> b
 }
 
 void WIWebImageDownloaderOperation::deliverPartialImage() {
-    auto source = platform::image::ImageSource::create(imageData_,
-                                                       platform::image::Completeness::prefix);
+    auto source =
+        platform::image::ImageSource::create(imageData_, platform::image::Completeness::prefix);
     if (!source || source->count() == 0) {
         return;
     }
@@ -193,8 +200,8 @@ void WIWebImageDownloaderOperation::deliverPartialImage() {
         return;
     }
     // The decoder turned the pixels already, so the partial image is drawn as it stands.
-    canvas->draw(Image(frame), {0, 0, static_cast<double>(width_),
-                                static_cast<double>(frame.height())});
+    canvas->draw(Image(frame),
+                 {0, 0, static_cast<double>(width_), static_cast<double>(frame.height())});
     const std::string key = keyForURL_ ? keyForURL_(request_.url) : request_.url;
     auto image = wi::ScaledImageForKey(key, canvas->image());
     if (image && shouldDecompressImages) {
@@ -239,8 +246,8 @@ void WIWebImageDownloaderOperation::completed(const std::optional<URLError>& err
                 image = wi::decodedImageWithImage(*image);
             }
             if (!image || image->isNull() || image->size() == platform::image::Size{0, 0}) {
-                completion(std::nullopt, std::nullopt,
-                           imageError("Downloaded image has 0 pixels"), true);
+                completion(std::nullopt, std::nullopt, imageError("Downloaded image has 0 pixels"),
+                           true);
             } else {
                 completion(std::move(image), std::move(imageData_), std::nullopt, true);
             }
@@ -264,8 +271,7 @@ void WIWebImageDownloaderOperation::cancelHere() {
         cancelBlock_();
     }
     if (started_) {
-        platform::net::URLLoader& loader =
-            loader_ ? *loader_ : platform::net::URLLoader::shared();
+        platform::net::URLLoader& loader = loader_ ? *loader_ : platform::net::URLLoader::shared();
         loader.cancel(transfer_);
         post(WIWebImageDownloadStopNotification);
         done();

@@ -29,8 +29,9 @@ inline constexpr const char* WIWebImageDownloadFinishNotification =
 // to a serial queue of the operation's own (its thread), where progress and completion
 // callbacks run; partial images are delivered on the main thread. cancel may come from any
 // thread. After it finished the operation calls nothing any more.
-class WIWebImageDownloaderOperation : public WIWebImageOperation,
-                                      public std::enable_shared_from_this<WIWebImageDownloaderOperation> {
+class WIWebImageDownloaderOperation
+    : public WIWebImageOperation,
+      public std::enable_shared_from_this<WIWebImageDownloaderOperation> {
 public:
     using CancelBlock = std::function<void()>;
     // The cache key of a URL, which names an image's scale ("@2x.").

@@ -193,13 +193,12 @@ std::shared_ptr<WIWebImageCombinedOperation> WIWebImageManager::downloadImageWit
     }
     // Cancelled while the disk lookup waits, the load gets no answer from the cache: it leaves
     // the running list here instead.
-    operation->setCancelBlock(
-        [weak = weak_from_this(), weakOperation = std::weak_ptr(operation)] {
-            auto self = weak.lock();
-            if (auto op = weakOperation.lock(); self && op) {
-                self->removeRunning(op);
-            }
-        });
+    operation->setCancelBlock([weak = weak_from_this(), weakOperation = std::weak_ptr(operation)] {
+        auto self = weak.lock();
+        if (auto op = weakOperation.lock(); self && op) {
+            self->removeRunning(op);
+        }
+    });
     const std::string key = cacheKeyForURL(url);
     auto query = imageCache_->queryDiskCacheForKey(
         key, [self = shared_from_this(), operation, url, key, options,
@@ -274,16 +273,16 @@ void WIWebImageManager::queried(const std::shared_ptr<WIWebImageCombinedOperatio
             self->downloaded(operation, url, key, options, hadCachedImage, completed,
                              std::move(image), std::move(data), std::move(error), finished);
         });
-    operation->setCancelBlock([token, weak = weak_from_this(),
-                               weakOperation = std::weak_ptr(operation)] {
-        if (token) {
-            token->cancel();
-        }
-        auto self = weak.lock();
-        if (auto op = weakOperation.lock(); self && op) {
-            self->removeRunning(op);
-        }
-    });
+    operation->setCancelBlock(
+        [token, weak = weak_from_this(), weakOperation = std::weak_ptr(operation)] {
+            if (token) {
+                token->cancel();
+            }
+            auto self = weak.lock();
+            if (auto op = weakOperation.lock(); self && op) {
+                self->removeRunning(op);
+            }
+        });
 }
 
 void WIWebImageManager::downloaded(const std::shared_ptr<WIWebImageCombinedOperation>& operation,
@@ -303,12 +302,12 @@ void WIWebImageManager::downloaded(const std::shared_ptr<WIWebImageCombinedOpera
     if (operation->isCancelled()) {
         // Nothing for the caller.
     } else if (error) {
-        const long code = error->code;
-        deliver(std::nullopt, std::move(error));
-        if (!isPassingFailure(code)) {
+        // Marked before the answer, so a caller that reacts to it finds the URL failed.
+        if (!isPassingFailure(error->code)) {
             std::lock_guard lock(mutex_);
             failedURLs_.insert(url);
         }
+        deliver(std::nullopt, std::move(error));
     } else {
         if ((options & ImageLoadRetryFailed) != 0) {
             std::lock_guard lock(mutex_);

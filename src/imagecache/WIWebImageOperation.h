@@ -33,10 +33,9 @@ inline constexpr const char* WIWebImageErrorDomain = "WIWebImageErrorDomain";
 // Bytes received and expected (-1: unknown).
 using ImageDownloadProgress = std::function<void(std::int64_t received, std::int64_t expected)>;
 // The image, its bytes or why there is none; finished is false only for a partial image.
-using ImageDownloadCompletion =
-    std::function<void(std::optional<platform::image::Image> image,
-                       std::optional<platform::Bytes> data,
-                       std::optional<platform::Error> error, bool finished)>;
+using ImageDownloadCompletion = std::function<void(
+    std::optional<platform::image::Image> image, std::optional<platform::Bytes> data,
+    std::optional<platform::Error> error, bool finished)>;
 
 // Runs the task on the main thread: at once when already there, else waiting for the main
 // loop to run it.
