@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "imagecache/WIImageDecoding.h"
+#include "imagecache/WISharedInstance.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
@@ -24,12 +25,6 @@ namespace {
 constexpr const char* kNamespacePrefix = "com.corvantis.WIWebImageCache.";
 constexpr const char* kIoQueueLabel = "com.corvantis.WIWebImageCache";
 constexpr std::uint8_t kPNGSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-
-std::mutex sharedMutex;
-std::shared_ptr<WIImageCache>& sharedSlot() {
-    static std::shared_ptr<WIImageCache> cache;
-    return cache;
-}
 
 double systemNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -118,17 +113,11 @@ bool DataHasPNGSignature(std::span<const std::uint8_t> data) {
 }
 
 std::shared_ptr<WIImageCache> WIImageCache::sharedImageCache() {
-    std::lock_guard lock(sharedMutex);
-    auto& slot = sharedSlot();
-    if (!slot) {
-        slot = std::make_shared<WIImageCache>();
-    }
-    return slot;
+    return WISharedInstance<WIImageCache>::get([] { return std::make_shared<WIImageCache>(); });
 }
 
 void WIImageCache::setSharedImageCache(std::shared_ptr<WIImageCache> cache) {
-    std::lock_guard lock(sharedMutex);
-    sharedSlot() = std::move(cache);
+    WISharedInstance<WIImageCache>::set(std::move(cache));
 }
 
 WIImageCache::WIImageCache(std::string_view nameSpace, std::optional<fs::path> directory,

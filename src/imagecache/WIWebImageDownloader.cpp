@@ -2,19 +2,11 @@
 
 #include <algorithm>
 
+#include "imagecache/WISharedInstance.h"
+
 using platform::Bytes;
 using platform::DispatchQueue;
 using platform::image::Image;
-
-namespace {
-
-std::mutex sharedMutex;
-std::shared_ptr<WIWebImageDownloader>& sharedSlot() {
-    static std::shared_ptr<WIWebImageDownloader> downloader;
-    return downloader;
-}
-
-}  // namespace
 
 // One caller's registration for a URL.
 class WIWebImageDownloader::Token final : public WIWebImageOperation {
@@ -35,17 +27,11 @@ private:
 };
 
 std::shared_ptr<WIWebImageDownloader> WIWebImageDownloader::sharedDownloader() {
-    std::lock_guard lock(sharedMutex);
-    auto& slot = sharedSlot();
-    if (!slot) {
-        slot = create();
-    }
-    return slot;
+    return WISharedInstance<WIWebImageDownloader>::get([] { return create(); });
 }
 
 void WIWebImageDownloader::setSharedDownloader(std::shared_ptr<WIWebImageDownloader> downloader) {
-    std::lock_guard lock(sharedMutex);
-    sharedSlot() = std::move(downloader);
+    WISharedInstance<WIWebImageDownloader>::set(std::move(downloader));
 }
 
 std::shared_ptr<WIWebImageDownloader> WIWebImageDownloader::create(

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "imagecache/WISharedInstance.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLError.h"
 
@@ -10,12 +11,6 @@ using platform::image::Image;
 namespace urlerror = platform::net::urlerror;
 
 namespace {
-
-std::mutex sharedMutex;
-std::shared_ptr<WIWebImageManager>& sharedSlot() {
-    static std::shared_ptr<WIWebImageManager> manager;
-    return manager;
-}
 
 // Failures that may go away by themselves: the URL is tried again next time.
 bool isPassingFailure(long code) {
@@ -125,17 +120,11 @@ WIWebImageManager::WIWebImageManager(std::shared_ptr<WIImageCache> cache,
     : imageCache_(std::move(cache)), imageDownloader_(std::move(downloader)) {}
 
 std::shared_ptr<WIWebImageManager> WIWebImageManager::sharedManager() {
-    std::lock_guard lock(sharedMutex);
-    auto& slot = sharedSlot();
-    if (!slot) {
-        slot = create();
-    }
-    return slot;
+    return WISharedInstance<WIWebImageManager>::get([] { return create(); });
 }
 
 void WIWebImageManager::setSharedManager(std::shared_ptr<WIWebImageManager> manager) {
-    std::lock_guard lock(sharedMutex);
-    sharedSlot() = std::move(manager);
+    WISharedInstance<WIWebImageManager>::set(std::move(manager));
 }
 
 std::string WIWebImageManager::cacheKeyForURL(const std::string& url) const {

@@ -2,13 +2,12 @@
 
 #include <chrono>
 
+#include "imagecache/WISharedInstance.h"
+
 using platform::image::Image;
 
 std::shared_ptr<WIWebImagePrefetcher> WIWebImagePrefetcher::sharedImagePrefetcher() {
-    static std::once_flag once;
-    static std::shared_ptr<WIWebImagePrefetcher> prefetcher;
-    std::call_once(once, [] { prefetcher = create(); });
-    return prefetcher;
+    return WISharedInstance<WIWebImagePrefetcher>::get([] { return create(); });
 }
 
 std::shared_ptr<WIWebImagePrefetcher> WIWebImagePrefetcher::create(
