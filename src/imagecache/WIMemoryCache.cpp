@@ -13,7 +13,7 @@ AutoPurgeCache::~AutoPurgeCache() {
 
 std::optional<platform::image::Image> AutoPurgeCache::objectForKey(std::string_view key) {
     std::lock_guard lock(mutex_);
-    const auto found = index_.find(std::string(key));
+    const auto found = index_.find(key);
     if (found == index_.end()) {
         return std::nullopt;
     }
@@ -38,7 +38,7 @@ void AutoPurgeCache::setObject(std::string_view key, platform::image::Image imag
 
 void AutoPurgeCache::removeObjectForKey(std::string_view key) {
     std::lock_guard lock(mutex_);
-    if (const auto found = index_.find(std::string(key)); found != index_.end()) {
+    if (const auto found = index_.find(key); found != index_.end()) {
         totalCost_ -= found->second->cost;
         entries_.erase(found->second);
         index_.erase(found);

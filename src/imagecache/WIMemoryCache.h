@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -50,13 +51,21 @@ private:
     };
     void evictLocked();
 
+    // Looks keys up by view, so a hit allocates no string.
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const {
+            return std::hash<std::string_view>{}(key);
+        }
+    };
+
     const std::string name_;
     platform::NotificationCenter& center_;
     platform::NotificationCenter::Token warningToken_ = 0;
     mutable std::mutex mutex_;
     // Most recently used first.
     std::list<Entry> entries_;
-    std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+    std::unordered_map<std::string, std::list<Entry>::iterator, KeyHash, std::equal_to<>> index_;
     std::uint64_t totalCost_ = 0;
     std::uint64_t totalCostLimit_ = 0;
     std::size_t countLimit_ = 0;

@@ -112,6 +112,9 @@ void WIWebImageDownloaderOperation::startHere() {
         return;
     }
     executing_ = true;
+    if (shouldContinueWhenAppEntersBackground()) {
+        beginBackgroundTask();
+    }
     if (!platform::net::URL::parse(request_.url)) {
         if (completed_) {
             completed_(std::nullopt, std::nullopt,
@@ -285,6 +288,7 @@ void WIWebImageDownloaderOperation::done() {
     finished_ = true;
     executing_ = false;
     reset();
+    endBackgroundTask();
     if (auto onFinished = std::move(onFinished_)) {
         onFinished_ = nullptr;
         onFinished();
@@ -302,4 +306,26 @@ void WIWebImageDownloaderOperation::post(const char* notification) {
     DispatchQueue::main().async([notification, sender = static_cast<const void*>(this)] {
         platform::NotificationCenter::defaultCenter().post(notification, sender);
     });
+}
+
+void WIWebImageDownloaderOperation::beginBackgroundTask() {
+    WIDeliverOnMain([this] {
+        platform::AppHost& host = platform::AppHost::current();
+        // When the host's time is up the download stops; its end is then told as usual.
+        backgroundTask_ =
+            host.beginBackgroundTask("WIWebImageDownloaderOperation", [weak = weak_from_this()] {
+                if (auto self = weak.lock()) {
+                    self->cancel();
+                    self->endBackgroundTask();
+                }
+            });
+    });
+}
+
+void WIWebImageDownloaderOperation::endBackgroundTask() {
+    const auto task = backgroundTask_.exchange(platform::kBackgroundTaskInvalid);
+    if (task != platform::kBackgroundTaskInvalid) {
+        DispatchQueue::main().async(
+            [task] { platform::AppHost::current().endBackgroundTask(task); });
+    }
 }

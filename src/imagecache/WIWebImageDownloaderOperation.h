@@ -10,6 +10,7 @@
 
 #include "imagecache/WIWebImageOperation.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/host/AppHost.h"
 #include "platform/image/Image.h"
 #include "platform/net/HTTPMessage.h"
 #include "platform/net/URLLoader.h"
@@ -78,6 +79,8 @@ private:
     void done();
     void reset();
     void post(const char* notification);
+    void beginBackgroundTask();
+    void endBackgroundTask();
 
     const platform::net::URLRequest request_;
     const std::uint32_t options_;
@@ -89,6 +92,9 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<bool> cancelled_{false};
     std::atomic<std::int64_t> expectedSize_{0};
+    // Asked of the host on the main thread; ended once, by the end or the host's expiry.
+    std::atomic<platform::BackgroundTaskIdentifier> backgroundTask_{
+        platform::kBackgroundTaskInvalid};
 
     // The rest lives on the operation's thread.
     ImageDownloadProgress progress_;

@@ -19,7 +19,25 @@
 #include "platform/net/URLLoader.h"
 #include "support/LoopWait.h"
 #include "support/LoopbackServer.h"
+#include "support/RecordingAppHost.h"
 #include "support/TempDir.h"
+
+// A host that records the background tasks asked of it.
+class BackgroundTaskHost : public testing_support::RecordingAppHost {
+public:
+    platform::BackgroundTaskIdentifier beginBackgroundTask(
+        std::string_view name, std::function<void()> expirationHandler) override {
+        begun.emplace_back(name);
+        expirations.push_back(std::move(expirationHandler));
+        return begun.size();
+    }
+    void endBackgroundTask(platform::BackgroundTaskIdentifier identifier) override {
+        ended.push_back(identifier);
+    }
+    std::vector<std::string> begun;
+    std::vector<std::function<void()>> expirations;
+    std::vector<platform::BackgroundTaskIdentifier> ended;
+};
 
 // A main loop on a virtual clock (the cache's files age by it), a loopback server, a loader,
 // cache, downloader and manager of the test's own, and the downloads' notifications counted.
@@ -118,6 +136,8 @@ protected:
     testing_support::LoopWakes wakes_;
     platform::NotificationCenter center_;
     platform::ScopedInstall<platform::NotificationCenter> installedCenter_;
+    BackgroundTaskHost host_;
+    platform::ScopedInstall<platform::AppHost> installedHost_{&host_};
     int started_ = 0;
     int stopped_ = 0;
     int maxRunning_ = 0;

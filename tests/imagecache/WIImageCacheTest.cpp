@@ -6,6 +6,7 @@
 #include "ImageLoadingFixture.h"
 #include "imagecache/WIImageDecoding.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/host/AppHost.h"
 
 namespace {
 
@@ -221,6 +222,38 @@ TEST_F(WIImageCacheTest, CleaningRemovesFilesByAgeThenTheOldestBySize) {
     // The oldest go until less than half the limit is left.
     EXPECT_EQ(cache_->getSize(), 300u);
     EXPECT_TRUE(fs::exists(cache_->diskCachePath() / "f3"));
+}
+
+TEST_F(WIImageCacheTest, TheApplicationsLifeCycleEmptiesMemoryAndCleansTheDisk) {
+    cache_->storeImage(solid(false), "kept");
+    cache_->memoryCache().setObject("other", solid(true), 16);
+    center_.post(kApplicationDidReceiveMemoryWarningNotification);
+    EXPECT_EQ(cache_->memoryCache().count(), 0u);
+    drainCache();
+
+    // Going to the background cleans inside a task of the host, ended when it is done.
+    loop_.advance(WIImageCache::kDefaultMaxCacheAge);
+    center_.post(platform::kApplicationDidEnterBackgroundNotification);
+    ASSERT_EQ(host_.begun.size(), 1u);
+    EXPECT_TRUE(host_.ended.empty());
+    drainCache();
+    EXPECT_EQ(host_.ended, std::vector<platform::BackgroundTaskIdentifier>{1});
+    EXPECT_FALSE(cache_->diskImageExistsWithKey("kept"));
+}
+
+TEST_F(WIImageCacheTest, TheMemoryCacheKeepsWithinItsLimitsNewestFirst) {
+    cache_->setMaxMemoryCost(100);
+    cache_->storeImage(solid(false, 5), "a", false);  // 25 pixels each
+    cache_->storeImage(solid(false, 5), "b", false);
+    cache_->storeImage(solid(false, 5), "c", false);
+    (void)cache_->imageFromMemoryCacheForKey("a");
+    cache_->storeImage(solid(false, 6), "d", false);  // 36: "b", used least, goes
+    EXPECT_TRUE(cache_->imageFromMemoryCacheForKey("a"));
+    EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("b"));
+    EXPECT_TRUE(cache_->imageFromMemoryCacheForKey("d"));
+    cache_->setMaxMemoryCountLimit(1);
+    EXPECT_EQ(cache_->memoryCache().count(), 1u);
+    EXPECT_TRUE(cache_->imageFromMemoryCacheForKey("d"));
 }
 
 }  // namespace

@@ -207,4 +207,17 @@ TEST_F(WIWebImageDownloaderTest, HigherPriorityDownloadsStartFirst) {
                                                "/status/404?n=low"}));
 }
 
+TEST_F(WIWebImageDownloaderTest, DownloadsThatMayContinueInTheBackgroundHoldATaskOfTheHost) {
+    scriptImage("/bg.png", fx::solidPng(2, 2, false), true);
+    Heard heard;
+    download(server_.url("/scripted/bg.png"), heard, ImageDownloadContinueInBackground);
+    ASSERT_TRUE(wait([&] { return host_.begun.size() == 1 && started_ == 1; }));
+    // The host's time runs out: the download stops and the task ends.
+    host_.expirations.front()();
+    ASSERT_TRUE(wait([&] { return !host_.ended.empty() && stopped_ == 1; }));
+    EXPECT_EQ(host_.ended, std::vector<platform::BackgroundTaskIdentifier>{1});
+    drainCache();
+    EXPECT_EQ(heard.calls, 0u);
+}
+
 }  // namespace

@@ -228,4 +228,42 @@ TEST_F(WIWebImageManagerTest, RefreshingDeliversTheCachedImageThenTheDownload) {
     EXPECT_EQ(widths, (std::vector<int>{2, 5}));
 }
 
+// Refuses one URL and turns every downloaded image into a 1 x 1 one.
+class Delegate : public WIWebImageManagerDelegate {
+public:
+    bool imageManagerShouldDownloadImageForURL(WIWebImageManager&,
+                                               const std::string& url) override {
+        return url.find("refused") == std::string::npos;
+    }
+    bool transformsDownloadedImages() const override { return true; }
+    std::optional<Image> imageManagerTransformDownloadedImage(WIWebImageManager&, const Image&,
+                                                              const std::string&) override {
+        return Image(platform::image::Bitmap::filled({1, 1}, 0xFF00FF00, false));
+    }
+};
+
+TEST_F(WIWebImageManagerTest, TheDelegateMayRefuseADownloadOrTransformItsImage) {
+    Delegate delegate;
+    manager_->setDelegate(&delegate);
+    Load refused;
+    load("/scripted/refused.png", refused);
+    ASSERT_TRUE(wait([&] { return refused.calls > 0; }));
+    EXPECT_FALSE(refused.image);
+    EXPECT_FALSE(refused.error);
+    EXPECT_EQ(requestsFor("/scripted/refused.png"), 0u);
+
+    scriptImage("/big.png", fx::solidPng(9, 9, false));
+    Load transformed;
+    load("/scripted/big.png", transformed);
+    ASSERT_TRUE(wait([&] { return transformed.calls > 0; }));
+    ASSERT_TRUE(transformed.image);
+    EXPECT_EQ(transformed.image->bitmap().size(), (PixelSize{1, 1}));
+    drainCache();
+    cache_->clearMemory();
+    const auto stored = cache_->imageFromDiskCacheForKey(server_.url("/scripted/big.png"));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->bitmap().size(), (PixelSize{1, 1}));
+    manager_->setDelegate(nullptr);
+}
+
 }  // namespace
