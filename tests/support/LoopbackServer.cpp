@@ -338,7 +338,29 @@ void LoopbackServer::route() {
                    }
                    lock.unlock();
                    response.status = answer.status;
-                   response.set_content(answer.body, answer.contentType);
+                   if (!answer.stallAfter) {
+                       response.set_content(answer.body, answer.contentType);
+                       return;
+                   }
+                   auto body = std::make_shared<std::string>(answer.body);
+                   const std::size_t stall = *answer.stallAfter;
+                   response.set_content_provider(
+                       body->size(), answer.contentType,
+                       [this, body, stall](std::size_t offset, std::size_t length,
+                                           httplib::DataSink& sink) {
+                           if (offset >= stall) {
+                               std::unique_lock held(mutex_);
+                               while (!heldReleased_ && !stopping_ && sink.is_writable()) {
+                                   slowReleased_.wait_for(held, std::chrono::milliseconds(50));
+                               }
+                               if (!heldReleased_) {
+                                   return false;
+                               }
+                           }
+                           const std::size_t end =
+                               offset < stall ? std::min(offset + length, stall) : offset + length;
+                           return sink.write(body->data() + offset, end - offset);
+                       });
                });
 
     server.Get("/bytes", [this](const httplib::Request& request, httplib::Response& response) {
