@@ -321,25 +321,26 @@ void LoopbackServer::route() {
             });
     });
 
-    server.Get("/scripted/.*",
-               [this](const httplib::Request& request, httplib::Response& response) {
-                   record(receivedFrom(request));
-                   std::unique_lock lock(mutex_);
-                   const auto found =
-                       scripted_.find(request.path.substr(std::string_view("/scripted").size()));
-                   if (found == scripted_.end()) {
-                       response.status = 404;
-                       return;
-                   }
-                   const ScriptedAnswer answer = found->second;
-                   // Waits in short turns so that the end of the server frees the thread.
-                   while (answer.held && !heldReleased_ && !stopping_) {
-                       slowReleased_.wait_for(lock, std::chrono::milliseconds(50));
-                   }
-                   lock.unlock();
-                   response.status = answer.status;
-                   response.set_content(answer.body, answer.contentType);
-               });
+    const auto scripted = [this](const httplib::Request& request, httplib::Response& response) {
+        record(receivedFrom(request));
+        std::unique_lock lock(mutex_);
+        const auto found =
+            scripted_.find(request.path.substr(std::string_view("/scripted").size()));
+        if (found == scripted_.end()) {
+            response.status = 404;
+            return;
+        }
+        const ScriptedAnswer answer = found->second;
+        // Waits in short turns so that the end of the server frees the thread.
+        while (answer.held && !heldReleased_ && !stopping_) {
+            slowReleased_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        lock.unlock();
+        response.status = answer.status;
+        response.set_content(answer.body, answer.contentType);
+    };
+    server.Get("/scripted/.*", scripted);
+    server.Post("/scripted/.*", scripted);
 
     server.Get("/bytes", [this](const httplib::Request& request, httplib::Response& response) {
         record(receivedFrom(request));
