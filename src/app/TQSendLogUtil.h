@@ -68,8 +68,9 @@ public:
     [[nodiscard]] static std::optional<std::string> encipheredHex(std::string_view text,
                                                                   std::string_view key);
 
-    // Uploads on their way.
+    // Uploads on their way, all on the one session manager.
     [[nodiscard]] std::size_t uploadsInFlight() const { return inFlight_.size(); }
+    [[nodiscard]] const HCURLSessionManager& sessionManager() const { return *session_; }
 
 private:
     struct Upload {

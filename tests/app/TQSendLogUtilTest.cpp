@@ -218,6 +218,7 @@ TEST_F(TQSendLogUtilTest, TwoUploadsInFlightLoseNothingAndSendNothingTwice) {
     }
     ASSERT_EQ(server->received().size(), 2U);
     EXPECT_EQ(util.uploadsInFlight(), 2U);
+    EXPECT_EQ(util.sessionManager().dataTasks().size(), 2U);
     server->releaseHeld();
     settle();
 
