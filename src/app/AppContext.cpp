@@ -6,8 +6,8 @@
 #include "app/CrashHandler.h"
 #include "app/TQAppUpdater.h"
 #include "app/TQSendLogUtil.h"
-#include "http/TQAppIconLookup.h"
 #include "http/HCURLRequestSerialization.h"
+#include "http/TQAppIconLookup.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQFileHandler.h"
@@ -153,14 +153,14 @@ AppContext::AppContext(Settings settings)
                   loop_, platform::mail::EmlOutbox(container_.root() / kOutboxFolder, [this] {
                       return static_cast<std::int64_t>(wallClockFor(loop_)());
                   }));
-    sendLog_ = std::make_unique<TQSendLogUtil>(TQSendLogUtil::Environment{
-        .loop = loop_,
-        .defaults = defaults_,
-        .now = wallClockFor(loop_),
-        .origin = defaults_.string(TQSendLogUtil::kFeedbackAddressKey)
-                      .value_or(TQSendLogUtil::kDefaultFeedbackAddress),
-        .configuration = settings.serverConfiguration,
-        .loader = settings.serverLoader});
+    sendLog_ = std::make_unique<TQSendLogUtil>(
+        TQSendLogUtil::Environment{.loop = loop_,
+                                   .defaults = defaults_,
+                                   .now = wallClockFor(loop_),
+                                   .origin = defaults_.string(TQSendLogUtil::kFeedbackAddressKey)
+                                                 .value_or(TQSendLogUtil::kDefaultFeedbackAddress),
+                                   .configuration = settings.serverConfiguration,
+                                   .loader = settings.serverLoader});
     handlers_.usageLog = sendLog_.get();
     appUpdater_ = std::make_unique<TQAppUpdater>(TQAppUpdater::Environment{
         .loop = loop_,
@@ -171,14 +171,14 @@ AppContext::AppContext(Settings settings)
         .network = network_,
         .configuration = settings.serverConfiguration,
         .loader = settings.serverLoader});
-    foregroundObserver_ = center_.addObserver(
-        platform::kApplicationWillEnterForegroundNotification,
-        [this](const platform::Notification&) {
-            if (defaults_.boolean(kOobeCompletedKey).value_or(false)) {
-                sendLog_->generateJSONForAppLaunch();
-            }
-            appUpdater_->checkApplicationUpdate();
-        });
+    foregroundObserver_ =
+        center_.addObserver(platform::kApplicationWillEnterForegroundNotification,
+                            [this](const platform::Notification&) {
+                                if (defaults_.boolean(kOobeCompletedKey).value_or(false)) {
+                                    sendLog_->generateJSONForAppLaunch();
+                                }
+                                appUpdater_->checkApplicationUpdate();
+                            });
 }
 
 void AppContext::installCrashHandlers() {

@@ -146,9 +146,10 @@ void CrashHandler::offerPendingReport() {
             }
             offering_ = false;
             if (!sent.ok()) {
-                LG_ERROR("CrashHandler: the crash mail was not handed over (%@); it is offered "
-                         "again at the next launch",
-                         sent.error().message);
+                LG_ERROR(
+                    "CrashHandler: the crash mail was not handed over (%@); it is offered "
+                    "again at the next launch",
+                    sent.error().message);
                 return;
             }
             if (sent->kind == platform::mail::Delivery::Kind::outbox) {

@@ -63,9 +63,8 @@ TQAppUpdater::TQAppUpdater(Environment environment)
       bundleIdentifier_(std::move(environment.bundleIdentifier)),
       runningVersion_(std::move(environment.runningVersion)),
       network_(environment.network),
-      client_(std::make_unique<HCHTTPSessionManager>(environment.lookupAddress,
-                                                     std::move(environment.configuration),
-                                                     environment.loader)),
+      client_(std::make_unique<HCHTTPSessionManager>(
+          environment.lookupAddress, std::move(environment.configuration), environment.loader)),
       alertTitle_(TQLocalization::localizedString("MIDS_QAPPS_BUTTON_UPDATE_ABB")),
       alertMessage_(TQLocalization::localizedString(
           "WDS_WMGR_POP_A_NEW_VERSION_IS_AVAILABLE_UPDATE_THE_APP_TO_CONTINUE")),
@@ -188,7 +187,8 @@ bool TQAppUpdater::hasConnection() const {
     if (lookupHost_.empty()) {
         return false;
     }
-    const auto reachability = platform::net::NetworkReachability::forHostName(lookupHost_, network_);
+    const auto reachability =
+        platform::net::NetworkReachability::forHostName(lookupHost_, network_);
     const auto flags = reachability ? reachability->flags() : std::nullopt;
     namespace flag = platform::net::reachability_flag;
     return flags && (*flags & flag::reachable) != 0 && (*flags & flag::connectionRequired) == 0;

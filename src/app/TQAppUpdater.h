@@ -57,9 +57,7 @@ public:
     void alertCantOpenUpdateUrl();
 
     // The store page of the newer version found last.
-    [[nodiscard]] const std::optional<std::string>& storePageAddress() const {
-        return storePage_;
-    }
+    [[nodiscard]] const std::optional<std::string>& storePageAddress() const { return storePage_; }
     [[nodiscard]] std::size_t lookupsInFlight() const { return inFlight_; }
 
     // Digit runs compare as numbers, everything else by character: <0, 0 or >0.

@@ -71,15 +71,15 @@ std::string upperCase(std::string text) {
 
 const std::map<std::string_view, std::string_view>& modelTable() {
     static const std::map<std::string_view, std::string_view> table{
-        {"i386", "Simulator"},        {"iPod1,1", "iPodTouch"},     {"iPod2,1", "iPodTouch"},
-        {"iPod3,1", "iPodTouch"},     {"iPod4,1", "iPodTouch"},     {"iPhone1,1", "iPhone"},
-        {"iPhone1,2", "iPhone"},      {"iPhone2,1", "iPhone"},      {"iPad1,1", "iPad"},
-        {"iPad3,1", "iPad"},          {"iPad3,4", "iPad"},          {"iPad2,1", "iPad2"},
-        {"iPhone3,1", "iPhone4"},     {"iPhone3,3", "iPhone4"},     {"iPhone4,1", "iPhone4S"},
-        {"iPhone5,1", "iPhone5"},     {"iPhone5,2", "iPhone5"},     {"iPhone5,3", "iPhone5c"},
-        {"iPhone5,4", "iPhone5c"},    {"iPhone6,1", "iPhone5s"},    {"iPhone6,2", "iPhone5s"},
-        {"iPhone7,1", "iPhone6Plus"}, {"iPhone7,2", "iPhone6"},     {"iPad4,1", "iPadAir"},
-        {"iPad4,2", "iPadAir"},       {"iPad2,5", "iPadMini"},      {"iPad4,4", "iPadMini"},
+        {"i386", "Simulator"},        {"iPod1,1", "iPodTouch"},  {"iPod2,1", "iPodTouch"},
+        {"iPod3,1", "iPodTouch"},     {"iPod4,1", "iPodTouch"},  {"iPhone1,1", "iPhone"},
+        {"iPhone1,2", "iPhone"},      {"iPhone2,1", "iPhone"},   {"iPad1,1", "iPad"},
+        {"iPad3,1", "iPad"},          {"iPad3,4", "iPad"},       {"iPad2,1", "iPad2"},
+        {"iPhone3,1", "iPhone4"},     {"iPhone3,3", "iPhone4"},  {"iPhone4,1", "iPhone4S"},
+        {"iPhone5,1", "iPhone5"},     {"iPhone5,2", "iPhone5"},  {"iPhone5,3", "iPhone5c"},
+        {"iPhone5,4", "iPhone5c"},    {"iPhone6,1", "iPhone5s"}, {"iPhone6,2", "iPhone5s"},
+        {"iPhone7,1", "iPhone6Plus"}, {"iPhone7,2", "iPhone6"},  {"iPad4,1", "iPadAir"},
+        {"iPad4,2", "iPadAir"},       {"iPad2,5", "iPadMini"},   {"iPad4,4", "iPadMini"},
         {"iPad4,5", "iPadMini"},
     };
     return table;
@@ -176,17 +176,16 @@ std::optional<std::string> TQSendLogUtil::generateJSONWithType(int type) const {
     const Value record{
         {"svc", "kmgr"},
         {"type", type != 0 ? "appln" : "connbyusr"},
-        {"data",
-         Value{{"appver", HCClientFacts::current().shortVersion},
-               {"mcc", carrier ? orZero(carrier->mobileCountryCode) : "0"},
-               {"mnc", carrier ? orZero(carrier->mobileNetworkCode) : "0"},
-               {"locale", lowerCase(language) + "_" + upperCase(country)},
-               {"model", getDeviceName(device.machineIdentifier())},
-               {"ts", std::string(timestamp)},
-               {"os", "LO"},
-               {"osver", device.systemVersion()},
-               {"kavomodel", kavoModel},
-               {"isConn", TQCoreManager::isWMSConnected() ? "1" : "0"}}},
+        {"data", Value{{"appver", HCClientFacts::current().shortVersion},
+                       {"mcc", carrier ? orZero(carrier->mobileCountryCode) : "0"},
+                       {"mnc", carrier ? orZero(carrier->mobileNetworkCode) : "0"},
+                       {"locale", lowerCase(language) + "_" + upperCase(country)},
+                       {"model", getDeviceName(device.machineIdentifier())},
+                       {"ts", std::string(timestamp)},
+                       {"os", "LO"},
+                       {"osver", device.systemVersion()},
+                       {"kavomodel", kavoModel},
+                       {"isConn", TQCoreManager::isWMSConnected() ? "1" : "0"}}},
     };
     auto text = platform::json::write(record);
     if (!text.ok()) {

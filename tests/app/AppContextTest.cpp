@@ -9,7 +9,6 @@
 #include "app/AppContext.h"
 #include "app/CrashHandler.h"
 #include "app/TQSendLogUtil.h"
-#include "platform/mail/XdgEmailComposer.h"
 #include "http/HCNetworkReachabilityManager.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
@@ -26,6 +25,7 @@
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
 #include "platform/location/LocationServices.h"
+#include "platform/mail/XdgEmailComposer.h"
 #include "services/TQLbsServerProvider.h"
 #include "support/TempDir.h"
 

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,8 +71,7 @@ TEST_F(CrashHandlerTest, ACrashLeavesItsReportAndTheProcessStillDiesByItsSignal)
         const int status = crashChild(temp.path() / "exception", "exception");
         ASSERT_TRUE(WIFSIGNALED(status)) << status;
         EXPECT_EQ(WTERMSIG(status), SIGABRT);
-        const std::string report =
-            readAll(temp.path() / "exception" / CrashHandler::kReportName);
+        const std::string report = readAll(temp.path() / "exception" / CrashHandler::kReportName);
         EXPECT_EQ(report.rfind("Crash<<Crash>>\nstd::runtime_error: the disk is on fire\n\n\n"
                                "<<Call Stack>>\n(\n    ",
                                0),
@@ -133,7 +131,8 @@ TEST_F(CrashHandlerTest, TheNextLaunchOffersTheReportWithEveryLogFileAttached) {
     EXPECT_EQ(composer.mails.size(), 1U);
 }
 
-TEST_F(CrashHandlerTest, AReportWhoseMailFailedIsOfferedAgainAndWithoutAMailProgramGoesToTheOutbox) {
+TEST_F(CrashHandlerTest,
+       AReportWhoseMailFailedIsOfferedAgainAndWithoutAMailProgramGoesToTheOutbox) {
     logFiles.push_back(temp.path() / "only.log");
     std::ofstream(logFiles.back()) << "log\n";
     ASSERT_TRUE(WIFSIGNALED(crashChild(temp.path() / "crash", "segv")));

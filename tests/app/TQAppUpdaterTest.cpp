@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "UploadFixture.h"
 #include "app/TQAppUpdater.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Json.h"
-#include "UploadFixture.h"
 
 namespace {
 
@@ -34,9 +34,8 @@ protected:
         server->script("/lookup", {.status = status, .body = answer});
         const std::size_t before = server->received().size();
         updater.checkApplicationUpdate();
-        EXPECT_TRUE(waitFor([&] {
-            return server->received().size() > before && updater.lookupsInFlight() == 0;
-        }));
+        EXPECT_TRUE(waitFor(
+            [&] { return server->received().size() > before && updater.lookupsInFlight() == 0; }));
         loop.runUntilIdle();
         return host.app.alerts.size();
     }
@@ -62,9 +61,8 @@ TEST(TQAppUpdaterVersions, DigitRunsCompareAsNumbers) {
         int order;
     };
     const Case cases[] = {
-        {"2.1.10", "2.1.9", 1}, {"2.1.9", "2.1.9", 0}, {"2.1.8", "2.1.9", -1},
-        {"2.2", "2.1.9", 1},    {"10.0", "9.9", 1},    {"2.01", "2.1", 0},
-        {"2.1", "2.1.0", -1},   {"3", "20", -1},
+        {"2.1.10", "2.1.9", 1}, {"2.1.9", "2.1.9", 0}, {"2.1.8", "2.1.9", -1}, {"2.2", "2.1.9", 1},
+        {"10.0", "9.9", 1},     {"2.01", "2.1", 0},    {"2.1", "2.1.0", -1},   {"3", "20", -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(TQAppUpdater::compareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;

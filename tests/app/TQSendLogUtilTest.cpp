@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "UploadFixture.h"
 #include "app/TQSendLogUtil.h"
 #include "db/TQDBRecords.h"
 #include "platform/foundation/Json.h"
 #include "utils/DataAES.h"
 #include "utils/DataGZip.h"
 #include "utils/TQKeyChainWrapper.h"
-#include "UploadFixture.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ Upload read(const testing_support::ReceivedRequest& request) {
     const std::string identifier = request.path.substr(prefix.size());
     Upload upload;
     upload.uuid = decipher(identifier, kServerKey);
-    const auto inflated = gzip::decompress(std::span(
-        reinterpret_cast<const std::uint8_t*>(request.body.data()), request.body.size()));
+    const auto inflated = gzip::decompress(
+        std::span(reinterpret_cast<const std::uint8_t*>(request.body.data()), request.body.size()));
     EXPECT_TRUE(inflated.ok());
     if (!inflated.ok()) {
         return upload;
@@ -67,9 +67,7 @@ Upload read(const testing_support::ReceivedRequest& request) {
 
 class TQSendLogUtilTest : public UploadFixture {
 protected:
-    TQSendLogUtilTest() {
-        answer(kUUID, {.body = R"({"msg":"2"})"});
-    }
+    TQSendLogUtilTest() { answer(kUUID, {.body = R"({"msg":"2"})"}); }
 
     // The feedback server's answer to uploads from the phone with this identifier.
     void answer(const std::string& uuid, testing_support::LoopbackServer::ScriptedAnswer reply) {
@@ -107,7 +105,7 @@ TEST_F(TQSendLogUtilTest, TheUploadKeyIsSixteenLettersOrDigitsTheServerShares) {
 
 TEST_F(TQSendLogUtilTest, PhoneModelNames) {
     const std::pair<const char*, const char*> cases[] = {
-        {"i386", "Simulator"},    {"iPhone7,2", "iPhone6"}, {"iPad4,4", "iPadMini"},
+        {"i386", "Simulator"},    {"iPhone7,2", "iPhone6"},  {"iPad4,4", "iPadMini"},
         {"iPod4,1", "iPodTouch"}, {"iPod9,1", "iPod Touch"}, {"iPad9,9", "iPad"},
         {"iPhone9,9", "iPhone"},  {"x86_64", "NA"},
     };
@@ -135,19 +133,18 @@ TEST_F(TQSendLogUtilTest, ARecordIsEncipheredStoredAndPostedGzippedAndTheAnswerS
     ASSERT_EQ(received.size(), 1U);
     const Upload upload = read(received[0]);
     EXPECT_EQ(upload.uuid, kUUID);
-    const Value expected{
-        {"svc", "kmgr"},
-        {"type", "appln"},
-        {"data", Value{{"appver", "0.1.0"},
-                       {"mcc", "440"},
-                       {"mnc", "10"},
-                       {"locale", "en_US"},
-                       {"model", "iPhone"},
-                       {"ts", "1796947200000"},
-                       {"os", "LO"},
-                       {"osver", "6.8"},
-                       {"kavomodel", "SM-R500"},
-                       {"isConn", "0"}}}};
+    const Value expected{{"svc", "kmgr"},
+                         {"type", "appln"},
+                         {"data", Value{{"appver", "0.1.0"},
+                                        {"mcc", "440"},
+                                        {"mnc", "10"},
+                                        {"locale", "en_US"},
+                                        {"model", "iPhone"},
+                                        {"ts", "1796947200000"},
+                                        {"os", "LO"},
+                                        {"osver", "6.8"},
+                                        {"kavomodel", "SM-R500"},
+                                        {"isConn", "0"}}}};
     EXPECT_EQ(platform::json::write(upload.record).value(),
               platform::json::write(expected).value());
 
@@ -174,7 +171,7 @@ TEST_F(TQSendLogUtilTest, TheDailyBudgetHoldsRecordsBackKeepsTwentyAndResendsFiv
     }
     settle();
     EXPECT_EQ(server->received().size(), 1U);
-    EXPECT_EQ(TQDBLog::count(), 20);  // the 21st and 22nd pushed the oldest out
+    EXPECT_EQ(TQDBLog::count(), 20);            // the 21st and 22nd pushed the oldest out
     EXPECT_EQ(real("PayloadBandwidth"), left);  // what was held back is not charged
 
     answer(kUUID, {.body = R"({"msg":"2"})"});

@@ -76,6 +76,7 @@ protected:
     platform::ScopedInstall<platform::Telephony> installTelephony{&telephony};
     testing_support::ScopedRecordingHost host;
     std::unique_ptr<platform::net::NetworkMonitor> network;
-    std::unique_ptr<testing_support::LoopbackServer> server = testing_support::LoopbackServer::https();
+    std::unique_ptr<testing_support::LoopbackServer> server =
+        testing_support::LoopbackServer::https();
     platform::net::URLLoader loader;
 };

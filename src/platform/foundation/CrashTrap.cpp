@@ -29,12 +29,38 @@ constexpr int kWaitForFirstMs = 2000;
 constexpr int kFatalSignals[] = {SIGABRT, SIGILL, SIGSEGV, SIGFPE, SIGBUS, SIGXCPU};
 
 // By the numbers of this system (Linux); the abort line keeps its usual double name.
-constexpr std::array<const char*, kSignalTableSize> kSignalNames = {
-    "NULL",    "SIGHUP",  "SIGINT",    "SIGQUIT", "SIGILL",    "SIGTRAP",  "SIGABRT or SIGIOT",
-    "SIGBUS",  "SIGFPE",  "SIGKILL",   "SIGUSR1", "SIGSEGV",   "SIGUSR2",  "SIGPIPE",
-    "SIGALRM", "SIGTERM", "SIGSTKFLT", "SIGCHLD", "SIGCONT",   "SIGSTOP",  "SIGTSTP",
-    "SIGTTIN", "SIGTTOU", "SIGURG",    "SIGXCPU", "SIGXFSZ",   "SIGVTALRM", "SIGPROF",
-    "SIGWINCH", "SIGIO or SIGPOLL", "SIGPWR", "SIGSYS"};
+constexpr std::array<const char*, kSignalTableSize> kSignalNames = {"NULL",
+                                                                    "SIGHUP",
+                                                                    "SIGINT",
+                                                                    "SIGQUIT",
+                                                                    "SIGILL",
+                                                                    "SIGTRAP",
+                                                                    "SIGABRT or SIGIOT",
+                                                                    "SIGBUS",
+                                                                    "SIGFPE",
+                                                                    "SIGKILL",
+                                                                    "SIGUSR1",
+                                                                    "SIGSEGV",
+                                                                    "SIGUSR2",
+                                                                    "SIGPIPE",
+                                                                    "SIGALRM",
+                                                                    "SIGTERM",
+                                                                    "SIGSTKFLT",
+                                                                    "SIGCHLD",
+                                                                    "SIGCONT",
+                                                                    "SIGSTOP",
+                                                                    "SIGTSTP",
+                                                                    "SIGTTIN",
+                                                                    "SIGTTOU",
+                                                                    "SIGURG",
+                                                                    "SIGXCPU",
+                                                                    "SIGXFSZ",
+                                                                    "SIGVTALRM",
+                                                                    "SIGPROF",
+                                                                    "SIGWINCH",
+                                                                    "SIGIO or SIGPOLL",
+                                                                    "SIGPWR",
+                                                                    "SIGSYS"};
 
 // What the handlers read. Written only by install and uninstall, while no crash runs.
 struct TrapState {
@@ -187,8 +213,8 @@ void CrashTrap::writeDecimal(int fd, long long value) {
     std::size_t at = sizeof digits;
     const bool negative = value < 0;
     // In unsigned arithmetic, so that the most negative value has a magnitude too.
-    unsigned long long magnitude =
-        negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                            : static_cast<unsigned long long>(value);
     do {
         digits[--at] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
@@ -214,8 +240,8 @@ CrashException CrashTrap::describeCurrentException() {
     }
     std::array<void*, kMaxFrames> frames{};
     const int count = backtrace(frames.data(), kMaxFrames);
-    std::unique_ptr<char*, decltype(&std::free)> symbols(
-        backtrace_symbols(frames.data(), count), &std::free);
+    std::unique_ptr<char*, decltype(&std::free)> symbols(backtrace_symbols(frames.data(), count),
+                                                         &std::free);
     for (int i = 0; i < count; ++i) {
         const auto index = static_cast<std::size_t>(i);
         report.callStackSymbols.emplace_back(symbols ? symbols.get()[index] : "?");

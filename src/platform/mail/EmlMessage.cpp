@@ -35,8 +35,8 @@ bool isPrintableAscii(std::string_view text) {
 }
 
 std::string base64Lines(std::string_view data) {
-    const std::string flat = base64::encode(
-        std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()));
+    const std::string flat =
+        base64::encode(std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()));
     std::string lines;
     lines.reserve(flat.size() + (flat.size() / kBase64Line + 1) * 2);
     for (std::size_t at = 0; at < flat.size(); at += kBase64Line) {
@@ -102,8 +102,7 @@ std::string fileNameParameter(std::string_view parameter, std::string_view name)
 // MIME types are tokens; anything else is sent as plain bytes.
 std::string mimeTypeOf(std::string_view type) {
     const auto slash = type.find('/');
-    if (type.empty() || slash == std::string_view::npos || slash == 0 ||
-        slash + 1 == type.size()) {
+    if (type.empty() || slash == std::string_view::npos || slash == 0 || slash + 1 == type.size()) {
         return "application/octet-stream";
     }
     for (const char ch : type) {
@@ -184,16 +183,16 @@ Result<std::string> emlMessage(const Mail& mail, const EmlEnvelope& envelope,
     for (const Attachment& attachment : mail.attachments) {
         auto content = fs::readFile(attachment.path, maxAttachmentBytes);
         if (!content.ok()) {
-            return Error{kErrorDomain, kAttachmentUnreadable,
-                         "cannot attach " + attachment.path.string() + ": " +
-                             content.error().message};
+            return Error{
+                kErrorDomain, kAttachmentUnreadable,
+                "cannot attach " + attachment.path.string() + ": " + content.error().message};
         }
         const std::string name = attachment.shownName();
         message += delimiter + kCrLf;
         message += "Content-Type: " + mimeTypeOf(attachment.mimeType) + "; " +
                    fileNameParameter("name", name) + kCrLf;
-        message += "Content-Disposition: attachment; " + fileNameParameter("filename", name) +
-                   kCrLf;
+        message +=
+            "Content-Disposition: attachment; " + fileNameParameter("filename", name) + kCrLf;
         message += "Content-Transfer-Encoding: base64\r\n\r\n";
         message += base64Lines(*content);
     }

@@ -12,7 +12,7 @@ namespace platform::mail {
 
 // What a message needs beside the mail itself.
 struct EmlEnvelope {
-    std::string from{};        // an address; "user@host" of this machine by default
+    std::string from{};         // an address; "user@host" of this machine by default
     std::int64_t unixTime = 0;  // the Date field, in UTC
     // Separates the parts. It never occurs in the Base64 the parts are coded in, since it
     // holds "=_", which Base64 cannot produce.

@@ -38,10 +38,9 @@ XdgEmailComposer::~XdgEmailComposer() {
     shared_->loop = nullptr;
 }
 
-std::vector<std::string> XdgEmailComposer::arguments(const std::string& program,
-                                                     const Mail& mail) {
-    std::vector<std::string> words{program, "--utf8", "--subject", mail.subject, "--body",
-                                   mail.body};
+std::vector<std::string> XdgEmailComposer::arguments(const std::string& program, const Mail& mail) {
+    std::vector<std::string> words{program,      "--utf8", "--subject",
+                                   mail.subject, "--body", mail.body};
     for (const Attachment& attachment : mail.attachments) {
         std::error_code error;
         const auto absolute = std::filesystem::absolute(attachment.path, error);
@@ -65,9 +64,8 @@ void XdgEmailComposer::compose(Mail mail, Completion completion) {
     // Waited for apart: a mail program may stay until the user closes it, and nobody should
     // wait for that, not even the composer's end.
     std::vector<std::string> words = arguments(program_, mail);
-    std::thread([words = std::move(words), mail = std::move(mail), run = run_,
-                 outbox = outbox_, shared = shared_,
-                 completion = std::move(completion)]() mutable {
+    std::thread([words = std::move(words), mail = std::move(mail), run = run_, outbox = outbox_,
+                 shared = shared_, completion = std::move(completion)]() mutable {
         const std::optional<int> status = run(words);
         if (status == 0) {
             shared->answer(std::move(completion), Delivery{});

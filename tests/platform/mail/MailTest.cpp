@@ -123,8 +123,8 @@ TEST(EmlMessage, CarriesTheBodyAndEveryAttachmentInMimeParts) {
         .attachments = {{temp.path() / "a.log", "text/plain", ""},
                         {temp.path() / "b.bin", "bad type\r\n", "r\xC3\xA9sum\xC3\xA9 \"1\".bin"}}};
 
-    const auto eml = mail::emlMessage(
-        message, {.from = "me@host", .unixTime = 1796947200, .boundary = "=_b"});
+    const auto eml =
+        mail::emlMessage(message, {.from = "me@host", .unixTime = 1796947200, .boundary = "=_b"});
     ASSERT_TRUE(eml.ok()) << eml.error().message;
     const Parsed parsed = parse(*eml, "=_b");
 
@@ -140,8 +140,7 @@ TEST(EmlMessage, CarriesTheBodyAndEveryAttachmentInMimeParts) {
     EXPECT_EQ(parsed.parts[0].fields.at("Content-Type"), "text/plain; charset=utf-8");
     EXPECT_EQ(parsed.parts[0].body, message.body);
     EXPECT_EQ(parsed.parts[1].fields.at("Content-Type"), "text/plain; name=\"a.log\"");
-    EXPECT_EQ(parsed.parts[1].fields.at("Content-Disposition"),
-              "attachment; filename=\"a.log\"");
+    EXPECT_EQ(parsed.parts[1].fields.at("Content-Disposition"), "attachment; filename=\"a.log\"");
     EXPECT_EQ(parsed.parts[1].body, "first log\n");
     // A type that is no token is sent as bytes; a name that is no plain ASCII in RFC 2231 form.
     EXPECT_EQ(parsed.parts[2].fields.at("Content-Type"),
@@ -160,7 +159,7 @@ TEST(EmlMessage, CodesSubjectsThatCouldBreakTheHeader) {
         {"Crash report", true},
         {"Evil\r\nBcc: someone@example.org", false},
         {"Caf\xC3\xA9 \xE2\x82\xAC", false},
-        {std::string(200, '\xE2') , false},  // not UTF-8: replaced, never passed on
+        {std::string(200, '\xE2'), false},  // not UTF-8: replaced, never passed on
         {std::string(1200, 's'), false},
         {"=?UTF-8?B?QQ==?=", false},
     };
@@ -199,8 +198,8 @@ TEST(EmlMessage, RefusesAnAttachmentItCannotRead) {
 
 TEST(EmlOutbox, NamesFilesByTimeAndNeverOverwrites) {
     testing_support::TempDir temp;
-    const mail::EmlOutbox outbox(temp.path() / "Outbox", [] { return std::int64_t{1796947200}; },
-                                 "me@host");
+    const mail::EmlOutbox outbox(
+        temp.path() / "Outbox", [] { return std::int64_t{1796947200}; }, "me@host");
     const auto first = outbox.store({.subject = "one"});
     const auto second = outbox.store({.subject = "two"});
     ASSERT_TRUE(first.ok() && second.ok());
@@ -219,10 +218,12 @@ TEST(XdgEmailComposer, HandsTheMailOverAsAnArgumentVector) {
         .attachments = {{"relative.log", "text/plain", ""}, {"/abs/b.log", "text/plain", ""}}};
     const auto words = mail::XdgEmailComposer::arguments("xdg-email", message);
     const std::vector<std::string> expected{
-        "xdg-email", "--utf8",       "--subject",
-        "-s; rm -rf /", "--body",    "$(body)",
-        "--attach",  (std::filesystem::current_path() / "relative.log").string(),
-        "--attach",  "/abs/b.log",   "a@example.org"};
+        "xdg-email",    "--utf8",
+        "--subject",    "-s; rm -rf /",
+        "--body",       "$(body)",
+        "--attach",     (std::filesystem::current_path() / "relative.log").string(),
+        "--attach",     "/abs/b.log",
+        "a@example.org"};
     EXPECT_EQ(words, expected);
 }
 
