@@ -63,19 +63,17 @@ TQAppUpdater::TQAppUpdater(Environment environment)
       bundleIdentifier_(std::move(environment.bundleIdentifier)),
       runningVersion_(std::move(environment.runningVersion)),
       network_(environment.network),
-      client_(std::make_unique<HCHTTPSessionManager>(
-          environment.lookupAddress, std::move(environment.configuration), environment.loader)),
+      lookupAddress_(std::move(environment.lookupAddress)),
+      configuration_(std::move(environment.configuration)),
+      loader_(environment.loader),
       alertTitle_(TQLocalization::localizedString("MIDS_QAPPS_BUTTON_UPDATE_ABB")),
       alertMessage_(TQLocalization::localizedString(
           "WDS_WMGR_POP_A_NEW_VERSION_IS_AVAILABLE_UPDATE_THE_APP_TO_CONTINUE")),
       updateTitle_(TQLocalization::localizedString("MIDS_QAPPS_BUTTON_UPDATE_ABB")),
       cancelTitle_(TQLocalization::localizedString("MIDS_QAPPS_BUTTON_LATER_ABB")) {
-    client_->setResponseSerializer(HCHTTPResponseSerializer::serializer());
-    const auto& base = client_->baseURL();
+    const auto base = platform::net::URL::parse(lookupAddress_);
     if (!base || lowerCase(base->scheme()) != "https") {
-        LG_ERROR("TQAppUpdater: %@ is no https address; no update is looked up",
-                 environment.lookupAddress);
-        client_.reset();
+        LG_ERROR("TQAppUpdater: %@ is no https address; no update is looked up", lookupAddress_);
         return;
     }
     lookupHost_ = lowerCase(base->host());
@@ -195,9 +193,13 @@ bool TQAppUpdater::hasConnection() const {
 }
 
 void TQAppUpdater::checkNewAppVersion(VersionCheck completion) {
-    if (!client_) {
+    if (lookupHost_.empty()) {
         completion(false, std::nullopt);
         return;
+    }
+    if (!client_) {
+        client_ = std::make_unique<HCHTTPSessionManager>(lookupAddress_, configuration_, loader_);
+        client_->setResponseSerializer(HCHTTPResponseSerializer::serializer());
     }
     ++inFlight_;
     const auto weak = weak_.weakPtr();

@@ -80,7 +80,12 @@ private:
     std::string bundleIdentifier_;
     std::string runningVersion_;
     platform::net::NetworkMonitor& network_;
+    std::string lookupAddress_;
     std::string lookupHost_;
+    // Made at the first lookup, so that no network thread starts before the program is ready
+    // for threads (its signal mask set).
+    std::optional<platform::net::URLSessionConfiguration> configuration_;
+    platform::net::URLLoader* loader_;
     std::unique_ptr<HCHTTPSessionManager> client_;
     std::string alertTitle_;
     std::string alertMessage_;

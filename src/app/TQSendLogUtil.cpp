@@ -97,13 +97,20 @@ TQSendLogUtil::TQSendLogUtil(Environment environment)
       defaults_(environment.defaults),
       now_(std::move(environment.now)),
       origin_(std::move(environment.origin)),
-      session_(std::make_unique<HCURLSessionManager>(std::move(environment.configuration),
-                                                     environment.loader)) {
-    session_->setResponseSerializer(HCHTTPResponseSerializer::serializer());
+      configuration_(std::move(environment.configuration)),
+      loader_(environment.loader) {
     TQDBManagerImpl::getSharedInstance().createModel(TQDBLog::tableSchema());
 }
 
 TQSendLogUtil::~TQSendLogUtil() = default;
+
+HCURLSessionManager& TQSendLogUtil::sessionManager() {
+    if (!session_) {
+        session_ = std::make_unique<HCURLSessionManager>(configuration_, loader_);
+        session_->setResponseSerializer(HCHTTPResponseSerializer::serializer());
+    }
+    return *session_;
+}
 
 std::string TQSendLogUtil::getHash(std::string_view seed) {
     std::string key;
@@ -303,7 +310,7 @@ void TQSendLogUtil::post(Upload upload) {
     }
     request.body = std::move(zipped).value();
     const auto weak = weak_.weakPtr();
-    auto task = session_->dataTask(
+    auto task = sessionManager().dataTask(
         std::move(request),
         [weak, upload](const std::optional<platform::net::URLResponse>&,
                        const HCResponseObject& answer, const std::optional<HCError>& error) {

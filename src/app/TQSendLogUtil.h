@@ -70,7 +70,7 @@ public:
 
     // Uploads on their way, all on the one session manager.
     [[nodiscard]] std::size_t uploadsInFlight() const { return inFlight_.size(); }
-    [[nodiscard]] const HCURLSessionManager& sessionManager() const { return *session_; }
+    [[nodiscard]] HCURLSessionManager& sessionManager();
 
 private:
     struct Upload {
@@ -102,6 +102,10 @@ private:
     platform::UserDefaults& defaults_;
     std::function<double()> now_;
     std::string origin_;
+    // Made at the first upload, so that no network thread starts before the program is ready
+    // for threads (its signal mask set).
+    std::optional<platform::net::URLSessionConfiguration> configuration_;
+    platform::net::URLLoader* loader_;
     std::unique_ptr<HCURLSessionManager> session_;
     std::set<std::uint32_t> inFlight_;
     int sentFailedLogCount_ = 0;
