@@ -5,6 +5,7 @@
 #include "http/HCURLResponseSerialization.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Text.h"
 #include "platform/host/AppHost.h"
 #include "platform/net/NetworkReachability.h"
 #include "platform/net/URL.h"
@@ -18,15 +19,6 @@ constexpr std::size_t kMaxVersionLength = 64;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-std::string lowerCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
 }
 
 // "2", "2.1", "2.1.10": digits in dot-separated runs.
@@ -72,11 +64,11 @@ TQAppUpdater::TQAppUpdater(Environment environment)
       updateTitle_(TQLocalization::localizedString("MIDS_QAPPS_BUTTON_UPDATE_ABB")),
       cancelTitle_(TQLocalization::localizedString("MIDS_QAPPS_BUTTON_LATER_ABB")) {
     const auto base = platform::net::URL::parse(lookupAddress_);
-    if (!base || lowerCase(base->scheme()) != "https") {
+    if (!base || platform::asciiLowercased(base->scheme()) != "https") {
         LG_ERROR("TQAppUpdater: %@ is no https address; no update is looked up", lookupAddress_);
         return;
     }
-    lookupHost_ = lowerCase(base->host());
+    lookupHost_ = platform::asciiLowercased(base->host());
 }
 
 TQAppUpdater::~TQAppUpdater() = default;
@@ -149,7 +141,8 @@ platform::Result<std::optional<TQAppUpdater::StoreAnswer>> TQAppUpdater::readAns
     std::string cleaned = withoutEvery(*page, "&uo=4");
     const auto url = platform::net::URL::parse(cleaned);
     const auto authority = cleaned.substr(0, cleaned.find('/', cleaned.find("://") + 3));
-    if (!url || lowerCase(url->scheme()) != "https" || lowerCase(url->host()) != lookupHost ||
+    if (!url || platform::asciiLowercased(url->scheme()) != "https" ||
+        platform::asciiLowercased(url->host()) != lookupHost ||
         authority.find('@') != std::string::npos) {
         return malformed("the store page " + cleaned + " is not the store's");
     }

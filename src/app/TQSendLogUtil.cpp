@@ -11,6 +11,7 @@
 #include "listener/TQCoreManager.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Text.h"
 #include "platform/system/DeviceInfo.h"
 #include "platform/telephony/Telephony.h"
 #include "utils/DataAES.h"
@@ -49,24 +50,6 @@ std::int32_t stir(std::int32_t state) {
 // The punctuation between the digits and the small letters, but the capitals.
 bool isPunctuation(int code) {
     return (code > '9' && code < 'A') || (code > 'Z' && code < 'a');
-}
-
-std::string lowerCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-std::string upperCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
 }
 
 const std::map<std::string_view, std::string_view>& modelTable() {
@@ -141,7 +124,7 @@ std::optional<std::string> TQSendLogUtil::encipheredHex(std::string_view text,
     if (!enciphered) {
         return std::nullopt;
     }
-    return lowerCase(aes::hexadecimalString(*enciphered));
+    return platform::asciiLowercased(aes::hexadecimalString(*enciphered));
 }
 
 std::string TQSendLogUtil::getDeviceName(std::string_view machine) {
@@ -186,7 +169,8 @@ std::optional<std::string> TQSendLogUtil::generateJSONWithType(int type) const {
         {"data", Value{{"appver", HCClientFacts::current().shortVersion},
                        {"mcc", carrier ? orZero(carrier->mobileCountryCode) : "0"},
                        {"mnc", carrier ? orZero(carrier->mobileNetworkCode) : "0"},
-                       {"locale", lowerCase(language) + "_" + upperCase(country)},
+                       {"locale", platform::asciiLowercased(language) + "_" +
+                                      platform::asciiUppercased(country)},
                        {"model", getDeviceName(device.machineIdentifier())},
                        {"ts", std::string(timestamp)},
                        {"os", "LO"},

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/foundation/Process.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Utf8.h"
 
 namespace platform {
@@ -41,13 +42,7 @@ std::string urlScheme(std::string_view text) {
     if (!looksLikeURL(text)) {
         return {};
     }
-    std::string scheme(text.substr(0, text.find(':')));
-    for (char& c : scheme) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return scheme;
+    return asciiLowercased(std::string(text.substr(0, text.find(':'))));
 }
 
 bool looksLikeURL(std::string_view text) {
