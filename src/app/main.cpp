@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "app/AppContext.h"
+#include "app/TQAppUpdater.h"
+#include "app/TQSendLogUtil.h"
 #include "app/headless/HeadlessSetup.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
@@ -108,6 +110,7 @@ int main(int argc, char** argv) {
         context.startLink(std::move(radio).value());
         LG_INFO("kavomanager: %s on the air in %s", identifier->toLongString(),
                 air.directory().string());
+        context.installCrashHandlers();
 
         std::shared_ptr<HeadlessSetup> setup;
         if (defaults.boolean("isCompletedSetupWizard").value_or(false)) {
@@ -120,6 +123,10 @@ int main(int argc, char** argv) {
                 [&bleManager] { return bleManager.peripheral().isServiceAdded(); });
             setup->start();
         }
+        if (defaults.boolean(AppContext::kOobeCompletedKey).value_or(false)) {
+            context.sendLogUtil().generateJSONForAppLaunch();
+        }
+        context.appUpdater().checkApplicationUpdate();
         context.loop().run();
         if (const int signal = signals.received(); signal != 0) {
             LG_INFO("kavomanager: stopping on signal %d", signal);
