@@ -86,7 +86,7 @@ public:
         std::string body;
         bool held = false;
         // Sends the length and this many bytes of the body, the rest after releaseHeld().
-        std::optional<std::size_t> stallAfter;
+        std::optional<std::size_t> stallAfter = std::nullopt;
     };
     // What /scripted<path> answers from now on.
     void script(std::string path, ScriptedAnswer answer);
