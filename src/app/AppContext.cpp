@@ -122,6 +122,7 @@ AppContext::AppContext(Settings settings)
                      settings.phoneBackends ? settings.phoneBackends(loop_)
                                             : TQPhoneServiceBackends::forThisMachine(loop_),
                      container_.caches() / "Sounds"),
+      store_(settings.storeLoader),
       iconLoader_(settings.iconLoader) {
     handlers_.databaseSetup = &databaseSetup_;
     handlers_.lbsServerProvider = lbsServer_.get();
@@ -135,6 +136,7 @@ AppContext::AppContext(Settings settings)
         *calendarStore_, permissions_, defaults_, loop_,
         TQEvent::linkSender([this]() -> TQAP* { return link_ ? &link_->kavoManager : nullptr; }));
     handlers_.calendar = calendar_.get();
+    store_.fillHandlers(handlers_);
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {
@@ -170,6 +172,7 @@ void AppContext::addLaunchLoggers() {
 AppContext::~AppContext() {
     center_.removeObserver(backgroundObserver_);
     stopLink();
+    store_.takeBack(handlers_);
     handlers_.lbsServerProvider = nullptr;
     lbsServer_.reset();
     platform::LogSink::install(std::move(previousLogSink_));
@@ -195,6 +198,7 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
                                               .value_or(TQAppIconLookup::kDefaultLookupAddress),
                                           iconLoader_);
     TQHandlers::fillIn(handlers_.appIcons, iconLookup_.get());
+    store_.attachLink(link_->kavoManager);
 }
 
 void AppContext::stopLink() {
@@ -204,6 +208,7 @@ void AppContext::stopLink() {
     if (handlers_.initSequence == &link_->sequence) {
         handlers_.initSequence = nullptr;
     }
+    store_.detachLink();
     TQHandlers::takeBack(handlers_.appIcons, iconLookup_.get());
     iconLookup_.reset();
     commands_->takeBack(handlers_);

@@ -30,6 +30,7 @@
 #include "platform/permissions/Permissions.h"
 #include "platform/security/Keychain.h"
 #include "services/TQPhoneServices.h"
+#include "store/TQStoreServices.h"
 
 class TQAP;
 class TQBleManager;
@@ -69,6 +70,8 @@ public:
         bool systemLocation = false;
         // The HTTP loader of the icon lookup; the process's when null. Tests give their own.
         platform::net::URLLoader* iconLoader = nullptr;
+        // The HTTP loader of the store's downloads; the process's when null.
+        platform::net::URLLoader* storeLoader = nullptr;
     };
 
     // The user setting that names a GPX track to play as the phone's position.
@@ -103,6 +106,8 @@ public:
     // The position source the context chose, and the provider that serves it to the watch.
     [[nodiscard]] platform::LocationManager& location() { return *location_; }
     [[nodiscard]] TQLbsServerProvider& lbsServerProvider() { return *lbsServer_; }
+    // The watch's application lists and the store's download-and-install operations.
+    [[nodiscard]] TQStoreServices& store() { return store_; }
 
     // The user setting that names the calendar folder.
     static constexpr const char* kCalendarFolderKey = "kavo.calendar.folder";
@@ -175,6 +180,7 @@ private:
     // (relative to the container), else the container's "calendars", watched by inotify.
     std::unique_ptr<platform::calendar::IcsFolderStore> calendarStore_;
     std::unique_ptr<TQEvent> calendar_;
+    TQStoreServices store_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     std::unique_ptr<Link> link_;

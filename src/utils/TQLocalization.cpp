@@ -25,10 +25,17 @@ constexpr Entry kEnglish[] = {
      "Unable to set up NumberSync. Please try again later."},
     {"WDS_ST_MBODY_CALL_AUDIO_ABB", "Call audio"},
     {"WDS_ST_TPOP_NUMBERSYNC_ENABLED_ABB_ATNT", "NumberSync enabled."},
+    {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_DOWNLOAD_OF_PS_HAS_BEEN_CANCELLED",
+     "The watch has been disconnected. The download of %s has been cancelled."},
+    {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_INSTALLATION_OF_PS_HAS_BEEN_PAUSED_MSG",
+     "The watch has been disconnected. The installation of %s has been paused."},
+    {"WDS_WMGR_SBODY_FAILED_TO_INSTALL_APP_ABB", "Failed to install app."},
+    {"WDS_WMGR_SBODY_INSTALLED", "Installed."},
     {"WDS_WMGR_SBODY_VIEW_PS_ON_YOUR_PHONE", "View %s on your phone."},
     {"WDS_WMGR_SBODY_VIEW_PS_SETTINGS_ON_YOUR_PHONE_ABB", "View %s settings on your phone."},
     {"menu_quorvelapps", "Quorvel Apps"},
     {"menu_quorvelapps_jpn", "Kavo Apps"},
+    {"ok", "OK"},
 };
 
 constexpr bool isStrictlySorted() {
