@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <random>
 #include <span>
 #include <string_view>
 
@@ -16,6 +18,7 @@ namespace {
 
 // 1 January 2024, midnight: packages are the same bytes at every start.
 constexpr std::uint32_t kPackageDate = (44U << 25) | (1U << 21) | (1U << 16);
+constexpr std::size_t kSpritesSize = 24 * 1024;
 
 void putBigEndian(platform::Bytes& out, std::uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) {
@@ -137,12 +140,19 @@ platform::Result<void> writePackage(const StoreApp& app, const std::filesystem::
                              "</head><body>" + app.className + "</body></html>\n";
     const std::string script = "document.title = \"" + app.packageName + "\";\n";
     const std::string config = configXml(app);
-    for (const auto& [name, data] : std::array<std::pair<std::string_view, std::string_view>, 4>{
+    // Pictures that do not compress, so that a package takes a few segments to send.
+    std::string sprites(kSpritesSize, '\0');
+    std::minstd_rand noise(static_cast<std::uint32_t>(std::hash<std::string>{}(app.packageName)));
+    for (char& byte : sprites) {
+        byte = static_cast<char>(noise() & 0xFF);
+    }
+    for (const auto& [name, data] : std::array<std::pair<std::string_view, std::string_view>, 5>{
              {{"config.xml", config},
               {"icon.png", std::string_view(reinterpret_cast<const char*>(icon.data()),
                                             icon.size())},
               {"index.html", page},
-              {"js/main.js", script}}}) {
+              {"js/main.js", script},
+              {"res/sprites.bin", sprites}}}) {
         if (auto added = addEntry(zip.value(), name, data); !added.ok()) {
             return added;
         }

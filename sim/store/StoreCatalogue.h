@@ -37,7 +37,8 @@ struct StoreApp {
 // application element (package, type "app" or "clock", class).
 [[nodiscard]] std::string configXml(const StoreApp& app);
 
-// Writes the app's package to path: config.xml, icon.png, index.html and js/main.js.
+// Writes the app's package to path: config.xml, icon.png, index.html, js/main.js and
+// res/sprites.bin (24 KiB that do not compress).
 platform::Result<void> writePackage(const StoreApp& app, const std::filesystem::path& path);
 
 }  // namespace kavostore

@@ -96,7 +96,8 @@ std::vector<Value> TQAppManager::items(List list) const {
     if (!parsed) {
         return {};
     }
-    const Value& entries = Value(*parsed)[list == List::apps ? "Wapp" : "Clock"]["item"];
+    const Value document(std::move(*parsed));
+    const Value& entries = document[list == List::apps ? "Wapp" : "Clock"]["item"];
     if (const Array* many = entries.arrayIf()) {
         return {many->begin(), many->end()};
     }
