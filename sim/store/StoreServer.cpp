@@ -97,7 +97,21 @@ platform::Result<std::unique_ptr<StoreServer>> StoreServer::start(std::vector<St
                           {request.params.begin(), request.params.end()}};
         StoreAnswer answer = self->answer(seen);
         response.status = answer.status;
-        response.set_content(std::move(answer.body), answer.contentType);
+        if (answer.chunked) {
+            auto body = std::make_shared<std::string>(std::move(answer.body));
+            response.set_chunked_content_provider(
+                answer.contentType, [body](std::size_t offset, httplib::DataSink& sink) {
+                    if (offset < body->size()) {
+                        const std::size_t piece = std::min<std::size_t>(4096, body->size() - offset);
+                        sink.write(body->data() + offset, piece);
+                    } else {
+                        sink.done();
+                    }
+                    return true;
+                });
+        } else {
+            response.set_content(std::move(answer.body), answer.contentType);
+        }
         std::function<void(const StoreRequest&, int)> observer;
         {
             std::lock_guard lock(self->mutex_);

@@ -38,6 +38,8 @@ struct StoreAnswer {
     int status = 200;
     std::string contentType = "text/xml";
     std::string body;
+    // Sent in chunks, without a length.
+    bool chunked = false;
 };
 
 class StoreServer {

@@ -1,181 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "link/TQFileHandler.h"
-#include "listener/ListenerWorld.h"
+#include "e2e/StoreWorld.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/image/ImageSource.h"
-#include "platform/net/URLLoader.h"
-#include "sim/WatchApps.h"
-#include "sim/WatchState.h"
-#include "sim/store/StoreServer.h"
-#include "store/TQActivityBar.h"
-#include "store/TQAppManager.h"
-#include "store/TQDownloadKavoAppOperation.h"
-#include "store/TQKavoAppSequence.h"
-#include "support/LoopWait.h"
-#include "utils/TQUtils.h"
 
 namespace listener_test {
 namespace {
-
-namespace fs = std::filesystem;
-using kavostore::StoreApp;
-using kavostore::StoreServer;
-using Operation = TQDownloadKavoAppOperation;
-
-constexpr const char* kModel = "KV-R500";
-
-// The bar's and the store view's notifications as one letter each, in order: S show, H hide,
-// C and c show and hide the cancel button, 1 and 2 progress of the download and the install
-// (0 the install's start), I installed, X cancelled.
-class BarLog {
-public:
-    explicit BarLog(platform::NotificationCenter& center) : center_(center) {
-        token_ = center_.addObserver("", [this](const platform::Notification& note) {
-            const std::string& name = note.name;
-            if (name == TQActivityBar::kShow) {
-                letters += 'S';
-            } else if (name == TQActivityBar::kHide) {
-                letters += 'H';
-            } else if (name == TQActivityBar::kShowCancelButton) {
-                letters += 'C';
-            } else if (name == TQActivityBar::kHideCancelButton) {
-                letters += 'c';
-            } else if (name == TQActivityBar::kProgress) {
-                progress.push_back(note.userInfo);
-                const auto type = note.userInfo[TQActivityBar::kProgressTypeKey].intValue();
-                const Value& value = note.userInfo[TQActivityBar::kProgressValueKey];
-                letters += type == 1 ? '1' : (value.type() == Value::Type::Int ? '0' : '2');
-            } else if (name == TQAppManager::kAppsInstalled) {
-                letters += 'I';
-            } else if (name == Operation::kAppsCanceled) {
-                letters += 'X';
-            }
-        });
-    }
-    ~BarLog() { center_.removeObserver(token_); }
-
-    std::string letters;
-    std::vector<Value> progress;
-
-private:
-    platform::NotificationCenter& center_;
-    platform::NotificationCenter::Token token_;
-};
-
-// letters with each run of group written once.
-std::string collapsed(std::string letters, std::string_view group) {
-    const std::string twice = std::string(group) + std::string(group);
-    for (auto at = letters.find(twice); at != std::string::npos; at = letters.find(twice)) {
-        letters.erase(at, group.size());
-    }
-    return letters;
-}
-
-// One successful install as the bar sees it: shown; per block of the download the cancel
-// button and its progress; the install's start at 0; per segment sent the bar, the button and
-// the progress; at 100 % the button hidden and the last progress; the list recorded; hidden.
-const std::string kInstallSequence = "SC10SC2c2IH";
-
-// The phone's link, dispatch and store against the simulated watch on the simulated air and
-// the simulated store on a loopback port. Downloads and the icon's unpacking run on threads
-// of their own; the virtual clock moves in small steps while they run.
-struct StoreWorld {
-    StoreWorld() {
-        world.ap->setFileHandler(std::make_unique<TQFileHandler>(
-            *world.ap, *world.ap, world.loop, world.container.documents() / "QueueFiles"));
-        world.handlers.registry.store = &manager;
-        manager.setOperationFactory([this](std::string url, std::string title,
-                                           std::string fileName, std::string appID) {
-            auto operation = std::make_shared<Operation>(
-                Operation::Environment{.kavoManager = *world.ap,
-                                       .sequence = sequence,
-                                       .loader = &loader,
-                                       .removeFromDB = [this](const std::string& path) {
-                                           removedRecords.push_back(path);
-                                       }},
-                std::move(url), std::move(title), std::move(fileName), std::move(appID));
-            operations.push_back(operation);
-            return operation;
-        });
-    }
-
-    void connect() {
-        ASSERT_NO_FATAL_FAILURE(world.connectWatch());
-        // What the handshake leaves behind: the watch's model and lists, the watch in use.
-        ASSERT_TRUE(TQUtils::setPreferenceByGroup(
-            TQUtils::kGroupKavoInfo, platform::Dictionary{{"kavoModelNumber", kModel}}));
-        ASSERT_TRUE(TQUtils::saveXml(responder.state().appsListXml, kModel, "wapplist.xml").ok());
-        ASSERT_TRUE(TQUtils::saveXml(responder.state().facesListXml, kModel, "clocklist.xml").ok());
-        world.defaults.set("isWMSConnected", 1);
-    }
-
-    const StoreApp& app(std::string_view packageName) const {
-        for (const StoreApp& entry : store->catalogue()) {
-            if (entry.packageName == packageName) {
-                return entry;
-            }
-        }
-        throw std::logic_error("no such app");
-    }
-
-    // As the store view asks: the title, the title and ".wgt" as the file name.
-    void download(const StoreApp& entry) {
-        manager.performDownload(store->packageURL(entry), entry.productName,
-                                entry.productName + ".wgt", entry.productId);
-    }
-
-    // Moves the virtual clock in small steps, giving the other threads a moment at each.
-    bool runUntil(const std::function<bool()>& done, double timeout = 120) {
-        const double end = world.loop.now() + timeout;
-        const auto realEnd = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!done()) {
-            if (world.loop.now() >= end || std::chrono::steady_clock::now() > realEnd) {
-                return false;
-            }
-            world.loop.advance(0.02);
-            if (!done()) {
-                wakes.waitBriefly();
-            }
-        }
-        return true;
-    }
-    bool queueIsFree() { return manager.getSharedQueue().operationCount() == 0; }
-    // The last operation is over and everything it left to the loop has run.
-    bool settled() {
-        return queueIsFree() && !operations.empty() && operations.back().use_count() == 1;
-    }
-
-    fs::path documents() const { return world.container.documents(); }
-    std::vector<std::string> messagesToWatch(std::string_view msgId) const {
-        std::vector<std::string> found;
-        for (const auto& message : world.watch.messages().all()) {
-            if (message.msgId == msgId) {
-                found.push_back(message.msgId);
-            }
-        }
-        return found;
-    }
-
-    ListenerWorld world;
-    testing_support::LoopWakes wakes{world.loop};
-    kavowatch::WatchResponder responder{world.watch};
-    kavowatch::WatchApps apps{world.watch, responder.state(), world.folder.path()};
-    std::unique_ptr<StoreServer> store =
-        StoreServer::start(kavostore::defaultCatalogue(), world.folder.path() / "store").value();
-    platform::net::URLLoader loader;
-    TQAppManager manager;
-    TQKavoAppSequence sequence{*world.ap, manager, world.center};
-    BarLog bar{world.center};
-    std::vector<std::shared_ptr<Operation>> operations;
-    std::vector<std::string> removedRecords;
-};
 
 class StoreInstallTest : public ::testing::Test {
 protected:
@@ -278,6 +113,10 @@ TEST_F(StoreInstallTest, AnUninstallReportsEitherReasonAndOnlyARemovalAsksForThe
     EXPECT_EQ(left[1].packageName, "com.kavo.heartrate");
 }
 
+const std::string kFailed = "Failed to install app.";
+const std::string kPaused =
+    "The watch has been disconnected. The installation of Stopwatch has been paused.";
+
 // Every way an operation ends early: the queue is free, the bar hidden, the store view told,
 // and a notice only where one belongs.
 TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
@@ -288,7 +127,7 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         // Acts once the operation reached its phase, when it has to.
         std::function<void(StoreWorld&)> then = nullptr;
         Operation::Phase phase = Operation::created;
-        const char* alert = "Failed to install app.";
+        std::vector<std::string> alerts = {kFailed};
         // A stop tells the store view, then hides the bar; a refusing answer goes the other way.
         const char* ending = "XH";
     };
@@ -331,7 +170,7 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
              t.apps.failNextInstall(3);
              t.download(t.app("com.kavo.stopwatch"));
          },
-         nullptr, Operation::created, "Failed to install app.", "HX"},
+         nullptr, Operation::created, {kFailed}, "HX"},
         {"the install result never comes",
          [](StoreWorld& t) {
              t.apps.answerInstalls(false);
@@ -342,10 +181,29 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         {"the cancel button while the watch is asked",
          silentWatch,
          [](StoreWorld& t) { t.world.center.post(TQActivityBar::kCancel); },
-         Operation::installing, nullptr},
+         Operation::installing, {}},
         {"the watch leaves while it is asked",
          silentWatch, [](StoreWorld& t) { t.world.watch.vanish(); }, Operation::installing,
-         "The watch has been disconnected. The download of Stopwatch has been cancelled."},
+         {"The watch has been disconnected. The download of Stopwatch has been cancelled."}},
+        {"the watch refuses to resume",
+         [](StoreWorld& t) {
+             t.world.watch.files().refuseResume(true);
+             t.download(t.app("com.kavo.stopwatch"));
+         },
+         [](StoreWorld& t) {
+             ASSERT_TRUE(t.vanishAndReturn());
+             t.world.ap->resumeFileRequest();
+         },
+         Operation::transferring, {kPaused, kFailed}},
+        {"the transfer stays paused",
+         [](StoreWorld& t) { t.download(t.app("com.kavo.stopwatch")); },
+         [](StoreWorld& t) {
+             t.world.watch.vanish();
+             t.world.loop.advance(Operation::kPauseTimeout - 1);
+             EXPECT_EQ(t.manager.getSharedQueue().operationCount(), 1U);
+             t.world.loop.advance(2);
+         },
+         Operation::transferring, {kPaused, kFailed}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -354,10 +212,18 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         ASSERT_NO_FATAL_FAILURE(t.connect());
         c.start(t);
         if (c.then) {
+            // A transfer is caught once a segment is through (so that it counts as under way)
+            // and before the last; an unanswered install once the whole file is there.
             ASSERT_TRUE(t.runUntil([&] {
-                return !t.operations.empty() && t.operations.back()->operationProcess() == c.phase &&
-                       (c.phase != Operation::transferring ||
-                        !t.world.watch.files().received().empty());
+                if (t.operations.empty() || t.operations.back()->operationProcess() != c.phase) {
+                    return false;
+                }
+                if (c.phase != Operation::transferring) {
+                    return true;
+                }
+                return c.alerts.size() == 2
+                           ? std::count(t.bar.letters.begin(), t.bar.letters.end(), '2') > 0
+                           : !t.world.watch.files().received().empty();
             }));
             c.then(t);
         }
@@ -365,13 +231,12 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         EXPECT_EQ(t.bar.letters.front(), 'S');
         EXPECT_EQ(t.bar.letters.substr(t.bar.letters.size() - 2), c.ending) << t.bar.letters;
         EXPECT_EQ(std::count(t.bar.letters.begin(), t.bar.letters.end(), 'X'), 1);
-        if (c.alert != nullptr) {
-            ASSERT_EQ(t.world.host.app.alerts.size(), 1U);
-            EXPECT_EQ(t.world.host.app.alerts[0].alert.title, "Stopwatch");
-            EXPECT_EQ(t.world.host.app.alerts[0].alert.message, c.alert);
-        } else {
-            EXPECT_TRUE(t.world.host.app.alerts.empty());
+        std::vector<std::string> alerts;
+        for (const auto& shown : t.world.host.app.alerts) {
+            EXPECT_EQ(shown.alert.title, "Stopwatch");
+            alerts.push_back(shown.alert.message);
         }
+        EXPECT_EQ(alerts, c.alerts);
         // Nothing of it is left pending: a late answer finds no requester.
         EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
         EXPECT_EQ(t.apps.find("com.kavo.stopwatch"), nullptr);
