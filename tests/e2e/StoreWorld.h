@@ -72,6 +72,19 @@ private:
     platform::NotificationCenter::Token token_;
 };
 
+// Milliseconds that move with the loop's virtual clock, so that operations one after the
+// other get request identifiers of their own.
+class LoopWallClock final : public TQWallClock {
+public:
+    explicit LoopWallClock(const platform::RunLoop& loop) : loop_(loop) {}
+    std::int64_t millisecondsSince1970() const override {
+        return kNow + static_cast<std::int64_t>(loop_.now() * 1000);
+    }
+
+private:
+    const platform::RunLoop& loop_;
+};
+
 // letters with each run of group written once.
 inline std::string collapsed(std::string letters, std::string_view group) {
     const std::string twice = std::string(group) + std::string(group);
@@ -196,6 +209,8 @@ struct StoreWorld {
     }
 
     ListenerWorld world;
+    LoopWallClock clock{world.loop};
+    platform::ScopedInstall<TQWallClock> installClock{&clock};
     testing_support::LoopWakes wakes{world.loop};
     kavowatch::WatchResponder responder{world.watch};
     kavowatch::WatchApps apps{world.watch, responder.state(), world.folder.path()};
