@@ -354,7 +354,12 @@ void WatchApps::finishInstall(const Pending& pending, const ReceivedFile& file) 
         });
         list.push_back({info.appName, info.packageName, info.className, info.version, false, true});
         publish();
-        LG_INFO("kavowatch: installed %s (%s %s)", info.packageName, info.appName, info.version);
+        std::string installed;
+        for (const InstalledApp& app : list) {
+            installed += (installed.empty() ? "" : ", ") + app.packageName;
+        }
+        LG_INFO("kavowatch: installed %s (%s %s); %s now: %s", info.packageName, info.appName,
+                info.version, info.isClock ? "faces" : "applications", installed);
     }
     Value result{{"msgId", "mgr_wapps_install_res"},
                  {"returncode", code},
