@@ -21,6 +21,9 @@ protected:
 TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     const StoreApp& stopwatch = t.app("com.kavo.stopwatch");
     const std::string before = *TQUtils::retrieveXml(kModel, "wapplist.xml");
+    // Another operation's unpacked package, which this one must leave alone.
+    const fs::path other = t.documents() / kModel / "Extract" / "other" / "config.xml";
+    ASSERT_TRUE(platform::fs::writeFileAtomically(other, "<widget/>").ok());
     t.download(stopwatch);
     ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
 
@@ -58,7 +61,10 @@ TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     ASSERT_TRUE(image.ok());
     EXPECT_EQ(image.value().format(), platform::image::Format::png);
     EXPECT_FALSE(fs::exists(t.documents() / "Stopwatch.wgt"));
-    EXPECT_TRUE(fs::is_empty(t.documents() / kModel / "Extract"));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_EQ(std::distance(fs::directory_iterator(t.documents() / kModel / "Extract"),
+                            fs::directory_iterator()),
+              1);
     EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
     EXPECT_TRUE(t.world.host.app.alerts.empty());
 }

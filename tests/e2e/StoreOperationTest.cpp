@@ -118,6 +118,33 @@ TEST_F(StoreOperationTest, ALateResultOfAStoppedOperationLeavesTheNextOneAlone) 
     EXPECT_EQ(t.sequence.pendingInstallations(), 1U);
 }
 
+// A package name from the watch becomes the icon's file name only when it is one safe path
+// component.
+TEST_F(StoreOperationTest, AnUnsafePackageNameFromTheWatchWritesNoIcon) {
+    // The watch asks for the file but the test answers the install.
+    t.world.watch.answerAll("mgr_wapps_install_req", [](const kavowatch::ReceivedMessage& m) {
+        return kavowatch::Watch::Replies{
+            {Value{{"msgId", "mgr_wapps_install_data_req"}, {"result", (*m.json)["reqID"]}},
+             std::nullopt, std::nullopt}};
+    });
+    t.download(t.app("com.kavo.stopwatch"));
+    ASSERT_TRUE(t.runUntil([&] { return !t.world.watch.files().received().empty(); }));
+    ASSERT_TRUE(t.world.watch
+                    .sendJson(Value{{"msgId", "mgr_wapps_install_res"},
+                                    {"returncode", 1},
+                                    {"packagename", "../../escaped"},
+                                    {"isclock", false},
+                                    {"appname", "Stopwatch"},
+                                    {"reqId", t.operations.back()->installRequestId()}})
+                    .ok());
+    ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
+    EXPECT_EQ(t.bar.letters.substr(t.bar.letters.size() - 2), "IH");
+    EXPECT_FALSE(fs::exists(t.documents() / "escaped.png"));
+    EXPECT_FALSE(fs::exists(t.documents() / kModel / "escaped.png"));
+    EXPECT_FALSE(fs::exists(t.documents() / kModel / "AppIcons"));
+    EXPECT_FALSE(fs::exists(t.documents() / "Stopwatch.wgt"));
+}
+
 TEST_F(StoreOperationTest, ResettingTheQueueStopsTheRunningOperationThroughItsOwnStop) {
     silenceInstalls();
     t.download(t.app("com.kavo.stopwatch"));
