@@ -552,6 +552,10 @@ void TQDownloadKavoAppOperation::kavoDisconnected() {
 }
 
 void TQDownloadKavoAppOperation::failAndStop() {
+    // A download cancelled by a stop still reports its failure: no notice for that one.
+    if (over_) {
+        return;
+    }
     installFail();
     stopOperation();
 }

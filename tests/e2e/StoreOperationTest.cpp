@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "e2e/StoreWorld.h"
+#include "http/HCURLConnectionOperation.h"
 #include "platform/foundation/FileSystem.h"
 
 namespace listener_test {
@@ -116,6 +120,37 @@ TEST_F(StoreOperationTest, ALateResultOfAStoppedOperationLeavesTheNextOneAlone) 
     EXPECT_EQ(t.manager.getSharedQueue().operationCount(), 1U);
     EXPECT_TRUE(std::filesystem::exists(t.documents() / "Step+Counter.wgt"));
     EXPECT_EQ(t.sequence.pendingInstallations(), 1U);
+}
+
+TEST_F(StoreOperationTest, CancellingTheDownloadStopsItWithoutAFailureNotice) {
+    const auto file = platform::fs::readFile(t.store->packagePath(t.app("com.kavo.stopwatch")));
+    ASSERT_TRUE(file.ok());
+    // The store holds its answer until the test lets it go.
+    auto gate = std::make_shared<std::promise<void>>();
+    std::shared_future<void> open = gate->get_future().share();
+    auto asked = std::make_shared<std::atomic<bool>>(false);
+    t.store->addRoute("/packages/Stopwatch.wgt",
+                      [open, asked, package = file.value()](const kavostore::StoreRequest&) {
+                          asked->store(true);
+                          open.wait();
+                          return kavostore::StoreAnswer{200, "application/widget", package};
+                      });
+    int transfersOver = 0;
+    const auto token = t.world.center.addObserver(
+        HCNetworkingOperationDidFinishNotification,
+        [&](const platform::Notification&) { ++transfersOver; });
+    t.download(t.app("com.kavo.stopwatch"));
+    const bool arrived = t.runUntil([&] { return asked->load(); });
+    t.world.center.post(TQActivityBar::kCancel);
+    gate->set_value();
+    ASSERT_TRUE(arrived);
+    ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
+    // The cancelled transfer ends on this loop, not after it.
+    EXPECT_TRUE(t.runUntil([&] { return transfersOver == 1; }, 5));
+    t.world.center.removeObserver(token);
+    EXPECT_EQ(t.bar.letters, "SXH");
+    EXPECT_TRUE(t.world.host.app.alerts.empty());
+    EXPECT_FALSE(std::filesystem::exists(t.documents() / "Stopwatch.wgt"));
 }
 
 // A package name from the watch becomes the icon's file name only when it is one safe path
