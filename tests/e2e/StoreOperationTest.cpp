@@ -153,6 +153,25 @@ TEST_F(StoreOperationTest, CancellingTheDownloadStopsItWithoutAFailureNotice) {
     EXPECT_FALSE(std::filesystem::exists(t.documents() / "Stopwatch.wgt"));
 }
 
+// In the background a notice is a local notification: a success says so, a failure too,
+// and no alert waits for the user.
+TEST_F(StoreOperationTest, NoticesInTheBackgroundAreLocalNotifications) {
+    t.world.host.app.state = platform::ApplicationState::background;
+    t.download(t.app("com.kavo.stopwatch"));
+    ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
+    t.apps.failNextInstall(3);
+    t.download(t.app("com.kavo.tides"));
+    ASSERT_TRUE(t.runUntil([&] { return t.settled() && t.operations.size() == 2; }));
+    EXPECT_TRUE(t.world.host.app.alerts.empty());
+    const auto& shown = t.world.host.app.notifications;
+    ASSERT_EQ(shown.size(), 2U);
+    EXPECT_EQ(shown[0].title, "Stopwatch");
+    EXPECT_EQ(shown[0].body, "Installed.");
+    EXPECT_EQ(shown[1].title, "Tide Tables");
+    EXPECT_EQ(shown[1].body, "Failed to install app.");
+    EXPECT_EQ(shown[1].fireDelay, 0);
+}
+
 // A package name from the watch becomes the icon's file name only when it is one safe path
 // component.
 TEST_F(StoreOperationTest, AnUnsafePackageNameFromTheWatchWritesNoIcon) {
