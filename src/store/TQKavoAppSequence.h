@@ -12,6 +12,17 @@
 class TQAP;
 class TQAppManager;
 
+// What listeners of the sequence implement (the uninstall screen gives notifyUninstallation the
+// meaning of the uninstall-result block). The sequence itself reports through its blocks only.
+class TQKavoAppSequenceDelegate {
+public:
+    virtual ~TQKavoAppSequenceDelegate() = default;
+    virtual void onClockListRes() = 0;
+    virtual void installAppOnKavo(const platform::Value& object) = 0;
+    virtual void notifyInstallation(std::int32_t returnCode, const std::string& packageName) = 0;
+    virtual void notifyUninstallation(std::int32_t reason) = 0;
+};
+
 // The phone's side of the watch's application-management messages on identifier 1: sends
 // install, uninstall, order and list requests, and matches the watch's answers to the pending
 // requests (installs by request identifier, uninstalls by package name). A successful install
