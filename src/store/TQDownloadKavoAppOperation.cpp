@@ -155,21 +155,21 @@ void TQDownloadKavoAppOperation::main() {
                                          expected);
             }
         });
-    // Only a 2xx answer is a package: the default serializer refuses every other status.
+    // Only a 2xx answer is a package: the default serializer refuses every other status. The
+    // blocks hold the operation until the transfer has said how it ended, a cancelled one too.
+    auto self = std::static_pointer_cast<TQDownloadKavoAppOperation>(shared_from_this());
     request_->setCompletionBlockWithSuccess(
-        [weak](const std::shared_ptr<HCHTTPRequestOperation>& operation, const Value&) {
-            if (auto self = weak.lock()) {
-                LG_VERBOSE("[Download Kavo App Operation]: status code - %@",
-                           operation->response() ? operation->response()->statusCode : 0);
-                self->onDownloadFinished(operation->responseData().value_or(platform::Bytes{}));
-            }
+        [self](const std::shared_ptr<HCHTTPRequestOperation>& operation, const Value&) {
+            self->request_.reset();
+            LG_VERBOSE("[Download Kavo App Operation]: status code - %@",
+                       operation->response() ? operation->response()->statusCode : 0);
+            self->onDownloadFinished(operation->responseData().value_or(platform::Bytes{}));
         },
-        [weak](const std::shared_ptr<HCHTTPRequestOperation>&, const HCError& error) {
-            if (auto self = weak.lock()) {
-                LG_VERBOSE("[Download Kavo App Operation]: download failed: %@ (%@)",
-                           error.localizedDescription, error.code);
-                self->failAndStop();
-            }
+        [self](const std::shared_ptr<HCHTTPRequestOperation>&, const HCError& error) {
+            self->request_.reset();
+            LG_VERBOSE("[Download Kavo App Operation]: download failed: %@ (%@)",
+                       error.localizedDescription, error.code);
+            self->failAndStop();
         });
     request_->start();
 }
@@ -204,7 +204,6 @@ void TQDownloadKavoAppOperation::onDownloadFinished(const platform::Bytes& data)
     if (over_) {
         return;
     }
-    request_.reset();
     saveFile(data);
     LG_VERBOSE("[Download Kavo App Operation]: %s, appFileName: %@, wgtFullPath: %@",
                "connectionDidFinishLoading", appFileName_,
@@ -581,8 +580,8 @@ void TQDownloadKavoAppOperation::stopOperation() {
             break;
     }
     if (request_) {
+        // Its failure block comes back once, and finds the operation over.
         request_->cancel();
-        request_.reset();
     }
     // A late answer must not reach this operation, nor hide a newer one's bar.
     if (!installRequestId_.empty()) {
