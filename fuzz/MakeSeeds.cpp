@@ -595,6 +595,22 @@ void webProxySeeds() {
     seed("web_proxy", "raw", raw);
 }
 
+void storeListSeeds() {
+    const std::string item =
+        "<item>\n<AppName>\nTimer</AppName>\n<PackageName>\ncom.kavo.timer</PackageName>\n"
+        "<ClassName>\nTimerApp</ClassName>\n<PreLoad>\nfalse</PreLoad>\n"
+        "<IsRemovable>\ntrue</IsRemovable>\n<Version>\n1.1.0</Version>\n</item>\n";
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+    seed("store_lists", "apps", std::string(1, '\0') + declaration + "<Wapp>\n" + item + item + "</Wapp>\n");
+    seed("store_lists", "one_app", std::string(1, '\0') + declaration + "<Wapp>\n" + item + "</Wapp>\n");
+    seed("store_lists", "faces",
+         std::string(1, '\1') + declaration + "<Clock>\n<item><AppName>A &amp; B</AppName>"
+         "<PackageName>com.kavo.face</PackageName><PreLoad>true</PreLoad>"
+         "<isShown>true</isShown></item>\n</Clock>\n");
+    seed("store_lists", "other_format",
+         std::string(1, '\0') + std::string("<WappsList><App><PackageName>x</PackageName></App></WappsList>"));
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: fuzz_seeds <corpus folder>\n");
@@ -616,6 +632,7 @@ int main(int argc, char** argv) {
     gunzipSeeds();
     unzipSeeds();
     xmlDictSeeds();
+    storeListSeeds();
     icsSeeds();
     imageSeeds();
     webProxySeeds();

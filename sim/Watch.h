@@ -122,6 +122,7 @@ public:
 
     [[nodiscard]] const platform::bluetooth::Uuid& identifier() const { return config_.identifier; }
     [[nodiscard]] const WatchConfig& config() const { return config_; }
+    [[nodiscard]] platform::RunLoop& loop() const { return loop_; }
 
     // Comes onto the air with a fresh radio.
     void powerOn();

@@ -265,6 +265,9 @@ void WatchFiles::complete() {
     LG_INFO("kavowatch: received the file \"%s\" (%zu bytes)", file.name, file.data.size());
     keep(file);
     received_.push_back(std::move(file));
+    if (receivedObserver_) {
+        receivedObserver_(received_.back());
+    }
 }
 
 void WatchFiles::keep(const ReceivedFile& file) {

@@ -107,6 +107,10 @@ public:
     // Received files are written here too, under their name when it is a safe one.
     void keepFilesIn(std::filesystem::path folder) { folder_ = std::move(folder); }
     [[nodiscard]] const std::vector<ReceivedFile>& received() const { return received_; }
+    // Told of each file once it is whole, after it is kept.
+    void observeReceived(std::function<void(const ReceivedFile&)> observer) {
+        receivedObserver_ = std::move(observer);
+    }
     // Segments of the file being received that the watch holds.
     [[nodiscard]] std::size_t segmentsHeld() const { return isReceiving() ? in_->next : 0; }
     [[nodiscard]] bool isReceiving() const { return in_ && !in_->complete; }
@@ -157,6 +161,7 @@ private:
     std::optional<std::filesystem::path> folder_;
     std::optional<Incoming> in_;
     std::vector<ReceivedFile> received_;
+    std::function<void(const ReceivedFile&)> receivedObserver_;
 
     struct Queued {
         std::string name;

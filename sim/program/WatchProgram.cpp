@@ -1,5 +1,7 @@
 #include "sim/program/WatchProgram.h"
 
+#include <filesystem>
+
 #include "logging/LGLog.h"
 
 namespace kavowatch {
@@ -20,7 +22,8 @@ WatchProgram::WatchProgram(platform::RunLoop& loop, RadioFactory radios,
     : options_(options),
       memory_(options.home ? std::optional<WatchMemory>(*options.home) : std::nullopt),
       watch_(loop, std::move(radios), configFor(options)),
-      responder_(watch_, initialState(options, memory_ ? memory_->setup() : std::nullopt)) {
+      responder_(watch_, initialState(options, memory_ ? memory_->setup() : std::nullopt)),
+      apps_(watch_, responder_.state(), std::filesystem::temp_directory_path()) {
     applyScript(script, watch_, responder_);
     if (options.files) {
         watch_.files().keepFilesIn(*options.files);

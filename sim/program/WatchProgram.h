@@ -2,6 +2,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "sim/Watch.h"
+#include "sim/WatchApps.h"
 #include "sim/WatchState.h"
 #include "sim/program/ProgramOptions.h"
 #include "sim/program/WatchMemory.h"
@@ -25,6 +26,7 @@ public:
 
     [[nodiscard]] Watch& watch() { return watch_; }
     [[nodiscard]] WatchResponder& responder() { return responder_; }
+    [[nodiscard]] WatchApps& apps() { return apps_; }
 
 private:
     void linkChanged(bool up);
@@ -35,6 +37,8 @@ private:
     Watch watch_;
     // After the watch: its rules point here, so it goes first.
     WatchResponder responder_;
+    // Keeps the responder's lists in step with what the phone installs.
+    WatchApps apps_;
 };
 
 }  // namespace kavowatch

@@ -127,6 +127,7 @@ AppContext::AppContext(Settings settings)
                      settings.phoneBackends ? settings.phoneBackends(loop_)
                                             : TQPhoneServiceBackends::forThisMachine(loop_),
                      container_.caches() / "Sounds"),
+      store_(settings.storeLoader),
       iconLoader_(settings.iconLoader) {
     handlers_.databaseSetup = &databaseSetup_;
     handlers_.lbsServerProvider = lbsServer_.get();
@@ -140,6 +141,7 @@ AppContext::AppContext(Settings settings)
         *calendarStore_, permissions_, defaults_, loop_,
         TQEvent::linkSender([this]() -> TQAP* { return link_ ? &link_->kavoManager : nullptr; }));
     handlers_.calendar = calendar_.get();
+    store_.fillHandlers(handlers_);
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {
@@ -238,6 +240,7 @@ AppContext::~AppContext() {
     appUpdater_.reset();
     sendLog_.reset();
     stopLink();
+    store_.takeBack(handlers_);
     handlers_.lbsServerProvider = nullptr;
     lbsServer_.reset();
     platform::LogSink::install(std::move(previousLogSink_));
@@ -263,6 +266,7 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
                                               .value_or(TQAppIconLookup::kDefaultLookupAddress),
                                           iconLoader_);
     TQHandlers::fillIn(handlers_.appIcons, iconLookup_.get());
+    store_.attachLink(link_->kavoManager);
 }
 
 void AppContext::stopLink() {
@@ -272,6 +276,7 @@ void AppContext::stopLink() {
     if (handlers_.initSequence == &link_->sequence) {
         handlers_.initSequence = nullptr;
     }
+    store_.detachLink();
     TQHandlers::takeBack(handlers_.appIcons, iconLookup_.get());
     iconLookup_.reset();
     commands_->takeBack(handlers_);

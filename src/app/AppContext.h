@@ -32,6 +32,7 @@
 #include "platform/permissions/Permissions.h"
 #include "platform/security/Keychain.h"
 #include "services/TQPhoneServices.h"
+#include "store/TQStoreServices.h"
 
 class TQAP;
 class TQBleManager;
@@ -81,6 +82,8 @@ public:
         // Where mails go; xdg-email, else the container's "Outbox", when null.
         std::function<std::unique_ptr<platform::mail::MailComposer>(platform::RunLoop&)>
             mailComposer = nullptr;
+        // The HTTP loader of the store's downloads; the process's when null.
+        platform::net::URLLoader* storeLoader = nullptr;
     };
 
     // The folder of the container where mails wait without a mail program, and the one where
@@ -132,6 +135,8 @@ public:
     // The position source the context chose, and the provider that serves it to the watch.
     [[nodiscard]] platform::LocationManager& location() { return *location_; }
     [[nodiscard]] TQLbsServerProvider& lbsServerProvider() { return *lbsServer_; }
+    // The watch's application lists and the store's download-and-install operations.
+    [[nodiscard]] TQStoreServices& store() { return store_; }
 
     // The user setting that names the calendar folder.
     static constexpr const char* kCalendarFolderKey = "kavo.calendar.folder";
@@ -204,6 +209,7 @@ private:
     // (relative to the container), else the container's "calendars", watched by inotify.
     std::unique_ptr<platform::calendar::IcsFolderStore> calendarStore_;
     std::unique_ptr<TQEvent> calendar_;
+    TQStoreServices store_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     // Coming back records a launch and looks for a newer version, as the launch does.

@@ -14,6 +14,7 @@
 #include "app/TQAppUpdater.h"
 #include "app/TQSendLogUtil.h"
 #include "app/headless/HeadlessSetup.h"
+#include "app/headless/HeadlessStoreInstall.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"
@@ -30,16 +31,22 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kavomanager [--air DIR]\n"
+    "Usage: kavomanager [--air DIR] [--install URL [--install-title TITLE]]\n"
     "Runs the phone side of the Kavo watch link on the local-socket air, without screens.\n"
-    "  --air DIR   the air's folder (default: $KAVO_AIR, else one under the runtime folder)\n"
-    "  --help      this text\n"
+    "  --air DIR              the air's folder (default: $KAVO_AIR, else one under the runtime\n"
+    "                         folder)\n"
+    "  --install URL          once the watch is in use, downloads the watch application at URL\n"
+    "                         and installs it, as the store screen would\n"
+    "  --install-title TITLE  its title in the store (default: the URL's file name)\n"
+    "  --help                 this text\n"
     "The application's files live in $KAVO_HOME (default: $XDG_DATA_HOME/kavomanager).\n"
     "Logs go to the system log, to standard error and to log files in $KAVO_HOME/Documents;\n"
     "SIGINT or SIGTERM ends it.\n";
 
 struct Options {
     std::optional<std::filesystem::path> air;
+    std::optional<std::string> install;
+    std::string installTitle;
     bool help = false;
 };
 
@@ -51,6 +58,10 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             options.help = true;
         } else if (argument == "--air" && i + 1 < argc && argv[i + 1][0] != '\0') {
             options.air = argv[++i];
+        } else if (argument == "--install" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            options.install = argv[++i];
+        } else if (argument == "--install-title" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            options.installTitle = argv[++i];
         } else {
             std::fprintf(stderr, "kavomanager: unknown or incomplete option '%s'\n%s", argv[i],
                          kUsage);
@@ -127,7 +138,17 @@ int main(int argc, char** argv) {
             context.sendLogUtil().generateJSONForAppLaunch();
         }
         context.appUpdater().checkApplicationUpdate();
+        std::unique_ptr<HeadlessStoreInstall> install;
+        if (options->install) {
+            install = std::make_unique<HeadlessStoreInstall>(
+                context.store().appManager(), context.center(), context.loop(),
+                HeadlessStoreInstall::Request{.url = *options->install,
+                                              .title = options->installTitle,
+                                              .appID = ""});
+            install->start();
+        }
         context.loop().run();
+        install.reset();
         if (const int signal = signals.received(); signal != 0) {
             LG_INFO("kavomanager: stopping on signal %d", signal);
         }

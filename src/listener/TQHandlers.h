@@ -35,7 +35,7 @@
 // are borrowed and outlive them. A null member is a subsystem not built yet: whoever needs it
 // logs one line and leaves that piece of work undone, never pretending it was done.
 //
-// Still without an implementation (remove a line when its subsystem lands): contacts, store,
+// Still without an implementation (remove a line when its subsystem lands): contacts,
 // usageLog and numberSync; the buddy synchronisation behind buddies;
 // platform::ScreenNavigator has only the headless stand-in until the screens land.
 struct TQHandlers {

@@ -288,4 +288,43 @@ TEST(ProgramsTest, AWatchFetchesAPageThroughThePhonesWebProxy) {
     EXPECT_EQ(server.last()->target, "/bytes?size=70000");
 }
 
+// The store screen's install, through the headless stand-in: the phone downloads a package
+// from the simulated store and the watch installs it.
+TEST(ProgramsTest, APhoneInstallsAStoreAppOnTheWatchAsPrograms) {
+    testing_support::TempDir folder;
+    const fs::path air = folder.path() / "air";
+    const fs::path home = folder.path() / "home";
+    fs::create_directories(air);
+    const auto deadline = Clock::now() + std::chrono::seconds(70);
+
+    Program store(KAVOSTORE_PROGRAM, {"--packages", (folder.path() / "packages").string()}, {});
+    ASSERT_TRUE(store.waitForLine("kavostore: serving on http://127.0.0.1:", deadline))
+        << store.transcript();
+    const std::string said = store.transcript();
+    const auto at = said.find("http://127.0.0.1:");
+    const std::string url = said.substr(at, said.find('\n', at) - at) + "/packages/Stopwatch.wgt";
+
+    Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "new"}, {},
+                  folder.path() / "watch.log");
+    Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string(), "--install", url},
+                  {"KAVO_HOME=" + home.string()});
+    // The phone hears of the install last: the watch's result has come back to it.
+    ASSERT_TRUE(phone.waitForLine("Headless store: installed com.kavo.stopwatch", deadline))
+        << phone.transcript() << watch.transcript();
+    EXPECT_EQ(phone.terminate(), 0) << phone.transcript();
+    EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
+    EXPECT_EQ(store.terminate(), 0) << store.transcript();
+    EXPECT_NE(watch.transcript().find("kavowatch: installed com.kavo.stopwatch (Stopwatch 1.2.0); "
+                                      "applications now: com.kavo.weather, com.kavo.heartrate, "
+                                      "com.kavo.timer, com.kavo.stopwatch"),
+              std::string::npos)
+        << watch.transcript();
+    const fs::path watchFolder = home / "Documents" / "KV-R500";
+    EXPECT_NE(contentsOf(watchFolder / "wapplist.xml").find("com.kavo.stopwatch"),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(watchFolder / "AppIcons" / "com.kavo.stopwatch.png"));
+    EXPECT_FALSE(fs::exists(home / "Documents" / "Stopwatch.wgt"));
+    EXPECT_TRUE(isEmptyFolder(air));
+}
+
 }  // namespace

@@ -1,0 +1,657 @@
+#include "store/TQDownloadKavoAppOperation.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+#include "http/HCHTTPRequestOperation.h"
+#include "link/TQAP.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQWallClock.h"
+#include "logging/LGLog.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/FileSystem.h"
+#include "platform/host/AppHost.h"
+#include "platform/image/Canvas.h"
+#include "platform/image/ImageSource.h"
+#include "store/TQActivityBar.h"
+#include "store/TQAppManager.h"
+#include "store/TQKavoAppSequence.h"
+#include "utils/TQLocalization.h"
+#include "utils/TQUtils.h"
+
+namespace fs = std::filesystem;
+using platform::Value;
+
+namespace {
+
+constexpr const char* kExtractFolder = "Extract";
+
+std::string displayName(std::string title) {
+    std::replace(title.begin(), title.end(), '+', ' ');
+    return title;
+}
+
+// The localised format with its one "%s" filled in.
+std::string filled(std::string_view key, std::string_view name) {
+    std::string text = TQLocalization::localizedString(key);
+    if (const auto at = text.find("%s"); at != std::string::npos) {
+        text.replace(at, 2, name);
+    }
+    return text;
+}
+
+bool inBackground() {
+    return platform::AppHost::current().applicationState() ==
+           platform::ApplicationState::background;
+}
+
+}  // namespace
+
+TQDownloadKavoAppOperation::TQDownloadKavoAppOperation(Environment environment,
+                                                       std::string urlToDownload,
+                                                       std::string appTitle,
+                                                       std::string appFileName, std::string appID)
+    : Operation(true),
+      environment_(std::move(environment)),
+      urlToDownload_(std::move(urlToDownload)),
+      appTitle_(std::move(appTitle)),
+      appFileName_(std::move(appFileName)),
+      appID_(std::move(appID)),
+      appName_(displayName(appTitle_)) {}
+
+TQDownloadKavoAppOperation::~TQDownloadKavoAppOperation() {
+    removeObservers();
+    stopTimers();
+    if (request_) {
+        request_->cancel();
+    }
+}
+
+std::weak_ptr<TQDownloadKavoAppOperation> TQDownloadKavoAppOperation::weakSelf() {
+    return std::static_pointer_cast<TQDownloadKavoAppOperation>(shared_from_this());
+}
+
+std::string TQDownloadKavoAppOperation::reformatFileName(std::string_view name) {
+    std::string cleaned;
+    cleaned.reserve(name.size());
+    for (const char c : name) {
+        if (c == ' ') {
+            continue;
+        }
+        cleaned.push_back(c == '/' ? '_' : c);
+    }
+    return cleaned;
+}
+
+std::optional<std::string> TQDownloadKavoAppOperation::sizeFromURL(std::string_view url) {
+    if (url.find("&bsize") == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto at = url.find("bsize=");
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto value = url.substr(at + 6);
+    return std::string(value.substr(0, value.find('&')));
+}
+
+void TQDownloadKavoAppOperation::post(const char* name, Value userInfo) {
+    platform::NotificationCenter::defaultCenter().post(name, nullptr, {}, std::move(userInfo));
+}
+
+void TQDownloadKavoAppOperation::observe() {
+    auto& center = platform::NotificationCenter::defaultCenter();
+    observers_.push_back(center.addObserver(
+        "onDataReceivedNotification", [](const platform::Notification& notification) {
+            // The sequence dispatches the answers; here they are only logged.
+            const Value& object = notification.object;
+            LG_VERBOSE("[Download Kavo App Operation]: dict => %@ (application identifier 1: %@)",
+                       object["appId"].description(),
+                       object["appId"].intValue().value_or(-1) == 1 ? "YES" : "NO");
+        }));
+    observers_.push_back(center.addObserver(
+        "onDisconnectDeviceNotification",
+        [this](const platform::Notification&) { kavoDisconnected(); }));
+    observers_.push_back(center.addObserver(
+        TQActivityBar::kCancel, [this](const platform::Notification&) { stopOperation(); }));
+}
+
+void TQDownloadKavoAppOperation::removeObservers() {
+    auto& center = platform::NotificationCenter::defaultCenter();
+    for (const auto token : observers_) {
+        center.removeObserver(token);
+    }
+    observers_.clear();
+}
+
+void TQDownloadKavoAppOperation::main() {
+    LG_VERBOSE("[Download Kavo App Operation]: %s post notification to show activity bar!",
+               "start");
+    observe();
+    post(TQActivityBar::kShow);
+    if (urlToDownload_.empty()) {
+        LG_ERROR("[Download Kavo App Operation]: no URL to download");
+        failAndStop();
+        return;
+    }
+    modelNumber_ = TQAppManager::modelNumber();
+    downloadSize_ = sizeFromURL(urlToDownload_);
+    if (downloadSize_) {
+        LG_VERBOSE("[Download Kavo App Operation]: Size obtained: %@", *downloadSize_);
+    }
+
+    platform::net::URLRequest request;
+    request.url = urlToDownload_;
+    request.timeoutInterval = kRequestTimeout;
+    request_ = HCHTTPRequestOperation::make(std::move(request), environment_.loader);
+    const auto weak = weakSelf();
+    request_->setDownloadProgressBlock(
+        [weak](std::uint64_t /*bytes*/, std::int64_t totalBytes, std::int64_t expected) {
+            if (auto self = weak.lock()) {
+                self->onDownloadProgress(static_cast<std::uint64_t>(std::max<std::int64_t>(
+                                             totalBytes, 0)),
+                                         expected);
+            }
+        });
+    // Only a 2xx answer is a package: the default serializer refuses every other status. The
+    // blocks hold the operation until the transfer has said how it ended, a cancelled one too.
+    auto self = std::static_pointer_cast<TQDownloadKavoAppOperation>(shared_from_this());
+    request_->setCompletionBlockWithSuccess(
+        [self](const std::shared_ptr<HCHTTPRequestOperation>& operation, const Value&) {
+            self->request_.reset();
+            LG_VERBOSE("[Download Kavo App Operation]: status code - %@",
+                       operation->response() ? operation->response()->statusCode : 0);
+            self->onDownloadFinished(operation->responseData().value_or(platform::Bytes{}));
+        },
+        [self](const std::shared_ptr<HCHTTPRequestOperation>&, const HCError& error) {
+            self->request_.reset();
+            LG_VERBOSE("[Download Kavo App Operation]: download failed: %@ (%@)",
+                       error.localizedDescription, error.code);
+            self->failAndStop();
+        });
+    request_->start();
+}
+
+void TQDownloadKavoAppOperation::onDownloadProgress(std::uint64_t totalBytes,
+                                                    std::int64_t expected) {
+    if (over_) {
+        return;
+    }
+    phase_ = downloading;
+    // The size the store put in the URL, else the answer's length; without either the bar
+    // stays at 0 rather than dividing by nothing.
+    double size = 0;
+    if (downloadSize_) {
+        size = static_cast<double>(platform::stringIntValue(*downloadSize_));
+    }
+    if (size <= 0 && expected > 0) {
+        size = static_cast<double>(expected);
+    }
+    const float fraction =
+        size > 0 ? static_cast<float>(static_cast<double>(totalBytes) / size) : 0.0F;
+    const Value info =
+        TQActivityBar::progressInfo(TQActivityBar::kDownloading, fraction, appName_);
+    LG_VERBOSE("[Download Kavo App Operation]: %s post notification for progress bar with user "
+               "info: %@",
+               "didReceiveData", info.description());
+    post(TQActivityBar::kShowCancelButton);
+    post(TQActivityBar::kProgress, info);
+}
+
+void TQDownloadKavoAppOperation::onDownloadFinished(const platform::Bytes& data) {
+    if (over_) {
+        return;
+    }
+    saveFile(data);
+    LG_VERBOSE("[Download Kavo App Operation]: %s, appFileName: %@, wgtFullPath: %@",
+               "connectionDidFinishLoading", appFileName_,
+               wgtFullPath_ ? wgtFullPath_->string() : std::string("(null)"));
+    if (!wgtFullPath_) {
+        LG_ERROR("[Download Kavo App Operation]: WGT full path is nil!");
+        failAndStop();
+        return;
+    }
+    LG_VERBOSE("[Download Kavo App Operation]: call start install init...");
+    LG_VERBOSE("[Download Kavo App Operation]: WMS status: %d",
+               TQCoreManager::isWMSConnected() ? 1 : 0);
+    if (!TQCoreManager::isWMSConnected()) {
+        failAndStop();
+        return;
+    }
+    sendInstallRequest();
+}
+
+void TQDownloadKavoAppOperation::saveFile(const platform::Bytes& data) {
+    const std::string cleaned = reformatFileName(appFileName_);
+    // A title from the store becomes a path only as one safe component.
+    if (!TQUtils::isSafePathComponent(cleaned)) {
+        LG_WARN("[Download Kavo App Operation]: file name %@ is not a file name",
+                TQUtils::printableForLog(cleaned));
+        return;
+    }
+    const fs::path path = platform::Container::current().documents() / cleaned;
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(path, error))) {
+        fs::remove(path, error);
+        LG_VERBOSE("[Download Kavo App Operation]: %s", "removeFromDB");
+        if (environment_.removeFromDB) {
+            environment_.removeFromDB(cleaned);
+        }
+    }
+    const auto written = platform::fs::writeFileAtomically(
+        path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    if (!written.ok()) {
+        LG_VERBOSE("[Download Kavo App Operation]: writeToFile failed with error %@",
+                   written.error().message);
+        return;
+    }
+    LG_VERBOSE("[Download Kavo App Operation]: Data size: %zd", data.size());
+    LG_VERBOSE("[Download Kavo App Operation]: Path: %@", path.string());
+    if (cleaned.ends_with(".wgt")) {
+        wgtFullPath_ = path;
+        appFileName_ = cleaned;
+        LG_VERBOSE("[Download Kavo App Operation]: .wgt Full File Path: %@", path.string());
+    }
+}
+
+void TQDownloadKavoAppOperation::sendInstallRequest() {
+    post(TQActivityBar::kProgress, TQActivityBar::installStartInfo(appName_));
+    phase_ = installing;
+    installRequestId_ = std::to_string(
+        static_cast<std::uint64_t>(TQWallClock::current().millisecondsSince1970()));
+    const auto weak = weakSelf();
+    armSilenceTimer();
+    environment_.sequence.startInstallation(
+        installRequestId_, wgtFullPath_->string(),
+        [weak](const std::string& requestId) {
+            if (auto self = weak.lock(); self && !self->over_) {
+                self->phase_ = transferring;
+                self->armSilenceTimer();
+                self->sendKavoToInstallApplication(requestId);
+            }
+        },
+        [weak](std::int32_t code, const std::string& packageName) {
+            if (auto self = weak.lock()) {
+                self->onInstallRes(code, packageName);
+            }
+        });
+}
+
+void TQDownloadKavoAppOperation::sendKavoToInstallApplication(const std::string& requestId) {
+    LG_VERBOSE("%s, Install Request Id: %@", "sendKavoToInstallApplication", requestId);
+    if (requestId != installRequestId_) {
+        LG_ERROR("[Download Kavo App Operation]: App path is not equal");
+        failAndStop();
+        return;
+    }
+    LG_VERBOSE("[Download Kavo App Operation]: call send file...");
+    const auto file = platform::fs::readFile(*wgtFullPath_);
+    if (!file.ok()) {
+        LG_ERROR("[Download Kavo App Operation]: package unreadable: %@", file.error().message);
+        failAndStop();
+        return;
+    }
+    if (!extracting_ && !extractedIconPath_) {
+        // Unpacked into a folder of this operation's own, removed by it alone.
+        extracting_ = true;
+        std::shared_ptr<platform::Operation> keep = shared_from_this();
+        auto self = std::static_pointer_cast<TQDownloadKavoAppOperation>(std::move(keep));
+        platform::DispatchQueue::global().async(
+            [self = std::move(self), package = *wgtFullPath_,
+             model = modelNumber_.value_or(""), folder = installRequestId_]() mutable {
+                auto icon = TQUtils::getWgtIconFilePath(package, model, folder);
+                LG_VERBOSE("[Download Kavo App Operation]: iconFilePath : %@",
+                           icon ? icon->string() : std::string("(null)"));
+                platform::RunLoop::main().post(
+                    [self = std::move(self), icon = std::move(icon)]() mutable {
+                        self->onIconExtracted(std::move(icon));
+                    });
+            });
+    }
+    const auto weak = weakSelf();
+    const std::string& bytes = file.value();
+    environment_.kavoManager.sendFile(platform::Bytes(bytes.begin(), bytes.end()), appFileName_,
+                                      1, [weak](int code, const Value& info) {
+                                          if (auto self = weak.lock()) {
+                                              self->onFileEvent(code, info);
+                                          }
+                                      });
+}
+
+void TQDownloadKavoAppOperation::onFileEvent(int code, const Value& info) {
+    if (over_) {
+        return;
+    }
+    if (!pauseTimer_) {
+        armSilenceTimer();
+    }
+    switch (code) {
+        case 1:
+            LG_VERBOSE("[Download Kavo App Operation]: Install App File Accepted");
+            break;
+        case 2:
+            LG_VERBOSE("[Download Kavo App Operation]: Install App File Rejected");
+            LG_ERROR("[Download Kavo App Operation]: %s filename: %@", "onFileReject",
+                     info["fileName"].stringValue().value_or(""));
+            fileTransferInProgress_ = false;
+            failAndStop();
+            break;
+        case 3: {
+            const double percent = info["progress"].doubleValue().value_or(0);
+            LG_VERBOSE("[Download Kavo App Operation]: Install App File Progress - %lf", percent);
+            onFileSendProgress(static_cast<float>(percent));
+            break;
+        }
+        case 5:
+            LG_VERBOSE("[Download Kavo App Operation]: Install App File Error");
+            fileTransferInProgress_ = false;
+            failAndStop();
+            break;
+        case 6:
+            LG_VERBOSE("[Download Kavo App Operation]: Resume Installing App File Accepted");
+            if (pauseTimer_) {
+                pauseTimer_->invalidate();
+                pauseTimer_.reset();
+            }
+            armSilenceTimer();
+            break;
+        case 7:
+            // Nothing more would come: the transfer cannot go on.
+            LG_VERBOSE("[Download Kavo App Operation]: Resume Installing App File Rejected");
+            fileTransferInProgress_ = false;
+            failAndStop();
+            break;
+        default:
+            break;
+    }
+}
+
+void TQDownloadKavoAppOperation::onFileSendProgress(float percent) {
+    LG_VERBOSE("[Download Kavo App Operation]: Send file progress: %f", percent);
+    fileTransferInProgress_ = true;
+    if (pauseTimer_) {
+        pauseTimer_->invalidate();
+        pauseTimer_.reset();
+        armSilenceTimer();
+    }
+    const Value info = TQActivityBar::progressInfo(TQActivityBar::kInstalling, percent / 100.0F,
+                                                   appName_);
+    LG_VERBOSE("[Download Kavo App Operation]: %s post notification for progress bar with user "
+               "info: %@",
+               "onFileSendProgress", info.description());
+    if (percent < 100) {
+        post(TQActivityBar::kShow);
+        post(TQActivityBar::kShowCancelButton);
+    } else {
+        post(TQActivityBar::kHideCancelButton);
+    }
+    post(TQActivityBar::kProgress, info);
+}
+
+void TQDownloadKavoAppOperation::onInstallRes(std::int32_t code, const std::string& packageName) {
+    if (over_) {
+        return;
+    }
+    const auto keep = shared_from_this();
+    LG_VERBOSE("[Download Kavo App Operation]: %s return code(%zd)", "onInstallRes", code);
+    over_ = true;
+    stopTimers();
+    // A finished operation hears nothing more: a later cancel press belongs to another one.
+    removeObservers();
+    finish();
+    LG_VERBOSE("[Download Kavo App Operation]: %s post notification to hide activity bar!",
+               "onInstallRes");
+    post(TQActivityBar::kHide);
+    if (code != 1) {
+        installFail();
+        post(kAppsCanceled);
+    } else {
+        installSuccess();
+    }
+    result_.emplace(code, packageName);
+    if (!extracting_) {
+        finishInstall();
+    }
+}
+
+void TQDownloadKavoAppOperation::onIconExtracted(std::optional<fs::path> icon) {
+    extracting_ = false;
+    extractedIconPath_ = std::move(icon);
+    if (result_) {
+        finishInstall();
+    } else if (over_) {
+        // Stopped meanwhile: only the unpacked folder goes; the package stays.
+        removeExtractFolder();
+    }
+}
+
+void TQDownloadKavoAppOperation::finishInstall() {
+    if (result_->first == 1) {
+        saveInstalledAppIcon(result_->second);
+    } else {
+        removeExtractFolder();
+    }
+    removeAppFromDoc();
+}
+
+void TQDownloadKavoAppOperation::saveInstalledAppIcon(const std::string& packageName) {
+    if (!extractedIconPath_) {
+        LG_VERBOSE("[Download Kavo App Operation]: extractedIconPath is nil");
+    } else if (modelNumber_ && TQUtils::isSafePathComponent(*modelNumber_)) {
+        std::optional<platform::Bytes> png;
+        if (const auto file = platform::fs::readFile(*extractedIconPath_); file.ok()) {
+            const std::string& bytes = file.value();
+            const auto source = platform::image::ImageSource::create(std::span<const std::uint8_t>(
+                reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+            if (source.ok() && source.value().count() > 0) {
+                if (auto encoded = platform::image::encodePNG(source.value().frame(0));
+                    encoded.ok()) {
+                    png = std::move(encoded).value();
+                }
+            }
+        }
+        // The package name comes from the watch: a path component only when it is safe.
+        if (png && TQUtils::isSafePathComponent(packageName)) {
+            const fs::path folder = platform::Container::current().documents() / *modelNumber_ /
+                                    TQAppManager::kAppIconsFolder;
+            std::error_code error;
+            if (!fs::is_directory(folder, error) && !fs::create_directory(folder, error)) {
+                LG_VERBOSE(
+                    "[Download Kavo App Operation]: ERROR: attempting to write create directory %@",
+                    error.message());
+            }
+            const fs::path path = folder / (packageName + ".png");
+            const auto written = platform::fs::writeFileAtomically(
+                path, std::string_view(reinterpret_cast<const char*>(png->data()), png->size()));
+            if (written.ok()) {
+                LG_VERBOSE("[Download Kavo App Operation]: Saving appIcon to file: %@",
+                           path.string());
+            } else {
+                LG_VERBOSE("[Download Kavo App Operation]: Saving appIcon failed");
+            }
+        } else {
+            LG_VERBOSE("[Download Kavo App Operation]: Saving appIcon failed");
+        }
+    }
+    removeExtractFolder();
+    LG_VERBOSE("[Download Kavo App Operation]: extract folder removed");
+}
+
+void TQDownloadKavoAppOperation::removeExtractFolder() {
+    if (!modelNumber_ || !TQUtils::isSafePathComponent(*modelNumber_) ||
+        installRequestId_.empty()) {
+        return;
+    }
+    // This operation's folder only: another operation may be unpacking beside it.
+    std::error_code error;
+    fs::remove_all(
+        platform::Container::current().documents() / *modelNumber_ / kExtractFolder /
+            installRequestId_,
+        error);
+}
+
+void TQDownloadKavoAppOperation::removeAppFromDoc() {
+    if (!wgtFullPath_) {
+        return;
+    }
+    std::error_code error;
+    if (!fs::exists(*wgtFullPath_, error)) {
+        LG_VERBOSE("File not exist.");
+        return;
+    }
+    if (fs::remove(*wgtFullPath_, error)) {
+        LG_VERBOSE("Successfully removed.");
+    } else {
+        LG_VERBOSE("Could not delete file -:%@ ", error.message());
+    }
+}
+
+void TQDownloadKavoAppOperation::kavoDisconnected() {
+    if (over_) {
+        return;
+    }
+    LG_VERBOSE("[Download Kavo App Operation] %s", "kavoDisconnected");
+    if (phase_ == transferring) {
+        LG_VERBOSE("File transfer will resume later...");
+        if (fileTransferInProgress_) {
+            notify(filled("WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_INSTALLATION_OF_PS_HAS_"
+                          "BEEN_PAUSED_MSG",
+                          appName_),
+                   true);
+        }
+        fileTransferInProgress_ = false;
+        LG_VERBOSE("[Download Kavo App Operation]: %s post notification to hide activity bar!",
+                   "kavoDisconnected");
+        post(TQActivityBar::kHide);
+        // The transfer waits for the watch, but not for ever.
+        if (silenceTimer_) {
+            silenceTimer_->invalidate();
+            silenceTimer_.reset();
+        }
+        if (!pauseTimer_) {
+            const auto weak = weakSelf();
+            pauseTimer_ = platform::RunLoop::main().scheduleTimer(kPauseTimeout, false, [weak] {
+                if (auto self = weak.lock()) {
+                    LG_WARN("[Download Kavo App Operation]: transfer paused too long");
+                    self->pauseTimer_.reset();
+                    self->failAndStop();
+                }
+            });
+        }
+        return;
+    }
+    LG_VERBOSE("Stop download operation...");
+    notify(filled("WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_DOWNLOAD_OF_PS_HAS_BEEN_"
+                  "CANCELLED",
+                  appName_),
+           true);
+    stopOperation();
+}
+
+void TQDownloadKavoAppOperation::failAndStop() {
+    // A download cancelled by a stop still reports its failure: no notice for that one.
+    if (over_) {
+        return;
+    }
+    installFail();
+    stopOperation();
+}
+
+void TQDownloadKavoAppOperation::stopOperation() {
+    if (over_) {
+        return;
+    }
+    const auto keep = shared_from_this();
+    LG_WARN("[Download Kavo App Operation]: %s", "stopOperation");
+    switch (phase_) {
+        case downloading:
+            LG_VERBOSE("[Download Kavo App Operation] cancel downloading progress...");
+            break;
+        case transferring:
+            LG_VERBOSE("[Download Kavo App Operation] cancel file transfer progress...");
+            environment_.kavoManager.cancelFile();
+            break;
+        case installing:
+            LG_VERBOSE("[Download Kavo App Operation] opearation process in init install...");
+            break;
+        case created:
+            break;
+    }
+    if (request_) {
+        // Its failure block comes back once, and finds the operation over.
+        request_->cancel();
+    }
+    // A late answer must not reach this operation, nor hide a newer one's bar.
+    if (!installRequestId_.empty()) {
+        environment_.sequence.cancelInstallation(installRequestId_);
+    }
+    environment_.kavoManager.setFileTransferDelegate(nullptr);
+    LG_VERBOSE("[Download Kavo App Operation] post notification for KAVO_APPS_CANCELED...");
+    post(kAppsCanceled);
+    cancelOperation();
+}
+
+void TQDownloadKavoAppOperation::cancelOperation() {
+    LG_VERBOSE("%s", "cancelOperation");
+    LG_VERBOSE("[Download Kavo App Operation]: %s post notification to hide activity bar!",
+               "cancelOperation");
+    over_ = true;
+    stopTimers();
+    post(TQActivityBar::kHide);
+    removeObservers();
+    cancel();
+    finish();
+}
+
+void TQDownloadKavoAppOperation::armSilenceTimer() {
+    if (silenceTimer_) {
+        silenceTimer_->invalidate();
+    }
+    const auto weak = weakSelf();
+    silenceTimer_ = platform::RunLoop::main().scheduleTimer(kSilenceTimeout, false, [weak] {
+        if (auto self = weak.lock()) {
+            LG_WARN("[Download Kavo App Operation]: no install result from the watch");
+            self->silenceTimer_.reset();
+            self->failAndStop();
+        }
+    });
+}
+
+void TQDownloadKavoAppOperation::stopTimers() {
+    for (auto* timer : {&silenceTimer_, &pauseTimer_}) {
+        if (*timer) {
+            (*timer)->invalidate();
+            timer->reset();
+        }
+    }
+}
+
+void TQDownloadKavoAppOperation::installSuccess() {
+    LG_VERBOSE("[Download Kavo App Operation] %s", "installSuccess");
+    if (inBackground()) {
+        notify(TQLocalization::localizedString("WDS_WMGR_SBODY_INSTALLED"), false);
+    }
+}
+
+void TQDownloadKavoAppOperation::installFail() {
+    LG_VERBOSE("[Download Kavo App Operation] %s", "installFail");
+    notify(TQLocalization::localizedString("WDS_WMGR_SBODY_FAILED_TO_INSTALL_APP_ABB"), true);
+}
+
+void TQDownloadKavoAppOperation::notify(const std::string& body, bool alertInForeground) {
+    auto& host = platform::AppHost::current();
+    if (inBackground()) {
+        platform::LocalNotification notification;
+        notification.title = appName_;
+        notification.body = body;
+        host.scheduleLocalNotification(notification);
+    } else if (alertInForeground) {
+        platform::Alert alert;
+        alert.title = appName_;
+        alert.message = body;
+        alert.buttons = {TQLocalization::localizedString("ok")};
+        host.showAlert(std::move(alert));
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+
+#include "store/TQAppManager.h"
+#include "store/TQKavoAppSequence.h"
+
+class TQAP;
+struct TQHandlers;
+namespace platform::net {
+class URLLoader;
+}
+
+// The store's part of the application: the application manager for the process's life, and
+// with each link the message sequence and the download operations that run over it.
+class TQStoreServices {
+public:
+    // loader: the download operations' (the process's when null); borrowed.
+    explicit TQStoreServices(platform::net::URLLoader* loader = nullptr);
+    ~TQStoreServices();
+    TQStoreServices(const TQStoreServices&) = delete;
+    TQStoreServices& operator=(const TQStoreServices&) = delete;
+
+    // Fills the store's empty slot with the application manager; takeBack gives back only it.
+    void fillHandlers(TQHandlers& handlers);
+    void takeBack(TQHandlers& handlers);
+
+    // Operations made from now on go through this link; borrowed until detachLink.
+    void attachLink(TQAP& kavoManager);
+    // Stops a running operation and forgets the link.
+    void detachLink();
+
+    [[nodiscard]] TQAppManager& appManager() { return appManager_; }
+    // Only while a link is attached.
+    [[nodiscard]] TQKavoAppSequence* sequence() { return sequence_.get(); }
+
+private:
+    platform::net::URLLoader* loader_;
+    TQAppManager appManager_;
+    std::unique_ptr<TQKavoAppSequence> sequence_;
+};
