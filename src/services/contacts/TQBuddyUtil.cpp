@@ -60,6 +60,21 @@ bool takeOver(TQDBBuddy& buddy, const platform::contacts::Person& person, double
     buddy.displayName = TQContactFile::generateName(
         {buddy.firstName, buddy.middleName, buddy.lastName, buddy.company});
     buddy.save();
+    // A save keeps the stored text of a value that is none: what the contact lost is cleared
+    // apart.
+    TQDBRow cleared;
+    const std::pair<const char*, const std::optional<std::string>*> texts[] = {
+        {"display_name", &buddy.displayName}, {"first_name", &buddy.firstName},
+        {"middle_name", &buddy.middleName},   {"last_name", &buddy.lastName},
+        {"company", &buddy.company},          {"photo_data", &buddy.photoData}};
+    for (const auto& [column, value] : texts) {
+        if (!*value) {
+            cleared.emplace_back(column, nullptr);
+        }
+    }
+    if (!cleared.empty()) {
+        TQDBBuddy::update(cleared, "ID = ?", {TQDBValue(std::to_string(buddy.ID()))});
+    }
 
     TQDBuddyNumber::deleteForThisModelNumberByContactId(buddy.contactId);
     if (person.phones.empty()) {

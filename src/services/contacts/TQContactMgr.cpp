@@ -45,6 +45,11 @@ TQContactLink TQContactLink::over(std::function<TQAP*()> link) {
                     ap->sendFile(std::move(data), std::move(name), TQContactMgr::kAppId,
                                  std::move(event));
                 }
+            },
+            [link] {
+                if (TQAP* ap = link()) {
+                    ap->resumeFileRequest();
+                }
             }};
 }
 
@@ -62,6 +67,9 @@ TQContactMgr::TQContactMgr(platform::contacts::AddressBook& addressBook,
         "OOBECompletionNoti", [this](const platform::Notification&) { onOOBECompletion(); }, this);
     center_.addObserver(
         "onDisconnectDeviceNotification", [this](const platform::Notification&) { linkLost(); },
+        this);
+    center_.addObserver(
+        "onConnectDeviceNotification", [this](const platform::Notification&) { linkBack(); },
         this);
     addressBook_.observeChanges([weak = weak_.weakPtr()] {
         if (auto* self = weak.get()) {
@@ -392,9 +400,18 @@ void TQContactMgr::abandon(std::string_view why) {
 }
 
 void TQContactMgr::linkLost() {
+    resumeOnReconnection_ = !inFlight_.empty() || !deleteFiles_.empty();
     deleteFiles_.clear();
     if (!contactChunk_.empty()) {
         abandon("the link was lost");
+    }
+}
+
+void TQContactMgr::linkBack() {
+    // The paused file is out of date, but the link sends nothing else until it has ended; its
+    // events find no copy to change.
+    if (std::exchange(resumeOnReconnection_, false) && link_.resumeFile) {
+        link_.resumeFile();
     }
 }
 

@@ -29,6 +29,8 @@ class TQAP;
 struct TQContactLink {
     std::function<bool()> isConnected;
     std::function<void(platform::Bytes data, std::string name, TQFileSendEvent event)> sendFile;
+    // Asks the watch to take up the file the link paused when it was lost.
+    std::function<void()> resumeFile;
 
     // Over the facade link() gives at each call (none: not connected, nothing sent).
     [[nodiscard]] static TQContactLink over(std::function<TQAP*()> link);
@@ -42,7 +44,8 @@ struct TQContactLink {
 // the composition root. Main loop.
 //
 // Beyond the letter of the copy: a copy starts only while the watch is connected, and a lost
-// link empties the queue; a refused or failed insert file goes again after 1, 2, 4, 8 and 16
+// link empties the queue (the link pauses the file that was under way; once the watch is back,
+// it is asked to take it up, so the files of later copies are not held behind it); a refused or failed insert file goes again after 1, 2, 4, 8 and 16
 // seconds, then the copy is given up, nothing saved; removed identifiers stay in the stored
 // list until their delete file has reached the watch; the copy's date is taken before its list
 // is built; nothing leaves when a document cannot be serialised.
@@ -96,6 +99,7 @@ private:
     void saveSyncInformation();
     void confirmRemoval(const std::vector<std::int32_t>& removed);
     void linkLost();
+    void linkBack();
     [[nodiscard]] std::string nextFileName();
 
     platform::contacts::AddressBook& addressBook_;
@@ -116,6 +120,8 @@ private:
     // Removed identifiers whose delete file has not reached the watch: they stay stored.
     std::set<std::int32_t> pendingRemovals_;
     std::map<std::string, std::vector<std::int32_t>> deleteFiles_;
+    // One of ours was under way when the link went.
+    bool resumeOnReconnection_ = false;
     std::optional<platform::Date> lastSyncDate_;
     std::shared_ptr<platform::Timer> contactSyncTimer_;
     TQContactFile::FileNames fileNames_;
