@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <initializer_list>
 #include <map>
 #include <utility>
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/CivilTime.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Utf8.h"
 
 namespace platform::contacts {
@@ -169,19 +171,6 @@ std::optional<ContentLine> splitLine(std::string_view line) {
     return out;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 std::optional<std::string> decodeQuotedPrintable(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -193,8 +182,8 @@ std::optional<std::string> decodeQuotedPrintable(std::string_view text) {
         if (i + 2 >= text.size()) {
             return std::nullopt;
         }
-        const int high = hexDigit(text[i + 1]);
-        const int low = hexDigit(text[i + 2]);
+        const int high = hexDigitValue(text[i + 1]);
+        const int low = hexDigitValue(text[i + 2]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }
@@ -315,43 +304,36 @@ bool has(const std::vector<std::string>& types, std::string_view type) {
     return std::find(types.begin(), types.end(), type) != types.end();
 }
 
-LabelKind phoneKind(const std::vector<std::string>& types) {
-    const bool fax = has(types, "fax");
-    if (fax && has(types, "home")) {
-        return LabelKind::homeFax;
-    }
-    if (fax && has(types, "work")) {
-        return LabelKind::workFax;
-    }
-    if (has(types, "cell") || has(types, "mobile")) {
-        return LabelKind::mobile;
-    }
-    if (has(types, "main")) {
-        return LabelKind::main;
-    }
-    if (has(types, "home")) {
-        return LabelKind::home;
-    }
-    if (has(types, "work")) {
-        return LabelKind::work;
-    }
-    if (has(types, "other")) {
-        return LabelKind::other;
+// The first kind whose type the list holds, in the order given.
+LabelKind firstKind(const std::vector<std::string>& types,
+                    std::initializer_list<std::pair<std::string_view, LabelKind>> order) {
+    for (const auto& [type, kind] : order) {
+        if (has(types, type)) {
+            return kind;
+        }
     }
     return LabelKind::none;
 }
 
+LabelKind phoneKind(const std::vector<std::string>& types) {
+    if (has(types, "fax")) {
+        if (const LabelKind fax = firstKind(types, {{"home", LabelKind::homeFax},
+                                                    {"work", LabelKind::workFax}});
+            fax != LabelKind::none) {
+            return fax;
+        }
+    }
+    return firstKind(types, {{"cell", LabelKind::mobile},
+                             {"mobile", LabelKind::mobile},
+                             {"main", LabelKind::main},
+                             {"home", LabelKind::home},
+                             {"work", LabelKind::work},
+                             {"other", LabelKind::other}});
+}
+
 LabelKind emailKind(const std::vector<std::string>& types) {
-    if (has(types, "home")) {
-        return LabelKind::home;
-    }
-    if (has(types, "work")) {
-        return LabelKind::work;
-    }
-    if (has(types, "other")) {
-        return LabelKind::other;
-    }
-    return LabelKind::none;
+    return firstKind(types,
+                     {{"home", LabelKind::home}, {"work", LabelKind::work}, {"other", LabelKind::other}});
 }
 
 // A card's lines as they come, turned into a card at its end.

@@ -71,6 +71,15 @@ TQContactMgr::TQContactMgr(platform::contacts::AddressBook& addressBook,
     center_.addObserver(
         "onConnectDeviceNotification", [this](const platform::Notification&) { linkBack(); },
         this);
+}
+
+void TQContactMgr::observeAddressBook() {
+    // Not at construction: the book's watch starts a thread, and the program blocks its
+    // signals only after the composition root is made. Changes count only while the watch is
+    // connected, and a copy starts no earlier.
+    if (std::exchange(observing_, true)) {
+        return;
+    }
     addressBook_.observeChanges([weak = weak_.weakPtr()] {
         if (auto* self = weak.get()) {
             LG_VERBOSE("TQContactMgr: externalContactChangeCB Address Book Changed!");
@@ -80,7 +89,9 @@ TQContactMgr::TQContactMgr(platform::contacts::AddressBook& addressBook,
 }
 
 TQContactMgr::~TQContactMgr() {
-    addressBook_.observeChanges(nullptr);
+    if (observing_) {
+        addressBook_.observeChanges(nullptr);
+    }
     center_.removeAll(this);
     for (auto* timer : {&contactSyncTimer_, &resendTimer_}) {
         if (*timer) {
@@ -115,6 +126,7 @@ void TQContactMgr::processResponse(const Value& message) {
 }
 
 void TQContactMgr::processContactSyncRequest(bool delta) {
+    observeAddressBook();
     if (permissions_.decision(platform::Feature::contacts) != platform::Decision::granted) {
         LG_VERBOSE("TQContactMgr: Sync Contact is not authorized");
         return;
@@ -256,74 +268,70 @@ std::string TQContactMgr::nextFileName() {
     return fileNames_.next(TQWallClock::current().millisecondsSince1970());
 }
 
-void TQContactMgr::onInsertEvent(const std::string& name, int code, const Value& info) {
-    // An event of a file the queue no longer holds (a reset, a lost link, a copy given up).
-    const bool current = !contactChunk_.empty() && name == inFlight_;
+namespace {
+
+// What a file event means for the copy; its log lines are written here.
+enum class FileEvent { progress, lost, other };
+
+FileEvent logFileEvent(int code) {
     switch (code) {
         case 1:
             LG_VERBOSE("TQContactMgr: Contact File Accepted");
-            return;
-        case 2:
-            LG_VERBOSE("TQContactMgr: Contact File Rejected");
-            break;
+            return FileEvent::other;
         case 3:
-            if (current) {
-                fileProgress(info["progress"].doubleValue().value_or(0));
-            }
-            return;
+            return FileEvent::progress;
         case 5:
             LG_VERBOSE("TQContactMgr: Contact File Error");
             LG_VERBOSE("TQContactMgr: Contact File Resume Rejected");
             LG_VERBOSE("TQContactMgr: Contact File Rejected");
-            break;
+            return FileEvent::lost;
         case 6:
             LG_VERBOSE("TQContactMgr: Contact File Resume Accepted");
-            return;
+            return FileEvent::other;
         case 7:
             LG_VERBOSE("TQContactMgr: Contact File Resume Rejected");
+            [[fallthrough]];
+        case 2:
             LG_VERBOSE("TQContactMgr: Contact File Rejected");
-            break;
+            return FileEvent::lost;
         default:
-            return;
+            return FileEvent::other;
     }
-    if (current) {
+}
+
+double progressOf(const Value& info) {
+    return info["progress"].doubleValue().value_or(0);
+}
+
+}  // namespace
+
+void TQContactMgr::onInsertEvent(const std::string& name, int code, const Value& info) {
+    const FileEvent event = logFileEvent(code);
+    // An event of a file the queue no longer holds (a reset, a lost link, a copy given up)
+    // changes nothing.
+    if (contactChunk_.empty() || name != inFlight_) {
+        return;
+    }
+    if (event == FileEvent::progress) {
+        fileProgress(progressOf(info));
+    } else if (event == FileEvent::lost) {
         resendChunk();
     }
 }
 
 void TQContactMgr::onDeleteEvent(const std::string& name, int code, const Value& info) {
-    switch (code) {
-        case 1:
-            LG_VERBOSE("TQContactMgr: Contact File Accepted");
-            return;
-        case 2:
-            LG_VERBOSE("TQContactMgr: Contact File Rejected");
-            break;
-        case 3:
-            if (info["progress"].doubleValue().value_or(0) >= 100.0) {
-                if (auto file = deleteFiles_.find(name); file != deleteFiles_.end()) {
-                    confirmRemoval(file->second);
-                    deleteFiles_.erase(file);
-                }
-            }
-            return;
-        case 5:
-            LG_VERBOSE("TQContactMgr: Contact File Error");
-            LG_VERBOSE("TQContactMgr: Contact File Resume Rejected");
-            LG_VERBOSE("TQContactMgr: Contact File Rejected");
-            break;
-        case 6:
-            LG_VERBOSE("TQContactMgr: Contact File Resume Accepted");
-            return;
-        case 7:
-            LG_VERBOSE("TQContactMgr: Contact File Resume Rejected");
-            LG_VERBOSE("TQContactMgr: Contact File Rejected");
-            break;
-        default:
-            return;
+    const FileEvent event = logFileEvent(code);
+    const auto file = deleteFiles_.find(name);
+    if (file == deleteFiles_.end()) {
+        return;
     }
-    // Lost: its identifiers stay stored, so the next change copy sends them again.
-    deleteFiles_.erase(name);
+    if (event == FileEvent::progress && progressOf(info) >= 100.0) {
+        confirmRemoval(file->second);
+        deleteFiles_.erase(file);
+    } else if (event == FileEvent::lost) {
+        // Its identifiers stay stored, so the next change copy sends them again.
+        deleteFiles_.erase(file);
+    }
 }
 
 void TQContactMgr::confirmRemoval(const std::vector<std::int32_t>& removed) {
@@ -408,6 +416,7 @@ void TQContactMgr::linkLost() {
 }
 
 void TQContactMgr::linkBack() {
+    observeAddressBook();
     // The paused file is out of date, but the link sends nothing else until it has ended; its
     // events find no copy to change.
     if (std::exchange(resumeOnReconnection_, false) && link_.resumeFile) {

@@ -39,9 +39,9 @@ struct TQContactLink {
 // Copies the address book to the watch as files on application identifier 3: a full copy, or
 // the changes since the last completed one (a delete file, then the insert files), one insert
 // file of at most 500 contacts at a time, the next once the watch has the whole previous one.
-// An address-book change starts a change copy 5 seconds after the last notice. What the watch
-// holds is kept in "contactLastSyncDate" and "contactEventID.plist". One per process, made by
-// the composition root. Main loop.
+// An address-book change starts a change copy 5 seconds after the last notice (heard from the
+// first copy or connection on). What the watch holds is kept in "contactLastSyncDate" and
+// "contactEventID.plist". One per process, made by the composition root. Main loop.
 //
 // Beyond the letter of the copy: a copy starts only while the watch is connected, and a lost
 // link empties the queue (the link pauses the file that was under way; once the watch is back,
@@ -100,6 +100,8 @@ private:
     void confirmRemoval(const std::vector<std::int32_t>& removed);
     void linkLost();
     void linkBack();
+    // From the first copy or connection on.
+    void observeAddressBook();
     [[nodiscard]] std::string nextFileName();
 
     platform::contacts::AddressBook& addressBook_;
@@ -122,6 +124,7 @@ private:
     std::map<std::string, std::vector<std::int32_t>> deleteFiles_;
     // One of ours was under way when the link went.
     bool resumeOnReconnection_ = false;
+    bool observing_ = false;
     std::optional<platform::Date> lastSyncDate_;
     std::shared_ptr<platform::Timer> contactSyncTimer_;
     TQContactFile::FileNames fileNames_;
