@@ -45,10 +45,11 @@ struct TQContactLink {
 //
 // Beyond the letter of the copy: a copy starts only while the watch is connected, and a lost
 // link empties the queue (the link pauses the file that was under way; once the watch is back,
-// it is asked to take it up, so the files of later copies are not held behind it); a refused or failed insert file goes again after 1, 2, 4, 8 and 16
-// seconds, then the copy is given up, nothing saved; removed identifiers stay in the stored
-// list until their delete file has reached the watch; the copy's date is taken before its list
-// is built; nothing leaves when a document cannot be serialised.
+// it is asked to take it up, so the files of later copies are not held behind it); a refused
+// or failed insert file goes again after 1, 2, 4, 8 and 16 seconds, then the copy is given up,
+// nothing saved; removed identifiers stay in the stored list until their delete file has
+// reached the watch; the copy's date is taken before its list is built; nothing leaves when a
+// document cannot be serialised.
 class TQContactMgr final : public TQContactHandler {
 public:
     static constexpr std::uint32_t kAppId = 3;
