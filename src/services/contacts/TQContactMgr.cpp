@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <unordered_set>
 #include <utility>
 
@@ -26,7 +27,9 @@ std::optional<platform::Bytes> serialise(const Value& document) {
         LG_VERBOSE("TQContactMgr: Got an error: %@", text.error().message);
         return std::nullopt;
     }
-    return platform::Bytes(text.value().begin(), text.value().end());
+    platform::Bytes bytes(text.value().size());
+    std::memcpy(bytes.data(), text.value().data(), bytes.size());
+    return bytes;
 }
 
 double nowSeconds() {
