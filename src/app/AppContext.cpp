@@ -21,6 +21,8 @@
 #include "logging/LGTTYLogger.h"
 #include "platform/calendar/IcsFolderStore.h"
 #include "platform/calendar/InotifyChangeSource.h"
+#include "platform/contacts/VCardFolderAddressBook.h"
+#include "platform/foundation/FolderWatch.h"
 #include "platform/location/GeoClueLocation.h"
 #include "platform/location/GpxTrack.h"
 #include "platform/location/LocationServices.h"
@@ -32,6 +34,8 @@
 #include "services/TQDeviceCalendar.h"
 #include "services/TQEvent.h"
 #include "services/TQLbsServerProvider.h"
+#include "services/contacts/TQBuddyUtil.h"
+#include "services/contacts/TQContactMgr.h"
 #include "utils/TQUtils.h"
 
 namespace {
@@ -142,6 +146,17 @@ AppContext::AppContext(Settings settings)
         TQEvent::linkSender([this]() -> TQAP* { return link_ ? &link_->kavoManager : nullptr; }));
     handlers_.calendar = calendar_.get();
     store_.fillHandlers(handlers_);
+    const std::filesystem::path contacts =
+        container_.root() / defaults_.string(kContactsFolderKey).value_or("contacts");
+    addressBook_ = std::make_unique<platform::contacts::VCardFolderAddressBook>(
+        contacts, std::make_unique<platform::InotifyChangeSource>(contacts, loop_, "contacts"));
+    const auto currentLink = [this]() -> TQAP* { return link_ ? &link_->kavoManager : nullptr; };
+    contacts_ = std::make_unique<TQContactMgr>(*addressBook_, permissions_, defaults_, center_,
+                                               loop_, TQContactLink::over(currentLink));
+    handlers_.contacts = contacts_.get();
+    buddies_ = std::make_unique<TQBuddyUtil>(*addressBook_, permissions_, loop_, buddyWork_,
+                                             TQBuddyUtil::Sender::over(currentLink));
+    handlers_.buddySync = buddies_.get();
     backgroundObserver_ =
         center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,
                             [this](const platform::Notification&) {

@@ -16,6 +16,7 @@
 #include "platform/bluetooth/Adapter.h"
 #include "platform/bluetooth/Radio.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/LogSink.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Replaceable.h"
@@ -38,6 +39,11 @@ class TQAP;
 class TQBleManager;
 class TQLbsServerProvider;
 class TQEvent;
+class TQContactMgr;
+class TQBuddyUtil;
+namespace platform::contacts {
+class VCardFolderAddressBook;
+}
 namespace platform::calendar {
 class IcsFolderStore;
 }
@@ -140,6 +146,10 @@ public:
 
     // The user setting that names the calendar folder.
     static constexpr const char* kCalendarFolderKey = "kavo.calendar.folder";
+    // The user setting that names the folder of vCard files the address book is read from.
+    static constexpr const char* kContactsFolderKey = "kavo.contacts.folder";
+    [[nodiscard]] platform::contacts::VCardFolderAddressBook& addressBook() { return *addressBook_; }
+    [[nodiscard]] TQContactMgr& contactManager() { return *contacts_; }
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
     // manager, in launch order. At most one link at a time.
@@ -210,6 +220,13 @@ private:
     std::unique_ptr<platform::calendar::IcsFolderStore> calendarStore_;
     std::unique_ptr<TQEvent> calendar_;
     TQStoreServices store_;
+    // The address book: the folder the user setting kContactsFolderKey names (relative to the
+    // container), else the container's "contacts", watched by inotify; the contact copy and
+    // the buddies over it. The buddies' queue waits for its work before the book goes.
+    std::unique_ptr<platform::contacts::VCardFolderAddressBook> addressBook_;
+    std::unique_ptr<TQContactMgr> contacts_;
+    platform::SerialQueue buddyWork_{"kavo.buddies"};
+    std::unique_ptr<TQBuddyUtil> buddies_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
     // Coming back records a launch and looks for a newer version, as the launch does.

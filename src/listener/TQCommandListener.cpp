@@ -312,8 +312,9 @@ void TQCommandListener::lbsRequest(const Value& message) {
 
 void TQCommandListener::getBuddy(const Value& /*message*/) {
     LG_VERBOSE("receive get buddy message from kavo");
-    if (auto* own = TQHandlers::require(handlers_.buddies, "TQBuddyHandler", "processBuddy")) {
-        own->processBuddy();
+    if (auto* sync = TQHandlers::require(handlers_.buddySync, "TQBuddySyncHandler",
+                                         "performNativeSync")) {
+        sync->performNativeSync();
     }
 }
 

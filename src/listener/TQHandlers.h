@@ -4,6 +4,7 @@
 
 #include "listener/handlers/TQAppIconHandler.h"
 #include "listener/handlers/TQBuddyHandler.h"
+#include "listener/handlers/TQBuddySyncHandler.h"
 #include "listener/handlers/TQCalendarHandler.h"
 #include "listener/handlers/TQContactHandler.h"
 #include "listener/handlers/TQDatabaseSetup.h"
@@ -35,8 +36,7 @@
 // are borrowed and outlive them. A null member is a subsystem not built yet: whoever needs it
 // logs one line and leaves that piece of work undone, never pretending it was done.
 //
-// Still without an implementation (remove a line when its subsystem lands): contacts,
-// usageLog and numberSync; the buddy synchronisation behind buddies;
+// Still without an implementation (remove a line when its subsystem lands): numberSync;
 // platform::ScreenNavigator has only the headless stand-in until the screens land.
 struct TQHandlers {
     // The listener's own handlers of single watch messages; their answers go through the link
@@ -61,6 +61,7 @@ struct TQHandlers {
     TQMusicControlHandler* musicControl = nullptr;
     TQPushNotificationHandler* pushNotification = nullptr;
     TQContactHandler* contacts = nullptr;
+    TQBuddySyncHandler* buddySync = nullptr;
     TQCalendarHandler* calendar = nullptr;
     TQWeatherHandler* weather = nullptr;
     TQLbsHandler* lbsServerProvider = nullptr;

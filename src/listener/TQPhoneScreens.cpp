@@ -49,10 +49,6 @@ void notifyNow(std::string_view bodyKey, std::string_view subjectKey, platform::
 
 }  // namespace
 
-void TQBuddyScreens::processBuddy() {
-    LG_WARN("TQHandlers: no %@ yet, %@ not done", "buddy synchronisation", "contacts-getbuddy-req");
-}
-
 void TQBuddyScreens::launchBuddyView() {
     if (!isApplicationActive()) {
         LG_VERBOSE("Show Buddy Notification");

@@ -17,8 +17,6 @@ public:
 
     explicit TQBuddyScreens(TQAP& kavoManager) : kavoManager_(kavoManager) {}
 
-    // The buddy synchronisation is not built yet: logged, not done.
-    void processBuddy() override;
     void launchBuddyView() override;
     void launchGeneralMessage() override;
 

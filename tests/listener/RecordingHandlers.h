@@ -75,7 +75,6 @@ public:
     }
     void processAppIcon(const platform::Value& m) override { note("processAppIcon", m); }
     void saveAppIcon(const platform::Value& m) override { note("saveAppIcon", m); }
-    void processBuddy() override { note("processBuddy"); }
     void launchBuddyView() override { note("launchBuddyView"); }
     void launchGeneralMessage() override { note("launchGeneralMessage"); }
     void sendNetworkStatus() override { note("sendNetworkStatus"); }
@@ -177,12 +176,13 @@ private:
     EventLog& log_;
 };
 
-class RecordingContacts final : public TQContactHandler {
+class RecordingContacts final : public TQContactHandler, public TQBuddySyncHandler {
 public:
     explicit RecordingContacts(EventLog& log) : log_(log) {}
     void processResponse(const platform::Value& m) override {
         log_.add("contacts.processResponse", m);
     }
+    void performNativeSync() override { log_.add("contacts.performNativeSync", {}); }
 
 private:
     EventLog& log_;
@@ -320,6 +320,7 @@ struct RecordingHandlers {
         registry.musicControl = &music;
         registry.pushNotification = &push;
         registry.contacts = &contacts;
+        registry.buddySync = &contacts;
         registry.calendar = &calendar;
         registry.weather = &weather;
         registry.lbsServerProvider = &lbs;

@@ -92,7 +92,7 @@ TEST_F(TQCommandListenerTest, EveryMessageOfTheTableReachesItsHandler) {
         {{{"msgId", "lbs-tracking-location-req"}}, located},
         {{{"msgId", "lbs-location-setting-check-req"}}, located},
         {{{"msgId", "lbs-exercise-info-req"}}, located},
-        {{{"msgId", "contacts-getbuddy-req"}}, calls({mine("processBuddy")})},
+        {{{"msgId", "contacts-getbuddy-req"}}, calls({call("contacts.performNativeSync")})},
         {{{"msgId", "contacts-launchbuddy-req"}}, calls({mine("launchBuddyView")})},
         {{{"msgId", "Request_Initial_Sync_Contact"}}, contactSync},
         {{{"msgId", "Request_Resume_Sync_Contact"}}, contactSync},

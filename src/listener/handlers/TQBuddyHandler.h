@@ -1,9 +1,8 @@
 #pragma once
 
-// The watch's buddies: "contacts-getbuddy-req" and "contacts-launchbuddy-req".
+// The watch's request to open the buddy settings: "contacts-launchbuddy-req".
 class TQBuddyHandler {
 public:
     virtual ~TQBuddyHandler() = default;
-    virtual void processBuddy() = 0;
     virtual void launchBuddyView() = 0;
 };

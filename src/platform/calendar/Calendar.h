@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/FolderWatch.h"
+
 namespace platform::calendar {
 
 // A calendar's colour as the phone platform hands it out: red, green, blue and alpha, or white
@@ -61,30 +63,9 @@ public:
     virtual void observeChanges(std::function<void()> observer) = 0;
 };
 
-// Where change notices of a calendar folder come from: inotify, or a test.
-class ChangeSource {
-public:
-    virtual ~ChangeSource() = default;
-    // Starts reporting to changed (on the source's loop), or stops with null.
-    virtual void start(std::function<void()> changed) = 0;
-};
-
-// A change source a test drives.
-class ManualChangeSource final : public ChangeSource {
-public:
-    void start(std::function<void()> changed) override { changed_ = std::move(changed); }
-    // As if the folder changed; false when nobody listens.
-    bool fire() {
-        if (!changed_) {
-            return false;
-        }
-        changed_();
-        return true;
-    }
-
-private:
-    std::function<void()> changed_;
-};
+// Change notices of a calendar folder: inotify, or a test.
+using ChangeSource = platform::ChangeSource;
+using ManualChangeSource = platform::ManualChangeSource;
 
 // An event store in memory, for tests: the events set, the range rule of every store.
 class MemoryCalendarStore final : public CalendarStore {

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <utility>
 
-#include "platform/calendar/FolderEntries.h"
+#include "platform/foundation/FolderEntries.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/LogSink.h"
 

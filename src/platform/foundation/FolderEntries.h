@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace platform::calendar {
+namespace platform {
 
 // Visits the entries of a folder another program may be changing: an error (the folder went,
 // cannot be read) ends the walk and stays in `error`, never an exception.
@@ -17,4 +17,4 @@ void forEachEntry(const std::filesystem::path& folder, std::error_code& error, V
     }
 }
 
-}  // namespace platform::calendar
+}  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/calendar/InotifyChangeSource.h"
+#include "platform/foundation/FolderWatch.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/calendar/FolderEntries.h"
+#include "platform/foundation/FolderEntries.h"
 #include "platform/foundation/LogSink.h"
 
-namespace platform::calendar {
+namespace platform {
 
 namespace {
 
@@ -22,8 +22,9 @@ constexpr std::uint32_t kEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
 
 }  // namespace
 
-InotifyChangeSource::InotifyChangeSource(std::filesystem::path folder, RunLoop& loop)
-    : folder_(std::move(folder)), loop_(loop) {}
+InotifyChangeSource::InotifyChangeSource(std::filesystem::path folder, RunLoop& loop,
+                                         std::string name)
+    : folder_(std::move(folder)), loop_(loop), name_(std::move(name)) {}
 
 InotifyChangeSource::~InotifyChangeSource() {
     stop();
@@ -31,7 +32,7 @@ InotifyChangeSource::~InotifyChangeSource() {
 
 void InotifyChangeSource::watchTree(const std::filesystem::path& folder) {
     if (::inotify_add_watch(inotify_, folder.c_str(), kEvents | IN_ONLYDIR) < 0) {
-        PLATFORM_LOG_WARN("calendar: cannot watch ", folder.string(), ": ", std::strerror(errno));
+        PLATFORM_LOG_WARN(name_, ": cannot watch ", folder.string(), ": ", std::strerror(errno));
         return;
     }
     std::error_code error;
@@ -53,7 +54,7 @@ void InotifyChangeSource::start(std::function<void()> changed) {
     inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     wake_ = ::eventfd(0, EFD_CLOEXEC);
     if (inotify_ < 0 || wake_ < 0) {
-        PLATFORM_LOG_WARN("calendar: no inotify, ", folder_.string(),
+        PLATFORM_LOG_WARN(name_, ": no inotify, ", folder_.string(),
                           " goes unwatched: ", std::strerror(errno));
         stop();
         return;
@@ -84,7 +85,7 @@ void InotifyChangeSource::stop() {
 }
 
 void InotifyChangeSource::read(std::shared_ptr<Link> link) {
-    pthread_setname_np(pthread_self(), "kavo.calendar");
+    pthread_setname_np(pthread_self(), ("kavo." + name_).substr(0, 15).c_str());
     alignas(inotify_event) std::array<char, 16 * 1024> buffer{};
     for (;;) {
         std::array<pollfd, 2> fds{pollfd{inotify_, POLLIN, 0}, pollfd{wake_, POLLIN, 0}};
@@ -92,7 +93,7 @@ void InotifyChangeSource::read(std::shared_ptr<Link> link) {
             if (errno == EINTR) {
                 continue;
             }
-            PLATFORM_LOG_ERROR("calendar: poll failed: ", std::strerror(errno));
+            PLATFORM_LOG_ERROR(name_, ": poll failed: ", std::strerror(errno));
             return;
         }
         if ((fds[1].revents & POLLIN) != 0) {
@@ -136,4 +137,4 @@ void InotifyChangeSource::read(std::shared_ptr<Link> link) {
     }
 }
 
-}  // namespace platform::calendar
+}  // namespace platform
