@@ -314,8 +314,7 @@ struct BluezRadio::Bus {
                 .uponReplyInvoke([this](const sdbus::Error* error) {
                     if (error != nullptr) {
                         applicationRegistered = false;
-                        PLATFORM_LOG_WARN("BlueZ: the GATT application was not registered: ",
-                                          error->getName(), ": ", error->getMessage());
+                        refused("the GATT application", *error);
                     } else {
                         PLATFORM_LOG_INFO("BlueZ: GATT application registered on ", view.adapter);
                     }
@@ -330,11 +329,17 @@ struct BluezRadio::Bus {
                 .uponReplyInvoke([this](const sdbus::Error* error) {
                     if (error != nullptr) {
                         advertisementRegistered = false;
-                        PLATFORM_LOG_WARN("BlueZ: the advertisement was not registered: ",
-                                          error->getName(), ": ", error->getMessage());
+                        refused("the advertisement", *error);
                     }
                 });
         }
+    }
+
+    // Told on the loop, in order with everything else the radio reports.
+    void refused(const char* what, const sdbus::Error& error) {
+        post([what, name = error.getName(), message = error.getMessage()](BluezRadio&) {
+            PLATFORM_LOG_WARN("BlueZ: ", what, " was not registered: ", name, ": ", message);
+        });
     }
 
     void unregister(const char* interface, const char* method, const char* path) {
@@ -861,10 +866,11 @@ void BluezRadio::gattCalled(GattCall call) {
         refuse(kErrorFailed, "no device given");
         return;
     }
-    const bool isNew = !peripheralLinks_.contains(call.device);
     PeripheralLink& link = peripheralLinkFor(call.device, calls);
-    if (isNew && call.mtu && *call.mtu > att::kDefaultMtu) {
-        // The daemon negotiated the MTU; the stack learns it as that central's exchange.
+    if (!link.mtuTold && call.mtu && *call.mtu > att::kDefaultMtu) {
+        // The daemon negotiated the MTU and names it on every call; the stack learns it as that
+        // central's exchange, once. A link opened by a subscription learns it on the first call.
+        link.mtuTold = true;
         deliver(link, att::Writer(att::exchangeMtuRequest).u16(*call.mtu).take(), Expected{},
                 calls);
     }

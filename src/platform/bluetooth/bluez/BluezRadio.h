@@ -84,6 +84,7 @@ private:
         std::vector<Expected> expected;
         std::size_t queued = 0;
         bool owedReady = false;
+        bool mtuTold = false;
     };
     struct CentralLink {
         LinkId id = 0;  // 0 while the connection is pending
