@@ -201,7 +201,7 @@ struct BluezRadio::Bus {
                 objects[path] = std::move(interfaces);
             }
         } catch (const sdbus::Error& error) {
-            PLATFORM_LOG_INFO("BlueZ: ", error.getName(), ": ", error.getMessage());
+            PLATFORM_LOG_DEBUG("BlueZ: ", error.getName(), ": ", error.getMessage());
         }
         view = chooseAdapter();
     }
@@ -460,7 +460,7 @@ BluezRadio::BluezRadio(RunLoop& loop, const Uuid& identifier, UserDefaults& defa
         bus_ = std::make_unique<Bus>(*this, options_);
         bus_->open();
     } catch (const sdbus::Error& error) {
-        PLATFORM_LOG_INFO("BlueZ: no bus: ", error.getName(), ": ", error.getMessage());
+        PLATFORM_LOG_DEBUG("BlueZ: no bus: ", error.getName(), ": ", error.getMessage());
         bus_.reset();
         return;
     }
@@ -702,7 +702,9 @@ void BluezRadio::cancelConnect(const Uuid& peer) {
     for (auto& [path, link] : centralLinks_) {
         if (link.peer == peer && link.id == 0 && !link.cancelled) {
             link.cancelled = true;
-            bus_->thread.post([bus = bus_.get(), path] { bus->disconnectDevice(path); });
+            if (!peripheralLinks_.contains(path)) {
+                bus_->thread.post([bus = bus_.get(), path] { bus->disconnectDevice(path); });
+            }
         }
     }
 }
@@ -717,7 +719,7 @@ void BluezRadio::connectAnswered(const std::string& path, std::optional<Error> e
     }
     CentralLink& link = found->second;
     if (link.cancelled) {
-        if (!error && bus_) {
+        if (!error && bus_ && !peripheralLinks_.contains(path)) {
             bus_->thread.post([bus = bus_.get(), path] { bus->disconnectDevice(path); });
         }
         centralLinks_.erase(found);
@@ -751,7 +753,12 @@ void BluezRadio::disconnect(LinkId link) {
             break;
         }
     }
-    if (!device.empty() && bus_) {
+    // One connection carries both roles with a device: while the other role still uses it,
+    // this side only stops using it.
+    const auto central = centralLinks_.find(device);
+    const bool inUse = peripheralLinks_.contains(device) ||
+                       (central != centralLinks_.end() && central->second.id != 0);
+    if (!device.empty() && bus_ && !inUse) {
         bus_->thread.post([bus = bus_.get(), device] { bus->disconnectDevice(device); });
     }
 }
