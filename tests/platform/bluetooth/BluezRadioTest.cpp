@@ -320,7 +320,8 @@ TEST_F(BluezRadioTest, ARestartedDaemonGetsTheApplicationAndAdvertisementAgain) 
     daemon->startDaemon();
     ASSERT_TRUE(waitFor([&] {
         const auto counts = daemon->counts();
-        return counts.applicationRegistrations == 2 && counts.advertisementRegistrations == 2;
+        return republisher.states.size() == 3 && counts.applicationRegistrations == 2 &&
+               counts.advertisementRegistrations == 2;
     }));
     EXPECT_EQ(republisher.states,
               (std::vector<ManagerState>{ManagerState::poweredOn, ManagerState::resetting,

@@ -247,15 +247,10 @@ struct BluezRadio::Bus {
         if (next.adapter != view.adapter || next.powered != view.powered ||
             next.daemon != view.daemon) {
             if (next.adapter != view.adapter) {
-                // Registrations belong to the adapter they were made on.
-                applicationRegistered = false;
-                advertisementRegistered = false;
+                forgetPublished();
             }
             view = next;
             post([next](BluezRadio& self) { self.adapterChanged(next); });
-            if (!view.adapter.empty()) {
-                registerApplication();
-            }
         }
         if (!device || !onAdapter(path)) {
             return;
@@ -273,8 +268,7 @@ struct BluezRadio::Bus {
         owner = current;
         objects.clear();
         proxies.clear();
-        applicationRegistered = false;
-        advertisementRegistered = false;
+        forgetPublished();
         if (!owner.empty()) {
             proxy("/").callMethodAsync("GetManagedObjects")
                 .onInterface(kObjectManager)
@@ -303,36 +297,46 @@ struct BluezRadio::Bus {
         }
     }
 
-    // Our application goes to the adapter in use whenever there is one and it is not there yet.
-    void registerApplication() {
-        if (application && !applicationRegistered && !view.adapter.empty()) {
-            applicationRegistered = true;
-            proxy(view.adapter)
-                .callMethodAsync("RegisterApplication")
-                .onInterface(kGattManager)
-                .withArguments(sdbus::ObjectPath(kApplicationPath), Properties{})
-                .uponReplyInvoke([this](const sdbus::Error* error) {
-                    if (error != nullptr) {
-                        applicationRegistered = false;
-                        refused("the GATT application", *error);
-                    } else {
-                        PLATFORM_LOG_INFO("BlueZ: GATT application registered on ", view.adapter);
-                    }
-                });
+    // Registrations belong to the daemon and the adapter they were made with. The stack sees
+    // the power go and publishes again once it is back, so what we had goes with them.
+    void forgetPublished() {
+        application.reset();
+        applicationRegistered = false;
+        advertisement.reset();
+        advertisementRegistered = false;
+    }
+
+    // Our application and advertisement go to the adapter in use whenever there is one and they
+    // are not there yet.
+    void registerAll() {
+        if (application) {
+            registerOn(kGattManager, "RegisterApplication", kApplicationPath,
+                       applicationRegistered, "the GATT application");
         }
-        if (advertisement && !advertisementRegistered && !view.adapter.empty()) {
-            advertisementRegistered = true;
-            proxy(view.adapter)
-                .callMethodAsync("RegisterAdvertisement")
-                .onInterface(kAdvertisingManager)
-                .withArguments(sdbus::ObjectPath(kAdvertisementPath), Properties{})
-                .uponReplyInvoke([this](const sdbus::Error* error) {
-                    if (error != nullptr) {
-                        advertisementRegistered = false;
-                        refused("the advertisement", *error);
-                    }
-                });
+        if (advertisement) {
+            registerOn(kAdvertisingManager, "RegisterAdvertisement", kAdvertisementPath,
+                       advertisementRegistered, "the advertisement");
         }
+    }
+
+    void registerOn(const char* interface, const char* method, const char* path,
+                    bool& registered, const char* what) {
+        if (registered || view.adapter.empty()) {
+            return;
+        }
+        registered = true;
+        proxy(view.adapter)
+            .callMethodAsync(method)
+            .onInterface(interface)
+            .withArguments(sdbus::ObjectPath(path), Properties{})
+            .uponReplyInvoke([this, &registered, what](const sdbus::Error* error) {
+                if (error != nullptr) {
+                    registered = false;
+                    refused(what, *error);
+                } else {
+                    PLATFORM_LOG_INFO("BlueZ: ", what, " registered on ", view.adapter);
+                }
+            });
     }
 
     // Told on the loop, in order with everything else the radio reports.
@@ -368,7 +372,7 @@ struct BluezRadio::Bus {
                         self.gattCalled(std::move(call));
                     });
                 });
-            registerApplication();
+            registerAll();
         }
     }
 
@@ -383,7 +387,7 @@ struct BluezRadio::Bus {
                 PLATFORM_LOG_INFO("BlueZ: the daemon released our advertisement");
                 advertisementRegistered = false;
             });
-            registerApplication();
+            registerAll();
         }
     }
 
