@@ -787,9 +787,8 @@ void BluezRadio::servicesChanged(const std::vector<MutableService>& services) {
             configurationHandles_.back() = attribute.handle;
         }
     }
-    for (auto& [path, link] : peripheralLinks_) {
-        link.expected.clear();
-    }
+    // What the stack still owes on its links stays expected: its answers come in order, and
+    // those for the calls of the application that goes now find nobody waiting.
     if (bus_) {
         bus_->thread.post([bus = bus_.get(), services] { bus->publish(services); });
     }
