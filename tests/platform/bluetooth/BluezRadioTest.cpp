@@ -13,6 +13,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/FakeBluez.h"
+#include "support/LoopWait.h"
 #include "support/PrivateBus.h"
 #include "support/RecordingLogSink.h"
 #include "support/TempDir.h"
@@ -94,11 +95,7 @@ protected:
 
     // Runs the loop until done() holds, for at most ten seconds of real time.
     bool waitFor(const std::function<bool()>& done) {
-        bool expired = false;
-        const auto deadline = loop.scheduleTimer(10, false, [&] { expired = true; });
-        loop.runUntil([&] { return expired || done(); });
-        deadline->invalidate();
-        return done();
+        return testing_support::runLoopUntil(loop, done, 10);
     }
 
     std::shared_ptr<testing_support::RecordingLogSink> log =
