@@ -3,6 +3,10 @@
 #include <string>
 #include <utility>
 
+#include "app/CrashHandler.h"
+#include "app/TQAppUpdater.h"
+#include "app/TQSendLogUtil.h"
+#include "http/HCURLRequestSerialization.h"
 #include "http/TQAppIconLookup.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
@@ -21,6 +25,7 @@
 #include "platform/location/GpxTrack.h"
 #include "platform/location/LocationServices.h"
 #include "platform/location/ReplayLocation.h"
+#include "platform/mail/XdgEmailComposer.h"
 #include "platform/net/NetlinkSocketSource.h"
 #include "platform/net/PollProxySockets.h"
 #include "platform/security/FileKeychain.h"
@@ -140,6 +145,64 @@ AppContext::AppContext(Settings settings)
                             [this](const platform::Notification&) {
                                 TQUtils::synchronizeDefaults(defaults_, "AppContext");
                             });
+
+    mailComposer_ =
+        settings.mailComposer
+            ? settings.mailComposer(loop_)
+            : std::make_unique<platform::mail::XdgEmailComposer>(
+                  loop_, platform::mail::EmlOutbox(container_.root() / kOutboxFolder, [this] {
+                      return static_cast<std::int64_t>(wallClockFor(loop_)());
+                  }));
+    sendLog_ = std::make_unique<TQSendLogUtil>(
+        TQSendLogUtil::Environment{.loop = loop_,
+                                   .defaults = defaults_,
+                                   .now = wallClockFor(loop_),
+                                   .origin = defaults_.string(TQSendLogUtil::kFeedbackAddressKey)
+                                                 .value_or(TQSendLogUtil::kDefaultFeedbackAddress),
+                                   .configuration = settings.serverConfiguration,
+                                   .loader = settings.serverLoader});
+    handlers_.usageLog = sendLog_.get();
+    appUpdater_ = std::make_unique<TQAppUpdater>(TQAppUpdater::Environment{
+        .loop = loop_,
+        .lookupAddress = defaults_.string(TQAppIconLookup::kLookupAddressKey)
+                             .value_or(TQAppIconLookup::kDefaultLookupAddress),
+        .bundleIdentifier = platform::kBundleIdentifier,
+        .runningVersion = HCClientFacts::current().shortVersion,
+        .network = network_,
+        .configuration = settings.serverConfiguration,
+        .loader = settings.serverLoader});
+    foregroundObserver_ =
+        center_.addObserver(platform::kApplicationWillEnterForegroundNotification,
+                            [this](const platform::Notification&) {
+                                if (defaults_.boolean(kOobeCompletedKey).value_or(false)) {
+                                    sendLog_->generateJSONForAppLaunch();
+                                }
+                                appUpdater_->checkApplicationUpdate();
+                            });
+}
+
+void AppContext::installCrashHandlers() {
+    if (crashHandler_) {
+        return;
+    }
+    crashHandler_ = std::make_unique<CrashHandler>(CrashHandler::Environment{
+        .folder = container_.root() / kCrashFolder,
+        .composer = *mailComposer_,
+        .logFiles =
+            [this] {
+                std::vector<std::filesystem::path> files;
+                if (fileLogger_) {
+                    const auto folder = fileLogger_->logFileManager().logsDirectory();
+                    for (const auto& name : fileLogger_->logFileManager().unsortedLogFileNames()) {
+                        files.push_back(folder / name);
+                    }
+                }
+                return files;
+            },
+        .shortDateTime = crashShortDateTime});
+    if (!crashHandler_->installCrashHandlers().ok()) {
+        crashHandler_.reset();
+    }
 }
 
 void AppContext::addLaunchLoggers() {
@@ -169,6 +232,11 @@ void AppContext::addLaunchLoggers() {
 
 AppContext::~AppContext() {
     center_.removeObserver(backgroundObserver_);
+    center_.removeObserver(foregroundObserver_);
+    crashHandler_.reset();
+    handlers_.usageLog = nullptr;
+    appUpdater_.reset();
+    sendLog_.reset();
     stopLink();
     handlers_.lbsServerProvider = nullptr;
     lbsServer_.reset();

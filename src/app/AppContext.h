@@ -24,7 +24,9 @@
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
 #include "platform/location/LocationManager.h"
+#include "platform/mail/Mail.h"
 #include "platform/net/NetworkMonitor.h"
+#include "platform/net/URLSession.h"
 #include "platform/oslog/Console.h"
 #include "platform/oslog/ExtendedAttributes.h"
 #include "platform/permissions/Permissions.h"
@@ -45,6 +47,9 @@ class TQCoreManager;
 class TQInitSequence;
 class TQCommandHandlers;
 class TQAppIconLookup;
+class TQSendLogUtil;
+class TQAppUpdater;
+class CrashHandler;
 
 // The application's composition root: it makes, owns and wires everything the program runs
 // on, installs the system's named instances (the platform's log sink, the main loop, the logging
@@ -69,7 +74,21 @@ public:
         bool systemLocation = false;
         // The HTTP loader of the icon lookup; the process's when null. Tests give their own.
         platform::net::URLLoader* iconLoader = nullptr;
+        // The loader and session configuration (trust anchors) of the usage-log uploads and
+        // the update lookup; the process's loader and the machine's anchors when unset.
+        platform::net::URLLoader* serverLoader = nullptr;
+        std::optional<platform::net::URLSessionConfiguration> serverConfiguration = std::nullopt;
+        // Where mails go; xdg-email, else the container's "Outbox", when null.
+        std::function<std::unique_ptr<platform::mail::MailComposer>(platform::RunLoop&)>
+            mailComposer = nullptr;
     };
+
+    // The folder of the container where mails wait without a mail program, and the one where
+    // a crash report waits for the next launch.
+    static constexpr const char* kOutboxFolder = "Outbox";
+    // Set once the set-up is through: launches are recorded as usage logs from then on.
+    static constexpr const char* kOobeCompletedKey = "oobe_is_completed";
+    static constexpr const char* kCrashFolder = "Library/CrashReports";
 
     // The user setting that names a GPX track to play as the phone's position.
     static constexpr const char* kReplayTrackKey = "kavo.location.replayTrack";
@@ -100,6 +119,16 @@ public:
     [[nodiscard]] const std::shared_ptr<LGFileLogger>& fileLogger() const { return fileLogger_; }
     // Push, music, templates, weather, the find-my-phone alarm and the blocked-apps entry.
     [[nodiscard]] TQPhoneServices& phoneServices() { return phoneServices_; }
+    [[nodiscard]] platform::mail::MailComposer& mailComposer() { return *mailComposer_; }
+    // The usage logs (also the handlers' usageLog) and the update check. Their servers are the
+    // user settings TQSendLogUtil::kFeedbackAddressKey and TQAppIconLookup::kLookupAddressKey.
+    [[nodiscard]] TQSendLogUtil& sendLogUtil() { return *sendLog_; }
+    [[nodiscard]] TQAppUpdater& appUpdater() { return *appUpdater_; }
+    // The crash capture: keeps what the last run's crash left, installs the handlers and
+    // offers that report as a mail with the launch's log files. Once per context; taken away
+    // with it.
+    void installCrashHandlers();
+    [[nodiscard]] CrashHandler* crashHandler() { return crashHandler_.get(); }
     // The position source the context chose, and the provider that serves it to the watch.
     [[nodiscard]] platform::LocationManager& location() { return *location_; }
     [[nodiscard]] TQLbsServerProvider& lbsServerProvider() { return *lbsServer_; }
@@ -177,6 +206,12 @@ private:
     std::unique_ptr<TQEvent> calendar_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
+    // Coming back records a launch and looks for a newer version, as the launch does.
+    platform::NotificationCenter::Token foregroundObserver_ = 0;
+    std::unique_ptr<platform::mail::MailComposer> mailComposer_;
+    std::unique_ptr<TQSendLogUtil> sendLog_;
+    std::unique_ptr<TQAppUpdater> appUpdater_;
+    std::unique_ptr<CrashHandler> crashHandler_;
     std::unique_ptr<Link> link_;
     platform::net::URLLoader* iconLoader_;
     // The listener's own handlers and the icon lookup answer through the link: made and gone

@@ -13,6 +13,8 @@
 #include <string_view>
 
 #include "app/AppContext.h"
+#include "app/TQAppUpdater.h"
+#include "app/TQSendLogUtil.h"
 #include "app/headless/HeadlessSetup.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
@@ -141,6 +143,7 @@ int main(int argc, char** argv) {
 
         context.startLink(std::move(radio));
         LG_INFO("kavomanager: %s %s", identifier->toLongString(), where);
+        context.installCrashHandlers();
 
         std::shared_ptr<HeadlessSetup> setup;
         if (defaults.boolean("isCompletedSetupWizard").value_or(false)) {
@@ -153,6 +156,10 @@ int main(int argc, char** argv) {
                 [&bleManager] { return bleManager.peripheral().isServiceAdded(); });
             setup->start();
         }
+        if (defaults.boolean(AppContext::kOobeCompletedKey).value_or(false)) {
+            context.sendLogUtil().generateJSONForAppLaunch();
+        }
+        context.appUpdater().checkApplicationUpdate();
         context.loop().run();
         if (const int signal = signals.received(); signal != 0) {
             LG_INFO("kavomanager: stopping on signal %d", signal);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <system_error>
 
@@ -80,6 +81,12 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
     platform::NotificationCenter* center = nullptr;
     // Set when the manager goes: its queue's last callbacks then post nothing more.
     std::atomic<bool> closed{false};
+    // Completions between the session's callback and their hand-over to the completion queue.
+    // The manager's destruction waits for them: once it returns, nothing of this manager
+    // reaches a run loop that its owner may be about to destroy.
+    std::mutex inFlightLock;
+    std::condition_variable inFlightDone;
+    int inFlight = 0;
 
     // Guards the delegate table, the only state callers' threads share with the queue.
     mutable std::mutex lock;
@@ -295,8 +302,34 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
 
     // ---- completion of one task ----
 
+    // Counts one completion in flight unless the manager is going.
+    bool beginCompletion() {
+        std::lock_guard guard(inFlightLock);
+        if (closed) {
+            return false;
+        }
+        ++inFlight;
+        return true;
+    }
+
+    void endCompletion() {
+        std::lock_guard guard(inFlightLock);
+        if (--inFlight == 0) {
+            inFlightDone.notify_all();
+        }
+    }
+
+    void close() {
+        std::unique_lock guard(inFlightLock);
+        closed = true;
+        inFlightDone.wait(guard, [this] { return inFlight == 0; });
+    }
+
     void complete(const std::shared_ptr<TaskDelegate>& delegate,
                   const std::optional<HCError>& transportError) {
+        if (!beginCompletion()) {
+            return;
+        }
         const auto serializer = read(&Core::responseSerializer);
         platform::Dictionary userInfo;
         userInfo.set(HCNetworkingTaskDidCompleteResponseSerializerKey,
@@ -312,9 +345,9 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         DispatchQueue* queue = &completionQueueOrMain();
         platform::DispatchGroup* completionGroup = &group();
         platform::NotificationCenter* notifications = center;
-        const auto finish = [queue, completionGroup, notifications, task, delegate, response](
-                                platform::Dictionary info, Value object,
-                                std::optional<HCError> failure) {
+        const auto finish = [this, queue, completionGroup, notifications, task, delegate,
+                             response](platform::Dictionary info, Value object,
+                                       std::optional<HCError> failure) {
             completionGroup->async(*queue, [=] {
                 if (delegate->completionHandler) {
                     delegate->completionHandler(response, object, failure);
@@ -324,6 +357,7 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
                                         taskObject(*task), Value(info));
                 });
             });
+            endCompletion();
         };
         // A download that could not be put where its owner asked is no success.
         const std::optional<HCError> failure =
@@ -445,7 +479,7 @@ HCURLSessionManager::HCURLSessionManager(
 }
 
 HCURLSessionManager::~HCURLSessionManager() {
-    core_->closed = true;
+    core_->close();
     core_->center->removeAll(core_.get());
     core_->session->invalidateAndCancel();
 }

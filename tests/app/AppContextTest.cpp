@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/AppContext.h"
+#include "app/CrashHandler.h"
+#include "app/TQSendLogUtil.h"
 #include "http/HCNetworkReachabilityManager.h"
 #include "link/TQAP.h"
 #include "link/TQBleManager.h"
@@ -23,6 +25,7 @@
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
 #include "platform/location/LocationServices.h"
+#include "platform/mail/XdgEmailComposer.h"
 #include "services/TQLbsServerProvider.h"
 #include "support/TempDir.h"
 
@@ -112,6 +115,34 @@ TEST_F(AppContextTest, TheLaunchRegistersSystemLogConsoleAndFilesInDocuments) {
     EXPECT_EQ(files[0].parent_path(), context.container().documents());
     EXPECT_TRUE(files[0].filename().string().starts_with("com.kavo.KavoManager "));
     EXPECT_GT(std::filesystem::file_size(files[0]), 0u);
+}
+
+// The crash a last run left is offered with the launch's log files; the usage logs serve the
+// core manager.
+TEST_F(AppContextTest, TheLaunchOffersTheLastCrashWithTheLogFilesAndRecordsUsage) {
+    platform::mail::RecordingMailComposer* composer = nullptr;
+    settings.mailComposer = [&composer](platform::RunLoop& loop) {
+        auto made = std::make_unique<platform::mail::RecordingMailComposer>(loop);
+        composer = made.get();
+        return made;
+    };
+    const auto crashes = settings.home / AppContext::kCrashFolder;
+    std::filesystem::create_directories(crashes);
+    std::ofstream(crashes / CrashHandler::kReportName) << "Crash\n<<Signal Crash>>\n";
+    AppContext context(settings);
+    EXPECT_EQ(context.handlers().usageLog, &context.sendLogUtil());
+    context.addLaunchLoggers();
+    LG_INFO("into the files");
+    LGLog::flushLog();
+    context.installCrashHandlers();
+    ASSERT_NE(context.crashHandler(), nullptr);
+    ASSERT_EQ(composer->mails.size(), 1U);
+    EXPECT_EQ(composer->mails[0].body, "Crash\n<<Signal Crash>>\n");
+    const auto logs = context.fileLogger()->logFileManager().sortedLogFilePaths();
+    ASSERT_EQ(composer->mails[0].attachments.size(), logs.size());
+    EXPECT_EQ(composer->mails[0].attachments[0].path, logs[0]);
+    context.loop().runUntilIdle();
+    EXPECT_FALSE(std::filesystem::exists(crashes / CrashHandler::kPendingName));
 }
 
 using AppContextDeathTest = AppContextTest;

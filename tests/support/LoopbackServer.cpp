@@ -321,25 +321,47 @@ void LoopbackServer::route() {
             });
     });
 
-    server.Get("/scripted/.*",
-               [this](const httplib::Request& request, httplib::Response& response) {
-                   record(receivedFrom(request));
-                   std::unique_lock lock(mutex_);
-                   const auto found =
-                       scripted_.find(request.path.substr(std::string_view("/scripted").size()));
-                   if (found == scripted_.end()) {
-                       response.status = 404;
-                       return;
-                   }
-                   const ScriptedAnswer answer = found->second;
-                   // Waits in short turns so that the end of the server frees the thread.
-                   while (answer.held && !heldReleased_ && !stopping_) {
-                       slowReleased_.wait_for(lock, std::chrono::milliseconds(50));
-                   }
-                   lock.unlock();
-                   response.status = answer.status;
-                   response.set_content(answer.body, answer.contentType);
-               });
+    const auto scripted = [this](const httplib::Request& request, httplib::Response& response) {
+        record(receivedFrom(request));
+        std::unique_lock lock(mutex_);
+        const auto found =
+            scripted_.find(request.path.substr(std::string_view("/scripted").size()));
+        if (found == scripted_.end()) {
+            response.status = 404;
+            return;
+        }
+        const ScriptedAnswer answer = found->second;
+        // Waits in short turns so that the end of the server frees the thread.
+        while (answer.held && !heldReleased_ && !stopping_) {
+            slowReleased_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        lock.unlock();
+        response.status = answer.status;
+        if (!answer.stallAfter) {
+            response.set_content(answer.body, answer.contentType);
+            return;
+        }
+        auto body = std::make_shared<std::string>(answer.body);
+        const std::size_t stall = *answer.stallAfter;
+        response.set_content_provider(
+            body->size(), answer.contentType,
+            [this, body, stall](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (offset >= stall) {
+                    std::unique_lock held(mutex_);
+                    while (!heldReleased_ && !stopping_ && sink.is_writable()) {
+                        slowReleased_.wait_for(held, std::chrono::milliseconds(50));
+                    }
+                    if (!heldReleased_) {
+                        return false;
+                    }
+                }
+                const std::size_t end =
+                    offset < stall ? std::min(offset + length, stall) : offset + length;
+                return sink.write(body->data() + offset, end - offset);
+            });
+    };
+    server.Get("/scripted/.*", scripted);
+    server.Post("/scripted/.*", scripted);
 
     server.Get("/bytes", [this](const httplib::Request& request, httplib::Response& response) {
         record(receivedFrom(request));

@@ -53,8 +53,10 @@ struct ReceivedRequest {
 //                    ("contentEncoding", "decodedBody"); JSON answers are gzip-coded for
 //                    clients that accept it
 //   /multipart       JSON {parts: [{name, filename, contentType, content}]} of a multipart body
-//   /scripted/<path> the answer a test gave for <path> with script(), 404 without one; a held
-//                    answer waits until releaseHeld() or the end of the server
+//   /scripted/<path> GET or POST: the answer a test gave for <path> with script(), 404
+//                    without one; a held answer waits until releaseHeld() or the end of the
+//                    server, a stalled one sends its first bytes and the rest after
+//                    releaseHeld()
 // The pattern is byte i = i % 251.
 class LoopbackServer {
 public:
@@ -83,6 +85,8 @@ public:
         std::string contentType = "application/json";
         std::string body;
         bool held = false;
+        // Sends the length and this many bytes of the body, the rest after releaseHeld().
+        std::optional<std::size_t> stallAfter;
     };
     // What /scripted<path> answers from now on.
     void script(std::string path, ScriptedAnswer answer);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -27,6 +28,25 @@ namespace platform {
         return c - 'A' + 10;
     }
     return -1;
+}
+
+// text with its ASCII letters in lower or upper case; other bytes stay as they are, so the
+// user's locale has no say (schemes, host names, country codes).
+[[nodiscard]] inline std::string asciiLowercased(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+[[nodiscard]] inline std::string asciiUppercased(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
 }
 
 }  // namespace platform

@@ -1,17 +1,12 @@
 #include "platform/host/URLOpener.h"
 
-#include <spawn.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-
-#include <cerrno>
+#include <optional>
 #include <thread>
 #include <utility>
-#include <vector>
 
+#include "platform/foundation/Process.h"
+#include "platform/foundation/Text.h"
 #include "platform/foundation/Utf8.h"
-
-extern char** environ;
 
 namespace platform {
 
@@ -47,13 +42,7 @@ std::string urlScheme(std::string_view text) {
     if (!looksLikeURL(text)) {
         return {};
     }
-    std::string scheme(text.substr(0, text.find(':')));
-    for (char& c : scheme) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return scheme;
+    return asciiLowercased(std::string(text.substr(0, text.find(':'))));
 }
 
 bool looksLikeURL(std::string_view text) {
@@ -83,24 +72,12 @@ bool SpawningURLOpener::open(std::string_view url) const {
 }
 
 bool SpawningURLOpener::spawnDetached(std::span<const std::string> arguments) {
-    if (arguments.empty()) {
-        return false;
-    }
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    const std::optional<int> child = startProgram(arguments);
+    if (!child) {
         return false;
     }
     // Collected so that it does not linger as a zombie; nobody waits for the answer.
-    std::thread([child] {
-        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    std::thread([child = *child] { waitForExit(child); }).detach();
     return true;
 }
 

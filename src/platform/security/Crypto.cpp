@@ -60,4 +60,16 @@ std::optional<Bytes> aes128Cbc(Operation operation, std::span<const std::uint8_t
     return output;
 }
 
+std::array<std::uint8_t, kMd5DigestSize> md5(std::span<const std::uint8_t> input) {
+    std::array<std::uint8_t, kMd5DigestSize> digest{};
+    unsigned int length = 0;
+    // The one-shot digest cannot fail for MD5 short of an allocation failure, which the
+    // zeroed digest then stands for.
+    if (EVP_Digest(input.data(), input.size(), digest.data(), &length, EVP_md5(), nullptr) != 1) {
+        ERR_clear_error();
+        digest.fill(0);
+    }
+    return digest;
+}
+
 }  // namespace platform::crypto

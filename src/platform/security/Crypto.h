@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -21,5 +22,10 @@ inline constexpr std::size_t kAesBlockSize = 16;
                                              std::span<const std::uint8_t> key16,
                                              std::span<const std::uint8_t> iv16,
                                              std::span<const std::uint8_t> input);
+
+inline constexpr std::size_t kMd5DigestSize = 16;
+
+// The MD5 digest of the bytes. For naming things (cache files), never for security.
+[[nodiscard]] std::array<std::uint8_t, kMd5DigestSize> md5(std::span<const std::uint8_t> input);
 
 }  // namespace platform::crypto
