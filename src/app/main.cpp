@@ -1,8 +1,10 @@
 // kavomanager: the phone-side companion of the Kavo watch. Until it has screens it runs headless
-// on the local-socket air: it pairs with the first watch in setup mode that comes near, runs the
-// handshake and serves the watch. `kavomanager --help` tells the options.
+// on the machine's Bluetooth (BlueZ) or on the local-socket air: it pairs with the first watch in
+// setup mode that comes near, runs the handshake and serves the watch. `kavomanager --help`
+// tells the options.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -21,6 +23,8 @@
 #include "listener/TQCoreManager.h"
 #include "listener/TQInitSequence.h"
 #include "logging/LGLog.h"
+#include "platform/bluetooth/AbsentRadio.h"
+#include "platform/bluetooth/bluez/BluezRadio.h"
 #include "platform/bluetooth/socket/SocketAir.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/RunLoop.h"
@@ -32,9 +36,10 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: kavomanager [--air DIR] [--install URL [--install-title TITLE]]\n"
-    "Runs the phone side of the Kavo watch link on the local-socket air, without screens.\n"
-    "  --air DIR              the air's folder (default: $KAVO_AIR, else one under the runtime\n"
-    "                         folder)\n"
+    "Runs the phone side of the Kavo watch link without screens: on the machine's Bluetooth\n"
+    "adapter through bluetoothd (BlueZ) on the system bus, or on the local-socket air.\n"
+    "  --air DIR              the local-socket air in DIR instead of Bluetooth (also when\n"
+    "                         $KAVO_AIR is set)\n"
     "  --install URL          once the watch is in use, downloads the watch application at URL\n"
     "                         and installs it, as the store screen would\n"
     "  --install-title TITLE  its title in the store (default: the URL's file name)\n"
@@ -85,6 +90,14 @@ int main(int argc, char** argv) {
 
     // A log reader that went away must not end the program before it has left the air.
     std::signal(SIGPIPE, SIG_IGN);
+    // The context starts threads (the location service's bus) before the signal waiter is
+    // there; blocked here, the stopping signals reach none of them and only the waiter takes
+    // them, so the program always ends through its destructors.
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    sigaddset(&stopping, SIGINT);
+    sigaddset(&stopping, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
     {
         AppContext context({.clock = platform::RunLoop::Clock::real,
                             .home = platform::Container::fromEnvironment().root(),
@@ -94,9 +107,6 @@ int main(int argc, char** argv) {
         platform::StopOnSignals signals(context.loop());
         context.addLaunchLoggers();
         LG_VERBOSE("--- KavoManager ---");
-        // The link uses the radio the air gives out, so the air goes after the link.
-        platform::bluetooth::SocketAir air(
-            options->air.value_or(platform::bluetooth::SocketAir::defaultDirectory()));
         // This installation's identity towards the watch names the phone on the air as well.
         const auto identifier =
             platform::bluetooth::Uuid::parse(platform::DeviceInfo::current().vendorIdentifier());
@@ -105,12 +115,36 @@ int main(int argc, char** argv) {
             LGLog::flushLog();
             return 1;
         }
-        auto radio = air.attach(*identifier);
-        if (!radio) {
-            LG_ERROR("kavomanager: cannot come onto the air in %s: %s", air.directory().string(),
-                     radio.error().message);
-            LGLog::flushLog();
-            return 1;
+        // The local-socket air when asked for; else the machine's Bluetooth when bluetoothd
+        // offers an adapter; else none. The link uses the radio the air gives out, so the air
+        // goes after the link.
+        const char* airVariable = std::getenv("KAVO_AIR");
+        std::optional<platform::bluetooth::SocketAir> air;
+        std::unique_ptr<platform::bluetooth::Radio> radio;
+        std::string where;
+        if (options->air || (airVariable != nullptr && airVariable[0] != '\0')) {
+            air.emplace(options->air.value_or(platform::bluetooth::SocketAir::defaultDirectory()));
+            auto attached = air->attach(*identifier);
+            if (!attached) {
+                LG_ERROR("kavomanager: cannot come onto the air in %s: %s",
+                         air->directory().string(), attached.error().message);
+                LGLog::flushLog();
+                return 1;
+            }
+            radio = std::move(attached).value();
+            where = "on the air in " + air->directory().string();
+        } else {
+            auto bluez = std::make_unique<platform::bluetooth::bluez::BluezRadio>(
+                context.loop(), *identifier, context.defaults());
+            if (bluez->state() != platform::bluetooth::ManagerState::unsupported) {
+                radio = std::move(bluez);
+                where = "on Bluetooth (BlueZ)";
+            } else {
+                LG_ERROR("kavomanager: no Bluetooth: the system bus has no bluetoothd with an "
+                         "adapter (use --air DIR for the local-socket air)");
+                radio = std::make_unique<platform::bluetooth::AbsentRadio>(*identifier);
+                where = "without Bluetooth";
+            }
         }
 
         auto& defaults = context.defaults();
@@ -118,9 +152,8 @@ int main(int argc, char** argv) {
         TQUtils::synchronizeDefaults("kavomanager");
         LG_DEBUG("Kavo Manager : TQAppDelegate IS_WMS_CONNECTED FALSE");
 
-        context.startLink(std::move(radio).value());
-        LG_INFO("kavomanager: %s on the air in %s", identifier->toLongString(),
-                air.directory().string());
+        context.startLink(std::move(radio));
+        LG_INFO("kavomanager: %s %s", identifier->toLongString(), where);
         context.installCrashHandlers();
 
         std::shared_ptr<HeadlessSetup> setup;
@@ -155,7 +188,9 @@ int main(int argc, char** argv) {
         setup.reset();
         TQUtils::synchronizeDefaults("kavomanager");
         context.stopLink();
-        air.powerOff(*identifier);
+        if (air) {
+            air->powerOff(*identifier);
+        }
     }
     LGLog::flushLog();
     return 0;

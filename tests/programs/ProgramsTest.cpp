@@ -20,7 +20,16 @@
 #include <utility>
 #include <vector>
 
+#include <thread>
+
+#include "platform/bluetooth/bluez/DeviceIdentities.h"
+#include "platform/foundation/Container.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "sim/program/WatchProgram.h"
+#include "support/FakeBluez.h"
 #include "support/LoopbackServer.h"
+#include "support/PrivateBus.h"
 #include "support/Spawn.h"
 #include "support/TempDir.h"
 
@@ -259,6 +268,87 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
     const fs::path second = logs[0] == firstLogs[0] ? logs[1] : logs[0];
     EXPECT_NE(contentsOf(second).find("Kavo Manager : TQInitSequence IS_WMS_CONNECTED TRUE"),
               std::string::npos);
+}
+
+// The application on the machine's Bluetooth: the tests' bluetoothd serves it as the system bus,
+// and the simulated watch is on that daemon's air, on a loop of its own thread.
+TEST(ProgramsTest, APhoneOnBluezSetsUpAWatchAndReconnectsWhenItComesBack) {
+    std::string whyNot;
+    const auto bus = testing_support::PrivateBus::start(whyNot);
+    if (!bus) {
+        GTEST_SKIP() << "no private bus here: " << whyNot;
+    }
+    testing_support::TempDir folder;
+    const fs::path home = folder.path() / "home";
+    const auto deadline = Clock::now() + std::chrono::seconds(70);
+    // How the watch names the phone on the daemon's air.
+    const auto phoneOnAir = *platform::bluetooth::Uuid::parse("0B1E0B1E-0000-4000-8000-00000000C0DE");
+
+    // The phone names a device by the identifier it keeps for the device's address, and the
+    // simulated watch wants the handshake to name it by its own: the phone's defaults start
+    // with the two the same, as a real watch would not check.
+    {
+        const fs::path preferences = home / "Library" / "Preferences";
+        fs::create_directories(preferences);
+        platform::UserDefaults defaults(preferences /
+                                        (std::string(platform::kBundleIdentifier) + ".plist"));
+        platform::Dictionary devices;
+        devices.set("dev_C0_11_22_33_44_55", kavowatch::kProgramIdentifier.toLongString());
+        defaults.set(platform::bluetooth::bluez::DeviceIdentities::kDefaultsKey, devices);
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    platform::RunLoop loop(platform::RunLoop::Clock::real);
+    const auto daemon = testing_support::FakeBluez::start(bus->address(), loop, phoneOnAir);
+    ASSERT_NE(daemon, nullptr);
+    kavowatch::ProgramOptions options;
+    options.state = kavowatch::StartState::fresh;
+    std::unique_ptr<kavowatch::WatchProgram> watch;
+    const auto onWatchLoop = [&loop](std::function<void()> work) { loop.post(std::move(work)); };
+    std::thread driver([&] { loop.run(); });
+    // However the test ends, the watch goes on its own loop and the loop's thread ends.
+    struct Stop {
+        std::function<void()> stop;
+        ~Stop() { stop(); }
+    } stop{[&] {
+        onWatchLoop([&] {
+            watch.reset();
+            loop.stop();
+        });
+        driver.join();
+    }};
+    onWatchLoop([&] {
+        watch = std::make_unique<kavowatch::WatchProgram>(
+            loop,
+            [&daemon](const platform::bluetooth::Uuid& identifier) {
+                return daemon->attach(identifier, "C0:11:22:33:44:55");
+            },
+            options, kavowatch::Script{});
+        watch->start();
+    });
+
+    {
+        Program phone(KAVOMANAGER_PROGRAM, {},
+                      {"KAVO_HOME=" + home.string(), "DBUS_SYSTEM_BUS_ADDRESS=" + bus->address()});
+        EXPECT_TRUE(phone.waitForLine("on Bluetooth (BlueZ)", deadline)) << phone.transcript();
+        ASSERT_TRUE(phone.waitForLine(
+            "Kavo Manager : TQInitSequence OOBE Completed , IS_WMS_CONNECTED TRUE", deadline))
+            << phone.transcript();
+        EXPECT_TRUE(phone.waitForLine("Headless set-up: complete", deadline)) << phone.transcript();
+
+        // The watch walks away and comes back; the phone finds it and links up again.
+        onWatchLoop([&] { watch->watch().vanish(); });
+        ASSERT_TRUE(phone.waitForLine("[Core Manager]: Device Disconnected", deadline))
+            << phone.transcript();
+        onWatchLoop([&] { watch->start(); });
+        ASSERT_TRUE(
+            phone.waitForLine("Kavo Manager : TQInitSequence IS_WMS_CONNECTED TRUE", deadline))
+            << phone.transcript();
+        EXPECT_EQ(phone.terminate(), 0) << phone.transcript();
+    }
+    const auto counts = daemon->counts();
+    EXPECT_EQ(counts.transport, "le");
+    EXPECT_GE(counts.applicationRegistrations, 1);
+    EXPECT_TRUE(daemon->application().problems.empty());
 }
 
 TEST(ProgramsTest, AWatchFetchesAPageThroughThePhonesWebProxy) {

@@ -69,6 +69,8 @@ void GattServer::addService(const MutableService& service) {
         error = makeError(ErrorCode::notPoweredOn, "Bluetooth is not powered on");
     } else if (auto added = database_.add(service); !added) {
         error = added.error();
+    } else {
+        adapter_.radio_->servicesChanged(database_.services());
     }
     if (error) {
         PLATFORM_LOG_WARN("Bluetooth: service ", service.uuid.toString(),
@@ -81,7 +83,10 @@ void GattServer::addService(const MutableService& service) {
 }
 
 void GattServer::removeAllServices() {
-    database_.clear();
+    if (!database_.services().empty()) {
+        database_.clear();
+        adapter_.radio_->servicesChanged({});
+    }
     for (auto& [id, link] : links_) {
         link->att.clearSubscriptions();
     }
@@ -171,7 +176,10 @@ void GattServer::stateChanged(ManagerState state) {
         pending_.clear();
         batch_.clear();
         owedReady_.clear();
-        database_.clear();
+        if (!database_.services().empty()) {
+            database_.clear();
+            adapter_.radio_->servicesChanged({});
+        }
         advertisement_.reset();
         retainedFor_.clear();
     }

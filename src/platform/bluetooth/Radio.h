@@ -52,8 +52,7 @@ protected:
 
 // What carries a device's Bluetooth: advertising, scanning, links and ATT PDUs over them. The
 // stack above (Adapter, GATT server and client, managers) is the same for every radio; the
-// in-process simulated air and the local-socket air implement this, and a radio over the
-// kernel's LE sockets and management interface would be one more implementation.
+// in-process simulated air, the local-socket air and BlueZ (bluez/) implement this.
 //
 // Calls may come from any thread; events go to the client on the loop only.
 class Radio {
@@ -82,6 +81,10 @@ public:
     // Queues one PDU. A flow-controlled one (notification, write command) finds the link's
     // transmit queue full at times, and linkReady follows once there is room.
     virtual SendResult send(LinkId link, Bytes pdu, bool flowControlled) = 0;
+    // The services the GATT server publishes now (none after a removal). A radio whose air
+    // carries ATT itself ignores them; one under a host stack that serves GATT on its own
+    // (BlueZ) publishes them there and turns the stack's calls into PDUs on its links.
+    virtual void servicesChanged(const std::vector<MutableService>& /*services*/) {}
 };
 
 }  // namespace platform::bluetooth

@@ -1,0 +1,138 @@
+#include "platform/bluetooth/bluez/BusThread.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "platform/foundation/LogSink.h"
+
+namespace platform::bluetooth::bluez {
+namespace {
+
+// Milliseconds until an absolute CLOCK_MONOTONIC time in microseconds; -1 for none.
+int pollTimeout(std::uint64_t deadlineMicros) {
+    if (deadlineMicros == std::numeric_limits<std::uint64_t>::max()) {
+        return -1;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto nowMicros = static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 +
+                           static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+    if (deadlineMicros <= nowMicros) {
+        return 0;
+    }
+    return static_cast<int>(std::min<std::uint64_t>((deadlineMicros - nowMicros + 999) / 1000,
+                                                    std::numeric_limits<int>::max()));
+}
+
+}  // namespace
+
+BusThread::BusThread(const std::string& address)
+    : connection_(address.empty() ? sdbus::createSystemBusConnection()
+                                  : sdbus::createSessionBusConnectionWithAddress(address)),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+BusThread::~BusThread() {
+    stop();
+    if (wake_ >= 0) {
+        ::close(wake_);
+    }
+}
+
+void BusThread::start(std::function<void()> lost) {
+    lost_ = std::move(lost);
+    thread_ = std::thread([this] {
+        try {
+            serve();
+        } catch (const sdbus::Error& error) {
+            PLATFORM_LOG_WARN("BlueZ: the bus went away: ", error.what());
+            if (lost_) {
+                lost_();
+            }
+            // Work handed over later still runs, so objects made on this thread go here too.
+            for (;;) {
+                std::deque<std::function<void()>> due;
+                {
+                    std::lock_guard lock(mutex_);
+                    if (stopping_ && tasks_.empty()) {
+                        return;
+                    }
+                    due.swap(tasks_);
+                }
+                for (auto& task : due) {
+                    try {
+                        task();
+                    } catch (const sdbus::Error&) {
+                    }
+                }
+                pollfd fd{wake_, POLLIN, 0};
+                ::poll(&fd, 1, -1);
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
+            }
+        }
+    });
+}
+
+void BusThread::post(std::function<void()> task) {
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+}
+
+void BusThread::stop() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    post([] {});
+    thread_.join();
+}
+
+void BusThread::serve() {
+    for (;;) {
+        while (connection_->processPendingRequest()) {
+        }
+        std::deque<std::function<void()>> due;
+        bool stop = false;
+        {
+            std::lock_guard lock(mutex_);
+            due.swap(tasks_);
+            stop = stopping_;
+        }
+        for (auto& task : due) {
+            // A call that fails is that call's business, not the end of the bus.
+            try {
+                task();
+            } catch (const sdbus::Error& error) {
+                PLATFORM_LOG_WARN("BlueZ: ", error.getName(), ": ", error.getMessage());
+            }
+        }
+        if (stop) {
+            return;
+        }
+        if (!due.empty()) {
+            continue;
+        }
+        const auto data = connection_->getEventLoopPollData();
+        pollfd fds[2] = {{data.fd, data.events, 0}, {wake_, POLLIN, 0}};
+        ::poll(fds, 2, pollTimeout(data.timeout_usec));
+        if ((fds[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
+        }
+    }
+}
+
+}  // namespace platform::bluetooth::bluez
