@@ -121,7 +121,7 @@ bool TQWindowNavigator::performOnTopNavigationScreen(std::string_view screen,
 
 bool TQWindowNavigator::isTopMostScreenAlert() const {
     for (auto* view : window_.overlays(Layer::alert)) {
-        if (view->isVisible()) {
+        if (!view->isHidden()) {
             return true;
         }
     }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QGraphicsOpacityEffect>
+#include <QResizeEvent>
 #include <QWidget>
 #include <cmath>
 #include <optional>
@@ -53,7 +55,15 @@ public:
 
     void setFrame(const Rect& frame) {
         frame_ = frame;
+        const QSize before = this->size();
         this->setGeometry(rounded(frame));
+        // Qt holds the resize of a widget not on screen until it shows; the pages lay out at
+        // once, shown or not.
+        if (!this->isVisible() && this->testAttribute(Qt::WA_PendingResizeEvent)) {
+            QResizeEvent event(this->size(), before);
+            QCoreApplication::sendEvent(this, &event);
+            this->setAttribute(Qt::WA_PendingResizeEvent, false);
+        }
     }
     // The frame last set while the widget still stands there, else the widget's own geometry.
     [[nodiscard]] Rect frame() const {

@@ -56,7 +56,7 @@ std::vector<View*> MainWindow::overlays(Layer layer) const {
 
 View* MainWindow::frontView() const {
     for (auto it = overlays_.rbegin(); it != overlays_.rend(); ++it) {
-        if (it->view && it->view->parent() == this && it->view->isVisible()) {
+        if (it->view && it->view->parent() == this && !it->view->isHidden()) {
             return it->view.data();
         }
     }
