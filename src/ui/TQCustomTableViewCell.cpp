@@ -98,15 +98,13 @@ void TQCustomTableViewCell::setDimmed(bool dimmed) {
     dimmed_ = dimmed;
     if (dimmed) {
         setSelectionStyle(SelectionStyle::none);
-        interaction_ = false;
         textLabel().setEnabled(false);
         contentView().setAlpha(0.2);
     } else {
-        interaction_ = true;
         textLabel().setEnabled(true);
         contentView().setAlpha(1.0);
     }
-    setUserInteractionEnabled(interaction_);
+    setUserInteractionEnabled(!dimmed);
 }
 
 void TQCustomTableViewCell::layoutSubviews() {

@@ -59,5 +59,4 @@ private:
     platform::ui::Switch* switchButton_;
     platform::ui::ImageView* buttonImage_;
     bool dimmed_ = false;
-    bool interaction_ = true;
 };

@@ -42,10 +42,10 @@ void Page::layoutIfNeeded() {
         }
     }
     content_->setFrame({0, 0, double(width()), std::max(0.0, height() - bottom)});
+    layoutSubviews();
 }
 
-void Page::resizeEvent(QResizeEvent* event) {
-    View::resizeEvent(event);
+void Page::resizeEvent(QResizeEvent* /*event*/) {
     layoutIfNeeded();
 }
 
@@ -91,6 +91,10 @@ void NavigationBar::refresh() {
     back_->setVisible(items_.size() > 1);
     back_->setAlpha(1.0);
     title_->setText(items_.empty() ? std::string() : items_.back());
+    layoutSubviews();
+}
+
+void NavigationBar::layoutSubviews() {
     back_->setFrame({8, 0, 80, NavigationController::kBarHeight});
     title_->setFrame({96, 0, std::max(0.0, width() - 192.0), NavigationController::kBarHeight});
 }

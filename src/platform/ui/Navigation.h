@@ -50,7 +50,8 @@ public:
     // The page's constraints, in the order they were added.
     LayoutConstraint& addConstraint(std::string identifier, double constant);
     [[nodiscard]] std::vector<LayoutConstraint>& constraints() { return constraints_; }
-    // Applies the constraints now: "verticalSpaceBottom" is the space below the content view.
+    // Applies the constraints now ("verticalSpaceBottom" is the space below the content view),
+    // then lays out the page's own views.
     void layoutIfNeeded();
     // Where a page puts its content: the page less the bottom space.
     [[nodiscard]] View& contentView() { return *content_; }
@@ -79,6 +80,7 @@ public:
     void setShouldPopItem(std::function<bool()> ask) { shouldPopItem_ = std::move(ask); }
     // Every subview at this opacity (the back button dims while the bar pops).
     void setSubviewsAlpha(double alpha);
+    void layoutSubviews() override;
 
 private:
     void refresh();

@@ -9,29 +9,24 @@
 #include <string>
 #include <string_view>
 
+#include "platform/image/Image.h"
+
 namespace platform::ui {
 
-// Geometry in points. One point is one pixel of the window: the layer draws at scale 1.
+// Geometry in points, the image layer's. One point is one pixel of the window: the layer
+// draws at scale 1.
+using Size = image::Size;
+using Rect = image::Rect;
+
 struct Point {
     double x = 0;
     double y = 0;
     friend bool operator==(const Point&, const Point&) = default;
 };
 
-struct Size {
-    double width = 0;
-    double height = 0;
-    friend bool operator==(const Size&, const Size&) = default;
-};
-
-struct Rect {
-    double x = 0;
-    double y = 0;
-    double width = 0;
-    double height = 0;
-    [[nodiscard]] Point center() const { return {x + width / 2, y + height / 2}; }
-    friend bool operator==(const Rect&, const Rect&) = default;
-};
+[[nodiscard]] inline Point center(const Rect& rect) {
+    return {rect.x + rect.width / 2, rect.y + rect.height / 2};
+}
 
 struct Color {
     double red = 0;
