@@ -4,17 +4,17 @@
 #include <vector>
 
 #include "platform/ui/TextMetrics.h"
+#include "platform/ui/Window.h"
 #include "utils/TQLocalization.h"
 
 using platform::ui::Color;
 
-TQCustomAlertOverlay::TQCustomAlertOverlay(TQFinderMediaPlayer& mediaPlayer, TQAP& kavoManager,
-                                           const TQImageNamed& images)
+TQCustomAlertOverlay::TQCustomAlertOverlay(TQCustomAlertView& alarm, const TQImageNamed& images)
     : box_(new platform::ui::View(this)),
       stopButton_(new platform::ui::Button(box_)),
       illustration_(new platform::ui::ImageView(box_)),
       animation_(new platform::ui::ImageView(box_)),
-      alarm_(mediaPlayer, kavoManager, [this] { removeFromSuperview(); }) {
+      alarm_(alarm) {
     setName("findMyPhoneOverlay");
     const auto bounds = platform::ui::Screen::main().bounds();
     const double W = bounds.width;
@@ -69,4 +69,26 @@ void TQCustomAlertOverlay::removeFromSuperview() {
     hide();
     setParent(nullptr);
     deleteLater();
+}
+
+TQFindMyPhoneWindowPresenter::TQFindMyPhoneWindowPresenter(platform::ui::MainWindow& window,
+                                                           TQImageNamed images)
+    : window_(window), images_(std::move(images)) {}
+
+TQFindMyPhoneWindowPresenter::~TQFindMyPhoneWindowPresenter() {
+    delete overlay_.data();
+}
+
+void TQFindMyPhoneWindowPresenter::present(TQCustomAlertView& alarm) {
+    remove();
+    auto* overlay = new TQCustomAlertOverlay(alarm, images_);
+    overlay_ = overlay;
+    window_.addOverlay(overlay, platform::ui::Layer::pageOverlay, true);
+}
+
+void TQFindMyPhoneWindowPresenter::remove() {
+    if (overlay_) {
+        overlay_->removeFromSuperview();
+    }
+    overlay_.clear();
 }

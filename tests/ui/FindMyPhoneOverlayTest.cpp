@@ -24,19 +24,23 @@ platform::image::Image namedImage(std::string_view name) {
     return platform::image::imageOf(pixels);
 }
 
-// The watch rings the phone; the overlay is on screen over the window.
+// The watch rings the phone; the alarm puts its overlay on screen over the window.
 class FindMyPhoneOverlayTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        window.show();
+        services.findMyDevice.setOverlayPresenter(&presenter);
         services.connect();
         services.ask(kavowatch::requests::findMyPhoneStart());
         ASSERT_FALSE(services.loader.pending.empty());
         services.loader.finish(services.loader.pending.size() - 1, services_test::soundOf(1.5));
         ASSERT_TRUE(services.alarm.isPlaying());
-        window.show();
-        overlay = new TQCustomAlertOverlay(services.alarm, *services.world.ap, namedImage);
-        window.addOverlay(overlay, platform::ui::Layer::pageOverlay, true);
+        overlay = presenter.overlay();
+        ASSERT_FALSE(overlay.isNull());
+        EXPECT_EQ(window.overlays(platform::ui::Layer::pageOverlay).size(), 1U);
+        EXPECT_EQ(services.world.host.app.alerts.size(), 0U) << "the overlay, not the host's alert";
     }
+    void TearDown() override { services.findMyDevice.setOverlayPresenter(nullptr); }
 
     services_test::ServicesWorld services;
     QApplication& app = ui_test::application();
@@ -45,6 +49,7 @@ protected:
     platform::ui::RecordingAnimator animator{services.world.loop};
     platform::ScopedInstall<platform::ui::Animator> installAnimator{&animator};
     platform::ui::MainWindow window;
+    TQFindMyPhoneWindowPresenter presenter{window, namedImage};
     platform::ui::ViewGuard<TQCustomAlertOverlay> overlay;
 };
 
@@ -82,8 +87,9 @@ TEST_F(FindMyPhoneOverlayTest, TwelveFramesLoopEvery0Point9Seconds) {
         seen.push_back(animation.currentFrame());
         services.world.loop.advance(0.9 / 12 + 1e-9);
     }
+    // One frame a twelfth of 0.9 s, in order, round and round.
     for (std::size_t i = 0; i < seen.size(); ++i) {
-        EXPECT_EQ(seen[i], i % 12) << i;
+        EXPECT_EQ(seen[i], (seen[0] + i) % 12) << i;
     }
 }
 
@@ -94,6 +100,7 @@ TEST_F(FindMyPhoneOverlayTest, TouchingStopSilencesThePhoneAtOnceAndTellsTheWatc
     // The finger lands and slides off: the stop has already happened.
     QTest::mousePress(button, Qt::LeftButton);
     EXPECT_FALSE(services.alarm.isPlaying());
+    EXPECT_FALSE(services.findMyDevice.isAlertShowing());
     EXPECT_TRUE(window.overlays(platform::ui::Layer::pageOverlay).empty());
     QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(-50, -50));
     services.world.loop.advance(1.0);
@@ -108,12 +115,18 @@ TEST_F(FindMyPhoneOverlayTest, TouchingStopSilencesThePhoneAtOnceAndTellsTheWatc
 
 TEST_F(FindMyPhoneOverlayTest, TheWatchsStopRemovesTheOverlayWithoutAMessage) {
     const std::size_t from = services.mark();
-    overlay->stopFindMyDevice();
+    services.ask(kavowatch::requests::findMyPhoneStop());
     EXPECT_FALSE(services.alarm.isPlaying());
+    EXPECT_FALSE(services.findMyDevice.isAlertShowing());
+    EXPECT_TRUE(window.overlays(platform::ui::Layer::pageOverlay).empty());
     services.world.loop.advance(1.0);
     EXPECT_TRUE(services.world.repliesSince(from).empty());
     ui_test::UiWorld::flushDeletes();
     EXPECT_TRUE(overlay.isNull());
+    // The next ring brings a new overlay.
+    services.ask(kavowatch::requests::findMyPhoneStart());
+    services.loader.finish(services.loader.pending.size() - 1, services_test::soundOf(1.5));
+    EXPECT_NE(presenter.overlay(), nullptr);
 }
 
 }  // namespace
