@@ -3,31 +3,74 @@
 using platform::ui::Color;
 using platform::ui::TableCell;
 
-TQCustomTableViewCell::TQCustomTableViewCell()
-    : titleLabel_(new platform::ui::Label(&contentView())),
-      descriptionLabel_(new platform::ui::Label(&contentView())),
-      accessoryLabel_(new platform::ui::Label(&contentView())),
-      switchButton_(new platform::ui::Switch(&contentView())),
-      buttonImage_(new platform::ui::ImageView(&contentView())) {
+namespace {
+
+template <typename Part>
+bool shows(const Part* part) {
+    return part != nullptr && !part->isHidden();
+}
+
+template <typename Part>
+void hideIfMade(Part* part) {
+    if (part != nullptr) {
+        part->hide();
+    }
+}
+
+}  // namespace
+
+TQCustomTableViewCell::TQCustomTableViewCell() : titleLabel_(new platform::ui::Label(&contentView())) {
     setName("TQCustomTableViewCell");
     titleLabel_->setName("titleLabel");
     titleLabel_->setFontSize(17);
-    descriptionLabel_->setName("descriptionLabel");
-    descriptionLabel_->setFontSize(13);
-    descriptionLabel_->setTextColor(Color{0.43, 0.43, 0.45, 1});
-    accessoryLabel_->setName("accessoryLabel");
-    accessoryLabel_->setFontSize(15);
-    accessoryLabel_->setTextColor(Color{0.56, 0.56, 0.58, 1});
-    accessoryLabel_->setTextAlignment(platform::ui::TextAlignment::right);
-    switchButton_->setName("switchButton");
-    buttonImage_->setName("buttonImage");
-    buttonImage_->setContentMode(platform::ui::ImageView::ContentMode::aspectFit);
     awakeFromNib();
+}
+
+platform::ui::Label& TQCustomTableViewCell::descriptionLabel() {
+    if (descriptionLabel_ == nullptr) {
+        descriptionLabel_ = new platform::ui::Label(&contentView());
+        descriptionLabel_->hide();
+        descriptionLabel_->setName("descriptionLabel");
+        descriptionLabel_->setFontSize(13);
+        descriptionLabel_->setTextColor(Color{0.43, 0.43, 0.45, 1});
+    }
+    return *descriptionLabel_;
+}
+
+platform::ui::Label& TQCustomTableViewCell::accessoryLabel() {
+    if (accessoryLabel_ == nullptr) {
+        accessoryLabel_ = new platform::ui::Label(&contentView());
+        accessoryLabel_->hide();
+        accessoryLabel_->setName("accessoryLabel");
+        accessoryLabel_->setFontSize(15);
+        accessoryLabel_->setTextColor(Color{0.56, 0.56, 0.58, 1});
+        accessoryLabel_->setTextAlignment(platform::ui::TextAlignment::right);
+    }
+    return *accessoryLabel_;
+}
+
+platform::ui::Switch& TQCustomTableViewCell::switchButton() {
+    if (switchButton_ == nullptr) {
+        switchButton_ = new platform::ui::Switch(&contentView());
+        switchButton_->hide();
+        switchButton_->setName("switchButton");
+        switchButton_->onValueChanged([this](bool) { switchDidChange(); });
+    }
+    return *switchButton_;
+}
+
+platform::ui::ImageView& TQCustomTableViewCell::buttonImage() {
+    if (buttonImage_ == nullptr) {
+        buttonImage_ = new platform::ui::ImageView(&contentView());
+        buttonImage_->hide();
+        buttonImage_->setName("buttonImage");
+        buttonImage_->setContentMode(platform::ui::ImageView::ContentMode::aspectFit);
+    }
+    return *buttonImage_;
 }
 
 void TQCustomTableViewCell::awakeFromNib() {
     indentSizeForEditMode = leftLayoutMargin() + 18;
-    switchButton_->onValueChanged([this](bool) { switchDidChange(); });
 }
 
 void TQCustomTableViewCell::switchDidChange() {
@@ -37,16 +80,18 @@ void TQCustomTableViewCell::switchDidChange() {
 }
 
 void TQCustomTableViewCell::setCellType(std::int32_t type) {
-    switchButton_->hide();
-    descriptionLabel_->hide();
-    accessoryLabel_->hide();
-    buttonImage_->hide();
+    hideIfMade(switchButton_);
+    hideIfMade(descriptionLabel_);
+    hideIfMade(accessoryLabel_);
+    hideIfMade(buttonImage_);
     titleLeadingConstraint.constant = 0;
     descriptionLeadingConstraint.constant = 0;
     imageLeadingConstraint.constant = 12;
     const auto noSecondLine = [this] {
         titleLabelBVC.constant = 0;
-        descriptionLabel_->setText("");
+        if (descriptionLabel_ != nullptr) {
+            descriptionLabel_->setText("");
+        }
         descriptionHeightConstraint.constant = 0;
     };
     switch (type) {
@@ -58,31 +103,31 @@ void TQCustomTableViewCell::setCellType(std::int32_t type) {
             noSecondLine();
             break;
         case 2:
-            descriptionLabel_->show();
+            descriptionLabel().show();
             setAccessory(Accessory::disclosureIndicator);
             break;
         case 3:
-            switchButton_->show();
+            switchButton().show();
             setAccessory(Accessory::none);
             setSelectionStyle(SelectionStyle::none);
             noSecondLine();
             break;
         case 4:
-            buttonImage_->show();
+            buttonImage().show();
             setAccessory(Accessory::disclosureIndicator);
             noSecondLine();
             titleLeadingConstraint.constant = indentSizeForEditMode;
             descriptionLeadingConstraint.constant = indentSizeForEditMode;
             break;
         case 5:
-            accessoryLabel_->show();
+            accessoryLabel().show();
             setAccessory(Accessory::none);
             setSelectionStyle(SelectionStyle::none);
             noSecondLine();
             break;
         case 6:
-            switchButton_->show();
-            descriptionLabel_->show();
+            switchButton().show();
+            descriptionLabel().show();
             setAccessory(Accessory::none);
             setSelectionStyle(SelectionStyle::none);
             titleLabelBVC.constant = 0;
@@ -98,10 +143,10 @@ void TQCustomTableViewCell::setDimmed(bool dimmed) {
     dimmed_ = dimmed;
     if (dimmed) {
         setSelectionStyle(SelectionStyle::none);
-        textLabel().setEnabled(false);
+        setTextLabelEnabled(false);
         contentView().setAlpha(0.2);
     } else {
-        textLabel().setEnabled(true);
+        setTextLabelEnabled(true);
         contentView().setAlpha(1.0);
     }
     setUserInteractionEnabled(!dimmed);
@@ -113,20 +158,21 @@ void TQCustomTableViewCell::layoutSubviews() {
     const double h = height();
     const double margin = leftLayoutMargin();
     double trailing = w - 16;
-    if (!switchButton_->isHidden()) {
+    if (shows(switchButton_)) {
         switchButton_->setFrame({trailing - 51, (h - 31) / 2, 51, 31});
         trailing -= 51 + 8;
     }
-    if (!accessoryLabel_->isHidden()) {
+    if (shows(accessoryLabel_)) {
         accessoryLabel_->setFrame({trailing - 120, 0, 120, h});
         trailing -= 120 + 8;
     }
-    buttonImage_->setFrame({imageLeadingConstraint.constant, (h - 29) / 2, 29, 29});
+    if (buttonImage_ != nullptr) {
+        buttonImage_->setFrame({imageLeadingConstraint.constant, (h - 29) / 2, 29, 29});
+    }
     const double titleX = margin + titleLeadingConstraint.constant;
-    const bool secondLine = !descriptionLabel_->isHidden() && !descriptionLabel_->text().empty();
+    const bool secondLine = shows(descriptionLabel_) && !descriptionLabel_->text().empty();
     if (!secondLine) {
         titleLabel_->setFrame({titleX, 0, std::max(0.0, trailing - titleX), h});
-        descriptionLabel_->setFrame({margin + descriptionLeadingConstraint.constant, h, 0, 0});
         return;
     }
     const double descriptionHeight = std::max(descriptionHeightConstraint.constant, 18.0);

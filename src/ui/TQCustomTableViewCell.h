@@ -35,10 +35,11 @@ public:
     std::int32_t identifier = 0;
 
     [[nodiscard]] platform::ui::Label& titleLabel() { return *titleLabel_; }
-    [[nodiscard]] platform::ui::Label& descriptionLabel() { return *descriptionLabel_; }
-    [[nodiscard]] platform::ui::Label& accessoryLabel() { return *accessoryLabel_; }
-    [[nodiscard]] platform::ui::Switch& switchButton() { return *switchButton_; }
-    [[nodiscard]] platform::ui::ImageView& buttonImage() { return *buttonImage_; }
+    // The parts a type may show are made when first asked for, hidden until a type shows them.
+    [[nodiscard]] platform::ui::Label& descriptionLabel();
+    [[nodiscard]] platform::ui::Label& accessoryLabel();
+    [[nodiscard]] platform::ui::Switch& switchButton();
+    [[nodiscard]] platform::ui::ImageView& buttonImage();
 
     platform::ui::LayoutConstraint titleLabelBVC{"titleLabelBVC", 4};
     platform::ui::LayoutConstraint titleLeadingConstraint{"titleLeadingConstraint", 0};
@@ -54,9 +55,9 @@ private:
     void switchDidChange();
 
     platform::ui::Label* titleLabel_;
-    platform::ui::Label* descriptionLabel_;
-    platform::ui::Label* accessoryLabel_;
-    platform::ui::Switch* switchButton_;
-    platform::ui::ImageView* buttonImage_;
+    platform::ui::Label* descriptionLabel_ = nullptr;
+    platform::ui::Label* accessoryLabel_ = nullptr;
+    platform::ui::Switch* switchButton_ = nullptr;
+    platform::ui::ImageView* buttonImage_ = nullptr;
     bool dimmed_ = false;
 };

@@ -13,11 +13,29 @@ constexpr double kAccessoryWidth = 34;
 }  // namespace
 
 TableCell::TableCell(QWidget* parent)
-    : View(parent), textLabel_(new Label(this)), content_(new View(this)) {
-    textLabel_->setFontSize(17);
-    content_->lower();
+    : View(parent), content_(new View(this)) {
     setBackgroundColor(Color{1, 1, 1, 1});
     resize(320, 44);
+}
+
+Label& TableCell::textLabel() {
+    if (textLabel_ == nullptr) {
+        textLabel_ = new Label(this);
+        textLabel_->setFontSize(17);
+        textLabel_->setEnabled(textLabelEnabled_);
+        layoutSubviews();
+        if (isVisible()) {
+            textLabel_->show();
+        }
+    }
+    return *textLabel_;
+}
+
+void TableCell::setTextLabelEnabled(bool enabled) {
+    textLabelEnabled_ = enabled;
+    if (textLabel_ != nullptr) {
+        textLabel_->setEnabled(enabled);
+    }
 }
 
 void TableCell::setAccessory(Accessory accessory) {
@@ -32,8 +50,10 @@ double TableCell::accessoryWidth() const {
 
 void TableCell::layoutSubviews() {
     content_->setFrame({0, 0, width() - accessoryWidth(), double(height())});
-    textLabel_->setFrame({leftLayoutMargin(), 0, width() - accessoryWidth() - leftLayoutMargin(),
-                          double(height())});
+    if (textLabel_ != nullptr) {
+        textLabel_->setFrame({leftLayoutMargin(), 0,
+                              width() - accessoryWidth() - leftLayoutMargin(), double(height())});
+    }
 }
 
 void TableCell::paintEvent(QPaintEvent* event) {

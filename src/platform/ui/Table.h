@@ -17,7 +17,9 @@ public:
     enum class SelectionStyle { none, gray };
 
     explicit TableCell(QWidget* parent = nullptr);
-    [[nodiscard]] Label& textLabel() { return *textLabel_; }
+    // Made when first asked for: most cells never show it.
+    [[nodiscard]] Label& textLabel();
+    void setTextLabelEnabled(bool enabled);
     [[nodiscard]] View& contentView() { return *content_; }
     void setAccessory(Accessory accessory);
     [[nodiscard]] Accessory accessory() const { return accessory_; }
@@ -39,7 +41,8 @@ protected:
     [[nodiscard]] double accessoryWidth() const;
 
 private:
-    Label* textLabel_;
+    Label* textLabel_ = nullptr;
+    bool textLabelEnabled_ = true;
     View* content_;
     Accessory accessory_ = Accessory::none;
     SelectionStyle selectionStyle_ = SelectionStyle::gray;
