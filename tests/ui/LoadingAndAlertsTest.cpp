@@ -52,11 +52,11 @@ TEST_F(LoadingViewTest, AShowCancelsTheEarlierTimeOutAndEachShowBuildsFreshConte
     loading.setApplicationWindow(application);
     loading.showWithTimeout(60.0);
     world.loop.advance(10.0);
-    const TQLoadingViewController* first = loading.content();
+    const platform::ui::ViewGuard<TQLoadingViewController> first(loading.content());
     loading.showLoading();
     EXPECT_NE(loading.content(), nullptr);
     EXPECT_EQ(world.window->overlays(Layer::loading).size(), 1U);
-    EXPECT_NE(loading.content(), first);
+    EXPECT_TRUE(first.isNull()) << "the earlier content is gone";
     world.loop.advance(120.0);
     EXPECT_TRUE(loading.isShow());
     EXPECT_EQ(application->keyed, 0);
