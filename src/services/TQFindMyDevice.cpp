@@ -47,6 +47,10 @@ TQFindMyDevice::~TQFindMyDevice() {
 
 void TQFindMyDevice::showAlert() {
     showing_ = true;
+    if (presenter_ != nullptr) {
+        presenter_->present(alert_);
+        return;
+    }
     platform::Alert alert;
     alert.title = TQLocalization::localizedString("IDS_FMP_HEADER_FIND_MY_PHONE");
     alert.message =
@@ -61,6 +65,9 @@ void TQFindMyDevice::showAlert() {
 }
 
 void TQFindMyDevice::removeAlert() {
+    if (showing_ && presenter_ != nullptr) {
+        presenter_->remove();
+    }
     showing_ = false;
     if (alertId_ != platform::kAlertNone) {
         platform::AppHost::current().dismissAlert(std::exchange(alertId_, platform::kAlertNone));

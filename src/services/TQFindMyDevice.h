@@ -27,6 +27,16 @@ private:
     std::function<void()> removeFromSuperview_;
 };
 
+// Puts the find-my-phone overlay on screen in a program with screens; its stop button is the
+// alarm's okButtonPressed. Without one the overlay is an alert through the application host.
+class TQFindMyPhoneOverlayPresenter {
+public:
+    virtual ~TQFindMyPhoneOverlayPresenter() = default;
+    virtual void present(TQCustomAlertView& alarm) = 0;
+    // Takes the overlay away; nothing when none shows.
+    virtual void remove() = 0;
+};
+
 // The watch's find-my-phone requests (on identifier 2): a start rings the phone and shows the
 // overlay, an alert through the application host whose button is the user's stop, unless it
 // already rings; a stop command silences it. Replies on identifier 2, priority 1. Holds the
@@ -39,6 +49,8 @@ public:
     TQFindMyDevice& operator=(const TQFindMyDevice&) = delete;
 
     void processFindMyDevice(const platform::Value& message) override;
+    // The screens' overlay in place of the host's alert; not owned, outlives this.
+    void setOverlayPresenter(TQFindMyPhoneOverlayPresenter* presenter) { presenter_ = presenter; }
 
     [[nodiscard]] bool isAlertShowing() const { return showing_; }
     // The overlay, for the user's buttons; only while it shows.
@@ -53,5 +65,6 @@ private:
     TQFinderMediaPlayer& musicPlayer_;
     bool showing_ = false;
     platform::AlertIdentifier alertId_ = platform::kAlertNone;
+    TQFindMyPhoneOverlayPresenter* presenter_ = nullptr;
     TQCustomAlertView alert_;
 };

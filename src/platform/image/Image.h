@@ -52,6 +52,7 @@ struct Rect {
     double y = 0;
     double width = 0;
     double height = 0;
+    friend bool operator==(const Rect&, const Rect&) = default;
 };
 
 // Decoded pixels, immutable and shared: copying a bitmap is cheap.

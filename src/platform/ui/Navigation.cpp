@@ -1,0 +1,297 @@
+#include "platform/ui/Navigation.h"
+
+#include <QMouseEvent>
+#include <algorithm>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/Animator.h"
+
+namespace platform::ui {
+
+namespace {
+constexpr double kPushDuration = 0.35;
+constexpr double kSwipeEdge = 24;
+constexpr double kSwipeDistance = 80;
+}  // namespace
+
+// Page
+
+Page::Page(std::string className, QWidget* parent)
+    : View(parent), className_(std::move(className)), content_(new View(this)) {
+    setBackgroundColor(Color{1, 1, 1, 1});
+}
+
+void Page::loadViewIfNeeded() {
+    if (!loaded_) {
+        loaded_ = true;
+        viewDidLoad();
+    }
+}
+
+LayoutConstraint& Page::addConstraint(std::string identifier, double constant) {
+    constraints_.push_back(LayoutConstraint{std::move(identifier), constant});
+    return constraints_.back();
+}
+
+void Page::layoutIfNeeded() {
+    double bottom = 0;
+    for (const auto& constraint : constraints_) {
+        if (constraint.identifier == "verticalSpaceBottom") {
+            bottom = constraint.constant;
+            break;
+        }
+    }
+    content_->setFrame({0, 0, double(width()), std::max(0.0, height() - bottom)});
+    layoutSubviews();
+}
+
+void Page::resizeEvent(QResizeEvent* /*event*/) {
+    layoutIfNeeded();
+}
+
+// NavigationBar
+
+NavigationBar::NavigationBar(QWidget* parent)
+    : View(parent), back_(new Button(this)), title_(new Label(this)) {
+    setBackgroundColor(Color{0.97, 0.97, 0.97, 1});
+    back_->setName("backButton");
+    back_->setTitle("\u2039 Back");
+    back_->setFont("", 17);
+    title_->setName("navigationTitle");
+    title_->setTextAlignment(TextAlignment::center);
+    title_->setFontSize(17);
+    QObject::connect(back_, &QAbstractButton::pressed, back_, [this] { back_->setAlpha(0.2); });
+    back_->onAction([this] { popItem(); });
+    refresh();
+}
+
+void NavigationBar::pushItem(std::string title) {
+    items_.push_back(std::move(title));
+    refresh();
+}
+
+bool NavigationBar::popItem() {
+    if (items_.empty()) {
+        return false;
+    }
+    if (shouldPopItem_ && !shouldPopItem_()) {
+        return false;
+    }
+    items_.pop_back();
+    refresh();
+    return true;
+}
+
+void NavigationBar::setSubviewsAlpha(double alpha) {
+    back_->setAlpha(alpha);
+    title_->setAlpha(alpha);
+}
+
+void NavigationBar::refresh() {
+    back_->setVisible(items_.size() > 1);
+    back_->setAlpha(1.0);
+    title_->setText(items_.empty() ? std::string() : items_.back());
+    layoutSubviews();
+}
+
+void NavigationBar::layoutSubviews() {
+    back_->setFrame({8, 0, 80, NavigationController::kBarHeight});
+    title_->setFrame({96, 0, std::max(0.0, width() - 192.0), NavigationController::kBarHeight});
+}
+
+// NavigationController
+
+NavigationController::NavigationController(std::unique_ptr<Page> root, QWidget* parent)
+    : View(parent), bar_(new NavigationBar(this)), stack_(new View(this)) {
+    bar_->setShouldPopItem([this] { return navigationBarShouldPopItem(); });
+    if (root) {
+        Page* page = root.release();
+        page->setParent(stack_);
+        pages_.push_back(page);
+        bar_->pushItem(page->title());
+        transition(nullptr, page, true, false, {});
+    }
+}
+
+NavigationController::~NavigationController() = default;
+
+Rect NavigationController::pageFrame() const {
+    return {0, 0, double(stack_->width()), double(stack_->height())};
+}
+
+void NavigationController::layoutChildren() {
+    const double top = barHidden_ ? 0 : kBarHeight;
+    bar_->setVisible(!barHidden_);
+    bar_->setFrame({0, 0, double(width()), kBarHeight});
+    stack_->setFrame({0, top, double(width()), std::max(0.0, height() - top)});
+    for (Page* page : pages_) {
+        page->setFrame(pageFrame());
+    }
+    if (bottomBar_ != nullptr) {
+        bottomBar_->setFrame({0, height() - bottomBarHeight_, double(width()), bottomBarHeight_});
+        bottomBar_->raise();
+    }
+}
+
+void NavigationController::resizeEvent(QResizeEvent* event) {
+    View::resizeEvent(event);
+    layoutChildren();
+}
+
+void NavigationController::setNavigationBarHidden(bool hidden) {
+    barHidden_ = hidden;
+    layoutChildren();
+}
+
+void NavigationController::setBottomBar(View* bar, double height) {
+    delete bottomBar_;
+    bottomBar_ = bar;
+    bottomBarHeight_ = height;
+    if (bar != nullptr) {
+        bar->setParent(this);
+        bar->show();
+    }
+    layoutChildren();
+}
+
+void NavigationController::pushPage(std::unique_ptr<Page> page, bool animated) {
+    Page* from = topPage();
+    Page* to = page.release();
+    to->setParent(stack_);
+    pages_.push_back(to);
+    bar_->pushItem(to->title());
+    transition(from, to, true, animated, {});
+}
+
+bool NavigationController::popPage(bool animated) {
+    if (pages_.size() < 2) {
+        return false;
+    }
+    popPagesAbove(pages_.size() - 1, animated);
+    return true;
+}
+
+std::size_t NavigationController::popToRoot(bool animated) {
+    const std::size_t popped = pages_.empty() ? 0 : pages_.size() - 1;
+    if (popped > 0) {
+        popPagesAbove(1, animated);
+    }
+    return popped;
+}
+
+void NavigationController::popPagesAbove(std::size_t keep, bool animated) {
+    Page* from = topPage();
+    std::vector<Page*> leaving(pages_.begin() + static_cast<std::ptrdiff_t>(keep), pages_.end());
+    pages_.resize(keep);
+    // The bar learns of a pop made in code by popping its items, which it asks about first.
+    for (std::size_t i = 0; i < leaving.size(); ++i) {
+        bar_->popItem();
+    }
+    transition(from, topPage(), false, animated, std::move(leaving));
+}
+
+void NavigationController::goBack() {
+    bar_->popItem();
+}
+
+bool NavigationController::navigationBarShouldPopItem() {
+    if (pages_.size() < bar_->itemCount()) {
+        return true;
+    }
+    ViewGuard<NavigationController> self(this);
+    RunLoop::main().post([self] {
+        if (self) {
+            self->popPage(true);
+        }
+    });
+    return false;
+}
+
+void NavigationController::transition(Page* from, Page* to, bool forward, bool animated,
+                                      std::vector<Page*> leaving) {
+    to->loadViewIfNeeded();
+    if (from != nullptr) {
+        from->viewWillDisappear(animated);
+    }
+    to->viewWillAppear(animated);
+    const Rect frame = pageFrame();
+    to->setFrame(frame);
+    to->show();
+    if (forward) {
+        to->raise();
+    } else if (from != nullptr) {
+        from->raise();
+    }
+    if (bottomBar_ != nullptr) {
+        bottomBar_->raise();
+    }
+    ViewGuard<NavigationController> self(this);
+    ViewGuard<Page> fromGuard(from);
+    ViewGuard<Page> toGuard(to);
+    auto finish = [self, fromGuard, toGuard, animated, leaving = std::move(leaving)](bool) {
+        if (fromGuard && fromGuard != toGuard.data()) {
+            fromGuard->hide();
+            fromGuard->viewDidDisappear(animated);
+        }
+        for (Page* page : leaving) {
+            page->deleteLater();
+        }
+        if (self && toGuard) {
+            toGuard->setFrame(self->pageFrame());
+            toGuard->viewDidAppear(animated);
+            if (self->didShow_) {
+                self->didShow_(*toGuard, animated);
+            }
+        }
+    };
+    if (!animated || from == nullptr) {
+        finish(true);
+        return;
+    }
+    const double width = frame.width;
+    Animator::current().animate(Animation{
+        kPushDuration, Curve::easeInOut,
+        [fromGuard, toGuard, forward, frame, width](double value) {
+            Page* moving = forward ? toGuard.data() : fromGuard.data();
+            if (moving != nullptr) {
+                Rect f = frame;
+                f.x = forward ? width * (1 - value) : width * value;
+                moving->setFrame(f);
+            }
+        },
+        finish});
+}
+
+void NavigationController::mousePressEvent(QMouseEvent* event) {
+    const double x = event->position().x();
+    swipeStart_.reset();
+    if (backSwipe_ && pages_.size() > 1 && x <= kSwipeEdge) {
+        swipeStart_ = x;
+        event->accept();
+        return;
+    }
+    View::mousePressEvent(event);
+}
+
+void NavigationController::mouseMoveEvent(QMouseEvent* event) {
+    if (swipeStart_) {
+        event->accept();
+        return;
+    }
+    View::mouseMoveEvent(event);
+}
+
+void NavigationController::mouseReleaseEvent(QMouseEvent* event) {
+    if (swipeStart_) {
+        const double travelled = event->position().x() - *swipeStart_;
+        swipeStart_.reset();
+        if (travelled >= kSwipeDistance) {
+            goBack();
+        }
+        event->accept();
+        return;
+    }
+    View::mouseReleaseEvent(event);
+}
+
+}  // namespace platform::ui

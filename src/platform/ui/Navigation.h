@@ -1,0 +1,153 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/View.h"
+
+namespace platform::ui {
+
+// A named number of a page's layout that code may change (the platform's layout constraint,
+// reduced to what pages set: a constant under an identifier).
+struct LayoutConstraint {
+    std::string identifier;
+    double constant = 0;
+};
+
+// One screen. Its view loads once, before it first shows (viewDidLoad); the navigation tells
+// it when it will and did appear and disappear. Subclasses name their class, which is how
+// core code knows them.
+class Page : public View {
+public:
+    explicit Page(std::string className, QWidget* parent = nullptr);
+    [[nodiscard]] const std::string& className() const { return className_; }
+    void setTitle(std::string_view title) { title_ = title; }
+    [[nodiscard]] const std::string& title() const { return title_; }
+
+    void loadViewIfNeeded();
+    [[nodiscard]] bool isViewLoaded() const { return loaded_; }
+
+    virtual void viewDidLoad() {}
+    virtual void viewWillAppear(bool /*animated*/) {}
+    virtual void viewDidAppear(bool /*animated*/) {}
+    virtual void viewWillDisappear(bool /*animated*/) {}
+    virtual void viewDidDisappear(bool /*animated*/) {}
+
+    // The back button's question: whether the page may go. Nothing means the page does not
+    // answer it (the platform's optional method left out).
+    virtual std::optional<bool> shouldPopViewController() { return std::nullopt; }
+    // One of the page's own operations, by name, for core code; false when it has none.
+    virtual bool perform(std::string_view /*operation*/, const Value& /*argument*/) {
+        return false;
+    }
+
+    // The page's constraints, in the order they were added.
+    LayoutConstraint& addConstraint(std::string identifier, double constant);
+    [[nodiscard]] std::vector<LayoutConstraint>& constraints() { return constraints_; }
+    // Applies the constraints now ("verticalSpaceBottom" is the space below the content view),
+    // then lays out the page's own views.
+    void layoutIfNeeded();
+    // Where a page puts its content: the page less the bottom space.
+    [[nodiscard]] View& contentView() { return *content_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    std::string className_;
+    std::string title_;
+    bool loaded_ = false;
+    std::vector<LayoutConstraint> constraints_;
+    View* content_;
+};
+
+// The bar above the pages: a back button, the top page's title and a stack of items, one per
+// page. Popping an item asks the delegate first.
+class NavigationBar : public View {
+public:
+    explicit NavigationBar(QWidget* parent = nullptr);
+    [[nodiscard]] Button& backButton() { return *back_; }
+    [[nodiscard]] std::size_t itemCount() const { return items_.size(); }
+    void pushItem(std::string title);
+    // Asks shouldPopItem; removes the top item when it answers yes.
+    bool popItem();
+    void setShouldPopItem(std::function<bool()> ask) { shouldPopItem_ = std::move(ask); }
+    // Every subview at this opacity (the back button dims while the bar pops).
+    void setSubviewsAlpha(double alpha);
+    void layoutSubviews() override;
+
+private:
+    void refresh();
+
+    Button* back_;
+    Label* title_;
+    std::vector<std::string> items_;
+    std::function<bool()> shouldPopItem_;
+};
+
+// The stack of pages with its bar, a bottom bar pinned over the pages, and the back veto.
+class NavigationController : public View {
+public:
+    static constexpr double kBarHeight = 44;
+
+    explicit NavigationController(std::unique_ptr<Page> root, QWidget* parent = nullptr);
+    ~NavigationController() override;
+
+    void pushPage(std::unique_ptr<Page> page, bool animated);
+    // False when only the root is left. Popped pages are freed once they are off screen.
+    bool popPage(bool animated);
+    // The number of pages popped.
+    std::size_t popToRoot(bool animated);
+    [[nodiscard]] const std::vector<Page*>& pages() const { return pages_; }
+    [[nodiscard]] Page* topPage() const { return pages_.empty() ? nullptr : pages_.back(); }
+
+    [[nodiscard]] NavigationBar& navigationBar() { return *bar_; }
+    void setNavigationBarHidden(bool hidden);
+    [[nodiscard]] bool isNavigationBarHidden() const { return barHidden_; }
+    // Pulling from the left edge to the right goes back, as the back button does.
+    void setBackSwipeEnabled(bool enabled) { backSwipe_ = enabled; }
+    [[nodiscard]] bool isBackSwipeEnabled() const { return backSwipe_; }
+    // A view pinned to the bottom edge over the pages, at its height; the controller owns it.
+    void setBottomBar(View* bar, double height);
+    // What the user's back does: the bar pops its item through the question below.
+    void goBack();
+
+    // Told after a page has come on screen (pushed, popped to or first shown).
+    void onDidShowPage(std::function<void(Page& page, bool animated)> shown) {
+        didShow_ = std::move(shown);
+    }
+
+protected:
+    // The bar asks before it pops an item. Fewer pages than items: the page was popped in
+    // code, let the item go. Otherwise pop through the controller after the question.
+    virtual bool navigationBarShouldPopItem();
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void layoutChildren();
+    void transition(Page* from, Page* to, bool forward, bool animated,
+                    std::vector<Page*> leaving);
+    void popPagesAbove(std::size_t keep, bool animated);
+    [[nodiscard]] Rect pageFrame() const;
+
+    NavigationBar* bar_;
+    View* stack_;
+    View* bottomBar_ = nullptr;
+    double bottomBarHeight_ = 0;
+    std::vector<Page*> pages_;
+    bool barHidden_ = false;
+    bool backSwipe_ = true;
+    std::optional<double> swipeStart_;
+    std::function<void(Page&, bool)> didShow_;
+};
+
+}  // namespace platform::ui

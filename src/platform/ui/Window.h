@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QApplication>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ui/Controls.h"
+#include "platform/ui/View.h"
+
+namespace platform {
+class RunLoop;
+}
+
+namespace platform::ui {
+
+// Layers of the main window, lowest first. Overlays stay inside the one window (no top-level
+// windows of their own), so that their order is the same on every display server.
+enum class Layer { page = 1, pageOverlay = 2, alert = 3, loading = 4, banner = 5 };
+
+// The application's one top-level window: the root view (a navigation) and the overlays
+// above it by layer; within a layer the last added is on top.
+class MainWindow : public View {
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    // The window takes the view and fills itself with it; the previous root is freed.
+    void setRootView(View* root);
+    [[nodiscard]] View* rootView() const { return root_; }
+    // The window takes the overlay, stretched over the window unless keepFrame.
+    void addOverlay(View* overlay, Layer layer, bool keepFrame = false);
+    // The overlays in a layer, bottom first.
+    [[nodiscard]] std::vector<View*> overlays(Layer layer) const;
+    // The top-most overlay or the root: what a person sees in front.
+    [[nodiscard]] View* frontView() const;
+    // Which window has the keyboard: this one unless an overlay took it.
+    void makeKeyAndVisible();
+    [[nodiscard]] bool isKey() const { return key_; }
+    void setKey(bool key) { key_ = key; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void childEvent(QChildEvent* event) override;
+
+private:
+    void restack();
+
+    View* root_ = nullptr;
+    struct Entry {
+        ViewGuard<View> view;
+        Layer layer;
+        bool keepFrame;
+    };
+    std::vector<Entry> overlays_;
+    bool key_ = false;
+};
+
+// An alert inside the window: a dimmed ground and a box with a title, a message and a row of
+// buttons. A button dismisses the alert and then calls the handler with its index.
+class AlertView : public View {
+public:
+    AlertView(std::string_view title, std::string_view message,
+              std::vector<std::string> buttons, QWidget* parent = nullptr);
+    void setTag(int tag) { tag_ = tag; }
+    [[nodiscard]] int tag() const { return tag_; }
+    [[nodiscard]] std::string title() const { return title_->text(); }
+    [[nodiscard]] std::string message() const { return message_->text(); }
+    [[nodiscard]] std::size_t buttonCount() const { return buttons_.size(); }
+    [[nodiscard]] Button& button(std::size_t index) { return *buttons_.at(index); }
+    void onButton(std::function<void(std::size_t index)> pressed) { pressed_ = std::move(pressed); }
+    // Goes without a button.
+    void dismiss();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void layoutBox();
+
+    View* box_;
+    Label* title_;
+    Label* message_;
+    std::vector<Button*> buttons_;
+    int tag_ = 0;
+    std::function<void(std::size_t)> pressed_;
+};
+
+// The Qt application and the main run loop on Qt's event loop: the loop's due work runs
+// between Qt's events, woken by posts from any thread.
+class Application {
+public:
+    Application(int& argc, char** argv);
+    ~Application();
+    // Loads a font file and makes its family the application's system font; false when the
+    // file is not a font.
+    static bool useFontFile(std::string_view path, double defaultSize = 15);
+    // Runs Qt's loop with the main run loop beside it until quit().
+    int exec(RunLoop& loop);
+    static void quit();
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+
+}  // namespace platform::ui

@@ -1,0 +1,259 @@
+#include "ui/TQWindowHost.h"
+
+#include <cmath>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/TextMetrics.h"
+
+using platform::ui::Layer;
+
+// TQWindowAppHost
+
+TQWindowAppHost::TQWindowAppHost(platform::ui::MainWindow& window, platform::AppHost& base)
+    : window_(window), base_(base) {}
+
+platform::ApplicationState TQWindowAppHost::applicationState() const {
+    return base_.applicationState();
+}
+
+platform::LayoutDirection TQWindowAppHost::userInterfaceLayoutDirection() const {
+    return base_.userInterfaceLayoutDirection();
+}
+
+void TQWindowAppHost::scheduleLocalNotification(const platform::LocalNotification& notification) {
+    base_.scheduleLocalNotification(notification);
+}
+
+bool TQWindowAppHost::openURL(std::string_view url) {
+    return base_.openURL(url);
+}
+
+bool TQWindowAppHost::canOpenURL(std::string_view url) const {
+    return base_.canOpenURL(url);
+}
+
+platform::BackgroundTaskIdentifier TQWindowAppHost::beginBackgroundTask(
+    std::string_view name, std::function<void()> expirationHandler) {
+    return base_.beginBackgroundTask(name, std::move(expirationHandler));
+}
+
+void TQWindowAppHost::endBackgroundTask(platform::BackgroundTaskIdentifier identifier) {
+    base_.endBackgroundTask(identifier);
+}
+
+platform::AlertIdentifier TQWindowAppHost::showAlert(platform::Alert alert) {
+    const platform::AlertIdentifier identifier = next_++;
+    auto* view = new platform::ui::AlertView(alert.title, alert.message, alert.buttons);
+    view->onButton([this, identifier, pressed = std::move(alert.pressed)](std::size_t index) {
+        alerts_.erase(identifier);
+        if (pressed) {
+            pressed(index);
+        }
+    });
+    alerts_.emplace(identifier, view);
+    window_.addOverlay(view, Layer::alert);
+    return identifier;
+}
+
+void TQWindowAppHost::dismissAlert(platform::AlertIdentifier identifier) {
+    const auto found = alerts_.find(identifier);
+    if (found == alerts_.end()) {
+        return;
+    }
+    if (found->second) {
+        found->second->dismiss();
+    }
+    alerts_.erase(found);
+}
+
+platform::ui::AlertView* TQWindowAppHost::alertView(platform::AlertIdentifier identifier) const {
+    const auto found = alerts_.find(identifier);
+    return found == alerts_.end() ? nullptr : found->second.data();
+}
+
+// TQWindowNavigator
+
+TQWindowNavigator::TQWindowNavigator(platform::ui::MainWindow& window, TQPageFactory factory)
+    : window_(window), factory_(std::move(factory)) {}
+
+platform::ui::NavigationController* TQWindowNavigator::navigation() const {
+    return dynamic_cast<platform::ui::NavigationController*>(window_.rootView());
+}
+
+bool TQWindowNavigator::isHomeScreenRoot() const {
+    const auto* nav = navigation();
+    return nav != nullptr && !nav->pages().empty() &&
+           nav->pages().front()->className() == kHomeScreen &&
+           nav->pages().front()->isViewLoaded();
+}
+
+std::optional<std::string> TQWindowNavigator::topNavigationScreen() const {
+    const auto* nav = navigation();
+    if (nav == nullptr || nav->topPage() == nullptr) {
+        return std::nullopt;
+    }
+    return nav->topPage()->className();
+}
+
+bool TQWindowNavigator::pushScreen(std::string_view screen, bool animated) {
+    auto* nav = navigation();
+    if (nav == nullptr || !factory_) {
+        return false;
+    }
+    auto page = factory_(screen);
+    if (!page) {
+        return false;
+    }
+    nav->pushPage(std::move(page), animated);
+    return true;
+}
+
+bool TQWindowNavigator::performOnTopNavigationScreen(std::string_view screen,
+                                                     std::string_view operation,
+                                                     const platform::Value& argument) {
+    auto* nav = navigation();
+    if (nav == nullptr || nav->topPage() == nullptr || nav->topPage()->className() != screen) {
+        return false;
+    }
+    return nav->topPage()->perform(operation, argument);
+}
+
+bool TQWindowNavigator::isTopMostScreenAlert() const {
+    for (auto* view : window_.overlays(Layer::alert)) {
+        if (!view->isHidden()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TQWindowNavigator::presentScene(std::string_view /*storyboard*/, std::string_view scene,
+                                     platform::ModalTransitionStyle /*presenterStyle*/,
+                                     bool /*animated*/) {
+    if (!factory_) {
+        return false;
+    }
+    auto page = factory_(scene);
+    if (!page) {
+        return false;
+    }
+    platform::ui::Page* shown = page.release();
+    shown->loadViewIfNeeded();
+    shown->viewWillAppear(false);
+    window_.addOverlay(shown, Layer::pageOverlay);
+    shown->viewDidAppear(false);
+    return true;
+}
+
+// TQBannerWindowPresenter
+
+namespace {
+
+double bannerHeight(const platform::Banner& banner) {
+    switch (banner.kind) {
+        case platform::BannerKind::statusBar:
+            return 20;
+        case platform::BannerKind::navigationBar:
+            return 64;
+        case platform::BannerKind::customHeight:
+            break;
+    }
+    const double width = platform::ui::Screen::main().bounds().width - 20;
+    return std::ceil(platform::ui::TextMetrics::current().boundingSize(banner.text, 15, width).height) + 20;
+}
+
+platform::ui::TextAlignment alignmentOf(platform::TextAlignment alignment) {
+    switch (alignment) {
+        case platform::TextAlignment::left:
+        case platform::TextAlignment::natural:
+        case platform::TextAlignment::justified:
+            return platform::ui::TextAlignment::left;
+        case platform::TextAlignment::right:
+            return platform::ui::TextAlignment::right;
+        case platform::TextAlignment::center:
+            break;
+    }
+    return platform::ui::TextAlignment::center;
+}
+
+}  // namespace
+
+TQBannerWindowPresenter::TQBannerWindowPresenter(platform::ui::MainWindow& window,
+                                                 platform::RunLoop& loop)
+    : window_(window), loop_(loop) {}
+
+TQBannerWindowPresenter::~TQBannerWindowPresenter() {
+    if (timer_) {
+        timer_->invalidate();
+    }
+    delete view_.data();
+}
+
+void TQBannerWindowPresenter::showBanner(platform::Banner banner,
+                                         std::function<void()> completion) {
+    queue_.push_back(Pending{std::move(banner), std::move(completion)});
+    if (!showing_) {
+        showNext();
+    }
+}
+
+void TQBannerWindowPresenter::showNext() {
+    if (queue_.empty()) {
+        return;
+    }
+    showing_ = std::move(queue_.front());
+    queue_.pop_front();
+    const platform::Banner& banner = showing_->banner;
+    auto* view = new platform::ui::View;
+    view->setName("banner");
+    // Without a colour of its own a banner takes the application's tint.
+    const platform::Color colour =
+        banner.backgroundColor.value_or(platform::Color{0.0, 0.48, 1.0, 1.0});
+    view->setBackgroundColor({colour.red, colour.green, colour.blue, colour.alpha});
+    const double height = bannerHeight(banner);
+    view->setFrame({0, 0, platform::ui::Screen::main().bounds().width, height});
+    auto* label = new platform::ui::Label(view);
+    label->setName("bannerText");
+    label->setText(banner.text);
+    label->setFontSize(banner.kind == platform::BannerKind::statusBar ? 12 : 15);
+    label->setTextColor({1, 1, 1, 1});
+    label->setNumberOfLines(0);
+    label->setTextAlignment(alignmentOf(banner.textAlignment));
+    label->setFrame({10, 0, view->frame().width - 20, height});
+    view_ = view;
+    window_.addOverlay(view, Layer::banner, true);
+    timer_ = loop_.scheduleTimer(banner.timeInterval, false, [this] { finish(); });
+}
+
+void TQBannerWindowPresenter::tap() {
+    if (!showing_) {
+        return;
+    }
+    bool dismiss = false;
+    for (const auto& responder : showing_->banner.interactionResponders) {
+        if ((responder.interactionType & platform::banner_interaction::tapOnce) != 0) {
+            if (responder.action) {
+                responder.action(platform::banner_interaction::tapOnce);
+            }
+            dismiss = dismiss || responder.automaticallyDismiss;
+        }
+    }
+    if (dismiss) {
+        finish();
+    }
+}
+
+void TQBannerWindowPresenter::finish() {
+    if (timer_) {
+        timer_->invalidate();
+        timer_.reset();
+    }
+    delete view_.data();
+    auto completion = showing_ ? std::move(showing_->completion) : nullptr;
+    showing_.reset();
+    if (completion) {
+        completion();
+    }
+    showNext();
+}

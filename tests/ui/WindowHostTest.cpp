@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "ui/TQCustomNavigationViewController.h"
+#include "ui/TQWindowHost.h"
+#include "ui/UiWorld.h"
+
+namespace {
+
+using platform::ui::Layer;
+using platform::ui::Page;
+using ui_test::UiWorld;
+
+// A page with one operation core code may run.
+class CityPage : public Page {
+public:
+    CityPage() : Page("TQWeatherViewController") {}
+    bool perform(std::string_view operation, const platform::Value& argument) override {
+        if (operation != "updateCityCell") {
+            return false;
+        }
+        cities.push_back(argument.stringValue().value_or(""));
+        return true;
+    }
+    std::vector<std::string> cities;
+};
+
+std::unique_ptr<Page> makePage(std::string_view name) {
+    if (name == "TQWeatherViewController") {
+        return std::make_unique<CityPage>();
+    }
+    if (name == "TQViewController" || name == "termsPageid") {
+        return std::make_unique<Page>(std::string(name));
+    }
+    return nullptr;
+}
+
+TEST(WindowNavigatorTest, ScreensByNameOnTheRootNavigation) {
+    UiWorld world;
+    TQWindowNavigator navigator(*world.window, makePage);
+    EXPECT_FALSE(navigator.isHomeScreenRoot());
+    EXPECT_EQ(navigator.topNavigationScreen(), std::nullopt);
+    EXPECT_FALSE(navigator.pushScreen("TQWeatherViewController", false)) << "no navigation yet";
+
+    auto* nav = new TQCustomNavigationViewController(makePage("TQViewController"));
+    world.window->setRootView(nav);
+    EXPECT_TRUE(navigator.isHomeScreenRoot());
+    EXPECT_EQ(navigator.topNavigationScreen(), "TQViewController");
+    EXPECT_FALSE(navigator.pushScreen("TQUnknownViewController", false));
+    EXPECT_TRUE(navigator.pushScreen("TQWeatherViewController", false));
+    EXPECT_EQ(navigator.topNavigationScreen(), "TQWeatherViewController");
+    EXPECT_TRUE(navigator.performOnTopNavigationScreen("TQWeatherViewController",
+                                                       "updateCityCell", "Seoul"));
+    EXPECT_FALSE(navigator.performOnTopNavigationScreen("TQWeatherViewController", "other", {}));
+    EXPECT_FALSE(navigator.performOnTopNavigationScreen("TQViewController", "updateCityCell", {}));
+    EXPECT_EQ(dynamic_cast<CityPage*>(nav->topPage())->cities, std::vector<std::string>{"Seoul"});
+
+    EXPECT_FALSE(navigator.isTopMostScreenAlert());
+    TQWindowAppHost host(*world.window, world.host);
+    const auto alert = host.showAlert(platform::Alert{"Title", "", {"OK"}, {}});
+    EXPECT_TRUE(navigator.isTopMostScreenAlert());
+    host.dismissAlert(alert);
+    UiWorld::flushDeletes();
+    EXPECT_FALSE(navigator.isTopMostScreenAlert());
+
+    EXPECT_TRUE(navigator.presentScene("Main_iPhone", "termsPageid",
+                                       platform::ModalTransitionStyle::crossDissolve, true));
+    EXPECT_EQ(world.window->overlays(Layer::pageOverlay).size(), 1U);
+    EXPECT_FALSE(navigator.presentScene("Main_iPhone", "nowhere",
+                                        platform::ModalTransitionStyle::coverVertical, true));
+}
+
+TEST(WindowBannersTest, BannersShowOneAfterAnotherOnTopForTheirTime) {
+    UiWorld world;
+    TQBannerWindowPresenter banners(*world.window, world.loop);
+    std::vector<std::string> done;
+    platform::Banner first;
+    first.text = "No connection";
+    first.timeInterval = 2.0;
+    platform::Banner second;
+    second.text = "Tap me";
+    second.kind = platform::BannerKind::navigationBar;
+    second.backgroundColor = platform::Color{0.8, 0.1, 0.1, 1};
+    std::vector<int> taps;
+    second.interactionResponders.push_back(platform::BannerInteractionResponder{
+        platform::banner_interaction::anyTap, true, [&](int type) { taps.push_back(type); }});
+    banners.showBanner(first, [&] { done.push_back("first"); });
+    banners.showBanner(second, [&] { done.push_back("second"); });
+    world.window->addOverlay(new platform::ui::View, Layer::loading);
+    ASSERT_NE(banners.current(), nullptr);
+    EXPECT_EQ(world.window->frontView(), banners.current()) << "banners are on top of all";
+    EXPECT_EQ(banners.current()->frame().height, 20);
+    banners.tap();
+    EXPECT_TRUE(taps.empty()) << "the first answers no tap";
+    world.loop.advance(2.0);
+    EXPECT_EQ(done, std::vector<std::string>{"first"});
+    ASSERT_NE(banners.current(), nullptr);
+    EXPECT_EQ(banners.current()->frame().height, 64);
+    EXPECT_EQ(banners.current()->findChild<platform::ui::Label*>("bannerText")->text(), "Tap me");
+    banners.tap();
+    EXPECT_EQ(taps, std::vector<int>{platform::banner_interaction::tapOnce});
+    EXPECT_EQ(done, (std::vector<std::string>{"first", "second"})) << "dismissed by the tap";
+    EXPECT_EQ(banners.current(), nullptr);
+}
+
+}  // namespace
