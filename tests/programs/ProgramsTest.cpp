@@ -67,7 +67,14 @@ public:
 
         std::vector<std::string> words{path};
         words.insert(words.end(), arguments.begin(), arguments.end());
-        pid_ = testing_support::spawnProgram(words, &actions, std::move(extraEnvironment));
+        // The phone looks for a newer version and uploads usage logs at launch, to the maker's
+        // servers by default: a closed loopback port as every program's proxy keeps the tests
+        // off the network, while the loopback servers the tests start stay reachable.
+        std::vector<std::string> environment{"http_proxy=http://127.0.0.1:9",
+                                             "https_proxy=http://127.0.0.1:9",
+                                             "no_proxy=127.0.0.1,localhost"};
+        environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+        pid_ = testing_support::spawnProgram(words, &actions, std::move(environment));
         if (pid_ < 0) {
             ADD_FAILURE() << "cannot start " << path;
         }
