@@ -223,7 +223,9 @@ DispatchQueue& DispatchQueue::main() {
 }
 
 DispatchQueue& DispatchQueue::global(Priority priority) {
-    static std::array<GlobalQueue, kPriorityCount> queues{
+    // Never destroyed: the pool may have been made first and so outlive them at exit, while a
+    // worker's last task still hands work to a global queue.
+    static auto& queues = *new std::array<GlobalQueue, kPriorityCount>{
         GlobalQueue("global.high", Priority::high),
         GlobalQueue("global.normal", Priority::normal),
         GlobalQueue("global.low", Priority::low),
