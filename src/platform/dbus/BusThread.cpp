@@ -147,6 +147,10 @@ void BusThread::runAfterLoss() {
             } catch (const sdbus::Error&) {
             }
         }
+        // The wake that brought this work may have been the last: look again before waiting.
+        if (!due.empty()) {
+            continue;
+        }
         pollfd fd{wake_, POLLIN, 0};
         ::poll(&fd, 1, -1);
         drainWake(wake_);
