@@ -11,7 +11,7 @@
 
 #include "platform/bluetooth/AttServer.h"
 #include "platform/bluetooth/GattDatabase.h"
-#include "platform/bluetooth/bluez/BusThread.h"
+#include "platform/dbus/BusThread.h"
 
 namespace testing_support {
 
@@ -124,9 +124,9 @@ struct Endpoint {
 
 struct FakeBluez::Daemon {
     Daemon(const std::string& address, RunLoop& loop, const Uuid& phone)
-        : thread(address), loop(loop), phone(phone) {}
+        : thread(address, "BlueZ"), loop(loop), phone(phone) {}
 
-    platform::bluetooth::bluez::BusThread thread;
+    platform::dbus::BusThread thread;
     RunLoop& loop;
     const Uuid phone;
 

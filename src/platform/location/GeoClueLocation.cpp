@@ -1,20 +1,15 @@
 #include "platform/location/GeoClueLocation.h"
 
-#include <poll.h>
 #include <sdbus-c++/sdbus-c++.h>
-#include <sys/eventfd.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <limits>
 #include <map>
-#include <mutex>
-#include <thread>
 #include <utility>
 
+#include "platform/dbus/BusThread.h"
 #include "platform/foundation/LogSink.h"
 
 namespace platform {
@@ -59,102 +54,32 @@ LocationFix fixOf(const PropertyMap& properties) {
     return fix;
 }
 
-// Milliseconds until an absolute CLOCK_MONOTONIC time in microseconds; -1 for none.
-int pollTimeout(std::uint64_t deadlineMicros) {
-    if (deadlineMicros == std::numeric_limits<std::uint64_t>::max()) {
-        return -1;
-    }
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const auto nowMicros = static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 +
-                           static_cast<std::uint64_t>(now.tv_nsec) / 1000;
-    if (deadlineMicros <= nowMicros) {
-        return 0;
-    }
-    return static_cast<int>(std::min<std::uint64_t>((deadlineMicros - nowMicros + 999) / 1000,
-                                                    std::numeric_limits<int>::max()));
-}
-
 }  // namespace
 
 // The bus side: its connection, the proxies and the one thread that touches them. The loop
 // hands it work with post(); every reply and signal is posted back to the loop, where the weak
 // pointer decides whether anyone still listens.
 struct GeoClueLocation::Bus {
-    std::unique_ptr<sdbus::IConnection> connection;
+    // Made once the bus is reached; first, so that it goes last.
+    std::unique_ptr<dbus::BusThread> thread;
     std::unique_ptr<sdbus::IProxy> daemon;
     std::unique_ptr<sdbus::IProxy> manager;
     std::unique_ptr<sdbus::IProxy> client;
     // The newest location objects being read; a newer fix supersedes the oldest read.
     std::deque<std::unique_ptr<sdbus::IProxy>> locations;
 
-    int wake = -1;
-    std::mutex mutex;
-    std::deque<std::function<void()>> tasks;
-    bool stopping = false;
-    std::thread thread;
+    sdbus::IConnection& connection() { return thread->connection(); }
 
     void post(std::function<void()> task) {
-        {
-            std::lock_guard lock(mutex);
-            tasks.push_back(std::move(task));
-        }
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(wake, &one, sizeof one);
-    }
-
-    // Serves the bus until stopped or until the bus goes away; then `lost` runs, on this thread.
-    void run(std::function<void()> lost) {
-        wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        thread = std::thread([this, lost = std::move(lost)] {
-            try {
-                serve();
-            } catch (const sdbus::Error& error) {
-                PLATFORM_LOG_WARN("GeoClue: the bus went away: ", error.what());
-                lost();
-            }
-        });
-    }
-
-    void serve() {
-        for (;;) {
-            while (connection->processPendingRequest()) {
-            }
-            std::deque<std::function<void()>> due;
-            {
-                std::lock_guard lock(mutex);
-                if (stopping) {
-                    return;
-                }
-                due.swap(tasks);
-            }
-            for (auto& task : due) {
-                task();
-            }
-            if (!due.empty()) {
-                continue;
-            }
-            const auto data = connection->getEventLoopPollData();
-            pollfd fds[2] = {{data.fd, data.events, 0}, {wake, POLLIN, 0}};
-            ::poll(fds, 2, pollTimeout(data.timeout_usec));
-            if ((fds[1].revents & POLLIN) != 0) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto read = ::read(wake, &count, sizeof count);
-            }
+        if (thread != nullptr) {
+            thread->post(std::move(task));
         }
     }
 
     ~Bus() {
-        if (thread.joinable()) {
-            {
-                std::lock_guard lock(mutex);
-                stopping = true;
-            }
-            post([] {});
-            thread.join();
-        }
-        if (wake >= 0) {
-            ::close(wake);
+        // Work not yet begun is dropped: nobody is left to hear its answers.
+        if (thread != nullptr) {
+            thread->stop(dbus::BusThread::Pending::drop);
         }
         locations.clear();
         client.reset();
@@ -175,10 +100,10 @@ GeoClueLocation::GeoClueLocation(RunLoop& loop, std::string desktopId, std::stri
         });
     };
     try {
-        bus_->connection = address.empty() ? sdbus::createSystemBusConnection()
-                                           : sdbus::createSessionBusConnectionWithAddress(address);
-        bus_->daemon = sdbus::createProxy(*bus_->connection, kBusService, kBusPath);
-        bus_->manager = sdbus::createProxy(*bus_->connection, kService, kManagerPath);
+        bus_->thread = std::make_unique<dbus::BusThread>(address, "GeoClue",
+                                                         dbus::BusThread::Lifetime::endsWithBus);
+        bus_->daemon = sdbus::createProxy(bus_->connection(), kBusService, kBusPath);
+        bus_->manager = sdbus::createProxy(bus_->connection(), kService, kManagerPath);
         bus_->daemon->uponSignal("NameOwnerChanged")
             .onInterface(kBusService)
             .call(
@@ -194,7 +119,7 @@ GeoClueLocation::GeoClueLocation(RunLoop& loop, std::string desktopId, std::stri
         bus_ = std::make_unique<Bus>();
         return;
     }
-    bus_->run([weak, loopPointer] {
+    bus_->thread->start([weak, loopPointer] {
         loopPointer->post([weak] {
             if (auto* self = weak.get()) {
                 self->lost_ = true;
@@ -332,12 +257,12 @@ void GeoClueLocation::startUpdatingLocation() {
                     return;
                 }
                 // Still on the bus's thread: follow the client and name ourselves to it.
-                bus->client = sdbus::createProxy(*bus->connection, kService, path);
+                bus->client = sdbus::createProxy(bus->connection(), kService, path);
                 bus->client->uponSignal("LocationUpdated")
                     .onInterface(kClientInterface)
                     .call([bus, weak, loopPointer](const sdbus::ObjectPath&,
                                                    const sdbus::ObjectPath& location) {
-                        auto proxy = sdbus::createProxy(*bus->connection, kService, location);
+                        auto proxy = sdbus::createProxy(bus->connection(), kService, location);
                         proxy->finishRegistration();
                         proxy->callMethodAsync("GetAll")
                             .onInterface(kProperties)

@@ -14,7 +14,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "support/FakeBluez.h"
 #include "support/LoopWait.h"
-#include "support/PrivateBus.h"
+#include "support/PrivateBusTest.h"
 #include "support/RecordingLogSink.h"
 #include "support/TempDir.h"
 
@@ -35,13 +35,12 @@ const std::string kWatchAddress = "C0:11:22:33:44:55";
 // The phone's stack on the BlueZ radio against the tests' own bluetoothd on a private bus,
 // whose air reaches a scripted watch. The bus answers on its own threads, so the loop runs on
 // the real clock and every wait is for an event, bounded.
-class BluezRadioTest : public ::testing::Test {
+class BluezRadioTest : public testing_support::PrivateBusTest {
 protected:
     void SetUp() override {
-        std::string whyNot;
-        bus = testing_support::PrivateBus::start(whyNot);
-        if (!bus) {
-            GTEST_SKIP() << "no private bus here: " << whyNot;
+        PrivateBusTest::SetUp();
+        if (IsSkipped()) {
+            return;
         }
         daemon = FakeBluez::start(bus->address(), loop, kPhone);
         ASSERT_NE(daemon, nullptr);
@@ -105,7 +104,6 @@ protected:
     ScopedMainRunLoop scoped{loop};
     testing_support::TempDir home;
     platform::UserDefaults defaults{home.path() / "defaults.plist"};
-    std::unique_ptr<testing_support::PrivateBus> bus;
     std::unique_ptr<FakeBluez> daemon;
     PeripheralRecorder server;
     std::unique_ptr<Adapter> phone;

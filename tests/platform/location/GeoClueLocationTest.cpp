@@ -6,7 +6,7 @@
 
 #include "platform/location/GeoClueLocation.h"
 #include "support/FakeGeoClue.h"
-#include "support/PrivateBus.h"
+#include "support/PrivateBusTest.h"
 
 namespace platform {
 namespace {
@@ -27,16 +27,8 @@ public:
 
 // The real backend against the tests' own GeoClue on a private bus. The bus answers on its own
 // threads, so the loop runs on the real clock and every wait is for an event, bounded.
-class GeoClueLocationTest : public ::testing::Test {
+class GeoClueLocationTest : public testing_support::PrivateBusTest {
 protected:
-    void SetUp() override {
-        std::string whyNot;
-        bus = testing_support::PrivateBus::start(whyNot);
-        if (!bus) {
-            GTEST_SKIP() << "no private bus here: " << whyNot;
-        }
-    }
-
     void startService(unsigned level = GeoClueLocation::kExact) {
         service = testing_support::FakeGeoClue::start(bus->address(), level);
         ASSERT_NE(service, nullptr);
@@ -70,7 +62,6 @@ protected:
     }
 
     RunLoop loop{RunLoop::Clock::real};
-    std::unique_ptr<testing_support::PrivateBus> bus;
     std::unique_ptr<testing_support::FakeGeoClue> service;
     Recorder recorder;
     std::unique_ptr<GeoClueLocation> location;

@@ -12,9 +12,9 @@
 #include "platform/bluetooth/GattDatabase.h"
 #include "platform/bluetooth/bluez/BluezNames.h"
 #include "platform/bluetooth/bluez/BluezObjects.h"
-#include "platform/bluetooth/bluez/BusThread.h"
 #include "platform/bluetooth/bluez/GattApplication.h"
 #include "platform/bluetooth/bluez/LeAdvertisement.h"
+#include "platform/dbus/BusThread.h"
 #include "platform/foundation/LogSink.h"
 
 namespace platform::bluetooth::bluez {
@@ -58,7 +58,7 @@ bool isDeviceHeard(const Properties& changed) {
 // devices, our application and advertisement and their registrations.
 struct BluezRadio::Bus {
     Bus(BluezRadio& radio, const BluezOptions& options)
-        : radio(radio), options(options), thread(options.busAddress) {}
+        : radio(radio), options(options), thread(options.busAddress, "BlueZ") {}
 
     ~Bus() {
         thread.stop();
@@ -70,7 +70,7 @@ struct BluezRadio::Bus {
 
     BluezRadio& radio;
     const BluezOptions options;
-    BusThread thread;
+    dbus::BusThread thread;
     std::vector<sdbus::Slot> slots;
     std::map<std::string, std::unique_ptr<sdbus::IProxy>> proxies;
 

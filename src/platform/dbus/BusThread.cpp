@@ -1,4 +1,4 @@
-#include "platform/bluetooth/bluez/BusThread.h"
+#include "platform/dbus/BusThread.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -8,10 +8,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "platform/foundation/LogSink.h"
 
-namespace platform::bluetooth::bluez {
+namespace platform::dbus {
 namespace {
 
 // Milliseconds until an absolute CLOCK_MONOTONIC time in microseconds; -1 for none.
@@ -30,11 +31,18 @@ int pollTimeout(std::uint64_t deadlineMicros) {
                                                     std::numeric_limits<int>::max()));
 }
 
+void drainWake(int wake) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto read = ::read(wake, &count, sizeof count);
+}
+
 }  // namespace
 
-BusThread::BusThread(const std::string& address)
+BusThread::BusThread(const std::string& address, std::string name, Lifetime lifetime)
     : connection_(address.empty() ? sdbus::createSystemBusConnection()
                                   : sdbus::createSessionBusConnectionWithAddress(address)),
+      name_(std::move(name)),
+      lifetime_(lifetime),
       wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 BusThread::~BusThread() {
@@ -50,30 +58,12 @@ void BusThread::start(std::function<void()> lost) {
         try {
             serve();
         } catch (const sdbus::Error& error) {
-            PLATFORM_LOG_WARN("BlueZ: the bus went away: ", error.what());
+            PLATFORM_LOG_WARN(name_, ": the bus went away: ", error.what());
             if (lost_) {
                 lost_();
             }
-            // Work handed over later still runs, so objects made on this thread go here too.
-            for (;;) {
-                std::deque<std::function<void()>> due;
-                {
-                    std::lock_guard lock(mutex_);
-                    if (stopping_ && tasks_.empty()) {
-                        return;
-                    }
-                    due.swap(tasks_);
-                }
-                for (auto& task : due) {
-                    try {
-                        task();
-                    } catch (const sdbus::Error&) {
-                    }
-                }
-                pollfd fd{wake_, POLLIN, 0};
-                ::poll(&fd, 1, -1);
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
+            if (lifetime_ == Lifetime::outlivesBus) {
+                runAfterLoss();
             }
         }
     });
@@ -88,13 +78,14 @@ void BusThread::post(std::function<void()> task) {
     [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
 }
 
-void BusThread::stop() {
+void BusThread::stop(Pending pending) {
     if (!thread_.joinable()) {
         return;
     }
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        dropPending_ = pending == Pending::drop;
     }
     post([] {});
     thread_.join();
@@ -108,15 +99,21 @@ void BusThread::serve() {
         bool stop = false;
         {
             std::lock_guard lock(mutex_);
+            if (stopping_ && dropPending_) {
+                return;
+            }
             due.swap(tasks_);
             stop = stopping_;
         }
         for (auto& task : due) {
-            // A call that fails is that call's business, not the end of the bus.
+            if (lifetime_ == Lifetime::endsWithBus) {
+                task();
+                continue;
+            }
             try {
                 task();
             } catch (const sdbus::Error& error) {
-                PLATFORM_LOG_WARN("BlueZ: ", error.getName(), ": ", error.getMessage());
+                PLATFORM_LOG_WARN(name_, ": ", error.getName(), ": ", error.getMessage());
             }
         }
         if (stop) {
@@ -129,10 +126,35 @@ void BusThread::serve() {
         pollfd fds[2] = {{data.fd, data.events, 0}, {wake_, POLLIN, 0}};
         ::poll(fds, 2, pollTimeout(data.timeout_usec));
         if ((fds[1].revents & POLLIN) != 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
+            drainWake(wake_);
         }
     }
 }
 
-}  // namespace platform::bluetooth::bluez
+void BusThread::runAfterLoss() {
+    for (;;) {
+        std::deque<std::function<void()>> due;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_ && (dropPending_ || tasks_.empty())) {
+                return;
+            }
+            due.swap(tasks_);
+        }
+        for (auto& task : due) {
+            try {
+                task();
+            } catch (const sdbus::Error&) {
+            }
+        }
+        // The wake that brought this work may have been the last: look again before waiting.
+        if (!due.empty()) {
+            continue;
+        }
+        pollfd fd{wake_, POLLIN, 0};
+        ::poll(&fd, 1, -1);
+        drainWake(wake_);
+    }
+}
+
+}  // namespace platform::dbus
