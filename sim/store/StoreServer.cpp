@@ -172,6 +172,11 @@ void StoreServer::addRoute(std::string path, Route route) {
     routes_[std::move(path)] = std::move(route);
 }
 
+void StoreServer::setFeatured(std::vector<StoreApp> featured) {
+    std::lock_guard lock(mutex_);
+    featured_ = std::move(featured);
+}
+
 void StoreServer::observe(std::function<void(const StoreRequest&, int)> observer) {
     std::lock_guard lock(mutex_);
     observer_ = std::move(observer);
@@ -223,16 +228,25 @@ StoreAnswer StoreServer::file(const std::filesystem::path& path, std::string con
 }
 
 StoreAnswer StoreServer::featured(const StoreRequest& request) const {
+    std::vector<StoreApp> list;
+    {
+        std::lock_guard lock(mutex_);
+        list = featured_.value_or(catalogue_);
+    }
+    std::string names;
+    for (const StoreApp& app : list) {
+        names += app.productId + ",";
+    }
     // Items are numbered from 1; a page names its first and last.
     const std::int64_t first = std::max<std::int64_t>(1, platform::stringIntValue(
                                                              request.parameter("startNum")));
     const std::int64_t last = platform::stringIntValue(request.parameter("endNum"));
     std::string content = "<resultCode>0</resultCode>";
-    element(content, "totalCount", std::to_string(catalogue_.size()));
-    element(content, "hashValue", "catalogue-" + std::to_string(catalogue_.size()));
+    element(content, "totalCount", std::to_string(list.size()));
+    element(content, "hashValue", "list-" + std::to_string(std::hash<std::string>{}(names)));
     for (std::int64_t number = first;
-         number <= last && number <= static_cast<std::int64_t>(catalogue_.size()); ++number) {
-        const StoreApp& app = catalogue_[static_cast<std::size_t>(number - 1)];
+         number <= last && number <= static_cast<std::int64_t>(list.size()); ++number) {
+        const StoreApp& app = list[static_cast<std::size_t>(number - 1)];
         content += "<appInfo>";
         element(content, "productID", app.productId);
         element(content, "productName", app.productName);

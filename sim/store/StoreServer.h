@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -73,6 +74,9 @@ public:
     // Answers GET requests for this exact path; replaces an earlier route of the path, built-in
     // ones included (a test can make a package answer 404).
     void addRoute(std::string path, Route route);
+    // The featured list the recommendation route pages through (the catalogue until set); its
+    // hash changes with the list.
+    void setFeatured(std::vector<StoreApp> featured);
     // Told of every request and its status, from the server's threads.
     void observe(std::function<void(const StoreRequest&, int status)> observer);
     // The targets asked so far, in order.
@@ -97,6 +101,7 @@ private:
     bool listenEnded_ = false;
     std::map<std::string, Route, std::less<>> routes_;
     std::function<void(const StoreRequest&, int)> observer_;
+    std::optional<std::vector<StoreApp>> featured_;
     std::vector<std::string> requests_;
 };
 

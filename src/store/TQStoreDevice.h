@@ -12,13 +12,13 @@ struct TQStoreDevice {
     // phone screen of its own, so it reports a fixed portrait one.
     double screenHeight = 1334;
     double screenWidth = 750;
-    std::optional<std::string> modelNumber;  // "groupKavoInfo" / "kavoModelNumber"
-    std::optional<std::string> kOSVersion;   // "groupKavoInfo" / "kavoNuvraVersion"
-    std::optional<std::string> salesCode;    // "kavoSalesCode"
-    std::string systemVersion;               // the phone's operating system
-    std::string vendorIdentifier;            // UUID text
-    std::string machineIdentifier;
-    std::optional<platform::Carrier> carrier;  // nothing without a SIM
+    std::optional<std::string> modelNumber{};  // "groupKavoInfo" / "kavoModelNumber"
+    std::optional<std::string> kOSVersion{};   // "groupKavoInfo" / "kavoNuvraVersion"
+    std::optional<std::string> salesCode{};    // "kavoSalesCode"
+    std::string systemVersion{};               // the phone's operating system
+    std::string vendorIdentifier{};            // UUID text
+    std::string machineIdentifier{};
+    std::optional<platform::Carrier> carrier{};  // nothing without a SIM
 
     // The standard defaults, the device information and the telephony installed now.
     static TQStoreDevice current();

@@ -13,6 +13,20 @@ TQStoreServices::~TQStoreServices() {
     detachLink();
 }
 
+TQFeaturedApps& TQStoreServices::featured() {
+    if (!featured_) {
+        platform::UserDefaults& defaults = platform::UserDefaults::standard();
+        featured_ = std::make_unique<TQFeaturedApps>(TQFeaturedApps::Environment{
+            .defaults = defaults,
+            .center = platform::NotificationCenter::defaultCenter(),
+            .host = defaults.string(kBackendHostKey).value_or(kDefaultBackendHost),
+            .isInstalled = [this](std::string_view name) { return appManager_.hasPackage(name); },
+            .loader = loader_});
+        appManager_.setOnInstallRecorded([this] { featured_->refreshFeaturedAppData(); });
+    }
+    return *featured_;
+}
+
 void TQStoreServices::fillHandlers(TQHandlers& handlers) {
     TQHandlers::fillIn(handlers.store, &appManager_);
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "store/TQAppManager.h"
+#include "store/TQFeaturedApps.h"
 #include "store/TQKavoAppSequence.h"
 
 class TQAP;
@@ -15,6 +16,10 @@ class URLLoader;
 // with each link the message sequence and the download operations that run over it.
 class TQStoreServices {
 public:
+    // The user setting that names the store back end's host (and port).
+    static constexpr const char* kBackendHostKey = "kavo.store.backendHost";
+    static constexpr const char* kDefaultBackendHost = "hub.kavoapps.com";
+
     // loader: the download operations' (the process's when null); borrowed.
     explicit TQStoreServices(platform::net::URLLoader* loader = nullptr);
     ~TQStoreServices();
@@ -31,6 +36,8 @@ public:
     void detachLink();
 
     [[nodiscard]] TQAppManager& appManager() { return appManager_; }
+    // The home screen's featured row; made on first use from the user settings.
+    [[nodiscard]] TQFeaturedApps& featured();
     // Only while a link is attached.
     [[nodiscard]] TQKavoAppSequence* sequence() { return sequence_.get(); }
 
@@ -38,4 +45,5 @@ private:
     platform::net::URLLoader* loader_;
     TQAppManager appManager_;
     std::unique_ptr<TQKavoAppSequence> sequence_;
+    std::unique_ptr<TQFeaturedApps> featured_;
 };
