@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -43,6 +44,13 @@ struct StoreAnswer {
     bool chunked = false;
 };
 
+// A server certificate with its key and the certificates between it and its anchor, as PEM.
+struct TlsIdentity {
+    std::string certificatePem;
+    std::string privateKeyPem;
+    std::vector<std::string> chainPem;
+};
+
 class StoreServer {
 public:
     using Route = std::function<StoreAnswer(const StoreRequest&)>;
@@ -64,6 +72,11 @@ public:
     StoreServer& operator=(const StoreServer&) = delete;
 
     [[nodiscard]] std::uint16_t port() const { return port_; }
+    // Serves the same routes over HTTPS on a port of its own, with this identity.
+    platform::Result<void> serveSecurely(const TlsIdentity& identity);
+    [[nodiscard]] std::uint16_t securePort() const { return securePort_; }
+    // "https://127.0.0.1:<secure port>" followed by pathAndQuery.
+    [[nodiscard]] std::string secureURL(std::string_view pathAndQuery = {}) const;
     // "http://127.0.0.1:<port>" followed by pathAndQuery.
     [[nodiscard]] std::string url(std::string_view pathAndQuery = {}) const;
     [[nodiscard]] const std::vector<StoreApp>& catalogue() const { return catalogue_; }
@@ -84,6 +97,7 @@ public:
 
 private:
     StoreServer(std::vector<StoreApp> catalogue, std::filesystem::path packages);
+    void serveOn(httplib::Server& server);
     StoreAnswer answer(const StoreRequest& request) const;
     StoreAnswer featured(const StoreRequest& request) const;
     StoreAnswer updateCheck(const StoreRequest& request) const;
@@ -96,6 +110,10 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::uint16_t port_ = 0;
+    std::unique_ptr<httplib::Server> secureServer_;
+    std::thread secureThread_;
+    std::uint16_t securePort_ = 0;
+    std::atomic<bool> secureEnded_{false};
     mutable std::mutex mutex_;
     std::condition_variable listenEndedSignal_;
     bool listenEnded_ = false;

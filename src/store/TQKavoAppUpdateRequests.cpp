@@ -150,6 +150,10 @@ bool TQKavoAppUpdateRequests::validateResponseResultCode(const platform::Diction
 
 platform::Array TQKavoAppUpdateRequests::appInfoList(const platform::Dictionary& response) {
     const platform::Value* list = response.find("appInfo");
+    if (list != nullptr && list->isDictionary()) {
+        // The XML conversion gives one element as itself: it is still one application.
+        return {*list};
+    }
     return list != nullptr && list->isArray() ? *list->arrayIf() : platform::Array{};
 }
 

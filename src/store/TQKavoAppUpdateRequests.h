@@ -49,7 +49,7 @@ public:
 
     // Accepts a result code of 0 (an absent or non-numeric one counts 0).
     [[nodiscard]] static bool validateResponseResultCode(const platform::Dictionary& response);
-    // The answer's "appInfo" as a list; a single element or none is an empty list.
+    // The answer's "appInfo" as a list; a single element is a list of one.
     [[nodiscard]] static platform::Array appInfoList(const platform::Dictionary& response);
     // One entry per element of the download-URL answer with result code 1, in order.
     [[nodiscard]] static std::vector<TQUpdateEntry> updateEntries(

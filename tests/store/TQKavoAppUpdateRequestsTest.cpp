@@ -140,10 +140,11 @@ TEST(TQKavoAppUpdateRequestsTest, AnswersAreValidatedAndReadIntoEntries) {
     EXPECT_FALSE(Requests::validateResponseResultCode(
         Dictionary{{"resultCode", "3001"}, {"resultMsg", "bad hash"}}));
 
-    // A single element is no list; elements without code 1 give nothing.
-    EXPECT_TRUE(Requests::updateEntries(Dictionary{
-                                            {"appInfo", Value{{"appId", "a"}, {"resultCode", "1"}}}})
-                    .empty());
+    // A single element is a list of one; elements without code 1 give nothing.
+    EXPECT_EQ(Requests::updateEntries(
+                  Dictionary{{"appInfo", Value{{"appId", "a"}, {"resultCode", "1"}}}})
+                  .size(),
+              1U);
     const Dictionary answer{
         {"appInfo",
          Array{Value{{"appId", "a.b"},
