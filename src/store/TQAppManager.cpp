@@ -329,6 +329,11 @@ void TQAppManager::performDownload(std::string url, std::string appTitle, std::s
         LG_WARN("TQAppManager: no link to install through, download of %@ dropped", appTitle);
         return;
     }
+    // The watch takes one install exchange at a time; an automatic update holds it now.
+    if (installBusy_ && installBusy_()) {
+        LG_WARN("TQAppManager: an update installs, download of %@ dropped", appTitle);
+        return;
+    }
     auto operation = factory_(std::move(url), std::move(appTitle), std::move(appPath),
                               std::move(appID));
     operation->setCompletionBlock([] { LG_VERBOSE("Completion!"); });

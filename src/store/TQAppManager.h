@@ -87,6 +87,8 @@ public:
     void setOnInstallRecorded(std::function<void()> block) { onInstallRecorded_ = std::move(block); }
     // What checkUpdate starts (the automatic updater); nothing but a log line when unset.
     void setUpdater(std::function<void()> updater) { updater_ = std::move(updater); }
+    // Whether another install exchange holds the watch; performDownload then drops requests.
+    void setInstallBusy(std::function<bool()> busy) { installBusy_ = std::move(busy); }
     // Whether either list holds the package, letter case and diacritics ignored.
     [[nodiscard]] bool hasPackage(std::string_view packageName) const;
     // Queues one download-and-install operation, unless one is queued or running already.
@@ -106,6 +108,7 @@ private:
     OperationFactory factory_;
     std::function<void()> onInstallRecorded_;
     std::function<void()> updater_;
+    std::function<bool()> installBusy_;
     // The operation on the queue, so that a reset stops it through its own stop.
     std::weak_ptr<TQDownloadKavoAppOperation> current_;
 };

@@ -146,6 +146,11 @@ TEST_F(StoreUpdateTest, ADisconnectionMidRunEndsItAndTheNextCheckStartsAnew) {
     // While the second package installs.
     ASSERT_TRUE(t.runUntil(
         [&] { return asked("/packages/") == 2 && updater->isInstalling(); }, 600));
+    // A store download meanwhile is refused: the watch takes one install at a time.
+    t.manager.setInstallBusy([&] { return updater->isInstalling(); });
+    t.download(t.app("com.kavo.stopwatch"));
+    EXPECT_TRUE(t.queueIsFree());
+    EXPECT_TRUE(t.operations.empty());
     ASSERT_TRUE(t.vanishAndReturn());
     EXPECT_FALSE(updater->isUpdateInProgress());
     EXPECT_EQ(notices(), (std::vector<std::string>{"1 app installed on Kavo: Stopwatch",
