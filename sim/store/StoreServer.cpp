@@ -115,6 +115,27 @@ StoreServer::StoreServer(std::vector<StoreApp> catalogue, std::filesystem::path 
         return updateCheck(request);
     };
     routes_[kDownloadPath] = [this](const StoreRequest& request) { return downloadURL(request); };
+    routes_[kDomainLookupPath] = [this](const StoreRequest&) {
+        // The store's domain is this server, on its HTTPS side when it has one.
+        return StoreAnswer{200, "application/json",
+                           "{\"domain\":\"127.0.0.1:" +
+                               std::to_string(securePort_ != 0 ? securePort_ : port_) + "\"}"};
+    };
+    routes_[kRegistrationPath] = [](const StoreRequest& request) {
+        // A registration names the phone; without one there is no id to give.
+        const std::string duid = request.parameter("duid");
+        if (request.method != "POST" || duid.empty()) {
+            return StoreAnswer{200, "application/json",
+                               "{\"returnCode\":\"1\",\"errorCode\":\"100\"}"};
+        }
+        return StoreAnswer{200, "application/json",
+                           "{\"cID\":\"C-" + duid + "\",\"returnCode\":\"0\",\"errorCode\":\"0\"}"};
+    };
+    routes_[kMainPagePath] = [](const StoreRequest& request) {
+        return StoreAnswer{200, "text/html",
+                           "<html><body>Kavo apps for " + request.parameter("cID") +
+                               "</body></html>\n"};
+    };
 }
 
 platform::Result<std::unique_ptr<StoreServer>> StoreServer::start(std::vector<StoreApp> catalogue,
@@ -173,7 +194,7 @@ StoreServer::~StoreServer() {
 }
 
 void StoreServer::serveOn(httplib::Server& server) {
-    server.Get(".*", [self = this](const httplib::Request& request, httplib::Response& response) {
+    const auto handler = [self = this](const httplib::Request& request, httplib::Response& response) {
         StoreRequest seen{request.method, request.path, request.target,
                           {request.params.begin(), request.params.end()}};
         StoreAnswer answer = self->answer(seen);
@@ -202,7 +223,9 @@ void StoreServer::serveOn(httplib::Server& server) {
         if (observer) {
             observer(seen, answer.status);
         }
-    });
+    };
+    server.Get(".*", handler);
+    server.Post(".*", handler);
 }
 
 platform::Result<void> StoreServer::serveSecurely(const TlsIdentity& identity) {

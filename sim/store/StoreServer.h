@@ -59,6 +59,9 @@ public:
     static constexpr const char* kFeaturedPath = "/product/getRecommendAppList.as";
     static constexpr const char* kUpdateCheckPath = "/stub/kavoAppUpdateCheck.as";
     static constexpr const char* kDownloadPath = "/stub/kavoAppDownload.as";
+    static constexpr const char* kDomainLookupPath = "/api/getDomain.as";
+    static constexpr const char* kRegistrationPath = "/api/setMain.as";
+    static constexpr const char* kMainPagePath = "/main/getMain.as";
     static constexpr const char* kPackagesPrefix = "/packages/";
     static constexpr const char* kIconsPrefix = "/icons/";
 
@@ -84,7 +87,7 @@ public:
     [[nodiscard]] std::string packageURL(const StoreApp& app) const;
     [[nodiscard]] std::filesystem::path packagePath(const StoreApp& app) const;
 
-    // Answers GET requests for this exact path; replaces an earlier route of the path, built-in
+    // Answers GET and POST requests (form bodies read as parameters) for this exact path; replaces an earlier route of the path, built-in
     // ones included (a test can make a package answer 404).
     void addRoute(std::string path, Route route);
     // The featured list the recommendation route pages through (the catalogue until set); its

@@ -32,6 +32,7 @@ constexpr Entry kEnglish[] = {
     {"WDS_ST_TPOP_NUMBERSYNC_ENABLED_ABB_ATNT", "NumberSync enabled."},
     {"WDS_WMGR_POP_A_NEW_VERSION_IS_AVAILABLE_UPDATE_THE_APP_TO_CONTINUE",
      "A new version is available. Update the app to continue."},
+    {"WDS_WMGR_POP_PS_IS_NOT_RESPONDING_TRY_AGAIN_LATER", "%@ is not responding. Try again later."},
     {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_DOWNLOAD_OF_PS_HAS_BEEN_CANCELLED",
      "The watch has been disconnected. The download of %s has been cancelled."},
     {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_INSTALLATION_OF_PS_HAS_BEEN_PAUSED_MSG",
