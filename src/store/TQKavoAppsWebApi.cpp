@@ -1,13 +1,13 @@
 #include "store/TQKavoAppsWebApi.h"
 
 #include <cstdio>
-#include <map>
 
 #include "http/HCHTTPRequestOperation.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Json.h"
+#include "utils/TQDeviceVersion.h"
 #include "utils/TQLocalization.h"
 #include "utils/TQUtils.h"
 
@@ -95,27 +95,7 @@ std::string TQKavoAppsWebApi::getAppList(const std::vector<Value>& apps,
 }
 
 std::optional<std::string> TQKavoAppsWebApi::getDeviceName(std::string_view machine) {
-    static const std::map<std::string, std::string, std::less<>> kNames = {
-        {"i386", "Simulator"},       {"iPod1,1", "iPodTouch"},  {"iPod2,1", "iPodTouch"},
-        {"iPod3,1", "iPodTouch"},    {"iPod4,1", "iPodTouch"},  {"iPhone1,1", "iPhone"},
-        {"iPhone1,2", "iPhone"},     {"iPhone2,1", "iPhone"},   {"iPad1,1", "iPad"},
-        {"iPad3,1", "iPad"},         {"iPad3,4", "iPad"},       {"iPad2,1", "iPad2"},
-        {"iPhone3,1", "iPhone4"},    {"iPhone3,3", "iPhone4"},  {"iPhone4,1", "iPhone4S"},
-        {"iPhone5,1", "iPhone5"},    {"iPhone5,2", "iPhone5"},  {"iPhone5,3", "iPhone5c"},
-        {"iPhone5,4", "iPhone5c"},   {"iPhone6,1", "iPhone5s"}, {"iPhone6,2", "iPhone5s"},
-        {"iPhone7,1", "iPhone6Plus"}, {"iPhone7,2", "iPhone6"}, {"iPad4,1", "iPadAir"},
-        {"iPad4,2", "iPadAir"},      {"iPad2,5", "iPadMini"},   {"iPad4,4", "iPadMini"},
-        {"iPad4,5", "iPadMini"}};
-    if (const auto found = kNames.find(machine); found != kNames.end()) {
-        return found->second;
-    }
-    for (const auto& [part, name] : {std::pair{"iPod", "iPod Touch"}, std::pair{"iPad", "iPad"},
-                                     std::pair{"iPhone", "iPhone"}}) {
-        if (machine.find(part) != std::string_view::npos) {
-            return std::string(name);
-        }
-    }
-    return std::nullopt;
+    return TQDeviceVersion::familyName(machine);
 }
 
 void TQKavoAppsWebApi::setParamValues(const std::vector<Value>& apps,
