@@ -5,6 +5,7 @@
 
 #include "e2e/StoreWorld.h"
 #include "platform/foundation/FileSystem.h"
+#include "sim/store/StoreCertificate.h"
 #include "store/TQKavoAppsWebApi.h"
 #include "support/TestCertificates.h"
 
@@ -196,6 +197,40 @@ TEST_F(StoreWebApiTest, DebugModeTakesTheConfigurationOnlyWhenItIsUsable) {
     EXPECT_EQ(params.protocol, "https://");
     EXPECT_EQ(params.at, "tok-123456");
     EXPECT_EQ(params.duid, "12345678ABCD400080000000000000");
+}
+
+TEST(StoreCertificateTest, TheStoresOwnCertificateIsTrustedOnlyAsTheAnchor) {
+    StoreWorld t;
+    const auto made = kavostore::makeStoreCertificate();
+    ASSERT_TRUE(made.ok());
+    ASSERT_TRUE(t.store->serveSecurely(made.value().identity).ok());
+    for (const bool anchored : {true, false}) {
+        RecordingPage page;
+        std::vector<platform::Bytes> anchors;
+        if (anchored) {
+            anchors.push_back(made.value().certificateDer);
+        } else {
+            anchors.push_back(TestCertificates::shared().ca.certificateDer);
+        }
+        Api api({.defaults = t.world.defaults,
+                 .delegate = page,
+                 .lookupHost = "127.0.0.1:" + std::to_string(t.store->securePort()),
+                 .aclHost = "api.example",
+                 .device = [] {
+                     TQStoreDevice device;
+                     device.vendorIdentifier = "1";
+                     return device;
+                 },
+                 .anchors = anchors,
+                 .loader = &t.loader});
+        api.setParamValues({}, {});
+        t.busy = [&] { return api.requestInFlight(); };
+        api.getKavoAppsAccessURL();
+        ASSERT_TRUE(t.runUntil([&] { return !page.loaded.empty() || !page.alerts.empty(); }, 60));
+        EXPECT_EQ(page.loaded.size(), anchored ? 1U : 0U) << anchored;
+        EXPECT_EQ(page.alerts.size(), anchored ? 0U : 1U) << anchored;
+        t.busy = nullptr;
+    }
 }
 
 }  // namespace
