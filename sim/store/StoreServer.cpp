@@ -1,6 +1,9 @@
 #include "sim/store/StoreServer.h"
 
 #include <httplib.h>
+#include <openssl/pem.h>
+#include <openssl/sha.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <fstream>
@@ -8,6 +11,7 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/foundation/Base64.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/XmlParser.h"
 
@@ -44,6 +48,40 @@ std::vector<std::string> split(std::string_view text, char separator) {
     return parts;
 }
 
+// The salted hash the phone sends beside its list: Base64 of SHA-1 over the list and the salt.
+std::string saltedHash(const std::string& list) {
+    const std::string salted = list + "HOLBRIMACENTY";
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(salted.data()), salted.size(), digest);
+    return platform::base64::encode(std::span<const std::uint8_t>(digest, sizeof digest));
+}
+
+// A list whose hash does not match was altered on the way: refused as the back end does.
+std::optional<StoreAnswer> refusedHash(const StoreRequest& request) {
+    if (saltedHash(request.parameter("appInfo")) == request.parameter("hashValue")) {
+        return std::nullopt;
+    }
+    return StoreAnswer{200, "text/xml",
+                       document("<resultCode>3001</resultCode><resultMsg>hash mismatch"
+                                "</resultMsg>")};
+}
+
+// A version as the phone sends it ("00100200003": three digits, three, then the rest) in the
+// dotted form the catalogue keeps.
+std::string dottedVersion(std::string_view formatted) {
+    std::string dotted;
+    for (std::size_t at = 0; at < formatted.size() && at < 6; at += 3) {
+        dotted += std::to_string(platform::stringIntValue(formatted.substr(at, 3))) + ".";
+    }
+    if (formatted.size() > 6) {
+        dotted += std::to_string(platform::stringIntValue(formatted.substr(6))) + ".";
+    }
+    if (!dotted.empty()) {
+        dotted.pop_back();
+    }
+    return dotted;
+}
+
 StoreAnswer notFound() {
     return {404, "text/html", "<html><body>404 Not Found</body></html>\n"};
 }
@@ -77,6 +115,27 @@ StoreServer::StoreServer(std::vector<StoreApp> catalogue, std::filesystem::path 
         return updateCheck(request);
     };
     routes_[kDownloadPath] = [this](const StoreRequest& request) { return downloadURL(request); };
+    routes_[kDomainLookupPath] = [this](const StoreRequest&) {
+        // The store's domain is this server, on its HTTPS side when it has one.
+        return StoreAnswer{200, "application/json",
+                           "{\"domain\":\"127.0.0.1:" +
+                               std::to_string(securePort_ != 0 ? securePort_ : port_) + "\"}"};
+    };
+    routes_[kRegistrationPath] = [](const StoreRequest& request) {
+        // A registration names the phone; without one there is no id to give.
+        const std::string duid = request.parameter("duid");
+        if (request.method != "POST" || duid.empty()) {
+            return StoreAnswer{200, "application/json",
+                               "{\"returnCode\":\"1\",\"errorCode\":\"100\"}"};
+        }
+        return StoreAnswer{200, "application/json",
+                           "{\"cID\":\"C-" + duid + "\",\"returnCode\":\"0\",\"errorCode\":\"0\"}"};
+    };
+    routes_[kMainPagePath] = [](const StoreRequest& request) {
+        return StoreAnswer{200, "text/html",
+                           "<html><body>Kavo apps for " + request.parameter("cID") +
+                               "</body></html>\n"};
+    };
 }
 
 platform::Result<std::unique_ptr<StoreServer>> StoreServer::start(std::vector<StoreApp> catalogue,
@@ -90,9 +149,52 @@ platform::Result<std::unique_ptr<StoreServer>> StoreServer::start(std::vector<St
             return written.error();
         }
     }
-    httplib::Server& server = *store->server_;
     StoreServer* self = store.get();
-    server.Get(".*", [self](const httplib::Request& request, httplib::Response& response) {
+    self->serveOn(*self->server_);
+    httplib::Server& server = *store->server_;
+    server.set_keep_alive_timeout(1);
+    const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
+                                : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+    if (bound <= 0) {
+        return platform::Error{"kavostore", 1,
+                               "cannot listen on 127.0.0.1:" + std::to_string(port)};
+    }
+    store->port_ = static_cast<std::uint16_t>(bound);
+    store->thread_ = std::thread([self] {
+        self->server_->listen_after_bind();
+        std::lock_guard lock(self->mutex_);
+        self->listenEnded_ = true;
+        self->listenEndedSignal_.notify_all();
+    });
+    return store;
+}
+
+StoreServer::~StoreServer() {
+    if (secureThread_.joinable()) {
+        // stop() only acts once the listening loop runs, which may not have begun yet.
+        while (!secureEnded_.load()) {
+            secureServer_->stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        secureThread_.join();
+    }
+    if (!thread_.joinable()) {
+        return;
+    }
+    // stop() only acts once the listening loop runs, which may not have begun yet.
+    std::unique_lock lock(mutex_);
+    while (!listenEnded_) {
+        lock.unlock();
+        server_->stop();
+        lock.lock();
+        listenEndedSignal_.wait_for(lock, std::chrono::milliseconds(10));
+    }
+    lock.unlock();
+    thread_.join();
+}
+
+void StoreServer::serveOn(httplib::Server& server) {
+    const auto handler = [self = this](const httplib::Request& request, httplib::Response& response) {
         StoreRequest seen{request.method, request.path, request.target,
                           {request.params.begin(), request.params.end()}};
         StoreAnswer answer = self->answer(seen);
@@ -121,38 +223,57 @@ platform::Result<std::unique_ptr<StoreServer>> StoreServer::start(std::vector<St
         if (observer) {
             observer(seen, answer.status);
         }
-    });
-    server.set_keep_alive_timeout(1);
-    const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
-                                : (server.bind_to_port("127.0.0.1", port) ? port : -1);
-    if (bound <= 0) {
-        return platform::Error{"kavostore", 1,
-                               "cannot listen on 127.0.0.1:" + std::to_string(port)};
-    }
-    store->port_ = static_cast<std::uint16_t>(bound);
-    store->thread_ = std::thread([self] {
-        self->server_->listen_after_bind();
-        std::lock_guard lock(self->mutex_);
-        self->listenEnded_ = true;
-        self->listenEndedSignal_.notify_all();
-    });
-    return store;
+    };
+    server.Get(".*", handler);
+    server.Post(".*", handler);
 }
 
-StoreServer::~StoreServer() {
-    if (!thread_.joinable()) {
-        return;
+platform::Result<void> StoreServer::serveSecurely(const TlsIdentity& identity) {
+    auto secure = std::make_unique<httplib::SSLServer>([&](SSL_CTX& context) {
+        const auto load = [](const std::string& pem) {
+            std::unique_ptr<BIO, decltype(&BIO_free)> bio(
+                BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+            return bio;
+        };
+        auto certificateBio = load(identity.certificatePem);
+        auto keyBio = load(identity.privateKeyPem);
+        X509* certificate = PEM_read_bio_X509(certificateBio.get(), nullptr, nullptr, nullptr);
+        EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr);
+        const bool ok = certificate != nullptr && key != nullptr &&
+                        SSL_CTX_use_certificate(&context, certificate) == 1 &&
+                        SSL_CTX_use_PrivateKey(&context, key) == 1;
+        X509_free(certificate);
+        EVP_PKEY_free(key);
+        for (const std::string& pem : identity.chainPem) {
+            auto chainBio = load(pem);
+            X509* extra = PEM_read_bio_X509(chainBio.get(), nullptr, nullptr, nullptr);
+            if (extra != nullptr) {
+                SSL_CTX_add1_chain_cert(&context, extra);
+                X509_free(extra);
+            }
+        }
+        return ok;
+    });
+    if (!secure->is_valid()) {
+        return platform::Error{"kavostore", 2, "the TLS identity does not load"};
     }
-    // stop() only acts once the listening loop runs, which may not have begun yet.
-    std::unique_lock lock(mutex_);
-    while (!listenEnded_) {
-        lock.unlock();
-        server_->stop();
-        lock.lock();
-        listenEndedSignal_.wait_for(lock, std::chrono::milliseconds(10));
+    serveOn(*secure);
+    secure->set_keep_alive_timeout(1);
+    const int bound = secure->bind_to_any_port("127.0.0.1");
+    if (bound <= 0) {
+        return platform::Error{"kavostore", 1, "cannot listen on 127.0.0.1 for TLS"};
     }
-    lock.unlock();
-    thread_.join();
+    securePort_ = static_cast<std::uint16_t>(bound);
+    secureServer_ = std::move(secure);
+    secureThread_ = std::thread([this] {
+        secureServer_->listen_after_bind();
+        secureEnded_ = true;
+    });
+    return {};
+}
+
+std::string StoreServer::secureURL(std::string_view pathAndQuery) const {
+    return "https://127.0.0.1:" + std::to_string(securePort_) + std::string(pathAndQuery);
 }
 
 std::string StoreServer::url(std::string_view pathAndQuery) const {
@@ -170,6 +291,11 @@ std::filesystem::path StoreServer::packagePath(const StoreApp& app) const {
 void StoreServer::addRoute(std::string path, Route route) {
     std::lock_guard lock(mutex_);
     routes_[std::move(path)] = std::move(route);
+}
+
+void StoreServer::setFeatured(std::vector<StoreApp> featured) {
+    std::lock_guard lock(mutex_);
+    featured_ = std::move(featured);
 }
 
 void StoreServer::observe(std::function<void(const StoreRequest&, int)> observer) {
@@ -223,16 +349,25 @@ StoreAnswer StoreServer::file(const std::filesystem::path& path, std::string con
 }
 
 StoreAnswer StoreServer::featured(const StoreRequest& request) const {
+    std::vector<StoreApp> list;
+    {
+        std::lock_guard lock(mutex_);
+        list = featured_.value_or(catalogue_);
+    }
+    std::string names;
+    for (const StoreApp& app : list) {
+        names += app.productId + ",";
+    }
     // Items are numbered from 1; a page names its first and last.
     const std::int64_t first = std::max<std::int64_t>(1, platform::stringIntValue(
                                                              request.parameter("startNum")));
     const std::int64_t last = platform::stringIntValue(request.parameter("endNum"));
     std::string content = "<resultCode>0</resultCode>";
-    element(content, "totalCount", std::to_string(catalogue_.size()));
-    element(content, "hashValue", "catalogue-" + std::to_string(catalogue_.size()));
+    element(content, "totalCount", std::to_string(list.size()));
+    element(content, "hashValue", "list-" + std::to_string(std::hash<std::string>{}(names)));
     for (std::int64_t number = first;
-         number <= last && number <= static_cast<std::int64_t>(catalogue_.size()); ++number) {
-        const StoreApp& app = catalogue_[static_cast<std::size_t>(number - 1)];
+         number <= last && number <= static_cast<std::int64_t>(list.size()); ++number) {
+        const StoreApp& app = list[static_cast<std::size_t>(number - 1)];
         content += "<appInfo>";
         element(content, "productID", app.productId);
         element(content, "productName", app.productName);
@@ -247,13 +382,17 @@ StoreAnswer StoreServer::featured(const StoreRequest& request) const {
 }
 
 StoreAnswer StoreServer::updateCheck(const StoreRequest& request) const {
+    if (auto refused = refusedHash(request)) {
+        return *refused;
+    }
     std::string content = "<resultCode>0</resultCode><resultMsg>success</resultMsg>";
     for (const std::string& list : {request.parameter("appInfo"),
                                     request.parameter("preloadAppInfo")}) {
         for (const std::string& entry : split(list, ':')) {
             const auto at = entry.find('@');
             const std::string packageName = entry.substr(0, at);
-            const std::string version = at == std::string::npos ? "" : entry.substr(at + 1);
+            const std::string version =
+                at == std::string::npos ? "" : dottedVersion(entry.substr(at + 1));
             const StoreApp* app = byPackage(packageName);
             const bool newer = app != nullptr && compareVersions(app->version, version) > 0;
             content += "<appInfo>";
@@ -269,6 +408,9 @@ StoreAnswer StoreServer::updateCheck(const StoreRequest& request) const {
 }
 
 StoreAnswer StoreServer::downloadURL(const StoreRequest& request) const {
+    if (auto refused = refusedHash(request)) {
+        return *refused;
+    }
     std::string content = "<resultCode>0</resultCode><resultMsg>success</resultMsg>";
     for (const std::string& list : {request.parameter("appInfo"),
                                     request.parameter("preloadAppInfo")}) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,6 +44,13 @@ struct StoreAnswer {
     bool chunked = false;
 };
 
+// A server certificate with its key and the certificates between it and its anchor, as PEM.
+struct TlsIdentity {
+    std::string certificatePem;
+    std::string privateKeyPem;
+    std::vector<std::string> chainPem;
+};
+
 class StoreServer {
 public:
     using Route = std::function<StoreAnswer(const StoreRequest&)>;
@@ -50,6 +59,9 @@ public:
     static constexpr const char* kFeaturedPath = "/product/getRecommendAppList.as";
     static constexpr const char* kUpdateCheckPath = "/stub/kavoAppUpdateCheck.as";
     static constexpr const char* kDownloadPath = "/stub/kavoAppDownload.as";
+    static constexpr const char* kDomainLookupPath = "/api/getDomain.as";
+    static constexpr const char* kRegistrationPath = "/api/setMain.as";
+    static constexpr const char* kMainPagePath = "/main/getMain.as";
     static constexpr const char* kPackagesPrefix = "/packages/";
     static constexpr const char* kIconsPrefix = "/icons/";
 
@@ -63,6 +75,11 @@ public:
     StoreServer& operator=(const StoreServer&) = delete;
 
     [[nodiscard]] std::uint16_t port() const { return port_; }
+    // Serves the same routes over HTTPS on a port of its own, with this identity.
+    platform::Result<void> serveSecurely(const TlsIdentity& identity);
+    [[nodiscard]] std::uint16_t securePort() const { return securePort_; }
+    // "https://127.0.0.1:<secure port>" followed by pathAndQuery.
+    [[nodiscard]] std::string secureURL(std::string_view pathAndQuery = {}) const;
     // "http://127.0.0.1:<port>" followed by pathAndQuery.
     [[nodiscard]] std::string url(std::string_view pathAndQuery = {}) const;
     [[nodiscard]] const std::vector<StoreApp>& catalogue() const { return catalogue_; }
@@ -70,9 +87,12 @@ public:
     [[nodiscard]] std::string packageURL(const StoreApp& app) const;
     [[nodiscard]] std::filesystem::path packagePath(const StoreApp& app) const;
 
-    // Answers GET requests for this exact path; replaces an earlier route of the path, built-in
+    // Answers GET and POST requests (form bodies read as parameters) for this exact path; replaces an earlier route of the path, built-in
     // ones included (a test can make a package answer 404).
     void addRoute(std::string path, Route route);
+    // The featured list the recommendation route pages through (the catalogue until set); its
+    // hash changes with the list.
+    void setFeatured(std::vector<StoreApp> featured);
     // Told of every request and its status, from the server's threads.
     void observe(std::function<void(const StoreRequest&, int status)> observer);
     // The targets asked so far, in order.
@@ -80,6 +100,7 @@ public:
 
 private:
     StoreServer(std::vector<StoreApp> catalogue, std::filesystem::path packages);
+    void serveOn(httplib::Server& server);
     StoreAnswer answer(const StoreRequest& request) const;
     StoreAnswer featured(const StoreRequest& request) const;
     StoreAnswer updateCheck(const StoreRequest& request) const;
@@ -92,11 +113,16 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::uint16_t port_ = 0;
+    std::unique_ptr<httplib::Server> secureServer_;
+    std::thread secureThread_;
+    std::uint16_t securePort_ = 0;
+    std::atomic<bool> secureEnded_{false};
     mutable std::mutex mutex_;
     std::condition_variable listenEndedSignal_;
     bool listenEnded_ = false;
     std::map<std::string, Route, std::less<>> routes_;
     std::function<void(const StoreRequest&, int)> observer_;
+    std::optional<std::vector<StoreApp>> featured_;
     std::vector<std::string> requests_;
 };
 

@@ -15,23 +15,29 @@
 #include "logging/LGStderrLogger.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/StopOnSignals.h"
+#include "platform/foundation/FileSystem.h"
+#include "sim/store/StoreCertificate.h"
 #include "sim/store/StoreServer.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kavostore [--port N] [--packages DIR]\n"
-    "Serves the simulated store back end on 127.0.0.1.\n"
+    "Usage: kavostore [--port N] [--packages DIR] [--anchor FILE]\n"
+    "Serves the simulated store back end on 127.0.0.1, over HTTP and, with a certificate it\n"
+    "makes at start, over HTTPS (the line \"kavostore: serving securely on <address>\").\n"
     "  --port N        the port (default: 0, any free one; the line \"kavostore: serving on\n"
     "                  <address>\" tells which)\n"
     "  --packages DIR  where the catalogue's packages are built (default: a folder of its own\n"
     "                  under the temporary folder, removed at the end)\n"
+    "  --anchor FILE   where the certificate is written (DER), for the phone to trust as the\n"
+    "                  store's anchor (default: the packages folder's \"anchor.der\")\n"
     "  --help          this text\n"
     "SIGINT or SIGTERM ends it.\n";
 
 struct Options {
     std::uint16_t port = 0;
     std::optional<std::filesystem::path> packages;
+    std::optional<std::filesystem::path> anchor;
     bool help = false;
 };
 
@@ -51,6 +57,8 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             options.port = static_cast<std::uint16_t>(port);
         } else if (argument == "--packages" && hasValue) {
             options.packages = argv[++i];
+        } else if (argument == "--anchor" && hasValue) {
+            options.anchor = argv[++i];
         } else {
             return std::nullopt;
         }
@@ -94,6 +102,20 @@ int main(int argc, char** argv) {
                 LG_INFO("kavostore: %@ %@ %d", request.method, request.target, answer);
             });
             LG_INFO("kavostore: serving on %@", store.value()->url());
+            const auto certificate = kavostore::makeStoreCertificate();
+            const std::filesystem::path anchor = options->anchor.value_or(packages / "anchor.der");
+            if (!certificate.ok() ||
+                !store.value()->serveSecurely(certificate.value().identity).ok() ||
+                !platform::fs::writeFileAtomically(
+                     anchor, std::string_view(reinterpret_cast<const char*>(
+                                                  certificate.value().certificateDer.data()),
+                                              certificate.value().certificateDer.size()))
+                     .ok()) {
+                LG_ERROR("kavostore: no HTTPS side");
+            } else {
+                LG_INFO("kavostore: serving securely on %@ (anchor %@)",
+                        store.value()->secureURL(), anchor.string());
+            }
             for (const auto& app : store.value()->catalogue()) {
                 LG_INFO("kavostore: %@ %@ at %@", app.packageName, app.version,
                         store.value()->packageURL(app));

@@ -14,6 +14,7 @@
 #include "platform/foundation/Text.h"
 #include "platform/system/DeviceInfo.h"
 #include "platform/telephony/Telephony.h"
+#include "utils/TQDeviceVersion.h"
 #include "utils/DataAES.h"
 #include "utils/DataGZip.h"
 #include "utils/TQKeyChainWrapper.h"
@@ -50,22 +51,6 @@ std::int32_t stir(std::int32_t state) {
 // The punctuation between the digits and the small letters, but the capitals.
 bool isPunctuation(int code) {
     return (code > '9' && code < 'A') || (code > 'Z' && code < 'a');
-}
-
-const std::map<std::string_view, std::string_view>& modelTable() {
-    static const std::map<std::string_view, std::string_view> table{
-        {"i386", "Simulator"},        {"iPod1,1", "iPodTouch"},  {"iPod2,1", "iPodTouch"},
-        {"iPod3,1", "iPodTouch"},     {"iPod4,1", "iPodTouch"},  {"iPhone1,1", "iPhone"},
-        {"iPhone1,2", "iPhone"},      {"iPhone2,1", "iPhone"},   {"iPad1,1", "iPad"},
-        {"iPad3,1", "iPad"},          {"iPad3,4", "iPad"},       {"iPad2,1", "iPad2"},
-        {"iPhone3,1", "iPhone4"},     {"iPhone3,3", "iPhone4"},  {"iPhone4,1", "iPhone4S"},
-        {"iPhone5,1", "iPhone5"},     {"iPhone5,2", "iPhone5"},  {"iPhone5,3", "iPhone5c"},
-        {"iPhone5,4", "iPhone5c"},    {"iPhone6,1", "iPhone5s"}, {"iPhone6,2", "iPhone5s"},
-        {"iPhone7,1", "iPhone6Plus"}, {"iPhone7,2", "iPhone6"},  {"iPad4,1", "iPadAir"},
-        {"iPad4,2", "iPadAir"},       {"iPad2,5", "iPadMini"},   {"iPad4,4", "iPadMini"},
-        {"iPad4,5", "iPadMini"},
-    };
-    return table;
 }
 
 std::string answerText(const HCResponseObject& answer) {
@@ -128,19 +113,7 @@ std::optional<std::string> TQSendLogUtil::encipheredHex(std::string_view text,
 }
 
 std::string TQSendLogUtil::getDeviceName(std::string_view machine) {
-    if (const auto found = modelTable().find(machine); found != modelTable().end()) {
-        return std::string(found->second);
-    }
-    if (machine.find("iPod") != std::string_view::npos) {
-        return "iPod Touch";
-    }
-    if (machine.find("iPad") != std::string_view::npos) {
-        return "iPad";
-    }
-    if (machine.find("iPhone") != std::string_view::npos) {
-        return "iPhone";
-    }
-    return "NA";
+    return TQDeviceVersion::familyName(machine).value_or("NA");
 }
 
 std::optional<std::string> TQSendLogUtil::generateJSONWithType(int type) const {

@@ -14,6 +14,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "services/TQNotificationObject.h"
 #include "store/TQDownloadKavoAppOperation.h"
+#include "store/TQFeaturedApps.h"
 #include "utils/TQUtils.h"
 
 using platform::Array;
@@ -191,7 +192,9 @@ void TQAppManager::install(List list, const Value& record) {
         }
         entries.push_back(std::move(entry));
         save(list, entries);
-        // The featured row (refreshFeaturedAppData) is not built yet: nothing to refresh.
+        if (onInstallRecorded_) {
+            onInstallRecorded_();
+        }
     }
     if (!packageName.empty()) {
         post(kAppsInstalled, Value(packageName));
@@ -299,7 +302,11 @@ void TQAppManager::defaultBlockAppList() {
 }
 
 void TQAppManager::checkUpdate() {
-    LG_INFO("TQAppManager: automatic updates are not built yet, no update check");
+    if (updater_) {
+        updater_();
+    } else {
+        LG_INFO("TQAppManager: no updater, no update check");
+    }
 }
 
 platform::OperationQueue& TQAppManager::getSharedQueue() {
@@ -322,6 +329,11 @@ void TQAppManager::performDownload(std::string url, std::string appTitle, std::s
         LG_WARN("TQAppManager: no link to install through, download of %@ dropped", appTitle);
         return;
     }
+    // The watch takes one install exchange at a time; an automatic update holds it now.
+    if (installBusy_ && installBusy_()) {
+        LG_WARN("TQAppManager: an update installs, download of %@ dropped", appTitle);
+        return;
+    }
     auto operation = factory_(std::move(url), std::move(appTitle), std::move(appPath),
                               std::move(appID));
     operation->setCompletionBlock([] { LG_VERBOSE("Completion!"); });
@@ -333,4 +345,15 @@ void TQAppManager::stopRunningOperation() {
     if (auto running = current_.lock()) {
         running->stopOperation();
     }
+}
+
+bool TQAppManager::hasPackage(std::string_view packageName) const {
+    for (const List list : {List::clocks, List::apps}) {
+        for (const TQUninstallObject& object : uninstallObjects(items(list))) {
+            if (TQFeaturedApps::sameIgnoringCaseAndDiacritics(object.packageName, packageName)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }

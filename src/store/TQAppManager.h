@@ -83,6 +83,14 @@ public:
     // The queue that runs one download-and-install operation at a time.
     platform::OperationQueue& getSharedQueue();
     void setOperationFactory(OperationFactory factory) { factory_ = std::move(factory); }
+    // Runs after every installation recorded in a list (the featured row drops the app).
+    void setOnInstallRecorded(std::function<void()> block) { onInstallRecorded_ = std::move(block); }
+    // What checkUpdate starts (the automatic updater); nothing but a log line when unset.
+    void setUpdater(std::function<void()> updater) { updater_ = std::move(updater); }
+    // Whether another install exchange holds the watch; performDownload then drops requests.
+    void setInstallBusy(std::function<bool()> busy) { installBusy_ = std::move(busy); }
+    // Whether either list holds the package, letter case and diacritics ignored.
+    [[nodiscard]] bool hasPackage(std::string_view packageName) const;
     // Queues one download-and-install operation, unless one is queued or running already.
     void performDownload(std::string url, std::string appTitle, std::string appPath,
                          std::string appID);
@@ -98,6 +106,9 @@ private:
 
     std::unique_ptr<platform::OperationQueue> queue_;
     OperationFactory factory_;
+    std::function<void()> onInstallRecorded_;
+    std::function<void()> updater_;
+    std::function<bool()> installBusy_;
     // The operation on the queue, so that a reset stops it through its own stop.
     std::weak_ptr<TQDownloadKavoAppOperation> current_;
 };

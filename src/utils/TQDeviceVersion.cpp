@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 #include "platform/system/DeviceInfo.h"
 
@@ -88,4 +89,29 @@ int TQDeviceVersion::deviceSize(const Screen& screen, std::string_view systemVer
         return 4;
     }
     return 0;
+}
+
+std::optional<std::string> TQDeviceVersion::familyName(std::string_view code) {
+    static const std::map<std::string_view, std::string_view> kFamilies{
+        {"i386", "Simulator"},        {"iPod1,1", "iPodTouch"},  {"iPod2,1", "iPodTouch"},
+        {"iPod3,1", "iPodTouch"},     {"iPod4,1", "iPodTouch"},  {"iPhone1,1", "iPhone"},
+        {"iPhone1,2", "iPhone"},      {"iPhone2,1", "iPhone"},   {"iPad1,1", "iPad"},
+        {"iPad3,1", "iPad"},          {"iPad3,4", "iPad"},       {"iPad2,1", "iPad2"},
+        {"iPhone3,1", "iPhone4"},     {"iPhone3,3", "iPhone4"},  {"iPhone4,1", "iPhone4S"},
+        {"iPhone5,1", "iPhone5"},     {"iPhone5,2", "iPhone5"},  {"iPhone5,3", "iPhone5c"},
+        {"iPhone5,4", "iPhone5c"},    {"iPhone6,1", "iPhone5s"}, {"iPhone6,2", "iPhone5s"},
+        {"iPhone7,1", "iPhone6Plus"}, {"iPhone7,2", "iPhone6"},  {"iPad4,1", "iPadAir"},
+        {"iPad4,2", "iPadAir"},       {"iPad2,5", "iPadMini"},   {"iPad4,4", "iPadMini"},
+        {"iPad4,5", "iPadMini"},
+    };
+    if (const auto found = kFamilies.find(code); found != kFamilies.end()) {
+        return std::string(found->second);
+    }
+    for (const auto& [part, name] : {std::pair{"iPod", "iPod Touch"}, std::pair{"iPad", "iPad"},
+                                     std::pair{"iPhone", "iPhone"}}) {
+        if (code.find(part) != std::string_view::npos) {
+            return std::string(name);
+        }
+    }
+    return std::nullopt;
 }

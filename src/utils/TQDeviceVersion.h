@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,6 +22,10 @@ public:
     // The hardware code itself, or "Simulator" for "x86_64" and "i386".
     [[nodiscard]] static std::string deviceName();
     [[nodiscard]] static std::string deviceName(std::string_view code);
+
+    // The model's family name ("iPhone6") for a hardware code, else "iPod Touch", "iPad" or
+    // "iPhone" by what the code contains; nothing for any other code.
+    [[nodiscard]] static std::optional<std::string> familyName(std::string_view code);
 
     // The main screen in points, as the system reports its bounds, and its scale factor.
     struct Screen {

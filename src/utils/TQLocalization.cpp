@@ -41,6 +41,7 @@ constexpr Entry kEnglish[] = {
      "A new version is available. Update the app to continue."},
     {"WDS_WMGR_POP_IF_YOUR_KAVO_FAILS_TO_RECONNECT_TO_YOUR_PHONE_VIA_BLUETOOTH_AUTOMATICALLY_OPEN_THE_PS_APP",
      "If your watch fails to reconnect to your phone via Bluetooth automatically, open the %@ app."},
+    {"WDS_WMGR_POP_PS_IS_NOT_RESPONDING_TRY_AGAIN_LATER", "%@ is not responding. Try again later."},
     {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_DOWNLOAD_OF_PS_HAS_BEEN_CANCELLED",
      "The watch has been disconnected. The download of %s has been cancelled."},
     {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_INSTALLATION_OF_PS_HAS_BEEN_PAUSED_MSG",

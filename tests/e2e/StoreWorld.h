@@ -164,6 +164,9 @@ struct StoreWorld {
         return true;
     }
     bool threadsBusy() {
+        if (busy && busy()) {
+            return true;
+        }
         if (operations.empty()) {
             return false;
         }
@@ -222,6 +225,8 @@ struct StoreWorld {
     BarLog bar{world.center};
     std::vector<std::shared_ptr<Operation>> operations;
     std::vector<std::string> removedRecords;
+    // Other work of a test's that runs on the loader's thread.
+    std::function<bool()> busy;
 };
 
 }  // namespace listener_test

@@ -72,4 +72,14 @@ std::array<std::uint8_t, kMd5DigestSize> md5(std::span<const std::uint8_t> input
     return digest;
 }
 
+std::array<std::uint8_t, kSha1DigestSize> sha1(std::span<const std::uint8_t> input) {
+    std::array<std::uint8_t, kSha1DigestSize> digest{};
+    unsigned int length = 0;
+    if (EVP_Digest(input.data(), input.size(), digest.data(), &length, EVP_sha1(), nullptr) != 1) {
+        ERR_clear_error();
+        digest.fill(0);
+    }
+    return digest;
+}
+
 }  // namespace platform::crypto

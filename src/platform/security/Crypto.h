@@ -28,4 +28,9 @@ inline constexpr std::size_t kMd5DigestSize = 16;
 // The MD5 digest of the bytes. For naming things (cache files), never for security.
 [[nodiscard]] std::array<std::uint8_t, kMd5DigestSize> md5(std::span<const std::uint8_t> input);
 
+inline constexpr std::size_t kSha1DigestSize = 20;
+
+// The SHA-1 digest of the bytes, for the store's request hashes, which the server recomputes.
+[[nodiscard]] std::array<std::uint8_t, kSha1DigestSize> sha1(std::span<const std::uint8_t> input);
+
 }  // namespace platform::crypto

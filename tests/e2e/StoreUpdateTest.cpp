@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/StoreWorld.h"
+#include "store/TQKavoAppAutoUpdate.h"
+#include "support/TestCertificates.h"
+
+namespace listener_test {
+namespace {
+
+using Update = TQKavoAppAutoUpdate;
+using testing_support::TestCertificates;
+
+// The phone's picture of the watch: older versions of the store's three applications, and a
+// preloaded one the store does not have.
+constexpr const char* kInstalled =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Wapp>\n"
+    "<item><PackageName>com.kavo.stopwatch</PackageName><Version>1.0.0</Version></item>\n"
+    "<item><PackageName>com.kavo.steps</PackageName><Version>2.0</Version></item>\n"
+    "<item><PackageName>com.kavo.tides</PackageName><Version>0.9.1</Version></item>\n"
+    "<item><PackageName>com.kavo.weather</PackageName><Version>1.4.2</Version>"
+    "<PreLoad>true</PreLoad></item>\n"
+    "</Wapp>\n";
+
+class StoreUpdateTest : public ::testing::Test {
+protected:
+    StoreUpdateTest() { t.busy = [this] { return updater && updater->isUpdateInProgress(); }; }
+
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(t.connect());
+        ASSERT_TRUE(TQUtils::saveXml(kInstalled, kModel, "wapplist.xml").ok());
+        t.world.defaults.set(Update::kPrefKey, 2);
+    }
+    void serve(const testing_support::TestIdentity& identity,
+               std::vector<std::string> chain = {}) {
+        ASSERT_TRUE(t.store
+                        ->serveSecurely({identity.certificatePem, identity.privateKeyPem,
+                                         std::move(chain)})
+                        .ok());
+        secureHost = "127.0.0.1:" + std::to_string(t.store->securePort());
+    }
+    void serveTrusted() {
+        const TestCertificates& pki = TestCertificates::shared();
+        serve(pki.localhost, {pki.intermediate.certificatePem});
+    }
+    // A run that has started ends by itself: the store has no update.
+    void finishWithoutUpdates() {
+        t.store->addRoute(TQKavoAppUpdateRequests::kUpdateCheckPath,
+                          [](const kavostore::StoreRequest&) {
+                              return kavostore::StoreAnswer{
+                                  200, "text/xml", "<result><resultCode>0</resultCode></result>"};
+                          });
+        EXPECT_TRUE(runToEnd());
+    }
+    bool runToEnd() {
+        return t.runUntil([&] { return !updater->isUpdateInProgress(); }, 600);
+    }
+    // The notices as "title: body".
+    std::vector<std::string> notices() const {
+        std::vector<std::string> seen;
+        for (const auto& note : t.world.host.app.notifications) {
+            seen.push_back(note.title + ": " + note.body);
+        }
+        return seen;
+    }
+    int asked(std::string_view path) const {
+        int count = 0;
+        for (const std::string& target : t.store->requests()) {
+            count += target.starts_with(path) ? 1 : 0;
+        }
+        return count;
+    }
+    bool packagesLeft() const {
+        for (const auto& entry : fs::directory_iterator(t.documents())) {
+            if (entry.path().extension() == ".wgt") {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    StoreWorld t;
+    Update::Status status = Update::wifi;
+    bool storeBusy = false;
+    std::string secureHost;
+    std::unique_ptr<Update> updater;
+
+    // The secure host is known once the test chose its certificate.
+    void start() {
+        if (!updater) {
+            updater = std::make_unique<Update>(Update::Environment{
+                .kavoManager = *t.world.ap,
+                .sequence = t.sequence,
+                .center = t.world.center,
+                .defaults = t.world.defaults,
+                .host = "127.0.0.1:" + std::to_string(t.store->port()),
+                .secureHost = secureHost,
+                .anchors = {TestCertificates::shared().ca.certificateDer},
+                .networkStatus = [this] { return status; },
+                .storeInstallRunning = [this] { return storeBusy; },
+                .loader = &t.loader});
+        }
+        updater->checkUpdate();
+    }
+};
+
+TEST_F(StoreUpdateTest, ThreeUpdatesWhereTheSecondFailsEndWithBothNotices) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    start();
+    ASSERT_TRUE(updater->isUpdateInProgress());
+    // The second install is refused by the watch.
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.results().size() == 1; }, 600));
+    t.apps.failNextInstall(kavowatch::WatchApps::kBadPackage);
+    ASSERT_TRUE(runToEnd());
+
+    EXPECT_EQ(t.apps.results().size(), 3U);
+    EXPECT_EQ(notices(), (std::vector<std::string>{"2 apps installed on Kavo: Stopwatch, Tide+Tables",
+                                                   "Failed to install app: Step+Counter"}));
+    // The server recomputed the hashes and accepted both requests; the preloaded app that it
+    // does not know was asked about and passed over.
+    EXPECT_EQ(asked(TQKavoAppUpdateRequests::kUpdateCheckPath), 1);
+    EXPECT_EQ(asked(TQKavoAppUpdateRequests::kDownloadPath), 1);
+    EXPECT_EQ(asked("/packages/"), 3);
+    EXPECT_FALSE(packagesLeft());
+    EXPECT_EQ(t.apps.find("com.kavo.tides")->version, "0.9.4");
+    // Nothing of the run is pending with the sequence.
+    EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
+}
+
+TEST_F(StoreUpdateTest, OneUpdateIsNamedAlone) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    ASSERT_TRUE(TQUtils::saveXml("<Wapp><item><PackageName>com.kavo.steps</PackageName>"
+                                 "<Version>1.0</Version></item></Wapp>",
+                                 kModel, "wapplist.xml")
+                    .ok());
+    start();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(notices(), (std::vector<std::string>{"1 app installed on Kavo: Step+Counter"}));
+}
+
+TEST_F(StoreUpdateTest, ADisconnectionMidRunEndsItAndTheNextCheckStartsAnew) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    start();
+    // While the second package installs.
+    ASSERT_TRUE(t.runUntil(
+        [&] { return asked("/packages/") == 2 && updater->isInstalling(); }, 600));
+    // A store download meanwhile is refused: the watch takes one install at a time.
+    t.manager.setInstallBusy([&] { return updater->isInstalling(); });
+    t.download(t.app("com.kavo.stopwatch"));
+    EXPECT_TRUE(t.queueIsFree());
+    EXPECT_TRUE(t.operations.empty());
+    ASSERT_TRUE(t.vanishAndReturn());
+    EXPECT_FALSE(updater->isUpdateInProgress());
+    EXPECT_EQ(notices(), (std::vector<std::string>{"1 app installed on Kavo: Stopwatch",
+                                                   "Failed to install app: Step+Counter, Tide+Tables"}));
+    EXPECT_FALSE(packagesLeft());
+    EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
+
+    updater->checkUpdate();
+    EXPECT_TRUE(updater->isUpdateInProgress());
+    finishWithoutUpdates();
+}
+
+TEST_F(StoreUpdateTest, WiFiLostMidRunStopsAWiFiOnlyRun) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    t.world.defaults.set(Update::kPrefKey, 1);
+    start();
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.results().size() == 1; }, 600));
+    status = Update::cellular;
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(t.apps.results().size(), 1U);
+    EXPECT_EQ(asked("/packages/"), 1);
+    EXPECT_EQ(notices(), (std::vector<std::string>{"1 app installed on Kavo: Stopwatch",
+                                                   "Failed to install app: Step+Counter, Tide+Tables"}));
+}
+
+TEST_F(StoreUpdateTest, AServerTheAnchorsDoNotVouchForIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(serve(TestCertificates::shared().selfSigned));
+    start();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(asked(TQKavoAppUpdateRequests::kUpdateCheckPath), 1);
+    EXPECT_EQ(asked(TQKavoAppUpdateRequests::kDownloadPath), 0);
+    EXPECT_EQ(asked("/packages/"), 0);
+    EXPECT_TRUE(notices().empty());
+}
+
+TEST_F(StoreUpdateTest, GatesDecideWhetherARunStarts) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    const struct {
+        const char* name;
+        std::optional<int> pref;
+        Update::Status status;
+        bool storeBusy;
+        bool starts;
+    } cases[] = {
+        {"no preference", std::nullopt, Update::wifi, false, false},
+        {"off", 0, Update::wifi, false, false},
+        {"no network", 2, Update::notReachable, false, false},
+        {"Wi-Fi only on cellular", 1, Update::cellular, false, false},
+        {"a store download installs", 2, Update::wifi, true, false},
+        {"any network on cellular", 2, Update::cellular, false, true},
+        {"Wi-Fi only on Wi-Fi", 1, Update::wifi, false, true},
+    };
+    for (const auto& test : cases) {
+        t.world.defaults.set(Update::kPrefKey, test.pref ? Value(*test.pref) : Value());
+        status = test.status;
+        storeBusy = test.storeBusy;
+        start();
+        EXPECT_EQ(updater->isUpdateInProgress(), test.starts) << test.name;
+        finishWithoutUpdates();
+    }
+}
+
+}  // namespace
+}  // namespace listener_test
