@@ -250,9 +250,14 @@ std::shared_ptr<WIImageCacheQuery> WIImageCache::queryDiskCacheForKey(std::strin
         if (image && shouldCacheImagesInMemory) {
             memCache_.setObject(key, *image, cacheCost(*image));
         }
-        DispatchQueue::main().async([done = std::move(done), image = std::move(image)]() mutable {
-            done(std::move(image), ImageCacheType::disk);
-        });
+        // Checked again where the answer is told: a cancel on the main thread may come while
+        // the disk is read.
+        DispatchQueue::main().async(
+            [query, done = std::move(done), image = std::move(image)]() mutable {
+                if (!query->isCancelled()) {
+                    done(std::move(image), ImageCacheType::disk);
+                }
+            });
     });
     return query;
 }
