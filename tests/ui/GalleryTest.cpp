@@ -10,6 +10,7 @@
 
 #include "platform/image/QtBridge.h"
 #include "store/TQActivityBar.h"
+#include "ui/BNToastManager.h"
 #include "ui/TQCustomAlertOverlay.h"
 #include "ui/TQCustomNavigationViewController.h"
 #include "ui/TQCustomTableViewCell.h"
@@ -145,12 +146,13 @@ TEST_F(GalleryTest, AlertsTheLoadingWindowAndBanners) {
     world.loop.advance(0.25);
     capture(*world.window, "loading_window");
     loading.hideLoading();
-    TQBannerWindowPresenter banners(*world.window, world.loop);
+    BNToastManager banners(*world.window, world.loop);
     platform::Banner banner;
     banner.text = "The watch is disconnected.";
     banner.kind = platform::BannerKind::navigationBar;
     banner.backgroundColor = platform::Color{0.85, 0.2, 0.2, 1};
     banners.showBanner(banner, {});
+    world.loop.advance(0.4);
     capture(*world.window, "banner");
 }
 
