@@ -4,6 +4,7 @@
 #include <QTouchEvent>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace platform::ui {
 
@@ -48,10 +49,11 @@ void GestureRecognizer::end(Point at, unsigned long timestamp) {
         return;
     }
     if (gesture->kind == Gesture::Kind::tap) {
-        const bool second = lastWasTap_ && lastTapTouches_ == gesture->touches &&
+        const bool second = std::exchange(doubleClick_, false) ||
+                            (lastWasTap_ && lastTapTouches_ == gesture->touches &&
                             timestamp >= lastTapTime_ &&
                             double(timestamp - lastTapTime_) <= kDoubleTapInterval * 1000 &&
-                            std::hypot(at.x - lastTapAt_.x, at.y - lastTapAt_.y) <= 2 * kTapSlop;
+                            std::hypot(at.x - lastTapAt_.x, at.y - lastTapAt_.y) <= 2 * kTapSlop);
         gesture->taps = second ? 2 : 1;
         // A third tap starts a new series.
         lastWasTap_ = !second;
@@ -74,6 +76,8 @@ bool GestureRecognizer::eventFilter(QObject* /*watched*/, QEvent* event) {
             if (mouse->source() != Qt::MouseEventNotSynthesized) {
                 return true;  // the touch events already tell it
             }
+            // The mouse's own double-click timing decides a second click.
+            doubleClick_ = event->type() == QEvent::MouseButtonDblClick;
             touches_ = 1;
             begin({mouse->position().x(), mouse->position().y()}, mouse->timestamp());
             return true;

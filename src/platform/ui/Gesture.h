@@ -27,8 +27,8 @@ struct Gesture {
 [[nodiscard]] std::optional<Gesture> classifyStroke(Point from, Point to, int touches);
 
 // Recognises taps and swipes over a widget from its mouse and touch events (Qt's own gesture
-// classes ignore a mouse). A tap within kDoubleTapInterval of the last one, near it and with
-// as many fingers, is reported again with taps = 2, as a second tap is.
+// classes ignore a mouse). A touch tap within kDoubleTapInterval of the last one, near it and
+// with as many fingers, or a mouse double click, is reported again with taps = 2.
 class GestureRecognizer : public QObject {
 public:
     static constexpr double kSwipeDistance = 30;
@@ -46,6 +46,7 @@ private:
 
     std::function<void(const Gesture&)> recognized_;
     bool tracking_ = false;
+    bool doubleClick_ = false;
     Point start_;
     int touches_ = 0;
     bool lastWasTap_ = false;
