@@ -67,7 +67,8 @@ ui::TextAlignment alignmentOf(std::int64_t value) {
 ui::Size fitted(std::string_view text, const TSToastFont& font, std::int64_t lines,
                 ui::Size box) {
     const auto& metrics = ui::TextMetrics::current();
-    ui::Size size = metrics.boundingSize(text, font.size, box.width);
+    ui::Size size = font.bold ? metrics.boldBoundingSize(text, font.size, box.width)
+                              : metrics.boundingSize(text, font.size, box.width);
     if (lines > 0) {
         const double line = metrics.boundingSize("X", font.size, box.width).height;
         size.height = std::min(size.height, double(lines) * line);
