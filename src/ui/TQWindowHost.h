@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "platform/host/AppHost.h"
-#include "platform/host/Banner.h"
 #include "platform/host/ScreenNavigator.h"
 #include "platform/ui/Navigation.h"
 #include "platform/ui/Window.h"
@@ -73,33 +72,4 @@ private:
 
     platform::ui::MainWindow& window_;
     TQPageFactory factory_;
-};
-
-// Banners across the top of the main window, in its banner layer, one after another; each
-// stays for its time on the main run loop's clock. A tap reaches the banner's tap responders.
-class TQBannerWindowPresenter final : public platform::BannerPresenter {
-public:
-    TQBannerWindowPresenter(platform::ui::MainWindow& window, platform::RunLoop& loop);
-    ~TQBannerWindowPresenter() override;
-
-    void showBanner(platform::Banner banner, std::function<void()> completion) override;
-    // The banner on show, null between banners.
-    [[nodiscard]] platform::ui::View* current() const { return view_.data(); }
-    // A tap on the banner on show.
-    void tap();
-
-private:
-    struct Pending {
-        platform::Banner banner;
-        std::function<void()> completion;
-    };
-    void showNext();
-    void finish();
-
-    platform::ui::MainWindow& window_;
-    platform::RunLoop& loop_;
-    std::deque<Pending> queue_;
-    std::optional<Pending> showing_;
-    platform::ui::ViewGuard<platform::ui::View> view_;
-    std::shared_ptr<platform::Timer> timer_;
 };

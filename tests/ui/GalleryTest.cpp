@@ -10,6 +10,9 @@
 
 #include "platform/image/QtBridge.h"
 #include "store/TQActivityBar.h"
+#include "ui/BNToastManager.h"
+#include "ui/BNToastView.h"
+#include "ui/TSToast.h"
 #include "ui/TQCustomAlertOverlay.h"
 #include "ui/TQCustomNavigationViewController.h"
 #include "ui/TQCustomTableViewCell.h"
@@ -145,12 +148,13 @@ TEST_F(GalleryTest, AlertsTheLoadingWindowAndBanners) {
     world.loop.advance(0.25);
     capture(*world.window, "loading_window");
     loading.hideLoading();
-    TQBannerWindowPresenter banners(*world.window, world.loop);
+    BNToastManager banners(*world.window, world.loop);
     platform::Banner banner;
     banner.text = "The watch is disconnected.";
     banner.kind = platform::BannerKind::navigationBar;
     banner.backgroundColor = platform::Color{0.85, 0.2, 0.2, 1};
     banners.showBanner(banner, {});
+    world.loop.advance(0.4);
     capture(*world.window, "banner");
 }
 
@@ -226,6 +230,92 @@ TEST_F(GalleryTest, Controls) {
     label->setText("A label that wraps onto a second line when its text is long enough.");
     world.loop.advance(0.25);
     capture(sheet, "controls");
+}
+
+}  // namespace
+
+namespace {
+
+// A page with something on it, for the banners' strip and the toasts to stand over.
+platform::ui::View* samplePage() {
+    auto* page = new platform::ui::View;
+    page->setBackgroundColor({0.937, 0.937, 0.957, 1});
+    for (int row = 0; row < 6; ++row) {
+        auto* label = new platform::ui::Label(page);
+        label->setText("Row " + std::to_string(row + 1) + " of the page under the banner");
+        label->setFontSize(15);
+        label->setFrame({16, 20.0 + row * 44, 380, 44});
+    }
+    return page;
+}
+
+TEST_F(GalleryTest, BannersOfEachStyle) {
+    world.window->setRootView(samplePage());
+    BNToastManager banners(*world.window, world.loop);
+    const auto showAndShoot = [&](BNToastOptions options, const std::string& name) {
+        banners.showNotificationWithOptions(std::move(options), {});
+        world.loop.advance(0.4);
+        capture(*world.window, name);
+        banners.dismissNotification(false);
+    };
+    const auto k = [](std::string_view key) { return std::string(key); };
+    showAndShoot({{k(kBNToastTextKey), std::string("Status-bar banner")}}, "banner_status_bar");
+    showAndShoot(BNToastOptionsFromBanner([] {
+                     platform::Banner error;
+                     error.text = "The watch is disconnected.";
+                     error.backgroundColor = platform::Color{237 / 255.0, 110 / 255.0, 43 / 255.0, 1};
+                     error.kind = platform::BannerKind::navigationBar;
+                     return error;
+                 }()),
+                 "banner_navigation_bar");
+    showAndShoot({{k(kBNToastTextKey), std::string("Installing Weather Plus")},
+                  {k(kBNToastSubtitleTextKey), std::string("The watch restarts the app when done")},
+                  {k(kBNToastNotificationTypeKey), std::int64_t{BNToastTypeCustom}},
+                  {k(kBNToastNotificationPreferredHeightKey), std::int64_t{90}},
+                  {k(kBNToastNotificationPresentationTypeKey), std::int64_t{BNToastPresentationCover}},
+                  {k(kBNToastFontKey), BNToastFont{"", 17}},
+                  {k(kBNToastSubtitleFontKey), BNToastFont{"", 13}},
+                  {k(kBNToastTextAlignmentKey), std::int64_t{0}},
+                  {k(kBNToastSubtitleTextAlignmentKey), std::int64_t{0}},
+                  {k(kBNToastBackgroundColorKey), platform::ui::Color{0.16, 0.45, 0.85, 1}},
+                  {k(kBNToastImageKey), picture(40, 40, QColor(255, 255, 255), QColor(200, 220, 255))},
+                  {k(kBNToastShowActivityIndicatorKey), true},
+                  {k(kBNToastActivityIndicatorAlignmentKey), std::int64_t{BNToastAlignmentRight}}},
+                 "banner_custom_cover");
+    // Half-way through a push: the banner comes down while the strip of the page goes.
+    banners.showNotificationWithOptions({{k(kBNToastTextKey), std::string("Pushing the page")},
+                                         {k(kBNToastNotificationTypeKey), std::int64_t{1}},
+                                         {k(kBNToastBackgroundColorKey), platform::ui::Color{0.2, 0.6, 0.3, 1}}},
+                                        {});
+    banners.notification()->notificationView().setFrame({0, -32, 414, 65});
+    banners.notification()->existingStatusBarView()->setFrame({0, 32, 414, 64});
+    capture(*world.window, "banner_push_midway");
+    banners.dismissAllNotifications(false);
+}
+
+TEST_F(GalleryTest, ToastsInEachPosition) {
+    auto* page = samplePage();
+    world.window->setRootView(page);
+    const struct {
+        TSToastPosition position;
+        const char* name;
+    } positions[] = {{std::string(TSToastPositionTop), "toast_top"},
+                     {std::string(TSToastPositionCenter), "toast_center"},
+                     {std::string(TSToastPositionBottom), "toast_bottom"},
+                     {platform::ui::Point{140, 420}, "toast_point"}};
+    for (const auto& p : positions) {
+        TSToast::makeToast(*page, "Page 2", 1.0, p.position, "Applications",
+                           picture(80, 80, QColor(255, 160, 60), QColor(255, 220, 180)), std::nullopt,
+                           {});
+        world.loop.advance(0.2);
+        capture(*world.window, p.name);
+        world.loop.advance(1.2);
+    }
+    TSToast::makeToast(*page, "A message toast without a title, long enough to wrap onto lines", 1.0,
+                       std::string(TSToastPositionBottom));
+    TSToast::makeToastActivity(*page, std::string(TSToastPositionCenter));
+    world.loop.advance(0.25);
+    capture(*world.window, "toast_activity");
 }
 
 }  // namespace

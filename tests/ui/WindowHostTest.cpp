@@ -69,37 +69,4 @@ TEST(WindowNavigatorTest, ScreensByNameOnTheRootNavigation) {
                                         platform::ModalTransitionStyle::coverVertical, true));
 }
 
-TEST(WindowBannersTest, BannersShowOneAfterAnotherOnTopForTheirTime) {
-    UiWorld world;
-    TQBannerWindowPresenter banners(*world.window, world.loop);
-    std::vector<std::string> done;
-    platform::Banner first;
-    first.text = "No connection";
-    first.timeInterval = 2.0;
-    platform::Banner second;
-    second.text = "Tap me";
-    second.kind = platform::BannerKind::navigationBar;
-    second.backgroundColor = platform::Color{0.8, 0.1, 0.1, 1};
-    std::vector<int> taps;
-    second.interactionResponders.push_back(platform::BannerInteractionResponder{
-        platform::banner_interaction::anyTap, true, [&](int type) { taps.push_back(type); }});
-    banners.showBanner(first, [&] { done.push_back("first"); });
-    banners.showBanner(second, [&] { done.push_back("second"); });
-    world.window->addOverlay(new platform::ui::View, Layer::loading);
-    ASSERT_NE(banners.current(), nullptr);
-    EXPECT_EQ(world.window->frontView(), banners.current()) << "banners are on top of all";
-    EXPECT_EQ(banners.current()->frame().height, 20);
-    banners.tap();
-    EXPECT_TRUE(taps.empty()) << "the first answers no tap";
-    world.loop.advance(2.0);
-    EXPECT_EQ(done, std::vector<std::string>{"first"});
-    ASSERT_NE(banners.current(), nullptr);
-    EXPECT_EQ(banners.current()->frame().height, 64);
-    EXPECT_EQ(banners.current()->findChild<platform::ui::Label*>("bannerText")->text(), "Tap me");
-    banners.tap();
-    EXPECT_EQ(taps, std::vector<int>{platform::banner_interaction::tapOnce});
-    EXPECT_EQ(done, (std::vector<std::string>{"first", "second"})) << "dismissed by the tap";
-    EXPECT_EQ(banners.current(), nullptr);
-}
-
 }  // namespace

@@ -67,6 +67,12 @@ void Label::setTextColor(const Color& color) {
     setPalette(p);
 }
 
+void Label::setBold(bool bold) {
+    QFont font = QLabel::font();
+    font.setBold(bold);
+    QLabel::setFont(font);
+}
+
 void Label::setNumberOfLines(int lines) {
     setWordWrap(lines != 1);
 }

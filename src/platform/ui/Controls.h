@@ -38,6 +38,7 @@ public:
     // A named family at a size; the system font when the family is missing.
     void setFont(std::string_view family, double size);
     void setTextColor(const Color& color);
+    void setBold(bool bold);
     // 0: as many lines as the text needs, wrapping at words; 1: one line.
     void setNumberOfLines(int lines);
     void setTextAlignment(TextAlignment alignment);

@@ -22,15 +22,30 @@ TextMetrics& TextMetrics::current() {
     });
 }
 
-Size FontTextMetrics::boundingSize(std::string_view text, double fontSize, double maxWidth) const {
+namespace {
+
+Size measured(const QFont& font, std::string_view text, double maxWidth) {
     if (text.empty()) {
         return {};
     }
-    const QFontMetricsF metrics(systemFont(fontSize));
+    const QFontMetricsF metrics(font);
     const QRectF bounds = metrics.boundingRect(
         QRectF(0, 0, maxWidth, std::numeric_limits<int>::max()),
         Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, toQString(text));
     return {bounds.width(), bounds.height()};
+}
+
+}  // namespace
+
+Size FontTextMetrics::boundingSize(std::string_view text, double fontSize, double maxWidth) const {
+    return measured(systemFont(fontSize), text, maxWidth);
+}
+
+Size FontTextMetrics::boldBoundingSize(std::string_view text, double fontSize,
+                                       double maxWidth) const {
+    QFont font = systemFont(fontSize);
+    font.setBold(true);
+    return measured(font, text, maxWidth);
 }
 
 double FontTextMetrics::lineWidth(std::string_view text, double fontSize) const {

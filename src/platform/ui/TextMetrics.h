@@ -20,6 +20,11 @@ public:
                                             double maxWidth) const = 0;
     // The width of the text on one line.
     [[nodiscard]] virtual double lineWidth(std::string_view text, double fontSize) const = 0;
+    // As boundingSize, in the bold system font; metrics without a bold face measure as regular.
+    [[nodiscard]] virtual Size boldBoundingSize(std::string_view text, double fontSize,
+                                                double maxWidth) const {
+        return boundingSize(text, fontSize, maxWidth);
+    }
 
     // The installed metrics, else the application font's.
     static TextMetrics& current();
@@ -31,6 +36,8 @@ public:
     [[nodiscard]] Size boundingSize(std::string_view text, double fontSize,
                                     double maxWidth) const override;
     [[nodiscard]] double lineWidth(std::string_view text, double fontSize) const override;
+    [[nodiscard]] Size boldBoundingSize(std::string_view text, double fontSize,
+                                        double maxWidth) const override;
 };
 
 // Every character (code point) is half the font size wide and a line is the font size × 1.2,

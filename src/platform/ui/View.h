@@ -5,6 +5,7 @@
 #include <QResizeEvent>
 #include <QWidget>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -110,6 +111,32 @@ private:
     Rect frame_{-1, -1, -1, -1};
     double alpha_ = 1.0;
 };
+
+// State kept on an object under a key, made on first use and released with the object.
+class AttachedState : public QObject {
+public:
+    using QObject::QObject;
+    std::shared_ptr<void> value;
+};
+
+template <typename T>
+T& attached(QObject& owner, const char* key) {
+    AttachedState* state = nullptr;
+    for (QObject* child : owner.children()) {
+        if (child->objectName() == QLatin1String(key)) {
+            state = dynamic_cast<AttachedState*>(child);
+            if (state != nullptr) {
+                break;
+            }
+        }
+    }
+    if (state == nullptr) {
+        state = new AttachedState(&owner);
+        state->setObjectName(QLatin1String(key));
+        state->value = std::make_shared<T>();
+    }
+    return *static_cast<T*>(state->value.get());
+}
 
 // A plain view: a rectangle with an optional background colour and children.
 class View : public Framed<QWidget> {
