@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e/StoreWorld.h"
+#include "platform/foundation/FileSystem.h"
+#include "platform/image/ImageSource.h"
 #include "store/TQKavoAppAutoUpdate.h"
 #include "support/TestCertificates.h"
 
@@ -125,6 +129,22 @@ TEST_F(StoreUpdateTest, ThreeUpdatesWhereTheSecondFailsEndWithBothNotices) {
     EXPECT_EQ(asked("/packages/"), 3);
     EXPECT_FALSE(packagesLeft());
     EXPECT_EQ(t.apps.find("com.kavo.tides")->version, "0.9.4");
+    // The installed apps' icons are kept as PNG, the refused one's is not, and nothing
+    // unpacked is left.
+    for (const auto& [package, kept] : {std::pair{"com.kavo.stopwatch", true},
+                                       std::pair{"com.kavo.tides", true},
+                                       std::pair{"com.kavo.steps", false}}) {
+        const auto icon = platform::fs::readFile(t.documents() / kModel / "AppIcons" /
+                                                 (std::string(package) + ".png"));
+        ASSERT_EQ(icon.ok(), kept) << package;
+        if (kept) {
+            const auto image = platform::image::ImageSource::create(std::span<const std::uint8_t>(
+                reinterpret_cast<const std::uint8_t*>(icon.value().data()), icon.value().size()));
+            ASSERT_TRUE(image.ok()) << package;
+            EXPECT_EQ(image.value().format(), platform::image::Format::png) << package;
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(t.documents() / kModel / "Extract"));
     // Nothing of the run is pending with the sequence.
     EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
 }
