@@ -183,6 +183,38 @@ TEST_F(StoreUpdateTest, ADisconnectionMidRunEndsItAndTheNextCheckStartsAnew) {
     finishWithoutUpdates();
 }
 
+TEST_F(StoreUpdateTest, ALateInstallResultOfAnEndedRunLeavesTheNewRunAlone) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    ASSERT_TRUE(TQUtils::saveXml("<Wapp><item><PackageName>com.kavo.steps</PackageName>"
+                                 "<Version>1.0</Version></item></Wapp>",
+                                 kModel, "wapplist.xml")
+                    .ok());
+    t.apps.answerInstalls(false);
+    start();
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.heldInstalls() == 1; }, 600));
+    updater->stopAutoUpdate();
+    // The next run installs the same update; its result is kept back too.
+    start();
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.heldInstalls() == 2; }, 600));
+    ASSERT_TRUE(updater->isInstalling());
+
+    // The first run's result arrives now: the new run still waits for its own.
+    ASSERT_TRUE(t.apps.answerHeldInstall());
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.results().size() == 1; }, 5));
+    t.runUntil([] { return false; }, 2);
+    EXPECT_TRUE(updater->isInstalling());
+    EXPECT_TRUE(updater->isUpdateInProgress());
+    EXPECT_TRUE(notices().empty());
+    EXPECT_FALSE(fs::exists(t.documents() / kModel / "AppIcons" / "com.kavo.steps.png"));
+
+    ASSERT_TRUE(t.apps.answerHeldInstall());
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(notices(), (std::vector<std::string>{"1 app installed on Kavo: Step+Counter"}));
+    EXPECT_TRUE(fs::exists(t.documents() / kModel / "AppIcons" / "com.kavo.steps.png"));
+    EXPECT_FALSE(packagesLeft());
+    EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
+}
+
 TEST_F(StoreUpdateTest, WiFiLostMidRunStopsAWiFiOnlyRun) {
     ASSERT_NO_FATAL_FAILURE(serveTrusted());
     t.world.defaults.set(Update::kPrefKey, 1);
