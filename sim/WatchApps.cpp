@@ -324,6 +324,7 @@ void WatchApps::onFile(const ReceivedFile& file) {
     pending_.erase(found);
     if (!answerInstalls_) {
         LG_INFO("kavowatch: keeping the install of %s unanswered", file.name);
+        held_.emplace_back(pending, file);
         return;
     }
     // Answered after the file's own handling is over.
@@ -332,6 +333,16 @@ void WatchApps::onFile(const ReceivedFile& file) {
             weak->finishInstall(pending, file);
         }
     });
+}
+
+bool WatchApps::answerHeldInstall() {
+    if (held_.empty()) {
+        return false;
+    }
+    const auto [pending, file] = held_.front();
+    held_.erase(held_.begin());
+    finishInstall(pending, file);
+    return true;
 }
 
 void WatchApps::finishInstall(const Pending& pending, const ReceivedFile& file) {

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Result.h"
@@ -73,6 +74,9 @@ public:
     // their package but never answered.
     void failNextInstall(int code) { failNext_ = code; }
     void answerInstalls(bool answer) { answerInstalls_ = answer; }
+    // Answers the oldest install kept unanswered, late; false when none is kept.
+    bool answerHeldInstall();
+    [[nodiscard]] std::size_t heldInstalls() const { return held_.size(); }
 
     // Install results sent, in order.
     [[nodiscard]] const std::vector<platform::Value>& results() const { return results_; }
@@ -99,6 +103,7 @@ private:
     std::vector<InstalledApp> apps_;
     std::vector<InstalledApp> faces_;
     std::vector<Pending> pending_;
+    std::vector<std::pair<Pending, ReceivedFile>> held_;
     std::vector<platform::Value> results_;
     std::optional<int> failNext_;
     bool answerInstalls_ = true;

@@ -13,10 +13,9 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/host/AppHost.h"
-#include "platform/image/Canvas.h"
-#include "platform/image/ImageSource.h"
 #include "store/TQActivityBar.h"
 #include "store/TQAppManager.h"
+#include "store/TQInstalledAppIcon.h"
 #include "store/TQKavoAppSequence.h"
 #include "utils/TQLocalization.h"
 #include "utils/TQUtils.h"
@@ -26,7 +25,14 @@ using platform::Value;
 
 namespace {
 
-constexpr const char* kExtractFolder = "Extract";
+constexpr TQInstalledAppIcon::Lines kIconLines{
+    "[Download Kavo App Operation]: iconFilePath : %@",
+    "[Download Kavo App Operation]: extractedIconPath is nil",
+    "[Download Kavo App Operation]: ERROR: attempting to write create directory %@",
+    "[Download Kavo App Operation]: Saving appIcon to file: %@",
+    "[Download Kavo App Operation]: Saving appIcon failed",
+    "[Download Kavo App Operation]: extract folder removed",
+};
 
 std::string displayName(std::string title) {
     std::replace(title.begin(), title.end(), '+', ' ');
@@ -59,7 +65,8 @@ TQDownloadKavoAppOperation::TQDownloadKavoAppOperation(Environment environment,
       appTitle_(std::move(appTitle)),
       appFileName_(std::move(appFileName)),
       appID_(std::move(appID)),
-      appName_(displayName(appTitle_)) {}
+      appName_(displayName(appTitle_)),
+      icon_(kIconLines) {}
 
 TQDownloadKavoAppOperation::~TQDownloadKavoAppOperation() {
     removeObservers();
@@ -293,23 +300,8 @@ void TQDownloadKavoAppOperation::sendKavoToInstallApplication(const std::string&
         failAndStop();
         return;
     }
-    if (!extracting_ && !extractedIconPath_) {
-        // Unpacked into a folder of this operation's own, removed by it alone.
-        extracting_ = true;
-        std::shared_ptr<platform::Operation> keep = shared_from_this();
-        auto self = std::static_pointer_cast<TQDownloadKavoAppOperation>(std::move(keep));
-        platform::DispatchQueue::global().async(
-            [self = std::move(self), package = *wgtFullPath_,
-             model = modelNumber_.value_or(""), folder = installRequestId_]() mutable {
-                auto icon = TQUtils::getWgtIconFilePath(package, model, folder);
-                LG_VERBOSE("[Download Kavo App Operation]: iconFilePath : %@",
-                           icon ? icon->string() : std::string("(null)"));
-                platform::RunLoop::main().post(
-                    [self = std::move(self), icon = std::move(icon)]() mutable {
-                        self->onIconExtracted(std::move(icon));
-                    });
-            });
-    }
+    // Unpacked into a folder of this operation's own, removed by it alone.
+    icon_.unpack(*wgtFullPath_, modelNumber_, installRequestId_);
     const auto weak = weakSelf();
     const std::string& bytes = file.value();
     environment_.kavoManager.sendFile(platform::Bytes(bytes.begin(), bytes.end()), appFileName_,
@@ -411,85 +403,17 @@ void TQDownloadKavoAppOperation::onInstallRes(std::int32_t code, const std::stri
         installSuccess();
     }
     result_.emplace(code, packageName);
-    if (!extracting_) {
-        finishInstall();
-    }
-}
-
-void TQDownloadKavoAppOperation::onIconExtracted(std::optional<fs::path> icon) {
-    extracting_ = false;
-    extractedIconPath_ = std::move(icon);
-    if (result_) {
-        finishInstall();
-    } else if (over_) {
-        // Stopped meanwhile: only the unpacked folder goes; the package stays.
-        removeExtractFolder();
-    }
+    // Held until the unpacking ends: the queue lets go of a finished operation.
+    icon_.whenUnpacked([self = weakSelf().lock()] { self->finishInstall(); });
 }
 
 void TQDownloadKavoAppOperation::finishInstall() {
     if (result_->first == 1) {
-        saveInstalledAppIcon(result_->second);
+        icon_.save(result_->second);
     } else {
-        removeExtractFolder();
+        icon_.discard();
     }
     removeAppFromDoc();
-}
-
-void TQDownloadKavoAppOperation::saveInstalledAppIcon(const std::string& packageName) {
-    if (!extractedIconPath_) {
-        LG_VERBOSE("[Download Kavo App Operation]: extractedIconPath is nil");
-    } else if (modelNumber_ && TQUtils::isSafePathComponent(*modelNumber_)) {
-        std::optional<platform::Bytes> png;
-        if (const auto file = platform::fs::readFile(*extractedIconPath_); file.ok()) {
-            const std::string& bytes = file.value();
-            const auto source = platform::image::ImageSource::create(std::span<const std::uint8_t>(
-                reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-            if (source.ok() && source.value().count() > 0) {
-                if (auto encoded = platform::image::encodePNG(source.value().frame(0));
-                    encoded.ok()) {
-                    png = std::move(encoded).value();
-                }
-            }
-        }
-        // The package name comes from the watch: a path component only when it is safe.
-        if (png && TQUtils::isSafePathComponent(packageName)) {
-            const fs::path folder = platform::Container::current().documents() / *modelNumber_ /
-                                    TQAppManager::kAppIconsFolder;
-            std::error_code error;
-            if (!fs::is_directory(folder, error) && !fs::create_directory(folder, error)) {
-                LG_VERBOSE(
-                    "[Download Kavo App Operation]: ERROR: attempting to write create directory %@",
-                    error.message());
-            }
-            const fs::path path = folder / (packageName + ".png");
-            const auto written = platform::fs::writeFileAtomically(
-                path, std::string_view(reinterpret_cast<const char*>(png->data()), png->size()));
-            if (written.ok()) {
-                LG_VERBOSE("[Download Kavo App Operation]: Saving appIcon to file: %@",
-                           path.string());
-            } else {
-                LG_VERBOSE("[Download Kavo App Operation]: Saving appIcon failed");
-            }
-        } else {
-            LG_VERBOSE("[Download Kavo App Operation]: Saving appIcon failed");
-        }
-    }
-    removeExtractFolder();
-    LG_VERBOSE("[Download Kavo App Operation]: extract folder removed");
-}
-
-void TQDownloadKavoAppOperation::removeExtractFolder() {
-    if (!modelNumber_ || !TQUtils::isSafePathComponent(*modelNumber_) ||
-        installRequestId_.empty()) {
-        return;
-    }
-    // This operation's folder only: another operation may be unpacking beside it.
-    std::error_code error;
-    fs::remove_all(
-        platform::Container::current().documents() / *modelNumber_ / kExtractFolder /
-            installRequestId_,
-        error);
 }
 
 void TQDownloadKavoAppOperation::removeAppFromDoc() {
@@ -599,6 +523,8 @@ void TQDownloadKavoAppOperation::cancelOperation() {
                "cancelOperation");
     over_ = true;
     stopTimers();
+    // Only the unpacked folder goes; the package stays.
+    icon_.discard();
     post(TQActivityBar::kHide);
     removeObservers();
     cancel();

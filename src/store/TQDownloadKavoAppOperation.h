@@ -12,6 +12,7 @@
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
+#include "store/TQInstalledAppIcon.h"
 
 class TQAP;
 class TQKavoAppSequence;
@@ -83,11 +84,8 @@ private:
     void onFileEvent(int code, const platform::Value& info);
     void onFileSendProgress(float percent);
     void onInstallRes(std::int32_t code, const std::string& packageName);
-    void onIconExtracted(std::optional<std::filesystem::path> icon);
     void finishInstall();
-    void saveInstalledAppIcon(const std::string& packageName);
     void removeAppFromDoc();
-    void removeExtractFolder();
     void kavoDisconnected();
     void failAndStop();
     void cancelOperation();
@@ -119,9 +117,8 @@ private:
     std::shared_ptr<platform::Timer> silenceTimer_;
     std::shared_ptr<platform::Timer> pauseTimer_;
 
-    // The icon unpacking runs beside the transfer; the steps after a successful install wait
-    // for it, since it reads the package they delete.
-    bool extracting_ = false;
-    std::optional<std::filesystem::path> extractedIconPath_;
+    // The steps after the install result wait for the unpacking: it reads the package they
+    // delete.
+    TQInstalledAppIcon icon_;
     std::optional<std::pair<std::int32_t, std::string>> result_;
 };

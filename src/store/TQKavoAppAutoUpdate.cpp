@@ -23,6 +23,15 @@ using platform::Value;
 
 namespace {
 
+constexpr TQInstalledAppIcon::Lines kIconLines{
+    "TQKavoAppAutoUpdate: iconFilePath : %@",
+    "TQKavoAppAutoUpdate: saveInstalledAppIcon: extractedIconPath is nil",
+    "TQKavoAppAutoUpdate: saveInstalledAppIcon: Error attempting to write create directory %@",
+    "TQKavoAppAutoUpdate: saveInstalledAppIcon: Saving appIcon to file: %@",
+    "TQKavoAppAutoUpdate: saveInstalledAppIcon: Saving appIcon failed",
+    "TQKavoAppAutoUpdate: saveInstalledAppIcon: extract folder removed",
+};
+
 std::string joinedNames(const std::vector<TQUpdateEntry>& entries) {
     std::string names;
     for (const TQUpdateEntry& entry : entries) {
@@ -353,6 +362,7 @@ void TQKavoAppAutoUpdate::onDownloaded(const fs::path& path, const std::string& 
         return;
     }
     installRequestId_ = std::to_string(TQWallClock::current().millisecondsSince1970());
+    icon_ = std::make_unique<TQInstalledAppIcon>(kIconLines);
     registerNotification();
     installing_ = true;
     // Each block belongs to this run and this request: a late answer of an ended run, or of
@@ -391,6 +401,7 @@ void TQKavoAppAutoUpdate::sendKavoToInstallApplication(const std::string& reques
         LG_VERBOSE("%s : %@ not exists", "sendKavoToInstallApplication", wgtFullPath_->string());
         return;
     }
+    icon_->unpack(*wgtFullPath_, TQAppManager::modelNumber(), installRequestId_);
     const std::string& bytes = file.value();
     environment_.kavoManager.sendFile(
         platform::Bytes(bytes.begin(), bytes.end()), appFileName_, 1,
@@ -419,10 +430,18 @@ void TQKavoAppAutoUpdate::onInstallRes(std::int32_t code, const std::string& pac
         LG_VERBOSE("TQKavoAppAutoUpdate: %@ installation unsuccessful", packageName);
     }
     unregisterNotification();
-    if (!updateAvailableQueue_.empty()) {
-        skipCurrent(code == 1 ? "installed" : "not installed");
-    }
-    continueDownloadingUpdates();
+    // The package goes with its entry, so the unpacking that reads it is waited for.
+    icon_->whenUnpacked(forRun([code, packageName](TQKavoAppAutoUpdate& self) {
+        if (code == 1) {
+            self.icon_->save(packageName);
+        } else {
+            self.icon_->discard();
+        }
+        if (!self.updateAvailableQueue_.empty()) {
+            self.skipCurrent(code == 1 ? "installed" : "not installed");
+        }
+        self.continueDownloadingUpdates();
+    }));
 }
 
 void TQKavoAppAutoUpdate::registerNotification() {
@@ -496,6 +515,8 @@ void TQKavoAppAutoUpdate::stopAutoUpdate() {
         request_->cancel();
         request_.reset();
     }
+    // A running unpacking removes its folder when it ends.
+    icon_.reset();
     isUpdateInProgress_ = false;
     ++run_;
 }

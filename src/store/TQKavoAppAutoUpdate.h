@@ -11,6 +11,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "store/TQInstalledAppIcon.h"
 #include "store/TQKavoAppUpdateRequests.h"
 #include "store/TQStoreDevice.h"
 
@@ -116,6 +117,8 @@ private:
     std::string installRequestId_;
     std::string appFileName_;
     std::optional<std::filesystem::path> wgtFullPath_;
+    // The icon of the entry being installed.
+    std::unique_ptr<TQInstalledAppIcon> icon_;
     Request request_;
     std::optional<platform::NotificationCenter::Token> disconnectDeviceObserver_;
     std::shared_ptr<TQKavoAppAutoUpdate*> self_;

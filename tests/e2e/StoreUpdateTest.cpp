@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e/StoreWorld.h"
+#include "platform/foundation/FileSystem.h"
+#include "platform/image/ImageSource.h"
 #include "store/TQKavoAppAutoUpdate.h"
 #include "support/TestCertificates.h"
 
@@ -125,6 +129,22 @@ TEST_F(StoreUpdateTest, ThreeUpdatesWhereTheSecondFailsEndWithBothNotices) {
     EXPECT_EQ(asked("/packages/"), 3);
     EXPECT_FALSE(packagesLeft());
     EXPECT_EQ(t.apps.find("com.kavo.tides")->version, "0.9.4");
+    // The installed apps' icons are kept as PNG, the refused one's is not, and nothing
+    // unpacked is left.
+    for (const auto& [package, kept] : {std::pair{"com.kavo.stopwatch", true},
+                                       std::pair{"com.kavo.tides", true},
+                                       std::pair{"com.kavo.steps", false}}) {
+        const auto icon = platform::fs::readFile(t.documents() / kModel / "AppIcons" /
+                                                 (std::string(package) + ".png"));
+        ASSERT_EQ(icon.ok(), kept) << package;
+        if (kept) {
+            const auto image = platform::image::ImageSource::create(std::span<const std::uint8_t>(
+                reinterpret_cast<const std::uint8_t*>(icon.value().data()), icon.value().size()));
+            ASSERT_TRUE(image.ok()) << package;
+            EXPECT_EQ(image.value().format(), platform::image::Format::png) << package;
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(t.documents() / kModel / "Extract"));
     // Nothing of the run is pending with the sequence.
     EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
 }
@@ -161,6 +181,38 @@ TEST_F(StoreUpdateTest, ADisconnectionMidRunEndsItAndTheNextCheckStartsAnew) {
     updater->checkUpdate();
     EXPECT_TRUE(updater->isUpdateInProgress());
     finishWithoutUpdates();
+}
+
+TEST_F(StoreUpdateTest, ALateInstallResultOfAnEndedRunLeavesTheNewRunAlone) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    ASSERT_TRUE(TQUtils::saveXml("<Wapp><item><PackageName>com.kavo.steps</PackageName>"
+                                 "<Version>1.0</Version></item></Wapp>",
+                                 kModel, "wapplist.xml")
+                    .ok());
+    t.apps.answerInstalls(false);
+    start();
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.heldInstalls() == 1; }, 600));
+    updater->stopAutoUpdate();
+    // The next run installs the same update; its result is kept back too.
+    start();
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.heldInstalls() == 2; }, 600));
+    ASSERT_TRUE(updater->isInstalling());
+
+    // The first run's result arrives now: the new run still waits for its own.
+    ASSERT_TRUE(t.apps.answerHeldInstall());
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.results().size() == 1; }, 5));
+    t.runUntil([] { return false; }, 2);
+    EXPECT_TRUE(updater->isInstalling());
+    EXPECT_TRUE(updater->isUpdateInProgress());
+    EXPECT_TRUE(notices().empty());
+    EXPECT_FALSE(fs::exists(t.documents() / kModel / "AppIcons" / "com.kavo.steps.png"));
+
+    ASSERT_TRUE(t.apps.answerHeldInstall());
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(notices(), (std::vector<std::string>{"1 app installed on Kavo: Step+Counter"}));
+    EXPECT_TRUE(fs::exists(t.documents() / kModel / "AppIcons" / "com.kavo.steps.png"));
+    EXPECT_FALSE(packagesLeft());
+    EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
 }
 
 TEST_F(StoreUpdateTest, WiFiLostMidRunStopsAWiFiOnlyRun) {
