@@ -149,6 +149,7 @@ struct FakeBluez::Daemon {
     std::unique_ptr<GattDatabase> database;
     std::map<std::uint16_t, std::string> characteristicPaths;
     int applicationRegistrations = 0;
+    int refusals = 0;
     sdbus::Slot valueChanges;
 
     std::string advertisementSender;
@@ -190,6 +191,7 @@ struct FakeBluez::Daemon {
         }
         std::string name = found->second;
         failures.erase(found);
+        ++refusals;
         return name;
     }
 
@@ -1133,6 +1135,7 @@ FakeBluezCounts FakeBluez::counts() const {
         FakeBluezCounts counts;
         counts.applicationRegistrations = daemon->applicationRegistrations;
         counts.advertisementRegistrations = daemon->advertisementRegistrations;
+        counts.refusals = daemon->refusals;
         counts.applicationRegistered = daemon->database != nullptr;
         counts.advertising = daemon->advertised.has_value();
         counts.discovering = daemon->discovering;

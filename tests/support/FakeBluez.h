@@ -44,6 +44,8 @@ struct PublishedAdvertisement {
 struct FakeBluezCounts {
     int applicationRegistrations = 0;
     int advertisementRegistrations = 0;
+    // Calls refused as failNext asked.
+    int refusals = 0;
     bool applicationRegistered = false;
     bool advertising = false;
     bool discovering = false;
