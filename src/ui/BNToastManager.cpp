@@ -250,6 +250,7 @@ void BNToastManager::slide(const std::shared_ptr<BNToast>& toast, double duratio
     ui::Animation animation;
     animation.duration = duration;
     animation.curve = kind == BNToastAnimationTypeSpring ? ui::Curve::spring : ui::Curve::easeInOut;
+    animation.spring = {toast->animationSpringDamping(), toast->animationSpringInitialVelocity()};
     animation.step = [=](double v) {
         if (banner) {
             banner->setFrame(lerp(bannerFrom, bannerTo, v));

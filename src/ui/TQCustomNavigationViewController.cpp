@@ -91,7 +91,8 @@ void TQCustomNavigationViewController::fadeBar(bool in) {
                 self->activityBar_->setAlpha(1.0);
                 self->activityBar_->setVisible(in);
             }
-        }});
+        },
+        {}});
 }
 
 void TQCustomNavigationViewController::showActivityBar() {

@@ -610,6 +610,8 @@ TEST_F(BannerManagerTest, ATouchOutsideTheBannerReachesThePage) {
 TEST_F(BannerManagerTest, SpringAndGravityRunOnTheVirtualClock) {
     manager->showNotificationWithOptions(
         {{key(kBNToastAnimationInTypeKey), std::int64_t{1}},
+         {key(kBNToastAnimationSpringDampingKey), 0.3},
+         {key(kBNToastAnimateSpringVelocityKey), std::int64_t{2}},
          {key(kBNToastAnimationOutTypeKey), std::int64_t{2}},
          {key(kBNToastNotificationPresentationTypeKey), std::int64_t{0}},
          {key(kBNToastAnimationOutDirectionKey), std::int64_t{0}},
@@ -618,6 +620,7 @@ TEST_F(BannerManagerTest, SpringAndGravityRunOnTheVirtualClock) {
     EXPECT_FALSE(strip()->isVisible()) << "cover";
     world.loop.advance(0.4);
     EXPECT_EQ(world.animator.records().back().curve, platform::ui::Curve::spring);
+    EXPECT_EQ(world.animator.records().back().spring, (platform::ui::Spring{double(0.3f), 2}));
     EXPECT_EQ(view()->frame(), (Rect{0, 0, 414, 19}));
     world.loop.advance(2.0);
     EXPECT_EQ(manager->notification()->state(), BNToastState::exiting);

@@ -14,8 +14,21 @@ namespace platform::ui {
 
 enum class Curve { linear, easeIn, easeOut, easeInOut, spring };
 
-// The curve's value at t (0 to 1): 0 at 0 and 1 at 1; the spring overshoots on the way.
+// How a spring curve moves: a damped spring released towards its rest, tuned so that it
+// settles within the animation's duration.
+struct Spring {
+    // Below 1 it swings past its rest, the less the lower; from 1 on it does not.
+    double damping = 0.6;
+    // At the start, in shares of the whole distance per second (negative: away first).
+    double initialVelocity = 0;
+    friend bool operator==(const Spring&, const Spring&) = default;
+};
+
+// The curve's value at t (0 to 1): 0 at 0 and 1 at 1; the spring (the default one, at rest at
+// the start) overshoots on the way.
 [[nodiscard]] double curveValue(Curve curve, double t);
+// The spring's value at t (0 to 1) of an animation lasting `duration` seconds: 0 at 0, 1 at 1.
+[[nodiscard]] double springValue(const Spring& spring, double duration, double t);
 
 // One animation: progress runs through the curve from 0 to 1 over the duration; step is told
 // each eased value and finished once at the end (also when the animation ends early because
@@ -25,7 +38,12 @@ struct Animation {
     Curve curve = Curve::easeInOut;
     std::function<void(double value)> step;
     std::function<void(bool finished)> completion;
+    // Read for the spring curve only.
+    Spring spring;
 };
+
+// The eased value of the animation at progress t (0 to 1).
+[[nodiscard]] double animationValue(const Animation& animation, double t);
 
 // Every animation of the interface goes through one animator, so that tests can complete
 // them on the virtual clock.
@@ -55,6 +73,7 @@ public:
         double duration = 0;
         Curve curve = Curve::linear;
         bool finished = false;
+        Spring spring;
     };
     [[nodiscard]] const std::vector<Record>& records() const { return *records_; }
 

@@ -370,6 +370,7 @@ void ProgressBar::setProgress(double progress, bool animated) {
                 self->update();
             }
         },
+        {},
         {}});
 }
 

@@ -259,7 +259,8 @@ void NavigationController::transition(Page* from, Page* to, bool forward, bool a
                 moving->setFrame(f);
             }
         },
-        finish});
+        finish,
+        {}});
 }
 
 void NavigationController::mousePressEvent(QMouseEvent* event) {

@@ -71,6 +71,38 @@ TEST(CurveTest, CurvesRunFromZeroToOneAndTheSpringOvershoots) {
     EXPECT_GT(highest, 1.0) << "a spring swings past its rest";
 }
 
+TEST(CurveTest, TheSpringsDampingAndVelocityShapeItsCurve) {
+    const auto peak = [](Spring spring) {
+        double highest = 0;
+        for (int i = 0; i <= 1000; ++i) {
+            highest = std::max(highest, springValue(spring, 0.4, i / 1000.0));
+        }
+        return highest;
+    };
+    for (const Spring spring : {Spring{0.6, 1}, Spring{0.05, 0}, Spring{1, 0}, Spring{4, 20},
+                                Spring{0.3, -5}, Spring{0, 0}, Spring{-1, 1e308}}) {
+        EXPECT_DOUBLE_EQ(springValue(spring, 0.4, 0), 0) << spring.damping;
+        EXPECT_DOUBLE_EQ(springValue(spring, 0.4, 1), 1) << spring.damping;
+        for (int i = 0; i <= 100; ++i) {
+            EXPECT_TRUE(std::isfinite(springValue(spring, 0.4, i / 100.0))) << spring.damping;
+        }
+    }
+    // Less damping swings further past the rest; from 1 on it does not swing at all.
+    EXPECT_GT(peak({0.2, 0}), peak({0.6, 0}));
+    EXPECT_GT(peak({0.6, 0}), 1.0);
+    EXPECT_LE(peak({1.0, 0}), 1.0 + 1e-9);
+    EXPECT_LE(peak({3.0, 0}), 1.0 + 1e-9);
+    // A faster start is further along early; a negative one first moves away.
+    EXPECT_GT(springValue({0.6, 10}, 0.4, 0.05), springValue({0.6, 0}, 0.4, 0.05));
+    EXPECT_LT(springValue({0.6, -10}, 0.4, 0.05), 0);
+    // The velocity is per second: the same velocity matters more in a longer animation.
+    EXPECT_GT(springValue({1, 5}, 2.0, 0.02), springValue({1, 5}, 0.2, 0.02));
+    EXPECT_DOUBLE_EQ(curveValue(Curve::spring, 0.3), springValue(Spring{}, 0.4, 0.3))
+        << "the default spring starts at rest, whatever the duration";
+    EXPECT_DOUBLE_EQ(animationValue(Animation{0.4, Curve::spring, {}, {}, {0.2, 3}}, 0.3),
+                     springValue({0.2, 3}, 0.4, 0.3));
+}
+
 class LayerTest : public ::testing::Test {
 protected:
     UiWorld world;
@@ -81,7 +113,7 @@ TEST_F(LayerTest, TheRecordingAnimatorCompletesOnTheVirtualClock) {
     bool done = false;
     world.animator.animate(Animation{0.3, Curve::easeInOut,
                                      [&](double v) { steps.push_back(v); },
-                                     [&](bool finished) { done = finished; }});
+                                     [&](bool finished) { done = finished; }, {}});
     EXPECT_EQ(steps, std::vector<double>{0.0});
     world.loop.advance(0.29);
     EXPECT_FALSE(done);
