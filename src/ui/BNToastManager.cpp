@@ -273,46 +273,59 @@ void BNToastManager::fall(const std::shared_ptr<BNToast>& toast, ui::Point direc
     gravityAnimationCompletionBlock_ = std::move(done);
     ui::ViewGuard<ui::View> banner = &toast->notificationView();
     ui::ViewGuard<ui::View> strip = toast->existingStatusBarView();
-    std::vector<ui::Rect> colliding{banner->frame()};
-    if (strip && toast->presentationType() == BNToastPresentationPush) {
-        colliding.push_back(strip->frame());
+    // The banner and the strip both fall; the strip collides only when it is pushed.
+    std::vector<BNGravityBody> bodies{{banner->frame(), true}};
+    if (strip) {
+        bodies.push_back({strip->frame(), toast->presentationType() == BNToastPresentationPush});
     }
-    const auto distance =
-        boundary ? BNGravityDistance(colliding, direction, *boundary) : std::nullopt;
-    if (!distance) {
-        // Nothing will ever meet the boundary: the fall has no end to wait for.
-        if (auto block = std::exchange(gravityAnimationCompletionBlock_, nullptr)) {
-            block();
-        }
+    auto world = std::make_shared<BNGravityWorld>(
+        BNGravityStart(bodies, direction, boundary.value_or(ui::Point{}),
+                       toast->animationGravityMagnitude()));
+    if (!boundary || !BNGravityReachesBoundary(*world)) {
+        // Nothing would ever meet the line, so no contact would ever end the animation and
+        // the queue would wait for ever: it ends now, where it stands.
+        runGravityCompletion(true);
         return;
     }
-    const ui::Rect bannerFrom = banner->frame();
-    const ui::Rect stripFrom = strip ? strip->frame() : ui::Rect{};
-    const double magnitude = toast->animationGravityMagnitude();
-    auto state = std::make_shared<BNGravityState>();
+    const BNGravityWorld start = *world;
     gravityTimer_ = loop_.scheduleTimer(kBNGravityStep, true, [=, this] {
-        *state = BNGravityAdvance(*state, kBNGravityStep, magnitude, *distance);
-        const auto moved = [&](ui::Rect r) {
-            r.x += direction.x * state->travelled;
-            r.y += direction.y * state->travelled;
-            return r;
-        };
-        if (banner) {
-            banner->setFrame(moved(bannerFrom));
-        }
-        if (strip) {
-            strip->setFrame(moved(stripFrom));
-        }
-        if (state->contact) {
-            stopFalling();
-            if (auto block = std::exchange(gravityAnimationCompletionBlock_, nullptr)) {
-                block();
+        auto [next, events] = BNGravityAdvance(*world, kBNGravityStep);
+        *world = std::move(next);
+        const ui::ViewGuard<ui::View> views[] = {banner, strip};
+        for (std::size_t i = 0; i < world->items.size(); ++i) {
+            if (views[i]) {
+                views[i]->setFrame(
+                    BNGravityFrame(bodies[i].frame, start.items[i], world->items[i], direction));
             }
+        }
+        const bool settled = world->settled;
+        // The completion may end this fall (and this timer) or start the next banner's.
+        const auto generation = gravityGeneration_;
+        const auto falling = [&] { return generation == gravityGeneration_; };
+        for (std::size_t i = 0; i < events.leftBoundary.size() && falling(); ++i) {
+            runGravityCompletion(false);
+        }
+        for (std::size_t i = 0; i < events.parted.size() && falling(); ++i) {
+            runGravityCompletion(true);
+        }
+        if (settled && falling()) {
+            stopFalling();
+            // Come to rest in contact: no contact ends any more, so the fall ends here.
+            runGravityCompletion(true);
         }
     });
 }
 
+void BNToastManager::runGravityCompletion(bool clear) {
+    auto block = clear ? std::exchange(gravityAnimationCompletionBlock_, nullptr)
+                       : gravityAnimationCompletionBlock_;
+    if (block) {
+        block();
+    }
+}
+
 void BNToastManager::stopFalling() {
+    ++gravityGeneration_;
     if (gravityTimer_) {
         gravityTimer_->invalidate();
         gravityTimer_.reset();

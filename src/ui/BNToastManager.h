@@ -79,6 +79,8 @@ private:
     void fall(const std::shared_ptr<BNToast>& toast, platform::ui::Point direction,
               std::optional<platform::ui::Point> boundary, std::function<void()> done);
     void stopFalling();
+    // Runs the gravity completion, when there is one; `clear` forgets it afterwards.
+    void runGravityCompletion(bool clear);
 
     platform::ui::MainWindow& window_;
     platform::RunLoop& loop_;
@@ -87,5 +89,7 @@ private:
     std::vector<BNToastGestureRecognizer> recognizers_;
     std::function<void()> gravityAnimationCompletionBlock_;
     std::shared_ptr<platform::Timer> gravityTimer_;
+    // Counts the falls stopped, so that a step knows when a completion it ran ended its fall.
+    std::uint64_t gravityGeneration_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -318,38 +318,149 @@ TEST_F(BannerTest, RespondersBecomeRecognisersAndTheDefaultsComeOnce) {
     EXPECT_EQ(both[1].interactionType, 4);
 }
 
-TEST(BannerGravityTest, FallsInFixedStepsAndStopsExactlyAtTheBoundary) {
-    // Semi-implicit Euler at 1000 points/s² per unit of magnitude.
-    BNGravityState s;
-    s = BNGravityAdvance(s, 0.1, 1.0, 100);
-    EXPECT_DOUBLE_EQ(s.velocity, 100);
-    EXPECT_DOUBLE_EQ(s.travelled, 10);
-    s = BNGravityAdvance(s, 0.1, 1.0, 100);
-    EXPECT_DOUBLE_EQ(s.travelled, 30);
-    EXPECT_FALSE(s.contact);
+// Steps a fall until it settles (or gives up), keeping what each step reported.
+struct GravityRun {
+    std::vector<BNGravityWorld> worlds;
+    std::vector<BNGravityEvents> events;
 
-    const struct {
-        double magnitude;
-        double distance;
-        int steps;
-    } cases[] = {{1.0, 65.5, 22}, {2.0, 65.5, 15}, {0.5, 65.5, 31}, {1.0, 0, 1}};
-    for (const auto& c : cases) {
-        BNGravityState fall;
-        int steps = 0;
-        while (!fall.contact && steps < 1000) {
-            fall = BNGravityAdvance(fall, kBNGravityStep, c.magnitude, c.distance);
-            ++steps;
+    GravityRun(BNGravityWorld world, int limit = 1000) {
+        while (!world.settled && int(worlds.size()) < limit) {
+            auto [next, happened] = BNGravityAdvance(world, kBNGravityStep);
+            world = next;
+            worlds.push_back(world);
+            events.push_back(happened);
         }
-        EXPECT_EQ(steps, c.steps) << c.magnitude;
-        EXPECT_EQ(fall.travelled, c.distance);
-        EXPECT_EQ(BNGravityAdvance(fall, kBNGravityStep, c.magnitude, c.distance).travelled,
-                  c.distance) << "a fall that met its boundary stays there";
     }
+    // Steps (1-based) at whose end the item left the line.
+    std::vector<int> departures(std::size_t item) const {
+        std::vector<int> steps;
+        for (std::size_t k = 0; k < events.size(); ++k) {
+            for (auto i : events[k].leftBoundary) {
+                if (i == item) {
+                    steps.push_back(int(k) + 1);
+                }
+            }
+        }
+        return steps;
+    }
+};
 
-    const std::vector<Rect> items{{0, -65, 414, 65}, {0, 0, 414, 65}};
-    EXPECT_EQ(BNGravityDistance(items, {0, 1}, {0, 126}), 61) << "the lower item meets it first";
-    EXPECT_EQ(BNGravityDistance(items, {0, -1}, {0, -65.5}), 0.5);
-    EXPECT_FALSE(BNGravityDistance(items, {0, 1}, {0, -100})) << "all past the line";
+TEST(BannerGravityTest, ABannerFallsBouncesOffTheLineAndComesToRestOnIt) {
+    // Semi-implicit Euler at 1000 points/s² per unit of magnitude.
+    const BNGravityBody banner{{0, -65, 414, 65}, true};
+    BNGravityWorld world = BNGravityStart(std::span(&banner, 1), {0, 1}, {0, 1000}, 1.0);
+    auto [one, none] = BNGravityAdvance(world, 0.1);
+    EXPECT_DOUBLE_EQ(one.items[0].velocity, 100);
+    EXPECT_DOUBLE_EQ(one.items[0].position, -65 + 10);
+    EXPECT_DOUBLE_EQ(BNGravityAdvance(one, 0.1).first.items[0].position, -65 + 30);
+
+    // Onto the line at 65.5: the foot arrives after 22 steps, the first bounce leaves it in
+    // the next, each bounce is lower than the one before, and the banner rests at 0.5.
+    const GravityRun run(BNGravityStart(std::span(&banner, 1), {0, 1}, {0, 65.5}, 1.0));
+    ASSERT_TRUE(run.worlds.back().settled);
+    EXPECT_DOUBLE_EQ(run.worlds.back().items[0].position, 0.5);
+    const auto left = run.departures(0);
+    ASSERT_GE(left.size(), 2U);
+    EXPECT_EQ(left.front(), 23);
+    EXPECT_DOUBLE_EQ(run.worlds[21].items[0].leading(), 65.5) << "stopped exactly at the line";
+    std::vector<double> heights;  // the highest point of each bounce, above the rest
+    for (std::size_t b = 0; b < left.size(); ++b) {
+        const int end = b + 1 < left.size() ? left[b + 1] : int(run.worlds.size());
+        double lowest = HUGE_VAL;
+        for (int k = left[b]; k < end; ++k) {
+            lowest = std::min(lowest, run.worlds[k - 1].items[0].position);
+        }
+        heights.push_back(0.5 - lowest);
+    }
+    for (std::size_t b = 1; b < heights.size(); ++b) {
+        EXPECT_LT(heights[b], heights[b - 1]);
+    }
+    EXPECT_GT(heights.front(), 5);
+    for (const auto& w : run.worlds) {
+        EXPECT_LE(w.items[0].leading(), 65.5);
+    }
+}
+
+TEST(BannerGravityTest, EveryDirectionEndsWithTheLeadingEdgeOnTheLine) {
+    const struct {
+        Point direction;
+        Rect start;
+        Point boundary;
+        Rect end;
+    } cases[] = {
+        {{0, 1}, {0, -65, 414, 65}, {414, 65.5}, {0, 0.5, 414, 65}},
+        {{0, -1}, {0, 65, 414, 65}, {0, -0.5}, {0, -0.5, 414, 65}},
+        {{1, 0}, {-414, 0, 414, 65}, {415, 65}, {1, 0, 414, 65}},
+        {{-1, 0}, {414, 0, 414, 65}, {-1, 0}, {-1, 0, 414, 65}},
+    };
+    for (const auto& c : cases) {
+        const BNGravityBody body{c.start, true};
+        const auto start = BNGravityStart(std::span(&body, 1), c.direction, c.boundary, 2.0);
+        ASSERT_TRUE(BNGravityReachesBoundary(start));
+        const GravityRun run(start);
+        ASSERT_TRUE(run.worlds.back().settled) << c.direction.x << "," << c.direction.y;
+        EXPECT_EQ(BNGravityFrame(c.start, start.items[0], run.worlds.back().items[0], c.direction),
+                  c.end);
+    }
+}
+
+TEST(BannerGravityTest, ThePushedStripAndTheBannerMeetPartAndRestStacked) {
+    // The push entry from the top: the strip (ahead) and the banner (behind, touching it)
+    // fall together until the strip meets the line at 124 and bounces into the banner.
+    const BNGravityBody bodies[] = {{{0, -65, 414, 65}, true}, {{0, 0, 414, 64}, true}};
+    const GravityRun run(BNGravityStart(bodies, {0, 1}, {0, 124}, 1.0));
+    ASSERT_TRUE(run.worlds.back().settled);
+    int firstContact = 0;
+    int parted = 0;
+    for (std::size_t k = 0; k < run.worlds.size(); ++k) {
+        const auto& w = run.worlds[k];
+        EXPECT_LE(w.items[0].leading(), w.items[1].position + 1e-9) << "never overlapping";
+        EXPECT_LE(w.items[1].leading(), 124 + 1e-9);
+        if (!run.events[k].leftBoundary.empty() && firstContact == 0) {
+            firstContact = int(k) + 1;
+        }
+        for (const auto& pair : run.events[k].parted) {
+            EXPECT_EQ(pair, (std::pair<std::size_t, std::size_t>{0, 1}));
+            ++parted;
+        }
+    }
+    EXPECT_GT(firstContact, 0);
+    EXPECT_GT(parted, 0) << "the banner bounced off the strip";
+    const auto& rest = run.worlds.back();
+    EXPECT_DOUBLE_EQ(rest.items[1].position, 60) << "the strip on the line";
+    EXPECT_DOUBLE_EQ(rest.items[0].position, -5) << "the banner on the strip";
+
+    // Falling side by side, touching, is no contact: nothing ends before the strip lands.
+    const GravityRun early(BNGravityStart(bodies, {0, 1}, {0, 124}, 1.0), 10);
+    for (const auto& e : early.events) {
+        EXPECT_TRUE(e.leftBoundary.empty() && e.parted.empty());
+    }
+}
+
+TEST(BannerGravityTest, FallsThatCanNeverMeetTheLineAreKnownAtTheStart) {
+    const BNGravityBody ahead{{0, 0, 414, 65}, true};
+    const BNGravityBody loose{{0, 0, 414, 65}, false};
+    const struct {
+        const char* name;
+        BNGravityBody body;
+        Point direction;
+        double magnitude;
+        bool reaches;
+    } cases[] = {
+        {"falls onto it", ahead, {0, 1}, 1.0, true},
+        {"no gravity", ahead, {0, 1}, 0.0, false},
+        {"pulled away", ahead, {0, 1}, -1.0, false},
+        {"not a number", ahead, {0, 1}, std::nan(""), false},
+        {"no direction", ahead, {0, 0}, 1.0, false},
+        {"already past the line", ahead, {0, -1}, 1.0, false},
+        {"takes no part in collisions", loose, {0, 1}, 1.0, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BNGravityReachesBoundary(
+                      BNGravityStart(std::span(&c.body, 1), c.direction, {0, 100}, c.magnitude)),
+                  c.reaches)
+            << c.name;
+    }
 }
 
 // The manager on a 414 x 736 window with a page under it.
@@ -624,24 +735,71 @@ TEST_F(BannerManagerTest, SpringAndGravityRunOnTheVirtualClock) {
     EXPECT_EQ(view()->frame(), (Rect{0, 0, 414, 19}));
     world.loop.advance(2.0);
     EXPECT_EQ(manager->notification()->state(), BNToastState::exiting);
-    // Up out of the 20-point area: 20.5 points at 1000 pt/s² takes 12 steps of 1/60 s.
-    world.loop.advance(11.5 * kBNGravityStep);
+    // Up out of the 20-point area: 20.5 points at 1000 pt/s² takes 12 steps of 1/60 s; the
+    // banner bounces off the line in the next, and that end of contact completes it.
+    world.loop.advance(12 * kBNGravityStep);
     EXPECT_TRUE(done.empty());
-    EXPECT_GT(view()->frame().y, -20.5);
-    EXPECT_LT(view()->frame().y, -15);
+    EXPECT_DOUBLE_EQ(view()->frame().y, -20.5);
     world.loop.advance(kBNGravityStep);
     EXPECT_EQ(done, std::vector<std::string>{"fell"});
+    EXPECT_FALSE(manager->container().isVisible());
 
-    // Gravity in: from above until the banner's foot meets the line under the area.
+    // Gravity in: from above onto the line under the area; the first bounce off it starts
+    // the display time, later ones lift the banner less, and it comes to rest on the line.
     manager->showNotificationWithOptions(
         {{key(kBNToastAnimationInTypeKey), std::int64_t{2}},
          {key(kBNToastNotificationPresentationTypeKey), std::int64_t{0}},
          {key(kBNToastTextKey), std::string("falls in")}},
         {});
     auto banner = manager->notification();
-    world.loop.advance(30 * kBNGravityStep);
-    EXPECT_EQ(banner->state(), BNToastState::displaying);
+    world.loop.advance(12 * kBNGravityStep);
+    EXPECT_EQ(banner->state(), BNToastState::entering);
     EXPECT_DOUBLE_EQ(banner->notificationView().frame().y, 0.5) << "the line at h + 0.5";
+    world.loop.advance(kBNGravityStep);
+    EXPECT_EQ(banner->state(), BNToastState::displaying);
+    double highest = 0.5;
+    for (int k = 0; k < 60; ++k) {
+        world.loop.advance(kBNGravityStep);
+        highest = std::min(highest, banner->notificationView().frame().y);
+    }
+    EXPECT_LT(highest, -2) << "it bounced";
+    EXPECT_DOUBLE_EQ(banner->notificationView().frame().y, 0.5);
+}
+
+TEST_F(BannerManagerTest, PushedGravityMovesTheStripAndTheQueueGoesOn) {
+    const BNToastOptions falling{{key(kBNToastAnimationInTypeKey), std::int64_t{2}},
+                                 {key(kBNToastAnimationOutTypeKey), std::int64_t{2}},
+                                 {key(kBNToastTextKey), std::string("pushed")}};
+    manager->showNotificationWithOptions(falling, [&] { done.push_back("first"); });
+    manager->showNotificationWithOptions(falling, [&] { done.push_back("second"); });
+    const auto first = manager->notification();
+    // The strip falls out of the area, the banner comes down after it and they land on the
+    // line at 2 (h - 2) = 36: the 19-point strip sits on it, the 20-point banner on the strip.
+    world.loop.advance(2.0);
+    EXPECT_EQ(first->state(), BNToastState::displaying);
+    EXPECT_DOUBLE_EQ(strip()->frame().y, 17);
+    EXPECT_DOUBLE_EQ(view()->frame().y, -3);
+    // Out at the bottom: both fall onto the line under the area, and the first end of a
+    // contact completes the banner; the second one then falls in.
+    world.loop.advance(2.0);
+    EXPECT_EQ(done, std::vector<std::string>{"first"});
+    EXPECT_NE(manager->notification(), first);
+    world.loop.advance(10.0);
+    EXPECT_EQ(done, (std::vector<std::string>{"first", "second"}));
+}
+
+TEST_F(BannerManagerTest, AFallThatCanNeverEndStillShowsAndCompletesItsBanner) {
+    // Without gravity nothing reaches the line, and no contact would ever end the animation.
+    manager->showNotificationWithOptions({{key(kBNToastAnimationInTypeKey), std::int64_t{2}},
+                                          {key(kBNToastAnimationOutTypeKey), std::int64_t{2}},
+                                          {key(kBNToastAnimationGravityMagnitudeKey), 0.0}},
+                                         [&] { done.push_back("done"); });
+    manager->showNotificationWithMessage("next", [&] { done.push_back("next"); });
+    EXPECT_EQ(manager->notification()->state(), BNToastState::displaying);
+    world.loop.advance(2.0);
+    EXPECT_EQ(done, std::vector<std::string>{"done"});
+    world.loop.advance(3.0);
+    EXPECT_EQ(done, (std::vector<std::string>{"done", "next"}));
 }
 
 TEST_F(BannerManagerTest, NoAnnouncementWithoutTextAndOddAnimationKindsStillComplete) {
