@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "ui/BNToastView.h"
 #include "ui/TQCustomNavigationViewController.h"
 #include "ui/TQWindowHost.h"
+#include "ui/TQWindowServices.h"
 #include "ui/UiWorld.h"
+#include "utils/TQUtils.h"
 
 namespace {
 
@@ -69,4 +72,35 @@ TEST(WindowNavigatorTest, ScreensByNameOnTheRootNavigation) {
                                         platform::ModalTransitionStyle::coverVertical, true));
 }
 
+TEST(WindowServicesTest, TheProgramWithScreensShowsTheSharedErrorBannerAndAlertsInItsWindow) {
+    UiWorld world;
+    world.window->show();
+    const platform::BannerPresenter* presenter = nullptr;
+    {
+        TQWindowServices services(*world.window, world.loop, world.host, makePage);
+        presenter = &services.banners();
+        EXPECT_EQ(&platform::BannerPresenter::current(), presenter);
+        EXPECT_EQ(&platform::AppHost::current(), &services.host());
+        EXPECT_EQ(&platform::ScreenNavigator::current(), &services.navigator());
+        EXPECT_EQ(&BNToastManager::manager(), &services.banners());
+
+        TQUtils::showToast("The watch is disconnected.");
+        ASSERT_TRUE(services.banners().showingNotification());
+        EXPECT_TRUE(services.banners().container().isVisible());
+        EXPECT_EQ(services.banners().notification()->notificationView().label().text(),
+                  "The watch is disconnected.");
+        world.loop.advance(0.4 + 2.0 + 0.4);
+        EXPECT_FALSE(services.banners().showingNotification());
+
+        const auto alert =
+            platform::AppHost::current().showAlert(platform::Alert{"Title", "", {"OK"}, {}});
+        EXPECT_NE(services.host().alertView(alert), nullptr);
+        EXPECT_TRUE(world.host.alerts.empty()) << "a dialog in the window, not the base host's";
+    }
+    // Gone with it: the seams before it stand again.
+    EXPECT_EQ(&platform::AppHost::current(), &world.host);
+    EXPECT_NE(&platform::BannerPresenter::current(), presenter);
+}
+
 }  // namespace
+
