@@ -40,6 +40,13 @@ void dress(ui::Label& label, std::string_view text, const BNToastFont& font,
     label.setNumberOfLines(lines);
 }
 
+// The platform's indicator styles: 0 large white, 1 white, 2 grey; others draw as white.
+void dressIndicator(ui::Spinner& spinner, int style) {
+    const double side = style == 0 ? 37 : 20;
+    spinner.setColor(style == 2 ? ui::Color{0.5, 0.5, 0.5, 1} : ui::Color{1, 1, 1, 1});
+    spinner.setFrame({spinner.frame().x, spinner.frame().y, side, side});
+}
+
 }  // namespace
 
 BNToastView::BNToastView(QWidget* parent) : View(parent) {
@@ -79,6 +86,7 @@ void BNToastView::setToast(const BNToast* toast) {
         imageView_->setImage(std::move(*image));
     }
     imageView_->setContentMode(contentModeOf(toast->imageContentMode()));
+    dressIndicator(*activityIndicator_, toast->activityIndicatorViewStyle());
     setBackgroundColor(toast->backgroundColor());
     if (auto* background = toast->backgroundView()) {
         backgroundView_ = background;

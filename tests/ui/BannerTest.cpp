@@ -857,4 +857,26 @@ TEST_F(BannerTest, TheBannerViewLaysOutFromItsOptionsWithTheFakeMetrics) {
     }
 }
 
+TEST_F(BannerTest, TheIndicatorTakesItsStyleAndStaysCentredInItsSquare) {
+    UiWorld world({320, 568});
+    const platform::ui::Color white{1, 1, 1, 1};
+    const platform::ui::Color grey{0.5, 0.5, 0.5, 1};
+    const struct {
+        std::int64_t style;
+        double side;
+        platform::ui::Color colour;
+    } cases[] = {{0, 37, white}, {1, 20, white}, {2, 20, grey}, {9, 20, white}};
+    for (const auto& c : cases) {
+        const auto toast = make({{key(kBNToastShowActivityIndicatorKey), true},
+                                 {key(kBNToastActivityIndicatorViewStyleKey), c.style}});
+        BNToastView view;
+        view.setFrame({0, 0, 320, 44});
+        view.setToast(toast.get());
+        const Rect f = view.activityIndicator().frame();
+        EXPECT_EQ(f.width, c.side) << c.style;
+        EXPECT_EQ((Point{f.x + f.width / 2, f.y + f.height / 2}), (Point{22, 22})) << c.style;
+        EXPECT_EQ(view.activityIndicator().color(), c.colour) << c.style;
+    }
+}
+
 }  // namespace

@@ -170,6 +170,7 @@ public:
     explicit Spinner(QWidget* parent = nullptr);
     ~Spinner() override;
     void setColor(const Color& color);
+    [[nodiscard]] const Color& color() const { return color_; }
     void setHidesWhenStopped(bool hides);
     void startAnimating();
     void stopAnimating();
