@@ -379,6 +379,13 @@ TEST(BannerGravityTest, ABannerFallsBouncesOffTheLineAndComesToRestOnIt) {
     for (const auto& w : run.worlds) {
         EXPECT_LE(w.items[0].leading(), 65.5);
     }
+
+    // Starting on the line it never leaves it: the fall settles with no contact ending, which
+    // is why a settled fall runs the completion it still holds.
+    const GravityRun resting(BNGravityStart(std::span(&banner, 1), {0, 1}, {0, 0}, 1.0));
+    EXPECT_TRUE(resting.worlds.back().settled);
+    EXPECT_TRUE(resting.departures(0).empty());
+    EXPECT_LE(resting.worlds.size(), 2U);
 }
 
 TEST(BannerGravityTest, EveryDirectionEndsWithTheLeadingEdgeOnTheLine) {
