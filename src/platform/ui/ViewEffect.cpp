@@ -39,7 +39,9 @@ void boxPass(std::uint8_t* line, int count, std::ptrdiff_t stride, int halfWidth
 }  // namespace
 
 int blurHalfWidth(double radius) {
-    return radius > 0 ? static_cast<int>(std::lround(radius / 2)) : 0;
+    // A style may hold any number; beyond this the blur only costs memory and time.
+    constexpr double kLargestRadius = 100;
+    return radius > 0 ? static_cast<int>(std::lround(std::min(radius, kLargestRadius) / 2)) : 0;
 }
 
 int blurSpread(double radius) { return 3 * blurHalfWidth(radius); }

@@ -30,7 +30,8 @@ private:
 };
 
 // How far a blur of this radius spreads past the shape: three box passes of half-width
-// radius / 2, which together come close to a Gaussian of deviation radius / 2.
+// radius / 2, which together come close to a Gaussian of deviation radius / 2. No radius, or
+// none that is a number, is crisp; a radius above 100 blurs as 100.
 [[nodiscard]] int blurHalfWidth(double radius);
 [[nodiscard]] int blurSpread(double radius);
 

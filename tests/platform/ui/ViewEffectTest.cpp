@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <cmath>
 #include <vector>
 
 #include "platform/ui/Controls.h"
@@ -30,10 +31,25 @@ QRect boundsWhere(const QImage& image, auto&& test) {
     return found;
 }
 
+int countWhere(const QImage& image, auto&& test) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            n += test(image.pixelColor(x, y)) ? 1 : 0;
+        }
+    }
+    return n;
+}
+
 TEST(BoxBlurTest, ThreePassesSpreadABlockExactlyThreeHalfWidthsAndKeepItsMiddle) {
-    EXPECT_EQ(blurHalfWidth(0), 0);
-    EXPECT_EQ(blurHalfWidth(6), 3);
-    EXPECT_EQ(blurSpread(6), 9);
+    const struct {
+        double radius;
+        int halfWidth;
+    } radii[] = {{0, 0}, {-4, 0}, {std::nan(""), 0}, {6, 3}, {7, 4}, {1e12, 50}};
+    for (const auto& r : radii) {
+        EXPECT_EQ(blurHalfWidth(r.radius), r.halfWidth) << r.radius;
+        EXPECT_EQ(blurSpread(r.radius), 3 * r.halfWidth) << r.radius;
+    }
     constexpr int size = 50;
     std::vector<std::uint8_t> plane(size * size, 0);
     for (int y = 15; y < 35; ++y) {
@@ -74,7 +90,8 @@ TEST_F(ViewEffectTest, ALabelShadowIsItsTextInTheShadowColourAtTheOffset) {
     label->setTextColor({0, 0, 0, 1});
     const auto red = [](const QColor& c) { return c.red() > 200 && c.green() < 60 && c.blue() < 60; };
     const auto dark = [](const QColor& c) { return c.red() < 60 && c.green() < 60 && c.blue() < 60; };
-    EXPECT_TRUE(boundsWhere(drawn(parent), red).isEmpty());
+    const QImage plain = drawn(parent);
+    EXPECT_TRUE(boundsWhere(plain, red).isEmpty());
 
     label->setShadow(Shadow{{1, 0, 0, 1}, 1, 0, {3, 3}});
     const QImage image = drawn(parent);
@@ -85,6 +102,7 @@ TEST_F(ViewEffectTest, ALabelShadowIsItsTextInTheShadowColourAtTheOffset) {
     EXPECT_EQ(shadow.bottomRight(), glyphs.bottomRight() + QPoint(3, 3));
     EXPECT_GE(shadow.left(), glyphs.left() + 3);
     EXPECT_GE(shadow.top(), glyphs.top() + 3);
+    EXPECT_EQ(countWhere(image, dark), countWhere(plain, dark)) << "the shadow lies under the text";
 
     label->setShadow(std::nullopt);
     EXPECT_EQ(label->graphicsEffect(), nullptr);
