@@ -329,7 +329,7 @@ TEST_F(GalleryTest, ToastsInEachPosition) {
     TSToast::makeToast(*page, "Page 3", 1.0, std::string(TSToastPositionCenter), "Shadow", std::nullopt,
                        shadowed, {});
     world.loop.advance(0.2);
-    capture(*world.window, "toast_shadow");
+    capture(*world.window, "toast_shadow", true);
     world.loop.advance(1.2);
     TSToast::makeToast(*page, "A message toast without a title, long enough to wrap onto lines", 1.0,
                        std::string(TSToastPositionBottom));
