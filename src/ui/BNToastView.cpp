@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "platform/ui/TextMetrics.h"
 #include "ui/BNToast.h"
@@ -27,8 +28,10 @@ ui::ImageView::ContentMode contentModeOf(int value) {
     }
 }
 
+// The text's shadow is a crisp copy in the shadow colour at the offset; no colour, no shadow.
 void dress(ui::Label& label, std::string_view text, const BNToastFont& font,
-           const ui::Color& colour, int alignment, int lines) {
+           const ui::Color& colour, int alignment, int lines,
+           const std::optional<ui::Color>& shadowColour, ui::Size shadowOffset) {
     label.setText(text);
     if (font.family.empty()) {
         label.setFontSize(font.size);
@@ -38,6 +41,11 @@ void dress(ui::Label& label, std::string_view text, const BNToastFont& font,
     label.setTextColor(colour);
     label.setTextAlignment(alignmentOf(alignment));
     label.setNumberOfLines(lines);
+    if (shadowColour) {
+        label.setShadow(ui::Shadow{*shadowColour, 1, 0, shadowOffset});
+    } else {
+        label.setShadow(std::nullopt);
+    }
 }
 
 // The platform's indicator styles: 0 large white, 1 white, 2 grey; others draw as white.
@@ -77,10 +85,11 @@ void BNToastView::setToast(const BNToast* toast) {
         return;
     }
     dress(*label_, toast->text(), toast->font(), toast->textColor(), toast->textAlignment(),
-          toast->textMaxNumberOfLines());
+          toast->textMaxNumberOfLines(), toast->textShadowColor(), toast->textShadowOffset());
     if (const auto subtitle = toast->subtitleText()) {
         dress(*subtitleLabel_, *subtitle, toast->subtitleFont(), toast->subtitleTextColor(),
-              toast->subtitleTextAlignment(), toast->subtitleTextMaxNumberOfLines());
+              toast->subtitleTextAlignment(), toast->subtitleTextMaxNumberOfLines(),
+              toast->subtitleTextShadowColor(), toast->subtitleTextShadowOffset());
     }
     if (auto image = toast->image()) {
         imageView_->setImage(std::move(*image));

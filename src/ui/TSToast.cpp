@@ -76,6 +76,15 @@ ui::Size fitted(std::string_view text, const TSToastFont& font, std::int64_t lin
     return {std::min(size.width, box.width), std::min(size.height, box.height)};
 }
 
+// A style's shadow, when it asks for one; it has no colour by default, and then casts none.
+std::optional<ui::Shadow> shadowOf(const TSToastStyle& style) {
+    if (!style.displayShadow || !style.shadowColor) {
+        return std::nullopt;
+    }
+    return ui::Shadow{*style.shadowColor, style.shadowOpacity, style.shadowRadius,
+                      style.shadowOffset};
+}
+
 ui::Label* makeLabel(ui::View& parent, std::string_view name, std::string_view text,
                      const TSToastFont& font, const ui::Color& colour, std::int64_t alignment,
                      std::int64_t lines) {
@@ -216,6 +225,7 @@ ui::View* toastViewForMessage(ui::View& host, std::optional<std::string_view> me
     toast->setName("toast");
     toast->setCornerRadius(style.cornerRadius);
     toast->setBackgroundColor(style.backgroundColor);
+    toast->setShadow(shadowOf(style));
 
     ui::Rect imageRect{0, 0, 0, 0};
     if (image) {
@@ -332,6 +342,7 @@ void makeToastActivity(ui::View& host, const TSToastPosition& position) {
     box->setBackgroundColor(style.backgroundColor);
     box->setAlpha(0);
     box->setCornerRadius(style.cornerRadius);
+    box->setShadow(shadowOf(style));
     auto* spinner = new ui::Spinner(box);
     spinner->setName("toastActivitySpinner");
     spinner->setColor({1, 1, 1, 1});

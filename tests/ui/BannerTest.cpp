@@ -886,4 +886,41 @@ TEST_F(BannerTest, TheIndicatorTakesItsStyleAndStaysCentredInItsSquare) {
     }
 }
 
+TEST_F(BannerTest, TheBannerViewGivesItsLabelsTheTextShadowsOnlyWithAColour) {
+    UiWorld world({320, 568});
+    using platform::ui::Shadow;
+    const platform::ui::Color red{1, 0, 0, 1};
+    const platform::ui::Color blue{0, 0, 1, 0.5};
+    const struct {
+        const char* name;
+        BNToastOptions options;
+        std::optional<Shadow> text, subtitle;
+    } cases[] = {
+        {"none", {}, std::nullopt, std::nullopt},
+        {"an offset without a colour", {{key(kBNToastTextShadowOffsetKey), platform::ui::Size{2, 2}}},
+         std::nullopt, std::nullopt},
+        {"the text's", {{key(kBNToastTextShadowColorKey), red}, {key(kBNToastTextShadowOffsetKey), platform::ui::Size{3, 3}}},
+         Shadow{red, 1, 0, {3, 3}}, std::nullopt},
+        {"the subtitle's, at the default offset", {{key(kBNToastSubtitleTextShadowColorKey), blue}},
+         std::nullopt, Shadow{blue, 1, 0, {0, 0}}},
+        {"both",
+         {{key(kBNToastTextShadowColorKey), red},
+          {key(kBNToastSubtitleTextShadowColorKey), blue},
+          {key(kBNToastSubtitleTextShadowOffsetKey), platform::ui::Size{-1, 2}}},
+         Shadow{red, 1, 0, {0, 0}}, Shadow{blue, 1, 0, {-1, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto options = c.options;
+        options[key(kBNToastTextKey)] = std::string("Text");
+        options[key(kBNToastSubtitleTextKey)] = std::string("Subtitle");
+        const auto toast = make(options);
+        BNToastView view;
+        view.setFrame({0, 0, 320, 65});
+        view.setToast(toast.get());
+        EXPECT_EQ(view.label().shadow(), c.text);
+        EXPECT_EQ(view.subtitleLabel().shadow(), c.subtitle);
+    }
+}
+
 }  // namespace

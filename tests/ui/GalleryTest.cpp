@@ -282,6 +282,18 @@ TEST_F(GalleryTest, BannersOfEachStyle) {
                   {k(kBNToastShowActivityIndicatorKey), true},
                   {k(kBNToastActivityIndicatorAlignmentKey), std::int64_t{BNToastAlignmentRight}}},
                  "banner_custom_cover");
+    showAndShoot({{k(kBNToastTextKey), std::string("Shadowed text")},
+                  {k(kBNToastSubtitleTextKey), std::string("and a shadowed subtitle")},
+                  {k(kBNToastNotificationTypeKey), std::int64_t{BNToastTypeCustom}},
+                  {k(kBNToastNotificationPreferredHeightKey), std::int64_t{80}},
+                  {k(kBNToastFontKey), BNToastFont{"", 24}},
+                  {k(kBNToastSubtitleFontKey), BNToastFont{"", 15}},
+                  {k(kBNToastBackgroundColorKey), platform::ui::Color{0.35, 0.6, 0.9, 1}},
+                  {k(kBNToastTextShadowColorKey), platform::ui::Color{0.05, 0.1, 0.3, 0.8}},
+                  {k(kBNToastTextShadowOffsetKey), platform::ui::Size{2, 2}},
+                  {k(kBNToastSubtitleTextShadowColorKey), platform::ui::Color{0.9, 0.2, 0.1, 1}},
+                  {k(kBNToastSubtitleTextShadowOffsetKey), platform::ui::Size{1, 1}}},
+                 "banner_text_shadow");
     // Half-way through a push: the banner comes down while the strip of the page goes.
     banners.showNotificationWithOptions({{k(kBNToastTextKey), std::string("Pushing the page")},
                                          {k(kBNToastNotificationTypeKey), std::int64_t{1}},
@@ -311,6 +323,14 @@ TEST_F(GalleryTest, ToastsInEachPosition) {
         capture(*world.window, p.name);
         world.loop.advance(1.2);
     }
+    auto shadowed = TSToastStyle::initWithDefaultStyle();
+    shadowed.displayShadow = true;
+    shadowed.shadowColor = platform::ui::Color{0, 0, 0, 1};
+    TSToast::makeToast(*page, "Page 3", 1.0, std::string(TSToastPositionCenter), "Shadow", std::nullopt,
+                       shadowed, {});
+    world.loop.advance(0.2);
+    capture(*world.window, "toast_shadow", true);
+    world.loop.advance(1.2);
     TSToast::makeToast(*page, "A message toast without a title, long enough to wrap onto lines", 1.0,
                        std::string(TSToastPositionBottom));
     TSToast::makeToastActivity(*page, std::string(TSToastPositionCenter));

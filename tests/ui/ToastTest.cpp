@@ -174,4 +174,36 @@ TEST_F(ToastTest, TheActivityBoxShowsOnceAndFadesOut) {
     EXPECT_EQ(TSToast::activityView(host), nullptr);
 }
 
+TEST_F(ToastTest, TheToastAndTheActivityBoxCastTheStylesShadowOnlyWhenAsked) {
+    using platform::ui::Shadow;
+    const platform::ui::Color grey{0.2, 0.2, 0.2, 1};
+    const struct {
+        const char* name;
+        bool display;
+        std::optional<platform::ui::Color> colour;
+        std::optional<Shadow> expected;
+    } cases[] = {
+        {"the default style", false, std::nullopt, std::nullopt},
+        {"a colour alone", false, grey, std::nullopt},
+        {"asked, without a colour (the default)", true, std::nullopt, std::nullopt},
+        {"asked, with a colour", true, grey, Shadow{grey, 0.8, 6, {4, 4}}},
+    };
+    const TSToastStyle shared = TSToastManager::sharedStyle();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto style = TSToastStyle::initWithDefaultStyle();
+        style.displayShadow = c.display;
+        style.shadowColor = c.colour;
+        std::unique_ptr<View> toast(
+            TSToast::toastViewForMessage(host, "Hello", std::nullopt, std::nullopt, style));
+        EXPECT_EQ(toast->shadow(), c.expected);
+        TSToastManager::setSharedStyle(style);
+        TSToast::makeToastActivity(host, std::string(TSToastPositionCenter));
+        EXPECT_EQ(TSToast::activityView(host)->shadow(), c.expected);
+        TSToast::hideToastActivity(host);
+        world.loop.advance(0.2);
+    }
+    TSToastManager::setSharedStyle(shared);
+}
+
 }  // namespace

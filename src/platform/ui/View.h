@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QGraphicsOpacityEffect>
 #include <QResizeEvent>
 #include <QWidget>
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/image/Image.h"
 
@@ -37,13 +37,28 @@ struct Color {
     friend bool operator==(const Color&, const Color&) = default;
 };
 
+// A copy of the view's drawing in one colour under it: the view's alpha mask filled with the
+// colour at the colour's alpha times the opacity, blurred over the radius (0: crisp) and moved
+// by the offset.
+struct Shadow {
+    Color color;
+    double opacity = 1;
+    double radius = 0;
+    Size offset;
+    friend bool operator==(const Shadow&, const Shadow&) = default;
+};
+
 [[nodiscard]] QColor toQColor(const Color& color);
 [[nodiscard]] QString toQString(std::string_view text);
 [[nodiscard]] std::string toStdString(const QString& text);
 
+// Draws the widget at the alpha with the shadow; a widget holds one effect, so one serves
+// both, and none is installed while the alpha is 1 and there is no shadow.
+void applyViewEffect(QWidget& widget, double alpha, const std::optional<Shadow>& shadow);
+
 // Adds what the pages need of every view to a Qt widget: a frame in fractional points (Qt's
-// geometry is whole pixels, the layouts of the pages are not), an opacity, and the hidden
-// flag under the platform's name.
+// geometry is whole pixels, the layouts of the pages are not), an opacity, a shadow, and the
+// hidden flag under the platform's name.
 template <typename Base>
 class Framed : public Base {
 public:
@@ -76,21 +91,19 @@ public:
         setFrame(f);
     }
 
-    // 0 (invisible) to 1 (opaque); drawn through an opacity effect only below 1.
+    // 0 (invisible) to 1 (opaque).
     void setAlpha(double alpha) {
         alpha_ = alpha;
-        if (alpha >= 1.0) {
-            this->setGraphicsEffect(nullptr);
-            return;
-        }
-        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(this->graphicsEffect());
-        if (effect == nullptr) {
-            effect = new QGraphicsOpacityEffect(this);
-            this->setGraphicsEffect(effect);
-        }
-        effect->setOpacity(alpha);
+        applyViewEffect(*this, alpha_, shadow_);
     }
     [[nodiscard]] double alpha() const { return alpha_; }
+
+    // Drawn outside the frame as far as its offset and blur reach.
+    void setShadow(std::optional<Shadow> shadow) {
+        shadow_ = std::move(shadow);
+        applyViewEffect(*this, alpha_, shadow_);
+    }
+    [[nodiscard]] const std::optional<Shadow>& shadow() const { return shadow_; }
 
     void setName(std::string_view name) { this->setObjectName(toQString(name)); }
 
@@ -110,6 +123,7 @@ private:
 
     Rect frame_{-1, -1, -1, -1};
     double alpha_ = 1.0;
+    std::optional<Shadow> shadow_;
 };
 
 // State kept on an object under a key, made on first use and released with the object.
