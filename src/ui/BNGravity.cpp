@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace ui = platform::ui;
 
@@ -23,20 +22,6 @@ ui::Point axisOf(ui::Point direction) {
 
 double along(ui::Point p, ui::Point axis) {
     return p.x * axis.x + p.y * axis.y;
-}
-
-// The colliding items, frontmost (furthest along the fall) first.
-std::vector<std::size_t> collidingFrontFirst(const BNGravityWorld& world) {
-    std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < world.items.size(); ++i) {
-        if (world.items[i].collides) {
-            order.push_back(i);
-        }
-    }
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return world.items[a].position > world.items[b].position;
-    });
-    return order;
 }
 
 bool touches(const BNGravityWorld& world, std::size_t behind, std::size_t ahead) {
@@ -79,7 +64,13 @@ BNGravityWorld BNGravityStart(std::span<const BNGravityBody> bodies, ui::Point d
         item.collides = body.collides;
         item.meetsBoundary = item.collides && item.leading() <= world.boundary + kSlop;
         world.items.push_back(item);
+        if (item.collides) {
+            world.order.push_back(world.items.size() - 1);
+        }
     }
+    std::stable_sort(world.order.begin(), world.order.end(), [&](std::size_t a, std::size_t b) {
+        return world.items[a].position > world.items[b].position;
+    });
     return world;
 }
 
@@ -102,7 +93,7 @@ std::pair<BNGravityWorld, BNGravityEvents> BNGravityAdvance(BNGravityWorld world
     }
 
     // Positions: nothing passes the line or the item ahead of it.
-    const auto order = collidingFrontFirst(world);
+    const auto& order = world.order;
     for (std::size_t k = 0; k < order.size(); ++k) {
         auto& item = world.items[order[k]];
         double limit = item.meetsBoundary ? world.boundary : HUGE_VAL;
@@ -114,8 +105,9 @@ std::pair<BNGravityWorld, BNGravityEvents> BNGravityAdvance(BNGravityWorld world
         }
     }
 
-    // Velocities: each contact found now gives back its share of the closing speed, however
-    // many passes it takes the neighbours to agree.
+    // Velocities: each contact gives back its share of the speed it closed at, however many
+    // passes it takes the neighbours to agree. What the line holds does not give way to an
+    // item pressing on it from behind, however heavy.
     struct BoundaryContact {
         std::size_t item;
         double target;  // the velocity it leaves with, at most
@@ -123,23 +115,29 @@ std::pair<BNGravityWorld, BNGravityEvents> BNGravityAdvance(BNGravityWorld world
     struct PairContact {
         std::size_t behind, ahead;
         double target;  // the speed at which they part, at least
+        bool aheadHeld;
     };
     std::vector<BoundaryContact> onLine;
     std::vector<PairContact> pairs;
+    std::vector<bool> held(world.items.size(), false);
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::size_t i = order[k];
         auto& item = world.items[i];
         if (item.meetsBoundary && item.leading() >= world.boundary - kSlop && item.velocity > 0) {
-            onLine.push_back(
-                {i, item.velocity < restSpeed ? 0 : -kBNGravityElasticity * item.velocity});
+            const double target =
+                item.velocity < restSpeed ? 0 : -kBNGravityElasticity * item.velocity;
+            onLine.push_back({i, target});
             item.onBoundary = true;
+            held[i] = true;
         }
         if (k > 0) {
             const std::size_t j = order[k - 1];
             const auto& ahead = world.items[j];
-            const double closing = item.velocity - ahead.velocity;
-            if (item.leading() >= ahead.position - kSlop && closing > 0) {
-                pairs.push_back({i, j, closing < restSpeed ? 0 : kBNGravityElasticity * closing});
+            if (item.leading() >= ahead.position - kSlop) {
+                const double closing = std::max(0.0, item.velocity - ahead.velocity);
+                pairs.push_back(
+                    {i, j, closing < restSpeed ? 0 : kBNGravityElasticity * closing, held[j]});
+                held[i] = held[i] || held[j];
                 if (!touches(world, i, j)) {
                     world.touching.emplace_back(i, j);
                 }
@@ -155,11 +153,16 @@ std::pair<BNGravityWorld, BNGravityEvents> BNGravityAdvance(BNGravityWorld world
             auto& behind = world.items[contact.behind];
             auto& ahead = world.items[contact.ahead];
             const double missing = contact.target - (ahead.velocity - behind.velocity);
-            if (missing > 0) {
-                const double impulse = missing / (1 / behind.mass + 1 / ahead.mass);
-                behind.velocity -= impulse / behind.mass;
-                ahead.velocity += impulse / ahead.mass;
+            if (missing <= 0) {
+                continue;
             }
+            if (contact.aheadHeld) {
+                behind.velocity -= missing;
+                continue;
+            }
+            const double impulse = missing / (1 / behind.mass + 1 / ahead.mass);
+            behind.velocity -= impulse / behind.mass;
+            ahead.velocity += impulse / ahead.mass;
         }
     }
 
@@ -179,8 +182,9 @@ std::pair<BNGravityWorld, BNGravityEvents> BNGravityAdvance(BNGravityWorld world
         return false;
     });
 
-    // Over once every item that can meet the line, or lean on one that did, has come to rest.
-    const auto held = supported(world, order);
+    // Over once every item that can meet the line, or lean on one that did, has come to rest;
+    // or once the fall has taken its longest.
+    const auto supports = supported(world, order);
     bool resting = false;
     bool moving = false;
     for (const std::size_t i : order) {
@@ -191,13 +195,14 @@ std::pair<BNGravityWorld, BNGravityEvents> BNGravityAdvance(BNGravityWorld world
         if (!counts) {
             continue;
         }
-        if (held[i] && std::abs(item.velocity) <= restSpeed) {
+        if (supports[i] && std::abs(item.velocity) <= restSpeed) {
             resting = true;
         } else {
             moving = true;
         }
     }
-    if (resting && !moving) {
+    world.elapsed += dt;
+    if ((resting && !moving) || world.elapsed >= kBNGravityLongest) {
         world.settled = true;
         for (auto& item : world.items) {
             item.velocity = 0;

@@ -18,6 +18,8 @@ inline constexpr double kBNGravityPointsPerSecondSquared = 1000;
 inline constexpr double kBNGravityStep = 1.0 / 60;
 // The share of the closing speed that a collision gives back.
 inline constexpr double kBNGravityElasticity = 0.4;
+// However weak the pull, a fall ends after this many seconds, where it stands.
+inline constexpr double kBNGravityLongest = 10;
 
 // One item, measured along the fall: its trailing edge and its extent, both growing in the
 // direction of the fall.
@@ -40,9 +42,14 @@ struct BNGravityWorld {
     std::vector<BNGravityItem> items;
     double boundary = 0;      // the line, along the fall
     double acceleration = 0;  // points per second squared, along the fall
-    // Pairs of colliding items (indices, the one behind first) touching since they met.
+    // The colliding items, frontmost first, as they stood at the start: they never pass
+    // each other.
+    std::vector<std::size_t> order;
+    // Neighbours in that order (the one behind first) touching since they met.
     std::vector<std::pair<std::size_t, std::size_t>> touching;
-    // Every colliding item rests on the line or on another item: the fall is over.
+    double elapsed = 0;
+    // Every colliding item rests on the line or on another item, or the fall took its
+    // longest: it is over.
     bool settled = false;
 };
 

@@ -288,7 +288,8 @@ void BNToastManager::fall(const std::shared_ptr<BNToast>& toast, ui::Point direc
         return;
     }
     const BNGravityWorld start = *world;
-    gravityTimer_ = loop_.scheduleTimer(kBNGravityStep, true, [=, this] {
+    gravityTimer_ = loop_.scheduleTimer(kBNGravityStep, true, [=, this,
+                                                               alive = std::weak_ptr<bool>(alive_)] {
         auto [next, events] = BNGravityAdvance(*world, kBNGravityStep);
         *world = std::move(next);
         const ui::ViewGuard<ui::View> views[] = {banner, strip};
@@ -300,8 +301,9 @@ void BNToastManager::fall(const std::shared_ptr<BNToast>& toast, ui::Point direc
         }
         const bool settled = world->settled;
         // The completion may end this fall (and this timer) or start the next banner's.
+        // A completion may also end the manager (a banner's completion may drop it).
         const auto generation = gravityGeneration_;
-        const auto falling = [&] { return generation == gravityGeneration_; };
+        const auto falling = [&] { return !alive.expired() && generation == gravityGeneration_; };
         for (std::size_t i = 0; i < events.leftBoundary.size() && falling(); ++i) {
             runGravityCompletion(false);
         }

@@ -412,36 +412,55 @@ TEST(BannerGravityTest, EveryDirectionEndsWithTheLeadingEdgeOnTheLine) {
 }
 
 TEST(BannerGravityTest, ThePushedStripAndTheBannerMeetPartAndRestStacked) {
-    // The push entry from the top: the strip (ahead) and the banner (behind, touching it)
-    // fall together until the strip meets the line at 124 and bounces into the banner.
-    const BNGravityBody bodies[] = {{{0, -65, 414, 65}, true}, {{0, 0, 414, 64}, true}};
+    // The strip (ahead) lands on the line at 124 and bounces into the banner falling 35
+    // points behind it: they meet, part, and come to rest one on the other.
+    const BNGravityBody bodies[] = {{{0, -100, 414, 65}, true}, {{0, 0, 414, 64}, true}};
     const GravityRun run(BNGravityStart(bodies, {0, 1}, {0, 124}, 1.0));
     ASSERT_TRUE(run.worlds.back().settled);
-    int firstContact = 0;
     int parted = 0;
-    for (std::size_t k = 0; k < run.worlds.size(); ++k) {
-        const auto& w = run.worlds[k];
-        EXPECT_LE(w.items[0].leading(), w.items[1].position + 1e-9) << "never overlapping";
-        EXPECT_LE(w.items[1].leading(), 124 + 1e-9);
-        if (!run.events[k].leftBoundary.empty() && firstContact == 0) {
-            firstContact = int(k) + 1;
-        }
-        for (const auto& pair : run.events[k].parted) {
+    for (const auto& e : run.events) {
+        for (const auto& pair : e.parted) {
             EXPECT_EQ(pair, (std::pair<std::size_t, std::size_t>{0, 1}));
             ++parted;
         }
     }
-    EXPECT_GT(firstContact, 0);
     EXPECT_GT(parted, 0) << "the banner bounced off the strip";
-    const auto& rest = run.worlds.back();
-    EXPECT_DOUBLE_EQ(rest.items[1].position, 60) << "the strip on the line";
-    EXPECT_DOUBLE_EQ(rest.items[0].position, -5) << "the banner on the strip";
+    EXPECT_FALSE(run.departures(1).empty()) << "the strip bounced off the line";
+    EXPECT_DOUBLE_EQ(run.worlds.back().items[1].position, 60) << "the strip on the line";
+    EXPECT_DOUBLE_EQ(run.worlds.back().items[0].position, -5) << "the banner on the strip";
 
-    // Falling side by side, touching, is no contact: nothing ends before the strip lands.
-    const GravityRun early(BNGravityStart(bodies, {0, 1}, {0, 124}, 1.0), 10);
-    for (const auto& e : early.events) {
-        EXPECT_TRUE(e.leftBoundary.empty() && e.parted.empty());
+    // Touching from the start, whatever the pull and however heavy the banner is against the
+    // strip: the banner never passes through it, and both come to rest, stacked, well before
+    // the longest fall.
+    const struct {
+        double banner, strip;
+    } sizes[] = {{20, 19}, {65, 64}, {90, 64}, {128, 64}, {65, 20}};
+    for (const double magnitude : {1.0, 20.0, 100.0}) {
+        for (const auto& size : sizes) {
+            SCOPED_TRACE(testing::Message() << magnitude << ": " << size.banner << " on "
+                                            << size.strip);
+            const double line = 2 * (size.banner - 2);
+            const BNGravityBody stack[] = {{{0, -size.banner, 414, size.banner}, true},
+                                           {{0, 0, 414, size.strip}, true}};
+            const GravityRun fall(BNGravityStart(stack, {0, 1}, {0, line}, magnitude));
+            ASSERT_TRUE(fall.worlds.back().settled);
+            EXPECT_LT(fall.worlds.size(), 300U);
+            for (const auto& w : fall.worlds) {
+                ASSERT_LE(w.items[0].leading(), w.items[1].position + 1e-9);
+                ASSERT_LE(w.items[1].leading(), line + 1e-9);
+            }
+            EXPECT_DOUBLE_EQ(fall.worlds.back().items[1].position, line - size.strip);
+            EXPECT_DOUBLE_EQ(fall.worlds.back().items[0].position, line - size.strip - size.banner);
+        }
     }
+}
+
+TEST(BannerGravityTest, AFallTooWeakToArriveEndsAfterItsLongestWhereItStands) {
+    const BNGravityBody banner{{0, -65, 414, 65}, true};
+    const GravityRun run(BNGravityStart(std::span(&banner, 1), {0, 1}, {0, 65.5}, 1e-6));
+    ASSERT_TRUE(run.worlds.back().settled);
+    EXPECT_NEAR(run.worlds.back().elapsed, kBNGravityLongest, kBNGravityStep);
+    EXPECT_LT(run.worlds.back().items[0].leading(), 65.5);
 }
 
 TEST(BannerGravityTest, FallsThatCanNeverMeetTheLineAreKnownAtTheStart) {

@@ -18,7 +18,8 @@ constexpr double kSettled = 1e-3;
 // A unit of progress lasts the whole animation; the spring starts one unit from its rest.
 // The natural frequency is chosen so that the slowest decaying part has settled by the end.
 double rawSpring(double damping, double velocity, double t) {
-    const double decay = -std::log(kSettled);
+    // The start's speed must have died away too, or scaling to end at 1 would magnify it.
+    const double decay = -std::log(kSettled) + std::log1p(std::abs(velocity));
     if (damping < 1) {
         const double omega = decay / damping;
         const double omegaD = omega * std::sqrt(1 - damping * damping);
@@ -70,7 +71,7 @@ double springValue(const Spring& spring, double duration, double t) {
     const double velocity =
         std::isfinite(spring.initialVelocity) ? spring.initialVelocity * std::max(0.0, duration) : 0;
     const double end = rawSpring(damping, velocity, 1.0);
-    if (!std::isfinite(end) || std::abs(end) < 1e-9) {
+    if (!std::isfinite(end) || std::abs(end - 1) > 0.5) {
         return t;
     }
     return rawSpring(damping, velocity, t) / end;

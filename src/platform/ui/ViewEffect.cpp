@@ -84,7 +84,10 @@ QRectF ViewEffect::boundingRectFor(const QRectF& rect) const {
     if (!shadow_) {
         return rect;
     }
-    const double spread = blurSpread(shadow_->radius);
+    // Drawn at a pixel ratio d the blur spreads 3 round(r d / 2) / d, which the rounding can
+    // take up to 1.5 past 1.5 r: the bound holds at every ratio.
+    const double r = std::min(std::max(shadow_->radius, 0.0), 100.0);
+    const double spread = r > 0 ? std::ceil(1.5 * r + 1.5) : 0;
     const QRectF cast = rect.translated(shadow_->offset.width, shadow_->offset.height)
                             .adjusted(-spread, -spread, spread, spread);
     return rect.united(cast);
@@ -119,8 +122,12 @@ void ViewEffect::draw(QPainter* painter) {
         }
         boxBlur(mask, width, height, blurHalfWidth(shadow_->radius * scale));
 
-        const Color& c = shadow_->color;
-        const double strength = std::clamp(c.alpha * shadow_->opacity, 0.0, 1.0);
+        // Colours and opacities come from options: anything outside 0 to 1 (or not a number)
+        // is brought within it.
+        const auto unit = [](double v) { return v >= 0 ? std::min(v, 1.0) : 0.0; };
+        const Color c{unit(shadow_->color.red), unit(shadow_->color.green),
+                      unit(shadow_->color.blue), unit(shadow_->color.alpha)};
+        const double strength = unit(c.alpha * unit(shadow_->opacity));
         QImage cast(width, height, QImage::Format_ARGB32_Premultiplied);
         for (int y = 0; y < height; ++y) {
             auto* row = reinterpret_cast<QRgb*>(cast.scanLine(y));

@@ -94,7 +94,17 @@ TEST(CurveTest, TheSpringsDampingAndVelocityShapeItsCurve) {
     EXPECT_LE(peak({3.0, 0}), 1.0 + 1e-9);
     // A faster start is further along early; a negative one first moves away.
     EXPECT_GT(springValue({0.6, 10}, 0.4, 0.05), springValue({0.6, 0}, 0.4, 0.05));
-    EXPECT_LT(springValue({0.6, -10}, 0.4, 0.05), 0);
+    double lowest = 0;
+    for (int i = 0; i <= 100; ++i) {
+        lowest = std::min(lowest, springValue({0.6, -10}, 0.4, i / 1000.0));
+    }
+    EXPECT_LT(lowest, 0);
+    // However fast the start, the curve is the spring's own, not its remainder magnified by
+    // the scaling to end at 1: a start away from the rest still first moves away.
+    for (const double damping : {0.05, 0.6, 1.0, 3.0}) {
+        EXPECT_LT(springValue({damping, -25000}, 0.4, 0.0001), 0) << damping;
+        EXPECT_GT(springValue({damping, 25000}, 0.4, 0.0001), 0) << damping;
+    }
     // The velocity is per second: the same velocity matters more in a longer animation.
     EXPECT_GT(springValue({1, 5}, 2.0, 0.02), springValue({1, 5}, 0.2, 0.02));
     EXPECT_DOUBLE_EQ(curveValue(Curve::spring, 0.3), springValue(Spring{}, 0.4, 0.3))

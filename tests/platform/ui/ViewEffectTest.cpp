@@ -139,12 +139,13 @@ TEST_F(ViewEffectTest, ABlurredShadowSpreadsPastTheOffsetRectangleAtItsOpacity) 
     auto* view = new View(&parent);
     view->setFrame({20, 20, 20, 20});
     view->setBackgroundColor({0, 0, 0, 1});
-    // The cast falls on (24, 24, 20, 20); a radius of 6 spreads it 9 points further.
+    // The cast falls on (24, 24, 20, 20); a radius of 6 spreads it 9 points further, and the
+    // bound allows 1.5 more for rounding at other pixel ratios (11 whole points).
     const struct {
         double radius;
         QRectF bounds;     // of a 20 × 20 view
         bool pastTheEdge;  // and soft inside it
-    } cases[] = {{0, {0, 0, 24, 24}, false}, {6, {-5, -5, 38, 38}, true}};
+    } cases[] = {{0, {0, 0, 24, 24}, false}, {6, {-7, -7, 42, 42}, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.radius);
         view->setShadow(Shadow{{0, 0, 0, 1}, 0.5, c.radius, {4, 4}});
