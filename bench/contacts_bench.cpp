@@ -91,8 +91,7 @@ void BM_ContactFullCopyFromFolder(benchmark::State& state) {
     TQContactLink link{[] { return true; },
                        [&](platform::Bytes data, std::string, TQFileSendEvent) {
                            bytes = data.size();
-                       },
-                       [] {}};
+                       }};
     for (auto _ : state) {
         platform::contacts::VCardFolderAddressBook book(folder().book(), nullptr);
         TQContactMgr manager(book, permissions, defaults, center, loop, link);

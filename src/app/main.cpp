@@ -15,6 +15,7 @@
 #include "app/AppContext.h"
 #include "app/TQAppUpdater.h"
 #include "app/TQSendLogUtil.h"
+#include "app/headless/HeadlessHome.h"
 #include "app/headless/HeadlessSetup.h"
 #include "app/headless/HeadlessStoreInstall.h"
 #include "link/TQAP.h"
@@ -156,6 +157,7 @@ int main(int argc, char** argv) {
         LG_INFO("kavomanager: %s %s", identifier->toLongString(), where);
         context.installCrashHandlers();
 
+        HeadlessHome home(context.center(), context.kavoManager(), context.navigator());
         std::shared_ptr<HeadlessSetup> setup;
         if (defaults.boolean("isCompletedSetupWizard").value_or(false)) {
             context.navigator().setHomeScreenRoot(true);

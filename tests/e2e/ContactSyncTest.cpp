@@ -245,9 +245,10 @@ TEST_F(ContactSyncTest, ALinkLostMidCopyLeavesNothingStuckAndTheNextCopyComplete
 
     world.defaults.set("isWMSConnected", 0);
     connect();
+    // The home's choice once the watch is back: the file the loss cut is taken up first; its
+    // end changes nothing here. The new copy's three files follow it.
+    world.ap->resumeFileRequest();
     ASSERT_TRUE(watchContacts.requestFullCopy().ok());
-    // The file the loss cut is taken up first; its end changes nothing here. The new copy's
-    // three files follow it.
     ASSERT_TRUE(world.watch.waitUntil([&] { return manager.isSyncInProgress(); }));
     ASSERT_TRUE(world.watch.waitUntil([&] { return !manager.isSyncInProgress(); }));
     auto files = watchContacts.takeFiles();

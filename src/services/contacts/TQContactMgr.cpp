@@ -48,11 +48,6 @@ TQContactLink TQContactLink::over(std::function<TQAP*()> link) {
                     ap->sendFile(std::move(data), std::move(name), TQContactMgr::kAppId,
                                  std::move(event));
                 }
-            },
-            [link] {
-                if (TQAP* ap = link()) {
-                    ap->resumeFileRequest();
-                }
             }};
 }
 
@@ -411,7 +406,6 @@ void TQContactMgr::abandon(std::string_view why) {
 }
 
 void TQContactMgr::linkLost() {
-    resumeOnReconnection_ = !inFlight_.empty() || !deleteFiles_.empty();
     deleteFiles_.clear();
     if (!contactChunk_.empty()) {
         abandon("the link was lost");
@@ -419,12 +413,9 @@ void TQContactMgr::linkLost() {
 }
 
 void TQContactMgr::linkBack() {
+    // A file the loss cut is taken up by the home's resume after the handshake; its events
+    // then find no copy to change.
     observeAddressBook();
-    // The paused file is out of date, but the link sends nothing else until it has ended; its
-    // events find no copy to change.
-    if (std::exchange(resumeOnReconnection_, false) && link_.resumeFile) {
-        link_.resumeFile();
-    }
 }
 
 void TQContactMgr::saveSyncInformation() {

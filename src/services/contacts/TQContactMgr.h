@@ -29,8 +29,6 @@ class TQAP;
 struct TQContactLink {
     std::function<bool()> isConnected;
     std::function<void(platform::Bytes data, std::string name, TQFileSendEvent event)> sendFile;
-    // Asks the watch to take up the file the link paused when it was lost.
-    std::function<void()> resumeFile;
 
     // Over the facade link() gives at each call (none: not connected, nothing sent).
     [[nodiscard]] static TQContactLink over(std::function<TQAP*()> link);
@@ -124,7 +122,6 @@ private:
     std::set<std::int32_t> pendingRemovals_;
     std::map<std::string, std::vector<std::int32_t>> deleteFiles_;
     // One of ours was under way when the link went.
-    bool resumeOnReconnection_ = false;
     bool observing_ = false;
     std::optional<platform::Date> lastSyncDate_;
     std::shared_ptr<platform::Timer> contactSyncTimer_;

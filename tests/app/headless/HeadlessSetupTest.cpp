@@ -7,9 +7,11 @@
 #include "listener/ListenerPrinters.h"
 #include "listener/ListenerWorld.h"
 #include "listener/TQInitSequence.h"
+#include "app/headless/HeadlessHome.h"
 #include "app/headless/HeadlessSetup.h"
 #include "utils/TQUtils.h"
 #include "link/TQBleManager.h"
+#include "link/TQFileHandler.h"
 #include "platform/host/ScreenNavigator.h"
 #include "sim/WatchState.h"
 
@@ -110,6 +112,95 @@ TEST_F(HeadlessSetupTest, ANewWatchIsSetUpAndThenComesBackAsTheKnownWatch) {
     EXPECT_EQ(responder.record().hostStatusIndications[1]["timestamp"],
               responder.record().hostStatusIndications[0]["timestamp"]);
     EXPECT_EQ(responder.record().resets, 0);
+}
+
+// A navigator that keeps the pages it was asked for.
+class RecordingNavigator final : public platform::ScreenNavigator {
+public:
+    bool isHomeScreenRoot() const override { return true; }
+    std::optional<std::string> topNavigationScreen() const override { return std::nullopt; }
+    bool pushScreen(std::string_view screen, bool) override {
+        pushed.emplace_back(screen);
+        return false;
+    }
+    bool performOnTopNavigationScreen(std::string_view, std::string_view,
+                                      const Value&) override {
+        return false;
+    }
+    bool isTopMostScreenAlert() const override { return false; }
+    bool presentScene(std::string_view, std::string_view, platform::ModalTransitionStyle,
+                      bool) override {
+        return false;
+    }
+    std::vector<std::string> pushed;
+};
+
+platform::Bytes noise(std::size_t size) {
+    platform::Bytes bytes(size);
+    std::uint32_t x = 12345;
+    for (auto& b : bytes) {
+        x = x * 1103515245U + 12345U;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+// The set-up is over and a file is on its way when the watch walks away; it returns looking
+// for its phone, with its settings kept or reset.
+class HeadlessHomeTest : public HeadlessSetupTest {
+protected:
+    void walkAwayMidFileAndReturn(bool reset) {
+        pairThroughTheStandIn();
+        ASSERT_TRUE(world.watch.waitUntil([&] { return setup->isFinished(); }, 60));
+        world.loop.advance(1);
+        world.ap->setFileHandler(std::make_unique<TQFileHandler>(
+            *world.ap, *world.ap, world.loop, world.container.documents() / "QueueFiles"));
+        world.ap->sendFile(file, "big.wgt", 1,
+                           [this](int code, const Value&) { events.push_back(code); });
+        ASSERT_TRUE(world.watch.waitUntil([&] { return world.watch.files().segmentsHeld() >= 5; },
+                                          600));
+        world.watch.vanish();
+        world.loop.advance(1);
+        if (reset) {
+            responder.state().setup = kavowatch::SetupState::factory;
+        }
+        world.watch.powerOn();
+        world.watch.advertise(static_cast<std::uint8_t>(Purpose::autoConnection));
+        ASSERT_TRUE(world.watch.waitUntil(
+            [&] { return world.events.count("note:onSyncInitSettingResNotification") == 1; },
+            TQBleManager::kSearchInterval + 30));
+    }
+
+    RecordingNavigator pages;
+    HeadlessHome home{world.center, *world.ap, pages};
+    const platform::Bytes file = noise(100'000);
+    std::vector<int> events;
+};
+
+TEST_F(HeadlessHomeTest, AFileCutByTheWatchsAbsenceIsTakenUpOnceTheHandshakeIsOver) {
+    ASSERT_NO_FATAL_FAILURE(walkAwayMidFileAndReturn(false));
+    ASSERT_TRUE(world.watch.waitUntil([&] { return !world.watch.files().received().empty(); },
+                                      600));
+    EXPECT_TRUE(world.watch.files().received()[0].data == file);
+    EXPECT_EQ(world.watch.files().counters().resumeRequests, 1);
+    EXPECT_EQ(world.watch.files().counters().badSequence, 0);
+    EXPECT_NE(std::find(events.begin(), events.end(), 6), events.end()) << "resume accepted";
+    EXPECT_TRUE(pages.pushed.empty());
+}
+
+TEST_F(HeadlessHomeTest, AResetWatchGetsTheTermsPageAndTheFilesStartAfresh) {
+    ASSERT_NO_FATAL_FAILURE(walkAwayMidFileAndReturn(true));
+    world.loop.advance(1);
+    EXPECT_EQ(pages.pushed, std::vector<std::string>{HeadlessHome::kTermsPage});
+    EXPECT_EQ(world.watch.files().counters().resumeRequests, 0);
+    // Nothing waits behind the file the reset dropped.
+    world.ap->sendFile(platform::Bytes{1, 2, 3}, "small.bin", 1, [](int, const Value&) {});
+    ASSERT_TRUE(world.watch.waitUntil(
+        [&] {
+            const auto& received = world.watch.files().received();
+            return !received.empty() && received.back().name == "small.bin";
+        },
+        60));
 }
 
 kavowatch::WatchState configuredWatch() {
