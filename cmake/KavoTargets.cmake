@@ -26,7 +26,7 @@ endfunction()
 # One GoogleTest executable per test folder, registered with CTest test by test.
 function(kavo_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
+  add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/TsanSuppressions.cpp)
   target_compile_options(${name} PRIVATE ${KAVO_WARNINGS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} kavo_testsupport GTest::gtest GTest::gmock GTest::gtest_main)

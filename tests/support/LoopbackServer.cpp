@@ -503,14 +503,3 @@ void LoopbackServer::route() {
 }
 
 }  // namespace testing_support
-
-#if defined(__SANITIZE_THREAD__)
-// The server library and Qt (whose image conversions run on its own thread pool) are prebuilt
-// shared objects whose threads ThreadSanitizer only sees in part; what it reports from inside
-// them is about those libraries, not about us.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libcpp-httplib.so\n"
-           "called_from_lib:libQt6Gui.so.6\n"
-           "called_from_lib:libQt6Core.so.6\n";
-}
-#endif

@@ -108,11 +108,3 @@ TEST(TQBuddyUtilTest, RequestsRunOneAfterTheOtherOnTheQueueAndAnswerOnTheLoop) {
 
 }  // namespace
 }  // namespace contacts_test
-
-#if defined(__SANITIZE_THREAD__)
-// Qt draws the pictures on a thread pool of its own, a prebuilt library whose threads
-// ThreadSanitizer sees only in part: what it reports from inside Qt is about Qt.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libQt6Gui.so.6\ncalled_from_lib:libQt6Core.so.6\n";
-}
-#endif
