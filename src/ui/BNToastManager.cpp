@@ -229,8 +229,9 @@ void BNToastManager::outwardCompletion(const std::shared_ptr<BNToast>& toast) {
         strip->hide();
         strip->setParent(nullptr);
     }
+    // Its gravity completion has done its work; kept, it would only hold the banner's views.
+    gravityAnimationCompletionBlock_ = nullptr;
     if (!notifications_.empty()) {
-        gravityAnimationCompletionBlock_ = nullptr;
         displayNotification(notifications_.front());
     } else {
         container_->hide();
