@@ -17,7 +17,7 @@ enum class Curve { linear, easeIn, easeOut, easeInOut, spring };
 // How a spring curve moves: a damped spring released towards its rest, tuned so that it
 // settles within the animation's duration.
 struct Spring {
-    // Below 1 it swings past its rest, the less the lower; from 1 on it does not.
+    // Below 1 it swings past its rest, the further the lower it is; from 1 on it does not.
     double damping = 0.6;
     // At the start, in shares of the whole distance per second (negative: away first).
     double initialVelocity = 0;
