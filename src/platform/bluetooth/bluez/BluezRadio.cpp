@@ -707,7 +707,8 @@ void BluezRadio::cancelConnect(const Uuid& peer) {
         if (link.peer == peer && link.id == 0 && !link.cancelled) {
             link.cancelled = true;
             if (!peripheralLinks_.contains(path)) {
-                bus_->thread.post([bus = bus_.get(), path] { bus->disconnectDevice(path); });
+                bus_->thread.post(
+                    [bus = bus_.get(), path = path] { bus->disconnectDevice(path); });
             }
         }
     }
