@@ -43,6 +43,13 @@ private:
     std::map<std::string, Measured> runs_;
 };
 
+void printGoal(const Ratio& ratio, double value) {
+    if (ratio.goal > 0) {
+        std::printf("  goal <= %.2f: %s", ratio.goal, value <= ratio.goal ? "met" : "missed");
+    }
+    std::printf("\n");
+}
+
 void printRatios(const std::map<std::string, Measured>& runs, const Ratio& ratio) {
     for (const auto& [name, measured] : runs) {
         // The benchmark itself, or each of its runs with arguments ("name/arg:1").
@@ -55,14 +62,16 @@ void printRatios(const std::map<std::string, Measured>& runs, const Ratio& ratio
                 return ratio.wallClock ? run.realPerIteration : run.cpuPerIteration;
             };
             if (reference != runs.end() && time(reference->second) > 0) {
-                std::printf("ratio %s / %s%s: %.2f\n", name.c_str(), ratio.reference.c_str(),
-                            ratio.wallClock ? " (wall clock)" : "",
-                            time(measured) / time(reference->second));
+                const double value = time(measured) / time(reference->second);
+                std::printf("ratio %s / %s%s: %.2f", name.c_str(), ratio.reference.c_str(),
+                            ratio.wallClock ? " (wall clock)" : "", value);
+                printGoal(ratio, value);
             }
         } else if (const auto counter = measured.counters.find(ratio.counter);
                    counter != measured.counters.end()) {
-            std::printf("ratio %s / theory (%s): %.2f\n", name.c_str(), ratio.counter.c_str(),
+            std::printf("ratio %s / theory (%s): %.2f", name.c_str(), ratio.counter.c_str(),
                         counter->second);
+            printGoal(ratio, counter->second);
         }
     }
 }

@@ -17,12 +17,16 @@ struct Ratio {
     // Compare wall-clock time instead of processor time: for work that runs on other threads
     // or in another process while the benchmark's own thread waits.
     bool wallClock = false;
+    // The ratio this benchmark should stay at or below; 0 when it has none. Printed beside the
+    // ratio, with whether it is met, so a run reads as a check of the goals.
+    double goal = 0;
 };
 
 // The main of every benchmark program: runs the benchmarks the command line selects, as the
 // library's own main would, then prints one line per ratio whose runs took place:
 //   ratio <benchmark> / <reference>: <x>
-// (with " (wall clock)" after the reference for ratios of wall-clock time).
+// (with " (wall clock)" after the reference for ratios of wall-clock time, and
+// "  goal <= <g>: met" or "... missed" after the ratio where the benchmark has a goal).
 // A run that failed or was not selected gives no line.
 int runWithRatios(int argc, char** argv, std::span<const Ratio> ratios);
 
