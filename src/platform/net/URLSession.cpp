@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/foundation/HugePages.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/net/URL.h"
@@ -117,6 +118,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                 sized_ = true;
                 pending_.reserve(
                     static_cast<std::size_t>(std::min<std::int64_t>(announced_, kMaxReservedBody)));
+                adviseHugePages(pending_.data(), pending_.capacity());
             }
             pending_.insert(pending_.end(), bytes.begin(), bytes.end());
             schedule = !drainScheduled_ && !wholeBody_;
