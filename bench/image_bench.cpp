@@ -1,9 +1,8 @@
 // Decoding as the image cache does it (sniffing, the structure walk, the decode with the
 // orientation applied, then the forced decode into a drawing bitmap), beside Qt's image reader
 // alone on the same bytes: the ratio is what the layer adds. The forced decode makes a second
-// full-size bitmap; where fresh pages are dear (a virtual machine) they are most of the
-// difference, which an allocator that keeps its memory (MALLOC_TRIM_THRESHOLD_,
-// MALLOC_MMAP_THRESHOLD_) shows.
+// full-size bitmap; both take memory the layer kept from the iteration before, as the reader
+// alone gets its bitmap from memory the allocator kept.
 
 #include <benchmark/benchmark.h>
 

@@ -2,12 +2,11 @@
 
 #include <QTransform>
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
-#include "platform/foundation/HugePages.h"
 #include "platform/image/BitmapImpl.h"
+#include "platform/image/PixelMemory.h"
 
 namespace platform::image {
 
@@ -25,9 +24,6 @@ bool isSideways(Orientation orientation) {
     }
 }
 
-// Below this a bitmap's pages are few: Qt's own allocation serves.
-constexpr std::int64_t kLargeBitmapBytes = std::int64_t{4} << 20;
-
 }  // namespace
 
 QImage blankPixels(int width, int height, QImage::Format format) {
@@ -39,19 +35,21 @@ QImage blankPixels(int width, int height, QImage::Format format) {
     // Qt's own line length: 32-bit aligned.
     const std::int64_t bytesPerLine = ((std::int64_t{width} * depth + 31) >> 5) << 2;
     const std::int64_t bytes = bytesPerLine * height;
-    if (bytes < kLargeBitmapBytes || bytesPerLine > std::numeric_limits<int>::max()) {
+    if (bytes < static_cast<std::int64_t>(PixelMemory::kLargeBitmapBytes) ||
+        bytesPerLine > std::numeric_limits<int>::max()) {
         return QImage(width, height, format);
     }
-    void* memory = allocateOnHugePages(static_cast<std::size_t>(bytes));
-    if (memory == nullptr) {
+    std::unique_ptr<PixelBlock> block = PixelMemory::shared().lend(static_cast<std::size_t>(bytes));
+    if (!block) {
         return QImage(width, height, format);
     }
-    QImage pixels(static_cast<uchar*>(memory), width, height, static_cast<qsizetype>(bytesPerLine),
-                  format, std::free, memory);
+    QImage pixels(
+        static_cast<uchar*>(block->data()), width, height, static_cast<qsizetype>(bytesPerLine),
+        format, [](void* lent) { delete static_cast<PixelBlock*>(lent); }, block.get());
     if (pixels.isNull()) {
-        std::free(memory);
         return QImage(width, height, format);
     }
+    (void)block.release();  // the pixels own it now
     return pixels;
 }
 
