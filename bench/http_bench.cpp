@@ -120,10 +120,12 @@ int main(int argc, char** argv) {
     const bench::Ratio ratios[] = {
         {.benchmark = "BM_DownloadDataTask/iterations:5/real_time",
          .reference = "BM_DownloadCurlCommandLine/iterations:5/real_time",
-         .wallClock = true},
+         .wallClock = true,
+         .goal = 1.3},
         {.benchmark = "BM_SmallGetsDataTask/real_time",
          .reference = "BM_SmallGetsCurlEasy/real_time",
-         .wallClock = true},
+         .wallClock = true,
+         .goal = 1.3},
     };
     return bench::runWithRatios(argc, argv, ratios);
 }

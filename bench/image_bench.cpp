@@ -1,9 +1,8 @@
 // Decoding as the image cache does it (sniffing, the structure walk, the decode with the
 // orientation applied, then the forced decode into a drawing bitmap), beside Qt's image reader
 // alone on the same bytes: the ratio is what the layer adds. The forced decode makes a second
-// full-size bitmap; where fresh pages are dear (a virtual machine) they are most of the
-// difference, which an allocator that keeps its memory (MALLOC_TRIM_THRESHOLD_,
-// MALLOC_MMAP_THRESHOLD_) shows.
+// full-size bitmap; both take memory the layer kept from the iteration before, as the reader
+// alone gets its bitmap from memory the allocator kept.
 
 #include <benchmark/benchmark.h>
 
@@ -104,8 +103,10 @@ BENCHMARK(BM_QImageReaderPng512)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     const bench::Ratio ratios[] = {
-        {"BM_LayerJpeg2000x1500", "BM_QImageReaderJpeg2000x1500"},
-        {"BM_LayerPng512", "BM_QImageReaderPng512"},
+        {.benchmark = "BM_LayerJpeg2000x1500",
+         .reference = "BM_QImageReaderJpeg2000x1500",
+         .goal = 1.2},
+        {.benchmark = "BM_LayerPng512", .reference = "BM_QImageReaderPng512"},
     };
     return bench::runWithRatios(argc, argv, ratios);
 }

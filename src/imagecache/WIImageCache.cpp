@@ -13,6 +13,7 @@
 #include "platform/foundation/FileSystem.h"
 #include "platform/host/AppHost.h"
 #include "platform/image/Canvas.h"
+#include "platform/image/PixelMemory.h"
 #include "platform/security/Crypto.h"
 
 namespace fs = std::filesystem;
@@ -129,8 +130,11 @@ WIImageCache::WIImageCache(std::string_view nameSpace, std::optional<fs::path> d
       center_(platform::NotificationCenter::defaultCenter()),
       memCache_(fullNamespace_, center_),
       ioQueue_(std::make_unique<platform::SerialQueue>(kIoQueueLabel)) {
-    observers_.push_back(center_.addObserver(kApplicationDidReceiveMemoryWarningNotification,
-                                             [this](const auto&) { clearMemory(); }));
+    observers_.push_back(
+        center_.addObserver(kApplicationDidReceiveMemoryWarningNotification, [this](const auto&) {
+            clearMemory();
+            platform::image::PixelMemory::shared().purge();
+        }));
     observers_.push_back(center_.addObserver(platform::kApplicationWillTerminateNotification,
                                              [this](const auto&) { cleanDisk(); }));
     observers_.push_back(center_.addObserver(platform::kApplicationDidEnterBackgroundNotification,

@@ -172,6 +172,35 @@ TEST(ImageLayerTest, APrefixDecodesAsFarAsTheFormatAllows) {
                                      Completeness::prefix));
 }
 
+// Bitmaps of several megabytes take memory of their own kind: the pixels must come out as
+// those of a small one would.
+TEST(ImageLayerTest, APhotoOfManyMegabytesDecodesAndRedrawsWhole) {
+    const Bytes jpeg = fx::gradientJpeg(1200, 1000);
+    auto whole = ImageSource::create(jpeg);
+    ASSERT_TRUE(whole) << whole.error().message;
+    const Bitmap& pixels = whole->frame(0);
+    ASSERT_EQ(pixels.size(), (PixelSize{1200, 1000}));
+    EXPECT_EQ(hue(pixels.pixel(1, 1)), 'g');
+
+    auto start = ImageSource::create(fx::prefix(jpeg, jpeg.size() / 2), Completeness::prefix);
+    ASSERT_TRUE(start) << start.error().message;
+    ASSERT_EQ(start->frame(0).size(), (PixelSize{1200, 1000}));
+
+    const Bitmap drawn = pixels.redrawn(AlphaInfo::premultipliedFirst);
+    EXPECT_EQ(drawn.alphaInfo(), AlphaInfo::premultipliedFirst);
+    EXPECT_FALSE(drawn.sharesPixelsWith(pixels));
+    for (int y = 0; y < 1000; y += 37) {
+        for (int x = 0; x < 1200; x += 53) {
+            ASSERT_EQ(drawn.pixel(x, y), pixels.pixel(x, y)) << x << ", " << y;
+        }
+        // The first lines are whole in the prefix too.
+        if (y < 100) {
+            EXPECT_EQ(start->frame(0).pixel(600, y), pixels.pixel(600, y)) << y;
+        }
+    }
+    EXPECT_EQ(drawn.pixel(1199, 999), pixels.pixel(1199, 999));
+}
+
 TEST(ImageLayerTest, SeveralGifFramesDecodeToAnAnimation) {
     auto image = platform::image::decodeImage(fx::threeFrameGif());
     ASSERT_TRUE(image);

@@ -58,10 +58,14 @@ public:
     ThreadPool& operator=(const ThreadPool&) = delete;
 
     void submit(Priority priority, Task task) {
-        std::lock_guard lock(mutex_);
-        queues_[static_cast<std::size_t>(priority)].push_back(std::move(task));
-        ++queuedCount_;
-        spawnIfStarvedLocked();
+        {
+            std::lock_guard lock(mutex_);
+            queues_[static_cast<std::size_t>(priority)].push_back(std::move(task));
+            ++queuedCount_;
+            spawnIfStarvedLocked();
+        }
+        // Outside the lock: a worker woken under it would only block on the mutex again. The
+        // pool lives until exit, so it is still there.
         workAvailable_.notify_one();
     }
 

@@ -19,6 +19,10 @@ inline Bitmap makeBitmap(QImage pixels) {
     return Bitmap(std::make_shared<const Bitmap::Impl>(Bitmap::Impl{std::move(pixels)}));
 }
 
+// Pixels of that size and format, not yet set: large ones on huge pages, since a fresh
+// multi-megabyte bitmap otherwise costs more in page faults than decoding into it.
+QImage blankPixels(int width, int height, QImage::Format format);
+
 inline const QImage& pixelsOf(const Bitmap& bitmap) {
     static const QImage kNone;
     return bitmap.impl() != nullptr ? bitmap.impl()->pixels : kNone;

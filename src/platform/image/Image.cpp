@@ -1,8 +1,12 @@
 #include "platform/image/Image.h"
 
 #include <QTransform>
+#include <algorithm>
+#include <cstring>
+#include <limits>
 
 #include "platform/image/BitmapImpl.h"
+#include "platform/image/PixelMemory.h"
 
 namespace platform::image {
 
@@ -21,6 +25,33 @@ bool isSideways(Orientation orientation) {
 }
 
 }  // namespace
+
+QImage blankPixels(int width, int height, QImage::Format format) {
+    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    // Indexed and sub-byte formats need a colour table Qt sets up itself.
+    if (width <= 0 || height <= 0 || depth < 8 || format == QImage::Format_Indexed8) {
+        return QImage(width, height, format);
+    }
+    // Qt's own line length: 32-bit aligned.
+    const std::int64_t bytesPerLine = ((std::int64_t{width} * depth + 31) >> 5) << 2;
+    const std::int64_t bytes = bytesPerLine * height;
+    if (bytes < static_cast<std::int64_t>(PixelMemory::kLargeBitmapBytes) ||
+        bytesPerLine > std::numeric_limits<int>::max()) {
+        return QImage(width, height, format);
+    }
+    std::unique_ptr<PixelBlock> block = PixelMemory::shared().lend(static_cast<std::size_t>(bytes));
+    if (!block) {
+        return QImage(width, height, format);
+    }
+    QImage pixels(
+        static_cast<uchar*>(block->data()), width, height, static_cast<qsizetype>(bytesPerLine),
+        format, [](void* lent) { delete static_cast<PixelBlock*>(lent); }, block.get());
+    if (pixels.isNull()) {
+        return QImage(width, height, format);
+    }
+    (void)block.release();  // the pixels own it now
+    return pixels;
+}
 
 Bitmap Bitmap::filled(PixelSize size, std::uint32_t argb, bool withAlpha) {
     QImage pixels(size.width, size.height,
@@ -198,8 +229,15 @@ Bitmap Bitmap::redrawn(AlphaInfo layout) const {
     // Opaque 0xffRRGGBB pixels are already premultiplied: copying them is the whole drawing,
     // where Qt's general conversion goes pixel by pixel at several times the cost of decoding.
     if (pixels.format() == QImage::Format_RGB32 && format == QImage::Format_ARGB32_Premultiplied) {
-        QImage drawn = pixels.copy();
-        drawn.reinterpretAsFormat(format);
+        QImage drawn = blankPixels(pixels.width(), pixels.height(), format);
+        if (drawn.isNull()) {
+            return Bitmap();
+        }
+        const auto lineBytes =
+            static_cast<std::size_t>(std::min(pixels.bytesPerLine(), drawn.bytesPerLine()));
+        for (int y = 0; y < pixels.height(); ++y) {
+            std::memcpy(drawn.scanLine(y), pixels.constScanLine(y), lineBytes);
+        }
         return makeBitmap(std::move(drawn));
     }
     // A conversion to the format a picture already has shares its pixels; the copy makes

@@ -160,7 +160,12 @@ Result<ImageSource> ImageSource::create(std::span<const std::uint8_t> data,
     std::int64_t totalBytes = 0;
     const std::size_t wanted = format == Format::gif ? limits.maxFrames : 1;
     while (source.frames_.size() < wanted) {
+        // The JPEG reader decodes into a bitmap of its size and format when given one, and
+        // writes every line of it: one on huge pages spares the faults of a fresh bitmap.
         QImage pixels;
+        if (format == Format::jpeg && declared.isValid()) {
+            pixels = blankPixels(declared.width(), declared.height(), reader.imageFormat());
+        }
         if (!reader.read(&pixels) || pixels.isNull()) {
             break;
         }

@@ -730,6 +730,9 @@ struct URLLoader::Engine {
                 finishAttempt(*transfer, result);
             }
         }
+        for (const auto& [id, transfer] : transfers) {
+            transfer->client->didEndTurn();
+        }
     }
 };
 

@@ -47,6 +47,9 @@ public:
     // far beside the cancelled error; its owner moves or removes it.
     virtual void didComplete(const std::optional<URLError>& error,
                              const std::optional<std::filesystem::path>& downloadedFile) = 0;
+    // The end of a turn of the network thread in which the transfer, still running, may have
+    // had events: a client that holds its events back to hand them on together lets them go.
+    virtual void didEndTurn() {}
 };
 
 struct TransferOptions {

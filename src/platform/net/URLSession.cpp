@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/foundation/HugePages.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/net/URL.h"
@@ -50,8 +51,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         // Without a delegate the redirect is followed, as the default callback does.
         auto shared =
             std::make_shared<std::function<void(std::optional<URLRequest>)>>(std::move(decide));
-        post(
-            *session,
+        hold(
             [task, response, proposed, shared](URLSessionDelegate& delegate) mutable {
                 delegate.willPerformRedirect(*task, response, std::move(proposed),
                                              [task, shared](std::optional<URLRequest> decision) {
@@ -63,6 +63,8 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                                              });
             },
             [proposed, shared]() mutable { (*shared)(std::move(proposed)); });
+        // The transfer waits for the decision: no reason to wait for the turn's end.
+        handOver(*session);
     }
 
     void didReceiveResponse(const URLResponse& response) override {
@@ -87,7 +89,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             resumed = task->resumeFile_.has_value();
             offset = response.statusCode == 206 ? task->resumeOffset_ : 0;
         }
-        post(*session, [task, response](URLSessionDelegate& delegate) {
+        hold([task, response](URLSessionDelegate& delegate) {
             if (delegate.didReceiveResponse(*task, response) == ResponseDisposition::cancel) {
                 task->cancel();
             }
@@ -96,7 +98,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         if (resumed && (response.statusCode == 200 || response.statusCode == 206)) {
             const std::int64_t length = response.expectedContentLength;
             const std::int64_t total = length < 0 ? -1 : offset + length;
-            post(*session, [task, offset, total](URLSessionDelegate& delegate) {
+            hold([task, offset, total](URLSessionDelegate& delegate) {
                 delegate.didResumeDownload(*task, offset, total);
             });
         }
@@ -117,6 +119,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                 sized_ = true;
                 pending_.reserve(
                     static_cast<std::size_t>(std::min<std::int64_t>(announced_, kMaxReservedBody)));
+                adviseHugePages(pending_.data(), pending_.capacity());
             }
             pending_.insert(pending_.end(), bytes.begin(), bytes.end());
             schedule = !drainScheduled_ && !wholeBody_;
@@ -130,7 +133,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
         // delegate queue, however small the network's reads.
         if (schedule) {
             auto self = shared_from_this();
-            post(*session, [self, task](URLSessionDelegate& delegate) {
+            hold([self, task](URLSessionDelegate& delegate) {
                 Bytes data;
                 {
                     std::lock_guard lock(self->mutex_);
@@ -160,7 +163,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             std::lock_guard lock(task->mutex_);
             task->received_ = totalWritten;
         }
-        post(*session, [task, written, totalWritten, totalExpected](URLSessionDelegate& delegate) {
+        hold([task, written, totalWritten, totalExpected](URLSessionDelegate& delegate) {
             delegate.didWriteData(*task, written, totalWritten, totalExpected);
         });
     }
@@ -176,7 +179,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             std::lock_guard lock(task->mutex_);
             task->sent_ = totalSent;
         }
-        post(*session, [task, sent, totalSent, totalExpected](URLSessionDelegate& delegate) {
+        hold([task, sent, totalSent, totalExpected](URLSessionDelegate& delegate) {
             delegate.didSendBodyData(*task, sent, totalSent, totalExpected);
         });
     }
@@ -224,8 +227,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                                    std::make_shared<std::optional<Bytes>>(std::move(resumeData))] {
                 resumeDataHandler(std::move(*resumeData));
             };
-            post(
-                *session, [hand](URLSessionDelegate&) { hand(); }, hand);
+            hold([hand](URLSessionDelegate&) { hand(); }, hand);
         }
         // The queue belongs to the session: what waits on it holds the session weakly.
         const std::weak_ptr<URLSession> weakSession = session;
@@ -238,8 +240,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                 owner->taskEnded(*task);
             }
         };
-        post(
-            *session,
+        hold(
             [task, error, downloadedFile, ended, wholeBody](URLSessionDelegate& delegate) {
                 if (!wholeBody->empty()) {
                     delegate.didReceiveBuffer(*task, *wholeBody);
@@ -259,6 +260,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
                 removeFile(downloadedFile);
                 ended();
             });
+        handOver(*session);
     }
 
     static void removeFile(const std::optional<std::filesystem::path>& file) {
@@ -270,20 +272,30 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
 
     // The task's events wait here in order; one turn of the delegate queue runs all that
     // arrived by then, so a small answer (response, body, end) is one hand-over, not three.
-    void post(URLSession& session, std::function<void(URLSessionDelegate&)> event,
+    // Those of the network thread are handed over at the end of its turn or at the task's end.
+    void hold(std::function<void(URLSessionDelegate&)> event,
               std::function<void()> otherwise = {}) {
-        bool schedule = false;
+        std::lock_guard lock(mutex_);
+        events_.push_back({std::move(event), std::move(otherwise)});
+    }
+
+    void didEndTurn() override {
+        if (const auto session = session_.lock()) {
+            handOver(*session);
+        }
+    }
+
+    void handOver(URLSession& session) {
         {
             std::lock_guard lock(mutex_);
-            events_.push_back({std::move(event), std::move(otherwise)});
-            schedule = !eventsScheduled_;
+            if (events_.empty() || eventsScheduled_) {
+                return;
+            }
             eventsScheduled_ = true;
         }
-        if (schedule) {
-            auto self = shared_from_this();
-            session.deliverOr([self](URLSessionDelegate& delegate) { self->runEvents(&delegate); },
-                              [self] { self->runEvents(nullptr); });
-        }
+        auto self = shared_from_this();
+        session.deliverOr([self](URLSessionDelegate& delegate) { self->runEvents(&delegate); },
+                          [self] { self->runEvents(nullptr); });
     }
 
     void runEvents(URLSessionDelegate* delegate) {
