@@ -27,16 +27,17 @@ endfunction()
 # program per test. The AddressSanitizer build keeps every test in a process of its own.
 set(KAVO_TSAN_SHARDS 6)
 
-# kavo_test(<name> SOURCES ... DEPS ...)
+# kavo_test(<name> SOURCES ... DEPS ... [TEST_BY_TEST])
 # One GoogleTest executable per test folder, registered with CTest test by test (under
-# ThreadSanitizer shard by shard, as <name>.shard<index>).
+# ThreadSanitizer shard by shard, as <name>.shard<index>, unless TEST_BY_TEST: a suite whose
+# tests cannot share a program).
 function(kavo_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "TEST_BY_TEST" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/TsanSuppressions.cpp)
   target_compile_options(${name} PRIVATE ${KAVO_WARNINGS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} kavo_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
-  if(KAVO_SANITIZE STREQUAL "thread")
+  if(KAVO_SANITIZE STREQUAL "thread" AND NOT ARG_TEST_BY_TEST)
     math(EXPR last "${KAVO_TSAN_SHARDS} - 1")
     foreach(shard RANGE ${last})
       add_test(NAME ${name}.shard${shard} COMMAND ${name})
