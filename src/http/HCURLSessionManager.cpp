@@ -122,9 +122,15 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         return found == delegates.end() ? nullptr : found->second;
     }
 
-    void removeDelegate(const URLSessionTask& task) {
+    std::shared_ptr<TaskDelegate> takeDelegate(const URLSessionTask& task) {
         std::lock_guard guard(lock);
-        delegates.erase(task.taskIdentifier());
+        const auto found = delegates.find(task.taskIdentifier());
+        if (found == delegates.end()) {
+            return nullptr;
+        }
+        auto taken = std::move(found->second);
+        delegates.erase(found);
+        return taken;
     }
 
     DispatchQueue& completionQueueOrMain() const {
@@ -277,9 +283,10 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
                      const std::optional<platform::net::URLError>& error) override {
         const std::optional<HCError> transportError =
             error ? std::optional(HCError::fromURLError(*error)) : std::nullopt;
-        if (const auto delegate = delegateFor(task)) {
+        // Out of the task list before the completion is handed on: the handler runs on another
+        // queue, and whoever it wakes must not find the finished task still listed.
+        if (const auto delegate = takeDelegate(task)) {
             complete(delegate, transportError);
-            removeDelegate(task);
         }
         if (const auto block = read(&Core::taskDidComplete)) {
             block(*session, task, transportError);
@@ -345,9 +352,9 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         DispatchQueue* queue = &completionQueueOrMain();
         platform::DispatchGroup* completionGroup = &group();
         platform::NotificationCenter* notifications = center;
-        const auto finish = [this, queue, completionGroup, notifications, task, delegate,
-                             response](platform::Dictionary info, Value object,
-                                       std::optional<HCError> failure) {
+        const auto finish = [this, queue, completionGroup, notifications, task, delegate, response](
+                                platform::Dictionary info, Value object,
+                                std::optional<HCError> failure) {
             completionGroup->async(*queue, [=] {
                 if (delegate->completionHandler) {
                     delegate->completionHandler(response, object, failure);

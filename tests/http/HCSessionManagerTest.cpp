@@ -136,6 +136,21 @@ TEST_F(HCSessionManagerTest, DataTaskCompletesOnTheMainLoopWithTheSerializedBody
     EXPECT_TRUE(sessionManager->tasks().empty());
 }
 
+TEST_F(HCSessionManagerTest, ACompletionHandlerNoLongerFindsItsTaskListed) {
+    auto sessionManager = manager();
+    std::optional<std::size_t> listed;
+    auto task = sessionManager
+                    ->dataTask(req(server_.url("/echo")),
+                               [&](const std::optional<URLResponse>&, const Value&,
+                                   const std::optional<HCError>&) {
+                                   listed = sessionManager->tasks().size();
+                               })
+                    .value();
+    task->resume();
+    ASSERT_TRUE(wait([&] { return listed.has_value(); }));
+    EXPECT_EQ(*listed, 0u);
+}
+
 TEST_F(HCSessionManagerTest, TheGatheredBodyIsHandedOnWithoutCopies) {
     auto sessionManager = manager();
     sessionManager->setResponseSerializer(HCHTTPResponseSerializer::serializer());

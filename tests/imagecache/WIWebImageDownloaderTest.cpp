@@ -98,7 +98,8 @@ TEST_F(WIWebImageDownloaderTest, NotModifiedReachesEveryCallerOnceWithoutImageOr
         EXPECT_FALSE(heard->error);
     }
     EXPECT_EQ(requestsFor("/status/304"), 1u);
-    EXPECT_EQ(downloader_->currentDownloadCount(), 0u);
+    // The operation leaves the queue on the download's thread, after its answer.
+    EXPECT_TRUE(wait([&] { return downloader_->currentDownloadCount() == 0; }));
 
     // Through the manager: one answer with nothing, and the load is over.
     Load load;

@@ -30,12 +30,12 @@ bool runLoopUntil(platform::RunLoop& loop, const std::function<bool()>& done, do
 }
 
 LoopWakes::LoopWakes(platform::RunLoop& loop) : loop_(loop) {
-    loop_.setWakeUpHandler([this] {
+    loop_.setWakeUpHandler([count = count_] {
         {
-            std::lock_guard lock(mutex_);
-            ++count_;
+            std::lock_guard lock(count->mutex);
+            ++count->posts;
         }
-        arrived_.notify_all();
+        count->arrived.notify_all();
     });
 }
 
@@ -44,9 +44,10 @@ LoopWakes::~LoopWakes() {
 }
 
 void LoopWakes::waitBriefly() {
-    std::unique_lock lock(mutex_);
-    const std::uint64_t seen = count_;
-    arrived_.wait_for(lock, std::chrono::milliseconds(5), [&] { return count_ != seen; });
+    std::unique_lock lock(count_->mutex);
+    const std::uint64_t seen = count_->posts;
+    count_->arrived.wait_for(lock, std::chrono::milliseconds(5),
+                             [&] { return count_->posts != seen; });
 }
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "platform/foundation/RunLoop.h"
@@ -18,6 +19,8 @@ bool runLoopUntil(platform::RunLoop& loop, const std::function<bool()>& done,
 // Hears every post to a virtual loop, so that a driver stepping the loop's clock can wait for
 // news from another thread (a server, a socket thread) instead of moving the clock meanwhile.
 // Installs the loop's wake-up handler for its lifetime: make it before those threads start.
+// A thread that posted just before it went may still be calling the handler afterwards, so the
+// handler holds the count it raises, not this object.
 class LoopWakes {
 public:
     explicit LoopWakes(platform::RunLoop& loop);
@@ -29,10 +32,14 @@ public:
     void waitBriefly();
 
 private:
+    struct Count {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        std::uint64_t posts = 0;
+    };
+
     platform::RunLoop& loop_;
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::uint64_t count_ = 0;
+    const std::shared_ptr<Count> count_ = std::make_shared<Count>();
 };
 
 }  // namespace testing_support
