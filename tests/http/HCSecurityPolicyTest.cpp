@@ -101,6 +101,15 @@ TEST(HCSecurityPolicyTest, PinningByPublicKeyAcceptsAnyKeyOfTheChain) {
     policy.setPinnedCertificates(std::vector<Bytes>{pki.otherName.certificateDer});
     auto again = goodChain();
     EXPECT_FALSE(policy.evaluateServerTrust(again, "127.0.0.1"));
+    // The root's key pins though the server never sends the root; a key of a certificate
+    // merely sent along does not.
+    policy.setPinnedCertificates(std::vector<Bytes>{pki.ca.certificateDer});
+    auto rootKey = goodChain();
+    EXPECT_TRUE(policy.evaluateServerTrust(rootKey, "127.0.0.1"));
+    policy.setPinnedCertificates(std::vector<Bytes>{pki.otherName.certificateDer});
+    auto tacked = trustFor({pki.localhost.certificateDer, pki.intermediate.certificateDer,
+                            pki.otherName.certificateDer});
+    EXPECT_FALSE(policy.evaluateServerTrust(tacked, "127.0.0.1"));
     // A valid chain is still needed unless invalid ones are allowed.
     policy.setPinnedCertificates(std::vector<Bytes>{pki.selfSigned.certificateDer});
     auto selfSigned = trustFor({pki.selfSigned.certificateDer});
@@ -114,10 +123,15 @@ TEST(HCSecurityPolicyTest, PinningByCertificateMakesThePinTheOnlyAnchor) {
     policy.setPinnedCertificates(std::vector<Bytes>{pki.intermediate.certificateDer});
     auto good = goodChain();
     EXPECT_TRUE(policy.evaluateServerTrust(good, "127.0.0.1"));
-    // The root is trusted by the machine but not pinned, and not in the chain sent.
+    // The root is not in the chain sent, but ends the chain that verifies.
     policy.setPinnedCertificates(std::vector<Bytes>{pki.ca.certificateDer});
     auto rootPinned = goodChain();
-    EXPECT_FALSE(policy.evaluateServerTrust(rootPinned, "127.0.0.1"));
+    EXPECT_TRUE(policy.evaluateServerTrust(rootPinned, "127.0.0.1"));
+    // A pinned certificate tacked onto a chain that does not reach it is no match.
+    policy.setPinnedCertificates(std::vector<Bytes>{pki.otherName.certificateDer});
+    auto tacked = trustFor({pki.localhost.certificateDer, pki.intermediate.certificateDer,
+                            pki.otherName.certificateDer});
+    EXPECT_FALSE(policy.evaluateServerTrust(tacked, "127.0.0.1"));
     policy.setPinnedCertificates(std::vector<Bytes>{Bytes{1, 2, 3}});
     auto junk = goodChain();
     EXPECT_FALSE(policy.evaluateServerTrust(junk, "127.0.0.1"));
