@@ -58,8 +58,12 @@ public:
     ~HCURLConnectionOperation() override;
 
     void start();
-    void cancel();
-    void pause();
+    // Also through a platform::Operation pointer (a queue's cancelAllOperations): the running
+    // transfer stops.
+    void cancel() override;
+    // Virtual so that a subclass's own pause (the HTTP operation's resume range) runs through a
+    // pointer to this class too.
+    virtual void pause();
     void resume();
 
     [[nodiscard]] State state() const;

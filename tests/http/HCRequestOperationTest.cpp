@@ -124,6 +124,26 @@ TEST_F(HCRequestOperationTest, CancelMidBodyFailsCancelledAndNeverCallsSuccess) 
     EXPECT_TRUE(op->isFinished());
 }
 
+// Callers often hold an operation by a base pointer: a queue (cancelAllOperations) and code
+// written for any request operation (pause) still reach the operation's own behaviour.
+TEST_F(HCRequestOperationTest, PauseAndCancelThroughBasePointers) {
+    auto paused = operation("/bytes?size=10");
+    const std::shared_ptr<HCURLConnectionOperation> connection = paused;
+    connection->pause();
+    EXPECT_TRUE(paused->isPaused());
+    EXPECT_EQ(paused->request().headers.get("Range"), "bytes=0-");
+
+    auto running = operation("/slow?size=20000");
+    Outcome outcome;
+    record(*running, outcome);
+    queue_.addOperation(running);
+    ASSERT_TRUE(wait([&] { return running->totalBytesRead() > 0; }));
+    queue_.cancelAllOperations();
+    ASSERT_TRUE(wait([&] { return outcome.done; }));
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_EQ(outcome.error->code, -999);
+}
+
 TEST_F(HCRequestOperationTest, FileStreamGetsTheBodyAndStaysAttachedClosed) {
     auto op = operation("/bytes?size=200000");
     const auto path = temp_.path() / "body.bin";
