@@ -46,6 +46,18 @@ protected:
         return testing_support::runLoopUntil(loop_, done);
     }
 
+    // Moves the virtual clock `seconds` at a time until done() holds, waiting briefly for the
+    // network thread's news between steps; false after `steps` steps.
+    bool stepUntil(const std::function<bool()>& done, double seconds, int steps = 2000) {
+        for (int i = 0; i < steps && !done(); ++i) {
+            loop_.advance(seconds);
+            if (!done()) {
+                wakes_.waitBriefly();
+            }
+        }
+        return done();
+    }
+
     std::size_t notes(const std::string& name, const void* sender) {
         std::lock_guard lock(recorded_->mutex);
         std::size_t count = 0;
@@ -94,6 +106,7 @@ protected:
     std::shared_ptr<Recorded> recorded_ = std::make_shared<Recorded>();
     platform::RunLoop loop_;
     platform::ScopedMainRunLoop installedLoop_;
+    testing_support::LoopWakes wakes_{loop_};
     platform::NotificationCenter center_;
     platform::ScopedInstall<platform::NotificationCenter> installedCenter_;
     testing_support::TempDir temp_;
