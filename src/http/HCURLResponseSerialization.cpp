@@ -454,8 +454,8 @@ HCResponseObject HCPropertyListResponseSerializer::responseObject(
     Value object;
     std::optional<HCError> parseError;
     if (data) {
-        auto parsed = platform::plist::parse(
-            std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+        // XML or binary, whatever the format asked for writing.
+        auto parsed = platform::plist::parse(std::span<const std::uint8_t>(*data));
         if (parsed) {
             object = std::move(parsed).value();
         } else {

@@ -153,6 +153,28 @@ TEST(HCResponseSerializationTest, PropertyListAndXml) {
     EXPECT_EQ(error->code, -1016);
 }
 
+TEST(HCResponseSerializationTest, BinaryPropertyListsAreRead) {
+    // {"a": 1} as a binary property list: a dictionary, a key and an integer, their offsets
+    // and the trailer.
+    const Bytes binary{'b',  'p',  'l',  'i',  's',  't', '0', '0',  0xD1, 0x01, 0x02, 0x51, 0x61,
+                       0x10, 0x01, 0x08, 0x0B, 0x0D, 0,   0,   0,    0,    0,    0,    0x01, 0x01,
+                       0,    0,    0,    0,    0,    0,   0,   0x03, 0,    0,    0,    0,    0,
+                       0,    0,    0,    0,    0,    0,   0,   0,    0,    0,    0x0F};
+    for (const auto& serializer :
+         {HCPropertyListResponseSerializer::serializer(),
+          HCPropertyListResponseSerializer::serializerWithFormat(200, 0)}) {
+        std::optional<HCError> error;
+        EXPECT_EQ(serializer->responseObject(response(200, "application/x-plist"), binary, &error),
+                  (Value{{"a", Value(1)}}));
+        EXPECT_FALSE(error) << error->localizedDescription;
+        // Cut short, it is no property list.
+        const Bytes cut(binary.begin(), binary.end() - 8);
+        EXPECT_TRUE(
+            serializer->responseObject(response(200, "application/x-plist"), cut, &error).isNull());
+        EXPECT_TRUE(error);
+    }
+}
+
 TEST(HCResponseSerializationTest, ChainingKeepsAnExistingUnderlyingError) {
     const HCError top{"d", 1, "top", "", "", std::nullopt, std::nullopt, nullptr};
     const HCError below{"d", 2, "below", "", "", std::nullopt, std::nullopt, nullptr};
