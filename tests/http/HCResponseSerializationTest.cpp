@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "http/HCImageResponseSerialization.h"
 #include "http/HCURLResponseSerialization.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
@@ -204,10 +205,17 @@ TEST(HCResponseSerializationTest, EachKindComesBackFromItsCoding) {
     json->removesKeysWithNullValues = true;
     const auto xml = HCXMLParserResponseSerializer::serializer();
     const auto plist = HCPropertyListResponseSerializer::serializerWithFormat(100, 2);
+    auto image = HCImageResponseSerializer::serializer();
+    image->imageScale = 3;
+    image->automaticallyInflatesResponseImage = false;
+    const auto compound = HCCompoundResponseSerializer::compoundSerializerWithResponseSerializers(
+        {json, image, HCXMLParserResponseSerializer::serializer()});
     for (const std::shared_ptr<HCHTTPResponseSerializer>& serializer :
          {base, std::shared_ptr<HCHTTPResponseSerializer>(json),
           std::shared_ptr<HCHTTPResponseSerializer>(xml),
-          std::shared_ptr<HCHTTPResponseSerializer>(plist)}) {
+          std::shared_ptr<HCHTTPResponseSerializer>(plist),
+          std::shared_ptr<HCHTTPResponseSerializer>(image),
+          std::shared_ptr<HCHTTPResponseSerializer>(compound)}) {
         const std::string text = platform::plist::write(serializer->encode()).value();
         const auto decoded = HCHTTPResponseSerializer::decode(platform::plist::parse(text).value());
         ASSERT_TRUE(decoded) << serializer->className();
@@ -218,6 +226,14 @@ TEST(HCResponseSerializationTest, EachKindComesBackFromItsCoding) {
         EXPECT_EQ(decoded->acceptableStatusCodes, serializer->acceptableStatusCodes);
         EXPECT_EQ(decoded->acceptableContentTypes, serializer->acceptableContentTypes);
     }
+    const auto members =
+        std::dynamic_pointer_cast<HCCompoundResponseSerializer>(HCHTTPResponseSerializer::decode(
+            platform::plist::parse(platform::plist::write(compound->encode()).value()).value()));
+    ASSERT_TRUE(members);
+    ASSERT_EQ(members->responseSerializers.size(), 3U);
+    EXPECT_DOUBLE_EQ(
+        dynamic_cast<const HCImageResponseSerializer&>(*members->responseSerializers[1]).imageScale,
+        3);
     // A set that was not coded accepts everything.
     EXPECT_FALSE(HCHTTPResponseSerializer::decode(Value{{"class", "HCJSONResponseSerializer"}})
                      ->acceptableContentTypes);
