@@ -339,13 +339,7 @@ TEST_F(HCMultipartFormDataTest, AThrottledUploadWaitsWithoutHoldingBackOtherTran
         [&](std::uint64_t, std::int64_t total, std::int64_t) { sent = total; });
     ASSERT_TRUE(stepUntil([&] { return sent > 0 || throttled.done; }, 0));
 
-    auto other = operation("/bytes?size=5000");
-    Outcome otherOutcome;
-    record(*other, otherOutcome);
-    other->start();
-    // The clock stands still meanwhile: an idle loop run would move it on to the pause's end.
-    ASSERT_TRUE(stepUntil([&] { return otherOutcome.done; }, 0));
-    EXPECT_TRUE(otherOutcome.succeeded);
+    EXPECT_TRUE(downloadBesideAStall().succeeded);
     EXPECT_FALSE(throttled.done);
 
     // The pauses pass on the loop's clock.

@@ -91,6 +91,17 @@ protected:
             });
     }
 
+    // A small download started beside a stalled transfer, waited for while the clock stands
+    // still: an idle loop run would move the clock on to the stall's next timer.
+    Outcome downloadBesideAStall() {
+        auto other = operation("/bytes?size=5000");
+        Outcome outcome;
+        record(*other, outcome);
+        other->start();
+        EXPECT_TRUE(stepUntil([&] { return outcome.done; }, 0));
+        return outcome;
+    }
+
     static std::string patternText(std::size_t offset, std::size_t size) {
         std::string text(size, '\0');
         for (std::size_t i = 0; i < size; ++i) {

@@ -335,13 +335,7 @@ TEST_F(HCRequestOperationTest, AStreamWithoutSpacePausesOnlyItsOwnTransfer) {
     stalled->start();
     ASSERT_TRUE(stepUntil([&] { return stream->polls() > 0; }, 0));
 
-    auto other = operation("/bytes?size=5000");
-    Outcome otherOutcome;
-    record(*other, otherOutcome);
-    other->start();
-    // The clock stands still meanwhile: an idle loop run would move it on to the next look.
-    ASSERT_TRUE(stepUntil([&] { return otherOutcome.done; }, 0));
-    EXPECT_TRUE(otherOutcome.succeeded);
+    EXPECT_TRUE(downloadBesideAStall().succeeded);
     EXPECT_FALSE(stalledOutcome.done)
         << (stalledOutcome.error ? stalledOutcome.error->localizedDescription : "");
 
