@@ -87,6 +87,7 @@ void plistSeeds() {
                       {"lastSeen", platform::Date{631152000.5}}};
     seed("plist", "preferences", must(platform::plist::write(settings)));
     seed("plist", "array", must(platform::plist::write(Value::array({-1, "two", false}))));
+    seed("plist", "binary", must(platform::plist::writeBinary(settings)));
 }
 
 void xmlSeeds() {
@@ -601,14 +602,18 @@ void storeListSeeds() {
         "<ClassName>\nTimerApp</ClassName>\n<PreLoad>\nfalse</PreLoad>\n"
         "<IsRemovable>\ntrue</IsRemovable>\n<Version>\n1.1.0</Version>\n</item>\n";
     const std::string declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
-    seed("store_lists", "apps", std::string(1, '\0') + declaration + "<Wapp>\n" + item + item + "</Wapp>\n");
-    seed("store_lists", "one_app", std::string(1, '\0') + declaration + "<Wapp>\n" + item + "</Wapp>\n");
+    seed("store_lists", "apps",
+         std::string(1, '\0') + declaration + "<Wapp>\n" + item + item + "</Wapp>\n");
+    seed("store_lists", "one_app",
+         std::string(1, '\0') + declaration + "<Wapp>\n" + item + "</Wapp>\n");
     seed("store_lists", "faces",
-         std::string(1, '\1') + declaration + "<Clock>\n<item><AppName>A &amp; B</AppName>"
-         "<PackageName>com.kavo.face</PackageName><PreLoad>true</PreLoad>"
-         "<isShown>true</isShown></item>\n</Clock>\n");
+         std::string(1, '\1') + declaration +
+             "<Clock>\n<item><AppName>A &amp; B</AppName>"
+             "<PackageName>com.kavo.face</PackageName><PreLoad>true</PreLoad>"
+             "<isShown>true</isShown></item>\n</Clock>\n");
     seed("store_lists", "other_format",
-         std::string(1, '\0') + std::string("<WappsList><App><PackageName>x</PackageName></App></WappsList>"));
+         std::string(1, '\0') +
+             std::string("<WappsList><App><PackageName>x</PackageName></App></WappsList>"));
 }
 
 int main(int argc, char** argv) {

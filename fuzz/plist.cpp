@@ -1,14 +1,14 @@
-// The property-list reader: a file in the preferences may have been written by anyone. Only
-// the reader is under test here; the writer has tests of its own.
+// The property-list readers: a file in the preferences may have been written by anyone, and a
+// server's answer too, in the XML or the binary form. Only the readers are under test here;
+// the writers have tests of their own.
 
-#include <string_view>
+#include <span>
 
 #include "FuzzSupport.h"
 #include "platform/foundation/PropertyList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto parsed =
-        platform::plist::parse(std::string_view(reinterpret_cast<const char*>(data), size));
+    const auto parsed = platform::plist::parse(std::span<const std::uint8_t>(data, size));
     if (parsed) {
         (void)parsed->description();
     }

@@ -36,7 +36,7 @@ public:
 
     // Stops the transfer as the base does, then asks the rest of the body next time:
     // "Range: bytes=<bytes kept>-" and "If-Range" with the response's ETag when it had one.
-    void pause();
+    void pause() override;
 
 private:
     using HCURLConnectionOperation::HCURLConnectionOperation;

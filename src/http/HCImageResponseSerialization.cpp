@@ -132,6 +132,13 @@ std::unique_ptr<HCURLResponseSerialization> HCImageResponseSerializer::copy() co
     return made;
 }
 
+Value HCImageResponseSerializer::encode() const {
+    Value coded = HCHTTPResponseSerializer::encode();
+    coded["imageScale"] = Value(imageScale);
+    coded["automaticallyInflatesResponseImage"] = Value(automaticallyInflatesResponseImage);
+    return coded;
+}
+
 // ---- HCCompoundResponseSerializer ----
 
 std::shared_ptr<HCCompoundResponseSerializer>
@@ -164,4 +171,16 @@ std::unique_ptr<HCURLResponseSerialization> HCCompoundResponseSerializer::copy()
     auto made = std::make_unique<HCCompoundResponseSerializer>();
     made->responseSerializers = responseSerializers;
     return made;
+}
+
+Value HCCompoundResponseSerializer::encode() const {
+    Value coded = HCHTTPResponseSerializer::encode();
+    platform::Array members;
+    for (const auto& member : responseSerializers) {
+        if (const auto* coding = dynamic_cast<const HCHTTPResponseSerializer*>(member.get())) {
+            members.push_back(coding->encode());
+        }
+    }
+    coded["responseSerializers"] = Value(std::move(members));
+    return coded;
 }

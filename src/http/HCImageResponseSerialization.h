@@ -30,6 +30,8 @@ public:
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
     [[nodiscard]] const char* className() const override { return "HCImageResponseSerializer"; }
+    // Adds "imageScale" and "automaticallyInflatesResponseImage".
+    [[nodiscard]] platform::Value encode() const override;
 };
 
 // Inflation leaves alone images above this many pixels (1024 x 1024 still passes).
@@ -61,4 +63,6 @@ public:
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
     [[nodiscard]] const char* className() const override { return "HCCompoundResponseSerializer"; }
+    // Adds "responseSerializers", the coding of each member that has one.
+    [[nodiscard]] platform::Value encode() const override;
 };

@@ -1,16 +1,17 @@
 #include "http/HCMultipartBodyStream.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "platform/net/URLError.h"
 
 HCMultipartBodyStream::HCMultipartBodyStream(std::string stringEncoding)
-    : sleep([](double seconds) {
-          std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-      }),
-      stringEncoding_(std::move(stringEncoding)) {}
+    : stringEncoding_(std::move(stringEncoding)) {}
+
+HCMultipartBodyStream::~HCMultipartBodyStream() {
+    if (pauseTimer_) {
+        pauseTimer_->invalidate();
+    }
+}
 
 void HCMultipartBodyStream::appendHTTPBodyPart(std::unique_ptr<HCHTTPBodyPart> part) {
     parts_.push_back(std::move(part));
@@ -75,8 +76,8 @@ std::int64_t HCMultipartBodyStream::read(std::uint8_t* buffer, std::size_t lengt
             return -1;
         }
         total += static_cast<std::size_t>(got);
-        if (delay > 0.0 && sleep) {
-            sleep(delay);
+        if (delay > 0.0) {
+            owedPause_ += delay;
         }
     }
     return static_cast<std::int64_t>(total);
@@ -97,11 +98,24 @@ std::optional<std::int64_t> HCMultipartBodyStream::length() const {
     return static_cast<std::int64_t>(contentLength());
 }
 
+bool HCMultipartBodyStream::readyToRead(std::function<void()> ready) {
+    if (owedPause_ <= 0.0) {
+        return true;
+    }
+    platform::RunLoop& loop = timerLoop != nullptr ? *timerLoop : platform::RunLoop::main();
+    if (pauseTimer_) {
+        pauseTimer_->invalidate();
+    }
+    pauseTimer_ = loop.scheduleTimer(owedPause_, false, std::move(ready));
+    owedPause_ = 0;
+    return false;
+}
+
 std::unique_ptr<HCMultipartBodyStream> HCMultipartBodyStream::copy() const {
     auto made = std::make_unique<HCMultipartBodyStream>(stringEncoding_);
     made->numberOfBytesInPacket = numberOfBytesInPacket;
     made->delay = delay;
-    made->sleep = sleep;
+    made->timerLoop = timerLoop;
     for (const auto& part : parts_) {
         made->appendHTTPBodyPart(part->copy());
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "http/HCHTTPBodyPart.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/net/HTTPMessage.h"
 
 // The body of a multipart request, produced part by part while it is sent; nothing is read
@@ -20,12 +21,13 @@ public:
 
     explicit HCMultipartBodyStream(std::string stringEncoding = "utf-8");
 
-    // Throttling: a read stops starting part reads once it has this many bytes, and pauses
-    // the reading thread for `delay` seconds after each part read when above 0.
+    // Throttling: a read stops starting part reads once it has this many bytes, and each part
+    // read owes a pause of `delay` seconds when above 0. The pause is taken before the next
+    // read without holding the reading thread: readyToRead holds the body back that long.
     std::uint64_t numberOfBytesInPacket = std::numeric_limits<std::int64_t>::max();
     double delay = 0;
-    // How the reading thread pauses; tests replace it.
-    std::function<void(double seconds)> sleep;
+    // The loop whose clock times the pauses; null: the main loop.
+    platform::RunLoop* timerLoop = nullptr;
 
     void appendHTTPBodyPart(std::unique_ptr<HCHTTPBodyPart> part);
     // The first part opens the body and the last one closes it.
@@ -48,6 +50,14 @@ public:
     // As a request body: opened on the first read; a failed part is an error, never an end.
     platform::Result<std::size_t> read(std::span<std::uint8_t> buffer) override;
     [[nodiscard]] std::optional<std::int64_t> length() const override;
+    // False while a pause is owed: `ready` runs once it has passed.
+    bool readyToRead(std::function<void()> ready) override;
+    // The pause the reads so far owe, in seconds.
+    [[nodiscard]] double owedPause() const { return owedPause_; }
+
+    HCMultipartBodyStream(const HCMultipartBodyStream&) = delete;
+    HCMultipartBodyStream& operator=(const HCMultipartBodyStream&) = delete;
+    ~HCMultipartBodyStream() override;
 
     // A new stream over copies of the parts, from the first byte.
     [[nodiscard]] std::unique_ptr<HCMultipartBodyStream> copy() const;
@@ -59,4 +69,6 @@ private:
     HCHTTPBodyPart* current_ = nullptr;
     Status status_ = Status::notOpen;
     std::optional<platform::Error> error_;
+    double owedPause_ = 0;
+    std::shared_ptr<platform::Timer> pauseTimer_;
 };

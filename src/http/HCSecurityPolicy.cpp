@@ -12,7 +12,8 @@ using platform::net::TrustPolicy;
 
 namespace {
 
-// The chain's keys, each from a trust of its own certificate alone.
+// The keys of the chain the last evaluation built, so a pinned anchor the server never sends
+// counts, and a pinned certificate merely tacked onto the sent chain does not.
 std::vector<Bytes> publicKeysOfChain(const ServerTrust& trust) {
     std::vector<Bytes> keys;
     for (const Bytes& certificate : trust.certificates()) {
@@ -107,7 +108,6 @@ bool HCSecurityPolicy::evaluateServerTrust(ServerTrust& trust,
     if (!platform::net::isTrusted(trust.evaluate()) && !allowInvalidCertificates_) {
         return false;
     }
-    const std::vector<Bytes> chain = trust.certificates();
     switch (mode_) {
         case HCSSLPinningMode::Certificate: {
             std::vector<Bytes> anchors;
@@ -120,6 +120,8 @@ bool HCSecurityPolicy::evaluateServerTrust(ServerTrust& trust,
             if (!platform::net::isTrusted(trust.evaluate())) {
                 return false;
             }
+            // The path that reached a pin, that pin included.
+            const std::vector<Bytes>& chain = trust.certificates();
             const auto pinned = pinnedCertificates_.value_or(std::vector<Bytes>{});
             return std::any_of(chain.begin(), chain.end(), [&](const Bytes& certificate) {
                 return std::find(pinned.begin(), pinned.end(), certificate) != pinned.end();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <thread>
 
 #include "http/HCURLResponseSerialization.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -225,7 +224,22 @@ void HCURLConnectionOperation::cancel() {
         return;
     }
     platform::Operation::cancel();
-    if (state_ == State::executing && transfer_ != 0) {
+    if (state_ != State::executing || transfer_ == 0) {
+        return;
+    }
+    bool transferOver = false;
+    {
+        // A transfer that ended while its last bytes waited for space hears no cancel.
+        std::lock_guard streamLock(streamMutex_);
+        transferOver = endHeld_;
+        if (transferOver) {
+            ++generation_;
+            dropHeldBytes();
+        }
+    }
+    if (transferOver) {
+        finishCancelled();
+    } else {
         channel_->cancel(transfer_);
     }
 }
@@ -249,6 +263,7 @@ void HCURLConnectionOperation::pause() {
             // No byte of the stopped transfer is written after this.
             std::lock_guard streamLock(streamMutex_);
             ++generation_;
+            dropHeldBytes();
         }
         if (transfer_ != 0) {
             channel_->cancel(transfer_);
@@ -330,45 +345,139 @@ void HCURLConnectionOperation::transferReceivedResponse(std::uint64_t generation
 
 void HCURLConnectionOperation::transferReceivedData(std::uint64_t generation,
                                                     std::span<const std::uint8_t> bytes) {
-    std::optional<HCError> failure;
+    Written written;
+    bool startedHolding = false;
     {
-        std::unique_lock streamLock(streamMutex_);
-        // A stream that never gets space must not hold the network thread for ever; the lock
-        // is let go between looks so that a pause is not held up meanwhile.
-        const auto deadline = std::chrono::steady_clock::now() + outputSpaceWait_;
-        for (;;) {
-            if (generation != generation_ || !outputStream_) {
-                return;
-            }
-            if (outputStream_->hasSpaceAvailable()) {
-                break;
-            }
-            if (outputStream_->streamError()) {
-                failure = outputStreamError(*outputStream_, "");
-                break;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                failure =
-                    outputStreamError(*outputStream_, "the output stream had no space in time");
-                break;
-            }
-            streamLock.unlock();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            streamLock.lock();
+        std::lock_guard streamLock(streamMutex_);
+        if (generation != generation_ || !outputStream_) {
+            return;
         }
-        std::size_t offset = 0;
-        while (!failure && offset < bytes.size()) {
-            const std::int64_t written = outputStream_->write(bytes.subspan(offset));
-            if (written <= 0) {
-                // A body cut short is a failure, never a success with fewer bytes.
-                failure = outputStreamError(*outputStream_, "the output stream took no bytes");
-                break;
-            }
-            offset += static_cast<std::size_t>(written);
+        const bool wasHolding = !held_.empty();
+        written = writeOrHold(bytes);
+        startedHolding = !wasHolding && !held_.empty() && !written.failure;
+    }
+    if (written.failure) {
+        failWithStreamError(generation, std::move(*written.failure));
+        return;
+    }
+    if (startedHolding) {
+        std::weak_ptr<platform::Operation> weak = weak_from_this();
+        std::shared_ptr<platform::Timer> poll = platform::RunLoop::main().scheduleTimer(
+            kOutputSpacePollSeconds, true, [weak, generation] {
+                if (const auto operation = weak.lock()) {
+                    std::static_pointer_cast<HCURLConnectionOperation>(operation)->writeHeldBytes(
+                        generation);
+                }
+            });
+        std::lock_guard lock(lock_);
+        std::lock_guard streamLock(streamMutex_);
+        if (generation != generation_ || held_.empty()) {
+            poll->invalidate();
+        } else {
+            spacePoll_ = std::move(poll);
+            channel_->pause(transfer_);
+        }
+    }
+    reportBytesRead(written.count);
+}
+
+HCURLConnectionOperation::Written HCURLConnectionOperation::writeOrHold(
+    std::span<const std::uint8_t> bytes) {
+    Written result;
+    // Later bytes never overtake held ones.
+    if (held_.empty()) {
+        result = writeWhileSpace(bytes);
+        bytes = bytes.subspan(static_cast<std::size_t>(result.count));
+        if (result.failure || bytes.empty()) {
+            return result;
+        }
+        if (outputStream_->streamError()) {
+            result.failure = outputStreamError(*outputStream_, "");
+            return result;
+        }
+        if (outputSpaceWait_.count() <= 0) {
+            result.failure =
+                outputStreamError(*outputStream_, "the output stream had no space in time");
+            return result;
+        }
+        heldSince_ = platform::RunLoop::main().now();
+    }
+    held_.insert(held_.end(), bytes.begin(), bytes.end());
+    return result;
+}
+
+HCURLConnectionOperation::Written HCURLConnectionOperation::writeWhileSpace(
+    std::span<const std::uint8_t> bytes) {
+    Written result;
+    std::size_t offset = 0;
+    while (offset < bytes.size() && outputStream_->hasSpaceAvailable()) {
+        const std::int64_t written = outputStream_->write(bytes.subspan(offset));
+        if (written <= 0) {
+            // A body cut short is a failure, never a success with fewer bytes.
+            result.failure = outputStreamError(*outputStream_, "the output stream took no bytes");
+            break;
+        }
+        offset += static_cast<std::size_t>(written);
+    }
+    result.count = static_cast<std::int64_t>(offset);
+    return result;
+}
+
+void HCURLConnectionOperation::writeHeldBytes(std::uint64_t generation) {
+    std::optional<HCError> failure;
+    std::size_t offset = 0;
+    bool drained = false;
+    bool ended = false;
+    {
+        std::lock_guard streamLock(streamMutex_);
+        if (generation != generation_ || held_.empty() || !outputStream_) {
+            return;
+        }
+        Written written = writeWhileSpace(held_);
+        failure = std::move(written.failure);
+        offset = static_cast<std::size_t>(written.count);
+        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(offset));
+        const double now = platform::RunLoop::main().now();
+        if (offset > 0) {
+            heldSince_ = now;
+        }
+        const double waited = now - heldSince_;
+        if (!failure && held_.empty()) {
+            drained = true;
+            ended = endHeld_;
+            dropHeldBytes();
+        } else if (!failure && outputStream_->streamError()) {
+            failure = outputStreamError(*outputStream_, "");
+        } else if (!failure && waited >= std::chrono::duration<double>(outputSpaceWait_).count()) {
+            failure = outputStreamError(*outputStream_, "the output stream had no space in time");
         }
     }
     if (failure) {
         failWithStreamError(generation, std::move(*failure));
+        return;
+    }
+    reportBytesRead(static_cast<std::int64_t>(offset));
+    if (ended) {
+        transferCompleted(generation, std::nullopt);
+    } else if (drained) {
+        std::lock_guard lock(lock_);
+        if (generation == generation_ && transfer_ != 0) {
+            channel_->unpause(transfer_);
+        }
+    }
+}
+
+void HCURLConnectionOperation::dropHeldBytes() {
+    held_.clear();
+    endHeld_ = false;
+    if (spacePoll_) {
+        spacePoll_->invalidate();
+        spacePoll_.reset();
+    }
+}
+
+void HCURLConnectionOperation::reportBytesRead(std::int64_t count) {
+    if (count <= 0) {
         return;
     }
     std::shared_ptr<const ProgressBlock> block;
@@ -381,7 +490,6 @@ void HCURLConnectionOperation::transferReceivedData(std::uint64_t generation,
         }
     }
     auto self = std::static_pointer_cast<HCURLConnectionOperation>(shared_from_this());
-    const auto count = static_cast<std::int64_t>(bytes.size());
     DispatchQueue::main().async([self, block, count, expected] {
         const std::int64_t total = self->totalBytesRead_.fetch_add(count) + count;
         if (block) {
@@ -398,6 +506,7 @@ void HCURLConnectionOperation::failWithStreamError(std::uint64_t generation, HCE
     {
         std::lock_guard streamLock(streamMutex_);
         ++generation_;
+        dropHeldBytes();
         if (outputStream_) {
             outputStream_->close();
         }
@@ -434,6 +543,13 @@ void HCURLConnectionOperation::transferCompleted(std::uint64_t generation,
     }
     {
         std::lock_guard streamLock(streamMutex_);
+        if (error) {
+            dropHeldBytes();
+        } else if (!held_.empty()) {
+            // The body is whole only once the held bytes are written.
+            endHeld_ = true;
+            return;
+        }
         if (outputStream_) {
             if (const platform::Bytes* data = outputStream_->dataWrittenToMemory();
                 data && !error) {

@@ -14,6 +14,7 @@
 #include "http/HCSecurityPolicy.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 #include "platform/net/HTTPMessage.h"
 #include "platform/net/OutputStream.h"
@@ -49,8 +50,11 @@ public:
     using RedirectBlock = std::function<std::optional<platform::net::URLRequest>(
         const platform::net::URLRequest& proposed, const platform::net::URLResponse& redirect)>;
 
-    // How long a chunk waits for an output stream with no space before the operation fails.
+    // How long a chunk waits for an output stream with no space before the operation fails,
+    // on the main run loop's clock; the transfer is paused meanwhile.
     static constexpr std::chrono::milliseconds kDefaultOutputSpaceWait{10'000};
+    // How often a stream without space is asked again.
+    static constexpr double kOutputSpacePollSeconds = 0.01;
 
     // The process's loader when none is given; the loader must outlive the operation's start.
     static std::shared_ptr<HCURLConnectionOperation> make(
@@ -58,8 +62,12 @@ public:
     ~HCURLConnectionOperation() override;
 
     void start();
-    void cancel();
-    void pause();
+    // Also through a platform::Operation pointer (a queue's cancelAllOperations): the running
+    // transfer stops.
+    void cancel() override;
+    // Virtual so that a subclass's own pause (the HTTP operation's resume range) runs through a
+    // pointer to this class too.
+    virtual void pause();
     void resume();
 
     [[nodiscard]] State state() const;
@@ -152,6 +160,18 @@ private:
     void transferCompleted(std::uint64_t generation,
                            const std::optional<platform::net::URLError>& error);
     void failWithStreamError(std::uint64_t generation, HCError error);
+    // Main loop: writes the bytes held while the stream had no space, as far as it has now.
+    void writeHeldBytes(std::uint64_t generation);
+    // Under streamMutex_: as much of the bytes as the stream takes now, the rest held.
+    struct Written {
+        std::int64_t count = 0;
+        std::optional<HCError> failure;
+    };
+    Written writeOrHold(std::span<const std::uint8_t> bytes);
+    // Under streamMutex_: as much of the bytes as the stream takes now.
+    Written writeWhileSpace(std::span<const std::uint8_t> bytes);
+    void dropHeldBytes();
+    void reportBytesRead(std::int64_t count);
 
     std::shared_ptr<platform::net::URLLoader::Channel> channel_;
     platform::net::URLRequest request_;
@@ -170,6 +190,13 @@ private:
     std::mutex streamMutex_;
     std::shared_ptr<platform::net::OutputStream> outputStream_;
     std::chrono::milliseconds outputSpaceWait_ = kDefaultOutputSpaceWait;
+    // Body bytes that came while the stream had no space, written before any later ones; the
+    // transfer is paused meanwhile, so that the network thread serves the other transfers.
+    platform::Bytes held_;
+    double heldSince_ = 0;
+    std::shared_ptr<platform::Timer> spacePoll_;
+    // The transfer ended well while bytes were still held: it finishes once they are written.
+    bool endHeld_ = false;
 
     HCSecurityPolicy securityPolicy_;
     std::vector<platform::Bytes> anchors_;

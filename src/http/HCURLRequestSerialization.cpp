@@ -6,6 +6,7 @@
 
 #include "http/HCCoding.h"
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/BuildVersion.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
@@ -153,7 +154,7 @@ HCClientFacts HCClientFacts::current() {
         facts.preferredLanguages.push_back(language);
     }
     facts.executableName = "KavoManager";
-    facts.shortVersion = "0.1.0";
+    facts.shortVersion = platform::kApplicationVersion;
     facts.deviceModel = device.machineIdentifier();
     facts.systemVersion = device.systemVersion();
     return facts;

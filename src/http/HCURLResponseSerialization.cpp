@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "http/HCCoding.h"
+#include "http/HCImageResponseSerialization.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/Utf8.h"
@@ -250,6 +251,22 @@ std::shared_ptr<HCHTTPResponseSerializer> HCHTTPResponseSerializer::decode(const
         plist->format = HCCodedUnsigned(coded["format"]);
         plist->readOptions = HCCodedUnsigned(coded["readOptions"]);
         made = plist;
+    } else if (*name == "HCImageResponseSerializer") {
+        auto image = std::make_shared<HCImageResponseSerializer>();
+        image->imageScale = coded["imageScale"].doubleValue().value_or(0);
+        image->automaticallyInflatesResponseImage =
+            coded["automaticallyInflatesResponseImage"].boolValue().value_or(false);
+        made = image;
+    } else if (*name == "HCCompoundResponseSerializer") {
+        auto compound = std::make_shared<HCCompoundResponseSerializer>();
+        if (const platform::Array* members = coded["responseSerializers"].arrayIf()) {
+            for (const Value& member : *members) {
+                if (auto decoded = decode(member)) {
+                    compound->responseSerializers.push_back(std::move(decoded));
+                }
+            }
+        }
+        made = compound;
     } else {
         return nullptr;
     }
@@ -454,8 +471,8 @@ HCResponseObject HCPropertyListResponseSerializer::responseObject(
     Value object;
     std::optional<HCError> parseError;
     if (data) {
-        auto parsed = platform::plist::parse(
-            std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+        // XML or binary, whatever the format asked for writing.
+        auto parsed = platform::plist::parse(std::span<const std::uint8_t>(*data));
         if (parsed) {
             object = std::move(parsed).value();
         } else {

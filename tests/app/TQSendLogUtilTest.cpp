@@ -8,6 +8,7 @@
 #include "UploadFixture.h"
 #include "app/TQSendLogUtil.h"
 #include "db/TQDBRecords.h"
+#include "platform/foundation/BuildVersion.h"
 #include "platform/foundation/Json.h"
 #include "utils/DataAES.h"
 #include "utils/DataGZip.h"
@@ -135,7 +136,7 @@ TEST_F(TQSendLogUtilTest, ARecordIsEncipheredStoredAndPostedGzippedAndTheAnswerS
     EXPECT_EQ(upload.uuid, kUUID);
     const Value expected{{"svc", "kmgr"},
                          {"type", "appln"},
-                         {"data", Value{{"appver", "0.1.0"},
+                         {"data", Value{{"appver", platform::kApplicationVersion},
                                         {"mcc", "440"},
                                         {"mnc", "10"},
                                         {"locale", "en_US"},

@@ -46,6 +46,18 @@ protected:
         return testing_support::runLoopUntil(loop_, done);
     }
 
+    // Moves the virtual clock `seconds` at a time until done() holds, waiting briefly for the
+    // network thread's news between steps; false after `steps` steps.
+    bool stepUntil(const std::function<bool()>& done, double seconds, int steps = 2000) {
+        for (int i = 0; i < steps && !done(); ++i) {
+            loop_.advance(seconds);
+            if (!done()) {
+                wakes_.waitBriefly();
+            }
+        }
+        return done();
+    }
+
     std::size_t notes(const std::string& name, const void* sender) {
         std::lock_guard lock(recorded_->mutex);
         std::size_t count = 0;
@@ -79,6 +91,17 @@ protected:
             });
     }
 
+    // A small download started beside a stalled transfer, waited for while the clock stands
+    // still: an idle loop run would move the clock on to the stall's next timer.
+    Outcome downloadBesideAStall() {
+        auto other = operation("/bytes?size=5000");
+        Outcome outcome;
+        record(*other, outcome);
+        other->start();
+        EXPECT_TRUE(stepUntil([&] { return outcome.done; }, 0));
+        return outcome;
+    }
+
     static std::string patternText(std::size_t offset, std::size_t size) {
         std::string text(size, '\0');
         for (std::size_t i = 0; i < size; ++i) {
@@ -94,6 +117,7 @@ protected:
     std::shared_ptr<Recorded> recorded_ = std::make_shared<Recorded>();
     platform::RunLoop loop_;
     platform::ScopedMainRunLoop installedLoop_;
+    testing_support::LoopWakes wakes_{loop_};
     platform::NotificationCenter center_;
     platform::ScopedInstall<platform::NotificationCenter> installedCenter_;
     testing_support::TempDir temp_;

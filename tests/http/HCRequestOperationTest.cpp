@@ -19,7 +19,7 @@ std::string fileText(const std::filesystem::path& path) {
 }
 
 // A stream that takes `room` bytes and then fails, or that has no space for `busyPolls`
-// questions (for ever with -1).
+// questions (for ever with -1, until given space).
 class ScriptedStream final : public OutputStream {
 public:
     explicit ScriptedStream(std::size_t room, int busyPolls = 0)
@@ -27,11 +27,14 @@ public:
     void open() override { setStatus(Status::open); }
     void close() override {}
     [[nodiscard]] bool hasSpaceAvailable() const override {
+        const int poll = polls_++;
         if (busyPolls_ < 0) {
-            return false;
+            return spaceGiven_;
         }
-        return polls_++ >= busyPolls_;
+        return poll >= busyPolls_;
     }
+    [[nodiscard]] int polls() const { return polls_; }
+    void giveSpace() { spaceGiven_ = true; }
     std::int64_t write(std::span<const std::uint8_t> bytes) override {
         if (taken_.size() >= room_) {
             return fail(platform::Error{"test.stream", 28, "no room left"});
@@ -45,7 +48,8 @@ public:
 private:
     std::size_t room_;
     int busyPolls_;
-    mutable int polls_ = 0;
+    mutable std::atomic<int> polls_{0};
+    std::atomic<bool> spaceGiven_{false};
 };
 
 using HCRequestOperationTest = HCOperationFixture;
@@ -122,6 +126,26 @@ TEST_F(HCRequestOperationTest, CancelMidBodyFailsCancelledAndNeverCallsSuccess) 
     EXPECT_FALSE(outcome.succeeded);
     EXPECT_EQ(outcome.error->code, -999);
     EXPECT_TRUE(op->isFinished());
+}
+
+// Callers often hold an operation by a base pointer: a queue (cancelAllOperations) and code
+// written for any request operation (pause) still reach the operation's own behaviour.
+TEST_F(HCRequestOperationTest, PauseAndCancelThroughBasePointers) {
+    auto paused = operation("/bytes?size=10");
+    const std::shared_ptr<HCURLConnectionOperation> connection = paused;
+    connection->pause();
+    EXPECT_TRUE(paused->isPaused());
+    EXPECT_EQ(paused->request().headers.get("Range"), "bytes=0-");
+
+    auto running = operation("/slow?size=20000");
+    Outcome outcome;
+    record(*running, outcome);
+    queue_.addOperation(running);
+    ASSERT_TRUE(wait([&] { return running->totalBytesRead() > 0; }));
+    queue_.cancelAllOperations();
+    ASSERT_TRUE(wait([&] { return outcome.done; }));
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_EQ(outcome.error->code, -999);
 }
 
 TEST_F(HCRequestOperationTest, FileStreamGetsTheBodyAndStaysAttachedClosed) {
@@ -272,17 +296,19 @@ TEST_F(HCRequestOperationTest, AFailingStreamWriteFailsTheOperationWithTheStream
 TEST_F(HCRequestOperationTest, WaitingForSpaceIsBounded) {
     struct Case {
         int busyPolls;
+        int waitMilliseconds;
         bool succeeds;
     };
-    for (const Case each : {Case{-1, false}, Case{3, true}}) {
+    for (const Case each : {Case{-1, 0, false}, Case{-1, 50, false}, Case{3, 10'000, true}}) {
         auto op = operation("/bytes?size=100");
         auto stream = std::make_shared<ScriptedStream>(1000, each.busyPolls);
         op->setOutputStream(stream);
-        op->setOutputSpaceWait(std::chrono::milliseconds(each.succeeds ? 10'000 : 0));
+        op->setOutputSpaceWait(std::chrono::milliseconds(each.waitMilliseconds));
         Outcome outcome;
         record(*op, outcome);
         op->start();
-        ASSERT_TRUE(wait([&] { return outcome.done; }));
+        ASSERT_TRUE(stepUntil([&] { return outcome.done; },
+                              HCURLConnectionOperation::kOutputSpacePollSeconds));
         EXPECT_EQ(outcome.succeeded, each.succeeds);
         if (!each.succeeds) {
             EXPECT_EQ(outcome.error->code, platform::net::urlerror::cannotWriteToFile);
@@ -297,6 +323,29 @@ TEST_F(HCRequestOperationTest, WaitingForSpaceIsBounded) {
     after->start();
     ASSERT_TRUE(wait([&] { return outcome.done; }));
     EXPECT_TRUE(outcome.succeeded);
+}
+
+TEST_F(HCRequestOperationTest, AStreamWithoutSpacePausesOnlyItsOwnTransfer) {
+    constexpr std::size_t kSize = 300000;
+    auto stalled = operation("/bytes?size=" + std::to_string(kSize));
+    auto stream = std::make_shared<ScriptedStream>(kSize, -1);
+    stalled->setOutputStream(stream);
+    Outcome stalledOutcome;
+    record(*stalled, stalledOutcome);
+    stalled->start();
+    ASSERT_TRUE(stepUntil([&] { return stream->polls() > 0; }, 0));
+
+    EXPECT_TRUE(downloadBesideAStall().succeeded);
+    EXPECT_FALSE(stalledOutcome.done)
+        << (stalledOutcome.error ? stalledOutcome.error->localizedDescription : "");
+
+    // Space appears: the held bytes go first, then the rest of the body.
+    stream->giveSpace();
+    ASSERT_TRUE(stepUntil([&] { return stalledOutcome.done; },
+                          HCURLConnectionOperation::kOutputSpacePollSeconds));
+    EXPECT_TRUE(stalledOutcome.succeeded);
+    ASSERT_EQ(stream->taken_.size(), kSize);
+    EXPECT_TRUE(std::string(stream->taken_.begin(), stream->taken_.end()) == patternText(0, kSize));
 }
 
 TEST_F(HCRequestOperationTest, BatchReportsProgressAndCompletesAfterEverySuccess) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "http/HCURLRequestSerialization.h"
+#include "platform/foundation/BuildVersion.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
 #include "utils/DataGZip.h"
@@ -49,6 +50,15 @@ TEST(HCHTTPRequestSerializerTest, UserAgentNamesTheApplicationAndDevice) {
     accented.deviceModel = "caf\xc3\xa9";
     EXPECT_EQ(HCHTTPRequestSerializer(accented).valueForHTTPHeaderField("User-Agent"),
               "KavoManager/1.2 (caf; iOS 6.1; Scale/2.00)");
+}
+
+TEST(HCHTTPRequestSerializerTest, TheMachinesUserAgentCarriesTheBuildsVersion) {
+    EXPECT_EQ(HCClientFacts::current().shortVersion, platform::kApplicationVersion);
+    const std::string agent =
+        *HCHTTPRequestSerializer::serializer()->valueForHTTPHeaderField("User-Agent");
+    EXPECT_EQ(agent.rfind("KavoManager/" + std::string(platform::kApplicationVersion) + " (", 0),
+              0U)
+        << agent;
 }
 
 TEST(HCHTTPRequestSerializerTest, QueryPairsFlattenSortAndEscape) {

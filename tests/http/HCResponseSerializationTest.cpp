@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "http/HCImageResponseSerialization.h"
 #include "http/HCURLResponseSerialization.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/PropertyList.h"
@@ -153,6 +154,28 @@ TEST(HCResponseSerializationTest, PropertyListAndXml) {
     EXPECT_EQ(error->code, -1016);
 }
 
+TEST(HCResponseSerializationTest, BinaryPropertyListsAreRead) {
+    // {"a": 1} as a binary property list: a dictionary, a key and an integer, their offsets
+    // and the trailer.
+    const Bytes binary{'b',  'p',  'l',  'i',  's',  't', '0', '0',  0xD1, 0x01, 0x02, 0x51, 0x61,
+                       0x10, 0x01, 0x08, 0x0B, 0x0D, 0,   0,   0,    0,    0,    0,    0x01, 0x01,
+                       0,    0,    0,    0,    0,    0,   0,   0x03, 0,    0,    0,    0,    0,
+                       0,    0,    0,    0,    0,    0,   0,   0,    0,    0,    0x0F};
+    for (const auto& serializer :
+         {HCPropertyListResponseSerializer::serializer(),
+          HCPropertyListResponseSerializer::serializerWithFormat(200, 0)}) {
+        std::optional<HCError> error;
+        EXPECT_EQ(serializer->responseObject(response(200, "application/x-plist"), binary, &error),
+                  (Value{{"a", Value(1)}}));
+        EXPECT_FALSE(error) << error->localizedDescription;
+        // Cut short, it is no property list.
+        const Bytes cut(binary.begin(), binary.end() - 8);
+        EXPECT_TRUE(
+            serializer->responseObject(response(200, "application/x-plist"), cut, &error).isNull());
+        EXPECT_TRUE(error);
+    }
+}
+
 TEST(HCResponseSerializationTest, ChainingKeepsAnExistingUnderlyingError) {
     const HCError top{"d", 1, "top", "", "", std::nullopt, std::nullopt, nullptr};
     const HCError below{"d", 2, "below", "", "", std::nullopt, std::nullopt, nullptr};
@@ -182,10 +205,17 @@ TEST(HCResponseSerializationTest, EachKindComesBackFromItsCoding) {
     json->removesKeysWithNullValues = true;
     const auto xml = HCXMLParserResponseSerializer::serializer();
     const auto plist = HCPropertyListResponseSerializer::serializerWithFormat(100, 2);
+    auto image = HCImageResponseSerializer::serializer();
+    image->imageScale = 3;
+    image->automaticallyInflatesResponseImage = false;
+    const auto compound = HCCompoundResponseSerializer::compoundSerializerWithResponseSerializers(
+        {json, image, HCXMLParserResponseSerializer::serializer()});
     for (const std::shared_ptr<HCHTTPResponseSerializer>& serializer :
          {base, std::shared_ptr<HCHTTPResponseSerializer>(json),
           std::shared_ptr<HCHTTPResponseSerializer>(xml),
-          std::shared_ptr<HCHTTPResponseSerializer>(plist)}) {
+          std::shared_ptr<HCHTTPResponseSerializer>(plist),
+          std::shared_ptr<HCHTTPResponseSerializer>(image),
+          std::shared_ptr<HCHTTPResponseSerializer>(compound)}) {
         const std::string text = platform::plist::write(serializer->encode()).value();
         const auto decoded = HCHTTPResponseSerializer::decode(platform::plist::parse(text).value());
         ASSERT_TRUE(decoded) << serializer->className();
@@ -196,6 +226,14 @@ TEST(HCResponseSerializationTest, EachKindComesBackFromItsCoding) {
         EXPECT_EQ(decoded->acceptableStatusCodes, serializer->acceptableStatusCodes);
         EXPECT_EQ(decoded->acceptableContentTypes, serializer->acceptableContentTypes);
     }
+    const auto members =
+        std::dynamic_pointer_cast<HCCompoundResponseSerializer>(HCHTTPResponseSerializer::decode(
+            platform::plist::parse(platform::plist::write(compound->encode()).value()).value()));
+    ASSERT_TRUE(members);
+    ASSERT_EQ(members->responseSerializers.size(), 3U);
+    EXPECT_DOUBLE_EQ(
+        dynamic_cast<const HCImageResponseSerializer&>(*members->responseSerializers[1]).imageScale,
+        3);
     // A set that was not coded accepts everything.
     EXPECT_FALSE(HCHTTPResponseSerializer::decode(Value{{"class", "HCJSONResponseSerializer"}})
                      ->acceptableContentTypes);

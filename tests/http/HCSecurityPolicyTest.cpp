@@ -114,13 +114,38 @@ TEST(HCSecurityPolicyTest, PinningByCertificateMakesThePinTheOnlyAnchor) {
     policy.setPinnedCertificates(std::vector<Bytes>{pki.intermediate.certificateDer});
     auto good = goodChain();
     EXPECT_TRUE(policy.evaluateServerTrust(good, "127.0.0.1"));
-    // The root is trusted by the machine but not pinned, and not in the chain sent.
-    policy.setPinnedCertificates(std::vector<Bytes>{pki.ca.certificateDer});
-    auto rootPinned = goodChain();
-    EXPECT_FALSE(policy.evaluateServerTrust(rootPinned, "127.0.0.1"));
     policy.setPinnedCertificates(std::vector<Bytes>{Bytes{1, 2, 3}});
     auto junk = goodChain();
     EXPECT_FALSE(policy.evaluateServerTrust(junk, "127.0.0.1"));
+}
+
+// Pins are matched against the chain that verifies, up to its anchor: the root, which the
+// server never sends, counts; a pinned certificate merely tacked onto the chain sent does not.
+TEST(HCSecurityPolicyTest, PinsMatchTheChainThatVerifies) {
+    const auto& pki = TestCertificates::shared();
+    struct Case {
+        const char* name;
+        HCSSLPinningMode mode;
+        const Bytes& pinned;
+        std::vector<Bytes> chain;
+        bool trusted;
+    };
+    const std::vector<Bytes> sent{pki.localhost.certificateDer, pki.intermediate.certificateDer};
+    std::vector<Bytes> tacked = sent;
+    tacked.push_back(pki.otherName.certificateDer);
+    const Case cases[] = {
+        {"root's key", HCSSLPinningMode::PublicKey, pki.ca.certificateDer, sent, true},
+        {"root", HCSSLPinningMode::Certificate, pki.ca.certificateDer, sent, true},
+        {"tacked key", HCSSLPinningMode::PublicKey, pki.otherName.certificateDer, tacked, false},
+        {"tacked", HCSSLPinningMode::Certificate, pki.otherName.certificateDer, tacked, false},
+    };
+    for (const Case& c : cases) {
+        HCSecurityPolicy policy;
+        policy.setSSLPinningMode(c.mode);
+        policy.setPinnedCertificates(std::vector<Bytes>{c.pinned});
+        auto trust = trustFor(c.chain);
+        EXPECT_EQ(policy.evaluateServerTrust(trust, "127.0.0.1"), c.trusted) << c.name;
+    }
 }
 
 TEST(HCSecurityPolicyTest, PinsAreKeptOnceInOrderWithTheirKeys) {

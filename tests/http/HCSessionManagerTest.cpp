@@ -499,11 +499,18 @@ TEST_F(HCSessionManagerTest, HttpsFollowsTheSecurityPolicy) {
     HCSecurityPolicy pinnedCertificate;
     pinnedCertificate.setSSLPinningMode(HCSSLPinningMode::Certificate);
     pinnedCertificate.setPinnedCertificates(std::vector<Bytes>{pki.intermediate.certificateDer});
+    // The server sends its leaf and the intermediate, never the root.
+    HCSecurityPolicy rootKey = pinnedKey;
+    rootKey.setPinnedCertificates(std::vector<Bytes>{pki.ca.certificateDer});
+    HCSecurityPolicy rootCertificate = pinnedCertificate;
+    rootCertificate.setPinnedCertificates(std::vector<Bytes>{pki.ca.certificateDer});
     const Case cases[] = {
         {"default", HCSecurityPolicy::defaultPolicy(), true},
         {"key of the intermediate", pinnedKey, true},
         {"certificate of the intermediate", pinnedCertificate, true},
         {"another key", wrongPin, false},
+        {"key of the root", rootKey, true},
+        {"certificate of the root", rootCertificate, true},
     };
     for (const Case& c : cases) {
         auto sessionManager = manager();

@@ -144,13 +144,16 @@ struct OperationQueue::Core : std::enable_shared_from_this<Core> {
     }
 
     void cancelAll() {
-        std::lock_guard lock(mutex);
-        for (auto& [priority, operations] : queued) {
-            for (auto& operation : operations) {
-                operation->cancel();
+        // An operation's own cancel may take its locks and stop its work: never under ours.
+        std::vector<std::shared_ptr<Operation>> all;
+        {
+            std::lock_guard lock(mutex);
+            for (auto& [priority, operations] : queued) {
+                all.insert(all.end(), operations.begin(), operations.end());
             }
+            all.insert(all.end(), running.begin(), running.end());
         }
-        for (auto& operation : running) {
+        for (const auto& operation : all) {
             operation->cancel();
         }
     }

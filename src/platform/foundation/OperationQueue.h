@@ -25,7 +25,8 @@ public:
     // Queues call this; calling it twice throws std::logic_error.
     void start();
     // Only marks the operation: running work is expected to check isCancelled() and stop early.
-    void cancel();
+    // An asynchronous operation may stop its work at once too; it calls this one first.
+    virtual void cancel();
 
     bool isCancelled() const { return cancelled_.load(); }
     bool isExecuting() const { return executing_.load(); }

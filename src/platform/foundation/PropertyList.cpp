@@ -23,15 +23,6 @@ namespace platform::plist {
 
 namespace {
 
-enum ErrorCode : long {
-    kNotPlist = 1,
-    kSyntax = 2,
-    kStructure = 3,
-    kTooDeep = 4,
-    kDocumentType = 5,
-    kTooManyKeys = 6,
-};
-
 Error plistError(long code, std::string message) {
     return Error{kErrorDomain, code, std::move(message)};
 }

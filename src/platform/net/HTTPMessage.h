@@ -44,6 +44,10 @@ public:
     virtual Result<std::size_t> read(std::span<std::uint8_t> buffer) = 0;
     // The whole length when known beforehand; otherwise the body goes chunked.
     [[nodiscard]] virtual std::optional<std::int64_t> length() const { return std::nullopt; }
+    // Whether the next bytes may be read now. A body that holds them back for a while (a
+    // throttled one) answers false and calls `ready` once, from any thread, when they may;
+    // its transfer sends nothing meanwhile, and the others go on.
+    virtual bool readyToRead(std::function<void()> /*ready*/) { return true; }
 };
 
 // A stream over bytes in memory; the usual body of a streamed upload.

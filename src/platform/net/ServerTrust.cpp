@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "platform/net/CertificateDer.h"
+
 namespace platform::net {
 
 namespace {
@@ -60,6 +62,17 @@ TrustResult resultFor(int verifyError) {
 
 }  // namespace
 
+Bytes derOfCertificate(X509* certificate) {
+    const int length = i2d_X509(certificate, nullptr);
+    if (length <= 0) {
+        return {};
+    }
+    Bytes der(static_cast<std::size_t>(length));
+    unsigned char* cursor = der.data();
+    i2d_X509(certificate, &cursor);
+    return der;
+}
+
 bool isCertificate(const Bytes& der) {
     return !der.empty() && fromDer(der) != nullptr;
 }
@@ -100,7 +113,8 @@ std::optional<Bytes> ServerTrust::publicKey() const {
     return publicKeyOfCertificate(chain_.front());
 }
 
-TrustResult ServerTrust::evaluate() const {
+TrustResult ServerTrust::evaluate() {
+    evaluated_.clear();
     if (chain_.empty()) {
         return TrustResult::otherError;
     }
@@ -149,6 +163,14 @@ TrustResult ServerTrust::evaluate() const {
     }
     const int verified = X509_verify_cert(context.get());
     const int error = X509_STORE_CTX_get_error(context.get());
+    // What verification built, up to the anchor; a failed one keeps what it got to.
+    if (const std::unique_ptr<STACK_OF(X509), StackDeleter> built(
+            X509_STORE_CTX_get1_chain(context.get()));
+        built) {
+        for (int i = 0; i < sk_X509_num(built.get()); ++i) {
+            evaluated_.push_back(derOfCertificate(sk_X509_value(built.get(), i)));
+        }
+    }
     ERR_clear_error();
     return verified == 1 ? TrustResult::proceed : resultFor(error == X509_V_OK ? -1 : error);
 }
@@ -161,11 +183,7 @@ const std::vector<Bytes>& systemAnchorCertificates() {
             return out;
         }
         while (X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
-            const int length = i2d_X509(certificate, nullptr);
-            if (length > 0) {
-                Bytes der(static_cast<std::size_t>(length));
-                unsigned char* cursor = der.data();
-                i2d_X509(certificate, &cursor);
+            if (Bytes der = derOfCertificate(certificate); !der.empty()) {
                 out.push_back(std::move(der));
             }
             X509_free(certificate);

@@ -58,16 +58,23 @@ public:
 
     // Judges the chain now; proceed, recoverableTrustFailure (a chain that does not verify
     // for a reason the user could override: unknown issuer, expired, wrong name) or
-    // otherError for data that is no chain.
-    [[nodiscard]] TrustResult evaluate() const;
+    // otherError for data that is no chain. Keeps the chain the judgement built.
+    TrustResult evaluate();
 
-    [[nodiscard]] std::size_t certificateCount() const { return chain_.size(); }
-    [[nodiscard]] const std::vector<Bytes>& certificates() const { return chain_; }
+    // Once evaluated, the chain as the last evaluation built it, leaf first and up to the
+    // anchor it reached (an anchor the server never sent included); before, the chain sent.
+    [[nodiscard]] std::size_t certificateCount() const { return certificates().size(); }
+    [[nodiscard]] const std::vector<Bytes>& certificates() const {
+        return evaluated_.empty() ? chain_ : evaluated_;
+    }
+    // The chain as the server sent it.
+    [[nodiscard]] const std::vector<Bytes>& presentedCertificates() const { return chain_; }
     // The leaf's public key, when the chain has a leaf with a key.
     [[nodiscard]] std::optional<Bytes> publicKey() const;
 
 private:
     std::vector<Bytes> chain_;
+    std::vector<Bytes> evaluated_;
     std::vector<Bytes> anchors_;
     TrustPolicy policy_;
     // Whether the anchors are the ones the trust was made with (the system's) or set by a

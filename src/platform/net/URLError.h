@@ -24,6 +24,7 @@ inline constexpr long requestBodyStreamExhausted = -1021;
 inline constexpr long fileDoesNotExist = -1100;
 inline constexpr long secureConnectionFailed = -1200;
 inline constexpr long serverCertificateUntrusted = -1202;
+inline constexpr long cannotLoadFromNetwork = -2000;
 inline constexpr long cannotCreateFile = -3000;
 inline constexpr long cannotOpenFile = -3001;
 inline constexpr long cannotWriteToFile = -3003;

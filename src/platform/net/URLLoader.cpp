@@ -13,6 +13,8 @@
 #include <random>
 #include <unordered_map>
 
+#include "platform/foundation/LogSink.h"
+#include "platform/net/CertificateDer.h"
 #include "platform/net/URL.h"
 
 namespace platform::net {
@@ -28,17 +30,6 @@ bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-Bytes derOf(X509* certificate) {
-    const int length = i2d_X509(certificate, nullptr);
-    if (length <= 0) {
-        return {};
-    }
-    Bytes der(static_cast<std::size_t>(length));
-    unsigned char* cursor = der.data();
-    i2d_X509(certificate, &cursor);
-    return der;
-}
-
 std::filesystem::path freshFileIn(const std::filesystem::path& folder) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     char name[64];
@@ -47,11 +38,46 @@ std::filesystem::path freshFileIn(const std::filesystem::path& folder) {
     return folder / name;
 }
 
+// Once per process, before any handle: a libcurl built with several TLS backends is asked
+// for OpenSSL, the only one that runs our verification callback.
 struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    CurlGlobal() {
+        curl_global_sslset(CURLSSLBACKEND_OPENSSL, nullptr, nullptr);
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    }
 };
 
+void initialiseCurl() {
+    static CurlGlobal global;
+}
+
 }  // namespace
+
+TlsBackend TlsBackend::ofLibcurl() {
+    initialiseCurl();
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    TlsBackend backend;
+    if (info != nullptr && info->ssl_version != nullptr) {
+        // Backends built in but not chosen follow in parentheses.
+        const std::string_view text(info->ssl_version);
+        const std::string_view chosen = text.substr(0, text.find(' '));
+        if (!chosen.starts_with('(')) {
+            backend.name = chosen;
+        }
+    }
+    return backend;
+}
+
+std::optional<std::string> TlsBackend::unavailableReason() const {
+    if (name.empty()) {
+        return "URL loading is unavailable: libcurl has no TLS backend";
+    }
+    if (!name.starts_with("OpenSSL/")) {
+        return "URL loading is unavailable: libcurl's TLS backend " + name +
+               " does not run the server-trust judge (only OpenSSL does)";
+    }
+    return std::nullopt;
+}
 
 bool TransferClient::judgeServerTrust(ServerTrust& trust, const std::string& host) {
     trust.setPolicy(TrustPolicy::ssl(host));
@@ -83,6 +109,10 @@ struct URLLoader::Engine {
         std::int64_t uploadReported = 0;
         std::int64_t bodyRead = 0;
         bool bodyFailed = false;
+        // Pauses: the owner's (both ways) and the body's own wait before its next bytes.
+        bool pausedByOwner = false;
+        bool bodyHeld = false;
+        std::weak_ptr<Channel> channel;
 
         // Response.
         URLResponse response;
@@ -110,8 +140,14 @@ struct URLLoader::Engine {
     std::atomic<std::size_t>* active = nullptr;
     std::shared_ptr<Channel> channel;
 
-    explicit Engine(std::shared_ptr<Channel> owner)
-        : multi(static_cast<CURLM*>(owner->multi_)), channel(std::move(owner)) {}
+    TlsBackend tls;
+    std::optional<std::string> unavailable;
+
+    Engine(std::shared_ptr<Channel> owner, TlsBackend backend)
+        : multi(static_cast<CURLM*>(owner->multi_)),
+          channel(std::move(owner)),
+          tls(std::move(backend)),
+          unavailable(tls.unavailableReason()) {}
     ~Engine() {
         for (auto& [id, transfer] : transfers) {
             detach(*transfer);
@@ -266,11 +302,25 @@ struct URLLoader::Engine {
 
     static std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* context) {
         auto& transfer = *static_cast<Transfer*>(context);
+        if (transfer.stream && !transfer.bodyHeld &&
+            !transfer.stream->readyToRead(bodyReady(transfer))) {
+            transfer.bodyHeld = true;
+            return CURL_READFUNC_PAUSE;
+        }
         const std::size_t given = readBody(transfer, buffer, size * count);
         if (given != CURL_READFUNC_ABORT) {
             transfer.bodyRead += static_cast<std::int64_t>(given);
         }
         return given;
+    }
+
+    // What a held body calls when its next bytes may go; the transfer may have ended by then.
+    static std::function<void()> bodyReady(const Transfer& transfer) {
+        return [weak = transfer.channel, id = transfer.id] {
+            if (const auto channel = weak.lock()) {
+                channel->post([id](Engine& engine) { engine.releaseBody(id); });
+            }
+        };
     }
 
     static std::size_t readBody(Transfer& transfer, char* buffer, std::size_t room) {
@@ -325,12 +375,12 @@ struct URLLoader::Engine {
         std::vector<Bytes> chain;
         if (STACK_OF(X509)* sent = X509_STORE_CTX_get0_untrusted(store)) {
             for (int i = 0; i < sk_X509_num(sent); ++i) {
-                chain.push_back(derOf(sk_X509_value(sent, i)));
+                chain.push_back(derOfCertificate(sk_X509_value(sent, i)));
             }
         }
         if (chain.empty()) {
             if (X509* leaf = X509_STORE_CTX_get0_cert(store)) {
-                chain.push_back(derOf(leaf));
+                chain.push_back(derOfCertificate(leaf));
             }
         }
         ServerTrust trust(std::move(chain),
@@ -354,6 +404,10 @@ struct URLLoader::Engine {
     }
 
     void begin(std::unique_ptr<Transfer> transfer) {
+        if (unavailable) {
+            fail(std::move(transfer), urlerror::cannotLoadFromNetwork, *unavailable);
+            return;
+        }
         const auto url = URL::parse(transfer->request.url);
         if (!url) {
             fail(std::move(transfer), urlerror::badURL, "bad URL");
@@ -368,6 +422,7 @@ struct URLLoader::Engine {
         if (transfer->host.size() > 2 && transfer->host.front() == '[') {
             transfer->host = transfer->host.substr(1, transfer->host.size() - 2);
         }
+        transfer->channel = channel;
         if (!prepareBody(*transfer)) {
             fail(std::move(transfer), urlerror::fileDoesNotExist, "the body file cannot be read");
             return;
@@ -389,6 +444,19 @@ struct URLLoader::Engine {
         }
         CURL* easy = idleHandle(transfer->options.connectionGroup);
         transfer->easy = easy;
+        if (const auto refused = configureTrust(*transfer)) {
+            // A handle that refused an option is not kept for another transfer.
+            transfer->easy = nullptr;
+            curl_easy_cleanup(easy);
+            if (transfer->download != nullptr) {
+                std::fclose(transfer->download);
+                transfer->download = nullptr;
+                std::error_code ignored;
+                std::filesystem::remove(transfer->downloadPath, ignored);
+            }
+            fail(std::move(transfer), urlerror::secureConnectionFailed, *refused);
+            return;
+        }
         configure(*transfer, url->absoluteString());
         curl_multi_add_handle(multi, easy);
         const TransferId id = transfer->id;
@@ -437,6 +505,7 @@ struct URLLoader::Engine {
         transfer.bodyOffset = 0;
         transfer.uploadReported = 0;
         transfer.bodyRead = 0;
+        transfer.bodyHeld = false;
         transfer.stream.reset();
         if (transfer.file.is_open()) {
             transfer.file.close();
@@ -463,6 +532,33 @@ struct URLLoader::Engine {
         return true;
     }
 
+    // Our judge decides on every new connection: no resumed TLS sessions that skip it. An
+    // option libcurl refuses would let a server through unjudged, so it ends the transfer:
+    // the refusal, or nothing when every option is set.
+    std::optional<std::string> configureTrust(Transfer& transfer) {
+        CURL* easy = transfer.easy;
+        const auto set = [&](const char* name, CURLoption option, auto value) {
+            const CURLcode code = name == tls.refusedOption ? CURLE_NOT_BUILT_IN
+                                                            : curl_easy_setopt(easy, option, value);
+            return code == CURLE_OK
+                       ? std::nullopt
+                       : std::optional<std::string>(std::string("libcurl refused the TLS option ") +
+                                                    name + ": " + curl_easy_strerror(code));
+        };
+        const curl_ssl_ctx_callback onContext = onSslContext;
+        for (auto refused :
+             {set("CURLOPT_SSL_VERIFYPEER", CURLOPT_SSL_VERIFYPEER, 1L),
+              set("CURLOPT_SSL_VERIFYHOST", CURLOPT_SSL_VERIFYHOST, 0L),
+              set("CURLOPT_SSL_SESSIONID_CACHE", CURLOPT_SSL_SESSIONID_CACHE, 0L),
+              set("CURLOPT_SSL_CTX_FUNCTION", CURLOPT_SSL_CTX_FUNCTION, onContext),
+              set("CURLOPT_SSL_CTX_DATA", CURLOPT_SSL_CTX_DATA, static_cast<void*>(&transfer))}) {
+            if (refused) {
+                return refused;
+            }
+        }
+        return std::nullopt;
+    }
+
     void configure(Transfer& transfer, const std::string& url) {
         CURL* easy = transfer.easy;
         const URLRequest& request = transfer.request;
@@ -481,12 +577,6 @@ struct URLLoader::Engine {
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        // Our judge decides on every new connection: no resumed TLS sessions that skip it.
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-        curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onSslContext);
-        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &transfer);
         if (transfer.options.connectionGroup != 0) {
             curl_easy_setopt(easy, CURLOPT_SHARE, share(transfer.options.connectionGroup));
         } else {
@@ -710,9 +800,30 @@ struct URLLoader::Engine {
 
     void pause(TransferId id, bool paused) {
         auto found = transfers.find(id);
-        if (found != transfers.end() && found->second->easy != nullptr) {
-            curl_easy_pause(found->second->easy, paused ? CURLPAUSE_ALL : CURLPAUSE_CONT);
+        if (found != transfers.end()) {
+            found->second->pausedByOwner = paused;
+            applyPauses(*found->second);
         }
+    }
+
+    void releaseBody(TransferId id) {
+        auto found = transfers.find(id);
+        if (found != transfers.end() && found->second->bodyHeld) {
+            found->second->bodyHeld = false;
+            applyPauses(*found->second);
+        }
+    }
+
+    // One pause must not lift another: the owner's pause outlasts a body's wait, and a
+    // body's wait outlasts the owner's unpause.
+    static void applyPauses(Transfer& transfer) {
+        if (transfer.easy == nullptr) {
+            return;
+        }
+        const int directions = transfer.pausedByOwner ? CURLPAUSE_ALL
+                               : transfer.bodyHeld    ? CURLPAUSE_SEND
+                                                      : CURLPAUSE_CONT;
+        curl_easy_pause(transfer.easy, directions);
     }
 
     void pump() {
@@ -739,7 +850,7 @@ struct URLLoader::Engine {
 // ---- the channel ----
 
 URLLoader::Channel::Channel() {
-    static CurlGlobal global;
+    initialiseCurl();
     multi_ = curl_multi_init();
 }
 
@@ -800,8 +911,13 @@ void URLLoader::Channel::unpause(TransferId id) {
 
 // ---- URLLoader ----
 
-URLLoader::URLLoader()
-    : channel_(std::make_shared<Channel>()), engine_(std::make_unique<Engine>(channel_)) {
+URLLoader::URLLoader(TlsBackend backend)
+    : channel_(std::make_shared<Channel>()),
+      unavailable_(backend.unavailableReason()),
+      engine_(std::make_unique<Engine>(channel_, std::move(backend))) {
+    if (unavailable_) {
+        logLine(LogLevel::error, {__FILE__, __func__, __LINE__}, *unavailable_);
+    }
     engine_->active = &active_;
     thread_ = std::thread([this] { run(); });
 }

@@ -69,6 +69,21 @@ struct TransferOptions {
     std::int64_t resumeOffset = 0;
 };
 
+// What decides whether libcurl hands a server's chain to our trust judge: only its OpenSSL
+// backend runs the verification callback set on the TLS context; on any other every server
+// would pass unjudged, so URL loading is then unavailable.
+struct TlsBackend {
+    // The backend as libcurl names it ("OpenSSL/3.0.11"); empty when it has none.
+    std::string name;
+    // A TLS option refused as libcurl refuses one it cannot set, by its name (tests).
+    std::string refusedOption;
+
+    // The process's libcurl, asked for its OpenSSL backend when it is built with several.
+    static TlsBackend ofLibcurl();
+    // Why URL loading cannot run on this backend; nothing when it can.
+    [[nodiscard]] std::optional<std::string> unavailableReason() const;
+};
+
 // The URL-loading engine: one network thread drives every transfer of the process through one
 // libcurl multi handle. Redirects are not followed by the library but offered to the client,
 // and server trust is decided by the client on the real peer chain during the handshake.
@@ -118,7 +133,9 @@ public:
         std::atomic<std::uint64_t> nextGroup_{1};
     };
 
-    URLLoader();
+    // On a backend that cannot run the trust judge every transfer ends at once with
+    // urlerror::cannotLoadFromNetwork and unavailableReason().
+    explicit URLLoader(TlsBackend backend = TlsBackend::ofLibcurl());
     // Cancels what still runs (each client hears its end) and stops the thread.
     ~URLLoader();
     URLLoader(const URLLoader&) = delete;
@@ -141,11 +158,16 @@ public:
 
     // Transfers running or waiting for a redirect decision (for tests and diagnostics).
     [[nodiscard]] std::size_t activeTransfers() const;
+    // Why this loader loads nothing; nothing when it works.
+    [[nodiscard]] const std::optional<std::string>& unavailableReason() const {
+        return unavailable_;
+    }
 
 private:
     void run();
 
     const std::shared_ptr<Channel> channel_;
+    const std::optional<std::string> unavailable_;
     std::unique_ptr<Engine> engine_;
     std::atomic<std::size_t> active_{0};
     std::thread thread_;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/foundation/PropertyList.h"
@@ -56,6 +57,60 @@ TEST(PropertyListTest, RoundTripKeepsEveryKind) {
     for (const auto& [key, value] : *original.dictionaryIf()) {
         EXPECT_EQ((*parsed)[key].type(), value.type()) << key;
     }
+}
+
+TEST(PropertyListTest, BinaryRoundTripKeepsWhatTheFormHolds) {
+    const Value original{
+        {"bool", true},
+        {"int", -5},
+        {"max", std::numeric_limits<std::int64_t>::max()},
+        {"unsigned", Value(std::uint64_t{7})},
+        {"real", 2.5},
+        {"text", "line\r\nnext\ttab \xc3\xa9"},
+        {"bytes", Bytes{0, 1, 2, 0xff, 0x80}},
+        {"date", Date{978307200.0 + 86400.5}},
+        {"nested", Value{{"a", Value::array({Dictionary(), Value::array({}), "x"})}}},
+    };
+    auto binary = plist::writeBinary(original);
+    ASSERT_TRUE(binary) << binary.error().message;
+    EXPECT_TRUE(plist::isBinary(*binary));
+    // Either reader takes it: the one that tells the forms apart, and the binary one.
+    for (auto parsed :
+         {plist::parse(std::span<const std::uint8_t>(*binary)), plist::parseBinary(*binary)}) {
+        ASSERT_TRUE(parsed) << parsed.error().message;
+        EXPECT_EQ((*parsed)["int"], Value(-5));
+        EXPECT_EQ((*parsed)["unsigned"].intValue(), 7);
+        EXPECT_EQ((*parsed)["text"], original["text"]);
+        EXPECT_EQ((*parsed)["bytes"], original["bytes"]);
+        EXPECT_EQ((*parsed)["date"], original["date"]);
+        EXPECT_EQ((*parsed)["nested"], original["nested"]);
+        EXPECT_EQ((*parsed)["max"], original["max"]);
+    }
+    // The XML form still reads through the same door.
+    const std::string xml = *plist::write(Value{{"a", 1}});
+    EXPECT_EQ(*plist::parse(std::span<const std::uint8_t>(
+                  reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size())),
+              (Value{{"a", 1}}));
+}
+
+TEST(PropertyListTest, BinaryFormRefusals) {
+    struct Case {
+        const char* name;
+        Bytes data;
+    };
+    auto binary = *plist::writeBinary(Value{{"a", Value::array({1, 2})}});
+    const Case cases[] = {
+        {"empty", {}},
+        {"header only", Bytes{'b', 'p', 'l', 'i', 's', 't', '0', '0'}},
+        {"cut short", Bytes(binary.begin(), binary.end() - 10)},
+        {"not binary", Bytes{'<', 'p', 'l', 'i', 's', 't', '>'}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(plist::parseBinary(c.data)) << c.name;
+    }
+    EXPECT_FALSE(plist::writeBinary(Value{{"huge", std::numeric_limits<std::uint64_t>::max()}}));
+    EXPECT_FALSE(plist::writeBinary(Value{{"null", Value()}}));
+    EXPECT_FALSE(plist::writeBinary(Value{{"far", Date{1e12}}}));
 }
 
 TEST(PropertyListTest, ReadsDatesInTheStandardForm) {

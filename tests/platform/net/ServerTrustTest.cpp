@@ -64,6 +64,23 @@ TEST(ServerTrustTest, AnchorsSetByAJudgeEndThePathThere) {
     EXPECT_FALSE(isTrusted(trust.evaluate()));
 }
 
+TEST(ServerTrustTest, EvaluationKeepsTheChainItBuiltUpToTheAnchor) {
+    const TestCertificates& pki = TestCertificates::shared();
+    const std::vector<Bytes> sent{pki.localhost.certificateDer, pki.intermediate.certificateDer};
+    ServerTrust trust(sent, {pki.ca.certificateDer}, TrustPolicy::ssl("127.0.0.1"));
+    EXPECT_EQ(trust.certificates(), sent);
+    ASSERT_TRUE(isTrusted(trust.evaluate()));
+    const std::vector<Bytes> built{pki.localhost.certificateDer, pki.intermediate.certificateDer,
+                                   pki.ca.certificateDer};
+    EXPECT_EQ(trust.certificates(), built);
+    EXPECT_EQ(trust.certificateCount(), 3U);
+    EXPECT_EQ(trust.presentedCertificates(), sent);
+    // An anchor set by a judge ends the path there.
+    trust.setAnchorCertificates({pki.intermediate.certificateDer});
+    ASSERT_TRUE(isTrusted(trust.evaluate()));
+    EXPECT_EQ(trust.certificates(), sent);
+}
+
 TEST(ServerTrustTest, PublicKeysAreTheCertificatesOwn) {
     const TestCertificates& pki = TestCertificates::shared();
     const auto leafKey = publicKeyOfCertificate(pki.localhost.certificateDer);
