@@ -90,31 +90,39 @@ Result<void> eachRow(platform::sql::Statement& statement,
     }
 }
 
-Result<void> bindValue(platform::sql::Statement& statement, int parameter, const TQDBValue& value) {
-    const TQDBQueryBuilder::Binding binding = TQDBQueryBuilder::bindingOf(value);
-    if (const auto* text = std::get_if<std::string>(&binding)) {
-        return statement.bindText(parameter, *text);
-    }
-    if (const auto* real = std::get_if<double>(&binding)) {
-        return statement.bindDouble(parameter, *real);
-    }
-    return statement.bindNull(parameter);
-}
+using Bindings = std::vector<TQDBQueryBuilder::Binding>;
 
 // The row's values but ID, in order, then the ID: the parameters of the builder's statements.
-Result<void> bindRow(platform::sql::Statement& statement, const TQDBRow& values,
-                     std::optional<std::int64_t> id) {
-    int parameter = 0;
+Bindings bindingsOf(const TQDBRow& values, std::optional<std::int64_t> id) {
+    Bindings bindings;
+    bindings.reserve(values.size() + 1);
     for (const auto& [name, value] : values) {
-        if (name == "ID") {
-            continue;
-        }
-        if (auto bound = bindValue(statement, ++parameter, value); !bound) {
-            return bound;
+        if (name != "ID") {
+            bindings.push_back(TQDBQueryBuilder::bindingOf(value));
         }
     }
     if (id) {
-        return bindValue(statement, ++parameter, TQDBValue(*id));
+        bindings.push_back(TQDBQueryBuilder::bindingOf(TQDBValue(*id)));
+    }
+    return bindings;
+}
+
+// Texts are lent, not copied: the bindings must outlive the statement's run, up to its reset.
+Result<void> bindAll(platform::sql::Statement& statement, const Bindings& bindings) {
+    int parameter = 0;
+    for (const auto& binding : bindings) {
+        ++parameter;
+        Result<void> bound;
+        if (const auto* text = std::get_if<std::string>(&binding)) {
+            bound = statement.bindBorrowedText(parameter, *text);
+        } else if (const auto* real = std::get_if<double>(&binding)) {
+            bound = statement.bindDouble(parameter, *real);
+        } else {
+            bound = statement.bindNull(parameter);
+        }
+        if (!bound) {
+            return bound;
+        }
     }
     return {};
 }
@@ -228,10 +236,11 @@ Result<std::int64_t> TQDBManagerImpl::writeKeptLocked(std::string_view text, con
     }
     Result<void> outcome;
     std::int64_t changes = 0;
+    const Bindings bindings = bindingsOf(values, id);
     if (auto statement = statements_.take(*connection, text); !statement) {
         outcome = statement.error();
     } else {
-        outcome = bindRow(**statement, values, id);
+        outcome = bindAll(**statement, bindings);
         if (outcome) {
             outcome = runToEnd(**statement);
         }
@@ -271,10 +280,11 @@ Result<void> TQDBManagerImpl::readKeptLocked(
         return unopened();
     }
     Result<void> outcome;
+    const Bindings bindings = bindingsOf({}, id);
     if (auto statement = statements_.take(*connection, text); !statement) {
         outcome = statement.error();
     } else {
-        outcome = bindRow(**statement, {}, id);
+        outcome = bindAll(**statement, bindings);
         if (outcome) {
             outcome = eachRow(**statement, onRow);
         }

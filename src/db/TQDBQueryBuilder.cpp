@@ -100,23 +100,34 @@ Result<std::string> insertText(std::string_view table, const TQDBRow& values, Va
     if (count == 0) {
         return builderError(kNothingToWrite, "nothing to insert into " + std::string(table));
     }
-    std::string names;
-    std::string texts;
+    std::string text = "INSERT INTO ";
+    text.reserve(64 + table.size() + count * 24);
+    text += table;
+    text += " (";
     std::size_t written = 0;
     for (const auto& pair : values) {
         if (isID(pair)) {
             continue;
         }
-        const bool last = ++written == count;
-        if (last) {
-            names += pair.first + ") ";
+        if (++written == count) {
+            text += pair.first;
+            text += ") ";
         } else {
-            names += "`" + pair.first + "`, ";
+            text += '`';
+            text += pair.first;
+            text += "`, ";
         }
-        texts += valueText(pair.second);
-        texts += last ? ")" : ", ";
     }
-    return "INSERT INTO " + std::string(table) + " (" + names + "VALUES (" + texts;
+    text += "VALUES (";
+    written = 0;
+    for (const auto& pair : values) {
+        if (isID(pair)) {
+            continue;
+        }
+        text += valueText(pair.second);
+        text += ++written == count ? ")" : ", ";
+    }
+    return text;
 }
 
 template <typename ValueText>

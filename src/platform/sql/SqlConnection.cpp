@@ -81,11 +81,19 @@ Result<void> Statement::bindDouble(int parameter, double value) {
 }
 
 Result<void> Statement::bindText(int parameter, std::string_view text) {
+    return bindText(parameter, text, true);
+}
+
+Result<void> Statement::bindBorrowedText(int parameter, std::string_view text) {
+    return bindText(parameter, text, false);
+}
+
+Result<void> Statement::bindText(int parameter, std::string_view text, bool copy) {
     if (text.size() > static_cast<std::size_t>(INT_MAX)) {
         return Error{std::string(kErrorDomain), SQLITE_TOOBIG, "text too long"};
     }
     return bound(sqlite3_bind_text(handle_, parameter, text.data(), static_cast<int>(text.size()),
-                                   SQLITE_TRANSIENT));
+                                   copy ? SQLITE_TRANSIENT : SQLITE_STATIC));
 }
 
 int Statement::columnCount() const {

@@ -35,6 +35,8 @@ public:
     Result<void> bindInt64(int parameter, std::int64_t value);
     Result<void> bindDouble(int parameter, double value);
     Result<void> bindText(int parameter, std::string_view text);
+    // Not copied: the text must stay as it is until the statement is reset.
+    Result<void> bindBorrowedText(int parameter, std::string_view text);
 
     [[nodiscard]] int columnCount() const;
     [[nodiscard]] std::string_view columnName(int column) const;
@@ -50,6 +52,7 @@ private:
     friend class Connection;
     Statement(sqlite3* connection, sqlite3_stmt* handle);
     Result<void> bound(int code) const;
+    Result<void> bindText(int parameter, std::string_view text, bool copy);
 
     sqlite3* connection_;
     sqlite3_stmt* handle_;
