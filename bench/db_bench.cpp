@@ -184,10 +184,10 @@ BENCHMARK(BM_RawSelectById)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     const bench::Ratio ratios[] = {
-        {"BM_StoreSave/0", "BM_RawInsert/0"},
-        {"BM_StoreSave/1", "BM_RawInsert/1"},
-        {"BM_StoreGetById/0", "BM_RawSelectById/0"},
-        {"BM_StoreGetById/1", "BM_RawSelectById/1"},
+        {.benchmark = "BM_StoreSave/0", .reference = "BM_RawInsert/0", .goal = 2},
+        {.benchmark = "BM_StoreSave/1", .reference = "BM_RawInsert/1", .goal = 2},
+        {.benchmark = "BM_StoreGetById/0", .reference = "BM_RawSelectById/0", .goal = 2},
+        {.benchmark = "BM_StoreGetById/1", .reference = "BM_RawSelectById/1", .goal = 2},
     };
     return bench::runWithRatios(argc, argv, ratios);
 }

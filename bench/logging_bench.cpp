@@ -79,8 +79,9 @@ BENCHMARK(BM_PlainBufferedWrites)->UseRealTime()->MeasureProcessCPUTime();
 
 int main(int argc, char** argv) {
     const bench::Ratio ratios[] = {
-        {"BM_HubIntoFileLogger/process_time/real_time",
-         "BM_PlainBufferedWrites/process_time/real_time"},
+        {.benchmark = "BM_HubIntoFileLogger/process_time/real_time",
+         .reference = "BM_PlainBufferedWrites/process_time/real_time",
+         .goal = 3},
     };
     return bench::runWithRatios(argc, argv, ratios);
 }

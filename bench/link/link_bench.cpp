@@ -13,9 +13,12 @@
 #include "link/TQAP.h"
 #include "link/TQFileHandler.h"
 #include "link/support/LinkWorld.h"
+#include "logging/LGFileLogger.h"
 #include "logging/LGLog.h"
+#include "logging/LGLogFileManager.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Value.h"
+#include "platform/oslog/ExtendedAttributes.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -194,8 +197,33 @@ void BM_LinkEndToEndTypicalInfoLogger(benchmark::State& state) {
     LGLog::removeLogger(logger);
     LGLog::flushLog();
 }
+// The launch's file logger admitting the given flags, around a run of linkEndToEnd. Counted by
+// the processor time of the whole process, since the logger writes on its queues' threads.
+void linkEndToEndWithFileLogger(benchmark::State& state, std::uint64_t level) {
+    testing_support::TempDir folder;
+    platform::HostExtendedAttributes attributes;
+    auto manager = std::make_shared<LGLogFileManagerDefault>(folder.path(), "bench", attributes);
+    manager->setMaximumNumberOfLogFiles(7);
+    auto logger = std::make_shared<LGFileLogger>(std::move(manager));
+    logger->setMaximumFileSize(5242880);
+    logger->setRollingFrequency(86400);
+    LGLog::addLogger(logger, level);
+    linkEndToEnd(state, typicalMessage());
+    LGLog::removeLogger(logger);
+    LGLog::flushLog();
+}
+// Verbose link logging on, as a developer turns it on, against the same logger kept to errors,
+// warnings and information.
+void BM_LinkEndToEndTypicalVerboseFile(benchmark::State& state) {
+    linkEndToEndWithFileLogger(state, LGLogLevelAll);
+}
+void BM_LinkEndToEndTypicalInfoFile(benchmark::State& state) {
+    linkEndToEndWithFileLogger(state, LGLogFlagError | LGLogFlagWarning | LGLogFlagInfo);
+}
 BENCHMARK(BM_LinkEndToEndTypical);
 BENCHMARK(BM_LinkEndToEndTypicalInfoLogger);
+BENCHMARK(BM_LinkEndToEndTypicalVerboseFile)->MeasureProcessCPUTime();
+BENCHMARK(BM_LinkEndToEndTypicalInfoFile)->MeasureProcessCPUTime();
 BENCHMARK(BM_RawZlibTypical);
 BENCHMARK(BM_LinkEndToEndNoise64K);
 BENCHMARK(BM_RawZlibNoise64K);
@@ -209,6 +237,9 @@ int main(int argc, char** argv) {
         {"BM_LinkEndToEndTypical", "BM_RawZlibTypical"},
         {"BM_LinkEndToEndTypicalInfoLogger", "BM_RawZlibTypical"},
         {"BM_LinkEndToEndNoise64K", "BM_RawZlibNoise64K"},
+        {.benchmark = "BM_LinkEndToEndTypicalVerboseFile/process_time",
+         .reference = "BM_LinkEndToEndTypicalInfoFile/process_time",
+         .goal = 1.1},
     };
     return bench::runWithRatios(argc, argv, ratios);
 }

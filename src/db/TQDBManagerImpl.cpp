@@ -59,6 +59,82 @@ Error refused(std::string_view text) {
     return Error{std::string(kDomain), 5, "transaction statements run in transaction()"};
 }
 
+Error unopened() {
+    return Error{std::string(kDomain), 2, "the database does not open"};
+}
+
+// Steps a statement that returns no row to its end.
+Result<void> runToEnd(platform::sql::Statement& statement) {
+    auto row = statement.step();
+    if (!row) {
+        return row.error();
+    }
+    if (*row) {
+        return Error{std::string(kDomain), 3, "the statement returned rows"};
+    }
+    return {};
+}
+
+Result<void> eachRow(platform::sql::Statement& statement,
+                     const std::function<void(const TQDBResultRow&)>& onRow) {
+    const TQDBResultRow row(statement);
+    for (;;) {
+        auto stepped = statement.step();
+        if (!stepped) {
+            return stepped.error();
+        }
+        if (!*stepped) {
+            return {};
+        }
+        onRow(row);
+    }
+}
+
+using Bindings = std::vector<TQDBQueryBuilder::Binding>;
+
+// The row's values but ID, in order, then the ID: the parameters of the builder's statements.
+Bindings bindingsOf(const TQDBRow& values, std::optional<std::int64_t> id) {
+    Bindings bindings;
+    bindings.reserve(values.size() + 1);
+    for (const auto& [name, value] : values) {
+        if (name != "ID") {
+            bindings.push_back(TQDBQueryBuilder::bindingOf(value));
+        }
+    }
+    if (id) {
+        bindings.push_back(TQDBQueryBuilder::bindingOf(TQDBValue(*id)));
+    }
+    return bindings;
+}
+
+// Texts are lent, not copied: the bindings must outlive the statement's run, up to its reset.
+Result<void> bindAll(platform::sql::Statement& statement, const Bindings& bindings) {
+    int parameter = 0;
+    for (const auto& binding : bindings) {
+        ++parameter;
+        Result<void> bound;
+        if (const auto* text = std::get_if<std::string>(&binding)) {
+            bound = statement.bindBorrowedText(parameter, *text);
+        } else if (const auto* real = std::get_if<double>(&binding)) {
+            bound = statement.bindDouble(parameter, *real);
+        } else {
+            bound = statement.bindNull(parameter);
+        }
+        if (!bound) {
+            return bound;
+        }
+    }
+    return {};
+}
+
+void finishKept(TQDBStatementCache& statements, platform::sql::Statement& statement,
+                std::string_view text, bool succeeded) {
+    statement.reset();
+    if (!succeeded) {
+        statements.forget(text);
+    }
+}
+
 bool canBeNone(TQDBType type) {
     return type == TQDBType::String || type == TQDBType::Number;
 }
@@ -135,7 +211,7 @@ Result<void> TQDBManagerImpl::settleLocked(Result<void> outcome) {
 Result<std::int64_t> TQDBManagerImpl::writeLocked(std::string_view text) {
     auto* connection = connectionLocked();
     if (connection == nullptr) {
-        return Error{std::string(kDomain), 2, "the database does not open"};
+        return unopened();
     }
     Result<void> outcome;
     std::int64_t changes = 0;
@@ -143,12 +219,35 @@ Result<std::int64_t> TQDBManagerImpl::writeLocked(std::string_view text) {
         outcome = refused(text);
     } else if (auto statement = connection->prepare(text); !statement) {
         outcome = statement.error();
-    } else if (auto row = statement->step(); !row) {
-        outcome = row.error();
-    } else if (*row) {
-        outcome = Error{std::string(kDomain), 3, "the statement returned rows"};
-    } else {
+    } else if (outcome = runToEnd(*statement); outcome) {
         changes = connection->changes();
+    }
+    if (auto settled = settleLocked(std::move(outcome)); !settled) {
+        return settled.error();
+    }
+    return changes;
+}
+
+Result<std::int64_t> TQDBManagerImpl::writeKeptLocked(std::string_view text, const TQDBRow& values,
+                                                      std::optional<std::int64_t> id) {
+    auto* connection = connectionLocked();
+    if (connection == nullptr) {
+        return unopened();
+    }
+    Result<void> outcome;
+    std::int64_t changes = 0;
+    const Bindings bindings = bindingsOf(values, id);
+    if (auto statement = statements_.take(*connection, text); !statement) {
+        outcome = statement.error();
+    } else {
+        outcome = bindAll(**statement, bindings);
+        if (outcome) {
+            outcome = runToEnd(**statement);
+        }
+        if (outcome) {
+            changes = connection->changes();
+        }
+        finishKept(statements_, **statement, text, outcome.ok());
     }
     if (auto settled = settleLocked(std::move(outcome)); !settled) {
         return settled.error();
@@ -160,7 +259,7 @@ Result<void> TQDBManagerImpl::readLocked(std::string_view text,
                                          const std::function<void(const TQDBResultRow&)>& onRow) {
     auto* connection = connectionLocked();
     if (connection == nullptr) {
-        return Error{std::string(kDomain), 2, "the database does not open"};
+        return unopened();
     }
     Result<void> outcome;
     if (isTransactionControl(text)) {
@@ -168,18 +267,28 @@ Result<void> TQDBManagerImpl::readLocked(std::string_view text,
     } else if (auto statement = connection->prepare(text); !statement) {
         outcome = statement.error();
     } else {
-        const TQDBResultRow row(*statement);
-        for (;;) {
-            auto stepped = statement->step();
-            if (!stepped) {
-                outcome = stepped.error();
-                break;
-            }
-            if (!*stepped) {
-                break;
-            }
-            onRow(row);
+        outcome = eachRow(*statement, onRow);
+    }
+    return settleLocked(std::move(outcome));
+}
+
+Result<void> TQDBManagerImpl::readKeptLocked(
+    std::string_view text, std::int64_t id,
+    const std::function<void(const TQDBResultRow&)>& onRow) {
+    auto* connection = connectionLocked();
+    if (connection == nullptr) {
+        return unopened();
+    }
+    Result<void> outcome;
+    const Bindings bindings = bindingsOf({}, id);
+    if (auto statement = statements_.take(*connection, text); !statement) {
+        outcome = statement.error();
+    } else {
+        outcome = bindAll(**statement, bindings);
+        if (outcome) {
+            outcome = eachRow(**statement, onRow);
         }
+        finishKept(statements_, **statement, text, outcome.ok());
     }
     return settleLocked(std::move(outcome));
 }
@@ -188,6 +297,13 @@ bool TQDBManagerImpl::readRows(std::string_view text,
                                const std::function<void(const TQDBResultRow&)>& onRow) {
     std::lock_guard lock(mutex_);
     return readLocked(text, onRow).ok();
+}
+
+bool TQDBManagerImpl::readRowsById(std::string_view table, std::int64_t id,
+                                   const std::function<void(const TQDBResultRow&)>& onRow) {
+    const std::string text = TQDBQueryBuilder::formSelectStatementGivenId(table);
+    std::lock_guard lock(mutex_);
+    return readKeptLocked(text, id, onRow).ok();
 }
 
 bool TQDBManagerImpl::createTable(std::string_view text) {
@@ -253,10 +369,11 @@ bool TQDBManagerImpl::save(TQDBObject& record) {
         return saveAsNew(record);
     }
     const TQDBSchema& schema = record.schema();
-    auto text =
-        TQDBQueryBuilder::formUpdateQueryGivenId(schema.table, schema.values(record), record.ID());
+    const TQDBRow values = schema.values(record);
+    auto text = TQDBQueryBuilder::formUpdateStatementGivenId(schema.table, values, record.ID());
     std::lock_guard lock(mutex_);
-    Result<std::int64_t> changed = text ? writeLocked(*text) : Result<std::int64_t>(text.error());
+    Result<std::int64_t> changed =
+        text ? writeKeptLocked(*text, values, record.ID()) : Result<std::int64_t>(text.error());
     if (changed && *changed == 0) {
         // The row went meanwhile: nothing was stored.
         changed = Error{std::string(kDomain), 4, "no row with ID " + std::to_string(record.ID())};
@@ -273,10 +390,11 @@ bool TQDBManagerImpl::save(TQDBObject& record) {
 
 bool TQDBManagerImpl::saveAsNew(TQDBObject& record) {
     const TQDBSchema& schema = record.schema();
-    auto text = TQDBQueryBuilder::formInsertQuery(schema.table, schema.values(record));
+    const TQDBRow values = schema.values(record);
+    auto text = TQDBQueryBuilder::formInsertStatement(schema.table, values);
     std::lock_guard lock(mutex_);
     const Result<std::int64_t> inserted =
-        text ? writeLocked(*text) : Result<std::int64_t>(text.error());
+        text ? writeKeptLocked(*text, values, std::nullopt) : Result<std::int64_t>(text.error());
     if (!inserted) {
         LG_VERBOSE("TQDBManagerImpl: saveAsNew failed:  %s", inserted.error().message);
         return false;
@@ -286,9 +404,9 @@ bool TQDBManagerImpl::saveAsNew(TQDBObject& record) {
 }
 
 bool TQDBManagerImpl::remove(TQDBObject& record) {
-    const auto text = TQDBQueryBuilder::formDeleteQueryGivenId(record.schema().table, record.ID());
+    const auto text = TQDBQueryBuilder::formDeleteStatementGivenId(record.schema().table);
     std::lock_guard lock(mutex_);
-    if (!writeLocked(text)) {
+    if (!writeKeptLocked(text, {}, record.ID())) {
         return false;
     }
     record.setID(0);
@@ -307,13 +425,13 @@ bool TQDBManagerImpl::update(std::string_view table, const TQDBRow& values,
 }
 
 bool TQDBManagerImpl::insert(std::string_view table, const TQDBRow& values) {
-    auto text = TQDBQueryBuilder::formInsertQuery(table, values);
+    auto text = TQDBQueryBuilder::formInsertStatement(table, values);
     if (!text) {
         LG_VERBOSE("TQDBManagerImpl: insert failed:  %s", text.error().message);
         return false;
     }
     std::lock_guard lock(mutex_);
-    return writeLocked(*text).ok();
+    return writeKeptLocked(*text, values, std::nullopt).ok();
 }
 
 bool TQDBManagerImpl::remove(std::string_view table, std::optional<std::string_view> where,

@@ -13,6 +13,7 @@
 
 #include "db/TQDBQueryBuilder.h"
 #include "db/TQDBSchema.h"
+#include "db/TQDBStatementCache.h"
 #include "platform/foundation/Replaceable.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Value.h"
@@ -98,12 +99,18 @@ public:
     }
     template <typename Record>
     std::optional<Record> getById(std::int64_t id) {
-        auto records = rawSelectQuery<Record>(
-            TQDBQueryBuilder::formSelectQueryGivenId(Record::tableSchema().table, id));
-        if (!records) {
+        std::optional<Record> found;
+        const bool ran =
+            readRowsById(Record::tableSchema().table, id, [&](const TQDBResultRow& row) {
+                if (!found) {
+                    found.emplace();
+                    row.fill(*found);
+                }
+            });
+        if (!ran) {
             return std::nullopt;
         }
-        return std::move(records->front());
+        return found;
     }
     // Each row as a dictionary of column name to text; a NULL column has no entry.
     std::optional<std::vector<platform::Dictionary>> rawSelectQuery(std::string_view text);
@@ -124,16 +131,26 @@ private:
     platform::Result<std::int64_t> writeLocked(std::string_view text);
     platform::Result<void> readLocked(std::string_view text,
                                       const std::function<void(const TQDBResultRow&)>& onRow);
+    // The same for a kept statement of the builder's, with the values of the row (ID left out)
+    // and then the ID bound to its parameters.
+    platform::Result<std::int64_t> writeKeptLocked(std::string_view text, const TQDBRow& values,
+                                                   std::optional<std::int64_t> id);
+    platform::Result<void> readKeptLocked(std::string_view text, std::int64_t id,
+                                          const std::function<void(const TQDBResultRow&)>& onRow);
     // After each statement: outside transaction() no transaction may stay open, inside it the
     // transaction must still be open.
     platform::Result<void> settleLocked(platform::Result<void> outcome);
 
     bool readRows(std::string_view text, const std::function<void(const TQDBResultRow&)>& onRow);
+    bool readRowsById(std::string_view table, std::int64_t id,
+                      const std::function<void(const TQDBResultRow&)>& onRow);
 
     const std::filesystem::path databasePath_;
     // Recursive: transaction() holds it while its body runs the store's own operations.
     mutable std::recursive_mutex mutex_;
     std::optional<platform::sql::Connection> connection_;
+    // After the connection: its statements go first.
+    TQDBStatementCache statements_;
     int transactionDepth_ = 0;
     bool failedInTransaction_ = false;
     std::map<std::string, std::string, std::less<>> relationships_;

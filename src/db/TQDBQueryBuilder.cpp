@@ -1,5 +1,6 @@
 #include "db/TQDBQueryBuilder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -59,30 +60,84 @@ Result<std::string> whereText(std::optional<std::string_view> where,
     return " WHERE " + *bound;
 }
 
-// The pairs without a column named ID.
-TQDBRow withoutID(const TQDBRow& values) {
-    TQDBRow out;
-    out.reserve(values.size());
+std::string literalOf(const TQDBValue& value) {
+    return TQDBQueryBuilder::literal(value);
+}
+
+std::string placeholderOf(const TQDBValue&) {
+    return "?";
+}
+
+bool isID(const std::pair<std::string, TQDBValue>& pair) {
+    return pair.first == "ID";
+}
+
+// "name = value, ..." with a separator after all but the last pair; pairs that skip says are
+// left out.
+template <typename ValueText>
+std::string assignments(const TQDBRow& values, ValueText valueText,
+                        bool (*skip)(const std::pair<std::string, TQDBValue>&) = nullptr) {
+    std::string out;
     for (const auto& pair : values) {
-        if (pair.first != "ID") {
-            out.push_back(pair);
+        if (skip != nullptr && skip(pair)) {
+            continue;
         }
+        if (!out.empty()) {
+            out += ", ";
+        }
+        out += pair.first;
+        out += " = ";
+        out += valueText(pair.second);
     }
     return out;
 }
 
-// "name = 'value', ..." with a separator after all but the last pair.
-std::string assignments(const TQDBRow& values) {
-    std::string out;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        out += values[i].first;
-        out += " = ";
-        out += TQDBQueryBuilder::literal(values[i].second);
-        if (i + 1 < values.size()) {
-            out += ", ";
+// The last name stands bare, the others in backticks; a column named ID is left out.
+template <typename ValueText>
+Result<std::string> insertText(std::string_view table, const TQDBRow& values, ValueText valueText) {
+    const auto count = static_cast<std::size_t>(
+        std::count_if(values.begin(), values.end(), [](const auto& pair) { return !isID(pair); }));
+    if (count == 0) {
+        return builderError(kNothingToWrite, "nothing to insert into " + std::string(table));
+    }
+    std::string text = "INSERT INTO ";
+    text.reserve(64 + table.size() + count * 24);
+    text += table;
+    text += " (";
+    std::size_t written = 0;
+    for (const auto& pair : values) {
+        if (isID(pair)) {
+            continue;
+        }
+        if (++written == count) {
+            text += pair.first;
+            text += ") ";
+        } else {
+            text += '`';
+            text += pair.first;
+            text += "`, ";
         }
     }
-    return out;
+    text += "VALUES (";
+    written = 0;
+    for (const auto& pair : values) {
+        if (isID(pair)) {
+            continue;
+        }
+        text += valueText(pair.second);
+        text += ++written == count ? ")" : ", ";
+    }
+    return text;
+}
+
+template <typename ValueText>
+Result<std::string> updateTextGivenId(std::string_view table, const TQDBRow& values,
+                                      std::string_view id, ValueText valueText) {
+    std::string set = assignments(values, valueText, isID);
+    if (set.empty()) {
+        return builderError(kNothingToWrite, "nothing to update in " + std::string(table));
+    }
+    return "UPDATE " + std::string(table) + " SET " + set + " WHERE ID=" + std::string(id) + " ";
 }
 
 Result<std::string> logged(const char* format, Result<std::string> text) {
@@ -94,15 +149,32 @@ Result<std::string> logged(const char* format, Result<std::string> text) {
 
 }  // namespace
 
-std::string TQDBQueryBuilder::literal(const TQDBValue& value) {
+TQDBQueryBuilder::Binding TQDBQueryBuilder::bindingOf(const TQDBValue& value) {
     if (const auto* text = std::get_if<std::string>(&value)) {
-        return quoted(*text);
+        return *text;
     }
     if (const auto* number = std::get_if<std::int64_t>(&value)) {
-        return quoted(std::to_string(*number));
+        return std::to_string(*number);
     }
     if (const auto* real = std::get_if<double>(&value)) {
-        return std::isnan(*real) ? "NULL" : quoted(realText(*real));
+        if (std::isnan(*real)) {
+            return nullptr;
+        }
+        if (std::isinf(*real)) {
+            return *real;
+        }
+        return realText(*real);
+    }
+    return nullptr;
+}
+
+std::string TQDBQueryBuilder::literal(const TQDBValue& value) {
+    const Binding binding = bindingOf(value);
+    if (const auto* text = std::get_if<std::string>(&binding)) {
+        return quoted(*text);
+    }
+    if (const auto* real = std::get_if<double>(&binding)) {
+        return realText(*real);
     }
     return "NULL";
 }
@@ -194,34 +266,40 @@ std::string TQDBQueryBuilder::formSelectQueryGivenId(std::string_view table, std
     return "SELECT * FROM " + std::string(table) + " WHERE ID=" + literal(id);
 }
 
+std::string TQDBQueryBuilder::formSelectStatementGivenId(std::string_view table) {
+    return "SELECT * FROM " + std::string(table) + " WHERE ID=?";
+}
+
 Result<std::string> TQDBQueryBuilder::formInsertQuery(std::string_view table,
                                                       const TQDBRow& values) {
-    const TQDBRow row = withoutID(values);
-    if (row.empty()) {
-        return builderError(kNothingToWrite, "nothing to insert into " + std::string(table));
+    return logged("formInsertQuery: %@", insertText(table, values, literalOf));
+}
+
+Result<std::string> TQDBQueryBuilder::formInsertStatement(std::string_view table,
+                                                          const TQDBRow& values) {
+    auto text = insertText(table, values, placeholderOf);
+    if (text) {
+        LG_VERBOSE("formInsertQuery: %@", *insertText(table, values, literalOf));
     }
-    // The last name stands bare, the others in backticks.
-    std::string names;
-    std::string literals;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        const bool last = i + 1 == row.size();
-        names += last ? row[i].first + ") " : "`" + row[i].first + "`, ";
-        literals += literal(row[i].second) + (last ? ")" : ", ");
-    }
-    return logged("formInsertQuery: %@",
-                  "INSERT INTO " + std::string(table) + " (" + names + "VALUES (" + literals);
+    return text;
 }
 
 Result<std::string> TQDBQueryBuilder::formUpdateQueryGivenId(std::string_view table,
                                                              const TQDBRow& values,
                                                              std::int64_t id) {
-    const TQDBRow row = withoutID(values);
-    if (row.empty()) {
-        return builderError(kNothingToWrite, "nothing to update in " + std::string(table));
+    return logged("formUpdateQueryGivenId: %@",
+                  updateTextGivenId(table, values, literal(id), literalOf));
+}
+
+Result<std::string> TQDBQueryBuilder::formUpdateStatementGivenId(std::string_view table,
+                                                                 const TQDBRow& values,
+                                                                 std::int64_t id) {
+    auto text = updateTextGivenId(table, values, "?", placeholderOf);
+    if (text) {
+        LG_VERBOSE("formUpdateQueryGivenId: %@",
+                   *updateTextGivenId(table, values, literal(id), literalOf));
     }
-    return logged("formUpdateQueryGivenId: %@", "UPDATE " + std::string(table) + " SET " +
-                                                    assignments(row) + " WHERE ID=" + literal(id) +
-                                                    " ");
+    return text;
 }
 
 Result<std::string> TQDBQueryBuilder::formUpdateQuery(std::string_view table, const TQDBRow& values,
@@ -234,8 +312,8 @@ Result<std::string> TQDBQueryBuilder::formUpdateQuery(std::string_view table, co
     if (!clause) {
         return clause.error();
     }
-    return logged("formUpdateQuery: %@",
-                  "UPDATE " + std::string(table) + " SET " + assignments(values) + " " + *clause);
+    return logged("formUpdateQuery: %@", "UPDATE " + std::string(table) + " SET " +
+                                             assignments(values, literalOf) + " " + *clause);
 }
 
 Result<std::string> TQDBQueryBuilder::formDeleteQuery(std::string_view table,
@@ -250,6 +328,10 @@ Result<std::string> TQDBQueryBuilder::formDeleteQuery(std::string_view table,
 
 std::string TQDBQueryBuilder::formDeleteQueryGivenId(std::string_view table, std::int64_t id) {
     return "DELETE FROM " + std::string(table) + " WHERE ID=" + literal(id);
+}
+
+std::string TQDBQueryBuilder::formDeleteStatementGivenId(std::string_view table) {
+    return "DELETE FROM " + std::string(table) + " WHERE ID=?";
 }
 
 Result<std::string> TQDBQueryBuilder::formCountQuery(std::string_view table,

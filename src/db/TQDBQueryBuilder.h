@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "db/TQDBValue.h"
@@ -55,6 +56,18 @@ public:
                                                         std::optional<std::string_view> where,
                                                         const Args& whereArgs);
 
+    // The record statements again with a "?" for each value, to be bound (bindingOf) in the
+    // row's order, ID left out, and the ID last: one text for a table and the columns written,
+    // so that its compiled statement serves every record. The insert and the update log the
+    // text formInsertQuery and formUpdateQueryGivenId would give.
+    static platform::Result<std::string> formInsertStatement(std::string_view table,
+                                                             const TQDBRow& values);
+    static platform::Result<std::string> formUpdateStatementGivenId(std::string_view table,
+                                                                    const TQDBRow& values,
+                                                                    std::int64_t id);
+    static std::string formSelectStatementGivenId(std::string_view table);
+    static std::string formDeleteStatementGivenId(std::string_view table);
+
     // The limit text of a select: "offset, limit" (offset 0 when none); nothing without a limit,
     // whatever the offset.
     static std::optional<std::string> limitText(std::optional<std::uint64_t> offset,
@@ -67,4 +80,9 @@ public:
     // The value as an SQL literal: NULL, a decimal number in quotes (a real with the fewest
     // digits that read back as the same double), or a text in single quotes, quotes doubled.
     static std::string literal(const TQDBValue& value);
+    // What the literal stands for, as a parameter bound in its place: NULL, the text between
+    // its quotes, or (only an infinity, which has no quotes) a real. SQLite then stores the
+    // same as from the literal, whatever the column's affinity.
+    using Binding = std::variant<std::nullptr_t, std::string, double>;
+    static Binding bindingOf(const TQDBValue& value);
 };

@@ -1,6 +1,16 @@
 #include "logging/LGLog.h"
 #include "logging/LGLogger.h"
 
+LGFormatted LGLogFormatter::appendFormatted(const LGLogMessage& message, std::string& out) {
+    auto text = formatLogMessage(message);
+    if (!text) {
+        return LGFormatted::dropped;
+    }
+    const bool formatted = *text != message.message();
+    out += *text;
+    return formatted ? LGFormatted::formatted : LGFormatted::unchanged;
+}
+
 LGAbstractLogger::LGAbstractLogger(std::string name)
     : name_(std::move(name)), queue_(std::make_unique<platform::SerialQueue>(name_)) {}
 

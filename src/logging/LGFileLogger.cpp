@@ -97,32 +97,58 @@ bool LGFileLogger::openCurrentLogFile() {
 }
 
 void LGFileLogger::logMessage(const LGLogMessage& message) {
-    std::string text = message.message();
-    bool formatted = false;
-    if (formatter_) {
-        auto result = formatter_->formatLogMessage(message);
-        if (!result) {
-            return;
-        }
-        // A formatter that hands the text back unchanged did not format it.
-        formatted = *result != message.message();
-        text = std::move(*result);
-    }
-    if ((!formatted || automaticallyAppendNewline_) && !text.ends_with('\n')) {
-        text += '\n';
-    }
-    // A file deleted or renamed from outside is finished; this line starts the next.
+    const LGLogMessage* const one[] = {&message};
+    logMessages(one);
+}
+
+void LGFileLogger::logMessages(std::span<const LGLogMessage* const> messages) {
+    // A file deleted or renamed from outside is finished; these lines start the next.
     if (file_ && !file_->isStillAt(current_->filePath())) {
         rollLogFileNow();
     }
+    for (const LGLogMessage* message : messages) {
+        if (!appendLine(*message)) {
+            continue;
+        }
+        // The file ends with the line that takes it to the limit, as if written line by line.
+        if (maximumFileSize_ != 0 && file_->offset() + lines_.size() >= maximumFileSize_) {
+            writeLines();
+            maybeRollLogFileDueToSize();
+        }
+    }
+    writeLines();
+}
+
+bool LGFileLogger::appendLine(const LGLogMessage& message) {
+    const std::size_t start = lines_.size();
+    LGFormatted formatted = LGFormatted::unchanged;
+    if (formatter_) {
+        formatted = formatter_->appendFormatted(message, lines_);
+        if (formatted == LGFormatted::dropped) {
+            return false;
+        }
+    } else {
+        lines_ += message.message();
+    }
+    const bool endsLine = lines_.size() > start && lines_.back() == '\n';
+    if ((formatted != LGFormatted::formatted || automaticallyAppendNewline_) && !endsLine) {
+        lines_ += '\n';
+    }
     if (!openCurrentLogFile()) {
+        lines_.resize(start);
+        return false;
+    }
+    return true;
+}
+
+void LGFileLogger::writeLines() {
+    if (lines_.empty() || !file_) {
         return;
     }
-    if (auto written = file_->write(text); !written) {
+    if (auto written = file_->write(lines_); !written) {
         reportError(written.error().message);
-        return;
     }
-    maybeRollLogFileDueToSize();
+    lines_.clear();
 }
 
 void LGFileLogger::reportError(const std::string& text) {

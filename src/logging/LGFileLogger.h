@@ -45,9 +45,14 @@ public:
     [[nodiscard]] std::optional<LGLogFileInfo> currentLogFileInfo();
 
     void logMessage(const LGLogMessage& message) override;
+    // Writes the lines with one write, rolling between them where a line reaches a limit.
+    void logMessages(std::span<const LGLogMessage* const> messages) override;
     void willRemoveLogger() override;
 
 private:
+    // The record's line at the end of lines_; false when it has none or no file takes it.
+    bool appendLine(const LGLogMessage& message);
+    void writeLines();
     void rollLogFileNow();
     void maybeRollLogFileDueToAge();
     void maybeRollLogFileDueToSize();
@@ -60,6 +65,8 @@ private:
     // Touched only on the logger's queue.
     std::optional<LGLogFileInfo> current_;
     std::optional<platform::AppendFile> file_;
+    // Lines of the current batch for file_, not written yet; empty between batches.
+    std::string lines_;
     std::shared_ptr<platform::Timer> rollingTimer_;
     std::uint64_t maximumFileSize_ = kDefaultMaximumFileSize;
     double rollingFrequency_ = kDefaultRollingFrequency;

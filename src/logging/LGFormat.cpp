@@ -1,5 +1,7 @@
 #include "logging/LGFormat.h"
 
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <optional>
 
@@ -124,6 +126,25 @@ void appendPrintf(std::string& out, const std::string& f, T value) {
     out += big;
 }
 
+// Integers with no flag, width or precision, the most common conversions of log lines, as
+// printf writes them, without building a printf format.
+template <typename T>
+void appendInteger(std::string& out, const Spec& spec, char conversion, T value) {
+    if (!spec.flags.empty() || spec.width || spec.precision) {
+        appendPrintf(out, printfSpec(spec, "ll", conversion), value);
+        return;
+    }
+    const int base = conversion == 'o' ? 8 : conversion == 'x' || conversion == 'X' ? 16 : 10;
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, base).ptr;
+    if (conversion == 'X') {
+        for (char* c = buffer; c != end; ++c) {
+            *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+        }
+    }
+    out.append(buffer, end);
+}
+
 bool isLong(std::string_view length) {
     return length == "l" || length == "ll" || length == "q" || length == "z" || length == "t" ||
            length == "j";
@@ -134,6 +155,14 @@ bool convert(std::string& out, const Spec& spec, const FormatArg& arg) {
     switch (spec.conversion) {
         case 's':
         case '@': {
+            if (const auto* view = std::get_if<std::string_view>(&arg.data())) {
+                // A text is written as it stands: no copy of it first.
+                pad(out,
+                    view->substr(0, spec.precision ? static_cast<std::size_t>(*spec.precision)
+                                                   : std::string_view::npos),
+                    spec);
+                return true;
+            }
             std::string text = textOf(arg);
             if (spec.precision && static_cast<std::size_t>(*spec.precision) < text.size()) {
                 text.resize(static_cast<std::size_t>(*spec.precision));
@@ -144,15 +173,15 @@ bool convert(std::string& out, const Spec& spec, const FormatArg& arg) {
         case 'd':
         case 'i': {
             if (std::holds_alternative<std::uint64_t>(arg.data())) {
-                appendPrintf(out, printfSpec(spec, "ll", 'u'),
-                             static_cast<unsigned long long>(std::get<std::uint64_t>(arg.data())));
+                appendInteger(out, spec, 'u',
+                              static_cast<unsigned long long>(std::get<std::uint64_t>(arg.data())));
                 return true;
             }
             const auto i = integerOf(arg);
             if (!i) {
                 return false;
             }
-            appendPrintf(out, printfSpec(spec, "ll", 'd'), static_cast<long long>(*i));
+            appendInteger(out, spec, 'd', static_cast<long long>(*i));
             return true;
         }
         case 'u':
@@ -176,8 +205,7 @@ bool convert(std::string& out, const Spec& spec, const FormatArg& arg) {
             if (!isLong(spec.length)) {
                 u &= spec.length == "hh" ? 0xFFu : spec.length == "h" ? 0xFFFFu : 0xFFFFFFFFu;
             }
-            appendPrintf(out, printfSpec(spec, "ll", spec.conversion),
-                         static_cast<unsigned long long>(u));
+            appendInteger(out, spec, spec.conversion, static_cast<unsigned long long>(u));
             return true;
         }
         case 'p': {
@@ -202,8 +230,13 @@ bool convert(std::string& out, const Spec& spec, const FormatArg& arg) {
 }  // namespace
 
 std::string formatArgs(std::string_view format, std::span<const FormatArg> args) {
+    std::size_t room = format.size();
+    for (const FormatArg& arg : args) {
+        const auto* text = std::get_if<std::string_view>(&arg.data());
+        room += text != nullptr ? text->size() : 16;
+    }
     std::string out;
-    out.reserve(format.size() + 16 * args.size());
+    out.reserve(room);
     std::size_t next = 0;
     std::size_t i = 0;
     const auto takeInt = [&]() -> std::optional<int> {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <span>
 #include <thread>
 
 #include "platform/foundation/NotificationCenter.h"
@@ -16,9 +17,16 @@ struct LoggerNode {
     std::unique_ptr<platform::SerialQueue> ownQueue;  // made when the logger has none
 };
 
+// Records queued together, delivered by one task of the logging queue.
+using Batch = std::vector<LGLogMessage>;
+
 // The hub's state. The node list is touched only on the logging queue, so it needs no lock.
 // The logging queue waits for every task it gives a logger's queue, so a logger's last owner
 // is never a task of the logger's own queue (which could not wait for itself to drain).
+// Asynchronous records join the batch whose delivery task is the last one queued, so that a
+// burst of lines costs one hop per logger rather than one per line; any other task queued
+// behind it closes it, which keeps every record in order with the hub's and the loggers' own
+// tasks.
 class Hub {
 public:
     Hub()
@@ -82,14 +90,39 @@ public:
 
     void queueMessage(LGLogMessage message, bool asynchronous) {
         pending_.wait();
-        auto deliver = [this, shared = std::make_shared<const LGLogMessage>(std::move(message))] {
-            deliverOnQueue(*shared);
-        };
-        if (asynchronous) {
-            queue_.async(std::move(deliver));
-        } else {
-            queue_.sync(deliver);
+        if (!asynchronous) {
+            queue_.sync([&] { deliverOnQueue(std::span<const LGLogMessage>(&message, 1)); });
+            return;
         }
+        std::lock_guard lock(batchMutex_);
+        if (open_ && queue_.lastNumber() == openNumber_) {
+            open_->push_back(std::move(message));
+            return;
+        }
+        if (spare_) {
+            open_ = std::move(spare_);
+        } else {
+            open_ = std::make_shared<Batch>();
+            open_->reserve(kBatchReserve);
+        }
+        open_->push_back(std::move(message));
+        openNumber_ = queue_.asyncNumbered([this, batch = open_] {
+            {
+                // Closed: what comes now goes to a batch of its own.
+                std::lock_guard closing(batchMutex_);
+                if (open_ == batch) {
+                    open_.reset();
+                }
+            }
+            deliverOnQueue(*batch);
+            batch->clear();
+            // Kept with its room for the next batch: fresh memory for each burst costs more
+            // than the records themselves.
+            std::lock_guard keeping(batchMutex_);
+            if (!spare_) {
+                spare_ = batch;
+            }
+        });
     }
 
     void flushOnQueue() {
@@ -109,6 +142,8 @@ public:
 
 private:
     static constexpr long kMaxPending = 1000;
+    // Room for a burst's records without moving them as the batch grows.
+    static constexpr std::size_t kBatchReserve = 64;
 
     // Drops the first level entry of the logger: entries are in registration order, so a
     // registration still waiting behind this removal keeps its own.
@@ -131,29 +166,45 @@ private:
         admitted.store(combined);
     }
 
-    void deliverOnQueue(const LGLogMessage& message) {
+    void deliverOnQueue(std::span<const LGLogMessage> batch) {
+        std::vector<std::vector<const LGLogMessage*>> admitted(nodes_.size());
+        for (std::size_t i = 0; i < nodes_.size(); ++i) {
+            for (const LGLogMessage& message : batch) {
+                if ((nodes_[i].level & message.flag()) != 0) {
+                    admitted[i].push_back(&message);
+                }
+            }
+        }
         if (processors_ < 2) {
-            for (const auto& node : nodes_) {
-                if ((node.level & message.flag()) != 0) {
-                    node.queue->sync([&] { node.logger->logMessage(message); });
+            for (std::size_t i = 0; i < nodes_.size(); ++i) {
+                if (!admitted[i].empty()) {
+                    nodes_[i].queue->sync([&] { nodes_[i].logger->logMessages(admitted[i]); });
                 }
             }
         } else {
-            // The loggers of one record work side by side; all finish before the next record.
+            // The loggers of one batch work side by side; all finish before the next batch.
             platform::DispatchGroup group;
-            for (const auto& node : nodes_) {
-                if ((node.level & message.flag()) != 0) {
-                    group.async(*node.queue, [&] { node.logger->logMessage(message); });
+            for (std::size_t i = 0; i < nodes_.size(); ++i) {
+                if (!admitted[i].empty()) {
+                    group.async(*nodes_[i].queue,
+                                [&, i] { nodes_[i].logger->logMessages(admitted[i]); });
                 }
             }
             group.wait();
         }
-        pending_.signal();
+        pending_.signal(static_cast<long>(batch.size()));
     }
 
     platform::SerialQueue queue_;
     platform::Semaphore pending_;
     const unsigned processors_;
+    std::mutex batchMutex_;
+    // The batch asynchronous records join while its task, numbered openNumber_, is the last
+    // one of the queue.
+    std::shared_ptr<Batch> open_;
+    std::uint64_t openNumber_ = 0;
+    // A delivered batch, emptied, for the next one.
+    std::shared_ptr<Batch> spare_;
     std::vector<LoggerNode> nodes_;
     std::mutex levelsMutex_;
     std::vector<std::pair<const LGLogger*, std::uint64_t>> levels_;

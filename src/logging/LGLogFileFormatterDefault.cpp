@@ -4,13 +4,19 @@
 
 std::optional<std::string> LGLogFileFormatterDefault::formatLogMessage(
     const LGLogMessage& message) {
+    std::string line;
+    line.reserve(25 + message.message().size() + 1);
+    appendFormatted(message, line);
+    return line;
+}
+
+LGFormatted LGLogFileFormatterDefault::appendFormatted(const LGLogMessage& message,
+                                                       std::string& out) {
     char buffer[32];
     const std::string_view stamp =
         lgTimeStamp(buffer, message.timestamp().secondsSince1970, secondsFromGMT_, '/');
-    std::string line;
-    line.reserve(stamp.size() + 2 + message.message().size() + 1);
-    line.append(stamp);
-    line += "  ";
-    line += message.message();
-    return line;
+    out.append(stamp);
+    out += "  ";
+    out += message.message();
+    return LGFormatted::formatted;
 }

@@ -13,6 +13,7 @@ public:
         : secondsFromGMT_(secondsFromGMT) {}
 
     std::optional<std::string> formatLogMessage(const LGLogMessage& message) override;
+    LGFormatted appendFormatted(const LGLogMessage& message, std::string& out) override;
 
 private:
     std::optional<long> secondsFromGMT_;

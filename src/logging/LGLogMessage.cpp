@@ -9,14 +9,14 @@
 
 namespace {
 
-std::string fileNameOf(const std::string& path) {
+std::string fileNameOf(std::string_view path) {
     const auto slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     const auto dot = name.find_last_of('.');
-    if (dot != std::string::npos) {
-        name.resize(dot);
+    if (dot != std::string_view::npos) {
+        name = name.substr(0, dot);
     }
-    return name;
+    return std::string(name);
 }
 
 std::optional<std::string> currentThreadName() {

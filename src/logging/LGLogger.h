@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "logging/LGLogMessage.h"
@@ -10,12 +11,19 @@
 
 class LGLogger;
 
+// What LGLogFormatter::appendFormatted did with a record.
+enum class LGFormatted { dropped, unchanged, formatted };
+
 // Turns a record into the text a logger writes.
 class LGLogFormatter {
 public:
     virtual ~LGLogFormatter() = default;
     // The text to write, or nothing to drop the record for this logger.
     virtual std::optional<std::string> formatLogMessage(const LGLogMessage& message) = 0;
+    // Appends the text formatLogMessage gives to out: unchanged when it is the record's own
+    // text, nothing when it drops the record. Formatters that can write in place override it,
+    // so that a logger collecting lines makes no text of each.
+    virtual LGFormatted appendFormatted(const LGLogMessage& message, std::string& out);
     virtual void didAddToLogger(LGLogger& /*logger*/) {}
     virtual void willRemoveFromLogger(LGLogger& /*logger*/) {}
 };
@@ -27,6 +35,13 @@ public:
     virtual ~LGLogger() = default;
 
     virtual void logMessage(const LGLogMessage& message) = 0;
+    // Records the hub hands over together, in order; by default one logMessage each. Loggers
+    // that write in bulk override it.
+    virtual void logMessages(std::span<const LGLogMessage* const> messages) {
+        for (const LGLogMessage* message : messages) {
+            logMessage(*message);
+        }
+    }
     virtual std::shared_ptr<LGLogFormatter> logFormatter() = 0;
     virtual void setLogFormatter(std::shared_ptr<LGLogFormatter> formatter) = 0;
 

@@ -167,6 +167,60 @@ TEST_F(TQDBStoreTest, SavingARecordWhoseRowWentFails) {
     EXPECT_FALSE(TQDBGeneralMessage::getAll().has_value());
 }
 
+TEST_F(TQDBStoreTest, KeptStatementsFollowATableMadeAgainWithItsColumnsMoved) {
+    TQDBGeneralMessage first = text(1, "a", "M");
+    ASSERT_TRUE(first.save());
+    ASSERT_TRUE(TQDBGeneralMessage::getById(first.ID()).has_value());
+    // The statements kept for the table hold no lock on it, so it can go at once.
+    ASSERT_TRUE(engine_.rawDeleteQuery("DROP TABLE TQDBGeneralMessage"));
+    ASSERT_TRUE(engine_.createTable(
+        "CREATE TABLE TQDBGeneralMessage (model_number TEXT, extra TEXT DEFAULT 'x', body TEXT, "
+        "checked INTEGER, _id INTEGER, ID INTEGER PRIMARY KEY)"));
+    TQDBGeneralMessage second = text(2, "b", "N");
+    ASSERT_TRUE(second.save());
+    const auto read = TQDBGeneralMessage::getById(second.ID());
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->templateId, 2);
+    EXPECT_EQ(read->body, "b");
+    EXPECT_EQ(read->modelNumber, "N");
+    EXPECT_EQ(shell("SELECT * FROM TQDBGeneralMessage"),
+              std::vector<std::string>{"N|x|b|2|2|" + std::to_string(second.ID())});
+    second.body = "c";
+    ASSERT_TRUE(second.save());
+    EXPECT_EQ(TQDBGeneralMessage::getById(second.ID())->body, "c");
+    ASSERT_TRUE(second.remove());
+    EXPECT_FALSE(TQDBGeneralMessage::getAll().has_value());
+}
+
+TEST_F(TQDBStoreTest, KeptStatementsOfATableThatWentFailUntilItIsBack) {
+    TQDBGeneralMessage message = text(1, "a", "M");
+    ASSERT_TRUE(message.save());
+    const std::uint32_t id = message.ID();
+    ASSERT_TRUE(engine_.rawDeleteQuery("DROP TABLE TQDBGeneralMessage"));
+    EXPECT_FALSE(TQDBGeneralMessage::getById(id).has_value());
+    EXPECT_FALSE(message.save());
+    EXPECT_FALSE(text(2, "b", "M").save());
+    ASSERT_TRUE(TQDBManager::getSharedInstance().createModel(TQDBGeneralMessage::tableSchema()));
+    TQDBGeneralMessage again = text(3, "c", "M");
+    ASSERT_TRUE(again.save());
+    const auto read = TQDBGeneralMessage::getById(again.ID());
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->body, "c");
+}
+
+TEST_F(TQDBStoreTest, BoundValuesAreStoredAsTheirLiteralsWere) {
+    // A column without a type keeps what it is given: a quoted number stays text.
+    ASSERT_TRUE(engine_.createTable("CREATE TABLE Loose (ID INTEGER PRIMARY KEY, a, b, c, d)"));
+    TQDBManager store = TQDBManager::getSharedInstance();
+    ASSERT_TRUE(store.insert("Loose", {{"a", std::int64_t{7}},
+                                       {"b", 2.5},
+                                       {"c", std::numeric_limits<double>::infinity()},
+                                       {"d", std::numeric_limits<double>::quiet_NaN()}}));
+    ASSERT_TRUE(store.insert("Loose", {{"a", "it's"}, {"b", nullptr}}));
+    EXPECT_EQ(shell("SELECT typeof(a), a, typeof(b), b, typeof(c), typeof(d) FROM Loose"),
+              (std::vector<std::string>{"text|7|text|2.5|real|null", "text|it's|null||null|null"}));
+}
+
 TEST_F(TQDBStoreTest, SaveAsNewMovesTheRecordToANewRowAndRemoveClearsItsID) {
     TQDBGeneralMessage message = text(1, "a", "M");
     ASSERT_TRUE(message.save());
@@ -210,8 +264,8 @@ TEST_F(TQDBStoreTest, AValueEqualToAColumnNameIsText) {
 }
 
 TEST_F(TQDBStoreTest, ATransactionCommitsTogetherOrNotAtAll) {
-    const bool committed = engine_.transaction(
-        [] { return text(1, "a", "M").save() && text(2, "b", "M").save(); });
+    const bool committed =
+        engine_.transaction([] { return text(1, "a", "M").save() && text(2, "b", "M").save(); });
     EXPECT_TRUE(committed);
     EXPECT_EQ(shell("SELECT count(*) FROM TQDBGeneralMessage"), std::vector<std::string>{"2"});
 

@@ -140,6 +140,39 @@ TEST_F(LogFilesTest, AFileEndsWithTheLineThatBringsItTo5MiB) {
     EXPECT_EQ(infos[0].fileName(), "B 2016-03-02 09-05 2.log");
 }
 
+TEST_F(LogFilesTest, LinesHandedOverTogetherRollWhereTheyWouldOneByOne) {
+    auto manager = makeManager();
+    auto logger = std::make_shared<LGFileLogger>(manager, world.clock);
+    logger->setLogFormatter(std::make_shared<LGLogFileFormatterDefault>(0));
+    logger->setMaximumFileSize(100);
+    LGLog::flushLog();
+    // 36 bytes a line: the third takes a file past 100 bytes and ends it.
+    std::vector<LGLogMessage> records;
+    for (int i = 0; i < 7; ++i) {
+        records.emplace_back("line " + std::to_string(i) + "    ", LGLogLevelSystem, LGLogFlagInfo,
+                             0, "f.cpp", "f", 1, platform::Value{}, 0, platform::Date{kEpoch});
+    }
+    std::vector<const LGLogMessage*> batch;
+    for (const auto& record : records) {
+        batch.push_back(&record);
+    }
+    logger->loggerQueue()->sync([&] { logger->logMessages(batch); });
+    logger->loggerQueue()->sync([&] { logger->willRemoveLogger(); });
+    ASSERT_EQ(names(),
+              (std::vector<std::string>{"B 2016-03-02 09-05 2.log", "B 2016-03-02 09-05 3.log",
+                                        "B 2016-03-02 09-05.log"}));
+    const auto lines = [](std::initializer_list<int> numbers) {
+        std::string text;
+        for (const int i : numbers) {
+            text += "2016/03/02 09:05:00:000  line " + std::to_string(i) + "    \n";
+        }
+        return text;
+    };
+    EXPECT_EQ(readFile(folder.path() / "B 2016-03-02 09-05.log"), lines({0, 1, 2}));
+    EXPECT_EQ(readFile(folder.path() / "B 2016-03-02 09-05 2.log"), lines({3, 4, 5}));
+    EXPECT_EQ(readFile(folder.path() / "B 2016-03-02 09-05 3.log"), lines({6}));
+}
+
 TEST_F(LogFilesTest, AFileClosesAfterADayEvenWhenNothingIsLogged) {
     auto logger = launchLogger(makeManager());
     logLine("first");
@@ -330,6 +363,20 @@ TEST(LogFileFormatterTest, TheLineHasTheDateWithMillisecondsAndTwoSpaces) {
     const LGLogMessage message("text", 31, LGLogFlagInfo, 0, "f", "g", 1, {}, 0,
                                platform::Date{kEpoch + 0.25});
     EXPECT_EQ(formatter.formatLogMessage(message), "2016/03/02 10:05:00:250  text");
+}
+
+TEST(LogFileFormatterTest, StampsWithinOneSecondFollowTheirZoneAndMilliseconds) {
+    LGLogFileFormatterDefault east(3600);
+    LGLogFileFormatterDefault west(-3600);
+    const auto at = [](double seconds) {
+        return LGLogMessage("t", 31, LGLogFlagInfo, 0, "f", "g", 1, {}, 0,
+                            platform::Date{kEpoch + seconds});
+    };
+    EXPECT_EQ(east.formatLogMessage(at(0.25)), "2016/03/02 10:05:00:250  t");
+    EXPECT_EQ(east.formatLogMessage(at(0.5)), "2016/03/02 10:05:00:500  t");
+    EXPECT_EQ(west.formatLogMessage(at(0.5)), "2016/03/02 08:05:00:500  t");
+    EXPECT_EQ(east.formatLogMessage(at(1.5)), "2016/03/02 10:05:01:500  t");
+    EXPECT_EQ(east.formatLogMessage(at(-0.5)), "2016/03/02 10:04:59:500  t");
 }
 
 }  // namespace

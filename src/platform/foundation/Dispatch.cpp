@@ -273,12 +273,19 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::async(Task task) {
+    (void)asyncNumbered(std::move(task));
+}
+
+std::uint64_t SerialQueue::asyncNumbered(Task task) {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
+    const std::uint64_t number = queued_.load() + 1;
+    queued_.store(number);
     if (!scheduled_) {
         scheduled_ = true;
         ThreadPool::shared().submit(priority_, [this] { drain(); });
     }
+    return number;
 }
 
 bool SerialQueue::isCurrent() const {
@@ -391,10 +398,21 @@ void DispatchGroup::notify(DispatchQueue& queue, Task task) {
 Semaphore::Semaphore(long initial) : count_(initial) {}
 
 void Semaphore::signal() {
+    signal(1);
+}
+
+void Semaphore::signal(long count) {
+    if (count <= 0) {
+        return;
+    }
     std::lock_guard lock(mutex_);
-    ++count_;
+    count_ += count;
     // Under the lock: the waiter often owns this semaphore on its stack and returns at once.
-    available_.notify_one();
+    if (count == 1) {
+        available_.notify_one();
+    } else {
+        available_.notify_all();
+    }
 }
 
 void Semaphore::wait() {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -59,6 +61,12 @@ public:
 
     void async(std::function<void()> task) override;
     bool isCurrent() const override;
+    // Queues the task and returns its number: tasks are numbered 1, 2, ... in the order they
+    // are queued (by async and sync as well).
+    std::uint64_t asyncNumbered(std::function<void()> task);
+    // The number of the task queued last; 0 before any. A caller that queued task n and reads
+    // n here knows that nothing was queued behind it since.
+    [[nodiscard]] std::uint64_t lastNumber() const { return queued_.load(); }
 
 private:
     void drain();
@@ -68,6 +76,8 @@ private:
     std::condition_variable drained_;
     std::deque<std::function<void()>> tasks_;
     bool scheduled_ = false;
+    // Changed under mutex_.
+    std::atomic<std::uint64_t> queued_{0};
 };
 
 // Tracks a set of outstanding tasks. Safe to destroy while tasks started through async() are
@@ -98,6 +108,8 @@ public:
     Semaphore& operator=(const Semaphore&) = delete;
 
     void signal();
+    // As many signals at once.
+    void signal(long count);
     void wait();
     // False if no signal arrived within the timeout; 0 just checks.
     bool wait(double timeoutSeconds);

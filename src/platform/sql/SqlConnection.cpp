@@ -56,6 +56,46 @@ Result<bool> Statement::step() {
     return errorOf(connection_, code);
 }
 
+void Statement::reset() {
+    sqlite3_reset(handle_);
+    sqlite3_clear_bindings(handle_);
+}
+
+Result<void> Statement::bound(int code) const {
+    if (code != SQLITE_OK) {
+        return errorOf(connection_, code);
+    }
+    return {};
+}
+
+Result<void> Statement::bindNull(int parameter) {
+    return bound(sqlite3_bind_null(handle_, parameter));
+}
+
+Result<void> Statement::bindInt64(int parameter, std::int64_t value) {
+    return bound(sqlite3_bind_int64(handle_, parameter, value));
+}
+
+Result<void> Statement::bindDouble(int parameter, double value) {
+    return bound(sqlite3_bind_double(handle_, parameter, value));
+}
+
+Result<void> Statement::bindText(int parameter, std::string_view text) {
+    return bindText(parameter, text, true);
+}
+
+Result<void> Statement::bindBorrowedText(int parameter, std::string_view text) {
+    return bindText(parameter, text, false);
+}
+
+Result<void> Statement::bindText(int parameter, std::string_view text, bool copy) {
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+        return Error{std::string(kErrorDomain), SQLITE_TOOBIG, "text too long"};
+    }
+    return bound(sqlite3_bind_text(handle_, parameter, text.data(), static_cast<int>(text.size()),
+                                   copy ? SQLITE_TRANSIENT : SQLITE_STATIC));
+}
+
 int Statement::columnCount() const {
     return sqlite3_column_count(handle_);
 }

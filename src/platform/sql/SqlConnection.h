@@ -27,6 +27,16 @@ public:
 
     // True while a row is ready to be read, false once the statement has run to its end.
     Result<bool> step();
+    // Back to before its first step, its parameters unbound (NULL), so it can run again.
+    void reset();
+
+    // Parameters count from 1. The text is copied.
+    Result<void> bindNull(int parameter);
+    Result<void> bindInt64(int parameter, std::int64_t value);
+    Result<void> bindDouble(int parameter, double value);
+    Result<void> bindText(int parameter, std::string_view text);
+    // Not copied: the text must stay as it is until the statement is reset.
+    Result<void> bindBorrowedText(int parameter, std::string_view text);
 
     [[nodiscard]] int columnCount() const;
     [[nodiscard]] std::string_view columnName(int column) const;
@@ -41,6 +51,8 @@ public:
 private:
     friend class Connection;
     Statement(sqlite3* connection, sqlite3_stmt* handle);
+    Result<void> bound(int code) const;
+    Result<void> bindText(int parameter, std::string_view text, bool copy);
 
     sqlite3* connection_;
     sqlite3_stmt* handle_;
