@@ -256,6 +256,28 @@ TEST_F(TQEventTest, AChangeWithoutThePermissionIsNeitherReadNorSent) {
     EXPECT_EQ(rows().size(), 2U);
 }
 
+// An event's title, notes and place are the user's: the lines only say whether there are any.
+TEST_F(TQEventTest, AnEventsContentsReachNoLogLine) {
+    Event appointment = event("cal/private", day(1, 9), day(1, 10), 1, "Oncologist");
+    appointment.notes = "bring the scans";
+    appointment.location = "12 Harley Street";
+    store.setEvents({appointment});
+    for (int request = 0; request < 3; ++request) {
+        listRequest();
+    }
+    connect();
+    appointment.lastModified = 2;
+    appointment.title = "Oncologist again";
+    store.setEvents({appointment});
+    store.notifyChanged();
+    loop.advance(TQEvent::kStoreChangeDelay);
+    ASSERT_EQ(sentWith("calendar-update-ind").size(), 1U);
+    for (const char* personal : {"Oncologist", "bring the scans", "Harley"}) {
+        EXPECT_FALSE(logs->contains(personal)) << personal;
+    }
+    EXPECT_TRUE(logs->contains("Title: (present)"));
+}
+
 // A prompt that answers later, from a thread of its own, as a desktop's dialog may.
 class ThreadedPrompt final : public platform::PermissionPrompt {
 public:
