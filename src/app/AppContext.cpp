@@ -228,7 +228,8 @@ void AppContext::addLaunchLoggers() {
     }
     // The launch's order: the system log first, then the console, then the files.
     LGLog::addLogger(std::make_shared<LGASLLogger>(
-        platform::openSystemLog(platform::probeSystemLog(), "kavomanager")));
+                         platform::openSystemLog(platform::probeSystemLog(), "kavomanager")),
+                     LGASLLogger::kLevel);
 
     // The launch's switch for colours is on: a terminal that shows colour gets them, a pipe
     // or a file plain text.

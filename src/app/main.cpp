@@ -28,6 +28,8 @@
 #include "platform/bluetooth/bluez/BluezRadio.h"
 #include "platform/bluetooth/socket/SocketAir.h"
 #include "platform/foundation/Container.h"
+#include "platform/foundation/FileSystem.h"
+#include "platform/foundation/InstanceLock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/StopOnSignals.h"
 #include "platform/system/DeviceInfo.h"
@@ -48,6 +50,8 @@ constexpr const char* kUsage =
     "The application's files live in $KAVO_HOME (default: $XDG_DATA_HOME/kavomanager).\n"
     "Logs go to the system log, to standard error and to log files in $KAVO_HOME/Documents;\n"
     "SIGINT or SIGTERM ends it.\n";
+
+constexpr const char* kLockFile = "kavomanager.lock";
 
 struct Options {
     std::optional<std::filesystem::path> air;
@@ -89,6 +93,18 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // One program per home: a second would write the same defaults, database and files.
+    const std::filesystem::path home = platform::Container::fromEnvironment().root();
+    std::error_code made;
+    std::filesystem::create_directories(home, made);
+    auto lock = platform::InstanceLock::acquire(home / kLockFile);
+    if (!lock) {
+        std::fprintf(stderr, "kavomanager: %s; not started\n", lock.error().message.c_str());
+        return 1;
+    }
+    // Holding the home, any temporary file of an atomic write there is one a crash left.
+    const std::size_t swept = platform::fs::sweepAtomicWriteLeftovers(home);
+
     // A log reader that went away must not end the program before it has left the air.
     std::signal(SIGPIPE, SIG_IGN);
     // The context starts threads (the location service's bus) before the signal waiter is
@@ -101,13 +117,16 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
     {
         AppContext context({.clock = platform::RunLoop::Clock::real,
-                            .home = platform::Container::fromEnvironment().root(),
+                            .home = home,
                             .sessionKeychain = true,
                             .systemLocation = true});
         // Before any thread starts, so that only its own thread takes the signals.
         platform::StopOnSignals signals(context.loop());
         context.addLaunchLoggers();
         LG_VERBOSE("--- KavoManager ---");
+        if (swept > 0) {
+            LG_INFO("kavomanager: %zu unfinished file writes of an earlier run removed", swept);
+        }
         // This installation's identity towards the watch names the phone on the air as well.
         const auto identifier =
             platform::bluetooth::Uuid::parse(platform::DeviceInfo::current().vendorIdentifier());
@@ -141,8 +160,9 @@ int main(int argc, char** argv) {
                 radio = std::move(bluez);
                 where = "on Bluetooth (BlueZ)";
             } else {
-                LG_ERROR("kavomanager: no Bluetooth: the system bus has no bluetoothd with an "
-                         "adapter (use --air DIR for the local-socket air)");
+                LG_ERROR(
+                    "kavomanager: no Bluetooth: the system bus has no bluetoothd with an "
+                    "adapter (use --air DIR for the local-socket air)");
                 radio = std::make_unique<platform::bluetooth::AbsentRadio>(*identifier);
                 where = "without Bluetooth";
             }
@@ -177,9 +197,8 @@ int main(int argc, char** argv) {
         if (options->install) {
             install = std::make_unique<HeadlessStoreInstall>(
                 context.store().appManager(), context.center(), context.loop(),
-                HeadlessStoreInstall::Request{.url = *options->install,
-                                              .title = options->installTitle,
-                                              .appID = ""});
+                HeadlessStoreInstall::Request{
+                    .url = *options->install, .title = options->installTitle, .appID = ""});
             install->start();
         }
         context.loop().run();

@@ -99,7 +99,10 @@ private:
     void generateCallback();
     void initializeParameters();
     void writeFileCSV(std::string_view text);
-    [[nodiscard]] std::string csvRow() const;
+    // The file's row; for the diagnostic line the position is rounded to two decimals, what a
+    // city needs, since lines outlive the exercise.
+    enum class Position { exact, rounded };
+    [[nodiscard]] std::string csvRow(Position position) const;
     void log(std::string_view line) const;
 
     static constexpr std::int32_t kPreviousAltitudeThreshold = -1001;

@@ -251,22 +251,30 @@ void LocationMonitorM::generateCallback() {
     result_.averagePace = paceOf(mAverageSpeed_);
     result_.movingTime = mMovingTime_;
 
-    const std::string row = csvRow();
-    log(row);
+    const std::string row = csvRow(Position::exact);
+    log(csvRow(Position::rounded));
     if (delegate_ != nullptr) {
         delegate_->DataCallback(result_);
     }
     writeFileCSV(row);
 }
 
-std::string LocationMonitorM::csvRow() const {
+std::string LocationMonitorM::csvRow(Position position) const {
     const ExerciseResult& r = result_;
+    const auto degrees = [position](double value) {
+        if (position == Position::exact) {
+            return decimals(value);
+        }
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", value);
+        return std::string(text);
+    };
     char flat[32];
     std::snprintf(flat, sizeof flat, "%.8lld", static_cast<long long>(r.flatTime));
     char weight[32];
     std::snprintf(weight, sizeof weight, "%.2f", static_cast<double>(mUserWeight_));
-    const std::string fields[] = {decimals(r.latitude),
-                                  decimals(r.longitude),
+    const std::string fields[] = {degrees(r.latitude),
+                                  degrees(r.longitude),
                                   decimals(r.accuracy),
                                   decimals(r.totalDistance),
                                   flat,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ platform::Value TQHMMessage::toDictionary(const TQHMMessage& schema,
     platform::Value dictionary{{"msgId", schema.msg()}};
     const std::size_t count = std::min(values.size(), schema.names().size());
     for (std::size_t k = 0; k < count && !values[k].isNull(); ++k) {
-        LG_VERBOSE("%@", values[k]);
+        LG_VERBOSE("%@", lg::redactedField(schema.names()[k], values[k]));
         dictionary[schema.names()[k]] = values[k];
     }
     return dictionary;

@@ -5,6 +5,7 @@
 #include "link/TQAP.h"
 #include "link/TQJSONParser.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ std::optional<platform::Bytes> sendGeneral(TQAP* ap, const platform::Value& dict
 
 void TQKMCommand::processOutCommand(TQAP* ap, const platform::Value& dictionary,
                                     std::uint32_t appId, std::uint32_t priority) {
-    LG_DEBUG("%@", dictionary);
+    LG_DEBUG("%@", lg::redacted(dictionary));
     const auto encoded = TQJSONParser::getInstance().encodeToJSON(dictionary);
     if (ap != nullptr && encoded) {
         ap->sendData(*encoded, priority, appId, true);
@@ -65,7 +66,7 @@ void TQKMCommand::sendProcessEmailNotification(TQAP* ap, const platform::Value& 
 }
 
 void TQKMCommand::sendProcessMusicControl(TQAP* ap, const platform::Value& dictionary) {
-    LG_VERBOSE("JSON: %@", dictionary);
+    LG_VERBOSE("JSON: %@", lg::redacted(dictionary));
     const auto encoded = sendGeneral(ap, dictionary);
     LG_VERBOSE("Music control Data size: %ld", encoded ? encoded->size() : 0);
 }

@@ -71,12 +71,9 @@ TQProtocol::Position makePos(std::size_t index, std::size_t count) {
     return index == count ? TQProtocol::last : TQProtocol::middle;
 }
 
-// A packet as the log shows it: its text when it is all ASCII.
-std::string asciiText(std::span<const std::uint8_t> packet) {
-    if (std::any_of(packet.begin(), packet.end(), [](std::uint8_t byte) { return byte >= 0x80; })) {
-        return "(null)";
-    }
-    return std::string(packet.begin(), packet.end());
+// A packet as the log shows it: by its size, since a message's text may be a person's.
+std::string packetSize(std::span<const std::uint8_t> packet) {
+    return "(" + std::to_string(packet.size()) + " bytes)";
 }
 
 const char* packetTypeName(bool control) {
@@ -541,7 +538,7 @@ void TQProtocol::processReceivedPacket(std::span<const std::uint8_t> packet) {
 }
 
 void TQProtocol::processDataPacket(std::span<const std::uint8_t> packet) {
-    LG_VERBOSE("Received data - %@", asciiText(packet));
+    LG_VERBOSE("Received data - %@", packetSize(packet));
     const std::uint8_t header = packet[0];
     const auto payload = payloadOf(packet);
     const unsigned lengthByte = packet.size() > 1 ? packet[1] : 0;

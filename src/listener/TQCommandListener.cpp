@@ -10,6 +10,7 @@
 #include "listener/TQHandlers.h"
 #include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
@@ -210,7 +211,7 @@ void TQCommandListener::runWeatherSteps(const Value& message) {
 }
 
 void TQCommandListener::weatherRequest(const Value& message) {
-    LG_VERBOSE("WEATHER_REQUEST Request From Kavo %@", message);
+    LG_VERBOSE("WEATHER_REQUEST Request From Kavo %@", lg::redacted(message));
     auto* weather = TQHandlers::require(handlers_.weather, "TQWeatherHandler", "WEATHER_REQUEST");
     if (weather != nullptr) {
         weather->processWeatherAck(kavoManager_);
@@ -249,7 +250,7 @@ void TQCommandListener::weatherRequest(const Value& message) {
 void TQCommandListener::weatherResponse(const Value& message) {
     const Value& response = message["WEATHER_RESPONSE"];
     const Value* errorState = response.find("ERROR_STATE");
-    LG_VERBOSE("WEATHER_RESPONSE Response From Kavo %@", message);
+    LG_VERBOSE("WEATHER_RESPONSE Response From Kavo %@", lg::redacted(message));
     auto& defaults = platform::UserDefaults::standard();
     auto& navigator = platform::ScreenNavigator::current();
     if (const Value* city = response.find("CURRENT_CITY_NAME")) {
@@ -312,8 +313,8 @@ void TQCommandListener::lbsRequest(const Value& message) {
 
 void TQCommandListener::getBuddy(const Value& /*message*/) {
     LG_VERBOSE("receive get buddy message from kavo");
-    if (auto* sync = TQHandlers::require(handlers_.buddySync, "TQBuddySyncHandler",
-                                         "performNativeSync")) {
+    if (auto* sync =
+            TQHandlers::require(handlers_.buddySync, "TQBuddySyncHandler", "performNativeSync")) {
         sync->performNativeSync();
     }
 }
@@ -365,7 +366,7 @@ void TQCommandListener::calendarList(const Value& message) {
     LG_DEBUG("maxTextLength: %ld", number("maxTextLength"));
     LG_DEBUG("maxEventCnt: %d", number("maxEventCnt"));
     LG_DEBUG("maxAllEventCnt: %d", number("maxAllEventCnt"));
-    LG_DEBUG("reminder: %@", message["reminder"]);
+    LG_DEBUG("reminder: %@", lg::redacted(message["reminder"]));
     calendar->initializeEventDatabase();
     if (calendar->listStep() == 0) {
         LG_INFO("%s Initial request. Clean up database for event...", __func__);
@@ -429,7 +430,8 @@ void TQCommandListener::showEsimActivation(const Value& /*message*/) {
 }
 
 void TQCommandListener::numberSyncRegisterResult(const Value& message) {
-    LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_REGISTER_RESULT_REQ, withDict :%@", message);
+    LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_REGISTER_RESULT_REQ, withDict :%@",
+               lg::redacted(message));
     if (auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
                                         "processNumberSyncRegisterResultReq")) {
         own->processNumberSyncRegisterResultReq(message["result"]);
@@ -442,7 +444,8 @@ void TQCommandListener::numberSyncRegisterResult(const Value& message) {
 }
 
 void TQCommandListener::numberSyncRegister(const Value& message) {
-    LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_REGISTER_RES, withDict :%@", message);
+    LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_REGISTER_RES, withDict :%@",
+               lg::redacted(message));
     platform::UserDefaults::standard().set("number_sync_register", message["state"]);
     synchronizeDefaults();
     if (auto* own = TQHandlers::require(handlers_.numberSyncReplies, "TQNumberSyncReplyHandler",
@@ -452,7 +455,7 @@ void TQCommandListener::numberSyncRegister(const Value& message) {
 }
 
 void TQCommandListener::numberSyncState(const Value& message) {
-    LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_STATE_RES, withDict :%@", message);
+    LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_STATE_RES, withDict :%@", lg::redacted(message));
     platform::UserDefaults::standard().set("number_sync_state", message["state"]);
     synchronizeDefaults();
     if (auto* numberSync = TQHandlers::require(handlers_.numberSync, "TQNumberSyncHandler",
@@ -462,7 +465,8 @@ void TQCommandListener::numberSyncState(const Value& message) {
 }
 
 void TQCommandListener::numberSyncPostSetup(const Value& message) {
-    LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_POST_SETUP_REQ, withDict :%@", message);
+    LG_VERBOSE("TQCommandListener: MGR_NUMBERSYNC_POST_SETUP_REQ, withDict :%@",
+               lg::redacted(message));
     // Only what reads as a link goes to the host's opener, and the dispatch does not wait.
     if (const auto link = textOf(message, "deeplink"); link && platform::looksLikeURL(*link)) {
         platform::RunLoop::main().post(
@@ -542,7 +546,7 @@ void TQCommandListener::notiIndicatorRequest(const Value& message) {
 }
 
 void TQCommandListener::notiIndicatorResult(const Value& message) {
-    LG_VERBOSE("MGR_NOTI_INDICATOR_RES : %@", message);
+    LG_VERBOSE("MGR_NOTI_INDICATOR_RES : %@", lg::redacted(message));
 }
 
 void TQCommandListener::uninstallRequest(const Value& message) {
@@ -587,7 +591,7 @@ void TQCommandListener::upsMode(const Value& message) {
 
 void TQCommandListener::showOnDevice(const Value& message) {
     LG_INFO("MGR_SHOW_ON_DEVICE_REQ");
-    LG_DEBUG("Data => %@", message["data"]);
+    LG_DEBUG("Data => %@", lg::redacted(message["data"]));
     if (!textIs(message, "data", "texttemplate_setting")) {
         return;
     }
@@ -626,7 +630,7 @@ void TQCommandListener::installHostApp(const Value& message) {
     }
     const Value answer{{"msgId", "mgr_install_host_app_res"},
                        {"result", result ? "true" : "false"}};
-    LG_VERBOSE("%@", answer);
+    LG_VERBOSE("%@", lg::redacted(answer));
     reply(answer);
 }
 

@@ -9,6 +9,7 @@
 #include "listener/TQCommandListener.h"
 #include "listener/TQHandlers.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/system/DeviceInfo.h"
@@ -171,7 +172,8 @@ void TQCoreManager::onDataReceiveCompleted(std::span<const std::uint8_t> data,
     LG_INFO("[Core Manager]: Data Received");
     TQCommandListener(kavoManager_, handlers_).processReceivedData(data, appId);
     const Value message{{"data", platform::Bytes(data.begin(), data.end())}, {"appId", appId}};
-    LG_DEBUG("[Core Manager]: %s post notification with user info => %@", __func__, message);
+    LG_DEBUG("[Core Manager]: %s post notification with user info => %@", __func__,
+             lg::redacted(message));
     post("onDataReceivedNotification", message);
 }
 

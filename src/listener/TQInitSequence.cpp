@@ -429,8 +429,16 @@ void TQInitSequence::processWatchInfoRes(const Value& message) {
     setOrRemove(connectingKavoInfo_, "is_reactivation_lock", lock != nullptr ? *lock : Value());
 
     const auto modelNumber = modelNumberOf(connectingKavoInfo_);
-    const auto stored =
-        modelNumber ? TQUtils::retrieveDictionary(*modelNumber, kKavoInfoFile) : std::nullopt;
+    auto read = modelNumber ? TQUtils::readStoredDictionary(*modelNumber, kKavoInfoFile)
+                            : platform::Result<std::optional<Dictionary>>(std::nullopt);
+    if (!read) {
+        // Taken for absent, the identity would have the watch reset and be replaced: the
+        // handshake stops undetermined instead, and a later connection tries again.
+        LG_ERROR("TQInitSequence: %@ cannot be read, the watch is neither reset nor set up: %@",
+                 std::string(kKavoInfoFile), read.error().message);
+        return;
+    }
+    const std::optional<Dictionary> stored = std::move(read).value();
 
     defaults().set(TQUtils::kKavoSalesCode, message["sales_code"]);
     defaults().set("profile_count", message["profile_count"]);

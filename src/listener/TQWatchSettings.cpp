@@ -5,6 +5,7 @@
 #include "link/TQHMMessage.h"
 #include "listener/TQGeneralReply.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/system/DeviceInfo.h"
@@ -43,7 +44,7 @@ void TQPowerSaving::processUPS(const Value& message) {
 }
 
 void TQNotiIndicator::processNotiIndicatorRequest(const Value& message) {
-    LG_VERBOSE("TQCommandListener processNotiIndicatorRequest : %@", message);
+    LG_VERBOSE("TQCommandListener processNotiIndicatorRequest : %@", lg::redacted(message));
     platform::UserDefaults::standard().set("NOTI_INDICATOR_ON_OFF",
                                            message["state"].boolValue().value_or(false));
     TQUtils::synchronizeDefaults("TQCommandListener");
@@ -55,7 +56,7 @@ void TQNumberSyncReplies::send(std::string_view schema, std::initializer_list<Va
                                const char* method) {
     const Value message = TQHMMessage::toDictionary(TQHMMessage(schema), values);
     sendGeneralReply(kavoManager_, message);
-    LG_VERBOSE("%s : %@", method, message);
+    LG_VERBOSE("%s : %@", method, lg::redacted(message));
 }
 
 void TQNumberSyncReplies::processNumberSyncRegisterResultReq(const Value& result) {

@@ -56,7 +56,8 @@ LGASLLogger::LGASLLogger(std::unique_ptr<platform::SystemLog> log, unsigned read
       warn_(warn ? std::move(warn) : std::function<void(const std::string&)>(lgReport)) {}
 
 void LGASLLogger::logMessage(const LGLogMessage& message) {
-    if (message.fileName() == kCaptureFile) {
+    if (message.fileName() == kCaptureFile || (message.flag() & ~kLevel) != 0 ||
+        message.flag() == 0) {
         return;
     }
     if (!log_) {

@@ -14,13 +14,17 @@
 // The journal's PRIORITY of a record's flag: error 2, warning 3, info 4, everything else 5.
 [[nodiscard]] int lgSystemLogPriority(std::uint64_t flag);
 
-// Hands every record to the system log with the fields PRIORITY (lgSystemLogPriority),
-// MESSAGE, READUID (the effective user id) and LGLOG=1, which marks the lines as ours.
-// Records the capture fed in are not sent back. Without a system log, the first record
-// writes one warning to standard error and none is sent.
+// Hands records of info and above to the system log with the fields PRIORITY
+// (lgSystemLogPriority), MESSAGE, READUID (the effective user id) and LGLOG=1, which marks the
+// lines as ours. The journal outlives our rotated files and other users of the machine read
+// it, so debug and verbose lines, which carry the most detail, stay in our files and on the
+// console. Records the capture fed in are not sent back. Without a system log, the first
+// record writes one warning to standard error and none is sent.
 class LGASLLogger : public LGAbstractLogger {
 public:
     static constexpr const char* kMarkField = "LGLOG";
+    // The flags that reach the system log; the launch registers the logger with this level.
+    static constexpr std::uint64_t kLevel = LGLogFlagError | LGLogFlagWarning | LGLogFlagInfo;
 
     // log may be null: the machine has none.
     LGASLLogger(std::unique_ptr<platform::SystemLog> log,

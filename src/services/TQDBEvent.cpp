@@ -1,6 +1,7 @@
 #include "services/TQDBEvent.h"
 
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 
 const TQDBSchema& TQDBEvent::tableSchema() {
     using T = TQDBEvent;
@@ -56,12 +57,12 @@ void TQDBEvent::convertFromEvent(const platform::calendar::Event& event,
     lastModifiedDate = unixTimestampFromDate(event.lastModified);
     LG_VERBOSE("======== CONVERT TO DB ENTITY ========");
     LG_VERBOSE("UID: %@", *uid);
-    LG_VERBOSE("Title: %@", event.title);
+    LG_VERBOSE("Title: %@", lg::presence(event.title));
     LG_VERBOSE("All day: %d", allday ? 1 : 0);
     LG_VERBOSE("Color: %d", color);
     LG_VERBOSE("Timezone: %@", *timezone);
-    LG_VERBOSE("Description: %@", event.notes);
-    LG_VERBOSE("Location: %@", event.location);
+    LG_VERBOSE("Description: %@", lg::presence(event.notes));
+    LG_VERBOSE("Location: %@", lg::presence(event.location));
     LG_VERBOSE("startDate: %@", *startDate);
     LG_VERBOSE("endDate: %@", *endDate);
     LG_VERBOSE("completionDate: %@", *completionDate);

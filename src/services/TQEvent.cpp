@@ -147,6 +147,10 @@ std::int64_t TQEvent::endDateWithMaxDay(int days) {
 }
 
 std::vector<Event> TQEvent::fetchAllEventsWithMaxDay(int days) {
+    if (!isGranted()) {
+        LG_INFO("TQEvent: no calendar permission, no events read");
+        return {};
+    }
     const platform::calendar::TimeRange range{TQDeviceCalendar::dayStart(0),
                                               endDateWithMaxDay(days)};
     LG_VERBOSE("Fetch maximum %d days", days);
@@ -234,7 +238,10 @@ void TQEvent::fullSyncWithChunk() {
     }
     const auto chunk = static_cast<std::size_t>(listStep_);
     static const std::vector<TQDBEvent> kNone;
-    sentFullSyncList(chunk < chunkedEventList_.size() ? chunkedEventList_[chunk] : kNone);
+    // The chunks were read at the first request: a permission taken back since sends none.
+    const bool granted = isGranted();
+    sentFullSyncList(granted && chunk < chunkedEventList_.size() ? chunkedEventList_[chunk]
+                                                                 : kNone);
     listStep_ = (listStep_ + 1) % 3;
 }
 
@@ -275,6 +282,12 @@ void TQEvent::updateDelta() {
 }
 
 TQEvent::Delta TQEvent::updateDeltaWithCompletion() {
+    // Without the permission nothing is read, and the rows sent before must not read as
+    // deleted events either: nothing is computed.
+    if (!isGranted()) {
+        LG_INFO("TQEvent: no calendar permission, no changes computed");
+        return {};
+    }
     initializeEventDatabase();
     Changes changes = checkEventsChange();
     const auto sequence = static_cast<std::uint64_t>(

@@ -64,7 +64,7 @@ public:
     [[nodiscard]] bool isGranted() const;
     void sentStartEvent(bool granted);
 
-    // The window's events, in the store's order.
+    // The window's events, in the store's order; none without the calendar permission.
     [[nodiscard]] std::vector<platform::calendar::Event> fetchAllEventsWithMaxDay(int days);
     // Midnight that begins day today + days.
     [[nodiscard]] static std::int64_t endDateWithMaxDay(int days);
@@ -84,7 +84,8 @@ public:
         platform::Value message;
         bool changed = false;
     };
-    // The indication, with the table brought up to date and the sequence moved on.
+    // The indication, with the table brought up to date and the sequence moved on; without
+    // the calendar permission nothing changes and nothing is to be sent.
     Delta updateDeltaWithCompletion();
     struct Changes {
         std::vector<TQDBEvent> added;    // not saved yet

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "services/TQLbsServerProvider.h"
 
 using platform::Value;
@@ -64,7 +65,7 @@ Value TQLbsServerProvider::exerciseInfo(const ExerciseResult& result) {
 
 void TQLbsServerProvider::handleRequestExerciseInfo(const Value& message) {
     LG_DEBUG("handleRequestExerciseInfo for LbsServer");
-    LG_DEBUG(" %@ ", message);
+    LG_DEBUG(" %@ ", lg::redacted(message));
     switch (message["cmd"].intValue().value_or(0)) {
         case kStart: {
             LG_DEBUG("came to Exercise Start Cmd");

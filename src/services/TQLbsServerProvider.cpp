@@ -6,6 +6,7 @@
 
 #include "link/TQKMCommand.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 
 using platform::Value;
 
@@ -167,8 +168,8 @@ void TQLbsServerProvider::didUpdateLocations(std::span<const platform::LocationF
     } else if (age >= kFixAgeLimit) {
         LG_DEBUG("Location Info expired");
         LG_VERBOSE("timestamp : %@", static_cast<std::int64_t>(fix.timestamp * 1000.0));
-        LG_VERBOSE("latitude : %@", fix.latitude);
-        LG_VERBOSE("longitude : %@", fix.longitude);
+        LG_VERBOSE("latitude : %@", lg::roundedCoordinate(fix.latitude));
+        LG_VERBOSE("longitude : %@", lg::roundedCoordinate(fix.longitude));
         LG_VERBOSE("altitude : %@", fix.altitude);
         LG_VERBOSE("speed : %@", fix.speed);
         LG_VERBOSE("horizontalAccuracy : %@", fix.horizontalAccuracy);

@@ -5,6 +5,7 @@
 
 #include "link/TQKMCommand.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/UserDefaults.h"
 #include "services/TQNotificationObject.h"
 #include "utils/TQUtils.h"
@@ -31,7 +32,7 @@ Value orNull(const std::optional<std::string>& text) {
 }  // namespace
 
 void TQNotificationApps::processUpdateBlockApplicationList(const Value& message) {
-    LG_VERBOSE("TQCommandListener dict: %@", message);
+    LG_VERBOSE("TQCommandListener dict: %@", lg::redacted(message));
     if (textOf(message, "msgId") != "msg_notification_block_info_req") {
         return;
     }

@@ -6,6 +6,7 @@
 #include "link/TQKMCommand.h"
 #include "listener/TQCoreManager.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/system/DeviceInfo.h"
@@ -65,8 +66,8 @@ void TQPushNotification::onReceiveDeviceToken(std::span<const std::uint8_t> toke
     const std::string received = hexToken(token);
     auto& defaults = platform::UserDefaults::standard();
     const auto stored = defaults.string(kDeviceToken);
-    LG_VERBOSE("TQPushNotification: received token: %@ stored token: %@", received,
-               stored.value_or("(null)"));
+    LG_VERBOSE("TQPushNotification: received token: %@ stored token: %@", lg::presence(received),
+               lg::presence(stored));
     if (stored == received) {
         return;
     }
@@ -100,7 +101,7 @@ void TQPushNotification::exchangePushSettingsWithKavo() {
 }
 
 void TQPushNotification::processNotification(const Value& payload) {
-    LG_VERBOSE("TQPushNotification: processNotification %@", payload);
+    LG_VERBOSE("TQPushNotification: processNotification %@", lg::redacted(payload));
     if (!TQCoreManager::isWMSConnected()) {
         LG_VERBOSE("TQPushNotification: processNotification IS_WMS_CONNECTED FALSE");
         return;

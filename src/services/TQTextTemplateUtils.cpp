@@ -7,6 +7,7 @@
 #include "db/TQDBRecords.h"
 #include "link/TQKMCommand.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/UserDefaults.h"
 #include "utils/TQLocalization.h"
 #include "utils/TQUtils.h"
@@ -60,7 +61,7 @@ void sendAll(TQAP& ap, const Kind<Record>& kind) {
     }
     const Value message{{"msgId", "mgr_text_template_db_sync_req"},
                         {kind.field, Value(std::move(records))}};
-    LG_VERBOSE("TQTextTemplateUtils: %@", message);
+    LG_VERBOSE("TQTextTemplateUtils: %@", lg::redacted(message));
     TQKMCommand::processOutCommand(&ap, message, TQKMCommand::kGeneralAppId,
                                    TQKMCommand::kNormalPriority);
 }

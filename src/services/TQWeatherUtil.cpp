@@ -5,6 +5,7 @@
 #include "link/TQKMCommand.h"
 #include "listener/TQWallClock.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
 #include "utils/TQLocalization.h"
@@ -68,7 +69,7 @@ void TQWeatherUtil::sendSettingData(TQAP& ap) {
                                {"SETTING_AUTO_REFRESH_TIME", *refresh},
                                {"SETTING_CHECK_CURRENT_CITY_LOCATION", useLocation}}},
         {"WEATHER_ACK_SEQ", sequenceText()}};
-    LG_VERBOSE("TQWeatherUtil: sendSettingData %@", message);
+    LG_VERBOSE("TQWeatherUtil: sendSettingData %@", lg::redacted(message));
     send(ap, message);
 }
 

@@ -7,6 +7,7 @@
 #include "link/TQJSONParser.h"
 #include "link/TQKMCommand.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/system/DeviceInfo.h"
 #include "store/TQAppManager.h"
 #include "utils/TQUtils.h"
@@ -33,9 +34,10 @@ std::int32_t codeOf(const Value& message, std::string_view key) {
 TQKavoAppSequence::TQKavoAppSequence(TQAP& kavoManager, TQAppManager& appManager,
                                      platform::NotificationCenter& center)
     : kavoManager_(kavoManager), appManager_(appManager), center_(center) {
-    dataReceiveObserver_ = center_.addObserver(
-        "onDataReceivedNotification",
-        [this](const platform::Notification& notification) { onDataReceiveCompleted(notification); });
+    dataReceiveObserver_ = center_.addObserver("onDataReceivedNotification",
+                                               [this](const platform::Notification& notification) {
+                                                   onDataReceiveCompleted(notification);
+                                               });
     disconnectDeviceObserver_ = center_.addObserver(
         "onDisconnectDeviceNotification",
         [](const platform::Notification&) { LG_VERBOSE("%s :", "onDisconnectDevice"); });
@@ -55,13 +57,13 @@ void TQKavoAppSequence::sendReq(const Value& message) {
     LG_VERBOSE("Init msg sent: %@", textOf(message, "msgId"));
 }
 
-void TQKavoAppSequence::startInstallation(const std::string& requestId,
-                                          const std::string& filePath, OnInstallDataReq onDataReq,
-                                          OnInstallRes onRes) {
+void TQKavoAppSequence::startInstallation(const std::string& requestId, const std::string& filePath,
+                                          OnInstallDataReq onDataReq, OnInstallRes onRes) {
     const Value message =
         TQHMMessage::toDictionary(TQHMMessage(kInstallReq), {requestId, "", 1, filePath});
     installRequests_[requestId] = Install{std::move(onDataReq), std::move(onRes)};
-    LG_VERBOSE("%s : Installation request sent: %@", "startInstallation", message.description());
+    LG_VERBOSE("%s : Installation request sent: %@", "startInstallation",
+               lg::redacted(message).description());
     sendReq(message);
 }
 
@@ -69,8 +71,7 @@ void TQKavoAppSequence::cancelInstallation(const std::string& requestId) {
     installRequests_.erase(requestId);
 }
 
-void TQKavoAppSequence::startUninstallation(const std::string& packageName,
-                                            OnUninstallRes onRes) {
+void TQKavoAppSequence::startUninstallation(const std::string& packageName, OnUninstallRes onRes) {
     const Value message = TQHMMessage::toDictionary(TQHMMessage(kUninstallReq), {packageName});
     uninstallRequests_[packageName] = std::move(onRes);
     sendReq(message);
@@ -87,8 +88,8 @@ void TQKavoAppSequence::processWearableStatusInd(const Value& /*message*/) {
 
 void TQKavoAppSequence::processWappsListRes(const Value& message) {
     const auto model = TQAppManager::modelNumber().value_or("");
-    const auto saved = TQUtils::saveXml(textOf(message, "clocklist"), model,
-                                        TQAppManager::kAppListFile);
+    const auto saved =
+        TQUtils::saveXml(textOf(message, "clocklist"), model, TQAppManager::kAppListFile);
     if (!saved.ok()) {
         LG_WARN("TQKavoAppSequence: application list not saved: %@", saved.error().message);
     }
@@ -97,8 +98,8 @@ void TQKavoAppSequence::processWappsListRes(const Value& message) {
 
 void TQKavoAppSequence::processClocksListRes(const Value& message) {
     const auto model = TQAppManager::modelNumber().value_or("");
-    const auto saved = TQUtils::saveXml(textOf(message, "clocklist"), model,
-                                        TQAppManager::kClockListFile);
+    const auto saved =
+        TQUtils::saveXml(textOf(message, "clocklist"), model, TQAppManager::kClockListFile);
     if (!saved.ok()) {
         LG_WARN("TQKavoAppSequence: watch-face list not saved: %@", saved.error().message);
     }
@@ -120,7 +121,8 @@ void TQKavoAppSequence::onDataReceiveCompleted(const platform::Notification& not
 }
 
 void TQKavoAppSequence::processResponse(const Value& message) {
-    LG_VERBOSE("%s : Response received: %@", "processResponse", message.description());
+    LG_VERBOSE("%s : Response received: %@", "processResponse",
+               lg::redacted(message).description());
     const std::string msgId = textOf(message, "msgId");
     if (msgId == kInstallDataReq) {
         processWappsInstallDataReq(message);

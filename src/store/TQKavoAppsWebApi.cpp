@@ -4,6 +4,7 @@
 
 #include "http/HCHTTPRequestOperation.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Json.h"
@@ -30,7 +31,8 @@ std::optional<std::string> member(const Value& object, std::string_view key) {
 }
 
 std::string alertMessage() {
-    std::string text = TQLocalization::localizedString("WDS_WMGR_POP_PS_IS_NOT_RESPONDING_TRY_AGAIN_LATER");
+    std::string text =
+        TQLocalization::localizedString("WDS_WMGR_POP_PS_IS_NOT_RESPONDING_TRY_AGAIN_LATER");
     const std::string title = TQUtils::getQuorvelKavoAppsTitle();
     if (const auto at = text.find("%@"); at != std::string::npos) {
         text.replace(at, 2, title);
@@ -51,10 +53,7 @@ TQKavoAppsWebApi::~TQKavoAppsWebApi() {
 }
 
 std::string TQKavoAppsWebApi::masked(const std::optional<std::string>& secret) {
-    if (!secret) {
-        return "(null)";
-    }
-    return secret->substr(0, 4) + "\u2026";
+    return lg::presence(secret);
 }
 
 bool TQKavoAppsWebApi::debugMode() const {
@@ -120,12 +119,13 @@ void TQKavoAppsWebApi::setParamValues(const std::vector<Value>& apps,
     params_.duid = duid.substr(0, 30);
     if (debugMode()) {
         // A missing or broken configuration overrides nothing.
-        const auto file = platform::fs::readFile(platform::Container::current().documents() /
-                                                 kConfigFile);
-        const auto config = file.ok() ? platform::json::parse(file.value())
-                                      : platform::Result<Value>(file.error());
+        const auto file =
+            platform::fs::readFile(platform::Container::current().documents() / kConfigFile);
+        const auto config =
+            file.ok() ? platform::json::parse(file.value()) : platform::Result<Value>(file.error());
         if (config.ok() && config.value().isDictionary()) {
-            LG_VERBOSE("[DEBUG MODE]: custom request: %@", config.value().description());
+            LG_VERBOSE("[DEBUG MODE]: custom request: %@",
+                       lg::redacted(config.value()).description());
             const std::pair<const char*, std::optional<std::string>*> overrides[] = {
                 {"mcc", &params_.mcc},
                 {"mnc", &params_.mnc},
@@ -146,8 +146,9 @@ void TQKavoAppsWebApi::setParamValues(const std::vector<Value>& apps,
         } else {
             LG_WARN("[DEBUG MODE]: no usable %@, no overrides", std::string(kConfigFile));
         }
-        params_.protocol =
-            environment_.defaults.boolean(kDebugUseHttpsKey).value_or(false) ? "https://" : "http://";
+        params_.protocol = environment_.defaults.boolean(kDebugUseHttpsKey).value_or(false)
+                               ? "https://"
+                               : "http://";
     }
     LG_VERBOSE("==== SET PARAM VALUES ====");
     LG_VERBOSE("= MCC: %@", params_.mcc.value_or("(null)"));
@@ -181,10 +182,10 @@ void TQKavoAppsWebApi::getKavoAppsAccessURL() {
     state_ = domainAwaited;
     std::string address = environment_.lookupHost + kDomainLookupPath;
     if (debugMode()) {
-        const auto file = platform::fs::readFile(platform::Container::current().documents() /
-                                                 kConfigFile);
-        const auto config = file.ok() ? platform::json::parse(file.value())
-                                      : platform::Result<Value>(file.error());
+        const auto file =
+            platform::fs::readFile(platform::Container::current().documents() / kConfigFile);
+        const auto config =
+            file.ok() ? platform::json::parse(file.value()) : platform::Result<Value>(file.error());
         if (config.ok()) {
             if (auto custom = member(config.value(), "getDomainURL"); custom && !custom->empty()) {
                 address = *custom;
@@ -236,9 +237,10 @@ void TQKavoAppsWebApi::setMainPageWebStore() {
     request.body = platform::Bytes(body.begin(), body.end());
     request.headers.set("Content-Type", "application/x-www-form-urlencoded");
     LG_VERBOSE("request: %@", request.url);
-    // The body carries the access token: logged with it masked.
+    // The body carries the access token and the device's identity: logged by their presence.
     TQKavoAppsWebParams shown = params_;
     shown.at = params_.at ? std::optional<std::string>(masked(params_.at)) : std::nullopt;
+    shown.duid = params_.duid ? std::optional<std::string>(masked(params_.duid)) : std::nullopt;
     LG_VERBOSE("postParams: %@", registrationBody(shown));
     makeRequest(std::move(request));
 }
@@ -246,10 +248,11 @@ void TQKavoAppsWebApi::setMainPageWebStore() {
 std::string TQKavoAppsWebApi::getMainPageWebStore(const std::optional<std::string>& appID,
                                                   const std::optional<std::string>& productID,
                                                   const std::optional<std::string>& referID) const {
-    std::string url = params_.protocol + domain_.value_or("") + kMainPagePath + "?cID=" +
-                      TQUtils::escapeString(cID_.value_or(""));
-    for (const auto& [key, value] : {std::pair{"&appID=", &appID}, std::pair{"&productID=", &productID},
-                                     std::pair{"&referID=", &referID}}) {
+    std::string url = params_.protocol + domain_.value_or("") + kMainPagePath +
+                      "?cID=" + TQUtils::escapeString(cID_.value_or(""));
+    for (const auto& [key, value] :
+         {std::pair{"&appID=", &appID}, std::pair{"&productID=", &productID},
+          std::pair{"&referID=", &referID}}) {
         if (*value) {
             url += key + TQUtils::escapeString(**value);
         }
@@ -309,8 +312,8 @@ void TQKavoAppsWebApi::connectionDidFinishLoading(const std::string& requestURL,
         state_ = registrationAwaited;
         return;
     }
-    const auto parsed =
-        platform::json::parse(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+    const auto parsed = platform::json::parse(
+        std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
     if (!parsed.ok() || !parsed.value().isDictionary()) {
         // Nothing would follow and the overlay would stay for ever: the alert instead.
         LG_VERBOSE("DataResponse nil");

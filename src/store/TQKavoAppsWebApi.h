@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/foundation/UserDefaults.h"
-#include "platform/net/HTTPMessage.h"
 #include "platform/foundation/Value.h"
+#include "platform/net/HTTPMessage.h"
 #include "store/TQStoreDevice.h"
 
 class HCHTTPRequestOperation;
@@ -94,9 +94,10 @@ public:
     void start();
     void getKavoAppsAccessURL();
     void setMainPageWebStore();
-    [[nodiscard]] std::string getMainPageWebStore(const std::optional<std::string>& appID = {},
-                                                  const std::optional<std::string>& productID = {},
-                                                  const std::optional<std::string>& referID = {}) const;
+    [[nodiscard]] std::string getMainPageWebStore(
+        const std::optional<std::string>& appID = {},
+        const std::optional<std::string>& productID = {},
+        const std::optional<std::string>& referID = {}) const;
 
     [[nodiscard]] const TQKavoAppsWebParams& params() const { return params_; }
     [[nodiscard]] const std::optional<std::string>& domain() const { return domain_; }
@@ -116,7 +117,7 @@ public:
     [[nodiscard]] static std::optional<std::string> getDeviceName(std::string_view machine);
     // The registration's form body, values percent-encoded.
     [[nodiscard]] static std::string registrationBody(const TQKavoAppsWebParams& params);
-    // A token or code for a log line: its first 4 characters and "…".
+    // A token, code or identity for a log line: only whether there is one.
     [[nodiscard]] static std::string masked(const std::optional<std::string>& secret);
 
 private:

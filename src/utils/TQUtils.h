@@ -75,6 +75,11 @@ public:
     // Nothing when the file is missing or does not hold a dictionary.
     [[nodiscard]] static std::optional<platform::Dictionary> retrieveDictionary(
         std::optional<std::string_view> modelNumber, std::string_view fileName);
+    // As retrieveDictionary, but a file that is there and cannot be read at all (permissions,
+    // I/O...) is an error rather than nothing: what it holds is not known, so it must not be
+    // taken for absent and replaced.
+    [[nodiscard]] static platform::Result<std::optional<platform::Dictionary>> readStoredDictionary(
+        std::optional<std::string_view> modelNumber, std::string_view fileName);
 
     // ---- watch-application packages ----
 

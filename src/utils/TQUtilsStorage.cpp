@@ -139,17 +139,26 @@ platform::Result<void> TQUtils::saveDictionary(const Dictionary& dictionary,
 
 std::optional<Dictionary> TQUtils::retrieveDictionary(std::optional<std::string_view> modelNumber,
                                                       std::string_view fileName) {
+    auto stored = readStoredDictionary(modelNumber, fileName);
+    return stored ? std::move(stored).value() : std::nullopt;
+}
+
+platform::Result<std::optional<Dictionary>> TQUtils::readStoredDictionary(
+    std::optional<std::string_view> modelNumber, std::string_view fileName) {
     auto path = perWatchFile(modelNumber.value_or(kCommonFolder), fileName);
     if (!path) {
-        return std::nullopt;
+        return std::optional<Dictionary>();
     }
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(*path, ec)) {
-        return std::nullopt;
+    if (!std::filesystem::exists(*path, ec) && !ec) {
+        return std::optional<Dictionary>();
     }
     auto value = platform::plist::readFile(*path);
-    if (!value || !value->isDictionary()) {
-        return std::nullopt;
+    if (!value && platform::fs::isReadFailure(value.error())) {
+        return value.error();
     }
-    return *value->dictionaryIf();
+    if (!value || !value->isDictionary()) {
+        return std::optional<Dictionary>();
+    }
+    return std::optional<Dictionary>(*value->dictionaryIf());
 }

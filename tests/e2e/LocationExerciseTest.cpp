@@ -285,6 +285,36 @@ TEST_F(LocationExerciseTest, TrackingSendsFixesThroughTheTimeGates) {
     EXPECT_EQ(world.logs->count("Location Info expired"), 1);
 }
 
+// Lines outlive the walk: a position reaches them rounded to what a city needs, whether it
+// was sent, expired or went into an exercise's figures.
+TEST_F(LocationExerciseTest, NoLogLineHoldsAPositionFinerThanACity) {
+    LocationFix fix = walk()[3];
+    fix.latitude = 52.516274;
+    fix.longitude = 13.377704;
+    const auto feed = [&](double ageSeconds) {
+        fix.timestamp = wallNow() - ageSeconds;
+        provider.didUpdateLocations(std::span<const LocationFix>(&fix, 1));
+        settle(3);  // past the time gate of the last one sent
+    };
+    command([&] { return exercise.startTracking(7); });
+    replay.stopUpdatingLocation();
+    settle(5);
+    feed(0);  // sent
+    ASSERT_FALSE(exercise.fixes().empty());
+    EXPECT_EQ(exercise.fixes().back()["latitude"], Value(52.516274)) << "the watch gets it all";
+    feed(1.15);  // expired
+    command([&] { return exercise.stopTracking(); });
+    command([&] { return exercise.start(WatchExercise::Kind::walk, 70, 5); });
+    replay.stopUpdatingLocation();
+    feed(0);  // into the exercise
+    EXPECT_EQ(world.logs->count("Location Info expired"), 1);
+    for (const char* fine : {"52.516", "52.5163", "13.377", "13.3777"}) {
+        EXPECT_EQ(world.logs->containing(fine), 0) << fine;
+    }
+    EXPECT_GT(world.logs->containing("52.52"), 0);
+    EXPECT_GT(world.logs->containing("13.38"), 0);
+}
+
 // Starting over an exercise that runs or is paused ends it first; a start without a valid
 // type changes nothing.
 TEST_F(LocationExerciseTest, AStartOverARunningOrPausedExerciseEndsItFirst) {

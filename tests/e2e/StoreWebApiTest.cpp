@@ -53,14 +53,16 @@ TEST(TQKavoAppsWebApiTest, ListsBodiesAndNamesAreBuiltAsTheStoreReadsThem) {
     params.duid = "0000000000004000800000000000";
     EXPECT_EQ(Api::registrationBody(params),
               "deviceModel=1334x750_KV%20R500_i&kosversion=3.0.1&manufacturer=Apple&acl=api.example"
-              "&preloadApp=a.b%401.2.3%4000100200003%400%7C%7C&postloadApp=&duid=0000000000004000800000000000"
+              "&preloadApp=a.b%401.2.3%4000100200003%400%7C%7C&postloadApp=&duid="
+              "0000000000004000800000000000"
               "&webApiVersion=3.1");
 
     EXPECT_EQ(Api::getDeviceName("iPhone7,2"), "iPhone6");
     EXPECT_EQ(Api::getDeviceName("iPhone8,1"), "iPhone");
     EXPECT_EQ(Api::getDeviceName("iPod9,1"), "iPod Touch");
     EXPECT_EQ(Api::getDeviceName("x86_64"), std::nullopt);
-    EXPECT_EQ(Api::masked(std::string("secret-token")), "secr\u2026");
+    EXPECT_EQ(Api::masked(std::string("secret-token")), "(present)") << "no part of a secret";
+    EXPECT_EQ(Api::masked(std::nullopt), "(null)");
 }
 
 class StoreWebApiTest : public ::testing::Test {
@@ -68,7 +70,8 @@ protected:
     void SetUp() override {
         const TestCertificates& pki = TestCertificates::shared();
         ASSERT_TRUE(t.store
-                        ->serveSecurely({pki.localhost.certificatePem, pki.localhost.privateKeyPem,
+                        ->serveSecurely({pki.localhost.certificatePem,
+                                         pki.localhost.privateKeyPem,
                                          {pki.intermediate.certificatePem}})
                         .ok());
         t.busy = [this] { return api && api->requestInFlight(); };
@@ -77,19 +80,21 @@ protected:
         device.modelNumber = kModel;
         device.vendorIdentifier = "12345678-ABCD-4000-8000-000000000001";
         device.carrier = carrier;
-        api = std::make_unique<Api>(Api::Environment{
-            .defaults = t.world.defaults,
-            .delegate = page,
-            .lookupHost = "127.0.0.1:" + std::to_string(t.store->securePort()),
-            .aclHost = "api.example",
-            .accessToken = [] { return std::optional<std::string>("tok-123456"); },
-            .device = [this] { return device; },
-            .anchors = {TestCertificates::shared().ca.certificateDer},
-            .loader = &t.loader});
+        api = std::make_unique<Api>(
+            Api::Environment{.defaults = t.world.defaults,
+                             .delegate = page,
+                             .lookupHost = "127.0.0.1:" + std::to_string(t.store->securePort()),
+                             .aclHost = "api.example",
+                             .accessToken = [] { return std::optional<std::string>("tok-123456"); },
+                             .device = [this] { return device; },
+                             .anchors = {TestCertificates::shared().ca.certificateDer},
+                             .loader = &t.loader});
         api->setParamValues({item("a.b", "1.2.3", "true")}, {});
         return *api;
     }
-    bool settle() { return t.runUntil([&] { return !api->requestInFlight(); }, 60); }
+    bool settle() {
+        return t.runUntil([&] { return !api->requestInFlight(); }, 60);
+    }
     int asked(std::string_view path) const {
         int count = 0;
         for (const std::string& target : t.store->requests()) {
@@ -112,12 +117,17 @@ TEST_F(StoreWebApiTest, TheDomainIsLookedUpRegisteredWithAndReusedForTheSameCoun
                                                      "/main/getMain.as?cID=C-12345678ABCD40008000" +
                                                      "0000000000"}));
     EXPECT_TRUE(page.alerts.empty());
+    // The access token, the device's identity and the session's code reach no log line.
+    for (const char* secret : {"tok-123456", "12345678ABCD4000", "C-12345678"}) {
+        EXPECT_EQ(t.world.logs->containing(secret), 0) << secret;
+    }
     EXPECT_EQ(t.store->requests().front(), "/api/getDomain.as?mcc=310");
     EXPECT_EQ(t.world.defaults.string(Api::kDomainKey), domain);
     EXPECT_EQ(t.world.defaults.string(Api::kMccKey), "310");
     EXPECT_EQ(api->getMainPageWebStore(std::string("a b"), std::nullopt, std::string("r")),
-              "https://" + domain + "/main/getMain.as?cID=C-12345678ABCD400080000000000000&appID=a%20b"
-              "&referID=r");
+              "https://" + domain +
+                  "/main/getMain.as?cID=C-12345678ABCD400080000000000000&appID=a%20b"
+                  "&referID=r");
 
     // The same country again: straight to the registration.
     make().start();
@@ -145,7 +155,8 @@ TEST_F(StoreWebApiTest, FailingAnswersShowTheServerAlertAndGoNoFurther) {
         {"lookup says nothing", Api::kDomainLookupPath, {204, "application/json", ""}},
         {"lookup is no JSON", Api::kDomainLookupPath, {200, "text/html", "<html>busy</html>"}},
         {"lookup names no domain", Api::kDomainLookupPath, {200, "application/json", "[1]"}},
-        {"registration refused", Api::kRegistrationPath,
+        {"registration refused",
+         Api::kRegistrationPath,
          {200, "application/json", "{\"cID\":\"C\",\"returnCode\":\"1\",\"errorCode\":\"100\"}"}},
     };
     for (const auto& test : cases) {
@@ -153,9 +164,11 @@ TEST_F(StoreWebApiTest, FailingAnswersShowTheServerAlertAndGoNoFurther) {
         kavostore::StoreServer& store = *t.store;
         const std::string domain = "127.0.0.1:" + std::to_string(store.securePort());
         store.addRoute(Api::kDomainLookupPath, [domain](const kavostore::StoreRequest&) {
-            return kavostore::StoreAnswer{200, "application/json", "{\"domain\":\"" + domain + "\"}"};
+            return kavostore::StoreAnswer{200, "application/json",
+                                          "{\"domain\":\"" + domain + "\"}"};
         });
-        store.addRoute(test.path, [answer = test.answer](const kavostore::StoreRequest&) { return answer; });
+        store.addRoute(test.path,
+                       [answer = test.answer](const kavostore::StoreRequest&) { return answer; });
         const int registrations = asked(Api::kRegistrationPath);
         page.alerts.clear();
         t.world.defaults.remove(Api::kDomainKey);
@@ -216,11 +229,12 @@ TEST(StoreCertificateTest, TheStoresOwnCertificateIsTrustedOnlyAsTheAnchor) {
                  .delegate = page,
                  .lookupHost = "127.0.0.1:" + std::to_string(t.store->securePort()),
                  .aclHost = "api.example",
-                 .device = [] {
-                     TQStoreDevice device;
-                     device.vendorIdentifier = "1";
-                     return device;
-                 },
+                 .device =
+                     [] {
+                         TQStoreDevice device;
+                         device.vendorIdentifier = "1";
+                         return device;
+                     },
                  .anchors = anchors,
                  .loader = &t.loader});
         api.setParamValues({}, {});

@@ -189,6 +189,20 @@ TEST_F(LocationMonitorTest, TheCsvFileHasTheHeaderAndOneRowPerFixOnA24HourClock)
                   "70.00, WALKING \n");
 }
 
+// The file keeps the exact position; the diagnostic line, which outlives the exercise, only
+// the city's.
+TEST_F(LocationMonitorTest, TheLogLineHoldsThePositionRoundedToTwoDecimals) {
+    monitor.startMonitoring(LocationMonitorM::TYPE_WALK, 70);
+    LocationFix fix = fixAt(1457017200, 0, 1.0);
+    fix.latitude = 52.516274;
+    fix.longitude = -13.377704;
+    feed(fix);
+    EXPECT_NE(csv().find("52.51627400, -13.37770400, "), std::string::npos);
+    ASSERT_FALSE(logLines.empty());
+    EXPECT_TRUE(logLines.back().starts_with("52.52, -13.38, 5.00000000, ")) << logLines.back();
+    EXPECT_EQ(logLines.back().find("52.5162"), std::string::npos);
+}
+
 TEST_F(LocationMonitorTest, FixesWhileNotMonitoringAreIgnoredAndNeverReachTheLastFile) {
     feed(fixAt(kStart, 0, 1));
     EXPECT_TRUE(results.all.empty());

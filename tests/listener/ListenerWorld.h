@@ -61,6 +61,13 @@ public:
         return static_cast<int>(std::count_if(
             all.begin(), all.end(), [&](const auto& entry) { return entry.second == line; }));
     }
+    // How many lines hold part anywhere.
+    int containing(const std::string& part) {
+        const auto all = lines();
+        return static_cast<int>(std::count_if(all.begin(), all.end(), [&](const auto& entry) {
+            return entry.second.find(part) != std::string::npos;
+        }));
+    }
     // The severity the line was first logged with, 0 when it was not.
     std::uint64_t flagOf(const std::string& line) {
         for (const auto& [flag, text] : lines()) {

@@ -354,6 +354,24 @@ TEST(TQInitSequenceDecisionTest, TheStoredIdentityDecidesBetweenResetSetUpAndRec
     }
 }
 
+// An identity that is there but cannot be read is not taken for none, which would reset the
+// watch and replace the file: the handshake stops undetermined.
+TEST(TQInitSequenceDecisionTest, AnIdentityThatCannotBeReadStopsTheHandshakeWithoutAReset) {
+    ListenerWorld world;
+    TQInitSequence sequence{*world.ap, world.handlers.registry};
+    world.handlers.registry.initSequence = &sequence;
+    world.host.navigator.homeScreenIsRoot = true;
+    const auto file = world.container.documents() / kModelNumber / "kavo_info.plist";
+    std::filesystem::create_directories(file);  // reading it fails with EISDIR
+    ASSERT_NO_FATAL_FAILURE(connectAndAsk(world));
+    const std::size_t from = world.watch.messages().all().size();
+    world.send(watchInfo("false"));
+    EXPECT_TRUE(world.repliesSince(from).empty());
+    EXPECT_FALSE(sequence.stateDetermined());
+    EXPECT_TRUE(std::filesystem::is_directory(file));
+    EXPECT_EQ(world.logs->containing("kavo_info.plist cannot be read"), 1);
+}
+
 TEST_F(TQInitSequenceTest, AReturningWatchEndsTheHandshakeWithItsSettings) {
     storeIdentity(kAddress, "false");
     world.defaults.set("currentLocale", "en_GB");

@@ -17,10 +17,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
-
-#include <thread>
 
 #include "platform/bluetooth/bluez/DeviceIdentities.h"
 #include "platform/foundation/Container.h"
@@ -120,6 +119,15 @@ public:
             return -1;
         }
         kill(pid_, SIGTERM);
+        return waitForExit();
+    }
+
+    // Waits for the program to end by itself and returns its exit status; -1 when it did not
+    // exit normally or had to be killed for not exiting in time.
+    int waitForExit() {
+        if (pid_ <= 0) {
+            return -1;
+        }
         const auto deadline = Clock::now() + kTerminationTime;
         while (output_ >= 0 && readSome(deadline)) {
         }
@@ -277,6 +285,37 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
               std::string::npos);
 }
 
+// One program per home: a second kavomanager on the same home ends at once, while the first,
+// which holds the home, swept what an interrupted write of an earlier run left there.
+TEST(ProgramsTest, ASecondPhoneOnTheSameHomeEndsAtOnce) {
+    testing_support::TempDir folder;
+    const fs::path air = folder.path() / "air";
+    const fs::path home = folder.path() / "home";
+    fs::create_directories(air);
+    fs::create_directories(home / "Library" / "Preferences");
+    const fs::path leftover =
+        home / "Library" / "Preferences" / "com.kavo.KavoManager.plist.kavo-atomic-Ab12Cd";
+    std::ofstream(leftover) << "half a write";
+    const std::vector<std::string> environment{"KAVO_HOME=" + home.string()};
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+
+    Program first(KAVOMANAGER_PROGRAM, {"--air", air.string()}, environment);
+    ASSERT_TRUE(first.waitForLine("on the air in", deadline)) << first.transcript();
+    EXPECT_FALSE(fs::exists(leftover));
+    {
+        Program second(KAVOMANAGER_PROGRAM, {"--air", air.string()}, environment);
+        EXPECT_TRUE(
+            second.waitForLine(home.string() + " is in use by another process (process ", deadline))
+            << second.transcript();
+        EXPECT_EQ(second.waitForExit(), 1) << second.transcript();
+    }
+    EXPECT_EQ(first.terminate(), 0) << first.transcript();
+
+    Program again(KAVOMANAGER_PROGRAM, {"--air", air.string()}, environment);
+    EXPECT_TRUE(again.waitForLine("on the air in", deadline)) << again.transcript();
+    EXPECT_EQ(again.terminate(), 0) << again.transcript();
+}
+
 // The application on the machine's Bluetooth: the tests' bluetoothd serves it as the system bus,
 // and the simulated watch is on that daemon's air, on a loop of its own thread.
 TEST(ProgramsTest, APhoneOnBluezSetsUpAWatchAndReconnectsWhenItComesBack) {
@@ -289,7 +328,8 @@ TEST(ProgramsTest, APhoneOnBluezSetsUpAWatchAndReconnectsWhenItComesBack) {
     const fs::path home = folder.path() / "home";
     const auto deadline = Clock::now() + std::chrono::seconds(70);
     // How the watch names the phone on the daemon's air.
-    const auto phoneOnAir = *platform::bluetooth::Uuid::parse("0B1E0B1E-0000-4000-8000-00000000C0DE");
+    const auto phoneOnAir =
+        *platform::bluetooth::Uuid::parse("0B1E0B1E-0000-4000-8000-00000000C0DE");
 
     // The phone names a device by the identifier it keeps for the device's address, and the
     // simulated watch wants the handshake to name it by its own: the phone's defaults start

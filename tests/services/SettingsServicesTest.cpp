@@ -185,6 +185,19 @@ TEST_F(SettingsServicesTest, ATokenIsExchangedOnceAndNoTokenIsAskedForAndLogged)
     EXPECT_TRUE(services.world.repliesSince(from).empty());
 }
 
+// A push token is a secret: the lines say whether there is one, never which, also where the
+// registration goes to the watch.
+TEST_F(SettingsServicesTest, APushTokenReachesNoLogLine) {
+    services.push.onReceiveDeviceToken(platform::Bytes{0xDE, 0xAD, 0xBE, 0xEF});
+    services.push.exchangePushSettingsWithKavo();
+    services.world.loop.advance(1.0);
+    EXPECT_EQ(services.world.defaults.string("APNSDeviceToken"), "DEADBEEF");
+    EXPECT_EQ(services.world.logs->containing("DEADBEEF"), 0);
+    EXPECT_EQ(services.world.logs->count(
+                  "TQPushNotification: received token: (present) stored token: (null)"),
+              1);
+}
+
 TEST_F(SettingsServicesTest, OnlyAPushForThePairedWatchIsStoredAndRelayed) {
     const auto push = [](Value message) { return Value{{"aps", Value{}}, {"message", message}}; };
     const Value others[] = {

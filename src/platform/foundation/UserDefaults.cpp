@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "platform/foundation/Container.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/LogSink.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
@@ -75,6 +76,12 @@ UserDefaults::UserDefaults(std::filesystem::path file, DispatchQueue* writer)
     }
     loadError_ = loaded ? Error{plist::kErrorDomain, 0, file_.string() + " is not a dictionary"}
                         : loaded.error();
+    if (!loaded && fs::isReadFailure(loaded.error())) {
+        writesRefused_ = true;
+        PLATFORM_LOG_ERROR("UserDefaults: ", loaded.error().message,
+                           "; the file is kept and not written");
+        return;
+    }
     // Keep the unreadable file for inspection instead of overwriting it at the next write.
     auto aside = file_;
     aside += ".unreadable";
@@ -200,6 +207,11 @@ void UserDefaults::writeDelayed() {
 
 Result<void> UserDefaults::synchronize() {
     std::lock_guard writing(writeMutex_);
+    if (writesRefused_) {
+        return Error{
+            fs::kErrorDomain, loadError_->code,
+            file_.string() + " not written: it could not be read (" + loadError_->message + ")"};
+    }
     Value snapshot;
     {
         std::lock_guard lock(mutex_);

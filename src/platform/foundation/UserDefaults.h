@@ -27,8 +27,10 @@ class UserDefaults : public Replaceable<UserDefaults> {
 public:
     static constexpr double kWriteDelay = 1.0;
 
-    // Loads file when it exists. A file that cannot be read as a dictionary is moved aside
-    // (to "<file>.unreadable") rather than overwritten, and reported by loadError().
+    // Loads file when it exists. A file whose contents are not a dictionary is moved aside
+    // (to "<file>.unreadable") rather than overwritten, and reported by loadError(). A file
+    // that cannot be read at all (permissions, I/O...) stays where it is and is never
+    // written: the values live in memory only, and synchronize() reports why.
     // writer: where the delayed writes run, borrowed (it must outlive the defaults); none
     // gives the defaults a serial queue of their own.
     explicit UserDefaults(std::filesystem::path file, DispatchQueue* writer = nullptr);
@@ -79,6 +81,8 @@ private:
     bool dirty_ = false;
     bool writeRequested_ = false;
     std::optional<Error> loadError_;
+    // Set when the file could not be read: writing would replace settings we never saw.
+    bool writesRefused_ = false;
     std::unique_ptr<SerialQueue> ownWriter_;
     DispatchQueue& writer_;
     // What delayed work reaches the defaults through; cut when they go.

@@ -147,6 +147,9 @@ Result<Connection> Connection::open(const std::filesystem::path& file) {
         return error;
     }
     sqlite3_extended_result_codes(handle, 0);
+    // Another connection writing (a tool reading the file, a checkpoint) makes SQLite wait a
+    // while for its lock instead of failing the statement at once.
+    sqlite3_busy_timeout(handle, kBusyTimeoutMs);
     return Connection(handle);
 }
 

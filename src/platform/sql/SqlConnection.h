@@ -61,6 +61,10 @@ private:
 // One open database file.
 class Connection {
 public:
+    // How long a statement waits for another connection's lock on the file before it fails
+    // as busy.
+    static constexpr int kBusyTimeoutMs = 5000;
+
     // Creates the file when it does not exist.
     static Result<Connection> open(const std::filesystem::path& file);
 

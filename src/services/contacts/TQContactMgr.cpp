@@ -67,8 +67,7 @@ TQContactMgr::TQContactMgr(platform::contacts::AddressBook& addressBook,
         "onDisconnectDeviceNotification", [this](const platform::Notification&) { linkLost(); },
         this);
     center_.addObserver(
-        "onConnectDeviceNotification", [this](const platform::Notification&) { linkBack(); },
-        this);
+        "onConnectDeviceNotification", [this](const platform::Notification&) { linkBack(); }, this);
 }
 
 void TQContactMgr::observeAddressBook() {
@@ -135,7 +134,14 @@ void TQContactMgr::processContactSyncRequest(bool delta) {
         return;
     }
     LG_VERBOSE("TQContactMgr: Sync Contact is authorized and start perform");
-    Candidates candidates = generateCandidateContactList(delta);
+    // Taken for empty, a record that cannot be read would be replaced by this copy's.
+    auto saved = TQUtils::readStoredDictionary(std::nullopt, kRecordFile);
+    if (!saved) {
+        abandon(std::string(kRecordFile) + " cannot be read: " + saved.error().message);
+        return;
+    }
+    Candidates candidates = generateCandidateContactList(
+        delta, std::move(saved).value().value_or(platform::Dictionary()));
 
     // Everything is serialised before anything leaves: a copy goes whole or not at all.
     std::optional<platform::Bytes> deleteDocument;
@@ -168,14 +174,14 @@ void TQContactMgr::processContactSyncRequest(bool delta) {
         LG_VERBOSE("TQContactMgr: No contacts to send");
         return;
     }
-    LG_VERBOSE("TQContactMgr: sendDictionaryAsFile total contacts %ld",
-               static_cast<long>(count));
+    LG_VERBOSE("TQContactMgr: sendDictionaryAsFile total contacts %ld", static_cast<long>(count));
     contactChunk_ = std::move(chunks);
     resends_ = 0;
     sendInsert();
 }
 
-TQContactMgr::Candidates TQContactMgr::generateCandidateContactList(bool delta) {
+TQContactMgr::Candidates TQContactMgr::generateCandidateContactList(
+    bool delta, const platform::Dictionary& saved) {
     // Taken before the book is read: an edit made while the list is built is newer than the
     // date saved with this copy, so the next change copy sends it.
     const platform::Date listStart{nowSeconds()};
@@ -183,8 +189,6 @@ TQContactMgr::Candidates TQContactMgr::generateCandidateContactList(bool delta) 
     pendingRemovals_.clear();
     addressBook_.revert();
 
-    const platform::Dictionary saved = TQUtils::retrieveDictionary(std::nullopt, kRecordFile)
-                                     .value_or(platform::Dictionary());
     const auto storedValue = defaults_.object(kLastSyncDateKey);
     const std::optional<platform::Date> storedDate =
         storedValue ? storedValue->dateIf() : std::nullopt;
@@ -236,8 +240,7 @@ void TQContactMgr::sendRemovedContactList(std::vector<std::int32_t> removed,
         LG_VERBOSE("TQContactMgr: No contacts for removal");
         return;
     }
-    LG_VERBOSE("TQContactMgr: removed contacts %@",
-               std::string(document.begin(), document.end()));
+    LG_VERBOSE("TQContactMgr: removed contacts %@", std::string(document.begin(), document.end()));
     pendingRemovals_.insert(removed.begin(), removed.end());
     const std::string name = nextFileName();
     deleteFiles_[name] = std::move(removed);

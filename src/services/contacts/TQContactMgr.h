@@ -86,7 +86,8 @@ private:
         std::vector<std::int32_t> removed;
     };
 
-    Candidates generateCandidateContactList(bool delta);
+    // saved: the stored record of what the watch holds.
+    Candidates generateCandidateContactList(bool delta, const platform::Dictionary& saved);
     void sendInsert();
     void sendRemovedContactList(std::vector<std::int32_t> removed, platform::Bytes document);
     void onInsertEvent(const std::string& name, int code, const platform::Value& info);

@@ -97,6 +97,28 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsKeptAsideNotOverwritten) {
     EXPECT_EQ(UserDefaults(file_).integer("fresh"), 1);
 }
 
+// A file that cannot be read may hold every setting: it is neither moved nor replaced by the
+// few values set since, which stay in memory.
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsKeptAndNeverWritten) {
+    std::filesystem::create_directories(file_);  // reading it fails with EISDIR
+    std::ofstream(file_ / "inside") << "kept";
+    {
+        UserDefaults defaults(file_);
+        ASSERT_TRUE(defaults.loadError());
+        EXPECT_EQ(defaults.loadError()->code, EISDIR);
+        defaults.set("fresh", 1);
+        EXPECT_EQ(defaults.integer("fresh"), 1);
+        const auto written = defaults.synchronize();
+        ASSERT_FALSE(written);
+        EXPECT_NE(written.error().message.find("could not be read"), std::string::npos);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(file_));
+    EXPECT_EQ(*fs::readFile(file_ / "inside"), "kept");
+    auto aside = file_;
+    aside += ".unreadable";
+    EXPECT_FALSE(std::filesystem::exists(aside));
+}
+
 // Changes are written together, a while after the first, on the main loop's clock; the writes
 // run on the loop here too, so every step is deterministic.
 class CoalescedWritesTest : public UserDefaultsTest {

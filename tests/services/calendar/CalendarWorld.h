@@ -75,6 +75,7 @@ protected:
         // Thursday 10 December 2026, 09:00 at UTC+2.
         clock.seconds = utc(2026, 12, 10, 7);
         LGLog::addLogger(logs);
+        grantCalendars(true);
     }
     ~CalendarWorld() override {
         LGLog::removeLogger(logs);
@@ -93,6 +94,13 @@ protected:
         e.lastModified = modified;
         e.calendarColor.components = {1.0, 0.0, 0.0, 1.0};
         return e;
+    }
+
+    // The user's decision on the calendars: granted, or denied.
+    void grantCalendars(bool granted) {
+        defaults.set(
+            platform::Permissions::defaultsKey(platform::Feature::calendars),
+            static_cast<int>(granted ? platform::Decision::granted : platform::Decision::denied));
     }
 
     // The watch's messages with this msgId, in order.

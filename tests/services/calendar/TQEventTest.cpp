@@ -209,6 +209,75 @@ TEST_F(TQEventTest, AccessIsAnsweredFromTheStoredDecision) {
     EXPECT_EQ(prompt.questionsAsked(), 0);
 }
 
+// Events are personal: without the permission the full copy reads none and sends empty
+// chunks, also when the permission is taken back between the watch's requests.
+TEST_F(TQEventTest, AFullCopyWithoutThePermissionReadsAndSendsNoEvent) {
+    store.setEvents({event("cal/today", day(0, 9), day(0, 10), 1, "Doctor"),
+                     event("cal/week", day(3, 9), day(3, 10), 1, "Lawyer")});
+    grantCalendars(false);
+    for (int request = 0; request < 3; ++request) {
+        listRequest();
+    }
+    EXPECT_EQ(store.queries(), 0);
+
+    grantCalendars(true);
+    listRequest();
+    grantCalendars(false);
+    listRequest();
+    listRequest();
+
+    const auto replies = sentWith("calendar-listwithoption-rsp");
+    ASSERT_EQ(replies.size(), 6U) << "every request has its answer";
+    const std::int64_t counts[] = {0, 0, 0, 1, 0, 0};
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        EXPECT_EQ(replies[i]["count"].intValue(), counts[i]) << "reply " << i;
+        EXPECT_EQ(texts(replies[i], "vcs").size(), static_cast<std::size_t>(counts[i]));
+    }
+}
+
+// Without the permission a change reads nothing, and what was sent before is not reported as
+// deleted.
+TEST_F(TQEventTest, AChangeWithoutThePermissionIsNeitherReadNorSent) {
+    store.setEvents(
+        {event("cal/today", day(0, 9), day(0, 10)), event("cal/week", day(3, 9), day(3, 10))});
+    for (int request = 0; request < 3; ++request) {
+        listRequest();
+    }
+    connect();
+    grantCalendars(false);
+    const int queries = store.queries();
+    store.setEvents({event("cal/new", day(1, 9), day(1, 10))});
+    store.notifyChanged();
+    loop.advance(TQEvent::kStoreChangeDelay);
+    service.updateDelta();
+    EXPECT_EQ(store.queries(), queries);
+    EXPECT_TRUE(sentWith("calendar-update-ind").empty());
+    EXPECT_EQ(defaults.integer("CALENDAR_SEQUENCE_COUNT"), 0);
+    EXPECT_EQ(rows().size(), 2U);
+}
+
+// An event's title, notes and place are the user's: the lines only say whether there are any.
+TEST_F(TQEventTest, AnEventsContentsReachNoLogLine) {
+    Event appointment = event("cal/private", day(1, 9), day(1, 10), 1, "Oncologist");
+    appointment.notes = "bring the scans";
+    appointment.location = "12 Harley Street";
+    store.setEvents({appointment});
+    for (int request = 0; request < 3; ++request) {
+        listRequest();
+    }
+    connect();
+    appointment.lastModified = 2;
+    appointment.title = "Oncologist again";
+    store.setEvents({appointment});
+    store.notifyChanged();
+    loop.advance(TQEvent::kStoreChangeDelay);
+    ASSERT_EQ(sentWith("calendar-update-ind").size(), 1U);
+    for (const char* personal : {"Oncologist", "bring the scans", "Harley"}) {
+        EXPECT_FALSE(logs->contains(personal)) << personal;
+    }
+    EXPECT_TRUE(logs->contains("Title: (present)"));
+}
+
 // A prompt that answers later, from a thread of its own, as a desktop's dialog may.
 class ThreadedPrompt final : public platform::PermissionPrompt {
 public:
@@ -224,6 +293,7 @@ private:
 };
 
 TEST_F(TQEventTest, TheFirstAnswerIsHandledOnTheLoop) {
+    defaults.remove(platform::Permissions::defaultsKey(platform::Feature::calendars));
     ThreadedPrompt threaded;
     platform::Permissions asking{defaults, threaded, [] { return false; }};
     TQEvent asker{store, asking, defaults, loop, [this](const Value& message) {

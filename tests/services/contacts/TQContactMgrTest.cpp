@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -57,7 +58,9 @@ public:
         return people_;
     }
     std::optional<Person> personWithIdentifier(std::int32_t) override { return std::nullopt; }
-    void observeChanges(std::function<void()> observer) override { observer_ = std::move(observer); }
+    void observeChanges(std::function<void()> observer) override {
+        observer_ = std::move(observer);
+    }
 
     std::vector<Person> people_;
     std::function<void()> whileRead;
@@ -81,10 +84,10 @@ protected:
     TQContactLink link() {
         return {[this] { return connected; },
                 [this](platform::Bytes data, std::string name, TQFileSendEvent event) {
-                    sent.push_back({std::move(name),
-                                    platform::json::parse(std::string(data.begin(), data.end()))
-                                        .value(),
-                                    std::move(event)});
+                    sent.push_back(
+                        {std::move(name),
+                         platform::json::parse(std::string(data.begin(), data.end())).value(),
+                         std::move(event)});
                 }};
     }
 
@@ -245,7 +248,23 @@ TEST_F(TQContactMgrTest, WhatCannotBeSerialisedLeavesNothing) {
     EXPECT_FALSE(manager.isSyncInProgress());
 }
 
-TEST_F(TQContactMgrTest, CopiesStartOnlyWithPermissionAndWhileConnectedAndALostLinkEmptiesTheQueue) {
+// What the watch holds is not known while its record cannot be read: a copy would replace the
+// record as if the watch held nothing, so none starts and the file stays.
+TEST_F(TQContactMgrTest, ARecordThatCannotBeReadStartsNoCopy) {
+    book.people_ = {person(1, -100), person(2, -100)};
+    const auto record = container.documents() / "common" / TQContactMgr::kRecordFile;
+    std::filesystem::create_directories(record);  // reading it fails with EISDIR
+    for (const bool delta : {false, true}) {
+        manager.processContactSyncRequest(delta);
+        EXPECT_TRUE(sent.empty()) << (delta ? "change copy" : "full copy");
+        EXPECT_FALSE(manager.isSyncInProgress());
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(record));
+    EXPECT_FALSE(defaults.object(TQContactMgr::kLastSyncDateKey));
+}
+
+TEST_F(TQContactMgrTest,
+       CopiesStartOnlyWithPermissionAndWhileConnectedAndALostLinkEmptiesTheQueue) {
     book.people_ = {person(1, -100)};
     connected = false;
     manager.processContactSyncRequest(false);
