@@ -43,6 +43,17 @@ void TQWebProxyTransactions::requestforConnection(std::span<const std::uint8_t> 
     LG_VERBOSE("WebProxy Request Data Received Length From BLE/Kavo - %d for Transaction ID - %d",
                frame->payload.size(), transactionId);
     TQWebProxyConnection* connection = connectionList_[frame->transactionId].get();
+    std::string notARequest;
+    if (connection != nullptr && connection->state == TQWebProxyConnection::State::ended &&
+        frame->type != TQWebProxyFrame::kControl &&
+        TQWebProxyRequest::parse(frame->payload, notARequest)) {
+        // Its server is gone, so a request can only be the watch starting over on the
+        // identifier: what was left of the old answer no longer matters to it.
+        LG_VERBOSE("WebProxy Transaction ID - %d starts again after its server ended",
+                   transactionId);
+        drop(*connection);
+        connection = nullptr;
+    }
     if (connection == nullptr) {
         newTransaction(frame->transactionId, frame->payload);
     } else if (frame->type == TQWebProxyFrame::kControl) {
@@ -207,14 +218,32 @@ void TQWebProxyTransactions::processQueue(TQWebProxyConnection& connection) {
     }
 }
 
-void TQWebProxyTransactions::disconnect(TQWebProxyConnection& connection) {
-    const std::uint8_t transactionId = connection.transactionId;
-    LG_VERBOSE("WebProxy Closing Connection To Server for Transaction ID: %d", int{transactionId});
+void TQWebProxyTransactions::reset() {
+    std::size_t dropped = 0;
+    for (auto& connection : connectionList_) {
+        if (connection) {
+            drop(*connection);
+            ++dropped;
+        }
+    }
+    if (dropped > 0) {
+        LG_INFO("WebProxy dropped %lu transactions with the link", dropped);
+    }
+}
+
+void TQWebProxyTransactions::drop(TQWebProxyConnection& connection) {
+    LG_VERBOSE("WebProxy Closing Connection To Server for Transaction ID: %d",
+               int{connection.transactionId});
     if (connection.state != TQWebProxyConnection::State::ended) {
         sockets_.close(connection.socket);
         transactionOfSocket_.erase(connection.socket);
     }
-    connectionList_[transactionId].reset();
+    connectionList_[connection.transactionId].reset();
+}
+
+void TQWebProxyTransactions::disconnect(TQWebProxyConnection& connection) {
+    const std::uint8_t transactionId = connection.transactionId;
+    drop(connection);
     toWatch_(TQWebProxyFrame::makeErrorAPDUPacket(transactionId));
 }
 

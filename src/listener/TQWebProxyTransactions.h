@@ -30,6 +30,9 @@ public:
 
     // One frame from the watch, without the link's header byte.
     void requestforConnection(std::span<const std::uint8_t> frame);
+    // The link went or came: every transaction and its socket end, and whatever waits for the
+    // watch is dropped, without a frame to a watch that no longer knows them.
+    void reset();
 
     [[nodiscard]] std::size_t transactionCount() const;
     [[nodiscard]] const TQWebProxyConnection* connection(std::uint8_t transactionId) const {
@@ -45,12 +48,13 @@ public:
 
 private:
     void newTransaction(std::uint8_t transactionId, std::span<const std::uint8_t> payload);
+    // Forgets the transaction, closing its socket when it is still there; nothing to the watch.
+    void drop(TQWebProxyConnection& connection);
     void control(TQWebProxyConnection& connection, std::span<const std::uint8_t> payload);
     void data(TQWebProxyConnection& connection, std::span<const std::uint8_t> payload);
     // Sends the next chunk, or the close frame once the server's side ended and none is left.
     void processQueue(TQWebProxyConnection& connection);
-    // Closes the socket when it is still there, drops the chunks, sends the close frame and
-    // frees the identifier.
+    // Drops the transaction and sends the watch its close frame.
     void disconnect(TQWebProxyConnection& connection);
     TQWebProxyConnection* bySocket(platform::net::SocketHandle socket);
 

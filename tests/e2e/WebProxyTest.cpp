@@ -13,7 +13,9 @@
 
 #include "listener/ListenerWorld.h"
 #include "listener/TQWebProxyURL.h"
+#include "logging/LGPlatformLogSink.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/LogSink.h"
 #include "platform/net/PollProxySockets.h"
 #include "sim/WatchBrowser.h"
 #include "sim/program/WatchFetch.h"
@@ -112,6 +114,21 @@ protected:
     std::string serverUrl(std::string_view host, int port, std::string_view path) const {
         return "http://" + std::string(host) + ":" + std::to_string(port) + std::string(path);
     }
+    // The watch drops off the air and comes back; the phone finds it again by itself.
+    bool vanishAndReturn() {
+        const auto count = [&](const char* name) { return world.events.count(name); };
+        const int disconnects = count("note:onDisconnectDeviceNotification");
+        const int connects = count("note:onConnectDeviceNotification");
+        world.watch.vanish();
+        if (!drive([&] { return count("note:onDisconnectDeviceNotification") > disconnects; })) {
+            return false;
+        }
+        world.watch.powerOn();
+        world.watch.advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
+        return drive([&] {
+            return count("note:onConnectDeviceNotification") > connects && world.watch.isPaired();
+        });
+    }
     std::string answerOf(std::uint8_t transaction) const {
         return browser.transaction(transaction).text();
     }
@@ -120,7 +137,7 @@ protected:
     testing_support::LoopWakes wakes{world.loop};
     std::shared_ptr<TestResolver> resolver = std::make_shared<TestResolver>();
     TQWebProxyURL proxy{
-        world.loop,
+        world.loop, world.center,
         std::make_unique<platform::net::PollProxySockets>(platform::net::PollProxySockets::Options{
             .resolve = [r = resolver](const std::string& host) { return r->resolve(host); }})};
     WatchBrowser browser{world.watch};
@@ -289,6 +306,54 @@ TEST_F(WebProxyTest, TheWatchLearnsOfEveryEnd) {
     ASSERT_TRUE(closed(43));
     EXPECT_TRUE(browser.transaction(43).chunks.empty());
     EXPECT_EQ(browser.badFrames(), 0);
+}
+
+// Transactions do not outlive the link: after the watch came back, a request on an identifier
+// it used before reaches the server it names, whether the old server was still answering or
+// had ended while chunks of its answer waited for a watch that was gone.
+TEST_F(WebProxyTest, AfterTheWatchCameBackReusedTransactionsReachTheirOwnServers) {
+    LoopbackServer before;
+    browser.setAutoAcknowledge(false);
+    ASSERT_TRUE(browser.get(8, serverUrl("server.test", before.port(), "/slow?size=100")).ok());
+    ASSERT_TRUE(browser
+                    .send(9, "GET " +
+                                 serverUrl("server.test", before.port(), "/bytes?size=200000") +
+                                 " HTTP/1.1\r\nHost: server.test\r\nCookie: session=old\r\n"
+                                 "Connection: close\r\n\r\n")
+                    .ok());
+    ASSERT_TRUE(drive([&] {
+        return !browser.transaction(8).chunks.empty() && !browser.transaction(9).chunks.empty();
+    }));
+    // The second answer is whole on the phone and its server gone before the watch leaves.
+    driveFor(1);
+    ASSERT_TRUE(vanishAndReturn());
+    EXPECT_TRUE(browser.transaction(8).lost);
+    EXPECT_TRUE(browser.transaction(9).lost);
+
+    browser.setAutoAcknowledge(true);
+    LoopbackServer after;
+    for (const std::uint8_t transaction : {8, 9}) {
+        ASSERT_TRUE(browser
+                        .get(transaction, serverUrl("server.test", after.port(),
+                                                    "/echo?t=" + std::to_string(transaction)))
+                        .ok());
+    }
+    ASSERT_TRUE(closed(8));
+    ASSERT_TRUE(closed(9));
+    for (const std::uint8_t transaction : {8, 9}) {
+        const auto answer = kavowatch::readHttpAnswer(browser.transaction(transaction).received());
+        ASSERT_TRUE(answer.ok()) << answer.error().message;
+        EXPECT_EQ(answer->status, 200);
+        EXPECT_NE(textOf(answer->body).find("/echo?t=" + std::to_string(transaction)),
+                  std::string::npos);
+        EXPECT_FALSE(browser.transaction(transaction).lost);
+    }
+    EXPECT_EQ(after.received().size(), 2U);
+    for (const auto& request : after.received()) {
+        EXPECT_EQ(request.header("cookie"), "") << request.target;
+    }
+    EXPECT_EQ(before.received().size(), 2U);
+    before.releaseSlowBodies();
 }
 
 TEST_F(WebProxyTest, TwoHundredFiftySixTransactionsAtOnce) {

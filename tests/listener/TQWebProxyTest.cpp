@@ -198,6 +198,68 @@ TEST_F(WebProxyTransactionsTest, TheWatchsCloseDropsWhatWaitsAndClosesTheSocket)
     EXPECT_EQ(toWatch.size(), 2U);
 }
 
+// What the watch started on one link means nothing on the next: a request on a reused
+// identifier must reach its own server, never the socket of the transaction it replaced.
+TEST_F(WebProxyTransactionsTest, ALinkChangeEndsEveryTransactionAndItsSocketSilently) {
+    const SocketHandle answering = openGet();
+    serverSends(answering, "a");
+    serverSends(answering, "b");
+    fromWatch(dataFrame(4, "GET http://opening.test/ HTTP/1.1\r\n\r\n"));
+    const SocketHandle opening = sockets.lastHandle();
+    fromWatch(dataFrame(5, "GET http://ended.test/ HTTP/1.1\r\n\r\n"));
+    const SocketHandle ended = sockets.lastHandle();
+    ASSERT_TRUE(sockets.deliverOpened(ended));
+    ASSERT_TRUE(sockets.deliverReceived(ended, bytesOf("x")));
+    ASSERT_TRUE(sockets.deliverReceived(ended, bytesOf("y")));
+    ASSERT_TRUE(sockets.deliverClosed(ended));
+    toWatch.clear();
+
+    proxy.reset();
+    EXPECT_EQ(proxy.transactionCount(), 0U);
+    EXPECT_EQ(sockets.liveCount(), 0U);
+    EXPECT_TRUE(sockets.connection(answering)->closedByUser);
+    EXPECT_TRUE(sockets.connection(opening)->closedByUser);
+    EXPECT_TRUE(toWatch.empty());
+
+    // The same identifiers, after: fresh connections, each with its own request only.
+    for (const std::uint8_t transaction : {3, 4, 5}) {
+        fromWatch(dataFrame(transaction, "GET http://next.test/n HTTP/1.1\r\n\r\n"));
+        const auto* connection = sockets.connection(sockets.lastHandle());
+        EXPECT_EQ(connection->host, "next.test");
+        EXPECT_EQ(std::string(connection->written.begin(), connection->written.end()),
+                  "GET /n HTTP/1.1\r\n\r\n");
+    }
+    EXPECT_EQ(sockets.connection(answering)->written, bytesOf("GET /a HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(sockets.liveCount(), 3U);
+    EXPECT_TRUE(toWatch.empty());
+}
+
+TEST_F(WebProxyTransactionsTest, ARequestOnATransactionWhoseServerEndedOpensAFreshConnection) {
+    const SocketHandle old = openGet();
+    serverSends(old, "a");
+    serverSends(old, "b");
+    ASSERT_TRUE(sockets.deliverClosed(old));
+    // The watch never acknowledged "a" and starts over on the identifier.
+    fromWatch(dataFrame(3, "GET http://other.test/x HTTP/1.1\r\n\r\n"));
+    const SocketHandle fresh = sockets.lastHandle();
+    ASSERT_NE(fresh, old);
+    EXPECT_EQ(sockets.connection(fresh)->host, "other.test");
+    EXPECT_EQ(sockets.connection(fresh)->written, bytesOf("GET /x HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(sockets.deliverOpened(fresh));
+    // The old answer's rest never follows; the new one is paced on its own.
+    serverSends(fresh, "new");
+    fromWatch(controlFrame(3, TQWebProxyFrame::kAcknowledgement));
+    EXPECT_EQ(payloadsToWatch(), (std::vector<std::string>{"a", "new"}));
+    // Bytes that are no request still have nowhere to go once the server ended.
+    serverSends(fresh, "c");
+    serverSends(fresh, "d");
+    ASSERT_TRUE(sockets.deliverClosed(fresh));
+    const SocketHandle last = sockets.lastHandle();
+    fromWatch(dataFrame(3, "more body"));
+    EXPECT_EQ(sockets.lastHandle(), last);
+    EXPECT_EQ(proxy.transactionCount(), 1U);
+}
+
 TEST_F(WebProxyTransactionsTest, ATunnelIsConfirmedAndCarriesBytesUnchanged) {
     fromWatch(dataFrame(7, "CONNECT example.test:443 HTTP/1.1\r\nHost: example.test\r\n\r\n"));
     const SocketHandle socket = sockets.lastHandle();
