@@ -6,15 +6,10 @@
 #include "listener/TQWebProxyFrame.h"
 #include "listener/TQWebProxyRequest.h"
 #include "logging/LGLog.h"
-#include "platform/foundation/Utf8.h"
 
 namespace {
 
 constexpr std::string_view kTunnelEstablished = "HTTP/1.1 200 Connection established\r\n\r\n";
-
-std::string_view textOf(std::span<const std::uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 
 }  // namespace
 
@@ -72,10 +67,10 @@ void TQWebProxyTransactions::newTransaction(std::uint8_t transactionId,
                 int{transactionId}, whyNot);
         return;
     }
-    if (platform::isValidUtf8(textOf(payload))) {
-        LG_VERBOSE("WebProxy New Connection Request Payload Value- %@  for Transaction ID - %d",
-                   textOf(payload), int{transactionId});
-    }
+    // Requests carry cookies, tokens and passwords in their headers and bodies, and even a
+    // target's path or query may: the log gets the host and sizes only.
+    LG_VERBOSE("WebProxy New Connection Request of %lu bytes for Transaction ID - %d",
+               payload.size(), int{transactionId});
     LG_VERBOSE("WebProxy Connecting.. host %@ port %d for Transaction ID- %d", request->host,
                int{request->port}, int{transactionId});
     auto connection = std::make_unique<TQWebProxyConnection>();
@@ -194,13 +189,8 @@ void TQWebProxyTransactions::socketClosed(platform::net::SocketHandle socket,
 
 void TQWebProxyTransactions::processQueue(TQWebProxyConnection& connection) {
     if (!connection.dataList.empty()) {
+        // Answers set cookies and carry private pages: their bytes are never logged.
         const platform::Bytes chunk = connection.dataList.dequeue();
-        if (platform::isValidUtf8(textOf(chunk))) {
-            LG_VERBOSE(
-                "Webproxy - TQWebProxyURL received data: === %@ === with size: %lu bytes for "
-                "Transaction ID : %d",
-                textOf(chunk), chunk.size(), int{connection.transactionId});
-        }
         LG_VERBOSE("WebProxy Sending Data to Kavo For Transaction ID : %d for len: %lu",
                    int{connection.transactionId}, chunk.size() + TQWebProxyFrame::kHeaderSize);
         toWatch_(TQWebProxyFrame::makeSuccessAPDUPacket(chunk, connection.transactionId));

@@ -4,6 +4,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -354,6 +355,38 @@ TEST_F(WebProxyTest, AfterTheWatchCameBackReusedTransactionsReachTheirOwnServers
     }
     EXPECT_EQ(before.received().size(), 2U);
     before.releaseSlowBodies();
+}
+
+// What goes through the proxy is the watch's owner's business: the cookie, the credentials and
+// the body reach the server, and the answer that echoes them reaches the watch, but no log
+// record of either side, the platform's lines included, holds any of them.
+TEST_F(WebProxyTest, NoSecretOfAProxiedRequestOrItsAnswerReachesTheLog) {
+    struct PlatformLinesToTheHub {
+        std::shared_ptr<platform::LogSink> previous =
+            platform::LogSink::install(std::make_shared<LGPlatformLogSink>());
+        ~PlatformLinesToTheHub() { platform::LogSink::install(previous); }
+    } platformLines;
+    LoopbackServer server;
+    const std::string body = "password=SECRET";
+    ASSERT_TRUE(browser
+                    .send(6, "POST " + serverUrl("server.test", server.port(), "/echo") +
+                                 " HTTP/1.1\r\nHost: server.test\r\nCookie: session=SECRET\r\n"
+                                 "Authorization: Bearer SECRET\r\nContent-Length: " +
+                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                                 body)
+                    .ok());
+    ASSERT_TRUE(closed(6));
+    ASSERT_TRUE(server.last());
+    EXPECT_EQ(server.last()->header("cookie"), "session=SECRET");
+    EXPECT_NE(answerOf(6).find("SECRET"), std::string::npos);
+
+    const auto lines = world.logs->lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const auto& line) {
+        return line.second.find("WebProxy") != std::string::npos;
+    }));
+    for (const auto& [flag, text] : lines) {
+        EXPECT_EQ(text.find("SECRET"), std::string::npos) << text;
+    }
 }
 
 TEST_F(WebProxyTest, TwoHundredFiftySixTransactionsAtOnce) {
