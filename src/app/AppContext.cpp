@@ -82,7 +82,10 @@ struct AppContext::Link {
          TQHandlers& handlers, const std::filesystem::path& documents)
         : adapter(std::move(radio), loop),
           kavoManager(bleManager, loop, defaults),
-          webProxy(loop, center, std::make_unique<platform::net::PollProxySockets>()),
+          webProxy(loop, center,
+                   std::make_unique<platform::net::PollProxySockets>(
+                       platform::net::PollProxySockets::Options{
+                           .destinations = TQWebProxyURL::destinations(defaults)})),
           sequence(kavoManager, handlers),
           coreManager(TQCoreManager::create(kavoManager, handlers)) {
         kavoManager.setFileHandler(std::make_unique<TQFileHandler>(kavoManager, kavoManager, loop,

@@ -4,6 +4,11 @@
 #include "listener/TQWebProxyTransactions.h"
 #include "logging/LGLog.h"
 
+platform::net::ProxyDestinations TQWebProxyURL::destinations(
+    const platform::UserDefaults& defaults) {
+    return {.allowLoopback = defaults.boolean(kAllowLoopbackKey).value_or(false)};
+}
+
 TQWebProxyURL::TQWebProxyURL(platform::RunLoop& loop, platform::NotificationCenter& center,
                              std::unique_ptr<platform::net::ProxySockets> sockets)
     : loop_(loop), center_(center), sockets_(std::move(sockets)) {

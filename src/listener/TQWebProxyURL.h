@@ -7,8 +7,10 @@
 #include "listener/handlers/TQWebProxyHandler.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 #include "platform/foundation/WeakPtr.h"
+#include "platform/net/ProxyDestinations.h"
 #include "platform/net/ProxySockets.h"
 
 class TQWebProxyTransactions;
@@ -23,6 +25,13 @@ class TQWebProxyURL final : public TQWebProxyHandler {
 public:
     static constexpr std::uint32_t kAppId = 6;
     static constexpr std::uint32_t kPriority = 1;
+    // The user setting that lets the watch reach the phone's loopback (servers of tests and of
+    // scripts/run); without it loopback is refused like the other local addresses.
+    static constexpr const char* kAllowLoopbackKey = "kavo.webproxy.allowLoopback";
+
+    // Where the user settings let the proxy connect.
+    [[nodiscard]] static platform::net::ProxyDestinations destinations(
+        const platform::UserDefaults& defaults);
 
     TQWebProxyURL(platform::RunLoop& loop, platform::NotificationCenter& center,
                   std::unique_ptr<platform::net::ProxySockets> sockets);

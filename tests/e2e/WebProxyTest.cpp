@@ -81,7 +81,7 @@ Bytes bytesOf(std::string_view text) {
 class WebProxyTest : public ::testing::Test {
 protected:
     WebProxyTest() {
-        world.handlers.registry.webProxy = &proxy;
+        world.handlers.registry.webProxy = proxy.get();
         world.connectWatch();
     }
     ~WebProxyTest() override { resolver->release(); }
@@ -134,13 +134,22 @@ protected:
         return browser.transaction(transaction).text();
     }
 
+    // A proxy as the composition root makes it, over the test's names; the tests' servers are
+    // on the loopback, which the user setting lets it reach.
+    std::unique_ptr<TQWebProxyURL> makeProxy(bool allowLoopback) {
+        world.defaults.set(TQWebProxyURL::kAllowLoopbackKey, allowLoopback);
+        return std::make_unique<TQWebProxyURL>(
+            world.loop, world.center,
+            std::make_unique<platform::net::PollProxySockets>(
+                platform::net::PollProxySockets::Options{
+                    .resolve = [r = resolver](const std::string& host) { return r->resolve(host); },
+                    .destinations = TQWebProxyURL::destinations(world.defaults)}));
+    }
+
     listener_test::ListenerWorld world;
     testing_support::LoopWakes wakes{world.loop};
     std::shared_ptr<TestResolver> resolver = std::make_shared<TestResolver>();
-    TQWebProxyURL proxy{
-        world.loop, world.center,
-        std::make_unique<platform::net::PollProxySockets>(platform::net::PollProxySockets::Options{
-            .resolve = [r = resolver](const std::string& host) { return r->resolve(host); }})};
+    std::unique_ptr<TQWebProxyURL> proxy = makeProxy(true);
     WatchBrowser browser{world.watch};
 };
 
@@ -387,6 +396,31 @@ TEST_F(WebProxyTest, NoSecretOfAProxiedRequestOrItsAnswerReachesTheLog) {
     for (const auto& [flag, text] : lines) {
         EXPECT_EQ(text.find("SECRET"), std::string::npos) << text;
     }
+}
+
+// The watch may not turn the proxy on the phone itself: without the user setting, a loopback
+// server is out of its reach by address and by a name that resolves to it, and the watch hears
+// the end of the transaction as it does for a refused connection.
+TEST_F(WebProxyTest, LoopbackIsRefusedUnlessTheUserSettingAllowsIt) {
+    LoopbackServer server;
+    proxy = makeProxy(false);
+    world.handlers.registry.webProxy = proxy.get();
+    ASSERT_TRUE(browser.get(1, serverUrl("127.0.0.1", server.port(), "/echo")).ok());
+    ASSERT_TRUE(browser.get(2, serverUrl("server.test", server.port(), "/echo")).ok());
+    ASSERT_TRUE(browser.get(3, serverUrl("[::ffff:127.0.0.1]", server.port(), "/echo")).ok());
+    ASSERT_TRUE(browser.connect(4, "server.test", static_cast<std::uint16_t>(server.port())).ok());
+    for (const std::uint8_t transaction : {1, 2, 3, 4}) {
+        ASSERT_TRUE(closed(transaction));
+        EXPECT_TRUE(browser.transaction(transaction).chunks.empty());
+    }
+    EXPECT_TRUE(server.received().empty());
+
+    proxy = makeProxy(true);
+    world.handlers.registry.webProxy = proxy.get();
+    ASSERT_TRUE(browser.get(1, serverUrl("server.test", server.port(), "/echo")).ok());
+    ASSERT_TRUE(closed(1));
+    EXPECT_EQ(kavowatch::readHttpAnswer(browser.transaction(1).received())->status, 200);
+    EXPECT_EQ(server.received().size(), 1U);
 }
 
 TEST_F(WebProxyTest, TwoHundredFiftySixTransactionsAtOnce) {

@@ -318,8 +318,12 @@ struct PollProxySockets::Impl {
     // Tries the addresses not tried yet, in order; fails with lastError when none is left.
     void connectNext(SocketHandle handle, Socket& socket, Error lastError) {
         while (socket.nextAddress < socket.addresses.size()) {
-            const auto address =
-                numericAddress(socket.addresses[socket.nextAddress++], socket.port);
+            const std::string& text = socket.addresses[socket.nextAddress++];
+            if (auto refusal = options.destinations.refusal(text)) {
+                lastError = Error{"platform.net.socket", EACCES, "refused " + *refusal};
+                continue;
+            }
+            const auto address = numericAddress(text, socket.port);
             if (!address) {
                 continue;
             }

@@ -4,13 +4,15 @@
 #include <memory>
 #include <string>
 
+#include "platform/net/ProxyDestinations.h"
 #include "platform/net/ProxySockets.h"
 
 namespace platform::net {
 
 // ProxySockets over non-blocking sockets and poll on a thread of its own; host names are
-// looked up on a few resolver threads beside it. The destructor stops both, closing every
-// socket (it waits for a lookup in progress).
+// looked up on a few resolver threads beside it. Every address is judged by the destinations
+// before it is tried; a host with none left fails as a refused connection does. The destructor
+// stops both, closing every socket (it waits for a lookup in progress).
 class PollProxySockets final : public ProxySockets {
 public:
     struct Options {
@@ -18,6 +20,7 @@ public:
         std::size_t readSize = 32678;
         HostResolver resolve = systemHostResolver();
         std::string threadName = "kavo.proxy";
+        ProxyDestinations destinations;
     };
 
     PollProxySockets();
