@@ -14,8 +14,8 @@ constexpr std::string_view kTunnelEstablished = "HTTP/1.1 200 Connection establi
 }  // namespace
 
 TQWebProxyTransactions::TQWebProxyTransactions(platform::net::ProxySockets& sockets,
-                                               FrameSink toWatch)
-    : sockets_(sockets), toWatch_(std::move(toWatch)) {}
+                                               FrameSink toWatch, double idleTimeout)
+    : sockets_(sockets), toWatch_(std::move(toWatch)), idleTimeout_(idleTimeout) {}
 
 TQWebProxyTransactions::~TQWebProxyTransactions() = default;
 
@@ -51,7 +51,10 @@ void TQWebProxyTransactions::requestforConnection(std::span<const std::uint8_t> 
     }
     if (connection == nullptr) {
         newTransaction(frame->transactionId, frame->payload);
-    } else if (frame->type == TQWebProxyFrame::kControl) {
+        return;
+    }
+    touch(*connection);
+    if (frame->type == TQWebProxyFrame::kControl) {
         control(*connection, frame->payload);
     } else {
         data(*connection, frame->payload);
@@ -75,6 +78,8 @@ void TQWebProxyTransactions::newTransaction(std::uint8_t transactionId,
                int{request->port}, int{transactionId});
     auto connection = std::make_unique<TQWebProxyConnection>();
     connection->transactionId = transactionId;
+    connection->serial = ++lastSerial_;
+    connection->lastActivity = sockets_.now();
     connection->connectionHost = request->host;
     connection->port = request->port;
     connection->https = request->https;
@@ -84,6 +89,7 @@ void TQWebProxyTransactions::newTransaction(std::uint8_t transactionId,
         sockets_.write(connection->socket, request->firstBytes);
     }
     transactionOfSocket_[connection->socket] = transactionId;
+    watchIdleness(*connection, idleTimeout_);
     connectionList_[transactionId] = std::move(connection);
 }
 
@@ -132,6 +138,7 @@ void TQWebProxyTransactions::socketOpened(platform::net::SocketHandle socket) {
         return;
     }
     const int transactionId = connection->transactionId;
+    touch(*connection);
     connection->state = TQWebProxyConnection::State::open;
     if (connection->closeRequested) {
         disconnect(*connection);
@@ -155,6 +162,7 @@ void TQWebProxyTransactions::socketReceived(platform::net::SocketHandle socket,
     }
     LG_VERBOSE("WebProxy Data Received from Server Size - %lu for trans id: %d", bytes.size(),
                int{connection->transactionId});
+    touch(*connection);
     connection->dataList.enqueue(platform::Bytes(bytes.begin(), bytes.end()));
     if (!connection->transmitting) {
         processQueue(*connection);
@@ -235,6 +243,32 @@ void TQWebProxyTransactions::disconnect(TQWebProxyConnection& connection) {
     const std::uint8_t transactionId = connection.transactionId;
     drop(connection);
     toWatch_(TQWebProxyFrame::makeErrorAPDUPacket(transactionId));
+}
+
+void TQWebProxyTransactions::touch(TQWebProxyConnection& connection) {
+    connection.lastActivity = sockets_.now();
+}
+
+void TQWebProxyTransactions::watchIdleness(const TQWebProxyConnection& connection, double after) {
+    sockets_.postAfter(
+        after, [this, transactionId = connection.transactionId, serial = connection.serial] {
+            checkIdleness(transactionId, serial);
+        });
+}
+
+void TQWebProxyTransactions::checkIdleness(std::uint8_t transactionId, std::uint64_t serial) {
+    TQWebProxyConnection* connection = connectionList_[transactionId].get();
+    if (connection == nullptr || connection->serial != serial) {
+        return;
+    }
+    const double idle = sockets_.now() - connection->lastActivity;
+    // A millisecond's grace, so that rounding cannot have it look again and again.
+    if (const double remaining = idleTimeout_ - idle; remaining > 0.001) {
+        watchIdleness(*connection, remaining);
+        return;
+    }
+    LG_INFO("WebProxy Transaction ID - %d idle for %.0f s: closed", int{transactionId}, idle);
+    disconnect(*connection);
 }
 
 TQWebProxyConnection* TQWebProxyTransactions::bySocket(platform::net::SocketHandle socket) {

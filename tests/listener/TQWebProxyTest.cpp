@@ -260,6 +260,48 @@ TEST_F(WebProxyTransactionsTest, ARequestOnATransactionWhoseServerEndedOpensAFre
     EXPECT_EQ(proxy.transactionCount(), 1U);
 }
 
+// A transaction nobody does anything for ends, and the watch hears of it; whatever either side
+// does keeps it open, whether it still opens, answers or waits for an acknowledgement.
+TEST_F(WebProxyTransactionsTest, AnIdleTransactionEndsWithItsCloseFrame) {
+    constexpr double kIdle = TQWebProxyTransactions::kIdleTimeout;
+    const Bytes close4 = TQWebProxyFrame::makeErrorAPDUPacket(4);
+    const Bytes close5 = TQWebProxyFrame::makeErrorAPDUPacket(5);
+    const SocketHandle answering = openGet();
+    fromWatch(dataFrame(4, "GET http://opening.test/ HTTP/1.1\r\n\r\n"));
+    const SocketHandle opening = sockets.lastHandle();
+    fromWatch(dataFrame(5, "GET http://waiting.test/ HTTP/1.1\r\n\r\n"));
+    const SocketHandle waiting = sockets.lastHandle();
+    ASSERT_TRUE(sockets.deliverOpened(waiting));
+    ASSERT_TRUE(sockets.deliverReceived(waiting, bytesOf("first")));
+    ASSERT_TRUE(sockets.deliverReceived(waiting, bytesOf("second")));
+    toWatch.clear();
+
+    sockets.advance(kIdle - 1);
+    serverSends(answering, "a");
+    fromWatch(controlFrame(3, TQWebProxyFrame::kAcknowledgement));
+    EXPECT_EQ(toWatch.size(), 1U);
+    sockets.advance(1);
+    // The two that saw nothing for the whole time end; the watch hears of both.
+    ASSERT_EQ(toWatch.size(), 3U);
+    EXPECT_EQ(payloadsToWatch().front(), "a");
+    EXPECT_EQ(toWatch[1], close4);
+    EXPECT_EQ(toWatch[2], close5);
+    EXPECT_TRUE(sockets.connection(opening)->closedByUser);
+    EXPECT_TRUE(sockets.connection(waiting)->closedByUser);
+    EXPECT_EQ(proxy.transactionCount(), 1U);
+
+    sockets.advance(kIdle - 1.5);
+    EXPECT_EQ(proxy.transactionCount(), 1U);
+    sockets.advance(1);
+    EXPECT_EQ(toWatch.back(), kClose3);
+    EXPECT_TRUE(sockets.connection(answering)->closedByUser);
+    EXPECT_EQ(proxy.transactionCount(), 0U);
+    // Nothing more is told once they are over.
+    const std::size_t told = toWatch.size();
+    sockets.advance(10 * kIdle);
+    EXPECT_EQ(toWatch.size(), told);
+}
+
 TEST_F(WebProxyTransactionsTest, ATunnelIsConfirmedAndCarriesBytesUnchanged) {
     fromWatch(dataFrame(7, "CONNECT example.test:443 HTTP/1.1\r\nHost: example.test\r\n\r\n"));
     const SocketHandle socket = sockets.lastHandle();

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/RunLoop.h"
 #include "platform/net/PollProxySockets.h"
 #include "platform/net/ProxyDestinations.h"
 
@@ -199,7 +200,7 @@ private:
     std::uint16_t port_ = 0;
 };
 
-// The sockets on their thread, with what they tell.
+// The sockets on their thread, timed by a virtual loop's clock, with what they tell.
 class PollProxySocketsTest : public ::testing::Test {
 protected:
     ~PollProxySocketsTest() override {
@@ -209,6 +210,7 @@ protected:
 
     void start(PollProxySockets::Options options) {
         options.resolve = [r = resolver](const std::string& host) { return r->resolve(host); };
+        options.clock = [this] { return clock.now(); };
         sockets = std::make_unique<PollProxySockets>(std::move(options));
         events = std::make_unique<Events>();
         sockets->setObserver(events.get());
@@ -236,11 +238,15 @@ protected:
     void close(SocketHandle socket) {
         onIo([&] { sockets->close(socket); });
     }
+    std::size_t socketCount() {
+        return onIo([&] { return sockets->socketCount(); });
+    }
     // Every event caused so far has been told.
     void settle() {
         onIo([] {});
     }
 
+    platform::RunLoop clock{platform::RunLoop::Clock::virtualTime};
     std::shared_ptr<Resolver> resolver = std::make_shared<Resolver>();
     // Made with the sockets: handles start again with them.
     std::unique_ptr<Events> events;
@@ -265,6 +271,89 @@ TEST_F(PollProxySocketsTest, LoopbackIsRefusedAtEveryAddressUnlessAllowed) {
     EXPECT_EQ(events->firstOf(open("0.0.0.0", server.port())),
               "failed: refused unspecified address 0.0.0.0");
     EXPECT_TRUE(server.connected());
+}
+
+TEST_F(PollProxySocketsTest, WhatWaitsForTheServerIsBounded) {
+    start({.maxWaitingBytes = 1000});
+    const SocketHandle socket = open("held.test");
+    write(socket, 600);
+    write(socket, 400);
+    settle();
+    EXPECT_TRUE(events->of(socket).empty());
+    write(socket, 1);
+    settle();
+    EXPECT_EQ(events->of(socket),
+              std::vector<std::string>{"failed: more than 1000 bytes wait for the server"});
+    EXPECT_EQ(socketCount(), 0U);
+}
+
+TEST_F(PollProxySocketsTest, AClosedSocketWritesWhatWaitsForALimitedTimeOnly) {
+    DeafServer server;
+    start({.destinations = {.allowLoopback = true},
+           .maxWaitingBytes = std::size_t{32} << 20,
+           .drainTimeout = 10});
+    const SocketHandle socket = open("127.0.0.1", server.port());
+    ASSERT_EQ(events->firstOf(socket), "opened");
+    // Far more than the kernel holds for a peer that takes nothing.
+    write(socket, std::size_t{16} << 20);
+    close(socket);
+    EXPECT_EQ(socketCount(), 1U);
+    clock.advance(9.5);
+    EXPECT_EQ(socketCount(), 1U);
+    clock.advance(1);
+    EXPECT_EQ(socketCount(), 0U);
+}
+
+TEST_F(PollProxySocketsTest, SocketsAreBoundedClosingOnesIncluded) {
+    DeafServer server;
+    start({.destinations = {.allowLoopback = true},
+           .maxWaitingBytes = std::size_t{32} << 20,
+           .maxSockets = 2});
+    const SocketHandle first = open("held.one");
+    const SocketHandle second = open("held.two");
+    const SocketHandle third = open("held.three");
+    settle();
+    EXPECT_EQ(events->of(third), std::vector<std::string>{"failed: too many sockets: 2"});
+    EXPECT_TRUE(events->of(first).empty());
+    EXPECT_TRUE(events->of(second).empty());
+
+    // A closed socket still writing counts, but gives its place to a new one.
+    close(first);
+    const SocketHandle open1 = open("127.0.0.1", server.port());
+    ASSERT_EQ(events->firstOf(open1), "opened");
+    write(open1, std::size_t{16} << 20);
+    close(open1);
+    EXPECT_EQ(socketCount(), 2U);
+    const SocketHandle fourth = open("held.four");
+    EXPECT_EQ(socketCount(), 2U);
+    const SocketHandle fifth = open("held.five");
+    settle();
+    EXPECT_TRUE(events->of(fourth).empty());
+    EXPECT_EQ(events->of(fifth), std::vector<std::string>{"failed: too many sockets: 2"});
+}
+
+TEST_F(PollProxySocketsTest, TheLookupOfASocketClosedBeforeItStartedIsNotMade) {
+    start({});
+    // Every resolver thread is kept busy, so the next lookup waits its turn.
+    for (const char* host : {"held.1", "held.2", "held.3", "held.4"}) {
+        open(host);
+        resolver->waitUntilAsked(host);
+    }
+    close(open("closed.test"));
+    const SocketHandle after = open("after.test");
+    resolver->release();
+    EXPECT_EQ(events->firstOf(after), "failed: unknown host");
+    const auto asked = resolver->asked();
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "closed.test"), 0);
+}
+
+TEST_F(PollProxySocketsTest, StoppingDoesNotWaitForALookupInProgress) {
+    start({});
+    open("held.forever");
+    resolver->waitUntilAsked("held.forever");
+    // Would wait for the release, which comes only after it.
+    sockets.reset();
+    resolver->release();
 }
 
 }  // namespace
