@@ -4,6 +4,8 @@
 // bytes as they are, or with bit 2 a well-formed header around them: type, transaction, then
 // the payload), 1 a socket opens, 2 a socket receives the bytes after the first, 3 a socket
 // ends (with bit 2 by a failure). The first byte of a socket step picks one of the live sockets.
+// With bit 3 the clock first moves on by as many seconds as the flags byte's top four bits say,
+// times 16, so that idle transactions end.
 // What must hold: every frame to the watch is well formed, a close frame frees its transaction,
 // and a transaction whose server has not gone holds a live socket.
 
@@ -54,6 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Records records(std::span(data, size));
     while (const auto record = records.next()) {
         const auto bytes = record->bytes;
+        if ((record->flags & 8) != 0) {
+            sockets.advance(16.0 * (record->flags >> 4));
+        }
         switch (record->flags & 3) {
             case 0:
                 if ((record->flags & 4) != 0 && bytes.size() >= 2) {

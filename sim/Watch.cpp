@@ -139,17 +139,23 @@ void Watch::phoneLinkUp() {
     if (config_.handshake != HandshakeMode::manual) {
         startHandshake();
     }
-    if (linkObserver_) {
-        linkObserver_(true);
-    }
+    tellLinkObservers(true);
 }
 
 void Watch::phoneLinkDown() {
     ++counters_.connectionsEnded;
     LG_INFO("kavowatch: the link to the phone is down");
     endSession();
-    if (linkObserver_) {
-        linkObserver_(false);
+    tellLinkObservers(false);
+}
+
+void Watch::tellLinkObservers(bool up) {
+    // An observer may remove itself or others while told.
+    const auto observers = linkObservers_;
+    for (const auto& [id, observer] : observers) {
+        if (linkObservers_.contains(id)) {
+            observer(up);
+        }
     }
 }
 

@@ -175,11 +175,19 @@ public:
     void answerAll(std::string msgId, RepliesRule rule);
 
     // Told after the watch's own handling whenever the link to the phone comes up (true) or
-    // goes down (false).
-    void observeLink(std::function<void(bool up)> observer) { linkObserver_ = std::move(observer); }
+    // goes down (false), every observer in the order added, until it is removed.
+    int observeLink(std::function<void(bool up)> observer) {
+        linkObservers_.emplace(++lastLinkObserver_, std::move(observer));
+        return lastLinkObserver_;
+    }
+    void stopObservingLink(int observer) { linkObservers_.erase(observer); }
     // Told of every message on this application identifier that carries no "msgId", after it
-    // is logged; it may send.
+    // is logged; it may send. A null observer stops it.
     void observeChannel(std::uint8_t appId, std::function<void(const ReceivedMessage&)> observer) {
+        if (!observer) {
+            channelObservers_.erase(appId);
+            return;
+        }
         channelObservers_[appId] = std::move(observer);
     }
 
@@ -236,6 +244,7 @@ private:
     void onHandshakeTimeout();
     void onHandshakeRecord(std::span<const std::uint8_t> record);
     void endSession();
+    void tellLinkObservers(bool up);
 
     platform::RunLoop& loop_;
     RadioFactory radios_;
@@ -249,7 +258,8 @@ private:
     MessageLog messages_;
     WatchFiles files_;
     std::map<std::string, RepliesRule, std::less<>> rules_;
-    std::function<void(bool up)> linkObserver_;
+    std::map<int, std::function<void(bool up)>> linkObservers_;
+    int lastLinkObserver_ = 0;
     std::map<std::uint8_t, std::function<void(const ReceivedMessage&)>> channelObservers_;
 
     std::optional<std::uint8_t> advertisingPurpose_;

@@ -49,6 +49,25 @@ std::string WatchBrowser::Transaction::text() const {
 WatchBrowser::WatchBrowser(Watch& watch) : watch_(watch) {
     watch_.observeChannel(kProxyAppId,
                           [this](const ReceivedMessage& message) { received(message); });
+    linkObserver_ = watch_.observeLink([this](bool up) {
+        if (up) {
+            linkUp();
+        }
+    });
+}
+
+WatchBrowser::~WatchBrowser() {
+    watch_.stopObservingLink(linkObserver_);
+    watch_.observeChannel(kProxyAppId, nullptr);
+}
+
+void WatchBrowser::linkUp() {
+    for (Transaction& transaction : transactions_) {
+        if (transaction.started && !transaction.closed) {
+            transaction.closed = true;
+            transaction.lost = true;
+        }
+    }
 }
 
 platform::Bytes WatchBrowser::frame(std::uint8_t type, std::uint8_t transactionId,
@@ -85,6 +104,7 @@ platform::Result<void> WatchBrowser::send(std::uint8_t transactionId,
     if (transactions_[transactionId].closed) {
         transactions_[transactionId] = Transaction{};  // the identifier is free again
     }
+    transactions_[transactionId].started = true;
     return sendFrame(kData, transactionId, bytes);
 }
 

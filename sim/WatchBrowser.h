@@ -17,7 +17,8 @@ namespace kavowatch {
 // The watch's browser: it reaches servers through the phone's web proxy on application 6, one
 // transaction identifier per request, in frames of the proxy's format, and acknowledges every
 // chunk the phone sends unless told to leave that to its caller. What the phone sends is kept
-// per transaction.
+// per transaction. A new link to the phone ends every transaction still open: the phone
+// forgets them with the link it had.
 class WatchBrowser {
 public:
     static constexpr std::uint8_t kProxyAppId = 6;
@@ -29,8 +30,12 @@ public:
     struct Transaction {
         // Every data frame's payload, in order.
         std::vector<platform::Bytes> chunks;
-        // The close frame came; the transaction is over.
+        // The close frame came, or the link it was started on went; the transaction is over.
         bool closed = false;
+        // Over because its link went, without a close frame.
+        bool lost = false;
+        // The watch has sent it a request.
+        bool started = false;
         // Frames that were neither a data frame nor the close frame.
         int oddFrames = 0;
 
@@ -39,6 +44,7 @@ public:
     };
 
     explicit WatchBrowser(Watch& watch);
+    ~WatchBrowser();
     WatchBrowser(const WatchBrowser&) = delete;
     WatchBrowser& operator=(const WatchBrowser&) = delete;
 
@@ -71,10 +77,12 @@ public:
 
 private:
     void received(const ReceivedMessage& message);
+    void linkUp();
     platform::Result<void> sendFrame(std::uint8_t type, std::uint8_t transactionId,
                                      std::span<const std::uint8_t> payload);
 
     Watch& watch_;
+    int linkObserver_ = 0;
     bool autoAcknowledge_ = true;
     std::array<Transaction, 256> transactions_{};
     int badFrames_ = 0;

@@ -34,7 +34,9 @@ std::optional<Download> downloadThroughProxy(const link_test::LinkConditions& co
                                              std::size_t expected) {
     link_test::LinkWorld world(1, conditions);
     testing_support::LoopWakes wakes(world.loop());
-    platform::net::PollProxySockets sockets;
+    // The server is on the loopback, which the proxy refuses unless told otherwise.
+    platform::net::PollProxySockets sockets(
+        platform::net::PollProxySockets::Options{.destinations = {.allowLoopback = true}});
     TQWebProxyTransactions proxy(sockets, [&world](Bytes frame) {
         world.loop().post([&world, frame = std::move(frame)] {
             world.phone().send(TQAP::addPriority(kPriority, kProxyAppId, frame), false);

@@ -78,11 +78,14 @@ std::unique_ptr<platform::LocationManager> chooseLocation(platform::RunLoop& loo
 // Members in launch order, so that they go in the reverse one.
 struct AppContext::Link {
     Link(std::unique_ptr<platform::bluetooth::Radio> radio, platform::RunLoop& loop,
-         platform::UserDefaults& defaults, TQHandlers& handlers,
-         const std::filesystem::path& documents)
+         platform::UserDefaults& defaults, platform::NotificationCenter& center,
+         TQHandlers& handlers, const std::filesystem::path& documents)
         : adapter(std::move(radio), loop),
           kavoManager(bleManager, loop, defaults),
-          webProxy(loop, std::make_unique<platform::net::PollProxySockets>()),
+          webProxy(loop, center,
+                   std::make_unique<platform::net::PollProxySockets>(
+                       platform::net::PollProxySockets::Options{
+                           .destinations = TQWebProxyURL::destinations(defaults)})),
           sequence(kavoManager, handlers),
           coreManager(TQCoreManager::create(kavoManager, handlers)) {
         kavoManager.setFileHandler(std::make_unique<TQFileHandler>(kavoManager, kavoManager, loop,
@@ -266,7 +269,7 @@ void AppContext::startLink(std::unique_ptr<platform::bluetooth::Radio> radio) {
     stopLink();
     // The sequence is made with the link; the core manager finds it among the handlers.
     const bool ownSequence = handlers_.initSequence == nullptr;
-    link_ = std::make_unique<Link>(std::move(radio), loop_, defaults_, handlers_,
+    link_ = std::make_unique<Link>(std::move(radio), loop_, defaults_, center_, handlers_,
                                    container_.documents());
     if (ownSequence) {
         handlers_.initSequence = &link_->sequence;

@@ -39,6 +39,10 @@ struct TQWebProxyConnection {
     };
 
     std::uint8_t transactionId = 0;
+    // Tells this transaction from an earlier one on the same identifier.
+    std::uint64_t serial = 0;
+    // When the watch or the server last did anything for it, on the sockets' clock.
+    double lastActivity = 0;
     std::string connectionHost;
     std::uint16_t port = 80;
     bool https = false;

@@ -6,21 +6,16 @@
 #include "listener/TQWebProxyFrame.h"
 #include "listener/TQWebProxyRequest.h"
 #include "logging/LGLog.h"
-#include "platform/foundation/Utf8.h"
 
 namespace {
 
 constexpr std::string_view kTunnelEstablished = "HTTP/1.1 200 Connection established\r\n\r\n";
 
-std::string_view textOf(std::span<const std::uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 }  // namespace
 
 TQWebProxyTransactions::TQWebProxyTransactions(platform::net::ProxySockets& sockets,
-                                               FrameSink toWatch)
-    : sockets_(sockets), toWatch_(std::move(toWatch)) {}
+                                               FrameSink toWatch, double idleTimeout)
+    : sockets_(sockets), toWatch_(std::move(toWatch)), idleTimeout_(idleTimeout) {}
 
 TQWebProxyTransactions::~TQWebProxyTransactions() = default;
 
@@ -43,9 +38,23 @@ void TQWebProxyTransactions::requestforConnection(std::span<const std::uint8_t> 
     LG_VERBOSE("WebProxy Request Data Received Length From BLE/Kavo - %d for Transaction ID - %d",
                frame->payload.size(), transactionId);
     TQWebProxyConnection* connection = connectionList_[frame->transactionId].get();
+    std::string notARequest;
+    if (connection != nullptr && connection->state == TQWebProxyConnection::State::ended &&
+        frame->type != TQWebProxyFrame::kControl &&
+        TQWebProxyRequest::parse(frame->payload, notARequest)) {
+        // Its server is gone, so a request can only be the watch starting over on the
+        // identifier: what was left of the old answer no longer matters to it.
+        LG_VERBOSE("WebProxy Transaction ID - %d starts again after its server ended",
+                   transactionId);
+        drop(*connection);
+        connection = nullptr;
+    }
     if (connection == nullptr) {
         newTransaction(frame->transactionId, frame->payload);
-    } else if (frame->type == TQWebProxyFrame::kControl) {
+        return;
+    }
+    touch(*connection);
+    if (frame->type == TQWebProxyFrame::kControl) {
         control(*connection, frame->payload);
     } else {
         data(*connection, frame->payload);
@@ -61,14 +70,16 @@ void TQWebProxyTransactions::newTransaction(std::uint8_t transactionId,
                 int{transactionId}, whyNot);
         return;
     }
-    if (platform::isValidUtf8(textOf(payload))) {
-        LG_VERBOSE("WebProxy New Connection Request Payload Value- %@  for Transaction ID - %d",
-                   textOf(payload), int{transactionId});
-    }
+    // Requests carry cookies, tokens and passwords in their headers and bodies, and even a
+    // target's path or query may: the log gets the host and sizes only.
+    LG_VERBOSE("WebProxy New Connection Request of %lu bytes for Transaction ID - %d",
+               payload.size(), int{transactionId});
     LG_VERBOSE("WebProxy Connecting.. host %@ port %d for Transaction ID- %d", request->host,
                int{request->port}, int{transactionId});
     auto connection = std::make_unique<TQWebProxyConnection>();
     connection->transactionId = transactionId;
+    connection->serial = ++lastSerial_;
+    connection->lastActivity = sockets_.now();
     connection->connectionHost = request->host;
     connection->port = request->port;
     connection->https = request->https;
@@ -78,6 +89,7 @@ void TQWebProxyTransactions::newTransaction(std::uint8_t transactionId,
         sockets_.write(connection->socket, request->firstBytes);
     }
     transactionOfSocket_[connection->socket] = transactionId;
+    watchIdleness(*connection, idleTimeout_);
     connectionList_[transactionId] = std::move(connection);
 }
 
@@ -126,6 +138,7 @@ void TQWebProxyTransactions::socketOpened(platform::net::SocketHandle socket) {
         return;
     }
     const int transactionId = connection->transactionId;
+    touch(*connection);
     connection->state = TQWebProxyConnection::State::open;
     if (connection->closeRequested) {
         disconnect(*connection);
@@ -149,6 +162,7 @@ void TQWebProxyTransactions::socketReceived(platform::net::SocketHandle socket,
     }
     LG_VERBOSE("WebProxy Data Received from Server Size - %lu for trans id: %d", bytes.size(),
                int{connection->transactionId});
+    touch(*connection);
     connection->dataList.enqueue(platform::Bytes(bytes.begin(), bytes.end()));
     if (!connection->transmitting) {
         processQueue(*connection);
@@ -183,13 +197,8 @@ void TQWebProxyTransactions::socketClosed(platform::net::SocketHandle socket,
 
 void TQWebProxyTransactions::processQueue(TQWebProxyConnection& connection) {
     if (!connection.dataList.empty()) {
+        // Answers set cookies and carry private pages: their bytes are never logged.
         const platform::Bytes chunk = connection.dataList.dequeue();
-        if (platform::isValidUtf8(textOf(chunk))) {
-            LG_VERBOSE(
-                "Webproxy - TQWebProxyURL received data: === %@ === with size: %lu bytes for "
-                "Transaction ID : %d",
-                textOf(chunk), chunk.size(), int{connection.transactionId});
-        }
         LG_VERBOSE("WebProxy Sending Data to Kavo For Transaction ID : %d for len: %lu",
                    int{connection.transactionId}, chunk.size() + TQWebProxyFrame::kHeaderSize);
         toWatch_(TQWebProxyFrame::makeSuccessAPDUPacket(chunk, connection.transactionId));
@@ -207,15 +216,59 @@ void TQWebProxyTransactions::processQueue(TQWebProxyConnection& connection) {
     }
 }
 
-void TQWebProxyTransactions::disconnect(TQWebProxyConnection& connection) {
-    const std::uint8_t transactionId = connection.transactionId;
-    LG_VERBOSE("WebProxy Closing Connection To Server for Transaction ID: %d", int{transactionId});
+void TQWebProxyTransactions::reset() {
+    std::size_t dropped = 0;
+    for (auto& connection : connectionList_) {
+        if (connection) {
+            drop(*connection);
+            ++dropped;
+        }
+    }
+    if (dropped > 0) {
+        LG_INFO("WebProxy dropped %lu transactions with the link", dropped);
+    }
+}
+
+void TQWebProxyTransactions::drop(TQWebProxyConnection& connection) {
+    LG_VERBOSE("WebProxy Closing Connection To Server for Transaction ID: %d",
+               int{connection.transactionId});
     if (connection.state != TQWebProxyConnection::State::ended) {
         sockets_.close(connection.socket);
         transactionOfSocket_.erase(connection.socket);
     }
-    connectionList_[transactionId].reset();
+    connectionList_[connection.transactionId].reset();
+}
+
+void TQWebProxyTransactions::disconnect(TQWebProxyConnection& connection) {
+    const std::uint8_t transactionId = connection.transactionId;
+    drop(connection);
     toWatch_(TQWebProxyFrame::makeErrorAPDUPacket(transactionId));
+}
+
+void TQWebProxyTransactions::touch(TQWebProxyConnection& connection) {
+    connection.lastActivity = sockets_.now();
+}
+
+void TQWebProxyTransactions::watchIdleness(const TQWebProxyConnection& connection, double after) {
+    sockets_.postAfter(
+        after, [this, transactionId = connection.transactionId, serial = connection.serial] {
+            checkIdleness(transactionId, serial);
+        });
+}
+
+void TQWebProxyTransactions::checkIdleness(std::uint8_t transactionId, std::uint64_t serial) {
+    TQWebProxyConnection* connection = connectionList_[transactionId].get();
+    if (connection == nullptr || connection->serial != serial) {
+        return;
+    }
+    const double idle = sockets_.now() - connection->lastActivity;
+    // A millisecond's grace, so that rounding cannot have it look again and again.
+    if (const double remaining = idleTimeout_ - idle; remaining > 0.001) {
+        watchIdleness(*connection, remaining);
+        return;
+    }
+    LG_INFO("WebProxy Transaction ID - %d idle for %.0f s: closed", int{transactionId}, idle);
+    disconnect(*connection);
 }
 
 TQWebProxyConnection* TQWebProxyTransactions::bySocket(platform::net::SocketHandle socket) {

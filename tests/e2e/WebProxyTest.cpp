@@ -4,6 +4,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -13,7 +14,9 @@
 
 #include "listener/ListenerWorld.h"
 #include "listener/TQWebProxyURL.h"
+#include "logging/LGPlatformLogSink.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/LogSink.h"
 #include "platform/net/PollProxySockets.h"
 #include "sim/WatchBrowser.h"
 #include "sim/program/WatchFetch.h"
@@ -78,7 +81,7 @@ Bytes bytesOf(std::string_view text) {
 class WebProxyTest : public ::testing::Test {
 protected:
     WebProxyTest() {
-        world.handlers.registry.webProxy = &proxy;
+        world.handlers.registry.webProxy = proxy.get();
         world.connectWatch();
     }
     ~WebProxyTest() override { resolver->release(); }
@@ -112,17 +115,41 @@ protected:
     std::string serverUrl(std::string_view host, int port, std::string_view path) const {
         return "http://" + std::string(host) + ":" + std::to_string(port) + std::string(path);
     }
+    // The watch drops off the air and comes back; the phone finds it again by itself.
+    bool vanishAndReturn() {
+        const auto count = [&](const char* name) { return world.events.count(name); };
+        const int disconnects = count("note:onDisconnectDeviceNotification");
+        const int connects = count("note:onConnectDeviceNotification");
+        world.watch.vanish();
+        if (!drive([&] { return count("note:onDisconnectDeviceNotification") > disconnects; })) {
+            return false;
+        }
+        world.watch.powerOn();
+        world.watch.advertise(static_cast<std::uint8_t>(kavowatch::Purpose::autoConnection));
+        return drive([&] {
+            return count("note:onConnectDeviceNotification") > connects && world.watch.isPaired();
+        });
+    }
     std::string answerOf(std::uint8_t transaction) const {
         return browser.transaction(transaction).text();
+    }
+
+    // A proxy as the composition root makes it, over the test's names; the tests' servers are
+    // on the loopback, which the user setting lets it reach.
+    std::unique_ptr<TQWebProxyURL> makeProxy(bool allowLoopback) {
+        world.defaults.set(TQWebProxyURL::kAllowLoopbackKey, allowLoopback);
+        return std::make_unique<TQWebProxyURL>(
+            world.loop, world.center,
+            std::make_unique<platform::net::PollProxySockets>(
+                platform::net::PollProxySockets::Options{
+                    .resolve = [r = resolver](const std::string& host) { return r->resolve(host); },
+                    .destinations = TQWebProxyURL::destinations(world.defaults)}));
     }
 
     listener_test::ListenerWorld world;
     testing_support::LoopWakes wakes{world.loop};
     std::shared_ptr<TestResolver> resolver = std::make_shared<TestResolver>();
-    TQWebProxyURL proxy{
-        world.loop,
-        std::make_unique<platform::net::PollProxySockets>(platform::net::PollProxySockets::Options{
-            .resolve = [r = resolver](const std::string& host) { return r->resolve(host); }})};
+    std::unique_ptr<TQWebProxyURL> proxy = makeProxy(true);
     WatchBrowser browser{world.watch};
 };
 
@@ -289,6 +316,111 @@ TEST_F(WebProxyTest, TheWatchLearnsOfEveryEnd) {
     ASSERT_TRUE(closed(43));
     EXPECT_TRUE(browser.transaction(43).chunks.empty());
     EXPECT_EQ(browser.badFrames(), 0);
+}
+
+// Transactions do not outlive the link: after the watch came back, a request on an identifier
+// it used before reaches the server it names, whether the old server was still answering or
+// had ended while chunks of its answer waited for a watch that was gone.
+TEST_F(WebProxyTest, AfterTheWatchCameBackReusedTransactionsReachTheirOwnServers) {
+    LoopbackServer before;
+    browser.setAutoAcknowledge(false);
+    ASSERT_TRUE(browser.get(8, serverUrl("server.test", before.port(), "/slow?size=100")).ok());
+    ASSERT_TRUE(browser
+                    .send(9, "GET " +
+                                 serverUrl("server.test", before.port(), "/bytes?size=200000") +
+                                 " HTTP/1.1\r\nHost: server.test\r\nCookie: session=old\r\n"
+                                 "Connection: close\r\n\r\n")
+                    .ok());
+    ASSERT_TRUE(drive([&] {
+        return !browser.transaction(8).chunks.empty() && !browser.transaction(9).chunks.empty();
+    }));
+    // The second answer is whole on the phone and its server gone before the watch leaves.
+    driveFor(1);
+    ASSERT_TRUE(vanishAndReturn());
+    EXPECT_TRUE(browser.transaction(8).lost);
+    EXPECT_TRUE(browser.transaction(9).lost);
+
+    browser.setAutoAcknowledge(true);
+    LoopbackServer after;
+    for (const std::uint8_t transaction : {8, 9}) {
+        ASSERT_TRUE(browser
+                        .get(transaction, serverUrl("server.test", after.port(),
+                                                    "/echo?t=" + std::to_string(transaction)))
+                        .ok());
+    }
+    ASSERT_TRUE(closed(8));
+    ASSERT_TRUE(closed(9));
+    for (const std::uint8_t transaction : {8, 9}) {
+        const auto answer = kavowatch::readHttpAnswer(browser.transaction(transaction).received());
+        ASSERT_TRUE(answer.ok()) << answer.error().message;
+        EXPECT_EQ(answer->status, 200);
+        EXPECT_NE(textOf(answer->body).find("/echo?t=" + std::to_string(transaction)),
+                  std::string::npos);
+        EXPECT_FALSE(browser.transaction(transaction).lost);
+    }
+    EXPECT_EQ(after.received().size(), 2U);
+    for (const auto& request : after.received()) {
+        EXPECT_EQ(request.header("cookie"), "") << request.target;
+    }
+    EXPECT_EQ(before.received().size(), 2U);
+    before.releaseSlowBodies();
+}
+
+// What goes through the proxy is the watch's owner's business: the cookie, the credentials and
+// the body reach the server, and the answer that echoes them reaches the watch, but no log
+// record of either side, the platform's lines included, holds any of them.
+TEST_F(WebProxyTest, NoSecretOfAProxiedRequestOrItsAnswerReachesTheLog) {
+    struct PlatformLinesToTheHub {
+        std::shared_ptr<platform::LogSink> previous =
+            platform::LogSink::install(std::make_shared<LGPlatformLogSink>());
+        ~PlatformLinesToTheHub() { platform::LogSink::install(previous); }
+    } platformLines;
+    LoopbackServer server;
+    const std::string body = "password=SECRET";
+    ASSERT_TRUE(browser
+                    .send(6, "POST " + serverUrl("server.test", server.port(), "/echo") +
+                                 " HTTP/1.1\r\nHost: server.test\r\nCookie: session=SECRET\r\n"
+                                 "Authorization: Bearer SECRET\r\nContent-Length: " +
+                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                                 body)
+                    .ok());
+    ASSERT_TRUE(closed(6));
+    ASSERT_TRUE(server.last());
+    EXPECT_EQ(server.last()->header("cookie"), "session=SECRET");
+    EXPECT_NE(answerOf(6).find("SECRET"), std::string::npos);
+
+    const auto lines = world.logs->lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const auto& line) {
+        return line.second.find("WebProxy") != std::string::npos;
+    }));
+    for (const auto& [flag, text] : lines) {
+        EXPECT_EQ(text.find("SECRET"), std::string::npos) << text;
+    }
+}
+
+// The watch may not turn the proxy on the phone itself: without the user setting, a loopback
+// server is out of its reach by address and by a name that resolves to it, and the watch hears
+// the end of the transaction as it does for a refused connection.
+TEST_F(WebProxyTest, LoopbackIsRefusedUnlessTheUserSettingAllowsIt) {
+    LoopbackServer server;
+    proxy = makeProxy(false);
+    world.handlers.registry.webProxy = proxy.get();
+    ASSERT_TRUE(browser.get(1, serverUrl("127.0.0.1", server.port(), "/echo")).ok());
+    ASSERT_TRUE(browser.get(2, serverUrl("server.test", server.port(), "/echo")).ok());
+    ASSERT_TRUE(browser.get(3, serverUrl("[::ffff:127.0.0.1]", server.port(), "/echo")).ok());
+    ASSERT_TRUE(browser.connect(4, "server.test", static_cast<std::uint16_t>(server.port())).ok());
+    for (const std::uint8_t transaction : {1, 2, 3, 4}) {
+        ASSERT_TRUE(closed(transaction));
+        EXPECT_TRUE(browser.transaction(transaction).chunks.empty());
+    }
+    EXPECT_TRUE(server.received().empty());
+
+    proxy = makeProxy(true);
+    world.handlers.registry.webProxy = proxy.get();
+    ASSERT_TRUE(browser.get(1, serverUrl("server.test", server.port(), "/echo")).ok());
+    ASSERT_TRUE(closed(1));
+    EXPECT_EQ(kavowatch::readHttpAnswer(browser.transaction(1).received())->status, 200);
+    EXPECT_EQ(server.received().size(), 1U);
 }
 
 TEST_F(WebProxyTest, TwoHundredFiftySixTransactionsAtOnce) {

@@ -198,6 +198,110 @@ TEST_F(WebProxyTransactionsTest, TheWatchsCloseDropsWhatWaitsAndClosesTheSocket)
     EXPECT_EQ(toWatch.size(), 2U);
 }
 
+// What the watch started on one link means nothing on the next: a request on a reused
+// identifier must reach its own server, never the socket of the transaction it replaced.
+TEST_F(WebProxyTransactionsTest, ALinkChangeEndsEveryTransactionAndItsSocketSilently) {
+    const SocketHandle answering = openGet();
+    serverSends(answering, "a");
+    serverSends(answering, "b");
+    fromWatch(dataFrame(4, "GET http://opening.test/ HTTP/1.1\r\n\r\n"));
+    const SocketHandle opening = sockets.lastHandle();
+    fromWatch(dataFrame(5, "GET http://ended.test/ HTTP/1.1\r\n\r\n"));
+    const SocketHandle ended = sockets.lastHandle();
+    ASSERT_TRUE(sockets.deliverOpened(ended));
+    ASSERT_TRUE(sockets.deliverReceived(ended, bytesOf("x")));
+    ASSERT_TRUE(sockets.deliverReceived(ended, bytesOf("y")));
+    ASSERT_TRUE(sockets.deliverClosed(ended));
+    toWatch.clear();
+
+    proxy.reset();
+    EXPECT_EQ(proxy.transactionCount(), 0U);
+    EXPECT_EQ(sockets.liveCount(), 0U);
+    EXPECT_TRUE(sockets.connection(answering)->closedByUser);
+    EXPECT_TRUE(sockets.connection(opening)->closedByUser);
+    EXPECT_TRUE(toWatch.empty());
+
+    // The same identifiers, after: fresh connections, each with its own request only.
+    for (const std::uint8_t transaction : {3, 4, 5}) {
+        fromWatch(dataFrame(transaction, "GET http://next.test/n HTTP/1.1\r\n\r\n"));
+        const auto* connection = sockets.connection(sockets.lastHandle());
+        EXPECT_EQ(connection->host, "next.test");
+        EXPECT_EQ(std::string(connection->written.begin(), connection->written.end()),
+                  "GET /n HTTP/1.1\r\n\r\n");
+    }
+    EXPECT_EQ(sockets.connection(answering)->written, bytesOf("GET /a HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(sockets.liveCount(), 3U);
+    EXPECT_TRUE(toWatch.empty());
+}
+
+TEST_F(WebProxyTransactionsTest, ARequestOnATransactionWhoseServerEndedOpensAFreshConnection) {
+    const SocketHandle old = openGet();
+    serverSends(old, "a");
+    serverSends(old, "b");
+    ASSERT_TRUE(sockets.deliverClosed(old));
+    // The watch never acknowledged "a" and starts over on the identifier.
+    fromWatch(dataFrame(3, "GET http://other.test/x HTTP/1.1\r\n\r\n"));
+    const SocketHandle fresh = sockets.lastHandle();
+    ASSERT_NE(fresh, old);
+    EXPECT_EQ(sockets.connection(fresh)->host, "other.test");
+    EXPECT_EQ(sockets.connection(fresh)->written, bytesOf("GET /x HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(sockets.deliverOpened(fresh));
+    // The old answer's rest never follows; the new one is paced on its own.
+    serverSends(fresh, "new");
+    fromWatch(controlFrame(3, TQWebProxyFrame::kAcknowledgement));
+    EXPECT_EQ(payloadsToWatch(), (std::vector<std::string>{"a", "new"}));
+    // Bytes that are no request still have nowhere to go once the server ended.
+    serverSends(fresh, "c");
+    serverSends(fresh, "d");
+    ASSERT_TRUE(sockets.deliverClosed(fresh));
+    const SocketHandle last = sockets.lastHandle();
+    fromWatch(dataFrame(3, "more body"));
+    EXPECT_EQ(sockets.lastHandle(), last);
+    EXPECT_EQ(proxy.transactionCount(), 1U);
+}
+
+// A transaction nobody does anything for ends, and the watch hears of it; whatever either side
+// does keeps it open, whether it still opens, answers or waits for an acknowledgement.
+TEST_F(WebProxyTransactionsTest, AnIdleTransactionEndsWithItsCloseFrame) {
+    constexpr double kIdle = TQWebProxyTransactions::kIdleTimeout;
+    const Bytes close4 = TQWebProxyFrame::makeErrorAPDUPacket(4);
+    const Bytes close5 = TQWebProxyFrame::makeErrorAPDUPacket(5);
+    const SocketHandle answering = openGet();
+    fromWatch(dataFrame(4, "GET http://opening.test/ HTTP/1.1\r\n\r\n"));
+    const SocketHandle opening = sockets.lastHandle();
+    fromWatch(dataFrame(5, "GET http://waiting.test/ HTTP/1.1\r\n\r\n"));
+    const SocketHandle waiting = sockets.lastHandle();
+    ASSERT_TRUE(sockets.deliverOpened(waiting));
+    ASSERT_TRUE(sockets.deliverReceived(waiting, bytesOf("first")));
+    ASSERT_TRUE(sockets.deliverReceived(waiting, bytesOf("second")));
+    toWatch.clear();
+
+    sockets.advance(kIdle - 1);
+    serverSends(answering, "a");
+    fromWatch(controlFrame(3, TQWebProxyFrame::kAcknowledgement));
+    EXPECT_EQ(toWatch.size(), 1U);
+    sockets.advance(1);
+    // The two that saw nothing for the whole time end; the watch hears of both.
+    ASSERT_EQ(toWatch.size(), 3U);
+    EXPECT_EQ(payloadsToWatch().front(), "a");
+    EXPECT_EQ(toWatch[1], close4);
+    EXPECT_EQ(toWatch[2], close5);
+    EXPECT_TRUE(sockets.connection(opening)->closedByUser);
+    EXPECT_TRUE(sockets.connection(waiting)->closedByUser);
+    EXPECT_EQ(proxy.transactionCount(), 1U);
+
+    sockets.advance(kIdle - 1.5);
+    EXPECT_EQ(proxy.transactionCount(), 1U);
+    sockets.advance(1);
+    EXPECT_EQ(toWatch.back(), kClose3);
+    EXPECT_TRUE(sockets.connection(answering)->closedByUser);
+    EXPECT_EQ(proxy.transactionCount(), 0U);
+    // Nothing more is told once they are over.
+    const std::size_t told = toWatch.size();
+    sockets.advance(10 * kIdle);
+    EXPECT_EQ(toWatch.size(), told);
+}
+
 TEST_F(WebProxyTransactionsTest, ATunnelIsConfirmedAndCarriesBytesUnchanged) {
     fromWatch(dataFrame(7, "CONNECT example.test:443 HTTP/1.1\r\nHost: example.test\r\n\r\n"));
     const SocketHandle socket = sockets.lastHandle();

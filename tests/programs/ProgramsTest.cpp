@@ -406,12 +406,23 @@ TEST(ProgramsTest, AWatchFetchesAPageThroughThePhonesWebProxy) {
     fs::create_directories(air);
     const auto deadline = Clock::now() + std::chrono::seconds(70);
 
+    // The server is on the loopback, which the proxy reaches only when the user allows it.
+    const fs::path home = folder.path() / "home";
+    {
+        const fs::path preferences = home / "Library" / "Preferences";
+        fs::create_directories(preferences);
+        platform::UserDefaults defaults(preferences /
+                                        (std::string(platform::kBundleIdentifier) + ".plist"));
+        defaults.set("kavo.webproxy.allowLoopback", true);
+        ASSERT_TRUE(defaults.synchronize());
+    }
+
     Program watch(KAVOWATCH_PROGRAM,
                   {"--air", air.string(), "--state", "new", "--fetch",
                    server.url("/bytes?size=70000"), "--fetch-to", page.string()},
                   {});
-    Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()},
-                  {"KAVO_HOME=" + (folder.path() / "home").string()}, folder.path() / "phone.log");
+    Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()}, {"KAVO_HOME=" + home.string()},
+                  folder.path() / "phone.log");
     ASSERT_TRUE(watch.waitForLine("kavowatch: saved 70000 bytes", deadline)) << watch.transcript();
     EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
     EXPECT_EQ(phone.terminate(), 0) << phone.transcript();

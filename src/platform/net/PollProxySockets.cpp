@@ -9,11 +9,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <limits>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -25,11 +31,18 @@ namespace platform::net {
 
 namespace {
 
-constexpr int kResolverThreads = 4;
+constexpr std::size_t kResolverThreads = 4;
 
 Error socketError(std::string what, int code) {
     return Error{"platform.net.socket", code, what + ": " + std::strerror(code)};
 }
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr double kNever = std::numeric_limits<double>::infinity();
 
 // The address when text is a numeric IPv4 or IPv6 address.
 std::optional<sockaddr_storage> numericAddress(const std::string& text, std::uint16_t port) {
@@ -74,7 +87,13 @@ HostResolver systemHostResolver() {
 }
 
 struct PollProxySockets::Impl {
-    enum class State { resolving, connecting, open, draining };
+    enum class State {
+        resolving,
+        connecting,
+        open,
+        draining,  // closed by the user; writes what waits until its deadline
+        failing,   // its failure is on its way to the observer
+    };
 
     struct Socket {
         State state = State::resolving;
@@ -85,8 +104,10 @@ struct PollProxySockets::Impl {
         std::vector<std::uint8_t> out;
         std::size_t outOffset = 0;
         bool reading = true;
+        double drainDeadline = kNever;
 
         [[nodiscard]] bool hasOutput() const { return outOffset < out.size(); }
+        [[nodiscard]] std::size_t waiting() const { return out.size() - outOffset; }
     };
 
     struct Lookup {
@@ -94,7 +115,24 @@ struct PollProxySockets::Impl {
         std::string host;
     };
 
-    explicit Impl(Options givenOptions) : options(std::move(givenOptions)) {
+    // Shared with the resolver threads. A lookup may take as long as the system's resolver
+    // likes, so they are never waited for: once the sockets stop, they drop what they find.
+    struct Lookups {
+        explicit Lookups(HostResolver resolver) : resolve(std::move(resolver)) {}
+
+        const HostResolver resolve;
+        std::mutex mutex;
+        std::condition_variable waiting;
+        std::deque<Lookup> queue;
+        std::size_t threads = 0;
+        std::size_t idle = 0;
+        // Where answers go; null once the sockets stopped. Guarded by mutex.
+        Impl* sockets = nullptr;
+    };
+
+    explicit Impl(Options givenOptions)
+        : options(std::move(givenOptions)), lookups(std::make_shared<Lookups>(options.resolve)) {
+        lookups->sockets = this;
         wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         buffer.resize(options.readSize == 0 ? 1 : options.readSize);
         io = std::thread([this] { run(); });
@@ -102,13 +140,11 @@ struct PollProxySockets::Impl {
 
     ~Impl() {
         {
-            std::lock_guard lock(lookupMutex);
-            stopping = true;
+            std::lock_guard lock(lookups->mutex);
+            lookups->sockets = nullptr;
+            lookups->queue.clear();
         }
-        lookupsWaiting.notify_all();
-        for (std::thread& resolver : resolvers) {
-            resolver.join();
-        }
+        lookups->waiting.notify_all();
         {
             std::lock_guard lock(taskMutex);
             stopped = true;
@@ -139,6 +175,8 @@ struct PollProxySockets::Impl {
         [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
     }
 
+    [[nodiscard]] double now() const { return options.clock ? options.clock() : steadySeconds(); }
+
     // ---- the I/O thread ----
 
     void run() {
@@ -150,13 +188,14 @@ struct PollProxySockets::Impl {
         }
         std::vector<pollfd> fds;
         std::vector<SocketHandle> handles;
-        while (runTasks()) {
+        while (runDue()) {
             fds.assign(1, pollfd{wakeFd, POLLIN, 0});
             handles.assign(1, 0);
             for (const auto& [handle, socket] : sockets) {
                 short events = 0;
                 switch (socket.state) {
                     case State::resolving:
+                    case State::failing:
                         continue;
                     case State::connecting:
                     case State::draining:
@@ -175,7 +214,7 @@ struct PollProxySockets::Impl {
                 fds.push_back(pollfd{socket.fd, events, 0});
                 handles.push_back(handle);
             }
-            if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+            if (::poll(fds.data(), fds.size(), pollTimeout()) < 0 && errno != EINTR) {
                 PLATFORM_LOG_ERROR("proxy sockets: poll failed: ", std::strerror(errno));
                 return;
             }
@@ -191,8 +230,10 @@ struct PollProxySockets::Impl {
         }
     }
 
-    // False once stopped.
-    bool runTasks() {
+    // Drops the sockets whose drain ran out, then runs the delayed tasks that are due and the
+    // posted ones. The clock is read after the posted tasks were taken, so a task posted after
+    // a test moved its clock finds the deadlines of that moment met. False once stopped.
+    bool runDue() {
         std::deque<std::function<void()>> due;
         {
             std::lock_guard lock(taskMutex);
@@ -201,10 +242,37 @@ struct PollProxySockets::Impl {
             }
             due.swap(tasks);
         }
+        const double time = now();
+        std::erase_if(sockets, [time](const auto& entry) {
+            const Socket& socket = entry.second;
+            if (socket.state != State::draining || socket.drainDeadline > time) {
+                return false;
+            }
+            ::close(socket.fd);
+            return true;
+        });
+        while (!delayed.empty() && delayed.begin()->first <= time) {
+            auto task = std::move(delayed.begin()->second);
+            delayed.erase(delayed.begin());
+            task();
+        }
         for (auto& task : due) {
             task();
         }
         return true;
+    }
+
+    // Milliseconds until the next deadline, -1 without one.
+    int pollTimeout() const {
+        double next = delayed.empty() ? kNever : delayed.begin()->first;
+        for (const auto& [handle, socket] : sockets) {
+            next = std::min(next, socket.drainDeadline);
+        }
+        if (next == kNever) {
+            return -1;
+        }
+        const double milliseconds = std::ceil((next - now()) * 1000);
+        return static_cast<int>(std::clamp(milliseconds, 0.0, 60'000.0));
     }
 
     Socket* find(SocketHandle handle) {
@@ -219,6 +287,7 @@ struct PollProxySockets::Impl {
         }
         switch (socket->state) {
             case State::resolving:
+            case State::failing:
                 return;
             case State::connecting:
                 finishConnecting(handle, *socket);
@@ -318,8 +387,12 @@ struct PollProxySockets::Impl {
     // Tries the addresses not tried yet, in order; fails with lastError when none is left.
     void connectNext(SocketHandle handle, Socket& socket, Error lastError) {
         while (socket.nextAddress < socket.addresses.size()) {
-            const auto address =
-                numericAddress(socket.addresses[socket.nextAddress++], socket.port);
+            const std::string& text = socket.addresses[socket.nextAddress++];
+            if (auto refusal = options.destinations.refusal(text)) {
+                lastError = Error{"platform.net.socket", EACCES, "refused " + *refusal};
+                continue;
+            }
+            const auto address = numericAddress(text, socket.port);
             if (!address) {
                 continue;
             }
@@ -380,34 +453,85 @@ struct PollProxySockets::Impl {
         });
     }
 
+    // The socket hears nothing more but its failure, which comes after the current call.
+    void failSoon(SocketHandle handle, Socket& socket, Error why) {
+        if (socket.fd >= 0) {
+            ::close(socket.fd);
+            socket.fd = -1;
+        }
+        socket.state = State::failing;
+        socket.out.clear();
+        socket.outOffset = 0;
+        dropLookup(handle);
+        failLater(handle, std::move(why));
+    }
+
+    // Makes room for one more socket: drops the one that has been closing longest when the
+    // bound is reached. False when every socket is still in use.
+    bool makeRoom() {
+        if (sockets.size() < options.maxSockets) {
+            return true;
+        }
+        auto oldest = sockets.end();
+        for (auto it = sockets.begin(); it != sockets.end(); ++it) {
+            if (it->second.state == State::draining &&
+                (oldest == sockets.end() ||
+                 it->second.drainDeadline < oldest->second.drainDeadline)) {
+                oldest = it;
+            }
+        }
+        if (oldest == sockets.end()) {
+            return false;
+        }
+        discard(oldest->first);
+        return true;
+    }
+
     // ---- the resolvers ----
 
     void lookUp(SocketHandle handle, std::string host) {
         {
-            std::lock_guard lock(lookupMutex);
-            lookups.push_back({handle, std::move(host)});
-            if (resolvers.size() < kResolverThreads && resolvers.size() < lookups.size()) {
-                resolvers.emplace_back([this] { resolveLoop(); });
+            std::lock_guard lock(lookups->mutex);
+            lookups->queue.push_back({handle, std::move(host)});
+            if (lookups->threads < kResolverThreads && lookups->idle < lookups->queue.size()) {
+                ++lookups->threads;
+                std::thread([shared = lookups] { resolveLoop(*shared); }).detach();
             }
         }
-        lookupsWaiting.notify_one();
+        lookups->waiting.notify_one();
     }
 
-    void resolveLoop() {
-        std::unique_lock lock(lookupMutex);
+    // A lookup that has not started yet is not made.
+    void dropLookup(SocketHandle handle) {
+        std::lock_guard lock(lookups->mutex);
+        std::erase_if(lookups->queue,
+                      [handle](const Lookup& lookup) { return lookup.socket == handle; });
+    }
+
+    // Holds its share of the lookups through the closure that started it.
+    static void resolveLoop(Lookups& shared) {
+        std::unique_lock lock(shared.mutex);
         while (true) {
-            lookupsWaiting.wait(lock, [this] { return stopping || !lookups.empty(); });
-            if (stopping) {
+            ++shared.idle;
+            shared.waiting.wait(lock,
+                                [&] { return shared.sockets == nullptr || !shared.queue.empty(); });
+            --shared.idle;
+            if (shared.sockets == nullptr) {
+                --shared.threads;
                 return;
             }
-            Lookup lookup = std::move(lookups.front());
-            lookups.pop_front();
+            Lookup lookup = std::move(shared.queue.front());
+            shared.queue.pop_front();
             lock.unlock();
-            auto addresses = options.resolve(lookup.host);
-            post([this, handle = lookup.socket, addresses = std::move(addresses)]() mutable {
-                resolved(handle, std::move(addresses));
-            });
+            auto addresses = shared.resolve(lookup.host);
             lock.lock();
+            if (Impl* sockets = shared.sockets) {
+                // Under the lock, so that the sockets cannot stop meanwhile.
+                sockets->post(
+                    [sockets, handle = lookup.socket, addresses = std::move(addresses)]() mutable {
+                        sockets->resolved(handle, std::move(addresses));
+                    });
+            }
         }
     }
 
@@ -426,11 +550,10 @@ struct PollProxySockets::Impl {
     pthread_t ioThread{};
     bool ioThreadKnown = false;
 
-    std::mutex lookupMutex;
-    std::condition_variable lookupsWaiting;
-    std::deque<Lookup> lookups;
-    std::vector<std::thread> resolvers;
-    bool stopping = false;
+    // Only the I/O thread touches these, in deadline order.
+    std::multimap<double, std::function<void()>> delayed;
+
+    const std::shared_ptr<Lookups> lookups;
 
     // Last: it runs over everything above.
     std::thread io;
@@ -451,11 +574,24 @@ void PollProxySockets::post(std::function<void()> task) {
     impl_->post(std::move(task));
 }
 
+double PollProxySockets::now() const {
+    return impl_->now();
+}
+
+void PollProxySockets::postAfter(double seconds, std::function<void()> task) {
+    impl_->delayed.emplace(impl_->now() + seconds, std::move(task));
+}
+
 SocketHandle PollProxySockets::open(std::string host, std::uint16_t port) {
     const SocketHandle handle = impl_->nextHandle++;
+    const bool room = impl_->makeRoom();
     Impl::Socket& socket = impl_->sockets[handle];
     socket.port = port;
-    if (numericAddress(host, port)) {
+    if (!room) {
+        impl_->failSoon(handle, socket,
+                        Error{"platform.net.socket", EMFILE,
+                              "too many sockets: " + std::to_string(impl_->options.maxSockets)});
+    } else if (numericAddress(host, port)) {
         socket.addresses.push_back(std::move(host));
         impl_->connectNext(handle, socket, Error{"platform.net.socket", EINVAL, "no address"});
     } else {
@@ -465,10 +601,19 @@ SocketHandle PollProxySockets::open(std::string host, std::uint16_t port) {
 }
 
 void PollProxySockets::write(SocketHandle socket, std::span<const std::uint8_t> bytes) {
-    if (Impl::Socket* found = impl_->find(socket);
-        found != nullptr && found->state != Impl::State::draining) {
-        found->out.insert(found->out.end(), bytes.begin(), bytes.end());
+    Impl::Socket* found = impl_->find(socket);
+    if (found == nullptr || found->state == Impl::State::draining ||
+        found->state == Impl::State::failing) {
+        return;
     }
+    if (found->waiting() + bytes.size() > impl_->options.maxWaitingBytes) {
+        impl_->failSoon(socket, *found,
+                        Error{"platform.net.socket", ENOBUFS,
+                              "more than " + std::to_string(impl_->options.maxWaitingBytes) +
+                                  " bytes wait for the server"});
+        return;
+    }
+    found->out.insert(found->out.end(), bytes.begin(), bytes.end());
 }
 
 void PollProxySockets::setReading(SocketHandle socket, bool reading) {
@@ -484,9 +629,17 @@ void PollProxySockets::close(SocketHandle socket) {
     }
     if (found->state == Impl::State::open && found->hasOutput()) {
         found->state = Impl::State::draining;
+        found->drainDeadline = impl_->now() + impl_->options.drainTimeout;
         return;
     }
+    if (found->state == Impl::State::resolving) {
+        impl_->dropLookup(socket);
+    }
     impl_->discard(socket);
+}
+
+std::size_t PollProxySockets::socketCount() const {
+    return impl_->sockets.size();
 }
 
 double PollProxySockets::ioThreadCpuSeconds() const {

@@ -35,14 +35,20 @@ public:
     virtual void setObserver(ProxySocketObserver* observer) = 0;
     // Runs task on the I/O thread, in the order posted; from any thread.
     virtual void post(std::function<void()> task) = 0;
+    // Seconds on the clock that times what waits on the I/O thread.
+    [[nodiscard]] virtual double now() const = 0;
+    // Runs task on the I/O thread once that clock has moved on by `seconds`.
+    virtual void postAfter(double seconds, std::function<void()> task) = 0;
 
     // Looks the host up (off the I/O thread) and connects to the port.
     virtual SocketHandle open(std::string host, std::uint16_t port) = 0;
-    // Kept in order and written once the socket is open, as fast as the peer takes them.
+    // Kept in order and written once the socket is open, as fast as the peer takes them. What
+    // waits is bounded: bytes beyond the bound fail the socket instead.
     virtual void write(SocketHandle socket, std::span<const std::uint8_t> bytes) = 0;
     // While off, nothing is read from the socket and the peer slows down.
     virtual void setReading(SocketHandle socket, bool reading) = 0;
-    // No more events; what was written still goes out before the socket is closed.
+    // No more events; what was written still goes out before the socket is closed, for a
+    // while at most.
     virtual void close(SocketHandle socket) = 0;
 };
 

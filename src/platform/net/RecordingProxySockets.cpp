@@ -1,5 +1,7 @@
 #include "platform/net/RecordingProxySockets.h"
 
+#include <algorithm>
+
 namespace platform::net {
 
 SocketHandle RecordingProxySockets::open(std::string host, std::uint16_t port) {
@@ -35,6 +37,19 @@ void RecordingProxySockets::runTasks() {
         tasks_.pop_front();
         task();
     }
+}
+
+void RecordingProxySockets::advance(double seconds) {
+    const double target = now_ + seconds;
+    runTasks();
+    while (!delayed_.empty() && delayed_.begin()->first <= target) {
+        now_ = std::max(now_, delayed_.begin()->first);
+        auto task = std::move(delayed_.begin()->second);
+        delayed_.erase(delayed_.begin());
+        task();
+        runTasks();
+    }
+    now_ = target;
 }
 
 bool RecordingProxySockets::deliverOpened(SocketHandle socket) {

@@ -10,9 +10,10 @@
 
 namespace platform::net {
 
-// ProxySockets without a thread or a network: posted tasks wait until runTasks, every call is
-// recorded, and the test (or a fuzz input) says what the network does through the deliver
-// calls, which check that the socket can hear that event.
+// ProxySockets without a thread or a network: posted tasks wait until runTasks, delayed ones
+// until advance moves the virtual clock past them, every call is recorded, and the test (or a
+// fuzz input) says what the network does through the deliver calls, which check that the
+// socket can hear that event.
 class RecordingProxySockets final : public ProxySockets {
 public:
     struct Connection {
@@ -27,6 +28,10 @@ public:
 
     void setObserver(ProxySocketObserver* observer) override { observer_ = observer; }
     void post(std::function<void()> task) override { tasks_.push_back(std::move(task)); }
+    [[nodiscard]] double now() const override { return now_; }
+    void postAfter(double seconds, std::function<void()> task) override {
+        delayed_.emplace(now_ + seconds, std::move(task));
+    }
     SocketHandle open(std::string host, std::uint16_t port) override;
     void write(SocketHandle socket, std::span<const std::uint8_t> bytes) override;
     void setReading(SocketHandle socket, bool reading) override;
@@ -34,6 +39,8 @@ public:
 
     // Runs the posted tasks, those they post included.
     void runTasks();
+    // Moves the clock on, running each delayed task at its time and the posted tasks after it.
+    void advance(double seconds);
 
     // Events from the network; false (and nothing heard) when the socket cannot have them.
     bool deliverOpened(SocketHandle socket);
@@ -53,6 +60,8 @@ private:
 
     ProxySocketObserver* observer_ = nullptr;
     std::deque<std::function<void()>> tasks_;
+    double now_ = 0;
+    std::multimap<double, std::function<void()>> delayed_;
     std::map<SocketHandle, Connection> connections_;
     SocketHandle nextHandle_ = 1;
 };
