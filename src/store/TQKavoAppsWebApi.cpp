@@ -1,6 +1,8 @@
 #include "store/TQKavoAppsWebApi.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "http/HCHTTPRequestOperation.h"
 #include "logging/LGLog.h"
@@ -30,7 +32,8 @@ std::optional<std::string> member(const Value& object, std::string_view key) {
 }
 
 std::string alertMessage() {
-    std::string text = TQLocalization::localizedString("WDS_WMGR_POP_PS_IS_NOT_RESPONDING_TRY_AGAIN_LATER");
+    std::string text =
+        TQLocalization::localizedString("WDS_WMGR_POP_PS_IS_NOT_RESPONDING_TRY_AGAIN_LATER");
     const std::string title = TQUtils::getQuorvelKavoAppsTitle();
     if (const auto at = text.find("%@"); at != std::string::npos) {
         text.replace(at, 2, title);
@@ -120,10 +123,10 @@ void TQKavoAppsWebApi::setParamValues(const std::vector<Value>& apps,
     params_.duid = duid.substr(0, 30);
     if (debugMode()) {
         // A missing or broken configuration overrides nothing.
-        const auto file = platform::fs::readFile(platform::Container::current().documents() /
-                                                 kConfigFile);
-        const auto config = file.ok() ? platform::json::parse(file.value())
-                                      : platform::Result<Value>(file.error());
+        const auto file =
+            platform::fs::readFile(platform::Container::current().documents() / kConfigFile);
+        const auto config =
+            file.ok() ? platform::json::parse(file.value()) : platform::Result<Value>(file.error());
         if (config.ok() && config.value().isDictionary()) {
             LG_VERBOSE("[DEBUG MODE]: custom request: %@", config.value().description());
             const std::pair<const char*, std::optional<std::string>*> overrides[] = {
@@ -146,8 +149,9 @@ void TQKavoAppsWebApi::setParamValues(const std::vector<Value>& apps,
         } else {
             LG_WARN("[DEBUG MODE]: no usable %@, no overrides", std::string(kConfigFile));
         }
-        params_.protocol =
-            environment_.defaults.boolean(kDebugUseHttpsKey).value_or(false) ? "https://" : "http://";
+        params_.protocol = environment_.defaults.boolean(kDebugUseHttpsKey).value_or(false)
+                               ? "https://"
+                               : "http://";
     }
     LG_VERBOSE("==== SET PARAM VALUES ====");
     LG_VERBOSE("= MCC: %@", params_.mcc.value_or("(null)"));
@@ -166,8 +170,53 @@ void TQKavoAppsWebApi::setParamValues(const std::vector<Value>& apps,
     LG_VERBOSE("==========================");
 }
 
+bool TQKavoAppsWebApi::isHostAndPort(std::string_view text) {
+    const auto colon = text.rfind(':');
+    const std::string_view host = text.substr(0, colon);
+    if (colon != std::string_view::npos) {
+        const std::string_view port = text.substr(colon + 1);
+        unsigned long number = 0;
+        for (const char c : port) {
+            if (c < '0' || c > '9' || number > 65535) {
+                return false;
+            }
+            number = number * 10 + static_cast<unsigned long>(c - '0');
+        }
+        if (number == 0 || number > 65535) {
+            return false;
+        }
+    }
+    // Labels of letters, digits and inner hyphens, as DNS names have them.
+    constexpr std::size_t kMaxName = 253;
+    constexpr std::size_t kMaxLabel = 63;
+    if (host.empty() || host.size() > kMaxName) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start <= host.size()) {
+        const std::size_t end = std::min(host.find('.', start), host.size());
+        const std::string_view label = host.substr(start, end - start);
+        const bool fits = !label.empty() && label.size() <= kMaxLabel && label.front() != '-' &&
+                          label.back() != '-' &&
+                          std::all_of(label.begin(), label.end(), [](char c) {
+                              return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                     (c >= '0' && c <= '9') || c == '-';
+                          });
+        if (!fits) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
 void TQKavoAppsWebApi::start() {
-    const auto saved = environment_.defaults.string(kDomainKey);
+    auto saved = environment_.defaults.string(kDomainKey);
+    if (saved && !isHostAndPort(*saved)) {
+        LG_WARN("TQKavoAppsWebApi: the saved domain %@ is no host name; looked up again",
+                TQUtils::printableForLog(*saved));
+        saved.reset();
+    }
     if (!debugMode() && saved && params_.mcc &&
         environment_.defaults.string(kMccKey) == params_.mcc) {
         domain_ = saved;
@@ -181,10 +230,10 @@ void TQKavoAppsWebApi::getKavoAppsAccessURL() {
     state_ = domainAwaited;
     std::string address = environment_.lookupHost + kDomainLookupPath;
     if (debugMode()) {
-        const auto file = platform::fs::readFile(platform::Container::current().documents() /
-                                                 kConfigFile);
-        const auto config = file.ok() ? platform::json::parse(file.value())
-                                      : platform::Result<Value>(file.error());
+        const auto file =
+            platform::fs::readFile(platform::Container::current().documents() / kConfigFile);
+        const auto config =
+            file.ok() ? platform::json::parse(file.value()) : platform::Result<Value>(file.error());
         if (config.ok()) {
             if (auto custom = member(config.value(), "getDomainURL"); custom && !custom->empty()) {
                 address = *custom;
@@ -243,13 +292,12 @@ void TQKavoAppsWebApi::setMainPageWebStore() {
     makeRequest(std::move(request));
 }
 
-std::string TQKavoAppsWebApi::getMainPageWebStore(const std::optional<std::string>& appID,
-                                                  const std::optional<std::string>& productID,
-                                                  const std::optional<std::string>& referID) const {
-    std::string url = params_.protocol + domain_.value_or("") + kMainPagePath + "?cID=" +
-                      TQUtils::escapeString(cID_.value_or(""));
-    for (const auto& [key, value] : {std::pair{"&appID=", &appID}, std::pair{"&productID=", &productID},
-                                     std::pair{"&referID=", &referID}}) {
+std::string TQKavoAppsWebApi::getMainPageWebStore() const {
+    std::string url = params_.protocol + domain_.value_or("") + kMainPagePath +
+                      "?cID=" + TQUtils::escapeString(cID_.value_or(""));
+    for (const auto& [key, value] : {std::pair{"&appID=", &environment_.appID},
+                                     std::pair{"&productID=", &environment_.productID},
+                                     std::pair{"&referID=", &environment_.referID}}) {
         if (*value) {
             url += key + TQUtils::escapeString(**value);
         }
@@ -309,8 +357,8 @@ void TQKavoAppsWebApi::connectionDidFinishLoading(const std::string& requestURL,
         state_ = registrationAwaited;
         return;
     }
-    const auto parsed =
-        platform::json::parse(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+    const auto parsed = platform::json::parse(
+        std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
     if (!parsed.ok() || !parsed.value().isDictionary()) {
         // Nothing would follow and the overlay would stay for ever: the alert instead.
         LG_VERBOSE("DataResponse nil");
@@ -323,6 +371,13 @@ void TQKavoAppsWebApi::connectionDidFinishLoading(const std::string& requestURL,
         LG_VERBOSE("domain : %@", domain_.value_or("(null)"));
         if (!domain_ || domain_->empty()) {
             didFail("the domain answer names no domain");
+            return;
+        }
+        if (!isHostAndPort(*domain_)) {
+            LG_WARN("TQKavoAppsWebApi: the domain answer %@ is no host name",
+                    TQUtils::printableForLog(*domain_));
+            domain_.reset();
+            didFail("the domain answer names no host");
             return;
         }
         if (!debugMode()) {
