@@ -141,8 +141,9 @@ int main(int argc, char** argv) {
                 radio = std::move(bluez);
                 where = "on Bluetooth (BlueZ)";
             } else {
-                LG_ERROR("kavomanager: no Bluetooth: the system bus has no bluetoothd with an "
-                         "adapter (use --air DIR for the local-socket air)");
+                LG_ERROR(
+                    "kavomanager: no Bluetooth: the system bus has no bluetoothd with an "
+                    "adapter (use --air DIR for the local-socket air)");
                 radio = std::make_unique<platform::bluetooth::AbsentRadio>(*identifier);
                 where = "without Bluetooth";
             }
@@ -166,7 +167,11 @@ int main(int argc, char** argv) {
             setup = HeadlessSetup::create(
                 context.kavoManager(), context.initSequence(), context.coreManager(),
                 context.navigator(),
-                [&bleManager] { return bleManager.peripheral().isServiceAdded(); });
+                [&bleManager] { return bleManager.peripheral().isServiceAdded(); },
+                [&context] {
+                    context.sendLogUtil().generateJSONForConnByUsr();
+                    context.store().featured().getFeaturedListWithCount(0);
+                });
             setup->start();
         }
         if (defaults.boolean(AppContext::kOobeCompletedKey).value_or(false)) {
@@ -177,9 +182,8 @@ int main(int argc, char** argv) {
         if (options->install) {
             install = std::make_unique<HeadlessStoreInstall>(
                 context.store().appManager(), context.center(), context.loop(),
-                HeadlessStoreInstall::Request{.url = *options->install,
-                                              .title = options->installTitle,
-                                              .appID = ""});
+                HeadlessStoreInstall::Request{
+                    .url = *options->install, .title = options->installTitle, .appID = ""});
             install->start();
         }
         context.loop().run();
