@@ -88,7 +88,13 @@ void WatchFiles::handle(std::span<const std::uint8_t> segment, std::uint8_t appI
             return;
         case kCancel:
             ++counters_.cancelsReceived;
-            in_.reset();
+            // The phone cancels the file it takes in, or, when it takes none, the one it is
+            // given.
+            if (isReceiving() || !out_) {
+                in_.reset();
+            } else {
+                finishSending(SentFileOutcome::cancelledByPhone);
+            }
             return;
         case kAccept:
             onAccepted();
@@ -287,8 +293,9 @@ void WatchFiles::keep(const ReceivedFile& file) {
 
 // ---- sending ----
 
-void WatchFiles::sendFile(std::string name, Bytes data, std::uint8_t appId) {
-    queue_.push_back({std::move(name), std::move(data), appId});
+void WatchFiles::sendFile(std::string name, Bytes data, std::uint8_t appId,
+                          std::optional<std::uint32_t> announcedSize) {
+    queue_.push_back({std::move(name), std::move(data), appId, announcedSize});
     if (!out_) {
         startNext();
     }
@@ -305,8 +312,9 @@ void WatchFiles::startNext() {
     out_->name = std::move(next.name);
     out_->appId = next.appId;
     out_->data = std::move(next.data);
+    out_->announced = next.announcedSize.value_or(static_cast<std::uint32_t>(size));
     out_->count = std::max<std::uint64_t>(1, (size + kPiece - 1) / kPiece);
-    sendAwaited(announcement(kInfo, out_->name, static_cast<std::uint32_t>(size)));
+    sendAwaited(announcement(kInfo, out_->name, out_->announced));
 }
 
 void WatchFiles::sendSegment() {
@@ -382,8 +390,7 @@ void WatchFiles::cancelSending() {
 void WatchFiles::requestResume() {
     if (out_) {
         out_->resends = 0;
-        sendAwaited(announcement(kResumeRequest, out_->name,
-                                 static_cast<std::uint32_t>(out_->data.size())));
+        sendAwaited(announcement(kResumeRequest, out_->name, out_->announced));
     }
 }
 

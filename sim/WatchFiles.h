@@ -43,7 +43,14 @@ struct ReceivedFile {
 };
 
 // How a file the watch sent ended.
-enum class SentFileOutcome { delivered, rejected, cancelled, resumeRefused, gaveUp };
+enum class SentFileOutcome {
+    delivered,
+    rejected,
+    cancelled,
+    cancelledByPhone,
+    resumeRefused,
+    gaveUp
+};
 
 // What the watch keeps of a file on its way in or out; outside the class so that clang sees
 // them complete where the class's optionals are made.
@@ -64,6 +71,7 @@ struct Outgoing {
     std::string name;
     std::uint8_t appId = 0;
     platform::Bytes data;
+    std::uint32_t announced = 0;  // the size FILE_INFO and FILE_RESUME_REQUEST name
     std::uint64_t count = 0;
     std::uint64_t index = 0;
     bool accepted = false;
@@ -117,8 +125,10 @@ public:
 
     // ---- sending ----
 
-    // Queued behind any file under way.
-    void sendFile(std::string name, platform::Bytes data, std::uint8_t appId = 1);
+    // Queued behind any file under way. A fault: announcedSize names another size than the
+    // data's in the announcement.
+    void sendFile(std::string name, platform::Bytes data, std::uint8_t appId = 1,
+                  std::optional<std::uint32_t> announcedSize = std::nullopt);
     // FILE_CANCEL for the file under way.
     void cancelSending();
     // Asks the phone to continue the file under way (after a reconnection).
@@ -167,6 +177,7 @@ private:
         std::string name;
         platform::Bytes data;
         std::uint8_t appId;
+        std::optional<std::uint32_t> announcedSize;
     };
     std::deque<Queued> queue_;
     std::optional<Outgoing> out_;

@@ -135,7 +135,7 @@ platform::Result<void> writePackage(const StoreApp& app, const std::filesystem::
     if (!zip.ok()) {
         return zip.error();
     }
-    const platform::Bytes icon = solidPng(48, app.red, app.green, app.blue);
+    const platform::Bytes icon = solidPng(app.iconSize, app.red, app.green, app.blue);
     const std::string page = "<!DOCTYPE html>\n<html><head><script src=\"js/main.js\"></script>"
                              "</head><body>" + app.className + "</body></html>\n";
     const std::string script = "document.title = \"" + app.packageName + "\";\n";

@@ -22,6 +22,8 @@ struct StoreApp {
     std::string hostAppId;
     // The icon's colour, so that each package has an icon of its own.
     std::uint8_t red = 0, green = 0, blue = 0;
+    // The icon's side in pixels; a test may make it larger than a phone keeps.
+    std::uint32_t iconSize = 48;
 
     // The name packages are served under: the title without "+" and spaces, then ".wgt".
     [[nodiscard]] std::string fileName() const;

@@ -186,7 +186,11 @@ int main(int argc, char** argv) {
             setup = HeadlessSetup::create(
                 context.kavoManager(), context.initSequence(), context.coreManager(),
                 context.navigator(),
-                [&bleManager] { return bleManager.peripheral().isServiceAdded(); });
+                [&bleManager] { return bleManager.peripheral().isServiceAdded(); },
+                [&context] {
+                    context.sendLogUtil().generateJSONForConnByUsr();
+                    context.store().featured().getFeaturedListWithCount(0);
+                });
             setup->start();
         }
         if (defaults.boolean(AppContext::kOobeCompletedKey).value_or(false)) {

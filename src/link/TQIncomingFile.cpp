@@ -1,5 +1,6 @@
 #include "link/TQIncomingFile.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "logging/LGLog.h"
@@ -24,6 +25,7 @@ void TQIncomingFile::announce(std::span<const std::uint8_t> segment, std::uint32
     }
     appId_ = appId;
     name_ = announced->name;
+    size_ = announced->size;
     segmentCount_ = fs::announcedCount(announced->size);
     state_ = State::announced;
     if (segment[0] == fs::kInfo) {
@@ -61,6 +63,10 @@ void TQIncomingFile::onData(std::span<const std::uint8_t> segment, std::uint32_t
         send_(fs::control(fs::kNak), appId_);
         return;
     }
+    if (data->content.size() > size_ - std::min<std::size_t>(size_, data_.size())) {
+        overflow(data->sequence);
+        return;
+    }
     switch (data->position) {
         case fs::kFirst:
         case fs::kMiddle:
@@ -87,6 +93,16 @@ void TQIncomingFile::complete(platform::Bytes whole, std::uint32_t appId) {
     clear();
     appId_ = answerTo;
     delegate_.onFileReceiveCompleted(whole, appId);
+}
+
+void TQIncomingFile::overflow(std::uint16_t sequence) {
+    // The watch sends more than it announced: nothing it says of this file can be trusted, and
+    // what we hold for it must not grow past what the announcement let us expect.
+    LG_WARN("TQFileHandler - segment %d goes past the announced %u bytes of %@; file cancelled",
+            sequence, size_, name_);
+    send_(fs::control(fs::kCancel), appId_);
+    delegate_.onFileCancel(name_);
+    clear();
 }
 
 void TQIncomingFile::onCancel() {

@@ -11,7 +11,9 @@
 
 // The file coming from the watch: announced, answered from above, then gathered segment by
 // segment in sequence, each answered with FILE_ACK, or FILE_NAK when it is not the one
-// expected. Data segments count only once the file was accepted or resumed.
+// expected. Data segments count only once the file was accepted or resumed. A segment that
+// would take the file past its announced size cancels it: FILE_CANCEL to the watch and the
+// cancel above.
 class TQIncomingFile {
 public:
     using Send = std::function<void(platform::Bytes segment, std::uint32_t appId)>;
@@ -41,6 +43,7 @@ private:
 
     void announce(std::span<const std::uint8_t> segment, std::uint32_t appId);
     void complete(platform::Bytes whole, std::uint32_t appId);
+    void overflow(std::uint16_t sequence);
 
     TQFileTransferDelegate& delegate_;
     Send send_;
@@ -48,6 +51,7 @@ private:
     platform::Bytes data_;
     std::uint16_t acceptingSeq_ = 0;
     std::uint16_t segmentCount_ = 0;
+    std::uint32_t size_ = 0;  // announced
     std::uint32_t appId_ = 0;
     std::string name_;
 };

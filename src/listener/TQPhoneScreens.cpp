@@ -36,9 +36,10 @@ std::string replacingAll(std::string text, std::string_view pattern, std::string
     return text;
 }
 
-void notifyNow(std::string_view bodyKey, std::string_view subjectKey, platform::Dictionary info) {
+void notify(double fireDelay, std::string_view bodyKey, std::string_view subjectKey,
+            platform::Dictionary info) {
     platform::LocalNotification notification;
-    notification.fireDelay = 0;
+    notification.fireDelay = fireDelay;
     notification.title = TQLocalization::localizedString("Quorvel Kavo");
     notification.body = replacingAll(TQLocalization::localizedString(bodyKey), "%s",
                                      TQLocalization::localizedString(subjectKey));
@@ -52,8 +53,8 @@ void notifyNow(std::string_view bodyKey, std::string_view subjectKey, platform::
 void TQBuddyScreens::launchBuddyView() {
     if (!isApplicationActive()) {
         LG_VERBOSE("Show Buddy Notification");
-        notifyNow("WDS_WMGR_SBODY_VIEW_PS_SETTINGS_ON_YOUR_PHONE_ABB", "IDS_COM_BODY_BUDDIES",
-                  platform::Dictionary{{"actionToHandle", "buddyAction"}});
+        notify(kBuddyNotificationDelay, "WDS_WMGR_SBODY_VIEW_PS_SETTINGS_ON_YOUR_PHONE_ABB",
+               "Buddy", platform::Dictionary{{"actionToHandle", "buddyAction"}});
     } else {
         LG_VERBOSE("Open Buddy Setting View");
         pushUnlessShowing(kBuddyScreen);
@@ -93,8 +94,8 @@ void TQWebSearch::processContextWebsearch(const Value& message) {
             [link = *url] { platform::AppHost::current().openURL(link); });
         return;
     }
-    notifyNow("WDS_WMGR_SBODY_VIEW_PS_ON_YOUR_PHONE", "IDS_COM_BODY_WEBSITE",
-              *message.dictionaryIf());
+    notify(0, "WDS_WMGR_SBODY_VIEW_PS_ON_YOUR_PHONE", "IDS_COM_BODY_WEBSITE",
+           *message.dictionaryIf());
 }
 
 void TQHFPRequest::processHFPConnectRequest() {

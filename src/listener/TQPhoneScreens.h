@@ -14,6 +14,8 @@ class TQBuddyScreens final : public TQBuddyHandler, public TQGeneralMessageHandl
 public:
     static constexpr const char* kBuddyScreen = "TQBuddyListTableViewController";
     static constexpr const char* kGeneralMessagesScreen = "TQGeneralMessagesTableViewController";
+    // Seconds from the watch's request to the buddy notification in the background.
+    static constexpr double kBuddyNotificationDelay = 1.0;
 
     explicit TQBuddyScreens(TQAP& kavoManager) : kavoManager_(kavoManager) {}
 

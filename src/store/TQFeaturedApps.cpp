@@ -20,10 +20,14 @@ constexpr const char* kStrings[] = {"productID", "productName", "kavoAppId", "ho
                                     "productIconImgURL"};
 
 std::string* field(TQFeaturedAppObject& app, std::string_view key) {
-    if (key == "productID") return &app.productID;
-    if (key == "productName") return &app.productName;
-    if (key == "kavoAppId") return &app.kavoAppId;
-    if (key == "hostAppId") return &app.hostAppId;
+    if (key == "productID")
+        return &app.productID;
+    if (key == "productName")
+        return &app.productName;
+    if (key == "kavoAppId")
+        return &app.kavoAppId;
+    if (key == "hostAppId")
+        return &app.hostAppId;
     return &app.productIconImgURL;
 }
 
@@ -108,6 +112,9 @@ TQFeaturedApps::~TQFeaturedApps() {
     *self_ = nullptr;
     if (request_) {
         request_->cancel();
+        // The block holds its operation until it runs, and nothing may run it any more (the
+        // program's loop may have ended): let go of both now.
+        request_->setCompletionBlock(nullptr);
     }
 }
 
@@ -198,7 +205,8 @@ void TQFeaturedApps::makeRequest(std::string url) {
             }
             LG_VERBOSE("%s: didFinishLoading", "TQFeaturedApps");
             self->request_.reset();
-            self->saveFeaturedAppResponseData(operation->responseData().value_or(platform::Bytes{}));
+            self->saveFeaturedAppResponseData(
+                operation->responseData().value_or(platform::Bytes{}));
         },
         [owner, current](const std::shared_ptr<HCHTTPRequestOperation>&, const HCError& error) {
             TQFeaturedApps* self = owner();
@@ -266,7 +274,8 @@ void TQFeaturedApps::updateFeaturedAppObjectFromDictionary(const Value& result) 
         getFeaturedListWithCount(featuredCount_ + 1);
         return;
     }
-    LG_DEBUG("%s save featured app list to NSUserDefault...", "updateFeaturedAppObjectFromDictionary");
+    LG_DEBUG("%s save featured app list to NSUserDefault...",
+             "updateFeaturedAppObjectFromDictionary");
     Array archives;
     for (const TQFeaturedAppObject& app : featuredAppsServerData_) {
         archives.emplace_back(app.encoded());

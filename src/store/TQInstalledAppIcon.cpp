@@ -3,6 +3,7 @@
 #include <system_error>
 #include <utility>
 
+#include "listener/TQWatchAppIcons.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Container.h"
 #include "platform/foundation/Dispatch.h"
@@ -19,14 +20,19 @@ namespace {
 
 constexpr const char* kExtractFolder = "Extract";
 
+// The package's icon as PNG; nothing for a file or a picture larger than an icon may be.
 std::optional<platform::Bytes> pngOf(const fs::path& icon) {
-    const auto file = platform::fs::readFile(icon);
+    const auto file = platform::fs::readFile(icon, TQWatchAppIcons::kMaxIconBytes);
     if (!file.ok()) {
         return std::nullopt;
     }
     const std::string& bytes = file.value();
-    const auto source = platform::image::ImageSource::create(std::span<const std::uint8_t>(
-        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    platform::image::DecodeLimits limits;
+    limits.maxPixelsPerFrame = TQWatchAppIcons::kMaxIconPixels;
+    const auto source = platform::image::ImageSource::create(
+        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                      bytes.size()),
+        platform::image::Completeness::whole, limits);
     if (!source.ok() || source.value().count() == 0) {
         return std::nullopt;
     }
@@ -84,20 +90,20 @@ void TQInstalledAppIcon::unpack(const fs::path& package, std::optional<std::stri
     state_->modelNumber = std::move(*modelNumber);
     state_->folder = std::move(folder);
     state_->extracting = true;
-    platform::DispatchQueue::global().async([state = state_, package,
-                                             line = lines_.iconFilePath]() mutable {
-        auto icon = TQUtils::getWgtIconFilePath(package, state->modelNumber, state->folder);
-        LG_VERBOSE(line, icon ? icon->string() : std::string("(null)"));
-        platform::RunLoop::main().post([state = std::move(state), icon = std::move(icon)] {
-            state->extracting = false;
-            state->icon = icon;
-            if (state->discarded) {
-                state->removeFolder();
-            } else if (auto then = std::exchange(state->then, nullptr)) {
-                then();
-            }
+    platform::DispatchQueue::global().async(
+        [state = state_, package, line = lines_.iconFilePath]() mutable {
+            auto icon = TQUtils::getWgtIconFilePath(package, state->modelNumber, state->folder);
+            LG_VERBOSE(line, icon ? icon->string() : std::string("(null)"));
+            platform::RunLoop::main().post([state = std::move(state), icon = std::move(icon)] {
+                state->extracting = false;
+                state->icon = icon;
+                if (state->discarded) {
+                    state->removeFolder();
+                } else if (auto then = std::exchange(state->then, nullptr)) {
+                    then();
+                }
+            });
         });
-    });
 }
 
 void TQInstalledAppIcon::whenUnpacked(std::function<void()> then) {
@@ -113,17 +119,15 @@ void TQInstalledAppIcon::save(const std::string& packageName) {
     if (!state.icon) {
         LG_VERBOSE(lines_.iconPathNil);
     } else if (auto png = pngOf(*state.icon); png && TQUtils::isSafePathComponent(packageName)) {
-        const fs::path folder = platform::Container::current().documents() / state.modelNumber /
-                                TQAppManager::kAppIconsFolder;
-        std::error_code error;
-        if (!fs::is_directory(folder, error) && !fs::create_directory(folder, error)) {
-            LG_VERBOSE(lines_.createDirectoryError, error.message());
+        const auto written =
+            TQWatchAppIcons::writeIcon(platform::Container::current().documents() /
+                                           state.modelNumber / TQAppManager::kAppIconsFolder,
+                                       packageName, *png);
+        if (written.folderError) {
+            LG_VERBOSE(lines_.createDirectoryError, *written.folderError);
         }
-        const fs::path path = folder / (packageName + ".png");
-        const auto written = platform::fs::writeFileAtomically(
-            path, std::string_view(reinterpret_cast<const char*>(png->data()), png->size()));
-        if (written.ok()) {
-            LG_VERBOSE(lines_.saved, path.string());
+        if (written.saved) {
+            LG_VERBOSE(lines_.saved, written.path.string());
         } else {
             LG_VERBOSE(lines_.saveFailed);
         }

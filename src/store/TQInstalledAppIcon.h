@@ -8,7 +8,8 @@
 
 // Keeps the icon of an application being installed on the watch: unpacks its package on a
 // global queue while the file goes to the watch, and once the install succeeded saves the icon
-// as PNG in Documents/<model number>/AppIcons/<package name>.png. Each unpacking gets a folder
+// as PNG in Documents/<model number>/AppIcons/<package name>.png, within the bounds of the
+// watch's icons (TQWatchAppIcons: file size, pixels, number). Each unpacking gets a folder
 // of its own below Documents/<model number>/Extract, removed by it alone, since another install
 // may be unpacking beside it. Used by the store's download operation and by the automatic
 // updater, each with its own log lines. Main loop; only the unpacking runs elsewhere.

@@ -1,6 +1,8 @@
 #include "store/TQKavoAppsWebApi.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "http/HCHTTPRequestOperation.h"
 #include "logging/LGLog.h"
@@ -167,8 +169,53 @@ void TQKavoAppsWebApi::setParamValues(const std::vector<Value>& apps,
     LG_VERBOSE("==========================");
 }
 
+bool TQKavoAppsWebApi::isHostAndPort(std::string_view text) {
+    const auto colon = text.rfind(':');
+    const std::string_view host = text.substr(0, colon);
+    if (colon != std::string_view::npos) {
+        const std::string_view port = text.substr(colon + 1);
+        unsigned long number = 0;
+        for (const char c : port) {
+            if (c < '0' || c > '9' || number > 65535) {
+                return false;
+            }
+            number = number * 10 + static_cast<unsigned long>(c - '0');
+        }
+        if (number == 0 || number > 65535) {
+            return false;
+        }
+    }
+    // Labels of letters, digits and inner hyphens, as DNS names have them.
+    constexpr std::size_t kMaxName = 253;
+    constexpr std::size_t kMaxLabel = 63;
+    if (host.empty() || host.size() > kMaxName) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start <= host.size()) {
+        const std::size_t end = std::min(host.find('.', start), host.size());
+        const std::string_view label = host.substr(start, end - start);
+        const bool fits = !label.empty() && label.size() <= kMaxLabel && label.front() != '-' &&
+                          label.back() != '-' &&
+                          std::all_of(label.begin(), label.end(), [](char c) {
+                              return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                     (c >= '0' && c <= '9') || c == '-';
+                          });
+        if (!fits) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
 void TQKavoAppsWebApi::start() {
-    const auto saved = environment_.defaults.string(kDomainKey);
+    auto saved = environment_.defaults.string(kDomainKey);
+    if (saved && !isHostAndPort(*saved)) {
+        LG_WARN("TQKavoAppsWebApi: the saved domain %@ is no host name; looked up again",
+                TQUtils::printableForLog(*saved));
+        saved.reset();
+    }
     if (!debugMode() && saved && params_.mcc &&
         environment_.defaults.string(kMccKey) == params_.mcc) {
         domain_ = saved;
@@ -245,14 +292,12 @@ void TQKavoAppsWebApi::setMainPageWebStore() {
     makeRequest(std::move(request));
 }
 
-std::string TQKavoAppsWebApi::getMainPageWebStore(const std::optional<std::string>& appID,
-                                                  const std::optional<std::string>& productID,
-                                                  const std::optional<std::string>& referID) const {
+std::string TQKavoAppsWebApi::getMainPageWebStore() const {
     std::string url = params_.protocol + domain_.value_or("") + kMainPagePath +
                       "?cID=" + TQUtils::escapeString(cID_.value_or(""));
-    for (const auto& [key, value] :
-         {std::pair{"&appID=", &appID}, std::pair{"&productID=", &productID},
-          std::pair{"&referID=", &referID}}) {
+    for (const auto& [key, value] : {std::pair{"&appID=", &environment_.appID},
+                                     std::pair{"&productID=", &environment_.productID},
+                                     std::pair{"&referID=", &environment_.referID}}) {
         if (*value) {
             url += key + TQUtils::escapeString(**value);
         }
@@ -326,6 +371,13 @@ void TQKavoAppsWebApi::connectionDidFinishLoading(const std::string& requestURL,
         LG_VERBOSE("domain : %@", domain_.value_or("(null)"));
         if (!domain_ || domain_->empty()) {
             didFail("the domain answer names no domain");
+            return;
+        }
+        if (!isHostAndPort(*domain_)) {
+            LG_WARN("TQKavoAppsWebApi: the domain answer %@ is no host name",
+                    TQUtils::printableForLog(*domain_));
+            domain_.reset();
+            didFail("the domain answer names no host");
             return;
         }
         if (!debugMode()) {

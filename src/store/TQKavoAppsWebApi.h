@@ -80,6 +80,10 @@ public:
         std::function<TQStoreDevice()> device = TQStoreDevice::current;
         std::vector<platform::Bytes> anchors;
         platform::net::URLLoader* loader = nullptr;
+        // What the screen's opener gave it, for the main page.
+        std::optional<std::string> appID = std::nullopt;
+        std::optional<std::string> productID = std::nullopt;
+        std::optional<std::string> referID = std::nullopt;
     };
 
     explicit TQKavoAppsWebApi(Environment environment);
@@ -94,10 +98,8 @@ public:
     void start();
     void getKavoAppsAccessURL();
     void setMainPageWebStore();
-    [[nodiscard]] std::string getMainPageWebStore(
-        const std::optional<std::string>& appID = {},
-        const std::optional<std::string>& productID = {},
-        const std::optional<std::string>& referID = {}) const;
+    // The main page with the registration id and the opener's identifiers.
+    [[nodiscard]] std::string getMainPageWebStore() const;
 
     [[nodiscard]] const TQKavoAppsWebParams& params() const { return params_; }
     [[nodiscard]] const std::optional<std::string>& domain() const { return domain_; }
@@ -117,6 +119,9 @@ public:
     [[nodiscard]] static std::optional<std::string> getDeviceName(std::string_view machine);
     // The registration's form body, values percent-encoded.
     [[nodiscard]] static std::string registrationBody(const TQKavoAppsWebParams& params);
+    // Whether text is a host name or IPv4 address, with a port or without, and nothing else: the
+    // lookup's domain goes between the scheme and a path.
+    [[nodiscard]] static bool isHostAndPort(std::string_view text);
     // A token, code or identity for a log line: only whether there is one.
     [[nodiscard]] static std::string masked(const std::optional<std::string>& secret);
 

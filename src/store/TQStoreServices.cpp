@@ -4,9 +4,9 @@
 
 #include "db/TQDBRecords.h"
 #include "listener/TQHandlers.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "store/TQDownloadKavoAppOperation.h"
 #include "utils/Reachability.h"
@@ -20,6 +20,9 @@ TQStoreServices::TQStoreServices(platform::net::URLLoader* loader) : loader_(loa
         }
     });
     appManager_.setInstallBusy([this] { return updater_ && updater_->isInstalling(); });
+    // From the start, not from the first look at the list: an install before anyone looked
+    // must still drop the app from the saved list.
+    appManager_.setOnInstallRecorded([this] { featured().refreshFeaturedAppData(); });
 }
 
 std::vector<platform::Bytes> TQStoreServices::storeAnchors() {
@@ -48,7 +51,6 @@ TQFeaturedApps& TQStoreServices::featured() {
             .host = defaults.string(kBackendHostKey).value_or(kDefaultBackendHost),
             .isInstalled = [this](std::string_view name) { return appManager_.hasPackage(name); },
             .loader = loader_});
-        appManager_.setOnInstallRecorded([this] { featured_->refreshFeaturedAppData(); });
     }
     return *featured_;
 }
@@ -68,15 +70,15 @@ void TQStoreServices::attachLink(TQAP& kavoManager) {
     appManager_.setOperationFactory([this, &kavoManager](std::string url, std::string title,
                                                          std::string fileName, std::string appID) {
         return std::make_shared<TQDownloadKavoAppOperation>(
-            TQDownloadKavoAppOperation::Environment{
-                .kavoManager = kavoManager,
-                .sequence = *sequence_,
-                .loader = loader_,
-                .removeFromDB =
-                    [](const std::string& appPath) {
-                        TQDBKavoApp::remove(std::string_view("appPath = ?"),
-                                            TQDBQueryBuilder::Args{appPath});
-                    }},
+            TQDownloadKavoAppOperation::Environment{.kavoManager = kavoManager,
+                                                    .sequence = *sequence_,
+                                                    .loader = loader_,
+                                                    .removeFromDB =
+                                                        [](const std::string& appPath) {
+                                                            TQDBKavoApp::remove(
+                                                                std::string_view("appPath = ?"),
+                                                                TQDBQueryBuilder::Args{appPath});
+                                                        }},
             std::move(url), std::move(title), std::move(fileName), std::move(appID));
     });
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
@@ -99,8 +101,7 @@ void TQStoreServices::attachLink(TQAP& kavoManager) {
                 return static_cast<TQKavoAppAutoUpdate::Status>(
                     reachability->currentReachabilityStatus());
             },
-        .storeInstallRunning =
-            [this] { return appManager_.getSharedQueue().operationCount() > 0; },
+        .storeInstallRunning = [this] { return appManager_.getSharedQueue().operationCount() > 0; },
         .loader = loader_});
 }
 

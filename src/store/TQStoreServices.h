@@ -26,7 +26,6 @@ public:
     // anchor the store's HTTPS servers are judged against (verification stays on).
     static constexpr const char* kTestAnchorFileKey = "kavo.store.testAnchorFile";
 
-
     // loader: the download operations' (the process's when null); borrowed.
     explicit TQStoreServices(platform::net::URLLoader* loader = nullptr);
     ~TQStoreServices();
@@ -43,7 +42,8 @@ public:
     void detachLink();
 
     [[nodiscard]] TQAppManager& appManager() { return appManager_; }
-    // The home screen's featured row; made on first use from the user settings.
+    // The home screen's featured row; made on first use from the user settings, and refreshed
+    // after every install recorded.
     [[nodiscard]] TQFeaturedApps& featured();
     // Only while a link is attached.
     [[nodiscard]] TQKavoAppSequence* sequence() { return sequence_.get(); }

@@ -14,7 +14,7 @@ struct Entry {
 
 // Sorted by key (byte order), each key once; checked at compile time below.
 constexpr Entry kEnglish[] = {
-    {"IDS_COM_BODY_BUDDIES", "Buddies"},
+    {"Buddy", "Buddy"},
     {"IDS_COM_BODY_WEBSITE", "website"},
     {"IDS_COM_SK_OK", "OK"},
     {"IDS_FMP_BODY_YOUR_WATCH_IS_LOOKING_FOR_THIS_PHONE", "Your watch is looking for this phone."},
@@ -35,12 +35,15 @@ constexpr Entry kEnglish[] = {
     {"WDS_WMGR_HEADER_INSTALLING_P1SS__P2SDP_ABB", "Installing %@… %.1f %%"},
     {"WDS_WMGR_HEADER_KEEP_PS_APP_ACTIVE", "Keep the %@ app active"},
     {"WDS_WMGR_HEADER_QUORVEL_KAVO_R5_LITE_ABB", "Quorvel Kavo R5 Lite"},
-    {"WDS_WMGR_POP_A_KAVO_SOFTWARE_UPDATE_IS_REQUIRED_TO_DOWNLOAD_AND_INSTALL_THE_UPDATE_ON_YOUR_KAVO_MSG",
+    {"WDS_WMGR_POP_A_KAVO_SOFTWARE_UPDATE_IS_REQUIRED_TO_DOWNLOAD_AND_INSTALL_THE_UPDATE_ON_YOUR_"
+     "KAVO_MSG",
      "A watch software update is required. Download and install the update on your watch."},
     {"WDS_WMGR_POP_A_NEW_VERSION_IS_AVAILABLE_UPDATE_THE_APP_TO_CONTINUE",
      "A new version is available. Update the app to continue."},
-    {"WDS_WMGR_POP_IF_YOUR_KAVO_FAILS_TO_RECONNECT_TO_YOUR_PHONE_VIA_BLUETOOTH_AUTOMATICALLY_OPEN_THE_PS_APP",
-     "If your watch fails to reconnect to your phone via Bluetooth automatically, open the %@ app."},
+    {"WDS_WMGR_POP_IF_YOUR_KAVO_FAILS_TO_RECONNECT_TO_YOUR_PHONE_VIA_BLUETOOTH_AUTOMATICALLY_OPEN_"
+     "THE_PS_APP",
+     "If your watch fails to reconnect to your phone via Bluetooth automatically, open the %@ "
+     "app."},
     {"WDS_WMGR_POP_PS_IS_NOT_RESPONDING_TRY_AGAIN_LATER", "%@ is not responding. Try again later."},
     {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_DOWNLOAD_OF_PS_HAS_BEEN_CANCELLED",
      "The watch has been disconnected. The download of %s has been cancelled."},

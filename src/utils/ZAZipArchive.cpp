@@ -26,6 +26,9 @@ constexpr std::uint32_t kTypeMask = 0170000;
 constexpr std::uint32_t kRegularFile = 0100000;
 constexpr std::uint32_t kFolder = 0040000;
 constexpr std::uint32_t kPermissionBits = 0777;
+// What an unpacked file may keep of its archive's mode: a downloaded package names any mode it
+// likes, and nobody but the owner is to write into what it brings.
+constexpr std::uint32_t kUnpackedPermissions = 0755;
 constexpr std::uint64_t kLargeEntry = 0xFFFFFFFFU;
 
 Error zipError(long code, std::string message) {
@@ -373,7 +376,7 @@ void Unzipper::finishAttributes(const fs::path& path, const ZAFileInfo& info) {
         LG_WARN("[ZAZipArchive] Failed to set attributes - whilst setting modification date");
     }
     if (const auto mode = static_cast<std::uint32_t>(info.externalAttributes >> 16); mode != 0) {
-        fs::permissions(path, static_cast<fs::perms>(mode & kPermissionBits),
+        fs::permissions(path, static_cast<fs::perms>(mode & kUnpackedPermissions),
                         fs::perm_options::replace, ec);
         if (ec) {
             LG_WARN("[ZAZipArchive] Failed to set attributes - whilst setting permissions");

@@ -27,7 +27,9 @@
 #include "platform/location/LocationServices.h"
 #include "platform/mail/XdgEmailComposer.h"
 #include "services/TQLbsServerProvider.h"
+#include "store/TQFeaturedApps.h"
 #include "support/TempDir.h"
+#include "utils/TQUtils.h"
 
 namespace {
 
@@ -143,6 +145,31 @@ TEST_F(AppContextTest, TheLaunchOffersTheLastCrashWithTheLogFilesAndRecordsUsage
     EXPECT_EQ(composer->mails[0].attachments[0].path, logs[0]);
     context.loop().runUntilIdle();
     EXPECT_FALSE(std::filesystem::exists(crashes / CrashHandler::kPendingName));
+}
+
+// The featured row drops an installed app from its saved list even when nothing read the list
+// since the launch.
+TEST_F(AppContextTest, AnInstallDropsTheAppFromTheSavedFeaturedListFromTheLaunchOn) {
+    AppContext context(settings);
+    ASSERT_TRUE(
+        TQUtils::setPreferenceByGroup(TQUtils::kGroupKavoInfo, {{"kavoModelNumber", "KV-R500"}}));
+    platform::Array saved;
+    for (const char* package : {"com.feat.a", "com.feat.b", "com.feat.c", "com.feat.d"}) {
+        TQFeaturedAppObject app;
+        app.productID = package;
+        app.kavoAppId = package;
+        saved.emplace_back(app.encoded());
+    }
+    context.defaults().set(TQFeaturedApps::kAppListKey, platform::Value(saved));
+    context.store().appManager().installAppWithDict(
+        platform::Value{{"appname", "B"}, {"packagename", "com.feat.b"}});
+    const auto left = context.defaults().object(TQFeaturedApps::kAppListKey);
+    ASSERT_TRUE(left && left->arrayIf());
+    std::vector<std::string> packages;
+    for (const platform::Value& archive : *left->arrayIf()) {
+        packages.push_back(TQFeaturedAppObject::decodedWithObject(archive)->kavoAppId);
+    }
+    EXPECT_EQ(packages, (std::vector<std::string>{"com.feat.a", "com.feat.c", "com.feat.d"}));
 }
 
 using AppContextDeathTest = AppContextTest;

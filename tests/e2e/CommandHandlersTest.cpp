@@ -350,6 +350,17 @@ TEST_F(CommandHandlersTest, WhileInTheBackgroundTheUserIsNotified) {
     EXPECT_TRUE(world().host.navigator.pushes.empty());
 }
 
+TEST_F(CommandHandlersTest, TheBuddyNotificationComesASecondLaterNamingTheBuddySettings) {
+    world().host.app.state = platform::ApplicationState::background;
+    EXPECT_EQ(repliesTo(requests::launchBuddies()).size(), 1U);
+    const auto& notes = world().host.app.notifications;
+    ASSERT_EQ(notes.size(), 1U);
+    EXPECT_EQ(notes[0].fireDelay, 1.0);
+    EXPECT_EQ(notes[0].title, "Quorvel Kavo");
+    EXPECT_EQ(notes[0].body, "View Buddy settings on your phone.");
+    EXPECT_TRUE(notes[0].defaultSound);
+}
+
 TEST_F(CommandHandlersTest, TheClockFormatFollowsOneSecondAfterEachRequestOnTheVirtualClock) {
     world().device.setShowsAmPm(true);
     const std::size_t from = services.mark();

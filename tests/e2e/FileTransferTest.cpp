@@ -274,5 +274,19 @@ TEST_F(FileTransferTest, TheWatchCancelsItsFileAndThePhoneIsTold) {
     EXPECT_TRUE(files->received.empty());
 }
 
+TEST_F(FileTransferTest, AWatchSendingMoreThanItAnnouncedHasItsFileCancelled) {
+    watch->files().sendFile("liar", noise(12'000, 7), kAppId, 6'000);
+    const Bytes honest = noise(3'000, 8);
+    watch->files().sendFile("honest", honest, kAppId);
+    ASSERT_TRUE(runUntil([&] { return watch->files().sent().size() == 2; }, 600));
+    EXPECT_EQ(watch->files().sent()[0],
+              std::pair(std::string("liar"), kavowatch::SentFileOutcome::cancelledByPhone));
+    EXPECT_EQ(watch->files().sent()[1],
+              std::pair(std::string("honest"), kavowatch::SentFileOutcome::delivered));
+    EXPECT_EQ(files->cancelled, (std::vector<std::string>{"liar"}));
+    ASSERT_EQ(files->received.size(), 1U);
+    EXPECT_TRUE(files->received[0].data == honest);
+}
+
 }  // namespace
 }  // namespace e2e

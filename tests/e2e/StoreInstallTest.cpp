@@ -31,9 +31,9 @@ TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     EXPECT_EQ(collapsed(collapsed(t.bar.letters, "C1"), "SC2"), kInstallSequence) << t.bar.letters;
     EXPECT_EQ(t.bar.progress.front()[TQActivityBar::kAppNameKey], Value("Stopwatch"));
     // The t.download's fraction comes from the answer's length, up to the whole.
-    const auto lastDownload = std::find_if(t.bar.progress.rbegin(), t.bar.progress.rend(), [](const Value& info) {
-        return info[TQActivityBar::kProgressTypeKey] == Value(1U);
-    });
+    const auto lastDownload = std::find_if(
+        t.bar.progress.rbegin(), t.bar.progress.rend(),
+        [](const Value& info) { return info[TQActivityBar::kProgressTypeKey] == Value(1U); });
     ASSERT_NE(lastDownload, t.bar.progress.rend());
     EXPECT_EQ((*lastDownload)[TQActivityBar::kProgressValueKey].doubleValue(), 1.0);
     EXPECT_EQ(t.bar.progress.back()[TQActivityBar::kProgressValueKey].doubleValue(), 1.0);
@@ -44,17 +44,18 @@ TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     const std::string after = *TQUtils::retrieveXml(kModel, "wapplist.xml");
     EXPECT_EQ(after, t.responder.state().appsListXml);
     EXPECT_EQ(after.substr(0, before.size() - 8), before.substr(0, before.size() - 8));
-    EXPECT_TRUE(after.ends_with("<item>\n<AppName>\nStopwatch</AppName>\n"
-                                "<PackageName>\ncom.kavo.stopwatch</PackageName>\n"
-                                "<ClassName>\nStopwatchApp</ClassName>\n"
-                                "<PreLoad>\nfalse</PreLoad>\n<IsRemovable>\ntrue</IsRemovable>\n"
-                                "<Version>\n1.2.0</Version>\n</item>\n</Wapp>\n"))
+    EXPECT_TRUE(
+        after.ends_with("<item>\n<AppName>\nStopwatch</AppName>\n"
+                        "<PackageName>\ncom.kavo.stopwatch</PackageName>\n"
+                        "<ClassName>\nStopwatchApp</ClassName>\n"
+                        "<PreLoad>\nfalse</PreLoad>\n<IsRemovable>\ntrue</IsRemovable>\n"
+                        "<Version>\n1.2.0</Version>\n</item>\n</Wapp>\n"))
         << after;
     EXPECT_TRUE(t.runUntil([&] { return t.messagesToWatch("mgr_apps_order_req").size() == 1; }, 5));
 
     // Its icon is kept, the package and the unpacked folder are gone.
-    const auto icon = platform::fs::readFile(t.documents() / kModel / "AppIcons" /
-                                             "com.kavo.stopwatch.png");
+    const auto icon =
+        platform::fs::readFile(t.documents() / kModel / "AppIcons" / "com.kavo.stopwatch.png");
     ASSERT_TRUE(icon.ok());
     const auto image = platform::image::ImageSource::create(std::span<const std::uint8_t>(
         reinterpret_cast<const std::uint8_t*>(icon.value().data()), icon.value().size()));
@@ -69,18 +70,30 @@ TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     EXPECT_TRUE(t.world.host.app.alerts.empty());
 }
 
+TEST_F(StoreInstallTest, AnIconLargerThanAWatchIconIsNotKeptButTheAppIsInstalled) {
+    StoreApp stopwatch = t.app("com.kavo.stopwatch");
+    stopwatch.iconSize = 2048;
+    ASSERT_TRUE(kavostore::writePackage(stopwatch, t.store->packagePath(stopwatch)).ok());
+    t.download(stopwatch);
+    ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
+    EXPECT_NE(t.apps.find("com.kavo.stopwatch"), nullptr);
+    EXPECT_FALSE(fs::exists(t.documents() / kModel / "AppIcons" / "com.kavo.stopwatch.png"));
+    EXPECT_FALSE(fs::exists(t.documents() / "Stopwatch.wgt"));
+}
+
 TEST_F(StoreInstallTest, AWatchFaceIsRecordedAmongTheFacesWithoutAnOrderRequest) {
     t.download(t.app("com.kavo.face.nightsky"));
     ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
     EXPECT_EQ(collapsed(collapsed(t.bar.letters, "C1"), "SC2"), kInstallSequence) << t.bar.letters;
     EXPECT_EQ(t.bar.progress.back()[TQActivityBar::kAppNameKey], Value("Night Sky"));
     const std::string faces = *TQUtils::retrieveXml(kModel, "clocklist.xml");
-    EXPECT_TRUE(faces.ends_with("<item>\n<AppName>\nNight Sky</AppName>\n"
-                                "<PackageName>\ncom.kavo.face.nightsky</PackageName>\n"
-                                "<ClassName>\nNightSkyFace</ClassName>\n"
-                                "<PreLoad>\nfalse</PreLoad>\n<IsRemovable>\ntrue</IsRemovable>\n"
-                                "<Version>\n1.0.0</Version>\n<IsShown>\nfalse</IsShown>\n"
-                                "</item>\n</Clock>\n"))
+    EXPECT_TRUE(
+        faces.ends_with("<item>\n<AppName>\nNight Sky</AppName>\n"
+                        "<PackageName>\ncom.kavo.face.nightsky</PackageName>\n"
+                        "<ClassName>\nNightSkyFace</ClassName>\n"
+                        "<PreLoad>\nfalse</PreLoad>\n<IsRemovable>\ntrue</IsRemovable>\n"
+                        "<Version>\n1.0.0</Version>\n<IsShown>\nfalse</IsShown>\n"
+                        "</item>\n</Clock>\n"))
         << faces;
     EXPECT_EQ(t.manager.appItems().size(), 3U);
     EXPECT_EQ(t.manager.clockItems().size(), 3U);
@@ -92,7 +105,7 @@ TEST_F(StoreInstallTest, AnUninstallReportsEitherReasonAndOnlyARemovalAsksForThe
     std::vector<std::int32_t> reasons;
     int uninstalled = 0;
     const auto token = t.world.center.addObserver(TQAppManager::kUninstallAppCompleted,
-                                                [&](const auto&) { ++uninstalled; });
+                                                  [&](const auto&) { ++uninstalled; });
     // The uninstall screen's way: both reasons count as done.
     const auto uninstall = [&](const std::string& packageName) {
         t.sequence.startUninstallation(packageName, [&, packageName](std::int32_t reason) {
@@ -138,12 +151,14 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         const char* ending = "XH";
     };
     const auto silentWatch = [](StoreWorld& t) {
-        t.world.watch.answerAll("mgr_wapps_install_req",
-                                [](const kavowatch::ReceivedMessage&) { return kavowatch::Watch::Replies{}; });
+        t.world.watch.answerAll("mgr_wapps_install_req", [](const kavowatch::ReceivedMessage&) {
+            return kavowatch::Watch::Replies{};
+        });
         t.download(t.app("com.kavo.stopwatch"));
     };
     const std::vector<Case> cases{
-        {"no URL", [](StoreWorld& t) { t.manager.performDownload("", "Stopwatch", "Stopwatch.wgt", "1"); }},
+        {"no URL",
+         [](StoreWorld& t) { t.manager.performDownload("", "Stopwatch", "Stopwatch.wgt", "1"); }},
         {"a 404 page is no package",
          [](StoreWorld& t) {
              t.store->addRoute("/packages/Stopwatch.wgt", [](const kavostore::StoreRequest&) {
@@ -154,7 +169,8 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         {"a name that is no package",
          [](StoreWorld& t) {
              const StoreApp& entry = t.app("com.kavo.stopwatch");
-             t.manager.performDownload(t.store->packageURL(entry), "Stopwatch", "Stopwatch.zip", "1");
+             t.manager.performDownload(t.store->packageURL(entry), "Stopwatch", "Stopwatch.zip",
+                                       "1");
          }},
         {"a title that is no file name",
          [](StoreWorld& t) {
@@ -176,7 +192,10 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
              t.apps.failNextInstall(3);
              t.download(t.app("com.kavo.stopwatch"));
          },
-         nullptr, Operation::created, {kFailed}, "HX"},
+         nullptr,
+         Operation::created,
+         {kFailed},
+         "HX"},
         {"the install result never comes",
          [](StoreWorld& t) {
              t.apps.answerInstalls(false);
@@ -187,9 +206,12 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         {"the cancel button while the watch is asked",
          silentWatch,
          [](StoreWorld& t) { t.world.center.post(TQActivityBar::kCancel); },
-         Operation::installing, {}},
+         Operation::installing,
+         {}},
         {"the watch leaves while it is asked",
-         silentWatch, [](StoreWorld& t) { t.world.watch.vanish(); }, Operation::installing,
+         silentWatch,
+         [](StoreWorld& t) { t.world.watch.vanish(); },
+         Operation::installing,
          {"The watch has been disconnected. The download of Stopwatch has been cancelled."}},
         {"the watch refuses to resume",
          [](StoreWorld& t) {
@@ -200,7 +222,8 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
              ASSERT_TRUE(t.vanishAndReturn());
              t.world.ap->resumeFileRequest();
          },
-         Operation::transferring, {kPaused, kFailed}},
+         Operation::transferring,
+         {kPaused, kFailed}},
         {"the transfer stays paused",
          [](StoreWorld& t) { t.download(t.app("com.kavo.stopwatch")); },
          [](StoreWorld& t) {
@@ -209,7 +232,8 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
              EXPECT_EQ(t.manager.getSharedQueue().operationCount(), 1U);
              t.world.loop.advance(2);
          },
-         Operation::transferring, {kPaused, kFailed}},
+         Operation::transferring,
+         {kPaused, kFailed}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -65,6 +65,21 @@ TEST(TQKavoAppsWebApiTest, ListsBodiesAndNamesAreBuiltAsTheStoreReadsThem) {
     EXPECT_EQ(Api::masked(std::nullopt), "(null)");
 }
 
+TEST(TQKavoAppsWebApiTest, OnlyAHostNameOrAddressWithAnOptionalPortIsADomain) {
+    for (const char* good :
+         {"apps.kavoapps.com", "127.0.0.1:8443", "a", "x-1.example:1", "store.example:65535"}) {
+        EXPECT_TRUE(Api::isHostAndPort(good)) << good;
+    }
+    for (const char* bad : {"", ":80", "host:", "host:0", "host:65536", "host:8a", "-a.example",
+                            "a-.example", "a..example", "a.example.", "a/b", "a?b", "a#b",
+                            "user@host", "a b", "[::1]:80", "h\x01st", "ex\xC3\xA4mple.com"}) {
+        EXPECT_FALSE(Api::isHostAndPort(bad)) << bad;
+    }
+    EXPECT_TRUE(Api::isHostAndPort(std::string(63, 'a') + ".example"));
+    EXPECT_FALSE(Api::isHostAndPort(std::string(64, 'a') + ".example"));
+    EXPECT_FALSE(Api::isHostAndPort(std::string(250, 'a') + ".example"));
+}
+
 class StoreWebApiTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -88,7 +103,10 @@ protected:
                              .accessToken = [] { return std::optional<std::string>("tok-123456"); },
                              .device = [this] { return device; },
                              .anchors = {TestCertificates::shared().ca.certificateDer},
-                             .loader = &t.loader});
+                             .loader = &t.loader,
+                             .appID = opener.appID,
+                             .productID = opener.productID,
+                             .referID = opener.referID});
         api->setParamValues({item("a.b", "1.2.3", "true")}, {});
         return *api;
     }
@@ -105,6 +123,10 @@ protected:
 
     StoreWorld t;
     TQStoreDevice device;
+    // What the store screen's opener gives it.
+    struct {
+        std::optional<std::string> appID, productID, referID;
+    } opener;
     RecordingPage page;
     std::unique_ptr<Api> api;
 };
@@ -124,10 +146,6 @@ TEST_F(StoreWebApiTest, TheDomainIsLookedUpRegisteredWithAndReusedForTheSameCoun
     EXPECT_EQ(t.store->requests().front(), "/api/getDomain.as?mcc=310");
     EXPECT_EQ(t.world.defaults.string(Api::kDomainKey), domain);
     EXPECT_EQ(t.world.defaults.string(Api::kMccKey), "310");
-    EXPECT_EQ(api->getMainPageWebStore(std::string("a b"), std::nullopt, std::string("r")),
-              "https://" + domain +
-                  "/main/getMain.as?cID=C-12345678ABCD400080000000000000&appID=a%20b"
-                  "&referID=r");
 
     // The same country again: straight to the registration.
     make().start();
@@ -145,6 +163,29 @@ TEST_F(StoreWebApiTest, TheDomainIsLookedUpRegisteredWithAndReusedForTheSameCoun
     EXPECT_EQ(asked(Api::kDomainLookupPath), 3);
 }
 
+TEST_F(StoreWebApiTest, TheMainPageCarriesTheOpenersIdentifiers) {
+    const std::string main = "https://127.0.0.1:" + std::to_string(t.store->securePort()) +
+                             "/main/getMain.as?cID=C-12345678ABCD400080000000000000";
+    const struct {
+        const char* name;
+        std::optional<std::string> appID, productID, referID;
+        std::string query;
+    } cases[] = {
+        {"an application", "a b", std::nullopt, "r", "&appID=a%20b&referID=r"},
+        {"a product", std::nullopt, "P7", std::nullopt, "&productID=P7"},
+        {"all three", "x", "P1", "ref", "&appID=x&productID=P1&referID=ref"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        page.loaded.clear();
+        opener = {test.appID, test.productID, test.referID};
+        make().start();
+        ASSERT_TRUE(t.runUntil([&] { return !page.loaded.empty() || !page.alerts.empty(); }, 60));
+        EXPECT_EQ(page.loaded, (std::vector<std::string>{main + test.query}));
+        EXPECT_EQ(api->getMainPageWebStore(), main + test.query);
+    }
+}
+
 TEST_F(StoreWebApiTest, FailingAnswersShowTheServerAlertAndGoNoFurther) {
     const struct {
         const char* name;
@@ -155,6 +196,15 @@ TEST_F(StoreWebApiTest, FailingAnswersShowTheServerAlertAndGoNoFurther) {
         {"lookup says nothing", Api::kDomainLookupPath, {204, "application/json", ""}},
         {"lookup is no JSON", Api::kDomainLookupPath, {200, "text/html", "<html>busy</html>"}},
         {"lookup names no domain", Api::kDomainLookupPath, {200, "application/json", "[1]"}},
+        {"lookup names a path",
+         Api::kDomainLookupPath,
+         {200, "application/json", "{\"domain\":\"127.0.0.1:1/x?y=\"}"}},
+        {"lookup names a user",
+         Api::kDomainLookupPath,
+         {200, "application/json", "{\"domain\":\"me@127.0.0.1:1\"}"}},
+        {"lookup names a bad port",
+         Api::kDomainLookupPath,
+         {200, "application/json", "{\"domain\":\"127.0.0.1:99999\"}"}},
         {"registration refused",
          Api::kRegistrationPath,
          {200, "application/json", "{\"cID\":\"C\",\"returnCode\":\"1\",\"errorCode\":\"100\"}"}},

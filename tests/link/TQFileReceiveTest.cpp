@@ -83,7 +83,7 @@ TEST_F(TQFileReceiveTest, AnUnexpectedSequenceGetsANakAndChangesNothing) {
 TEST_F(TQFileReceiveTest, ProgressWithoutAKnownSegmentCountIsZero) {
     announce("empty", 0);
     handler->acceptFile();
-    receive(fromWatch(fs::kFirst, 0, {1}));
+    receive(fromWatch(fs::kFirst, 0, {}));
     ASSERT_EQ(files.progress.size(), 1U);
     EXPECT_EQ(files.progress[0], 0.0F);
 }
@@ -128,6 +128,50 @@ TEST_F(TQFileReceiveTest, ACancelTellsTheNameAndDropsTheFile) {
     receive(fromWatch(fs::kMiddle, 1, bytesOf(5120)));
     EXPECT_EQ(handler->incoming().gathered(), 0U);
     EXPECT_EQ(answers().back(), fs::control(fs::kAck)) << "nothing for the stray segment";
+}
+
+TEST_F(TQFileReceiveTest, ASegmentPastTheAnnouncedSizeCancelsTheFile) {
+    const struct {
+        const char* name;
+        std::uint32_t announced;
+        std::vector<Bytes> segments;  // the last one goes past the size
+        std::size_t gatheredBefore;
+    } cases[] = {
+        {"only, one byte over", 2, {fromWatch(fs::kOnly, 0, {1, 2, 3})}, 0},
+        {"first, over at once", 100, {fromWatch(fs::kFirst, 0, bytesOf(5120))}, 0},
+        {"middle goes on past the size",
+         6000,
+         {fromWatch(fs::kFirst, 0, bytesOf(5120)), fromWatch(fs::kMiddle, 1, bytesOf(5120))},
+         5120},
+        {"last, one byte over",
+         5121,
+         {fromWatch(fs::kFirst, 0, bytesOf(5120)), fromWatch(fs::kLast, 1, {1, 2})},
+         5120},
+        {"nothing announced takes nothing", 0, {fromWatch(fs::kOnly, 0, {1})}, 0},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        segments.sent.clear();
+        files.calls.clear();
+        announce("big", test.announced);
+        handler->acceptFile();
+        for (std::size_t i = 0; i + 1 < test.segments.size(); ++i) {
+            receive(test.segments[i]);
+        }
+        EXPECT_EQ(handler->incoming().gathered(), test.gatheredBefore);
+        receive(test.segments.back());
+        EXPECT_EQ(answers().back(), fs::control(fs::kCancel));
+        EXPECT_EQ(files.calls.back(), "cancel big");
+        EXPECT_EQ(handler->incoming().gathered(), 0U);
+        EXPECT_FALSE(handler->incoming().isGathering());
+        EXPECT_TRUE(files.files.empty());
+    }
+    // A file that keeps to its size still comes whole afterwards.
+    announce("fits", 3);
+    handler->acceptFile();
+    receive(fromWatch(fs::kOnly, 0, {7, 8, 9}));
+    ASSERT_EQ(files.files.size(), 1U);
+    EXPECT_EQ(files.files[0], (Bytes{7, 8, 9}));
 }
 
 TEST_F(TQFileReceiveTest, ShortAndUnknownSegmentsAreIgnored) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -230,6 +231,23 @@ std::string journalLinesOfThePhone() {
     return text;
 }
 
+// The usage logs the phone keeps in its database until the feedback server takes them (it is
+// out of reach here, so every one stays).
+int usageLogsKept(const fs::path& home) {
+    const std::string command = std::string(KAVO_SQLITE3_PROGRAM) + " -readonly '" +
+                                (home / "Documents" / "TQA_DB.db").string() +
+                                "' 'SELECT count(*) FROM TQDBLog;' 2>/dev/null";
+    std::string text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[64];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            text.append(buffer, got);
+        }
+        pclose(pipe);
+    }
+    return text.empty() ? -1 : std::atoi(text.c_str());
+}
+
 TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir) {
     testing_support::TempDir folder;
     const fs::path air = folder.path() / "air";
@@ -254,6 +272,8 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
     }
     EXPECT_TRUE(isEmptyFolder(air)) << "no socket or advertisement file stays behind";
     EXPECT_TRUE(fs::exists(home / "Documents" / "KV-R500" / "kavo_info.plist"));
+    // The set-up's end recorded the connection by the user.
+    EXPECT_GE(usageLogsKept(home), 1);
     // The run's lines are in a log file of the container, closed and marked when it ended.
     const auto firstLogs = phoneLogFiles(home);
     ASSERT_EQ(firstLogs.size(), 1u);
@@ -278,6 +298,8 @@ TEST(ProgramsTest, APhoneAndAWatchSetUpAndReconnectAsProgramsOnTheLocalSocketAir
         EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
     }
     EXPECT_TRUE(isEmptyFolder(air));
+    // The launch and the reconnection were recorded too.
+    EXPECT_GE(usageLogsKept(home), 2);
     const auto logs = phoneLogFiles(home);
     ASSERT_EQ(logs.size(), 2u) << "the first run's file was finished; the second made its own";
     const fs::path second = logs[0] == firstLogs[0] ? logs[1] : logs[0];

@@ -191,16 +191,24 @@ TEST_F(ZAZipArchiveTest, NamesWithBackslashesNameFolders) {
     EXPECT_EQ(readFile(destination() / "folder" / "file.txt"), "x");
 }
 
-TEST_F(ZAZipArchiveTest, ModesKeepOnlyTheirPermissionBits) {
-    const std::string bytes = ZipBytes()
-                                  .add(ZipBytes::storedEntry("setuid", "x", 0104755))
-                                  .add(ZipBytes::storedEntry("sticky", "x", 0103777))
-                                  .add(ZipBytes::storedEntry("plain", "x", 0100600))
-                                  .bytes();
-    ASSERT_TRUE(ZAZipArchive::unzipFileAtPath(archive("m.zip", bytes), destination()));
-    EXPECT_EQ(modeOf(destination() / "setuid"), 0755U);
-    EXPECT_EQ(modeOf(destination() / "sticky"), 0777U);
-    EXPECT_EQ(modeOf(destination() / "plain"), 0600U);
+TEST_F(ZAZipArchiveTest, ModesKeepOnlyTheirPermissionBitsAndNobodyElseMayWrite) {
+    const struct {
+        const char* name;
+        std::uint32_t mode;
+        unsigned unpacked;
+    } cases[] = {
+        {"setuid", 0104755, 0755},         {"sticky", 0103777, 0755},
+        {"plain", 0100600, 0600},          {"world-writable", 0100666, 0644},
+        {"group-writable", 0100770, 0750}, {"read-only", 0100444, 0444},
+    };
+    ZipBytes zip;
+    for (const auto& entry : cases) {
+        zip.add(ZipBytes::storedEntry(entry.name, "x", entry.mode));
+    }
+    ASSERT_TRUE(ZAZipArchive::unzipFileAtPath(archive("m.zip", zip.bytes()), destination()));
+    for (const auto& entry : cases) {
+        EXPECT_EQ(modeOf(destination() / entry.name), entry.unpacked) << entry.name;
+    }
 }
 
 TEST_F(ZAZipArchiveTest, NoModeAndNoDateLeaveWhatTheSystemGives) {

@@ -1,5 +1,6 @@
 #include "app/headless/HeadlessSetup.h"
 
+#include "app/AppContext.h"
 #include "link/TQAP.h"
 #include "link/TQCentral.h"
 #include "link/TQError.h"
@@ -12,6 +13,8 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/ScreenNavigator.h"
+#include "platform/system/DeviceInfo.h"
+#include "utils/TQKeyChainWrapper.h"
 #include "utils/TQUtils.h"
 
 using platform::Value;
@@ -19,9 +22,10 @@ using platform::Value;
 std::shared_ptr<HeadlessSetup> HeadlessSetup::create(TQAP& kavoManager, TQInitSequence& sequence,
                                                      TQCoreManager& coreManager,
                                                      platform::HeadlessScreenNavigator& navigator,
-                                                     ReadyToPair readyToPair) {
-    return std::shared_ptr<HeadlessSetup>(
-        new HeadlessSetup(kavoManager, sequence, coreManager, navigator, std::move(readyToPair)));
+                                                     ReadyToPair readyToPair, GoingHome goingHome) {
+    return std::shared_ptr<HeadlessSetup>(new HeadlessSetup(kavoManager, sequence, coreManager,
+                                                            navigator, std::move(readyToPair),
+                                                            std::move(goingHome)));
 }
 
 void HeadlessSetup::start() {
@@ -123,10 +127,26 @@ void HeadlessSetup::onAppUserAgreementRes(bool success, bool locked, const Value
     }
 }
 
-void HeadlessSetup::onSetupWizardEulaFinishedRes(bool /*success*/, const Value& /*reason*/,
+void HeadlessSetup::onSetupWizardEulaFinishedRes(bool success, const Value& /*reason*/,
                                                  bool /*isReconnecting*/) {
+    if (success) {
+        completeOobe();
+    }
     // The sequence has stored the set-up whatever the watch answered.
     finish();
+}
+
+void HeadlessSetup::completeOobe() {
+    // The phone's own identifier, kept once: the usage logs name the phone by it.
+    if (!TQKeyChainWrapper::keychainStringFromMatchingIdentifier(kDeviceUUIDKey) &&
+        !TQKeyChainWrapper::createKeychainValue(platform::DeviceInfo::current().vendorIdentifier(),
+                                                kDeviceUUIDKey)) {
+        LG_ERROR("Headless set-up: the phone's identifier was not kept; no usage logs");
+    }
+    platform::UserDefaults::standard().set(AppContext::kOobeCompletedKey, true);
+    if (goingHome_) {
+        goingHome_();
+    }
 }
 
 void HeadlessSetup::finish() {

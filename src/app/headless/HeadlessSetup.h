@@ -24,6 +24,9 @@ class Timer;
 // answers the setup pages the way a user who grants no optional consent would. Holds the
 // link's and the sequence's delegate roles from start() until the set-up is over, then gives
 // them to the core manager and marks the setup wizard completed with the home screen as root.
+// A set-up the watch confirmed ends as the consent page ends it: the phone's identifier kept in
+// the keychain ("deviceUUID", which the usage logs need), "oobe_is_completed", then the owner's
+// going-home step (the connection's usage log and the first featured page).
 // A reactivation-locked watch needs the account screens: the set-up stops there, logged.
 // The sequence holds it as a plain delegate until the end, so it must live until finished or
 // until the process ends (the link holds it as its delegate meanwhile). Runs on the main thread.
@@ -34,6 +37,9 @@ public:
     // Says whether the phone's link service is published: a watch looks for it as soon as it
     // is connected, and leaves a phone without it.
     using ReadyToPair = std::function<bool()>;
+    // What the consent page does on its way home after a confirmed set-up.
+    using GoingHome = std::function<void()>;
+    static constexpr const char* kDeviceUUIDKey = "deviceUUID";
     // How often a found watch is tried again while the phone is not ready for it.
     static constexpr double kPairingRetry = 0.5;
 
@@ -41,7 +47,8 @@ public:
     static std::shared_ptr<HeadlessSetup> create(TQAP& kavoManager, TQInitSequence& sequence,
                                                  TQCoreManager& coreManager,
                                                  platform::HeadlessScreenNavigator& navigator,
-                                                 ReadyToPair readyToPair);
+                                                 ReadyToPair readyToPair,
+                                                 GoingHome goingHome = nullptr);
 
     HeadlessSetup(const HeadlessSetup&) = delete;
     HeadlessSetup& operator=(const HeadlessSetup&) = delete;
@@ -71,14 +78,17 @@ public:
 
 private:
     HeadlessSetup(TQAP& kavoManager, TQInitSequence& sequence, TQCoreManager& coreManager,
-                  platform::HeadlessScreenNavigator& navigator, ReadyToPair readyToPair)
+                  platform::HeadlessScreenNavigator& navigator, ReadyToPair readyToPair,
+                  GoingHome goingHome)
         : kavoManager_(kavoManager),
           sequence_(sequence),
           coreManager_(coreManager),
           navigator_(navigator),
-          readyToPair_(std::move(readyToPair)) {}
+          readyToPair_(std::move(readyToPair)),
+          goingHome_(std::move(goingHome)) {}
 
     void tryPairing();
+    void completeOobe();
     void finish();
 
     TQAP& kavoManager_;
@@ -86,6 +96,7 @@ private:
     TQCoreManager& coreManager_;
     platform::HeadlessScreenNavigator& navigator_;
     ReadyToPair readyToPair_;
+    GoingHome goingHome_;
     std::shared_ptr<platform::Timer> retry_;
     bool connecting_ = false;
     bool finished_ = false;

@@ -3,6 +3,7 @@
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <vector>
@@ -21,8 +22,18 @@ std::optional<int> startProgram(std::span<const std::string> arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    // Only the standard streams go over: the program is another desktop's (a browser, a mail
+    // program) and has no business with our sockets, files or pipes, whoever opened them.
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        return std::nullopt;
+    }
     pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    const bool started =
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0 &&
+        posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!started) {
         return std::nullopt;
     }
     return static_cast<int>(child);

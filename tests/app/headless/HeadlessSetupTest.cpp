@@ -4,16 +4,18 @@
 #include <string>
 #include <vector>
 
+#include "app/headless/HeadlessHome.h"
+#include "app/headless/HeadlessSetup.h"
+#include "link/TQBleManager.h"
+#include "link/TQFileHandler.h"
 #include "listener/ListenerPrinters.h"
 #include "listener/ListenerWorld.h"
 #include "listener/TQInitSequence.h"
-#include "app/headless/HeadlessHome.h"
-#include "app/headless/HeadlessSetup.h"
-#include "utils/TQUtils.h"
-#include "link/TQBleManager.h"
-#include "link/TQFileHandler.h"
 #include "platform/host/ScreenNavigator.h"
+#include "platform/security/FileKeychain.h"
 #include "sim/WatchState.h"
+#include "utils/TQKeyChainWrapper.h"
+#include "utils/TQUtils.h"
 
 namespace listener_test {
 namespace {
@@ -32,9 +34,10 @@ protected:
     void pairThroughTheStandIn() {
         world.watch.powerOn();
         world.watch.advertise(static_cast<std::uint8_t>(Purpose::setupWizard));
-        setup = HeadlessSetup::create(*world.ap, sequence, *world.core, navigator, [this] {
-            return world.manager->peripheral().isServiceAdded();
-        });
+        setup = HeadlessSetup::create(
+            *world.ap, sequence, *world.core, navigator,
+            [this] { return world.manager->peripheral().isServiceAdded(); },
+            [this] { ++wentHome; });
         setup->start();
     }
 
@@ -51,6 +54,9 @@ protected:
     }
 
     ListenerWorld world;
+    platform::FileKeychain keychain{world.folder.path() / "keychain"};
+    platform::ScopedInstall<platform::Keychain> installKeychain{&keychain};
+    int wentHome = 0;
     platform::HeadlessScreenNavigator navigator;
     platform::ScopedInstall<platform::ScreenNavigator> installNavigator{&navigator};
     TQInitSequence sequence{*world.ap, world.handlers.registry};
@@ -114,6 +120,24 @@ TEST_F(HeadlessSetupTest, ANewWatchIsSetUpAndThenComesBackAsTheKnownWatch) {
     EXPECT_EQ(responder.record().resets, 0);
 }
 
+// The consent page's end: the phone's identifier for the usage logs, kept once, then home.
+TEST_F(HeadlessSetupTest, AConfirmedSetUpKeepsThePhonesIdentifierAndGoesHomeOnce) {
+    pairThroughTheStandIn();
+    ASSERT_TRUE(world.watch.waitUntil([&] { return setup->isFinished(); }, 60));
+    EXPECT_EQ(TQKeyChainWrapper::keychainStringFromMatchingIdentifier("deviceUUID"),
+              world.device.vendorIdentifier());
+    EXPECT_EQ(world.defaults.boolean("oobe_is_completed"), true);
+    EXPECT_EQ(wentHome, 1);
+}
+
+TEST_F(HeadlessSetupTest, AnIdentifierKeptBeforeStaysAsItWas) {
+    ASSERT_TRUE(TQKeyChainWrapper::createKeychainValue("kept-before", "deviceUUID"));
+    pairThroughTheStandIn();
+    ASSERT_TRUE(world.watch.waitUntil([&] { return setup->isFinished(); }, 60));
+    EXPECT_EQ(TQKeyChainWrapper::keychainStringFromMatchingIdentifier("deviceUUID"), "kept-before");
+    EXPECT_EQ(wentHome, 1);
+}
+
 // A navigator that keeps the pages it was asked for.
 class RecordingNavigator final : public platform::ScreenNavigator {
 public:
@@ -123,8 +147,7 @@ public:
         pushed.emplace_back(screen);
         return false;
     }
-    bool performOnTopNavigationScreen(std::string_view, std::string_view,
-                                      const Value&) override {
+    bool performOnTopNavigationScreen(std::string_view, std::string_view, const Value&) override {
         return false;
     }
     bool isTopMostScreenAlert() const override { return false; }
@@ -157,8 +180,8 @@ protected:
             *world.ap, *world.ap, world.loop, world.container.documents() / "QueueFiles"));
         world.ap->sendFile(file, "big.wgt", 1,
                            [this](int code, const Value&) { events.push_back(code); });
-        ASSERT_TRUE(world.watch.waitUntil([&] { return world.watch.files().segmentsHeld() >= 5; },
-                                          600));
+        ASSERT_TRUE(
+            world.watch.waitUntil([&] { return world.watch.files().segmentsHeld() >= 5; }, 600));
         world.watch.vanish();
         world.loop.advance(1);
         if (reset) {
@@ -179,8 +202,8 @@ protected:
 
 TEST_F(HeadlessHomeTest, AFileCutByTheWatchsAbsenceIsTakenUpOnceTheHandshakeIsOver) {
     ASSERT_NO_FATAL_FAILURE(walkAwayMidFileAndReturn(false));
-    ASSERT_TRUE(world.watch.waitUntil([&] { return !world.watch.files().received().empty(); },
-                                      600));
+    ASSERT_TRUE(
+        world.watch.waitUntil([&] { return !world.watch.files().received().empty(); }, 600));
     EXPECT_TRUE(world.watch.files().received()[0].data == file);
     EXPECT_EQ(world.watch.files().counters().resumeRequests, 1);
     EXPECT_EQ(world.watch.files().counters().badSequence, 0);
@@ -245,6 +268,8 @@ TEST_F(HeadlessSetupOfALockedWatchTest, ALockedWatchStopsTheSetUpAtTheConsents) 
     EXPECT_EQ(requests.back(), "mgr_app_user_agreement_req");
     EXPECT_FALSE(setup->isFinished());
     EXPECT_EQ(world.defaults.integer("isWMSConnected"), 0);
+    EXPECT_EQ(TQKeyChainWrapper::keychainStringFromMatchingIdentifier("deviceUUID"), std::nullopt);
+    EXPECT_EQ(wentHome, 0);
     EXPECT_EQ(world.logs->count("Headless set-up: the watch is reactivation-locked; unlocking it "
                                 "needs the account screens, so the set-up stops here"),
               1);
