@@ -258,6 +258,7 @@ std::string TQKavoAppsWebApi::getMainPageWebStore(const std::optional<std::strin
 }
 
 void TQKavoAppsWebApi::makeRequest(platform::net::URLRequest request) {
+    request.limits = platform::net::TransferLimits::call();
     if (request_) {
         request_->cancel();
     }
