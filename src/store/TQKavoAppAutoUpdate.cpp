@@ -303,45 +303,33 @@ void TQKavoAppAutoUpdate::downloadApp(const std::string& fileName, const std::st
     const fs::path path = createAppDownloadFilePath(fileName);
     appFileName_.clear();
     wgtFullPath_.reset();
-    platform::net::URLRequest request;
-    request.url = url;
-    auto operation = HCHTTPRequestOperation::make(std::move(request), environment_.loader);
-    operation->setAnchorCertificates(environment_.anchors);
-    auto body = std::make_shared<platform::Bytes>();
-    auto done = forRun([path, fileName, body](TQKavoAppAutoUpdate& self) {
-        self.request_.reset();
-        self.onDownloaded(path, fileName, *body);
+    auto saved = std::make_shared<std::optional<platform::Result<fs::path>>>();
+    auto ended = forRun([saved, fileName](TQKavoAppAutoUpdate& self) {
+        self.download_.reset();
+        self.onDownloaded(**saved, fileName);
     });
-    auto failed = std::make_shared<std::string>();
-    auto failure = forRun([failed](TQKavoAppAutoUpdate& self) {
-        self.request_.reset();
-        LG_VERBOSE("%s : Error: %@", "downloadApp", *failed);
-        self.skipCurrent("the download failed");
-        self.continueDownloadingUpdates();
-    });
-    operation->setCompletionBlockWithSuccess(
-        [body, done](const std::shared_ptr<HCHTTPRequestOperation>& finished, const Value&) {
-            *body = finished->responseData().value_or(platform::Bytes{});
-            done();
-        },
-        [failed, failure](const std::shared_ptr<HCHTTPRequestOperation>&, const HCError& error) {
-            *failed = error.localizedDescription;
-            failure();
-        });
-    request_ = operation;
-    operation->start();
+    // A store's address: https only, judged against the store's anchors.
+    download_ =
+        TQPackageDownload::start({.url = url,
+                                  .destination = path,
+                                  .source = TQPackageDownload::Source::store,
+                                  .anchors = environment_.anchors,
+                                  .loader = environment_.loader},
+                                 nullptr, [saved, ended](platform::Result<fs::path> result) {
+                                     saved->emplace(std::move(result));
+                                     ended();
+                                 });
 }
 
-void TQKavoAppAutoUpdate::onDownloaded(const fs::path& path, const std::string& fileName,
-                                       const platform::Bytes& body) {
-    const auto written = platform::fs::writeFileAtomically(
-        path, std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
-    if (!written.ok()) {
-        LG_VERBOSE("%s : %@ not exists", "downloadApp", path.string());
-        skipCurrent("the package could not be saved");
+void TQKavoAppAutoUpdate::onDownloaded(const platform::Result<fs::path>& saved,
+                                       const std::string& fileName) {
+    if (!saved.ok()) {
+        LG_VERBOSE("%s : Error: %@", "downloadApp", saved.error().message);
+        skipCurrent("the download failed");
         continueDownloadingUpdates();
         return;
     }
+    const fs::path& path = saved.value();
     const std::string name = path.filename().string();
     if (name.ends_with(".wgt") || name.ends_with(".npk")) {
         wgtFullPath_ = path;
@@ -396,7 +384,7 @@ void TQKavoAppAutoUpdate::sendKavoToInstallApplication(const std::string& reques
         LG_VERBOSE("%s : Install request id is not matched", "sendKavoToInstallApplication");
         return;
     }
-    const auto file = platform::fs::readFile(*wgtFullPath_);
+    const auto file = platform::fs::readFile(*wgtFullPath_, TQPackageDownload::kMaxPackageBytes);
     if (!file.ok()) {
         LG_VERBOSE("%s : %@ not exists", "sendKavoToInstallApplication", wgtFullPath_->string());
         return;
@@ -514,6 +502,10 @@ void TQKavoAppAutoUpdate::stopAutoUpdate() {
     if (request_) {
         request_->cancel();
         request_.reset();
+    }
+    if (download_) {
+        download_->cancel();
+        download_.reset();
     }
     // A running unpacking removes its folder when it ends.
     icon_.reset();

@@ -13,6 +13,7 @@
 #include "platform/foundation/Value.h"
 #include "store/TQInstalledAppIcon.h"
 #include "store/TQKavoAppUpdateRequests.h"
+#include "store/TQPackageDownload.h"
 #include "store/TQStoreDevice.h"
 
 class TQAP;
@@ -90,8 +91,8 @@ private:
     void continueDownloadingUpdates();
     void skipCurrent(const char* why);
     void downloadApp(const std::string& fileName, const std::string& url);
-    void onDownloaded(const std::filesystem::path& path, const std::string& fileName,
-                      const platform::Bytes& body);
+    void onDownloaded(const platform::Result<std::filesystem::path>& saved,
+                      const std::string& fileName);
     void sendKavoToInstallApplication(const std::string& requestId);
     void onInstallRes(std::int32_t code, const std::string& packageName);
     void onDisconnectDevice();
@@ -120,6 +121,7 @@ private:
     // The icon of the entry being installed.
     std::unique_ptr<TQInstalledAppIcon> icon_;
     Request request_;
+    std::shared_ptr<TQPackageDownload> download_;
     std::optional<platform::NotificationCenter::Token> disconnectDeviceObserver_;
     std::shared_ptr<TQKavoAppAutoUpdate*> self_;
 };

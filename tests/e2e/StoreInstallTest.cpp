@@ -20,6 +20,9 @@ protected:
 
 TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     const StoreApp& stopwatch = t.app("com.kavo.stopwatch");
+    // The store's address: its HTTPS side, with the package's size.
+    ASSERT_TRUE(t.store->packageURL(stopwatch).starts_with("https://"));
+    ASSERT_NE(t.store->packageURL(stopwatch).find("&bsize="), std::string::npos);
     const std::string before = *TQUtils::retrieveXml(kModel, "wapplist.xml");
     // Another operation's unpacked package, which this one must leave alone.
     const fs::path other = t.documents() / kModel / "Extract" / "other" / "config.xml";
@@ -61,11 +64,21 @@ TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     ASSERT_TRUE(image.ok());
     EXPECT_EQ(image.value().format(), platform::image::Format::png);
     EXPECT_FALSE(fs::exists(t.documents() / "Stopwatch.wgt"));
+    EXPECT_FALSE(fs::exists(TQPackageDownload::partialPath(t.documents() / "Stopwatch.wgt")));
     EXPECT_TRUE(fs::exists(other));
     EXPECT_EQ(std::distance(fs::directory_iterator(t.documents() / kModel / "Extract"),
                             fs::directory_iterator()),
               1);
     EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
+    EXPECT_TRUE(t.world.host.app.alerts.empty());
+}
+
+// Only the store's own addresses must be https: one the user typed is taken as given.
+TEST_F(StoreInstallTest, AnAddressTheUserGaveMayBePlainHttp) {
+    t.manager.performDownload(t.store->url("/packages/Stopwatch.wgt"), "Stopwatch", "Stopwatch.wgt",
+                              "1", TQPackageDownload::Source::user);
+    ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
+    EXPECT_NE(t.apps.find("com.kavo.stopwatch"), nullptr);
     EXPECT_TRUE(t.world.host.app.alerts.empty());
 }
 
@@ -143,7 +156,8 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         t.download(t.app("com.kavo.stopwatch"));
     };
     const std::vector<Case> cases{
-        {"no URL", [](StoreWorld& t) { t.manager.performDownload("", "Stopwatch", "Stopwatch.wgt", "1"); }},
+        {"no URL",
+         [](StoreWorld& t) { t.manager.performDownload("", "Stopwatch", "Stopwatch.wgt", "1"); }},
         {"a 404 page is no package",
          [](StoreWorld& t) {
              t.store->addRoute("/packages/Stopwatch.wgt", [](const kavostore::StoreRequest&) {
@@ -155,6 +169,30 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
          [](StoreWorld& t) {
              const StoreApp& entry = t.app("com.kavo.stopwatch");
              t.manager.performDownload(t.store->packageURL(entry), "Stopwatch", "Stopwatch.zip", "1");
+         }},
+        {"a store's package over plain HTTP",
+         [](StoreWorld& t) {
+             t.manager.performDownload(t.store->url("/packages/Stopwatch.wgt"), "Stopwatch",
+                                       "Stopwatch.wgt", "1");
+         }},
+        {"more bytes than the store said, cut while they arrive",
+         [](StoreWorld& t) {
+             t.manager.performDownload(
+                 t.store->secureURL("/packages/Stopwatch.wgt?appId=1&bsize=1000"), "Stopwatch",
+                 "Stopwatch.wgt", "1");
+         }},
+        {"fewer bytes than the store said",
+         [](StoreWorld& t) {
+             t.manager.performDownload(
+                 t.store->secureURL("/packages/Stopwatch.wgt?appId=1&bsize=1000000"), "Stopwatch",
+                 "Stopwatch.wgt", "1");
+         }},
+        {"a package larger than any taken",
+         [](StoreWorld& t) {
+             t.manager.performDownload(
+                 t.store->secureURL("/packages/Stopwatch.wgt?appId=1&bsize=" +
+                                    std::to_string(TQPackageDownload::kMaxPackageBytes + 1)),
+                 "Stopwatch", "Stopwatch.wgt", "1");
          }},
         {"a title that is no file name",
          [](StoreWorld& t) {
@@ -176,7 +214,10 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
              t.apps.failNextInstall(3);
              t.download(t.app("com.kavo.stopwatch"));
          },
-         nullptr, Operation::created, {kFailed}, "HX"},
+         nullptr,
+         Operation::created,
+         {kFailed},
+         "HX"},
         {"the install result never comes",
          [](StoreWorld& t) {
              t.apps.answerInstalls(false);
@@ -187,9 +228,12 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         {"the cancel button while the watch is asked",
          silentWatch,
          [](StoreWorld& t) { t.world.center.post(TQActivityBar::kCancel); },
-         Operation::installing, {}},
+         Operation::installing,
+         {}},
         {"the watch leaves while it is asked",
-         silentWatch, [](StoreWorld& t) { t.world.watch.vanish(); }, Operation::installing,
+         silentWatch,
+         [](StoreWorld& t) { t.world.watch.vanish(); },
+         Operation::installing,
          {"The watch has been disconnected. The download of Stopwatch has been cancelled."}},
         {"the watch refuses to resume",
          [](StoreWorld& t) {
@@ -200,7 +244,8 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
              ASSERT_TRUE(t.vanishAndReturn());
              t.world.ap->resumeFileRequest();
          },
-         Operation::transferring, {kPaused, kFailed}},
+         Operation::transferring,
+         {kPaused, kFailed}},
         {"the transfer stays paused",
          [](StoreWorld& t) { t.download(t.app("com.kavo.stopwatch")); },
          [](StoreWorld& t) {
@@ -209,7 +254,8 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
              EXPECT_EQ(t.manager.getSharedQueue().operationCount(), 1U);
              t.world.loop.advance(2);
          },
-         Operation::transferring, {kPaused, kFailed}},
+         Operation::transferring,
+         {kPaused, kFailed}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -246,6 +292,7 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         // Nothing of it is left pending: a late answer finds no requester.
         EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
         EXPECT_EQ(t.apps.find("com.kavo.stopwatch"), nullptr);
+        EXPECT_FALSE(fs::exists(TQPackageDownload::partialPath(t.documents() / "Stopwatch.wgt")));
     }
 }
 
