@@ -353,6 +353,7 @@ void TQKavoAppAutoUpdate::onDownloaded(const platform::Result<fs::path>& saved,
     icon_ = std::make_unique<TQInstalledAppIcon>(kIconLines);
     registerNotification();
     installing_ = true;
+    armInstallTimer();
     // Each block belongs to this run and this request: a late answer of an ended run, or of
     // an earlier request, never reaches the current one.
     const std::string requestId = installRequestId_;
@@ -391,26 +392,85 @@ void TQKavoAppAutoUpdate::sendKavoToInstallApplication(const std::string& reques
     }
     icon_->unpack(*wgtFullPath_, TQAppManager::modelNumber(), installRequestId_);
     const std::string& bytes = file.value();
-    environment_.kavoManager.sendFile(
-        platform::Bytes(bytes.begin(), bytes.end()), appFileName_, 1,
-        [](int code, const Value& info) {
-            switch (code) {
-                case 1: LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Accepted"); break;
-                case 2: LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Rejected"); break;
-                case 3:
-                    LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Progress - %lf",
-                               info["progress"].doubleValue().value_or(0));
-                    break;
-                case 5: LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Error"); break;
-                case 6: LG_VERBOSE("TQKavoAppAutoUpdate : Resume Installing App File Accepted"); break;
-                case 7: LG_VERBOSE("TQKavoAppAutoUpdate : Resume Installing App File Rejected"); break;
-                default: break;
-            }
-        });
+    armInstallTimer();
+    fileSending_ = true;
+    auto event = std::make_shared<std::pair<int, Value>>();
+    auto heard = forRun(
+        [event](TQKavoAppAutoUpdate& self) { self.onFileEvent(event->first, event->second); });
+    environment_.kavoManager.sendFile(platform::Bytes(bytes.begin(), bytes.end()), appFileName_, 1,
+                                      [event, heard](int code, const Value& info) {
+                                          *event = {code, info};
+                                          heard();
+                                      });
+}
+
+void TQKavoAppAutoUpdate::onFileEvent(int code, const Value& info) {
+    switch (code) {
+        case 1:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Accepted");
+            break;
+        case 2:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Rejected");
+            break;
+        case 3:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Progress - %lf",
+                       info["progress"].doubleValue().value_or(0));
+            break;
+        case 5:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Error");
+            break;
+        case 6:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Resume Installing App File Accepted");
+            break;
+        case 7:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Resume Installing App File Rejected");
+            break;
+        default:
+            break;
+    }
+    if (code == 2 || code == 5 || code == 7 ||
+        (code == 3 && info["progress"].doubleValue().value_or(0) >= 100)) {
+        fileSending_ = false;
+    }
+    // The watch is still at it: the silence starts again.
+    if (installing_) {
+        armInstallTimer();
+    }
+}
+
+void TQKavoAppAutoUpdate::armInstallTimer() {
+    if (installTimer_) {
+        installTimer_->invalidate();
+    }
+    installTimer_ = platform::RunLoop::main().scheduleTimer(
+        kInstallSilenceTimeout, false,
+        forRun([](TQKavoAppAutoUpdate& self) { self.onInstallSilence(); }));
+}
+
+void TQKavoAppAutoUpdate::onInstallSilence() {
+    installTimer_.reset();
+    if (!installing_) {
+        return;
+    }
+    LG_VERBOSE("%s : no install result for %@ in %@ s", "onInstallSilence",
+               updatingAppInfo_ ? updatingAppInfo_->appId.value_or("") : std::string(),
+               std::to_string(static_cast<int>(kInstallSilenceTimeout)));
+    if (fileSending_) {
+        environment_.kavoManager.cancelFile();
+        fileSending_ = false;
+    }
+    // A late answer finds no requester; the entry counts as not installed.
+    environment_.sequence.cancelInstallation(installRequestId_);
+    onInstallRes(0, updatingAppInfo_ ? updatingAppInfo_->appId.value_or("") : std::string());
 }
 
 void TQKavoAppAutoUpdate::onInstallRes(std::int32_t code, const std::string& packageName) {
     installing_ = false;
+    fileSending_ = false;
+    if (installTimer_) {
+        installTimer_->invalidate();
+        installTimer_.reset();
+    }
     if (code == 1) {
         LG_VERBOSE("TQKavoAppAutoUpdate: %@ installation successful", packageName);
         updateSuccessList_.push_back(*updatingAppInfo_);
@@ -498,6 +558,14 @@ void TQKavoAppAutoUpdate::stopAutoUpdate() {
     if (installing_) {
         environment_.sequence.cancelInstallation(installRequestId_);
         installing_ = false;
+    }
+    if (fileSending_) {
+        environment_.kavoManager.cancelFile();
+        fileSending_ = false;
+    }
+    if (installTimer_) {
+        installTimer_->invalidate();
+        installTimer_.reset();
     }
     if (request_) {
         request_->cancel();

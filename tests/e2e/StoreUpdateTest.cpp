@@ -206,6 +206,37 @@ TEST_F(StoreUpdateTest, ALateInstallResultOfAnEndedRunLeavesTheNewRunAlone) {
     EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
 }
 
+// A watch that never answers an install holds neither the run nor the store's downloads, which
+// wait for the run's install, until it disconnects: the entry fails after its silence.
+TEST_F(StoreUpdateTest, AnInstallTheWatchNeverAnswersFailsAfterItsSilence) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    ASSERT_TRUE(TQUtils::saveXml("<Wapp><item><PackageName>com.kavo.steps</PackageName>"
+                                 "<Version>1.0</Version></item></Wapp>",
+                                 kModel, "wapplist.xml")
+                    .ok());
+    t.manager.setInstallBusy([&] { return updater->isInstalling(); });
+    t.apps.answerInstalls(false);
+    start();
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.heldInstalls() == 1; }, 600));
+    t.world.loop.advance(Update::kInstallSilenceTimeout - 1);
+    EXPECT_TRUE(updater->isInstalling());
+    t.download(t.app("com.kavo.stopwatch"));
+    EXPECT_TRUE(t.operations.empty());
+
+    t.world.loop.advance(2);
+    ASSERT_TRUE(runToEnd());
+    EXPECT_FALSE(updater->isInstalling());
+    EXPECT_EQ(notices(), (std::vector<std::string>{"Failed to install app: Step+Counter"}));
+    EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
+    EXPECT_FALSE(packagesLeft());
+    // The watch is free for the store again.
+    t.apps.answerInstalls(true);
+    t.download(t.app("com.kavo.stopwatch"));
+    ASSERT_EQ(t.operations.size(), 1U);
+    ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
+    EXPECT_NE(t.apps.find("com.kavo.stopwatch"), nullptr);
+}
+
 // What the store's answer names is checked before it reaches the watch: an address over plain
 // HTTP is not asked, nor a package larger than the bound, and a package of another size than
 // the store gave is not installed.
