@@ -119,7 +119,7 @@ StoreServer::StoreServer(std::vector<StoreApp> catalogue, std::filesystem::path 
         // The store's domain is this server, on its HTTPS side when it has one.
         return StoreAnswer{200, "application/json",
                            "{\"domain\":\"127.0.0.1:" +
-                               std::to_string(securePort_ != 0 ? securePort_ : port_) + "\"}"};
+                               std::to_string(securePort() != 0 ? securePort() : port_) + "\"}"};
     };
     routes_[kRegistrationPath] = [](const StoreRequest& request) {
         // A registration names the phone; without one there is no id to give.
@@ -169,15 +169,22 @@ platform::Result<std::unique_ptr<StoreServer>> StoreServer::start(std::vector<St
     return store;
 }
 
-StoreServer::~StoreServer() {
-    if (secureThread_.joinable()) {
-        // stop() only acts once the listening loop runs, which may not have begun yet.
-        while (!secureEnded_.load()) {
-            secureServer_->stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        secureThread_.join();
+void StoreServer::stopServingSecurely() {
+    if (!secureThread_.joinable()) {
+        return;
     }
+    // stop() only acts once the listening loop runs, which may not have begun yet.
+    while (!secureEnded_.load()) {
+        secureServer_->stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    secureThread_.join();
+    secureEnded_ = false;
+    securePort_ = 0;
+}
+
+StoreServer::~StoreServer() {
+    stopServingSecurely();
     if (!thread_.joinable()) {
         return;
     }
@@ -229,6 +236,8 @@ void StoreServer::serveOn(httplib::Server& server) {
 }
 
 platform::Result<void> StoreServer::serveSecurely(const TlsIdentity& identity) {
+    // A new identity replaces the side that serves.
+    stopServingSecurely();
     auto secure = std::make_unique<httplib::SSLServer>([&](SSL_CTX& context) {
         const auto load = [](const std::string& pem) {
             std::unique_ptr<BIO, decltype(&BIO_free)> bio(
@@ -273,7 +282,7 @@ platform::Result<void> StoreServer::serveSecurely(const TlsIdentity& identity) {
 }
 
 std::string StoreServer::secureURL(std::string_view pathAndQuery) const {
-    return "https://127.0.0.1:" + std::to_string(securePort_) + std::string(pathAndQuery);
+    return "https://127.0.0.1:" + std::to_string(securePort()) + std::string(pathAndQuery);
 }
 
 std::string StoreServer::url(std::string_view pathAndQuery) const {
@@ -281,7 +290,12 @@ std::string StoreServer::url(std::string_view pathAndQuery) const {
 }
 
 std::string StoreServer::packageURL(const StoreApp& app) const {
-    return url(std::string(kPackagesPrefix) + app.fileName());
+    std::string path = std::string(kPackagesPrefix) + app.fileName() + "?appId=" + app.productId;
+    std::error_code error;
+    if (const auto size = std::filesystem::file_size(packagePath(app), error); !error) {
+        path += "&bsize=" + std::to_string(size);
+    }
+    return securePort() != 0 ? secureURL(path) : url(path);
 }
 
 std::filesystem::path StoreServer::packagePath(const StoreApp& app) const {

@@ -75,15 +75,18 @@ public:
     StoreServer& operator=(const StoreServer&) = delete;
 
     [[nodiscard]] std::uint16_t port() const { return port_; }
-    // Serves the same routes over HTTPS on a port of its own, with this identity.
+    // Serves the same routes over HTTPS on a port of its own, with this identity; again: on a
+    // new port with the new identity.
     platform::Result<void> serveSecurely(const TlsIdentity& identity);
-    [[nodiscard]] std::uint16_t securePort() const { return securePort_; }
+    [[nodiscard]] std::uint16_t securePort() const { return securePort_.load(); }
     // "https://127.0.0.1:<secure port>" followed by pathAndQuery.
     [[nodiscard]] std::string secureURL(std::string_view pathAndQuery = {}) const;
     // "http://127.0.0.1:<port>" followed by pathAndQuery.
     [[nodiscard]] std::string url(std::string_view pathAndQuery = {}) const;
     [[nodiscard]] const std::vector<StoreApp>& catalogue() const { return catalogue_; }
-    // Where a catalogue entry's package is served.
+    // Where a catalogue entry's package is served, as the back end's addresses are: on the
+    // HTTPS side once there is one, with the product and the package's size ("bsize") in the
+    // query.
     [[nodiscard]] std::string packageURL(const StoreApp& app) const;
     [[nodiscard]] std::filesystem::path packagePath(const StoreApp& app) const;
 
@@ -101,6 +104,7 @@ public:
 private:
     StoreServer(std::vector<StoreApp> catalogue, std::filesystem::path packages);
     void serveOn(httplib::Server& server);
+    void stopServingSecurely();
     StoreAnswer answer(const StoreRequest& request) const;
     StoreAnswer featured(const StoreRequest& request) const;
     StoreAnswer updateCheck(const StoreRequest& request) const;
@@ -115,7 +119,8 @@ private:
     std::uint16_t port_ = 0;
     std::unique_ptr<httplib::Server> secureServer_;
     std::thread secureThread_;
-    std::uint16_t securePort_ = 0;
+    // Read by the routes on the servers' threads.
+    std::atomic<std::uint16_t> securePort_{0};
     std::atomic<bool> secureEnded_{false};
     mutable std::mutex mutex_;
     std::condition_variable listenEndedSignal_;

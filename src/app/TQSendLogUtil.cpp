@@ -259,6 +259,7 @@ void TQSendLogUtil::post(Upload upload) {
     request.url = origin_ + kUploadPath + upload.recordIdentifier;
     request.method = "POST";
     request.timeoutInterval = kTimeout;
+    request.limits = platform::net::TransferLimits::call();
     auto zipped = gzip::compress(
         std::span(reinterpret_cast<const std::uint8_t*>(upload.body.data()), upload.body.size()));
     if (!zipped.ok()) {

@@ -267,6 +267,8 @@ std::optional<URLRequest> HCHTTPRequestSerializer::requestWithMethod(
     URLRequest request;
     request.url = url->absoluteString();
     request.method = std::string(method);
+    // An API call; a multipart body of unknown size is given no deadline (below).
+    request.limits = platform::net::TransferLimits::call();
     if (changed_.contains("timeoutInterval")) {
         request.timeoutInterval = timeoutInterval_;
     }
@@ -280,6 +282,7 @@ std::optional<URLRequest> HCHTTPRequestSerializer::multipartFormRequestWithMetho
     if (!request) {
         return std::nullopt;
     }
+    request->limits = {};
     HCStreamingMultipartFormData formData(std::move(*request), "utf-8");
     if (!parameters.isNull()) {
         for (const HCQueryStringPair& pair :

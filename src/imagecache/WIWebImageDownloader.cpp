@@ -88,6 +88,7 @@ std::shared_ptr<WIWebImageDownloaderOperation> WIWebImageDownloader::makeOperati
         std::lock_guard lock(settingsMutex_);
         request.url = url;
         request.timeoutInterval = downloadTimeout_ > 0 ? downloadTimeout_ : kDefaultTimeout;
+        request.limits = platform::net::TransferLimits::call();
         request.headers = headersFilter_ ? headersFilter_(url, httpHeaders_) : httpHeaders_;
         factory = operationFactory_;
         keyFilter = cacheKeyFilter_;

@@ -90,6 +90,10 @@ Orientation WIWebImageDownloaderOperation::orientationFromPropertyValue(long val
     return wi::exifOrientationToOrientation(value);
 }
 
+platform::net::URLLoader& WIWebImageDownloaderOperation::loader() const {
+    return loader_ ? *loader_ : platform::net::URLLoader::shared();
+}
+
 void WIWebImageDownloaderOperation::start() {
     thread_->async([self = shared_from_this()] { self->startHere(); });
 }
@@ -125,8 +129,7 @@ void WIWebImageDownloaderOperation::startHere() {
         done();
         return;
     }
-    platform::net::URLLoader& loader = loader_ ? *loader_ : platform::net::URLLoader::shared();
-    transfer_ = loader.start(request_, {}, std::make_shared<Client>(shared_from_this()));
+    transfer_ = loader().start(request_, {}, std::make_shared<Client>(shared_from_this()));
     if (progress_) {
         progress_(0, -1);
     }
@@ -139,8 +142,7 @@ void WIWebImageDownloaderOperation::receivedResponse(const URLResponse& response
     }
     const int status = response.statusCode;
     if (status >= 400 || status == 304) {
-        platform::net::URLLoader& loader = loader_ ? *loader_ : platform::net::URLLoader::shared();
-        loader.cancel(transfer_);
+        loader().cancel(transfer_);
         post(WIWebImageDownloadStopNotification);
         if (completed_) {
             // Not modified: the caller's copy stands. Every caller hears the end once, with
@@ -156,6 +158,10 @@ void WIWebImageDownloaderOperation::receivedResponse(const URLResponse& response
         return;
     }
     const std::int64_t expected = std::max<std::int64_t>(response.expectedContentLength, 0);
+    if (expected > kMaxImageBytes) {
+        failTooLarge();
+        return;
+    }
     expectedSize_ = expected;
     if (progress_) {
         progress_(0, expected);
@@ -167,6 +173,11 @@ void WIWebImageDownloaderOperation::receivedResponse(const URLResponse& response
 
 void WIWebImageDownloaderOperation::receivedData(std::span<const std::uint8_t> bytes) {
     if (finished_) {
+        return;
+    }
+    // A body without a length, or longer than announced, is bounded as it arrives.
+    if (bytes.size() > static_cast<std::size_t>(kMaxImageBytes) - imageData_.size()) {
+        failTooLarge();
         return;
     }
     imageData_.insert(imageData_.end(), bytes.begin(), bytes.end());
@@ -266,6 +277,14 @@ void WIWebImageDownloaderOperation::fail(platform::Error error) {
     done();
 }
 
+void WIWebImageDownloaderOperation::failTooLarge() {
+    loader().cancel(transfer_);
+    post(WIWebImageDownloadStopNotification);
+    fail(platform::Error{platform::net::kURLErrorDomain,
+                         platform::net::urlerror::dataLengthExceedsMaximum,
+                         "the image is larger than " + std::to_string(kMaxImageBytes) + " bytes"});
+}
+
 void WIWebImageDownloaderOperation::cancelHere() {
     if (finished_) {
         return;
@@ -274,8 +293,7 @@ void WIWebImageDownloaderOperation::cancelHere() {
         cancelBlock_();
     }
     if (started_) {
-        platform::net::URLLoader& loader = loader_ ? *loader_ : platform::net::URLLoader::shared();
-        loader.cancel(transfer_);
+        loader().cancel(transfer_);
         post(WIWebImageDownloadStopNotification);
         done();
         return;

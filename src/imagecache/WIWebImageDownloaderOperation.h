@@ -37,6 +37,9 @@ public:
     using CancelBlock = std::function<void()>;
     // The cache key of a URL, which names an image's scale ("@2x.").
     using KeyForURL = std::function<std::string(const std::string& url)>;
+    // The most bytes an image may have: a larger announced length, or more bytes than this,
+    // fail the load rather than what the server says being taken as memory to reserve.
+    static constexpr std::int64_t kMaxImageBytes = std::int64_t{32} << 20;
 
     WIWebImageDownloaderOperation(platform::net::URLRequest request, std::uint32_t options,
                                   ImageDownloadProgress progress, ImageDownloadCompletion completed,
@@ -69,6 +72,7 @@ public:
 private:
     class Client;
 
+    [[nodiscard]] platform::net::URLLoader& loader() const;
     void startHere();
     void receivedResponse(const platform::net::URLResponse& response);
     void receivedData(std::span<const std::uint8_t> bytes);
@@ -76,6 +80,7 @@ private:
     void cancelHere();
     void deliverPartialImage();
     void fail(platform::Error error);
+    void failTooLarge();
     void done();
     void reset();
     void post(const char* notification);

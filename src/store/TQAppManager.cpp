@@ -319,7 +319,7 @@ platform::OperationQueue& TQAppManager::getSharedQueue() {
 }
 
 void TQAppManager::performDownload(std::string url, std::string appTitle, std::string appPath,
-                                   std::string appID) {
+                                   std::string appID, TQPackageDownload::Source source) {
     platform::OperationQueue& queue = getSharedQueue();
     if (queue.operationCount() > 0) {
         LG_DEBUG("%s max operations queue 1...", "performDownload");
@@ -334,8 +334,8 @@ void TQAppManager::performDownload(std::string url, std::string appTitle, std::s
         LG_WARN("TQAppManager: an update installs, download of %@ dropped", appTitle);
         return;
     }
-    auto operation = factory_(std::move(url), std::move(appTitle), std::move(appPath),
-                              std::move(appID));
+    auto operation =
+        factory_(std::move(url), std::move(appTitle), std::move(appPath), std::move(appID), source);
     operation->setCompletionBlock([] { LG_VERBOSE("Completion!"); });
     current_ = operation;
     queue.addOperation(operation);

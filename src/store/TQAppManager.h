@@ -10,6 +10,7 @@
 #include "listener/handlers/TQStoreHandler.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/Value.h"
+#include "store/TQPackageDownload.h"
 
 class TQDownloadKavoAppOperation;
 
@@ -43,9 +44,10 @@ public:
     static constexpr const char* kAppIconsFolder = "AppIcons";
 
     // Makes an operation for performDownload; the composition root gives one that knows the
-    // link. Arguments: URL (may be empty), title, file name, store identifier.
+    // link. Arguments: URL (may be empty), title, file name, store identifier, who named the URL.
     using OperationFactory = std::function<std::shared_ptr<TQDownloadKavoAppOperation>(
-        std::string url, std::string title, std::string fileName, std::string appID)>;
+        std::string url, std::string title, std::string fileName, std::string appID,
+        TQPackageDownload::Source source)>;
 
     TQAppManager();
     ~TQAppManager() override;
@@ -91,9 +93,11 @@ public:
     void setInstallBusy(std::function<bool()> busy) { installBusy_ = std::move(busy); }
     // Whether either list holds the package, letter case and diacritics ignored.
     [[nodiscard]] bool hasPackage(std::string_view packageName) const;
-    // Queues one download-and-install operation, unless one is queued or running already.
+    // Queues one download-and-install operation, unless one is queued or running already. A
+    // URL of the store's must be https; one the user gave (Source::user) may be http.
     void performDownload(std::string url, std::string appTitle, std::string appPath,
-                         std::string appID);
+                         std::string appID,
+                         TQPackageDownload::Source source = TQPackageDownload::Source::store);
     // Stops the operation on the queue, if one runs, through its own stop.
     void stopRunningOperation();
 

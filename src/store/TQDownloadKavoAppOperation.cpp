@@ -4,7 +4,6 @@
 #include <system_error>
 #include <utility>
 
-#include "http/HCHTTPRequestOperation.h"
 #include "link/TQAP.h"
 #include "listener/TQCoreManager.h"
 #include "listener/TQWallClock.h"
@@ -58,7 +57,8 @@ bool inBackground() {
 TQDownloadKavoAppOperation::TQDownloadKavoAppOperation(Environment environment,
                                                        std::string urlToDownload,
                                                        std::string appTitle,
-                                                       std::string appFileName, std::string appID)
+                                                       std::string appFileName, std::string appID,
+                                                       TQPackageDownload::Source source)
     : Operation(true),
       environment_(std::move(environment)),
       urlToDownload_(std::move(urlToDownload)),
@@ -66,13 +66,14 @@ TQDownloadKavoAppOperation::TQDownloadKavoAppOperation(Environment environment,
       appFileName_(std::move(appFileName)),
       appID_(std::move(appID)),
       appName_(displayName(appTitle_)),
+      source_(source),
       icon_(kIconLines) {}
 
 TQDownloadKavoAppOperation::~TQDownloadKavoAppOperation() {
     removeObservers();
     stopTimers();
-    if (request_) {
-        request_->cancel();
+    if (download_) {
+        download_->cancel();
     }
 }
 
@@ -149,36 +150,29 @@ void TQDownloadKavoAppOperation::main() {
         LG_VERBOSE("[Download Kavo App Operation]: Size obtained: %@", *downloadSize_);
     }
 
-    platform::net::URLRequest request;
-    request.url = urlToDownload_;
-    request.timeoutInterval = kRequestTimeout;
-    request_ = HCHTTPRequestOperation::make(std::move(request), environment_.loader);
+    const auto path = packagePath();
+    if (!path) {
+        failAndStop();
+        return;
+    }
     const auto weak = weakSelf();
-    request_->setDownloadProgressBlock(
-        [weak](std::uint64_t /*bytes*/, std::int64_t totalBytes, std::int64_t expected) {
+    // The download holds the operation until it has said how it ended, a cancelled one too.
+    auto held = std::static_pointer_cast<TQDownloadKavoAppOperation>(shared_from_this());
+    download_ = TQPackageDownload::start(
+        {.url = urlToDownload_,
+         .destination = *path,
+         .source = source_,
+         .anchors = environment_.anchors,
+         .loader = environment_.loader},
+        [weak](std::uint64_t received, std::int64_t expected) {
             if (auto self = weak.lock()) {
-                self->onDownloadProgress(static_cast<std::uint64_t>(std::max<std::int64_t>(
-                                             totalBytes, 0)),
-                                         expected);
+                self->onDownloadProgress(received, expected);
             }
-        });
-    // Only a 2xx answer is a package: the default serializer refuses every other status. The
-    // blocks hold the operation until the transfer has said how it ended, a cancelled one too.
-    auto self = std::static_pointer_cast<TQDownloadKavoAppOperation>(shared_from_this());
-    request_->setCompletionBlockWithSuccess(
-        [self](const std::shared_ptr<HCHTTPRequestOperation>& operation, const Value&) {
-            self->request_.reset();
-            LG_VERBOSE("[Download Kavo App Operation]: status code - %@",
-                       operation->response() ? operation->response()->statusCode : 0);
-            self->onDownloadFinished(operation->responseData().value_or(platform::Bytes{}));
         },
-        [self](const std::shared_ptr<HCHTTPRequestOperation>&, const HCError& error) {
-            self->request_.reset();
-            LG_VERBOSE("[Download Kavo App Operation]: download failed: %@ (%@)",
-                       error.localizedDescription, error.code);
-            self->failAndStop();
+        [held](const platform::Result<fs::path>& saved) {
+            held->download_.reset();
+            held->onDownloadFinished(saved);
         });
-    request_->start();
 }
 
 void TQDownloadKavoAppOperation::onDownloadProgress(std::uint64_t totalBytes,
@@ -207,19 +201,19 @@ void TQDownloadKavoAppOperation::onDownloadProgress(std::uint64_t totalBytes,
     post(TQActivityBar::kProgress, info);
 }
 
-void TQDownloadKavoAppOperation::onDownloadFinished(const platform::Bytes& data) {
+void TQDownloadKavoAppOperation::onDownloadFinished(const platform::Result<fs::path>& saved) {
     if (over_) {
         return;
     }
-    saveFile(data);
-    LG_VERBOSE("[Download Kavo App Operation]: %s, appFileName: %@, wgtFullPath: %@",
-               "connectionDidFinishLoading", appFileName_,
-               wgtFullPath_ ? wgtFullPath_->string() : std::string("(null)"));
-    if (!wgtFullPath_) {
-        LG_ERROR("[Download Kavo App Operation]: WGT full path is nil!");
+    if (!saved.ok()) {
+        LG_VERBOSE("[Download Kavo App Operation]: download failed: %@ (%@)", saved.error().message,
+                   saved.error().code);
         failAndStop();
         return;
     }
+    wgtFullPath_ = saved.value();
+    LG_VERBOSE("[Download Kavo App Operation]: %s, appFileName: %@, wgtFullPath: %@",
+               "connectionDidFinishLoading", appFileName_, wgtFullPath_->string());
     LG_VERBOSE("[Download Kavo App Operation]: call start install init...");
     LG_VERBOSE("[Download Kavo App Operation]: WMS status: %d",
                TQCoreManager::isWMSConnected() ? 1 : 0);
@@ -230,13 +224,18 @@ void TQDownloadKavoAppOperation::onDownloadFinished(const platform::Bytes& data)
     sendInstallRequest();
 }
 
-void TQDownloadKavoAppOperation::saveFile(const platform::Bytes& data) {
+std::optional<fs::path> TQDownloadKavoAppOperation::packagePath() {
     const std::string cleaned = reformatFileName(appFileName_);
     // A title from the store becomes a path only as one safe component.
     if (!TQUtils::isSafePathComponent(cleaned)) {
         LG_WARN("[Download Kavo App Operation]: file name %@ is not a file name",
                 TQUtils::printableForLog(cleaned));
-        return;
+        return std::nullopt;
+    }
+    if (!cleaned.ends_with(".wgt")) {
+        LG_ERROR("[Download Kavo App Operation]: %@ is no package name: WGT full path is nil!",
+                 TQUtils::printableForLog(cleaned));
+        return std::nullopt;
     }
     const fs::path path = platform::Container::current().documents() / cleaned;
     std::error_code error;
@@ -247,20 +246,9 @@ void TQDownloadKavoAppOperation::saveFile(const platform::Bytes& data) {
             environment_.removeFromDB(cleaned);
         }
     }
-    const auto written = platform::fs::writeFileAtomically(
-        path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-    if (!written.ok()) {
-        LG_VERBOSE("[Download Kavo App Operation]: writeToFile failed with error %@",
-                   written.error().message);
-        return;
-    }
-    LG_VERBOSE("[Download Kavo App Operation]: Data size: %zd", data.size());
-    LG_VERBOSE("[Download Kavo App Operation]: Path: %@", path.string());
-    if (cleaned.ends_with(".wgt")) {
-        wgtFullPath_ = path;
-        appFileName_ = cleaned;
-        LG_VERBOSE("[Download Kavo App Operation]: .wgt Full File Path: %@", path.string());
-    }
+    appFileName_ = cleaned;
+    LG_VERBOSE("[Download Kavo App Operation]: .wgt Full File Path: %@", path.string());
+    return path;
 }
 
 void TQDownloadKavoAppOperation::sendInstallRequest() {
@@ -294,7 +282,7 @@ void TQDownloadKavoAppOperation::sendKavoToInstallApplication(const std::string&
         return;
     }
     LG_VERBOSE("[Download Kavo App Operation]: call send file...");
-    const auto file = platform::fs::readFile(*wgtFullPath_);
+    const auto file = platform::fs::readFile(*wgtFullPath_, TQPackageDownload::kMaxPackageBytes);
     if (!file.ok()) {
         LG_ERROR("[Download Kavo App Operation]: package unreadable: %@", file.error().message);
         failAndStop();
@@ -503,9 +491,9 @@ void TQDownloadKavoAppOperation::stopOperation() {
         case created:
             break;
     }
-    if (request_) {
-        // Its failure block comes back once, and finds the operation over.
-        request_->cancel();
+    if (download_) {
+        // Its answer comes back once, and finds the operation over.
+        download_->cancel();
     }
     // A late answer must not reach this operation, nor hide a newer one's bar.
     if (!installRequestId_.empty()) {

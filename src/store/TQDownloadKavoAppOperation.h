@@ -13,10 +13,10 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Value.h"
 #include "store/TQInstalledAppIcon.h"
+#include "store/TQPackageDownload.h"
 
 class TQAP;
 class TQKavoAppSequence;
-class HCHTTPRequestOperation;
 namespace platform::net {
 class URLLoader;
 }
@@ -36,7 +36,6 @@ public:
     // slot of the queue for ever.
     static constexpr double kSilenceTimeout = 300;
     static constexpr double kPauseTimeout = 600;
-    static constexpr double kRequestTimeout = 60;
 
     enum Phase : std::int32_t { created = 0, downloading = 1, transferring = 2, installing = 3 };
 
@@ -45,12 +44,16 @@ public:
         TQKavoAppSequence& sequence;
         // The process's when null.
         platform::net::URLLoader* loader = nullptr;
+        // The anchors the package's server is judged against; empty: the machine's.
+        std::vector<platform::Bytes> anchors = {};
         // Deletes the records of an earlier download under a cleaned file name.
         std::function<void(const std::string& appPath)> removeFromDB = nullptr;
     };
 
+    // A URL of the store's must be https; one the user gave may be http.
     TQDownloadKavoAppOperation(Environment environment, std::string urlToDownload,
-                               std::string appTitle, std::string appFileName, std::string appID);
+                               std::string appTitle, std::string appFileName, std::string appID,
+                               TQPackageDownload::Source source = TQPackageDownload::Source::store);
     ~TQDownloadKavoAppOperation() override;
 
     // The stop of every failure and of the cancel button; nothing once finished.
@@ -77,8 +80,10 @@ private:
     void post(const char* name, platform::Value userInfo = {});
 
     void onDownloadProgress(std::uint64_t totalBytes, std::int64_t expected);
-    void onDownloadFinished(const platform::Bytes& data);
-    void saveFile(const platform::Bytes& data);
+    void onDownloadFinished(const platform::Result<std::filesystem::path>& saved);
+    // Where the package goes, an earlier file of its name removed; nothing for a name that is
+    // no package.
+    std::optional<std::filesystem::path> packagePath();
     void sendInstallRequest();
     void sendKavoToInstallApplication(const std::string& requestId);
     void onFileEvent(int code, const platform::Value& info);
@@ -103,6 +108,7 @@ private:
     std::string appFileName_;
     const std::string appID_;
     const std::string appName_;
+    const TQPackageDownload::Source source_;
 
     Phase phase_ = created;
     std::optional<std::string> downloadSize_;
@@ -112,7 +118,7 @@ private:
     bool fileTransferInProgress_ = false;
     bool over_ = false;
 
-    std::shared_ptr<HCHTTPRequestOperation> request_;
+    std::shared_ptr<TQPackageDownload> download_;
     std::vector<platform::NotificationCenter::Token> observers_;
     std::shared_ptr<platform::Timer> silenceTimer_;
     std::shared_ptr<platform::Timer> pauseTimer_;

@@ -185,6 +185,7 @@ void TQFeaturedApps::getFeaturedListWithCount(std::int64_t n) {
 void TQFeaturedApps::makeRequest(std::string url) {
     platform::net::URLRequest request;
     request.url = std::move(url);
+    request.limits = platform::net::TransferLimits::call();
     request.headers.set("Content-Type", "application/x-www-form-urlencoded");
     LG_DEBUG("GET FEATURE LIST REQUEST: %@", request.url);
     if (request_) {

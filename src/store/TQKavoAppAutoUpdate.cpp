@@ -303,45 +303,33 @@ void TQKavoAppAutoUpdate::downloadApp(const std::string& fileName, const std::st
     const fs::path path = createAppDownloadFilePath(fileName);
     appFileName_.clear();
     wgtFullPath_.reset();
-    platform::net::URLRequest request;
-    request.url = url;
-    auto operation = HCHTTPRequestOperation::make(std::move(request), environment_.loader);
-    operation->setAnchorCertificates(environment_.anchors);
-    auto body = std::make_shared<platform::Bytes>();
-    auto done = forRun([path, fileName, body](TQKavoAppAutoUpdate& self) {
-        self.request_.reset();
-        self.onDownloaded(path, fileName, *body);
+    auto saved = std::make_shared<std::optional<platform::Result<fs::path>>>();
+    auto ended = forRun([saved, fileName](TQKavoAppAutoUpdate& self) {
+        self.download_.reset();
+        self.onDownloaded(**saved, fileName);
     });
-    auto failed = std::make_shared<std::string>();
-    auto failure = forRun([failed](TQKavoAppAutoUpdate& self) {
-        self.request_.reset();
-        LG_VERBOSE("%s : Error: %@", "downloadApp", *failed);
-        self.skipCurrent("the download failed");
-        self.continueDownloadingUpdates();
-    });
-    operation->setCompletionBlockWithSuccess(
-        [body, done](const std::shared_ptr<HCHTTPRequestOperation>& finished, const Value&) {
-            *body = finished->responseData().value_or(platform::Bytes{});
-            done();
-        },
-        [failed, failure](const std::shared_ptr<HCHTTPRequestOperation>&, const HCError& error) {
-            *failed = error.localizedDescription;
-            failure();
-        });
-    request_ = operation;
-    operation->start();
+    // A store's address: https only, judged against the store's anchors.
+    download_ =
+        TQPackageDownload::start({.url = url,
+                                  .destination = path,
+                                  .source = TQPackageDownload::Source::store,
+                                  .anchors = environment_.anchors,
+                                  .loader = environment_.loader},
+                                 nullptr, [saved, ended](platform::Result<fs::path> result) {
+                                     saved->emplace(std::move(result));
+                                     ended();
+                                 });
 }
 
-void TQKavoAppAutoUpdate::onDownloaded(const fs::path& path, const std::string& fileName,
-                                       const platform::Bytes& body) {
-    const auto written = platform::fs::writeFileAtomically(
-        path, std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
-    if (!written.ok()) {
-        LG_VERBOSE("%s : %@ not exists", "downloadApp", path.string());
-        skipCurrent("the package could not be saved");
+void TQKavoAppAutoUpdate::onDownloaded(const platform::Result<fs::path>& saved,
+                                       const std::string& fileName) {
+    if (!saved.ok()) {
+        LG_VERBOSE("%s : Error: %@", "downloadApp", saved.error().message);
+        skipCurrent("the download failed");
         continueDownloadingUpdates();
         return;
     }
+    const fs::path& path = saved.value();
     const std::string name = path.filename().string();
     if (name.ends_with(".wgt") || name.ends_with(".npk")) {
         wgtFullPath_ = path;
@@ -365,6 +353,7 @@ void TQKavoAppAutoUpdate::onDownloaded(const fs::path& path, const std::string& 
     icon_ = std::make_unique<TQInstalledAppIcon>(kIconLines);
     registerNotification();
     installing_ = true;
+    armInstallTimer();
     // Each block belongs to this run and this request: a late answer of an ended run, or of
     // an earlier request, never reaches the current one.
     const std::string requestId = installRequestId_;
@@ -396,33 +385,92 @@ void TQKavoAppAutoUpdate::sendKavoToInstallApplication(const std::string& reques
         LG_VERBOSE("%s : Install request id is not matched", "sendKavoToInstallApplication");
         return;
     }
-    const auto file = platform::fs::readFile(*wgtFullPath_);
+    const auto file = platform::fs::readFile(*wgtFullPath_, TQPackageDownload::kMaxPackageBytes);
     if (!file.ok()) {
         LG_VERBOSE("%s : %@ not exists", "sendKavoToInstallApplication", wgtFullPath_->string());
         return;
     }
     icon_->unpack(*wgtFullPath_, TQAppManager::modelNumber(), installRequestId_);
     const std::string& bytes = file.value();
-    environment_.kavoManager.sendFile(
-        platform::Bytes(bytes.begin(), bytes.end()), appFileName_, 1,
-        [](int code, const Value& info) {
-            switch (code) {
-                case 1: LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Accepted"); break;
-                case 2: LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Rejected"); break;
-                case 3:
-                    LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Progress - %lf",
-                               info["progress"].doubleValue().value_or(0));
-                    break;
-                case 5: LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Error"); break;
-                case 6: LG_VERBOSE("TQKavoAppAutoUpdate : Resume Installing App File Accepted"); break;
-                case 7: LG_VERBOSE("TQKavoAppAutoUpdate : Resume Installing App File Rejected"); break;
-                default: break;
-            }
-        });
+    armInstallTimer();
+    fileSending_ = true;
+    auto event = std::make_shared<std::pair<int, Value>>();
+    auto heard = forRun(
+        [event](TQKavoAppAutoUpdate& self) { self.onFileEvent(event->first, event->second); });
+    environment_.kavoManager.sendFile(platform::Bytes(bytes.begin(), bytes.end()), appFileName_, 1,
+                                      [event, heard](int code, const Value& info) {
+                                          *event = {code, info};
+                                          heard();
+                                      });
+}
+
+void TQKavoAppAutoUpdate::onFileEvent(int code, const Value& info) {
+    switch (code) {
+        case 1:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Accepted");
+            break;
+        case 2:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Rejected");
+            break;
+        case 3:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Progress - %lf",
+                       info["progress"].doubleValue().value_or(0));
+            break;
+        case 5:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Install App File Error");
+            break;
+        case 6:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Resume Installing App File Accepted");
+            break;
+        case 7:
+            LG_VERBOSE("TQKavoAppAutoUpdate : Resume Installing App File Rejected");
+            break;
+        default:
+            break;
+    }
+    if (code == 2 || code == 5 || code == 7 ||
+        (code == 3 && info["progress"].doubleValue().value_or(0) >= 100)) {
+        fileSending_ = false;
+    }
+    // The watch is still at it: the silence starts again.
+    if (installing_) {
+        armInstallTimer();
+    }
+}
+
+void TQKavoAppAutoUpdate::armInstallTimer() {
+    if (installTimer_) {
+        installTimer_->invalidate();
+    }
+    installTimer_ = platform::RunLoop::main().scheduleTimer(
+        kInstallSilenceTimeout, false,
+        forRun([](TQKavoAppAutoUpdate& self) { self.onInstallSilence(); }));
+}
+
+void TQKavoAppAutoUpdate::onInstallSilence() {
+    installTimer_.reset();
+    if (!installing_) {
+        return;
+    }
+    LG_VERBOSE("%s : no install result for %@ in %@ s", "onInstallSilence",
+               updatingAppInfo_ ? updatingAppInfo_->appId.value_or("") : std::string(),
+               std::to_string(static_cast<int>(kInstallSilenceTimeout)));
+    if (fileSending_) {
+        environment_.kavoManager.cancelFile();
+        fileSending_ = false;
+    }
+    // A late answer finds no requester; the entry counts as not installed.
+    environment_.sequence.cancelInstallation(installRequestId_);
+    onInstallRes(0, updatingAppInfo_ ? updatingAppInfo_->appId.value_or("") : std::string());
 }
 
 void TQKavoAppAutoUpdate::onInstallRes(std::int32_t code, const std::string& packageName) {
     installing_ = false;
+    fileSending_ = false;
+    if (installTimer_) {
+        installTimer_->invalidate();
+        installTimer_.reset();
+    }
     if (code == 1) {
         LG_VERBOSE("TQKavoAppAutoUpdate: %@ installation successful", packageName);
         updateSuccessList_.push_back(*updatingAppInfo_);
@@ -511,9 +559,21 @@ void TQKavoAppAutoUpdate::stopAutoUpdate() {
         environment_.sequence.cancelInstallation(installRequestId_);
         installing_ = false;
     }
+    if (fileSending_) {
+        environment_.kavoManager.cancelFile();
+        fileSending_ = false;
+    }
+    if (installTimer_) {
+        installTimer_->invalidate();
+        installTimer_.reset();
+    }
     if (request_) {
         request_->cancel();
         request_.reset();
+    }
+    if (download_) {
+        download_->cancel();
+        download_.reset();
     }
     // A running unpacking removes its folder when it ends.
     icon_.reset();

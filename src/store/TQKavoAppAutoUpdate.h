@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
 #include "store/TQInstalledAppIcon.h"
 #include "store/TQKavoAppUpdateRequests.h"
+#include "store/TQPackageDownload.h"
 #include "store/TQStoreDevice.h"
 
 class TQAP;
@@ -36,6 +38,9 @@ public:
     static constexpr const char* kFailTitle = "Failed to install app";
     static constexpr std::int64_t kPrefOff = 0;
     static constexpr std::int64_t kPrefWiFiOnly = 1;
+    // An install that hears nothing from the watch for this long has failed: the watch takes
+    // one install at a time, and a store download waits for this one.
+    static constexpr double kInstallSilenceTimeout = 300;
     enum Status { notReachable = 0, wifi = 1, cellular = 2 };
 
     struct Environment {
@@ -90,9 +95,12 @@ private:
     void continueDownloadingUpdates();
     void skipCurrent(const char* why);
     void downloadApp(const std::string& fileName, const std::string& url);
-    void onDownloaded(const std::filesystem::path& path, const std::string& fileName,
-                      const platform::Bytes& body);
+    void onDownloaded(const platform::Result<std::filesystem::path>& saved,
+                      const std::string& fileName);
     void sendKavoToInstallApplication(const std::string& requestId);
+    void onFileEvent(int code, const platform::Value& info);
+    void armInstallTimer();
+    void onInstallSilence();
     void onInstallRes(std::int32_t code, const std::string& packageName);
     void onDisconnectDevice();
     void showUpdateNotifications();
@@ -120,6 +128,10 @@ private:
     // The icon of the entry being installed.
     std::unique_ptr<TQInstalledAppIcon> icon_;
     Request request_;
+    std::shared_ptr<TQPackageDownload> download_;
+    std::shared_ptr<platform::Timer> installTimer_;
+    // Between the file's start and its end, refusal or failure.
+    bool fileSending_ = false;
     std::optional<platform::NotificationCenter::Token> disconnectDeviceObserver_;
     std::shared_ptr<TQKavoAppAutoUpdate*> self_;
 };

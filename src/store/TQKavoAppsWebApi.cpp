@@ -306,6 +306,7 @@ std::string TQKavoAppsWebApi::getMainPageWebStore() const {
 }
 
 void TQKavoAppsWebApi::makeRequest(platform::net::URLRequest request) {
+    request.limits = platform::net::TransferLimits::call();
     if (request_) {
         request_->cancel();
     }

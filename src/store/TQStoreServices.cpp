@@ -68,18 +68,20 @@ void TQStoreServices::attachLink(TQAP& kavoManager) {
     sequence_ = std::make_unique<TQKavoAppSequence>(kavoManager, appManager_,
                                                     platform::NotificationCenter::defaultCenter());
     appManager_.setOperationFactory([this, &kavoManager](std::string url, std::string title,
-                                                         std::string fileName, std::string appID) {
+                                                         std::string fileName, std::string appID,
+                                                         TQPackageDownload::Source source) {
         return std::make_shared<TQDownloadKavoAppOperation>(
-            TQDownloadKavoAppOperation::Environment{.kavoManager = kavoManager,
-                                                    .sequence = *sequence_,
-                                                    .loader = loader_,
-                                                    .removeFromDB =
-                                                        [](const std::string& appPath) {
-                                                            TQDBKavoApp::remove(
-                                                                std::string_view("appPath = ?"),
-                                                                TQDBQueryBuilder::Args{appPath});
-                                                        }},
-            std::move(url), std::move(title), std::move(fileName), std::move(appID));
+            TQDownloadKavoAppOperation::Environment{
+                .kavoManager = kavoManager,
+                .sequence = *sequence_,
+                .loader = loader_,
+                .anchors = storeAnchors(),
+                .removeFromDB =
+                    [](const std::string& appPath) {
+                        TQDBKavoApp::remove(std::string_view("appPath = ?"),
+                                            TQDBQueryBuilder::Args{appPath});
+                    }},
+            std::move(url), std::move(title), std::move(fileName), std::move(appID), source);
     });
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     const std::string host = defaults.string(kBackendHostKey).value_or(kDefaultBackendHost);

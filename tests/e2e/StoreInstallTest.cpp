@@ -20,6 +20,9 @@ protected:
 
 TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     const StoreApp& stopwatch = t.app("com.kavo.stopwatch");
+    // The store's address: its HTTPS side, with the package's size.
+    ASSERT_TRUE(t.store->packageURL(stopwatch).starts_with("https://"));
+    ASSERT_NE(t.store->packageURL(stopwatch).find("&bsize="), std::string::npos);
     const std::string before = *TQUtils::retrieveXml(kModel, "wapplist.xml");
     // Another operation's unpacked package, which this one must leave alone.
     const fs::path other = t.documents() / kModel / "Extract" / "other" / "config.xml";
@@ -62,6 +65,7 @@ TEST_F(StoreInstallTest, AStoreAppIsDownloadedSentInstalledAndRecorded) {
     ASSERT_TRUE(image.ok());
     EXPECT_EQ(image.value().format(), platform::image::Format::png);
     EXPECT_FALSE(fs::exists(t.documents() / "Stopwatch.wgt"));
+    EXPECT_FALSE(fs::exists(TQPackageDownload::partialPath(t.documents() / "Stopwatch.wgt")));
     EXPECT_TRUE(fs::exists(other));
     EXPECT_EQ(std::distance(fs::directory_iterator(t.documents() / kModel / "Extract"),
                             fs::directory_iterator()),
@@ -79,6 +83,15 @@ TEST_F(StoreInstallTest, AnIconLargerThanAWatchIconIsNotKeptButTheAppIsInstalled
     EXPECT_NE(t.apps.find("com.kavo.stopwatch"), nullptr);
     EXPECT_FALSE(fs::exists(t.documents() / kModel / "AppIcons" / "com.kavo.stopwatch.png"));
     EXPECT_FALSE(fs::exists(t.documents() / "Stopwatch.wgt"));
+}
+
+// Only the store's own addresses must be https: one the user typed is taken as given.
+TEST_F(StoreInstallTest, AnAddressTheUserGaveMayBePlainHttp) {
+    t.manager.performDownload(t.store->url("/packages/Stopwatch.wgt"), "Stopwatch", "Stopwatch.wgt",
+                              "1", TQPackageDownload::Source::user);
+    ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
+    EXPECT_NE(t.apps.find("com.kavo.stopwatch"), nullptr);
+    EXPECT_TRUE(t.world.host.app.alerts.empty());
 }
 
 TEST_F(StoreInstallTest, AWatchFaceIsRecordedAmongTheFacesWithoutAnOrderRequest) {
@@ -171,6 +184,30 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
              const StoreApp& entry = t.app("com.kavo.stopwatch");
              t.manager.performDownload(t.store->packageURL(entry), "Stopwatch", "Stopwatch.zip",
                                        "1");
+         }},
+        {"a store's package over plain HTTP",
+         [](StoreWorld& t) {
+             t.manager.performDownload(t.store->url("/packages/Stopwatch.wgt"), "Stopwatch",
+                                       "Stopwatch.wgt", "1");
+         }},
+        {"more bytes than the store said, cut while they arrive",
+         [](StoreWorld& t) {
+             t.manager.performDownload(
+                 t.store->secureURL("/packages/Stopwatch.wgt?appId=1&bsize=1000"), "Stopwatch",
+                 "Stopwatch.wgt", "1");
+         }},
+        {"fewer bytes than the store said",
+         [](StoreWorld& t) {
+             t.manager.performDownload(
+                 t.store->secureURL("/packages/Stopwatch.wgt?appId=1&bsize=1000000"), "Stopwatch",
+                 "Stopwatch.wgt", "1");
+         }},
+        {"a package larger than any taken",
+         [](StoreWorld& t) {
+             t.manager.performDownload(
+                 t.store->secureURL("/packages/Stopwatch.wgt?appId=1&bsize=" +
+                                    std::to_string(TQPackageDownload::kMaxPackageBytes + 1)),
+                 "Stopwatch", "Stopwatch.wgt", "1");
          }},
         {"a title that is no file name",
          [](StoreWorld& t) {
@@ -270,6 +307,7 @@ TEST(StoreExitTest, EveryExitPathFreesTheQueueHidesTheBarAndTellsTheStoreView) {
         // Nothing of it is left pending: a late answer finds no requester.
         EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
         EXPECT_EQ(t.apps.find("com.kavo.stopwatch"), nullptr);
+        EXPECT_FALSE(fs::exists(TQPackageDownload::partialPath(t.documents() / "Stopwatch.wgt")));
     }
 }
 

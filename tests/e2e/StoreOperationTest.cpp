@@ -242,12 +242,11 @@ TEST_F(StoreOperationTest, DownloadProgressWithAndWithoutAKnownSize) {
         double last;
     };
     const double half = static_cast<double>(package.size()) / (2.0 * package.size());
-    for (const Case& c : std::vector<Case>{
-             {t.store->url("/chunked/Stopwatch.wgt"), 0.0},
-             {t.store->url("/chunked/Stopwatch.wgt?x=1&bsize=" +
-                           std::to_string(package.size() * 2)),
-              half},
-             {t.store->packageURL(entry), 1.0}}) {
+    for (const Case& c : std::vector<Case>{{t.store->secureURL("/chunked/Stopwatch.wgt"), 0.0},
+                                           {t.store->secureURL("/chunked/Stopwatch.wgt?x=1&bsize=" +
+                                                               std::to_string(package.size() * 2)),
+                                            half},
+                                           {t.store->packageURL(entry), 1.0}}) {
         SCOPED_TRACE(c.url);
         t.bar.progress.clear();
         t.manager.performDownload(c.url, "Stopwatch", "Stopwatch.wgt", entry.productId);

@@ -37,18 +37,8 @@ protected:
         ASSERT_TRUE(TQUtils::saveXml(kInstalled, kModel, "wapplist.xml").ok());
         t.world.defaults.set(Update::kPrefKey, 2);
     }
-    void serve(const testing_support::TestIdentity& identity,
-               std::vector<std::string> chain = {}) {
-        ASSERT_TRUE(t.store
-                        ->serveSecurely({identity.certificatePem, identity.privateKeyPem,
-                                         std::move(chain)})
-                        .ok());
-        secureHost = "127.0.0.1:" + std::to_string(t.store->securePort());
-    }
-    void serveTrusted() {
-        const TestCertificates& pki = TestCertificates::shared();
-        serve(pki.localhost, {pki.intermediate.certificatePem});
-    }
+    // The store's HTTPS side, under the test authority.
+    void serveTrusted() { secureHost = "127.0.0.1:" + std::to_string(t.store->securePort()); }
     // A run that has started ends by itself: the store has no update.
     void finishWithoutUpdates() {
         t.store->addRoute(TQKavoAppUpdateRequests::kUpdateCheckPath,
@@ -89,22 +79,23 @@ protected:
     Update::Status status = Update::wifi;
     bool storeBusy = false;
     std::string secureHost;
+    std::vector<platform::Bytes> anchors = {TestCertificates::shared().ca.certificateDer};
     std::unique_ptr<Update> updater;
 
     // The secure host is known once the test chose its certificate.
     void start() {
         if (!updater) {
-            updater = std::make_unique<Update>(Update::Environment{
-                .kavoManager = *t.world.ap,
-                .sequence = t.sequence,
-                .center = t.world.center,
-                .defaults = t.world.defaults,
-                .host = "127.0.0.1:" + std::to_string(t.store->port()),
-                .secureHost = secureHost,
-                .anchors = {TestCertificates::shared().ca.certificateDer},
-                .networkStatus = [this] { return status; },
-                .storeInstallRunning = [this] { return storeBusy; },
-                .loader = &t.loader});
+            updater = std::make_unique<Update>(
+                Update::Environment{.kavoManager = *t.world.ap,
+                                    .sequence = t.sequence,
+                                    .center = t.world.center,
+                                    .defaults = t.world.defaults,
+                                    .host = "127.0.0.1:" + std::to_string(t.store->port()),
+                                    .secureHost = secureHost,
+                                    .anchors = anchors,
+                                    .networkStatus = [this] { return status; },
+                                    .storeInstallRunning = [this] { return storeBusy; },
+                                    .loader = &t.loader});
         }
         updater->checkUpdate();
     }
@@ -215,6 +206,90 @@ TEST_F(StoreUpdateTest, ALateInstallResultOfAnEndedRunLeavesTheNewRunAlone) {
     EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
 }
 
+// A watch that never answers an install holds neither the run nor the store's downloads, which
+// wait for the run's install, until it disconnects: the entry fails after its silence.
+TEST_F(StoreUpdateTest, AnInstallTheWatchNeverAnswersFailsAfterItsSilence) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    ASSERT_TRUE(TQUtils::saveXml("<Wapp><item><PackageName>com.kavo.steps</PackageName>"
+                                 "<Version>1.0</Version></item></Wapp>",
+                                 kModel, "wapplist.xml")
+                    .ok());
+    t.manager.setInstallBusy([&] { return updater->isInstalling(); });
+    t.apps.answerInstalls(false);
+    start();
+    ASSERT_TRUE(t.runUntil([&] { return t.apps.heldInstalls() == 1; }, 600));
+    t.world.loop.advance(Update::kInstallSilenceTimeout - 1);
+    EXPECT_TRUE(updater->isInstalling());
+    t.download(t.app("com.kavo.stopwatch"));
+    EXPECT_TRUE(t.operations.empty());
+
+    t.world.loop.advance(2);
+    ASSERT_TRUE(runToEnd());
+    EXPECT_FALSE(updater->isInstalling());
+    EXPECT_EQ(notices(), (std::vector<std::string>{"Failed to install app: Step+Counter"}));
+    EXPECT_EQ(t.sequence.pendingInstallations(), 0U);
+    EXPECT_FALSE(packagesLeft());
+    // The watch is free for the store again.
+    t.apps.answerInstalls(true);
+    t.download(t.app("com.kavo.stopwatch"));
+    ASSERT_EQ(t.operations.size(), 1U);
+    ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
+    EXPECT_NE(t.apps.find("com.kavo.stopwatch"), nullptr);
+}
+
+// What the store's answer names is checked before it reaches the watch: an address over plain
+// HTTP is not asked, nor a package larger than the bound, and a package of another size than
+// the store gave is not installed.
+TEST_F(StoreUpdateTest, PackageAddressesTheRunRefuses) {
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    ASSERT_TRUE(TQUtils::saveXml("<Wapp><item><PackageName>com.kavo.stopwatch</PackageName>"
+                                 "<Version>1.0</Version></item></Wapp>",
+                                 kModel, "wapplist.xml")
+                    .ok());
+    const std::string path = "/packages/Stopwatch.wgt?appId=P1";
+    const struct {
+        const char* name;
+        std::string uri;
+        int packageRequests;
+    } cases[] = {
+        {"plain HTTP", t.store->url(path), 0},
+        {"past the bound",
+         t.store->secureURL(path +
+                            "&bsize=" + std::to_string(TQPackageDownload::kMaxPackageBytes + 1)),
+         0},
+        {"fewer bytes than the store said", t.store->secureURL(path + "&bsize=1000000"), 1},
+        {"more bytes than the store said", t.store->secureURL(path + "&bsize=1000"), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        t.world.host.app.notifications.clear();
+        const int before = asked("/packages/");
+        std::string uri = c.uri;
+        for (auto at = uri.find('&'); at != std::string::npos; at = uri.find('&', at + 1)) {
+            uri.insert(at + 1, "amp;");
+        }
+        t.store->addRoute(TQKavoAppUpdateRequests::kDownloadPath,
+                          [uri](const kavostore::StoreRequest&) {
+                              return kavostore::StoreAnswer{
+                                  200, "text/xml",
+                                  "<result><resultCode>0</resultCode><appInfo><appId>"
+                                  "com.kavo.stopwatch</appId><resultCode>1</resultCode>"
+                                  "<downloadURI>" +
+                                      uri +
+                                      "</downloadURI><productName>Stopwatch"
+                                      "</productName></appInfo><appInfo><appId>x</appId>"
+                                      "</appInfo></result>"};
+                          });
+        start();
+        ASSERT_TRUE(runToEnd());
+        EXPECT_EQ(asked("/packages/") - before, c.packageRequests);
+        EXPECT_EQ(notices(), (std::vector<std::string>{"Failed to install app: Stopwatch"}));
+        EXPECT_TRUE(t.apps.results().empty());
+        EXPECT_FALSE(packagesLeft());
+        EXPECT_FALSE(fs::exists(t.documents() / "Stopwatch.wgt.part"));
+    }
+}
+
 TEST_F(StoreUpdateTest, WiFiLostMidRunStopsAWiFiOnlyRun) {
     ASSERT_NO_FATAL_FAILURE(serveTrusted());
     t.world.defaults.set(Update::kPrefKey, 1);
@@ -229,7 +304,8 @@ TEST_F(StoreUpdateTest, WiFiLostMidRunStopsAWiFiOnlyRun) {
 }
 
 TEST_F(StoreUpdateTest, AServerTheAnchorsDoNotVouchForIsRefused) {
-    ASSERT_NO_FATAL_FAILURE(serve(TestCertificates::shared().selfSigned));
+    ASSERT_NO_FATAL_FAILURE(serveTrusted());
+    anchors = {TestCertificates::shared().selfSigned.certificateDer};
     start();
     ASSERT_TRUE(runToEnd());
     EXPECT_EQ(asked(TQKavoAppUpdateRequests::kUpdateCheckPath), 1);

@@ -23,6 +23,7 @@
 #include "store/TQDownloadKavoAppOperation.h"
 #include "store/TQKavoAppSequence.h"
 #include "support/LoopWait.h"
+#include "support/TestCertificates.h"
 #include "utils/TQUtils.h"
 
 namespace listener_test {
@@ -107,16 +108,17 @@ struct StoreWorld {
         world.ap->setFileHandler(std::make_unique<TQFileHandler>(
             *world.ap, *world.ap, world.loop, world.container.documents() / "QueueFiles"));
         world.handlers.registry.store = &manager;
-        manager.setOperationFactory([this](std::string url, std::string title,
-                                           std::string fileName, std::string appID) {
+        manager.setOperationFactory([this](std::string url, std::string title, std::string fileName,
+                                           std::string appID, TQPackageDownload::Source source) {
             auto operation = std::make_shared<Operation>(
-                Operation::Environment{.kavoManager = *world.ap,
-                                       .sequence = sequence,
-                                       .loader = &loader,
-                                       .removeFromDB = [this](const std::string& path) {
-                                           removedRecords.push_back(path);
-                                       }},
-                std::move(url), std::move(title), std::move(fileName), std::move(appID));
+                Operation::Environment{
+                    .kavoManager = *world.ap,
+                    .sequence = sequence,
+                    .loader = &loader,
+                    .anchors = anchors,
+                    .removeFromDB =
+                        [this](const std::string& path) { removedRecords.push_back(path); }},
+                std::move(url), std::move(title), std::move(fileName), std::move(appID), source);
             operations.push_back(operation);
             return operation;
         });
@@ -217,8 +219,21 @@ struct StoreWorld {
     testing_support::LoopWakes wakes{world.loop};
     kavowatch::WatchResponder responder{world.watch};
     kavowatch::WatchApps apps{world.watch, responder.state(), world.folder.path()};
-    std::unique_ptr<StoreServer> store =
-        StoreServer::start(kavostore::defaultCatalogue(), world.folder.path() / "store").value();
+    // Packages come from its HTTPS side, which the test authority vouches for.
+    std::unique_ptr<StoreServer> store = [this] {
+        auto started =
+            StoreServer::start(kavostore::defaultCatalogue(), world.folder.path() / "store")
+                .value();
+        const auto& pki = testing_support::TestCertificates::shared();
+        EXPECT_TRUE(started
+                        ->serveSecurely({pki.localhost.certificatePem,
+                                         pki.localhost.privateKeyPem,
+                                         {pki.intermediate.certificatePem}})
+                        .ok());
+        return started;
+    }();
+    std::vector<platform::Bytes> anchors = {
+        testing_support::TestCertificates::shared().ca.certificateDer};
     platform::net::URLLoader loader;
     TQAppManager manager;
     TQKavoAppSequence sequence{*world.ap, manager, world.center};

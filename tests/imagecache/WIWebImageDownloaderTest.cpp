@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ImageLoadingFixture.h"
+#include "support/ClosingHttpServer.h"
 
 namespace {
 
@@ -51,6 +52,11 @@ protected:
 };
 
 TEST_F(WIWebImageDownloaderTest, TheErrorTable) {
+    // What a server says of its body is not memory to take: a length past the bound, or more
+    // bytes than the bound without one, end the load with an error of their own.
+    testing_support::ClosingHttpServer huge(
+        "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 1099511627776\r\n\r\n");
+    const std::string tooMany = std::to_string(WIWebImageDownloaderOperation::kMaxImageBytes + 1);
     const struct {
         std::string name;
         std::string url;
@@ -65,6 +71,10 @@ TEST_F(WIWebImageDownloaderTest, TheErrorTable) {
          0, "Downloaded image has 0 pixels"},
         {"no server", "http://127.0.0.1:1/x.png", "NSURLErrorDomain", -1004, ""},
         {"no URL", "::", "NSURLErrorDomain", 0, "Connection can't be initialized"},
+        {"a terabyte announced", "http://127.0.0.1:" + std::to_string(huge.port()) + "/huge.png",
+         "NSURLErrorDomain", platform::net::urlerror::dataLengthExceedsMaximum, ""},
+        {"more than the bound without a length", server_.url("/chunked?size=" + tooMany),
+         "NSURLErrorDomain", platform::net::urlerror::dataLengthExceedsMaximum, ""},
     };
     for (const auto& c : cases) {
         Heard heard;
@@ -81,9 +91,9 @@ TEST_F(WIWebImageDownloaderTest, TheErrorTable) {
             EXPECT_EQ(heard.error->message, c.description) << c.name;
         }
     }
-    ASSERT_TRUE(wait([&] { return downloader_->currentDownloadCount() == 0 && stopped_ == 5; }));
+    ASSERT_TRUE(wait([&] { return downloader_->currentDownloadCount() == 0 && stopped_ == 7; }));
     // Every started download stopped once; the URL that never parsed never started.
-    EXPECT_EQ(started_, 5);
+    EXPECT_EQ(started_, 7);
 }
 
 TEST_F(WIWebImageDownloaderTest, NotModifiedReachesEveryCallerOnceWithoutImageOrError) {

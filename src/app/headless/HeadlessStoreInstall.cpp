@@ -60,8 +60,9 @@ void HeadlessStoreInstall::poll() {
     requested_ = true;
     timer_->invalidate();
     LG_INFO("Headless store: installing %@ from %@", request_.title, request_.url);
+    // The user named this URL: it may be plain HTTP.
     appManager_.performDownload(request_.url, request_.title, request_.title + ".wgt",
-                                request_.appID);
+                                request_.appID, TQPackageDownload::Source::user);
 }
 
 void HeadlessStoreInstall::finish(bool installed, const std::string& what) {

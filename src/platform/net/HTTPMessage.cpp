@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace platform::net {
@@ -73,6 +74,34 @@ std::optional<std::int64_t> BytesBodyStream::length() const {
         return std::nullopt;
     }
     return static_cast<std::int64_t>(bytes_.size());
+}
+
+TransferLimits TransferLimits::call() {
+    return {
+        .deadline = 60, .floorBytesPerSecond = kFloorBytesPerSecond, .floorWindow = kFloorWindow};
+}
+
+TransferLimits TransferLimits::download(std::uint64_t bytes) {
+    TransferLimits limits = call();
+    limits.deadline += static_cast<double>(bytes) / static_cast<double>(kExpectedBytesPerSecond);
+    return limits;
+}
+
+TransferTimeouts transferTimeouts(const URLRequest& request) {
+    const double silence = request.timeoutInterval > 0 ? request.timeoutInterval : 60;
+    const TransferLimits& limits = request.limits;
+    const double deadline = limits.deadline > 0 ? limits.deadline : 0;
+    const double window = limits.floorWindow > 0 ? limits.floorWindow : silence;
+    TransferTimeouts timeouts;
+    // Connecting takes from the whole, never more than it.
+    const double connect = deadline > 0 ? std::min(silence, deadline) : silence;
+    timeouts.connectMilliseconds = std::max(1L, std::lround(connect * 1000));
+    timeouts.totalMilliseconds = deadline > 0 ? std::max(1L, std::lround(deadline * 1000)) : 0;
+    timeouts.floorBytesPerSecond =
+        static_cast<long>(std::max<std::int64_t>(1, limits.floorBytesPerSecond));
+    // The engine measures speed over whole seconds.
+    timeouts.floorSeconds = std::max(1L, static_cast<long>(std::ceil(window)));
+    return timeouts;
 }
 
 void deriveContentFields(URLResponse& response) {

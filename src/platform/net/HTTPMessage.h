@@ -64,6 +64,29 @@ private:
     bool announceLength_;
 };
 
+// How long a transfer may take in all and how slowly it may go, beside the request's silence
+// limit. The defaults add nothing to that limit; callers set them per kind of request.
+struct TransferLimits {
+    // Seconds from an attempt's start to its last byte (a redirect starts another); 0: none.
+    double deadline = 0;
+    // Fewer bytes a second than this, on average for floorWindow seconds, fail the transfer
+    // as timed out. A window of 0 is the request's timeoutInterval.
+    std::int64_t floorBytesPerSecond = 1;
+    double floorWindow = 0;
+
+    // The speed below which a connection is taken as stuck rather than slow.
+    static constexpr std::int64_t kFloorBytesPerSecond = 1024;
+    static constexpr double kFloorWindow = 30;
+    // The speed a download of known size is given time for, beyond a call's minute.
+    static constexpr std::int64_t kExpectedBytesPerSecond = 16 * 1024;
+
+    // A call whose answer is a page or a document: a minute at most.
+    [[nodiscard]] static TransferLimits call();
+    // A file of about this many bytes: a call's minute and the time they take at the expected
+    // speed.
+    [[nodiscard]] static TransferLimits download(std::uint64_t bytes);
+};
+
 // One request: what goes on the wire and how long the transfer may stay silent.
 struct URLRequest {
     std::string url;
@@ -74,8 +97,9 @@ struct URLRequest {
     std::optional<Bytes> body;
     std::optional<std::string> bodyFile;
     std::function<std::unique_ptr<BodyStream>()> bodyStream;
-    // Seconds without progress before the transfer fails as timed out.
+    // Seconds without progress before the transfer fails as timed out (connecting included).
     double timeoutInterval = 60;
+    TransferLimits limits;
 
     [[nodiscard]] bool hasBody() const { return body || bodyFile || bodyStream; }
 };
@@ -90,6 +114,18 @@ struct URLResponse {
     // Content-Length, or -1 when the server did not say.
     std::int64_t expectedContentLength = -1;
 };
+
+// A request's time limits as the engine applies them: whole milliseconds and seconds.
+struct TransferTimeouts {
+    long connectMilliseconds = 0;
+    // 0: none.
+    long totalMilliseconds = 0;
+    long floorBytesPerSecond = 1;
+    long floorSeconds = 1;
+
+    friend bool operator==(const TransferTimeouts&, const TransferTimeouts&) = default;
+};
+[[nodiscard]] TransferTimeouts transferTimeouts(const URLRequest& request);
 
 // Fills mimeType, textEncodingName and expectedContentLength from the header fields.
 void deriveContentFields(URLResponse& response);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -38,8 +39,9 @@ std::int64_t MemoryOutputStream::write(std::span<const std::uint8_t> bytes) {
     return static_cast<std::int64_t>(bytes.size());
 }
 
-FileOutputStream::FileOutputStream(std::filesystem::path path, bool append)
-    : path_(std::move(path)), append_(append) {}
+FileOutputStream::FileOutputStream(std::filesystem::path path, bool append,
+                                   std::optional<std::uint64_t> maxBytes)
+    : path_(std::move(path)), append_(append), maxBytes_(maxBytes) {}
 
 FileOutputStream::~FileOutputStream() {
     if (fd_ >= 0) {
@@ -77,6 +79,10 @@ void FileOutputStream::close() {
 std::int64_t FileOutputStream::write(std::span<const std::uint8_t> bytes) {
     if (status() != Status::open) {
         return refuseWrite();
+    }
+    if (maxBytes_ && bytes.size() > *maxBytes_ - std::min(offset_, *maxBytes_)) {
+        return fail(Error{kURLErrorDomain, urlerror::dataLengthExceedsMaximum,
+                          path_.string() + " would pass " + std::to_string(*maxBytes_) + " bytes"});
     }
     ssize_t written = 0;
     do {

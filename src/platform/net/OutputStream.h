@@ -66,10 +66,12 @@ private:
     Bytes data_;
 };
 
-// Writes the body into a file, replacing it unless appending.
+// Writes the body into a file, replacing it unless appending. With a bound, a write that would
+// take the file past it fails (dataLengthExceedsMaximum) and writes nothing.
 class FileOutputStream final : public OutputStream {
 public:
-    FileOutputStream(std::filesystem::path path, bool append);
+    FileOutputStream(std::filesystem::path path, bool append,
+                     std::optional<std::uint64_t> maxBytes = std::nullopt);
     ~FileOutputStream() override;
     FileOutputStream(const FileOutputStream&) = delete;
     FileOutputStream& operator=(const FileOutputStream&) = delete;
@@ -83,6 +85,7 @@ public:
 private:
     std::filesystem::path path_;
     bool append_;
+    std::optional<std::uint64_t> maxBytes_;
     int fd_ = -1;
     std::uint64_t offset_ = 0;
 };

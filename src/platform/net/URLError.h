@@ -22,6 +22,7 @@ inline constexpr long cannotDecodeContentData = -1016;
 inline constexpr long cannotParseResponse = -1017;
 inline constexpr long requestBodyStreamExhausted = -1021;
 inline constexpr long fileDoesNotExist = -1100;
+inline constexpr long dataLengthExceedsMaximum = -1103;
 inline constexpr long secureConnectionFailed = -1200;
 inline constexpr long serverCertificateUntrusted = -1202;
 inline constexpr long cannotLoadFromNetwork = -2000;

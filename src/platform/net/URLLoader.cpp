@@ -583,10 +583,11 @@ struct URLLoader::Engine {
             curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
             curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
         }
-        const double timeout = request.timeoutInterval > 0 ? request.timeoutInterval : 60;
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout * 1000));
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::ceil(timeout)));
+        const TransferTimeouts timeouts = transferTimeouts(request);
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMilliseconds);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeouts.totalMilliseconds);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, timeouts.floorBytesPerSecond);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, timeouts.floorSeconds);
 
         const std::string& method = request.method;
         if (method == "HEAD") {

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <optional>
+
+#include "platform/net/URLLoader.h"
+#include "support/TricklingHttpServer.h"
+
+namespace platform::net {
+namespace {
+
+URLRequest withLimits(double timeoutInterval, TransferLimits limits) {
+    URLRequest request;
+    request.timeoutInterval = timeoutInterval;
+    request.limits = limits;
+    return request;
+}
+
+TEST(TransferLimitsTest, RequestsGiveTheEngineTheirDeadlineAndFloor) {
+    const struct {
+        const char* name;
+        URLRequest request;
+        TransferTimeouts expected;
+    } cases[] = {
+        {"the defaults: silence alone", URLRequest{}, {60'000, 0, 1, 60}},
+        {"no time-out is a minute's", withLimits(0, {}), {60'000, 0, 1, 60}},
+        {"a call", withLimits(60, TransferLimits::call()), {60'000, 60'000, 1024, 30}},
+        {"a 1 MiB download",
+         withLimits(60, TransferLimits::download(1 << 20)),
+         {60'000, 124'000, 1024, 30}},
+        {"a deadline shorter than the silence bounds the connection too",
+         withLimits(60, {.deadline = 0.25}),
+         {250, 250, 1, 60}},
+        {"a window in parts of a second is a whole one",
+         withLimits(0.5, {.floorWindow = 0.2}),
+         {500, 0, 1, 1}},
+        {"no floor is the lowest",
+         withLimits(10, {.floorBytesPerSecond = 0, .floorWindow = 5}),
+         {10'000, 0, 1, 5}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(transferTimeouts(c.request), c.expected) << c.name;
+    }
+}
+
+class Ending final : public TransferClient {
+public:
+    void didComplete(const std::optional<URLError>& error,
+                     const std::optional<std::filesystem::path>&) override {
+        ended.set_value(error);
+    }
+    std::promise<std::optional<URLError>> ended;
+};
+
+// A byte a second keeps a connection alive for ever as far as silence goes: the deadline ends
+// it all the same.
+TEST(TransferLimitsTest, AServerSendingAByteASecondFailsWithinTheDeadline) {
+    testing_support::TricklingHttpServer server(4096, std::chrono::milliseconds(1000));
+    URLLoader loader;
+    URLRequest request = withLimits(60, TransferLimits::call());
+    request.url = server.url("/package.wgt");
+    request.limits.deadline = 0.3;
+    auto client = std::make_shared<Ending>();
+    auto ended = client->ended.get_future();
+    loader.start(request, {}, client);
+    ASSERT_EQ(ended.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    const std::optional<URLError> error = ended.get();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, urlerror::timedOut);
+    EXPECT_EQ(error->failingURL, request.url);
+    // Ended before the trickle's third byte, long before its last.
+    EXPECT_LT(server.sent(), 3U);
+}
+
+}  // namespace
+}  // namespace platform::net
