@@ -5,6 +5,7 @@
 #include "listener/TQCoreManager.h"
 #include "listener/TQGeneralReply.h"
 #include "logging/LGLog.h"
+#include "logging/LGRedaction.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/AppHost.h"
 #include "platform/host/ScreenNavigator.h"
@@ -82,11 +83,13 @@ bool TQWebSearch::isOpenableLink(std::string_view text) {
 }
 
 void TQWebSearch::processContextWebsearch(const Value& message) {
-    LG_INFO("CONTEXT_NAME: %@, CONTEXT_URL: %@", message["name"], message["url"]);
+    // What the user searched for stays out of the log, which the journal keeps for other users.
+    LG_INFO("CONTEXT_NAME: %@, CONTEXT_URL: %@",
+            lg::presence(message["name"].stringIf() != nullptr),
+            lg::presence(message["url"].stringIf() != nullptr));
     const std::string* url = message["url"].stringIf();
     if (url == nullptr || !isOpenableLink(*url)) {
-        LG_WARN("TQWebSearch: %@ is not a web link, not opened",
-                url != nullptr ? TQUtils::printableForLog(*url) : std::string());
+        LG_WARN("TQWebSearch: %@ is not a web link, not opened", lg::presence(url != nullptr));
         return;
     }
     if (isApplicationActive()) {

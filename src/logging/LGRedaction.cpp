@@ -21,13 +21,17 @@ std::string lower(std::string_view text) {
 
 // Field names of the watch's messages, the store's parameters and the phone's records that
 // carry a person's or an event's details or an account's identity.
-constexpr std::array<std::string_view, 28> kHiddenNames = {
+constexpr std::array<std::string_view, 35> kHiddenNames = {
     "at",
     "duid",
+    "deviceid",
     "cid",
     "vcs",
     "deleted_vcs",
     "display_name",
+    "first",
+    "middle",
+    "last",
     "first_name",
     "middle_name",
     "last_name",
@@ -36,6 +40,8 @@ constexpr std::array<std::string_view, 28> kHiddenNames = {
     "phone_number",
     "normalized_number",
     "email",
+    "phone_label",
+    "email_label",
     "photo_data",
     "title",
     "notes",
@@ -50,6 +56,8 @@ constexpr std::array<std::string_view, 28> kHiddenNames = {
     "raw_contact_list",
     "rawcontacts",
     "account",
+    // A whole push payload as text rides in this field.
+    "pushtimestamp",
 };
 // Parts of names that mark a secret wherever they appear.
 constexpr std::array<std::string_view, 8> kSecretParts = {

@@ -28,6 +28,12 @@ TEST(RedactionTest, SecretsAndPersonalFieldsShowOnlyTheirPresenceAtAnyDepth) {
         {"display_name", "Ada Lovelace", "(present)"},
         {"phone_number", "+44 20 7946 0000", "(present)"},
         {"email", "ada@example.org", "(present)"},
+        // The keys the contact copy and the push message really use.
+        {"first", "Ada", "(present)"},
+        {"last", "Lovelace", "(present)"},
+        {"phone_label", "Lab", "(present)"},
+        {"deviceid", "6F1E2D3C4B5A", "(present)"},
+        {"pushTimestamp", "{\"aps\":{\"alert\":\"Hi Ada\"}}", "(present)"},
         {"title", "", "(null)"},
         {"buddyList", Value(platform::Array{Value("a"), Value("b")}), "(present)"},
         {"latitude", 52.516274, "52.52"},

@@ -84,10 +84,12 @@ Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_
         ::unlink(temporary.c_str());
         return systemError(error, "cannot replace", path);
     }
-    // The new file is in place; a folder that cannot be synced only leaves the rename to the
-    // next writeback, which is what the caller had before.
+    // The new file is in place. A file system that cannot sync folders at all leaves the rename
+    // to its own writeback, as before; a sync that failed (EIO) may have lost it, so that is
+    // reported.
     const auto folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    if (const int error = durability.syncFolder(folder); error != 0) {
+    if (const int error = durability.syncFolder(folder);
+        error != 0 && error != EINVAL && error != ENOTSUP && error != EROFS) {
         return systemError(error, "cannot sync the folder of", path);
     }
     return {};

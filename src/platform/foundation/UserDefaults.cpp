@@ -66,7 +66,9 @@ UserDefaults::UserDefaults(std::filesystem::path file, DispatchQueue* writer)
       life_(std::make_shared<Life>()) {
     life_->defaults = this;
     std::error_code ec;
-    if (!std::filesystem::exists(file_, ec)) {
+    // Only a file known to be absent starts empty: one whose presence cannot be told goes on to
+    // the read, whose failure keeps it.
+    if (!std::filesystem::exists(file_, ec) && !ec) {
         return;
     }
     auto loaded = plist::readFile(file_);

@@ -62,6 +62,16 @@ TEST_F(AtomicWriteTest, AFolderThatCannotBeSyncedIsReportedWithTheFileInPlace) {
     EXPECT_EQ(*readFile(file_), "data");
 }
 
+// Some file systems refuse to sync a folder at all: the write still succeeded.
+TEST_F(AtomicWriteTest, AFileSystemThatSyncsNoFoldersStillWrites) {
+    for (const int error : {EINVAL, ENOTSUP, EROFS}) {
+        RecordingDurability durability(file_);
+        durability.folderError = error;
+        EXPECT_TRUE(writeFileAtomically(file_, "data", durability)) << error;
+        EXPECT_EQ(*readFile(file_), "data");
+    }
+}
+
 TEST_F(AtomicWriteTest, OnlyTheWritersOwnTemporaryNamesCountAsLeftovers) {
     const struct {
         const char* name;
