@@ -72,11 +72,12 @@ TQProtocol::Position makePos(std::size_t index, std::size_t count) {
 }
 
 // A packet as the log shows it: its text when it is all ASCII.
-std::string asciiText(std::span<const std::uint8_t> packet) {
+// A view of the packet's own bytes: the line is formatted while the packet is there.
+std::string_view asciiText(std::span<const std::uint8_t> packet) {
     if (std::any_of(packet.begin(), packet.end(), [](std::uint8_t byte) { return byte >= 0x80; })) {
         return "(null)";
     }
-    return std::string(packet.begin(), packet.end());
+    return {reinterpret_cast<const char*>(packet.data()), packet.size()};
 }
 
 const char* packetTypeName(bool control) {
