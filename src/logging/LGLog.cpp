@@ -131,7 +131,8 @@ public:
         return result;
     }
 
-    void queueMessage(LGLogMessage message, bool asynchronous) {
+    // Taken by reference: a record is moved once, into its batch.
+    void queueMessage(LGLogMessage&& message, bool asynchronous) {
         pending_.take();
         if (!asynchronous) {
             queue_.sync([&] { deliverOnQueue(std::span<const LGLogMessage>(&message, 1)); });
@@ -326,8 +327,12 @@ std::vector<std::shared_ptr<LGLogger>> LGLog::allLoggers() {
 void LGLog::log(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
                 std::int64_t context, const char* file, const char* function, std::uint64_t line,
                 const platform::Value& tag) {
-    log(asynchronous,
-        LGLogMessage(std::move(message), level, flag, context, file, function, line, tag));
+    if (!hasLoggers()) {
+        return;
+    }
+    hub().queueMessage(
+        LGLogMessage(std::move(message), level, flag, context, file, function, line, tag),
+        asynchronous);
 }
 
 void LGLog::log(bool asynchronous, LGLogMessage message) {
