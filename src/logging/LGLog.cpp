@@ -211,8 +211,10 @@ private:
     }
 
     void deliverOnQueue(std::span<const LGLogMessage> batch) {
-        std::vector<std::vector<const LGLogMessage*>> admitted(nodes_.size());
+        auto& admitted = admitted_;
+        admitted.resize(nodes_.size());
         for (std::size_t i = 0; i < nodes_.size(); ++i) {
+            admitted[i].clear();
             for (const LGLogMessage& message : batch) {
                 if ((nodes_[i].level & message.flag()) != 0) {
                     admitted[i].push_back(&message);
@@ -255,6 +257,8 @@ private:
     // A delivered batch, emptied, for the next one.
     std::shared_ptr<Batch> spare_;
     std::vector<LoggerNode> nodes_;
+    // Each logger's records of the batch being delivered, kept with their room between batches.
+    std::vector<std::vector<const LGLogMessage*>> admitted_;
     std::mutex levelsMutex_;
     std::vector<std::pair<const LGLogger*, std::uint64_t>> levels_;
 };
