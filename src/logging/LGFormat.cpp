@@ -163,6 +163,21 @@ bool convert(std::string& out, const Spec& spec, const FormatArg& arg) {
                     spec);
                 return true;
             }
+            // Whole numbers (and flags) read as Value's description writes them, without one.
+            char digits[24];
+            std::string_view number;
+            if (const auto* i = std::get_if<std::int64_t>(&arg.data())) {
+                number = {digits, std::to_chars(digits, digits + sizeof digits, *i).ptr};
+            } else if (const auto* u = std::get_if<std::uint64_t>(&arg.data())) {
+                number = {digits, std::to_chars(digits, digits + sizeof digits, *u).ptr};
+            }
+            if (!number.empty()) {
+                pad(out,
+                    number.substr(0, spec.precision ? static_cast<std::size_t>(*spec.precision)
+                                                    : std::string_view::npos),
+                    spec);
+                return true;
+            }
             std::string text = textOf(arg);
             if (spec.precision && static_cast<std::size_t>(*spec.precision) < text.size()) {
                 text.resize(static_cast<std::size_t>(*spec.precision));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -19,6 +20,48 @@ struct LoggerNode {
 
 // Records queued together, delivered by one task of the logging queue.
 using Batch = std::vector<LGLogMessage>;
+
+// The bound on records waiting for delivery. Taking a place costs one atomic operation while
+// places are free; only a caller that has to wait takes the lock.
+class PendingLimit {
+public:
+    explicit PendingLimit(long places) : free_(places) {}
+
+    void take() {
+        if (tryTake()) {
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        waiters_.fetch_add(1);
+        freed_.wait(lock, [this] { return tryTake(); });
+        waiters_.fetch_sub(1);
+    }
+
+    void give(long places) {
+        free_.fetch_add(places);
+        // A waiter counts itself before it checks, so either it sees these places or we see it.
+        if (waiters_.load() > 0) {
+            std::lock_guard lock(mutex_);
+            freed_.notify_all();
+        }
+    }
+
+private:
+    bool tryTake() {
+        long places = free_.load();
+        while (places > 0) {
+            if (free_.compare_exchange_weak(places, places - 1)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::atomic<long> free_;
+    std::atomic<int> waiters_{0};
+    std::mutex mutex_;
+    std::condition_variable freed_;
+};
 
 // The hub's state. The node list is touched only on the logging queue, so it needs no lock.
 // The logging queue waits for every task it gives a logger's queue, so a logger's last owner
@@ -88,8 +131,9 @@ public:
         return result;
     }
 
-    void queueMessage(LGLogMessage message, bool asynchronous) {
-        pending_.wait();
+    // Taken by reference: a record is moved once, into its batch.
+    void queueMessage(LGLogMessage&& message, bool asynchronous) {
+        pending_.take();
         if (!asynchronous) {
             queue_.sync([&] { deliverOnQueue(std::span<const LGLogMessage>(&message, 1)); });
             return;
@@ -167,18 +211,25 @@ private:
     }
 
     void deliverOnQueue(std::span<const LGLogMessage> batch) {
-        std::vector<std::vector<const LGLogMessage*>> admitted(nodes_.size());
+        auto& admitted = admitted_;
+        admitted.resize(nodes_.size());
         for (std::size_t i = 0; i < nodes_.size(); ++i) {
+            admitted[i].clear();
             for (const LGLogMessage& message : batch) {
                 if ((nodes_[i].level & message.flag()) != 0) {
                     admitted[i].push_back(&message);
                 }
             }
         }
-        if (processors_ < 2) {
+        const auto receivers = std::count_if(admitted.begin(), admitted.end(),
+                                             [](const auto& records) { return !records.empty(); });
+        if (processors_ < 2 || receivers == 1) {
+            // Nothing to overlap: the logger works on this thread when its queue is idle,
+            // which spares waking one of the pool's for it and waiting for that.
             for (std::size_t i = 0; i < nodes_.size(); ++i) {
                 if (!admitted[i].empty()) {
-                    nodes_[i].queue->sync([&] { nodes_[i].logger->logMessages(admitted[i]); });
+                    nodes_[i].queue->syncHereWhenIdle(
+                        [&] { nodes_[i].logger->logMessages(admitted[i]); });
                 }
             }
         } else {
@@ -192,11 +243,11 @@ private:
             }
             group.wait();
         }
-        pending_.signal(static_cast<long>(batch.size()));
+        pending_.give(static_cast<long>(batch.size()));
     }
 
     platform::SerialQueue queue_;
-    platform::Semaphore pending_;
+    PendingLimit pending_;
     const unsigned processors_;
     std::mutex batchMutex_;
     // The batch asynchronous records join while its task, numbered openNumber_, is the last
@@ -206,6 +257,8 @@ private:
     // A delivered batch, emptied, for the next one.
     std::shared_ptr<Batch> spare_;
     std::vector<LoggerNode> nodes_;
+    // Each logger's records of the batch being delivered, kept with their room between batches.
+    std::vector<std::vector<const LGLogMessage*>> admitted_;
     std::mutex levelsMutex_;
     std::vector<std::pair<const LGLogger*, std::uint64_t>> levels_;
 };
@@ -278,9 +331,12 @@ std::vector<std::shared_ptr<LGLogger>> LGLog::allLoggers() {
 void LGLog::log(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
                 std::int64_t context, const char* file, const char* function, std::uint64_t line,
                 const platform::Value& tag) {
-    log(asynchronous,
-        LGLogMessage(std::move(message), level, flag, context, file == nullptr ? "" : file,
-                     function == nullptr ? "" : function, line, tag));
+    if (!hasLoggers()) {
+        return;
+    }
+    hub().queueMessage(
+        LGLogMessage(std::move(message), level, flag, context, file, function, line, tag),
+        asynchronous);
 }
 
 void LGLog::log(bool asynchronous, LGLogMessage message) {

@@ -9,14 +9,24 @@
 
 namespace {
 
-std::string fileNameOf(std::string_view path) {
-    const auto slash = path.find_last_of('/');
-    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    const auto dot = name.find_last_of('.');
-    if (dot != std::string_view::npos) {
-        name = name.substr(0, dot);
+const char* orEmpty(const char* text) {
+    return text == nullptr ? "" : text;
+}
+
+// Both texts in one block, each ending in its NUL, for the options that ask to copy them.
+std::shared_ptr<const std::string> copiesOf(const char* file, const char* function,
+                                            std::int64_t options) {
+    if ((options & (LGLogMessage::CopyFile | LGLogMessage::CopyFunction)) == 0) {
+        return nullptr;
     }
-    return std::string(name);
+    std::string both;
+    if ((options & LGLogMessage::CopyFile) != 0) {
+        both.append(file).push_back('\0');
+    }
+    if ((options & LGLogMessage::CopyFunction) != 0) {
+        both.append(function).push_back('\0');
+    }
+    return std::make_shared<const std::string>(std::move(both));
 }
 
 std::optional<std::string> currentThreadName() {
@@ -47,23 +57,45 @@ platform::Date now() {
 }  // namespace
 
 LGLogMessage::LGLogMessage(std::string message, std::uint64_t level, std::uint64_t flag,
-                           std::int64_t context, std::string file, std::string function,
+                           std::int64_t context, const char* file, const char* function,
                            std::uint64_t line, platform::Value tag, std::int64_t options,
                            std::optional<platform::Date> timestamp)
     : message_(std::move(message)),
       level_(level),
       flag_(flag),
       context_(context),
-      file_(std::move(file)),
-      fileName_(fileNameOf(file_)),
-      function_(std::move(function)),
+      file_(orEmpty(file)),
+      function_(orEmpty(function)),
+      copies_(copiesOf(file_, function_, options)),
       line_(line),
       tag_(std::move(tag)),
       options_(options),
       timestamp_(timestamp.value_or(now())),
       threadID_(currentThread().id),
       threadName_(currentThread().name),
-      queueLabel_(platform::DispatchQueue::currentLabel()) {}
+      queueLabel_(platform::DispatchQueue::currentLabel()) {
+    if (copies_) {
+        const char* copy = copies_->c_str();
+        if ((options & CopyFile) != 0) {
+            file_ = copy;
+            copy += std::string_view(copy).size() + 1;
+        }
+        if ((options & CopyFunction) != 0) {
+            function_ = copy;
+        }
+    }
+}
+
+std::string_view LGLogMessage::fileName() const {
+    std::string_view name = file_;
+    if (const auto slash = name.find_last_of('/'); slash != std::string_view::npos) {
+        name.remove_prefix(slash + 1);
+    }
+    if (const auto dot = name.find_last_of('.'); dot != std::string_view::npos) {
+        name = name.substr(0, dot);
+    }
+    return name;
+}
 
 LGLogMessage LGLogMessage::withMessage(std::string message) const {
     LGLogMessage copy = *this;

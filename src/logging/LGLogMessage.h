@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/Value.h"
 
@@ -22,11 +24,13 @@ inline constexpr std::uint64_t LGLogLevelSystem = 31;
 // One log record, handed from the hub to every logger. Not changed after construction.
 class LGLogMessage {
 public:
+    // Without them, file and function are borrowed and must be of static storage, as __FILE__
+    // and __func__ are: a record costs no copy of either. With them, the record keeps a copy.
     enum Options : std::int64_t { CopyFile = 1, CopyFunction = 2 };
 
-    // A missing timestamp means now.
+    // A missing timestamp means now; a null file or function reads as empty.
     LGLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
-                 std::string file, std::string function, std::uint64_t line,
+                 const char* file, const char* function, std::uint64_t line,
                  platform::Value tag = {}, std::int64_t options = 0,
                  std::optional<platform::Date> timestamp = std::nullopt);
 
@@ -34,10 +38,10 @@ public:
     [[nodiscard]] std::uint64_t level() const { return level_; }
     [[nodiscard]] std::uint64_t flag() const { return flag_; }
     [[nodiscard]] std::int64_t context() const { return context_; }
-    [[nodiscard]] const std::string& file() const { return file_; }
+    [[nodiscard]] std::string_view file() const { return file_; }
     // The last path component of file without its extension.
-    [[nodiscard]] const std::string& fileName() const { return fileName_; }
-    [[nodiscard]] const std::string& function() const { return function_; }
+    [[nodiscard]] std::string_view fileName() const;
+    [[nodiscard]] std::string_view function() const { return function_; }
     [[nodiscard]] std::uint64_t line() const { return line_; }
     [[nodiscard]] const platform::Value& tag() const { return tag_; }
     [[nodiscard]] std::int64_t options() const { return options_; }
@@ -56,9 +60,10 @@ private:
     std::uint64_t level_;
     std::uint64_t flag_;
     std::int64_t context_;
-    std::string file_;
-    std::string fileName_;
-    std::string function_;
+    // Static texts, or texts in copies_, which copies of the record share.
+    const char* file_;
+    const char* function_;
+    std::shared_ptr<const std::string> copies_;
     std::uint64_t line_;
     platform::Value tag_;
     std::int64_t options_;

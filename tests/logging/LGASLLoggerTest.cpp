@@ -16,7 +16,8 @@ namespace {
 using Fields = std::vector<platform::SystemLogField>;
 
 LGLogMessage record(std::uint64_t flag, std::string text = "text", std::string file = "TQAP.cpp") {
-    return LGLogMessage(std::move(text), 31, flag, 0, std::move(file), "f", 1);
+    return LGLogMessage(std::move(text), 31, flag, 0, file.c_str(), "f", 1, {},
+                        LGLogMessage::CopyFile);
 }
 
 TEST(SystemLogLoggerTest, EachFlagHasItsJournalPriority) {

@@ -39,6 +39,10 @@ TEST(LGFormatTest, ConversionsAsTheSystemWritesThem) {
         {lg::format("100%% done"), "100% done"},
         {lg::format("%d", true), "1"},
         {lg::format("%@", static_cast<const char*>(nullptr)), "(null)"},
+        {lg::format("%@ - %@ - %s", true, false, -12), "1 - 0 - -12"},
+        {lg::format("%@|%5@|%-4s|%.1@", UINT64_MAX, 42u, 7, 42),
+         "18446744073709551615|   42|7   |4"},
+        {lg::format("%@", INT64_MIN), "-9223372036854775808"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.got, c.expected);

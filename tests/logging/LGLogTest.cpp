@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -243,7 +244,7 @@ public:
         if (message.message() == "drop") {
             return std::nullopt;
         }
-        return message.fileName() + ": " + message.message();
+        return std::string(message.fileName()) + ": " + message.message();
     }
     void didAddToLogger(LGLogger&) override { ++added; }
     std::atomic<int> added{0};
@@ -289,6 +290,29 @@ TEST(LGLogMessageTest, FieldsOfARecord) {
     std::string label;
     queue.sync([&] { label = LGLogMessage("t", 31, 1, 0, "", "", 0).queueLabel(); });
     EXPECT_EQ(label, "kavo.test.label");
+}
+
+TEST(LGLogMessageTest, StaticFileAndFunctionAreBorrowedOthersCopiedOnRequest) {
+    static const char kFile[] = "/src/link/TQAP.cpp";
+    const LGLogMessage borrowed("t", 31, 1, 0, kFile, __func__, 1);
+    EXPECT_EQ(borrowed.file().data(), kFile);
+    EXPECT_EQ(borrowed.function(), __func__);
+    EXPECT_EQ(LGLogMessage("t", 31, 1, 0, nullptr, nullptr, 1).file(), "");
+
+    auto file = std::make_unique<std::string>("/gone/Made.cpp");
+    auto function = std::make_unique<std::string>("made");
+    const LGLogMessage copied("t", 31, 1, 0, file->c_str(), function->c_str(), 1, {},
+                              LGLogMessage::CopyFile | LGLogMessage::CopyFunction);
+    const LGLogMessage fileOnly("t", 31, 1, 0, file->c_str(), "kept", 1, {},
+                                LGLogMessage::CopyFile);
+    file.reset();
+    function.reset();
+    const LGLogMessage copy = copied.withMessage("u");
+    EXPECT_EQ(copy.file(), "/gone/Made.cpp");
+    EXPECT_EQ(copy.fileName(), "Made");
+    EXPECT_EQ(copy.function(), "made");
+    EXPECT_EQ(fileOnly.file(), "/gone/Made.cpp");
+    EXPECT_EQ(fileOnly.function(), "kept");
 }
 
 TEST(LGLogClassLevelTest, OnlyRegisteredClassesHaveLevels) {

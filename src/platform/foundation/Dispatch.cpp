@@ -292,6 +292,39 @@ bool SerialQueue::isCurrent() const {
     return currentQueue == this;
 }
 
+void SerialQueue::syncHereWhenIdle(const Task& task) {
+    bool idle = false;
+    {
+        std::lock_guard lock(mutex_);
+        // Queued tasks always have a drain scheduled.
+        idle = !std::exchange(scheduled_, true);
+        if (idle) {
+            queued_.store(queued_.load() + 1);
+        }
+    }
+    if (!idle) {
+        // Busy: behind what it has, as sync would.
+        sync(task);
+        return;
+    }
+    struct Finish {
+        SerialQueue& queue;
+        ~Finish() { queue.finishHere(); }
+    } finish{*this};
+    CurrentQueueScope scope(this);
+    task();
+}
+
+void SerialQueue::finishHere() {
+    std::lock_guard lock(mutex_);
+    if (tasks_.empty()) {
+        scheduled_ = false;
+        drained_.notify_all();
+    } else {
+        ThreadPool::shared().submit(priority_, [this] { drain(); });
+    }
+}
+
 void SerialQueue::drain() {
     CurrentQueueScope scope(this);
     for (int ran = 0; ran < kSerialBatch; ++ran) {
@@ -309,13 +342,7 @@ void SerialQueue::drain() {
         }
         task();
     }
-    std::lock_guard lock(mutex_);
-    if (tasks_.empty()) {
-        scheduled_ = false;
-        drained_.notify_all();
-    } else {
-        ThreadPool::shared().submit(priority_, [this] { drain(); });
-    }
+    finishHere();
 }
 
 // ---- DispatchGroup ----

@@ -67,9 +67,15 @@ public:
     // The number of the task queued last; 0 before any. A caller that queued task n and reads
     // n here knows that nothing was queued behind it since.
     [[nodiscard]] std::uint64_t lastNumber() const { return queued_.load(); }
+    // As sync, but when the queue has nothing queued or running the task runs on the calling
+    // thread, as the queue's (isCurrent holds there): no thread is woken for it. Tasks queued
+    // meanwhile run after it.
+    void syncHereWhenIdle(const std::function<void()>& task);
 
 private:
     void drain();
+    // After a task run by syncHereWhenIdle: hands what was queued meanwhile to the pool.
+    void finishHere();
 
     const Priority priority_;
     std::mutex mutex_;

@@ -59,6 +59,54 @@ TEST(DispatchTest, SyncRunsInlineOnItsOwnQueueAndRethrows) {
     EXPECT_FALSE(onLow);
 }
 
+TEST(DispatchTest, SyncHereWhenIdleRunsOnTheCallerOnlyWhileTheQueueHasNothingToDo) {
+    SerialQueue queue("test.here");
+    std::vector<int> order;
+    const auto caller = std::this_thread::get_id();
+    bool here = false;
+    bool current = false;
+    queue.syncHereWhenIdle([&] {
+        here = std::this_thread::get_id() == caller;
+        current = queue.isCurrent() && DispatchQueue::currentLabel() == "test.here";
+        queue.async([&] { order.push_back(2); });
+        order.push_back(1);
+    });
+    EXPECT_TRUE(here);
+    EXPECT_TRUE(current);
+    EXPECT_FALSE(queue.isCurrent());
+    EXPECT_EQ(queue.lastNumber(), 2u);
+    queue.sync([] {});
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+
+    // Busy: the task waits for what is queued, on the queue's own worker.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    queue.async([released] { released.wait(); });
+    queue.async([&] { order.push_back(3); });
+    // Released once the call below has queued its task behind those two.
+    const std::uint64_t queuedBefore = queue.lastNumber();
+    std::thread releaser([&] {
+        while (queue.lastNumber() == queuedBefore) {
+            std::this_thread::yield();
+        }
+        release.set_value();
+    });
+    std::thread::id ranOn;
+    queue.syncHereWhenIdle([&] {
+        ranOn = std::this_thread::get_id();
+        order.push_back(4);
+    });
+    releaser.join();
+    EXPECT_NE(ranOn, caller);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+
+    EXPECT_THROW(queue.syncHereWhenIdle([] { throw std::runtime_error("boom"); }),
+                 std::runtime_error);
+    bool after = false;
+    queue.sync([&] { after = true; });
+    EXPECT_TRUE(after);
+}
+
 TEST(DispatchTest, SerialQueueDestructorWaitsForQueuedTasks) {
     std::atomic<int> ran = 0;
     {
