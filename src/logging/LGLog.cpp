@@ -73,9 +73,9 @@ private:
 class Hub {
 public:
     Hub()
-        : queue_("kavo.logging"),
-          pending_(kMaxPending),
-          processors_(std::max(1u, std::thread::hardware_concurrency())) {
+        : pending_(kMaxPending),
+          processors_(std::max(1u, std::thread::hardware_concurrency())),
+          queue_("kavo.logging") {
         platform::NotificationCenter::defaultCenter().addObserver(
             "UIApplicationWillTerminateNotification",
             [](const platform::Notification&) { LGLog::applicationWillTerminate(); });
@@ -246,7 +246,6 @@ private:
         pending_.give(static_cast<long>(batch.size()));
     }
 
-    platform::SerialQueue queue_;
     PendingLimit pending_;
     const unsigned processors_;
     std::mutex batchMutex_;
@@ -261,6 +260,9 @@ private:
     std::vector<std::vector<const LGLogMessage*>> admitted_;
     std::mutex levelsMutex_;
     std::vector<std::pair<const LGLogger*, std::uint64_t>> levels_;
+    // Last, so it goes first: it waits for what is still queued while the state its tasks
+    // use is all there.
+    platform::SerialQueue queue_;
 };
 
 }  // namespace
