@@ -115,8 +115,6 @@ Result<void> bindAll(platform::sql::Statement& statement, const Bindings& bindin
         Result<void> bound;
         if (const auto* text = std::get_if<std::string>(&binding)) {
             bound = statement.bindBorrowedText(parameter, *text);
-        } else if (const auto* real = std::get_if<double>(&binding)) {
-            bound = statement.bindDouble(parameter, *real);
         } else {
             bound = statement.bindNull(parameter);
         }

@@ -218,7 +218,35 @@ TEST_F(TQDBStoreTest, BoundValuesAreStoredAsTheirLiteralsWere) {
                                        {"d", std::numeric_limits<double>::quiet_NaN()}}));
     ASSERT_TRUE(store.insert("Loose", {{"a", "it's"}, {"b", nullptr}}));
     EXPECT_EQ(shell("SELECT typeof(a), a, typeof(b), b, typeof(c), typeof(d) FROM Loose"),
-              (std::vector<std::string>{"text|7|text|2.5|real|null", "text|it's|null||null|null"}));
+              (std::vector<std::string>{"text|7|text|2.5|text|null", "text|it's|null||null|null"}));
+}
+
+TEST_F(TQDBStoreTest, AnInfinityIsStoredTheSameBoundAsFromItsLiteral) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    struct Case {
+        std::string type;
+        double value;
+        std::string stored;
+    };
+    const std::vector<Case> cases{
+        {"", kInfinity, "text|'9e999'"},     {"", -kInfinity, "text|'-9e999'"},
+        {"TEXT", kInfinity, "text|'9e999'"}, {"TEXT", -kInfinity, "text|'-9e999'"},
+        {"REAL", kInfinity, "real|Inf"},     {"REAL", -kInfinity, "real|-Inf"},
+    };
+    TQDBManager store = TQDBManager::getSharedInstance();
+    for (const auto& [type, value, stored] : cases) {
+        SCOPED_TRACE(type + " " + std::to_string(value));
+        ASSERT_TRUE(engine_.rawDeleteQuery("DROP TABLE IF EXISTS Typed"));
+        ASSERT_TRUE(
+            engine_.createTable("CREATE TABLE Typed (ID INTEGER PRIMARY KEY, v " + type + ")"));
+        const TQDBRow row{{"v", value}};
+        const auto literal = TQDBQueryBuilder::formInsertQuery("Typed", row);
+        ASSERT_TRUE(literal);
+        ASSERT_TRUE(engine_.rawDeleteQuery(*literal));
+        ASSERT_TRUE(store.insert("Typed", row));
+        EXPECT_EQ(shell("SELECT typeof(v) || '|' || quote(v) FROM Typed ORDER BY ID"),
+                  (std::vector<std::string>{stored, stored}));
+    }
 }
 
 TEST_F(TQDBStoreTest, SaveAsNewMovesTheRecordToANewRowAndRemoveClearsItsID) {
