@@ -125,14 +125,6 @@ Result<void> bindAll(platform::sql::Statement& statement, const Bindings& bindin
     return {};
 }
 
-void finishKept(TQDBStatementCache& statements, platform::sql::Statement& statement,
-                std::string_view text, bool succeeded) {
-    statement.reset();
-    if (!succeeded) {
-        statements.forget(text);
-    }
-}
-
 bool canBeNone(TQDBType type) {
     return type == TQDBType::String || type == TQDBType::Number;
 }
@@ -244,8 +236,9 @@ Result<std::int64_t> TQDBManagerImpl::writeKeptLocked(std::string_view text, con
         }
         if (outcome) {
             changes = connection->changes();
+        } else {
+            statement->failed();
         }
-        finishKept(statements_, **statement, text, outcome.ok());
     }
     if (auto settled = settleLocked(std::move(outcome)); !settled) {
         return settled.error();
@@ -286,7 +279,9 @@ Result<void> TQDBManagerImpl::readKeptLocked(
         if (outcome) {
             outcome = eachRow(**statement, onRow);
         }
-        finishKept(statements_, **statement, text, outcome.ok());
+        if (!outcome) {
+            statement->failed();
+        }
     }
     return settleLocked(std::move(outcome));
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -206,6 +207,51 @@ TEST_F(TQDBStoreTest, KeptStatementsOfATableThatWentFailUntilItIsBack) {
     const auto read = TQDBGeneralMessage::getById(again.ID());
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->body, "c");
+}
+
+TEST_F(TQDBStoreTest, ARowCallbackMayUseTheStoreWhileItsKeptStatementRuns) {
+    TQDBGeneralMessage first = text(1, "a", "M");
+    TQDBGeneralMessage second = text(2, "b", "M");
+    ASSERT_TRUE(first.save());
+    ASSERT_TRUE(second.save());
+    std::string wide = "CREATE TABLE Wide (ID INTEGER PRIMARY KEY";
+    for (std::size_t i = 0; i <= TQDBStatementCache::kCapacity; ++i) {
+        wide += ", c" + std::to_string(i);
+    }
+    ASSERT_TRUE(engine_.createTable(wide + ")"));
+    struct Case {
+        std::string what;
+        std::function<void()> meanwhile;
+    };
+    const std::vector<Case> cases{
+        {"reads another row with the same statement",
+         [&] {
+             const auto other = TQDBGeneralMessage::getById(second.ID());
+             ASSERT_TRUE(other.has_value());
+             EXPECT_EQ(other->body, "b");
+         }},
+        {"runs more other statements than the store keeps",
+         [&] {
+             for (std::size_t i = 0; i <= TQDBStatementCache::kCapacity; ++i) {
+                 EXPECT_TRUE(engine_.insert(
+                     "Wide", {{"c" + std::to_string(i), static_cast<std::int64_t>(i)}}));
+             }
+         }},
+    };
+    for (const auto& [what, meanwhile] : cases) {
+        SCOPED_TRACE(what);
+        int rows = 0;
+        TQDBGeneralMessage read;
+        EXPECT_TRUE(engine_.readRowsById(TQDBGeneralMessage::tableSchema().table, first.ID(),
+                                         [&](const TQDBResultRow& row) {
+                                             ++rows;
+                                             meanwhile();
+                                             row.fill(read);
+                                         }));
+        EXPECT_EQ(rows, 1);
+        EXPECT_EQ(read.ID(), first.ID());
+        EXPECT_EQ(read.body, "a");
+    }
 }
 
 TEST_F(TQDBStoreTest, BoundValuesAreStoredAsTheirLiteralsWere) {
