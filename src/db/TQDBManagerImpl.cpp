@@ -115,8 +115,6 @@ Result<void> bindAll(platform::sql::Statement& statement, const Bindings& bindin
         Result<void> bound;
         if (const auto* text = std::get_if<std::string>(&binding)) {
             bound = statement.bindBorrowedText(parameter, *text);
-        } else if (const auto* real = std::get_if<double>(&binding)) {
-            bound = statement.bindDouble(parameter, *real);
         } else {
             bound = statement.bindNull(parameter);
         }
@@ -125,14 +123,6 @@ Result<void> bindAll(platform::sql::Statement& statement, const Bindings& bindin
         }
     }
     return {};
-}
-
-void finishKept(TQDBStatementCache& statements, platform::sql::Statement& statement,
-                std::string_view text, bool succeeded) {
-    statement.reset();
-    if (!succeeded) {
-        statements.forget(text);
-    }
 }
 
 bool canBeNone(TQDBType type) {
@@ -246,8 +236,9 @@ Result<std::int64_t> TQDBManagerImpl::writeKeptLocked(std::string_view text, con
         }
         if (outcome) {
             changes = connection->changes();
+        } else {
+            statement->failed();
         }
-        finishKept(statements_, **statement, text, outcome.ok());
     }
     if (auto settled = settleLocked(std::move(outcome)); !settled) {
         return settled.error();
@@ -288,7 +279,9 @@ Result<void> TQDBManagerImpl::readKeptLocked(
         if (outcome) {
             outcome = eachRow(**statement, onRow);
         }
-        finishKept(statements_, **statement, text, outcome.ok());
+        if (!outcome) {
+            statement->failed();
+        }
     }
     return settleLocked(std::move(outcome));
 }

@@ -119,6 +119,13 @@ public:
     // The first column of the first row as a whole number; 0 when there is none.
     std::uint32_t rawCountQuery(std::string_view text);
 
+    // Each row of the statement, or of the table's row with the ID, given to onRow as it is
+    // stepped; false when the statement failed. onRow may use the store again on this thread,
+    // the same statement included.
+    bool readRows(std::string_view text, const std::function<void(const TQDBResultRow&)>& onRow);
+    bool readRowsById(std::string_view table, std::int64_t id,
+                      const std::function<void(const TQDBResultRow&)>& onRow);
+
     // Runs body's operations as one transaction on this connection, while other threads wait:
     // committed when body returns true and every statement in it succeeded, else rolled back.
     // Nested calls join the outer transaction.
@@ -140,10 +147,6 @@ private:
     // After each statement: outside transaction() no transaction may stay open, inside it the
     // transaction must still be open.
     platform::Result<void> settleLocked(platform::Result<void> outcome);
-
-    bool readRows(std::string_view text, const std::function<void(const TQDBResultRow&)>& onRow);
-    bool readRowsById(std::string_view table, std::int64_t id,
-                      const std::function<void(const TQDBResultRow&)>& onRow);
 
     const std::filesystem::path databasePath_;
     // Recursive: transaction() holds it while its body runs the store's own operations.

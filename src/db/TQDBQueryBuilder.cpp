@@ -157,13 +157,9 @@ TQDBQueryBuilder::Binding TQDBQueryBuilder::bindingOf(const TQDBValue& value) {
         return std::to_string(*number);
     }
     if (const auto* real = std::get_if<double>(&value)) {
-        if (std::isnan(*real)) {
-            return nullptr;
-        }
-        if (std::isinf(*real)) {
-            return *real;
-        }
-        return realText(*real);
+        // An infinity too is the text of its quoted literal, "9e999", so that the column's
+        // affinity decides what is stored, as it does for the literal.
+        return std::isnan(*real) ? Binding(nullptr) : Binding(realText(*real));
     }
     return nullptr;
 }
@@ -172,9 +168,6 @@ std::string TQDBQueryBuilder::literal(const TQDBValue& value) {
     const Binding binding = bindingOf(value);
     if (const auto* text = std::get_if<std::string>(&binding)) {
         return quoted(*text);
-    }
-    if (const auto* real = std::get_if<double>(&binding)) {
-        return realText(*real);
     }
     return "NULL";
 }

@@ -78,11 +78,12 @@ public:
     // the count of arguments is an error.
     static platform::Result<std::string> bindArguments(std::string_view clause, const Args& args);
     // The value as an SQL literal: NULL, a decimal number in quotes (a real with the fewest
-    // digits that read back as the same double), or a text in single quotes, quotes doubled.
+    // digits that read back as the same double, an infinity '9e999' or '-9e999'), or a text in
+    // single quotes, quotes doubled.
     static std::string literal(const TQDBValue& value);
-    // What the literal stands for, as a parameter bound in its place: NULL, the text between
-    // its quotes, or (only an infinity, which has no quotes) a real. SQLite then stores the
-    // same as from the literal, whatever the column's affinity.
-    using Binding = std::variant<std::nullptr_t, std::string, double>;
+    // What the literal stands for, as a parameter bound in its place: NULL or the text between
+    // its quotes. SQLite then stores the same as from the literal, whatever the column's
+    // affinity.
+    using Binding = std::variant<std::nullptr_t, std::string>;
     static Binding bindingOf(const TQDBValue& value);
 };

@@ -204,6 +204,9 @@ TEST(TQDBQueryBuilderTest, RealsReadBackAsTheSameDouble) {
             << literal;
     }
     EXPECT_EQ(TQDBQueryBuilder::literal(std::numeric_limits<double>::quiet_NaN()), "NULL");
+    // Quoted like any number, so SQLite reads the overflow only where the affinity is numeric.
+    EXPECT_EQ(TQDBQueryBuilder::literal(std::numeric_limits<double>::infinity()), "'9e999'");
+    EXPECT_EQ(TQDBQueryBuilder::literal(-std::numeric_limits<double>::infinity()), "'-9e999'");
 }
 
 }  // namespace

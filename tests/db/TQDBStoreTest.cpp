@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -208,6 +209,51 @@ TEST_F(TQDBStoreTest, KeptStatementsOfATableThatWentFailUntilItIsBack) {
     EXPECT_EQ(read->body, "c");
 }
 
+TEST_F(TQDBStoreTest, ARowCallbackMayUseTheStoreWhileItsKeptStatementRuns) {
+    TQDBGeneralMessage first = text(1, "a", "M");
+    TQDBGeneralMessage second = text(2, "b", "M");
+    ASSERT_TRUE(first.save());
+    ASSERT_TRUE(second.save());
+    std::string wide = "CREATE TABLE Wide (ID INTEGER PRIMARY KEY";
+    for (std::size_t i = 0; i <= TQDBStatementCache::kCapacity; ++i) {
+        wide += ", c" + std::to_string(i);
+    }
+    ASSERT_TRUE(engine_.createTable(wide + ")"));
+    struct Case {
+        std::string what;
+        std::function<void()> meanwhile;
+    };
+    const std::vector<Case> cases{
+        {"reads another row with the same statement",
+         [&] {
+             const auto other = TQDBGeneralMessage::getById(second.ID());
+             ASSERT_TRUE(other.has_value());
+             EXPECT_EQ(other->body, "b");
+         }},
+        {"runs more other statements than the store keeps",
+         [&] {
+             for (std::size_t i = 0; i <= TQDBStatementCache::kCapacity; ++i) {
+                 EXPECT_TRUE(engine_.insert(
+                     "Wide", {{"c" + std::to_string(i), static_cast<std::int64_t>(i)}}));
+             }
+         }},
+    };
+    for (const auto& [what, meanwhile] : cases) {
+        SCOPED_TRACE(what);
+        int rows = 0;
+        TQDBGeneralMessage read;
+        EXPECT_TRUE(engine_.readRowsById(TQDBGeneralMessage::tableSchema().table, first.ID(),
+                                         [&](const TQDBResultRow& row) {
+                                             ++rows;
+                                             meanwhile();
+                                             row.fill(read);
+                                         }));
+        EXPECT_EQ(rows, 1);
+        EXPECT_EQ(read.ID(), first.ID());
+        EXPECT_EQ(read.body, "a");
+    }
+}
+
 TEST_F(TQDBStoreTest, BoundValuesAreStoredAsTheirLiteralsWere) {
     // A column without a type keeps what it is given: a quoted number stays text.
     ASSERT_TRUE(engine_.createTable("CREATE TABLE Loose (ID INTEGER PRIMARY KEY, a, b, c, d)"));
@@ -218,7 +264,35 @@ TEST_F(TQDBStoreTest, BoundValuesAreStoredAsTheirLiteralsWere) {
                                        {"d", std::numeric_limits<double>::quiet_NaN()}}));
     ASSERT_TRUE(store.insert("Loose", {{"a", "it's"}, {"b", nullptr}}));
     EXPECT_EQ(shell("SELECT typeof(a), a, typeof(b), b, typeof(c), typeof(d) FROM Loose"),
-              (std::vector<std::string>{"text|7|text|2.5|real|null", "text|it's|null||null|null"}));
+              (std::vector<std::string>{"text|7|text|2.5|text|null", "text|it's|null||null|null"}));
+}
+
+TEST_F(TQDBStoreTest, AnInfinityIsStoredTheSameBoundAsFromItsLiteral) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    struct Case {
+        std::string type;
+        double value;
+        std::string stored;
+    };
+    const std::vector<Case> cases{
+        {"", kInfinity, "text|'9e999'"},     {"", -kInfinity, "text|'-9e999'"},
+        {"TEXT", kInfinity, "text|'9e999'"}, {"TEXT", -kInfinity, "text|'-9e999'"},
+        {"REAL", kInfinity, "real|Inf"},     {"REAL", -kInfinity, "real|-Inf"},
+    };
+    TQDBManager store = TQDBManager::getSharedInstance();
+    for (const auto& [type, value, stored] : cases) {
+        SCOPED_TRACE(type + " " + std::to_string(value));
+        ASSERT_TRUE(engine_.rawDeleteQuery("DROP TABLE IF EXISTS Typed"));
+        ASSERT_TRUE(
+            engine_.createTable("CREATE TABLE Typed (ID INTEGER PRIMARY KEY, v " + type + ")"));
+        const TQDBRow row{{"v", value}};
+        const auto literal = TQDBQueryBuilder::formInsertQuery("Typed", row);
+        ASSERT_TRUE(literal);
+        ASSERT_TRUE(engine_.rawDeleteQuery(*literal));
+        ASSERT_TRUE(store.insert("Typed", row));
+        EXPECT_EQ(shell("SELECT typeof(v) || '|' || quote(v) FROM Typed ORDER BY ID"),
+                  (std::vector<std::string>{stored, stored}));
+    }
 }
 
 TEST_F(TQDBStoreTest, SaveAsNewMovesTheRecordToANewRowAndRemoveClearsItsID) {

@@ -58,14 +58,12 @@ public:
     ThreadPool& operator=(const ThreadPool&) = delete;
 
     void submit(Priority priority, Task task) {
-        {
-            std::lock_guard lock(mutex_);
-            queues_[static_cast<std::size_t>(priority)].push_back(std::move(task));
-            ++queuedCount_;
-            spawnIfStarvedLocked();
-        }
-        // Outside the lock: a worker woken under it would only block on the mutex again. The
-        // pool lives until exit, so it is still there.
+        std::lock_guard lock(mutex_);
+        queues_[static_cast<std::size_t>(priority)].push_back(std::move(task));
+        ++queuedCount_;
+        spawnIfStarvedLocked();
+        // Under the lock: the shared pool is destroyed at exit, and a thread outside it that
+        // submits then must not notify once the destructor has seen the workers go.
         workAvailable_.notify_one();
     }
 
