@@ -170,7 +170,8 @@ private:
     Written writeOrHold(std::span<const std::uint8_t> bytes);
     // Under streamMutex_: as much of the bytes as the stream takes now.
     Written writeWhileSpace(std::span<const std::uint8_t> bytes);
-    void dropHeldBytes();
+    // Returns the operation's hold on itself, for the caller to let go of once its locks are.
+    [[nodiscard]] std::shared_ptr<HCURLConnectionOperation> dropHeldBytes();
     void reportBytesRead(std::int64_t count);
 
     std::shared_ptr<platform::net::URLLoader::Channel> channel_;
@@ -195,6 +196,8 @@ private:
     platform::Bytes held_;
     double heldSince_ = 0;
     std::shared_ptr<platform::Timer> spacePoll_;
+    // Keeps the operation alive while bytes are held, whoever else lets go of it.
+    std::shared_ptr<HCURLConnectionOperation> heldSelf_;
     // The transfer ended well while bytes were still held: it finishes once they are written.
     bool endHeld_ = false;
 

@@ -1,5 +1,6 @@
 #include <atomic>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "HCOperationFixture.h"
@@ -346,6 +347,32 @@ TEST_F(HCRequestOperationTest, AStreamWithoutSpacePausesOnlyItsOwnTransfer) {
     EXPECT_TRUE(stalledOutcome.succeeded);
     ASSERT_EQ(stream->taken_.size(), kSize);
     EXPECT_TRUE(std::string(stream->taken_.begin(), stream->taken_.end()) == patternText(0, kSize));
+}
+
+TEST_F(HCRequestOperationTest, AnOperationHeldByNoOneStillWritesItsHeldBytesAndCompletes) {
+    // A plain completion block, which does not hold the operation as the success and failure
+    // blocks do.
+    auto op = HCURLConnectionOperation::make(request(server_.url("/bytes?size=100")), &loader_);
+    auto stream = std::make_shared<ScriptedStream>(1000, -1);
+    op->setOutputStream(stream);
+    bool done = false;
+    op->setCompletionBlock([&done] { done = true; });
+    op->start();
+    const std::weak_ptr<HCURLConnectionOperation> weak = op;
+    op.reset();
+    // The whole body is held and the engine has let go of its client.
+    ASSERT_TRUE(stepUntil(
+        [&] {
+            return stream->polls() > 0 && loader_.activeTransfers() == 0 && weak.use_count() <= 1;
+        },
+        0));
+    stream->giveSpace();
+    ASSERT_TRUE(
+        stepUntil([&] { return done; }, HCURLConnectionOperation::kOutputSpacePollSeconds, 200));
+    EXPECT_EQ(std::string(stream->taken_.begin(), stream->taken_.end()), patternText(0, 100));
+    // Once done it is freed, and its poll with it.
+    ASSERT_TRUE(stepUntil([&] { return weak.expired(); }, 0));
+    EXPECT_EQ(loop_.nextDeadline(), std::numeric_limits<double>::infinity());
 }
 
 TEST_F(HCRequestOperationTest, BatchReportsProgressAndCompletesAfterEverySuccess) {
