@@ -327,12 +327,14 @@ void HCURLConnectionOperation::dispatchCompletion() {
 void HCURLConnectionOperation::transferReceivedResponse(std::uint64_t generation,
                                                         const URLResponse& response) {
     bool wholeBodyAgain = false;
+    std::optional<std::uint64_t> maximum;
     {
         std::lock_guard lock(lock_);
         if (generation != generation_) {
             return;
         }
         response_ = response;
+        maximum = maximumContentLength_;
         // A resumed download whose server ignores the range sends the whole body again, which
         // would follow the part already written and corrupt what the caller gets.
         const auto range = request_.headers.get("Range");
@@ -345,6 +347,16 @@ void HCURLConnectionOperation::transferReceivedResponse(std::uint64_t generation
             HCError::fromError(platform::Error{
                 platform::net::kURLErrorDomain, platform::net::urlerror::badServerResponse,
                 "the server sent the whole body instead of the range asked for"}));
+        return;
+    }
+    if (maximum && response.expectedContentLength > 0 &&
+        static_cast<std::uint64_t>(response.expectedContentLength) > *maximum) {
+        failWithStreamError(
+            generation,
+            HCError::fromError(platform::Error{
+                platform::net::kURLErrorDomain, platform::net::urlerror::dataLengthExceedsMaximum,
+                "the answer announces " + std::to_string(response.expectedContentLength) +
+                    " bytes, more than " + std::to_string(*maximum)}));
     }
 }
 
@@ -650,6 +662,11 @@ void HCURLConnectionOperation::setOutputStream(std::shared_ptr<OutputStream> str
 void HCURLConnectionOperation::setOutputSpaceWait(std::chrono::milliseconds wait) {
     std::lock_guard streamLock(streamMutex_);
     outputSpaceWait_ = wait;
+}
+
+void HCURLConnectionOperation::setMaximumContentLength(std::optional<std::uint64_t> bytes) {
+    std::lock_guard lock(lock_);
+    maximumContentLength_ = bytes;
 }
 
 HCSecurityPolicy HCURLConnectionOperation::securityPolicy() const {

@@ -95,6 +95,9 @@ public:
     // Closes the current stream when the new one differs; the new one opens at start.
     void setOutputStream(std::shared_ptr<platform::net::OutputStream> stream);
     void setOutputSpaceWait(std::chrono::milliseconds wait);
+    // An answer that announces a longer body fails (dataLengthExceedsMaximum) before any of its
+    // bytes are written.
+    void setMaximumContentLength(std::optional<std::uint64_t> bytes);
 
     [[nodiscard]] HCSecurityPolicy securityPolicy() const;
     void setSecurityPolicy(HCSecurityPolicy policy);
@@ -191,6 +194,7 @@ private:
     std::mutex streamMutex_;
     std::shared_ptr<platform::net::OutputStream> outputStream_;
     std::chrono::milliseconds outputSpaceWait_ = kDefaultOutputSpaceWait;
+    std::optional<std::uint64_t> maximumContentLength_;
     // Body bytes that came while the stream had no space, written before any later ones; the
     // transfer is paused meanwhile, so that the network thread serves the other transfers.
     platform::Bytes held_;

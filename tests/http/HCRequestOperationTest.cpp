@@ -326,6 +326,30 @@ TEST_F(HCRequestOperationTest, WaitingForSpaceIsBounded) {
     EXPECT_TRUE(outcome.succeeded);
 }
 
+TEST_F(HCRequestOperationTest, AnAnswerAnnouncingMoreThanTheMaximumFailsBeforeAnyByteIsWritten) {
+    struct Case {
+        std::optional<std::uint64_t> maximum;
+        bool succeeds;
+    };
+    for (const Case each : {Case{99, false}, Case{100, true}, Case{std::nullopt, true}}) {
+        auto op = operation("/bytes?size=100");
+        auto stream = std::make_shared<ScriptedStream>(1000);
+        op->setOutputStream(stream);
+        op->setMaximumContentLength(each.maximum);
+        Outcome outcome;
+        record(*op, outcome);
+        op->start();
+        ASSERT_TRUE(wait([&] { return outcome.done; }));
+        EXPECT_EQ(outcome.succeeded, each.succeeds);
+        if (each.succeeds) {
+            EXPECT_EQ(stream->taken_.size(), 100U);
+        } else {
+            EXPECT_EQ(outcome.error->code, platform::net::urlerror::dataLengthExceedsMaximum);
+            EXPECT_TRUE(stream->taken_.empty());
+        }
+    }
+}
+
 TEST_F(HCRequestOperationTest, AStreamWithoutSpacePausesOnlyItsOwnTransfer) {
     constexpr std::size_t kSize = 300000;
     auto stalled = operation("/bytes?size=" + std::to_string(kSize));
