@@ -137,6 +137,9 @@ HCURLConnectionOperation::HCURLConnectionOperation(URLRequest request,
 }
 
 HCURLConnectionOperation::~HCURLConnectionOperation() {
+    if (spacePoll_) {
+        spacePoll_->invalidate();
+    }
     if (outputStream_) {
         outputStream_->close();
     }
@@ -219,6 +222,7 @@ void HCURLConnectionOperation::startTransfer() {
 }
 
 void HCURLConnectionOperation::cancel() {
+    std::shared_ptr<HCURLConnectionOperation> released;
     std::lock_guard lock(lock_);
     if (state_ == State::finished || isCancelled()) {
         return;
@@ -234,7 +238,7 @@ void HCURLConnectionOperation::cancel() {
         transferOver = endHeld_;
         if (transferOver) {
             ++generation_;
-            dropHeldBytes();
+            released = dropHeldBytes();
         }
     }
     if (transferOver) {
@@ -254,6 +258,7 @@ void HCURLConnectionOperation::finishCancelled() {
 }
 
 void HCURLConnectionOperation::pause() {
+    std::shared_ptr<HCURLConnectionOperation> released;
     std::lock_guard lock(lock_);
     if (state_ == State::paused || state_ == State::finished || isCancelled()) {
         return;
@@ -263,7 +268,7 @@ void HCURLConnectionOperation::pause() {
             // No byte of the stopped transfer is written after this.
             std::lock_guard streamLock(streamMutex_);
             ++generation_;
-            dropHeldBytes();
+            released = dropHeldBytes();
         }
         if (transfer_ != 0) {
             channel_->cancel(transfer_);
@@ -322,12 +327,14 @@ void HCURLConnectionOperation::dispatchCompletion() {
 void HCURLConnectionOperation::transferReceivedResponse(std::uint64_t generation,
                                                         const URLResponse& response) {
     bool wholeBodyAgain = false;
+    std::optional<std::uint64_t> maximum;
     {
         std::lock_guard lock(lock_);
         if (generation != generation_) {
             return;
         }
         response_ = response;
+        maximum = maximumContentLength_;
         // A resumed download whose server ignores the range sends the whole body again, which
         // would follow the part already written and corrupt what the caller gets.
         const auto range = request_.headers.get("Range");
@@ -340,6 +347,16 @@ void HCURLConnectionOperation::transferReceivedResponse(std::uint64_t generation
             HCError::fromError(platform::Error{
                 platform::net::kURLErrorDomain, platform::net::urlerror::badServerResponse,
                 "the server sent the whole body instead of the range asked for"}));
+        return;
+    }
+    if (maximum && response.expectedContentLength > 0 &&
+        static_cast<std::uint64_t>(response.expectedContentLength) > *maximum) {
+        failWithStreamError(
+            generation,
+            HCError::fromError(platform::Error{
+                platform::net::kURLErrorDomain, platform::net::urlerror::dataLengthExceedsMaximum,
+                "the answer announces " + std::to_string(response.expectedContentLength) +
+                    " bytes, more than " + std::to_string(*maximum)}));
     }
 }
 
@@ -375,6 +392,9 @@ void HCURLConnectionOperation::transferReceivedData(std::uint64_t generation,
             poll->invalidate();
         } else {
             spacePoll_ = std::move(poll);
+            // The engine lets go of its client when the transfer ends, which may be before the
+            // held bytes are written; nothing else need hold an operation started directly.
+            heldSelf_ = std::static_pointer_cast<HCURLConnectionOperation>(shared_from_this());
             channel_->pause(transfer_);
         }
     }
@@ -424,6 +444,7 @@ HCURLConnectionOperation::Written HCURLConnectionOperation::writeWhileSpace(
 }
 
 void HCURLConnectionOperation::writeHeldBytes(std::uint64_t generation) {
+    std::shared_ptr<HCURLConnectionOperation> released;
     std::optional<HCError> failure;
     std::size_t offset = 0;
     bool drained = false;
@@ -445,7 +466,7 @@ void HCURLConnectionOperation::writeHeldBytes(std::uint64_t generation) {
         if (!failure && held_.empty()) {
             drained = true;
             ended = endHeld_;
-            dropHeldBytes();
+            released = dropHeldBytes();
         } else if (!failure && outputStream_->streamError()) {
             failure = outputStreamError(*outputStream_, "");
         } else if (!failure && waited >= std::chrono::duration<double>(outputSpaceWait_).count()) {
@@ -467,13 +488,14 @@ void HCURLConnectionOperation::writeHeldBytes(std::uint64_t generation) {
     }
 }
 
-void HCURLConnectionOperation::dropHeldBytes() {
+std::shared_ptr<HCURLConnectionOperation> HCURLConnectionOperation::dropHeldBytes() {
     held_.clear();
     endHeld_ = false;
     if (spacePoll_) {
         spacePoll_->invalidate();
         spacePoll_.reset();
     }
+    return std::move(heldSelf_);
 }
 
 void HCURLConnectionOperation::reportBytesRead(std::int64_t count) {
@@ -499,6 +521,7 @@ void HCURLConnectionOperation::reportBytesRead(std::int64_t count) {
 }
 
 void HCURLConnectionOperation::failWithStreamError(std::uint64_t generation, HCError error) {
+    std::shared_ptr<HCURLConnectionOperation> released;
     std::lock_guard lock(lock_);
     if (generation != generation_ || state_ == State::finished) {
         return;
@@ -506,7 +529,7 @@ void HCURLConnectionOperation::failWithStreamError(std::uint64_t generation, HCE
     {
         std::lock_guard streamLock(streamMutex_);
         ++generation_;
-        dropHeldBytes();
+        released = dropHeldBytes();
         if (outputStream_) {
             outputStream_->close();
         }
@@ -534,6 +557,7 @@ void HCURLConnectionOperation::transferSentBody(std::int64_t sent, std::int64_t 
 
 void HCURLConnectionOperation::transferCompleted(std::uint64_t generation,
                                                  const std::optional<URLError>& error) {
+    std::shared_ptr<HCURLConnectionOperation> released;
     std::lock_guard lock(lock_);
     if (generation != generation_ || state_ == State::finished) {
         return;
@@ -544,7 +568,7 @@ void HCURLConnectionOperation::transferCompleted(std::uint64_t generation,
     {
         std::lock_guard streamLock(streamMutex_);
         if (error) {
-            dropHeldBytes();
+            released = dropHeldBytes();
         } else if (!held_.empty()) {
             // The body is whole only once the held bytes are written.
             endHeld_ = true;
@@ -638,6 +662,11 @@ void HCURLConnectionOperation::setOutputStream(std::shared_ptr<OutputStream> str
 void HCURLConnectionOperation::setOutputSpaceWait(std::chrono::milliseconds wait) {
     std::lock_guard streamLock(streamMutex_);
     outputSpaceWait_ = wait;
+}
+
+void HCURLConnectionOperation::setMaximumContentLength(std::optional<std::uint64_t> bytes) {
+    std::lock_guard lock(lock_);
+    maximumContentLength_ = bytes;
 }
 
 HCSecurityPolicy HCURLConnectionOperation::securityPolicy() const {

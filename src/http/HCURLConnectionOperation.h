@@ -95,6 +95,9 @@ public:
     // Closes the current stream when the new one differs; the new one opens at start.
     void setOutputStream(std::shared_ptr<platform::net::OutputStream> stream);
     void setOutputSpaceWait(std::chrono::milliseconds wait);
+    // An answer that announces a longer body fails (dataLengthExceedsMaximum) before any of its
+    // bytes are written.
+    void setMaximumContentLength(std::optional<std::uint64_t> bytes);
 
     [[nodiscard]] HCSecurityPolicy securityPolicy() const;
     void setSecurityPolicy(HCSecurityPolicy policy);
@@ -170,7 +173,8 @@ private:
     Written writeOrHold(std::span<const std::uint8_t> bytes);
     // Under streamMutex_: as much of the bytes as the stream takes now.
     Written writeWhileSpace(std::span<const std::uint8_t> bytes);
-    void dropHeldBytes();
+    // Returns the operation's hold on itself, for the caller to let go of once its locks are.
+    [[nodiscard]] std::shared_ptr<HCURLConnectionOperation> dropHeldBytes();
     void reportBytesRead(std::int64_t count);
 
     std::shared_ptr<platform::net::URLLoader::Channel> channel_;
@@ -190,11 +194,14 @@ private:
     std::mutex streamMutex_;
     std::shared_ptr<platform::net::OutputStream> outputStream_;
     std::chrono::milliseconds outputSpaceWait_ = kDefaultOutputSpaceWait;
+    std::optional<std::uint64_t> maximumContentLength_;
     // Body bytes that came while the stream had no space, written before any later ones; the
     // transfer is paused meanwhile, so that the network thread serves the other transfers.
     platform::Bytes held_;
     double heldSince_ = 0;
     std::shared_ptr<platform::Timer> spacePoll_;
+    // Keeps the operation alive while bytes are held, whoever else lets go of it.
+    std::shared_ptr<HCURLConnectionOperation> heldSelf_;
     // The transfer ended well while bytes were still held: it finishes once they are written.
     bool endHeld_ = false;
 

@@ -267,7 +267,8 @@ std::optional<URLRequest> HCHTTPRequestSerializer::requestWithMethod(
     URLRequest request;
     request.url = url->absoluteString();
     request.method = std::string(method);
-    // An API call; a multipart body of unknown size is given no deadline (below).
+    // An API call; a multipart body of unknown size is given no deadline (below), and neither
+    // is a session's download task or file or streamed upload, which drop it.
     request.limits = platform::net::TransferLimits::call();
     if (changed_.contains("timeoutInterval")) {
         request.timeoutInterval = timeoutInterval_;

@@ -7,6 +7,7 @@
 
 #include "http/HCHTTPRequestOperation.h"
 #include "logging/LGLog.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/OutputStream.h"
 #include "platform/net/URL.h"
@@ -33,12 +34,6 @@ std::optional<std::uint64_t> TQPackageDownload::announcedSize(std::string_view u
         return std::nullopt;
     }
     return size;
-}
-
-fs::path TQPackageDownload::partialPath(const fs::path& destination) {
-    fs::path partial = destination;
-    partial += ".part";
-    return partial;
 }
 
 TQPackageDownload::TQPackageDownload(Request request, Progress progress, Completion completion)
@@ -87,14 +82,23 @@ void TQPackageDownload::begin() {
             [self = shared_from_this(), error = std::move(*refused)] { self->end(error); });
         return;
     }
+    auto partial = platform::fs::createTemporaryFile(request_.destination);
+    if (!partial.ok()) {
+        platform::RunLoop::main().post([self = shared_from_this(), error = partial.error()] {
+            self->end(packageError(notSaved, error.message));
+        });
+        return;
+    }
+    partial_ = std::move(partial).value();
     platform::net::URLRequest request;
     request.url = request_.url;
     request.timeoutInterval = kSilenceTimeout;
     request.limits = platform::net::TransferLimits::download(bound_);
     operation_ = HCHTTPRequestOperation::make(std::move(request), request_.loader);
     operation_->setAnchorCertificates(request_.anchors);
-    operation_->setOutputStream(std::make_shared<platform::net::FileOutputStream>(
-        partialPath(request_.destination), false, bound_));
+    operation_->setMaximumContentLength(bound_);
+    operation_->setOutputStream(
+        std::make_shared<platform::net::FileOutputStream>(partial_, false, bound_));
     const std::weak_ptr<TQPackageDownload> weak = weak_from_this();
     operation_->setDownloadProgressBlock(
         [weak](std::uint64_t, std::int64_t total, std::int64_t expected) {
@@ -110,7 +114,17 @@ void TQPackageDownload::begin() {
         [self](const std::shared_ptr<HCHTTPRequestOperation>&, const platform::Value&) {
             self->onTransferEnd(std::nullopt);
         },
-        [self](const std::shared_ptr<HCHTTPRequestOperation>&, const HCError& error) {
+        [self](const std::shared_ptr<HCHTTPRequestOperation>& operation, const HCError& error) {
+            const auto response = operation->response();
+            const std::int64_t expected = response ? response->expectedContentLength : -1;
+            if (expected > 0 && static_cast<std::uint64_t>(expected) > self->bound_) {
+                LG_WARN("TQPackageDownload: %@ announces %@ bytes, more than %@",
+                        self->request_.url, std::to_string(expected), std::to_string(self->bound_));
+                self->onTransferEnd(packageError(
+                    tooLarge, "the answer announces " + std::to_string(expected) +
+                                  " bytes, more than " + std::to_string(self->bound_)));
+                return;
+            }
             self->onTransferEnd(
                 platform::Error{error.domain, error.code, error.localizedDescription});
         });
@@ -127,15 +141,6 @@ void TQPackageDownload::onProgress(std::uint64_t received, std::int64_t expected
     if (!completion_) {
         return;
     }
-    // A length past the bound is refused before its bytes are.
-    if (expected > 0 && static_cast<std::uint64_t>(expected) > bound_) {
-        LG_WARN("TQPackageDownload: %@ announces %@ bytes, more than %@", request_.url,
-                std::to_string(expected), std::to_string(bound_));
-        operation_->cancel();
-        end(packageError(tooLarge, "the answer announces " + std::to_string(expected) +
-                                       " bytes, more than " + std::to_string(bound_)));
-        return;
-    }
     if (progress_) {
         progress_(received, expected);
     }
@@ -150,11 +155,10 @@ void TQPackageDownload::onTransferEnd(std::optional<platform::Error> error) {
         end(std::move(*error));
         return;
     }
-    const fs::path partial = partialPath(request_.destination);
     std::error_code failure;
-    const auto size = fs::file_size(partial, failure);
+    const auto size = fs::file_size(partial_, failure);
     if (failure) {
-        end(packageError(notSaved, "no package at " + partial.string()));
+        end(packageError(notSaved, "no package at " + partial_.string()));
         return;
     }
     if (announced_ && size != *announced_) {
@@ -163,7 +167,7 @@ void TQPackageDownload::onTransferEnd(std::optional<platform::Error> error) {
                                            std::to_string(*announced_)));
         return;
     }
-    fs::rename(partial, request_.destination, failure);
+    fs::rename(partial_, request_.destination, failure);
     if (failure) {
         end(packageError(
             notSaved, "cannot save " + request_.destination.string() + ": " + failure.message()));
@@ -175,10 +179,11 @@ void TQPackageDownload::onTransferEnd(std::optional<platform::Error> error) {
 void TQPackageDownload::end(platform::Result<fs::path> result) {
     auto completion = std::exchange(completion_, nullptr);
     progress_ = nullptr;
-    if (!result.ok()) {
+    if (!result.ok() && !partial_.empty()) {
         std::error_code ignored;
-        fs::remove(partialPath(request_.destination), ignored);
+        fs::remove(partial_, ignored);
     }
+    partial_.clear();
     if (completion) {
         completion(std::move(result));
     }

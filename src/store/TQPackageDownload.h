@@ -17,9 +17,10 @@ namespace platform::net {
 class URLLoader;
 }
 
-// Brings one watch package into a file. The body goes into a file beside the destination while
-// it arrives, never past the bound (the size the store put in the URL when it did, else
-// kMaxPackageBytes), and takes the destination's place only once it is whole and of that size.
+// Brings one watch package into a file. The body goes into a file of its own beside the
+// destination while it arrives (named as the atomic writer's temporaries, so the same sweep
+// takes what a crash leaves), never past the bound (the size the store put in the URL when it did,
+// else kMaxPackageBytes), and takes the destination's place only once it is whole and of that size.
 // A package the store names comes only over HTTPS; one the user named may come over plain
 // HTTP. The transfer's time is bounded by the package's size. Main loop: the answer comes
 // there, once, a cancelled download's too.
@@ -56,9 +57,9 @@ public:
 
     // The size the store gave in the URL ("&bsize=" a number above 0).
     [[nodiscard]] static std::optional<std::uint64_t> announcedSize(std::string_view url);
-    // Where the body goes while it arrives.
-    [[nodiscard]] static std::filesystem::path partialPath(
-        const std::filesystem::path& destination);
+    // Where the body goes while it arrives: a file of its own, so that downloads to one
+    // destination never share it; empty before the download starts and once it ended.
+    [[nodiscard]] std::filesystem::path partialPath() const { return partial_; }
 
 private:
     TQPackageDownload(Request request, Progress progress, Completion completion);
@@ -75,4 +76,5 @@ private:
     Progress progress_;
     Completion completion_;
     std::shared_ptr<HCHTTPRequestOperation> operation_;
+    std::filesystem::path partial_;
 };

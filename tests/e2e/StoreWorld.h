@@ -14,6 +14,7 @@
 
 #include "link/TQFileHandler.h"
 #include "listener/ListenerWorld.h"
+#include "platform/foundation/FileSystem.h"
 #include "platform/net/URLLoader.h"
 #include "sim/WatchApps.h"
 #include "sim/WatchState.h"
@@ -93,6 +94,14 @@ inline std::string collapsed(std::string letters, std::string_view group) {
         letters.erase(at, group.size());
     }
     return letters;
+}
+
+// Files that package downloads keep while their bodies arrive, left in folder.
+inline std::size_t partialsLeft(const fs::path& folder) {
+    return static_cast<std::size_t>(std::count_if(
+        fs::directory_iterator(folder), fs::directory_iterator(), [](const auto& entry) {
+            return platform::fs::isAtomicWriteLeftover(entry.path().filename().string());
+        }));
 }
 
 // One successful install as the bar sees it: shown; per block of the download the cancel
@@ -189,9 +198,11 @@ struct StoreWorld {
         const int disconnects = world.events.count("note:onDisconnectDeviceNotification");
         const int connects = world.events.count("note:onConnectDeviceNotification");
         world.watch.vanish();
-        if (!runUntil([&] {
-                return world.events.count("note:onDisconnectDeviceNotification") > disconnects;
-            }, 5)) {
+        if (!runUntil(
+                [&] {
+                    return world.events.count("note:onDisconnectDeviceNotification") > disconnects;
+                },
+                5)) {
             return false;
         }
         world.watch.powerOn();

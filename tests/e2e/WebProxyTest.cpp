@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -138,17 +139,25 @@ protected:
     // on the loopback, which the user setting lets it reach.
     std::unique_ptr<TQWebProxyURL> makeProxy(bool allowLoopback) {
         world.defaults.set(TQWebProxyURL::kAllowLoopbackKey, allowLoopback);
-        return std::make_unique<TQWebProxyURL>(
-            world.loop, world.center,
-            std::make_unique<platform::net::PollProxySockets>(
-                platform::net::PollProxySockets::Options{
-                    .resolve = [r = resolver](const std::string& host) { return r->resolve(host); },
-                    .destinations = TQWebProxyURL::destinations(world.defaults)}));
+        auto made = std::make_unique<platform::net::PollProxySockets>(
+            platform::net::PollProxySockets::Options{
+                .resolve = [r = resolver](const std::string& host) { return r->resolve(host); },
+                .destinations = TQWebProxyURL::destinations(world.defaults)});
+        sockets = made.get();
+        return std::make_unique<TQWebProxyURL>(world.loop, world.center, std::move(made));
+    }
+    // The proxy's sockets to servers, counted on their thread.
+    std::size_t socketCount() const {
+        std::promise<std::size_t> count;
+        sockets->post([&] { count.set_value(sockets->socketCount()); });
+        return count.get_future().get();
     }
 
     listener_test::ListenerWorld world;
     testing_support::LoopWakes wakes{world.loop};
     std::shared_ptr<TestResolver> resolver = std::make_shared<TestResolver>();
+    // The current proxy's.
+    platform::net::PollProxySockets* sockets = nullptr;
     std::unique_ptr<TQWebProxyURL> proxy = makeProxy(true);
     WatchBrowser browser{world.watch};
 };
@@ -334,8 +343,9 @@ TEST_F(WebProxyTest, AfterTheWatchCameBackReusedTransactionsReachTheirOwnServers
     ASSERT_TRUE(drive([&] {
         return !browser.transaction(8).chunks.empty() && !browser.transaction(9).chunks.empty();
     }));
-    // The second answer is whole on the phone and its server gone before the watch leaves.
-    driveFor(1);
+    // The second answer is whole on the phone and its server gone before the watch leaves:
+    // only the first's socket is left.
+    ASSERT_TRUE(drive([&] { return socketCount() == 1; }));
     ASSERT_TRUE(vanishAndReturn());
     EXPECT_TRUE(browser.transaction(8).lost);
     EXPECT_TRUE(browser.transaction(9).lost);

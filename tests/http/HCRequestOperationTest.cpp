@@ -1,5 +1,6 @@
 #include <atomic>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "HCOperationFixture.h"
@@ -325,6 +326,30 @@ TEST_F(HCRequestOperationTest, WaitingForSpaceIsBounded) {
     EXPECT_TRUE(outcome.succeeded);
 }
 
+TEST_F(HCRequestOperationTest, AnAnswerAnnouncingMoreThanTheMaximumFailsBeforeAnyByteIsWritten) {
+    struct Case {
+        std::optional<std::uint64_t> maximum;
+        bool succeeds;
+    };
+    for (const Case each : {Case{99, false}, Case{100, true}, Case{std::nullopt, true}}) {
+        auto op = operation("/bytes?size=100");
+        auto stream = std::make_shared<ScriptedStream>(1000);
+        op->setOutputStream(stream);
+        op->setMaximumContentLength(each.maximum);
+        Outcome outcome;
+        record(*op, outcome);
+        op->start();
+        ASSERT_TRUE(wait([&] { return outcome.done; }));
+        EXPECT_EQ(outcome.succeeded, each.succeeds);
+        if (each.succeeds) {
+            EXPECT_EQ(stream->taken_.size(), 100U);
+        } else {
+            EXPECT_EQ(outcome.error->code, platform::net::urlerror::dataLengthExceedsMaximum);
+            EXPECT_TRUE(stream->taken_.empty());
+        }
+    }
+}
+
 TEST_F(HCRequestOperationTest, AStreamWithoutSpacePausesOnlyItsOwnTransfer) {
     constexpr std::size_t kSize = 300000;
     auto stalled = operation("/bytes?size=" + std::to_string(kSize));
@@ -346,6 +371,32 @@ TEST_F(HCRequestOperationTest, AStreamWithoutSpacePausesOnlyItsOwnTransfer) {
     EXPECT_TRUE(stalledOutcome.succeeded);
     ASSERT_EQ(stream->taken_.size(), kSize);
     EXPECT_TRUE(std::string(stream->taken_.begin(), stream->taken_.end()) == patternText(0, kSize));
+}
+
+TEST_F(HCRequestOperationTest, AnOperationHeldByNoOneStillWritesItsHeldBytesAndCompletes) {
+    // A plain completion block, which does not hold the operation as the success and failure
+    // blocks do.
+    auto op = HCURLConnectionOperation::make(request(server_.url("/bytes?size=100")), &loader_);
+    auto stream = std::make_shared<ScriptedStream>(1000, -1);
+    op->setOutputStream(stream);
+    bool done = false;
+    op->setCompletionBlock([&done] { done = true; });
+    op->start();
+    const std::weak_ptr<HCURLConnectionOperation> weak = op;
+    op.reset();
+    // The whole body is held and the engine has let go of its client.
+    ASSERT_TRUE(stepUntil(
+        [&] {
+            return stream->polls() > 0 && loader_.activeTransfers() == 0 && weak.use_count() <= 1;
+        },
+        0));
+    stream->giveSpace();
+    ASSERT_TRUE(
+        stepUntil([&] { return done; }, HCURLConnectionOperation::kOutputSpacePollSeconds, 200));
+    EXPECT_EQ(std::string(stream->taken_.begin(), stream->taken_.end()), patternText(0, 100));
+    // Once done it is freed, and its poll with it.
+    ASSERT_TRUE(stepUntil([&] { return weak.expired(); }, 0));
+    EXPECT_EQ(loop_.nextDeadline(), std::numeric_limits<double>::infinity());
 }
 
 TEST_F(HCRequestOperationTest, BatchReportsProgressAndCompletesAfterEverySuccess) {

@@ -31,6 +31,14 @@ protected:
         return ended;
     }
     fs::path destination() const { return folder_.path() / "Stopwatch.wgt"; }
+    // Files a download keeps while its body arrives, left in the folder.
+    std::size_t partialsLeft() const {
+        std::size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(folder_.path())) {
+            count += platform::fs::isAtomicWriteLeftover(entry.path().filename().string()) ? 1 : 0;
+        }
+        return count;
+    }
 
     platform::RunLoop loop_{platform::RunLoop::Clock::virtualTime};
     platform::ScopedMainRunLoop installedLoop_{loop_};
@@ -49,7 +57,7 @@ TEST_F(TQPackageDownloadTest, APackageOfTheGivenSizeTakesItsPlace) {
     ASSERT_EQ(saved.value().size(), 5000U);
     EXPECT_EQ(static_cast<std::uint8_t>(saved.value()[4999]),
               testing_support::LoopbackServer::patternByte(4999));
-    EXPECT_FALSE(fs::exists(TQPackageDownload::partialPath(destination())));
+    EXPECT_EQ(partialsLeft(), 0U);
 }
 
 // Every way a package is refused leaves no file behind, the earlier one neither.
@@ -73,6 +81,9 @@ TEST_F(TQPackageDownloadTest, PackagesThatAreRefused) {
          platform::net::urlerror::dataLengthExceedsMaximum},
         {"a size past the bound", server_.url("/bytes?size=10&x=1&bsize=" + tooMany), Source::user,
          TQPackageDownload::kErrorDomain, TQPackageDownload::tooLarge},
+        {"an announced length past the size given",
+         server_.url("/bytes?size=300000&x=1&bsize=200000"), Source::user,
+         TQPackageDownload::kErrorDomain, TQPackageDownload::tooLarge},
         {"more than the size given", server_.url("/chunked?size=5000&x=1&bsize=4000"), Source::user,
          platform::net::kURLErrorDomain, platform::net::urlerror::dataLengthExceedsMaximum},
         {"less than the size given", server_.url("/bytes?size=3000&x=1&bsize=4000"), Source::user,
@@ -90,9 +101,44 @@ TEST_F(TQPackageDownloadTest, PackagesThatAreRefused) {
         if (c.code != 0) {
             EXPECT_EQ(ended->error().code, c.code) << ended->error().message;
         }
-        EXPECT_FALSE(fs::exists(TQPackageDownload::partialPath(destination())));
+        EXPECT_EQ(partialsLeft(), 0U);
         EXPECT_EQ(platform::fs::readFile(destination()).value(), "an earlier one");
     }
+}
+
+// An update's download and a store install of one package may overlap: the one cancelled
+// takes nothing of the other's.
+TEST_F(TQPackageDownloadTest, OverlappingDownloadsToOneDestinationKeepTheirOwnPartialFiles) {
+    struct Running {
+        std::shared_ptr<TQPackageDownload> download;
+        std::uint64_t received = 0;
+        std::optional<platform::Result<fs::path>> ended;
+    };
+    Running first;
+    Running second;
+    for (Running* each : {&first, &second}) {
+        each->download = TQPackageDownload::start(
+            {.url = server_.url("/bytes?size=5000&stall=1000&x=1&bsize=5000"),
+             .destination = destination(),
+             .source = Source::user,
+             .loader = &loader_},
+            [each](std::uint64_t received, std::int64_t) { each->received = received; },
+            [each](platform::Result<fs::path> result) { each->ended.emplace(std::move(result)); });
+        ASSERT_TRUE(testing_support::runLoopUntil(loop_, [&] { return each->received == 1000; }));
+    }
+    EXPECT_NE(first.download->partialPath(), second.download->partialPath());
+    EXPECT_EQ(partialsLeft(), 2U);
+
+    first.download->cancel();
+    ASSERT_TRUE(testing_support::runLoopUntil(loop_, [&] { return first.ended.has_value(); }));
+    EXPECT_FALSE(first.ended->ok());
+    server_.releaseSlowBodies();
+    ASSERT_TRUE(testing_support::runLoopUntil(loop_, [&] { return second.ended.has_value(); }));
+    ASSERT_TRUE(second.ended->ok()) << second.ended->error().message;
+    const auto saved = platform::fs::readFile(destination());
+    ASSERT_TRUE(saved.ok());
+    EXPECT_EQ(saved.value().size(), 5000U);
+    EXPECT_EQ(partialsLeft(), 0U);
 }
 
 TEST(TQPackageDownloadSizes, TheSizeTheStoreGaveInTheURL) {

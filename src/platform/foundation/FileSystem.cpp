@@ -95,6 +95,16 @@ Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_
     return {};
 }
 
+Result<std::filesystem::path> createTemporaryFile(const std::filesystem::path& path) {
+    std::string temporary = path.string() + std::string(kTemporaryMarker) + "XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        return systemError(errno, "cannot create a temporary file for", path);
+    }
+    ::close(fd);
+    return std::filesystem::path(temporary);
+}
+
 bool isAtomicWriteLeftover(std::string_view name) {
     constexpr std::size_t kRandomPart = 6;  // mkstemp's XXXXXX
     if (name.size() <= kTemporaryMarker.size() + kRandomPart) {

@@ -35,6 +35,10 @@ inline constexpr std::string_view kTemporaryMarker = ".kavo-atomic-";
 // Whether name is one the atomic writer gives its temporary files.
 [[nodiscard]] bool isAtomicWriteLeftover(std::string_view name);
 
+// Creates an empty file beside path, of a name no other file has and that the atomic
+// writer's temporaries have, so that the same sweep removes it when a crash leaves it.
+Result<std::filesystem::path> createTemporaryFile(const std::filesystem::path& path);
+
 // Removes, in folder and below (without following links), the temporary files of atomic
 // writes that a crash interrupted. Only for a folder no writer uses at the time.
 // Returns how many went.

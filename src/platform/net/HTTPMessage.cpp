@@ -87,11 +87,27 @@ TransferLimits TransferLimits::download(std::uint64_t bytes) {
     return limits;
 }
 
+namespace {
+
+// Longer than any transfer is given, and short enough that its milliseconds fit a long.
+constexpr double kLongestSeconds = 7 * 24 * 3600;
+
+// A positive finite number of seconds, at most the longest; anything else is `otherwise`.
+double seconds(double value, double otherwise) {
+    if (!std::isfinite(value) || value <= 0) {
+        return otherwise;
+    }
+    return std::min(value, kLongestSeconds);
+}
+
+}  // namespace
+
 TransferTimeouts transferTimeouts(const URLRequest& request) {
-    const double silence = request.timeoutInterval > 0 ? request.timeoutInterval : 60;
+    const double silence = seconds(request.timeoutInterval, 60);
     const TransferLimits& limits = request.limits;
-    const double deadline = limits.deadline > 0 ? limits.deadline : 0;
-    const double window = limits.floorWindow > 0 ? limits.floorWindow : silence;
+    const double deadline = seconds(limits.deadline, 0);
+    // The floor's window never lets a transfer stay silent past its time-out.
+    const double window = std::min(seconds(limits.floorWindow, silence), silence);
     TransferTimeouts timeouts;
     // Connecting takes from the whole, never more than it.
     const double connect = deadline > 0 ? std::min(silence, deadline) : silence;

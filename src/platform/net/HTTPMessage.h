@@ -70,7 +70,8 @@ struct TransferLimits {
     // Seconds from an attempt's start to its last byte (a redirect starts another); 0: none.
     double deadline = 0;
     // Fewer bytes a second than this, on average for floorWindow seconds, fail the transfer
-    // as timed out. A window of 0 is the request's timeoutInterval.
+    // as timed out. The window is never longer than the request's timeoutInterval, which is
+    // also the window when it is 0.
     std::int64_t floorBytesPerSecond = 1;
     double floorWindow = 0;
 
@@ -98,6 +99,7 @@ struct URLRequest {
     std::optional<std::string> bodyFile;
     std::function<std::unique_ptr<BodyStream>()> bodyStream;
     // Seconds without progress before the transfer fails as timed out (connecting included).
+    // One that is no positive number is a minute; any time here is at most a week.
     double timeoutInterval = 60;
     TransferLimits limits;
 

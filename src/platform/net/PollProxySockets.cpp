@@ -15,6 +15,8 @@
 #include <climits>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -579,6 +581,18 @@ double PollProxySockets::now() const {
 }
 
 void PollProxySockets::postAfter(double seconds, std::function<void()> task) {
+#ifndef NDEBUG
+    // The map is the I/O thread's alone, and only that thread's next turn sees a new deadline.
+    bool onIoThread = false;
+    {
+        std::lock_guard lock(impl_->taskMutex);
+        onIoThread = impl_->ioThreadKnown && pthread_equal(impl_->ioThread, pthread_self()) != 0;
+    }
+    if (!onIoThread) {
+        std::fprintf(stderr, "PollProxySockets::postAfter: called off the I/O thread\n");
+        std::abort();
+    }
+#endif
     impl_->delayed.emplace(impl_->now() + seconds, std::move(task));
 }
 

@@ -6,10 +6,11 @@
 
 namespace platform::net {
 
-// Loopback, link-local, multicast, broadcast and unspecified addresses reach the phone itself or
-// its local link's machinery, never a server on the internet: a proxy that connects wherever it
-// is asked must not be turned on the phone's own services. Loopback may be allowed (servers of
-// tests and of scripts/run). IPv4 addresses inside IPv6 (mapped, compatible, the NAT64 prefix)
+// Refuses loopback, link-local, multicast, broadcast and unspecified addresses, which reach the
+// phone itself or its local link's machinery rather than a server. Nothing else is refused: a
+// private network's address, or one of the phone's own interfaces, passes, so this narrows what
+// the proxy reaches on the phone without closing it. Loopback may be allowed (servers of tests
+// and of scripts/run). IPv4 addresses inside IPv6 (mapped, compatible, the NAT64 prefix)
 // are judged as the IPv4 address they carry.
 struct ProxyDestinations {
     bool allowLoopback = false;

@@ -37,7 +37,8 @@ public:
     virtual void post(std::function<void()> task) = 0;
     // Seconds on the clock that times what waits on the I/O thread.
     [[nodiscard]] virtual double now() const = 0;
-    // Runs task on the I/O thread once that clock has moved on by `seconds`.
+    // Runs task on the I/O thread once that clock has moved on by `seconds`. On the I/O thread
+    // only, like everything but post (a debug build stops the program otherwise).
     virtual void postAfter(double seconds, std::function<void()> task) = 0;
 
     // Looks the host up (off the I/O thread) and connects to the port.

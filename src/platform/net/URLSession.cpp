@@ -595,6 +595,18 @@ Result<std::shared_ptr<URLSessionTask>> URLSession::makeTask(URLSessionTask::Kin
     return task;
 }
 
+namespace {
+
+// A task that may be suspended for long, or whose body may take long, has no overall
+// deadline: the engine's keeps running while a transfer is paused. The floor still ends a
+// stuck one.
+URLRequest withoutDeadline(URLRequest request) {
+    request.limits.deadline = 0;
+    return request;
+}
+
+}  // namespace
+
 Result<std::shared_ptr<URLSessionTask>> URLSession::dataTask(URLRequest request) {
     return makeTask(URLSessionTask::Kind::data, std::move(request));
 }
@@ -611,16 +623,16 @@ Result<std::shared_ptr<URLSessionTask>> URLSession::uploadTask(URLRequest reques
     request.body.reset();
     request.bodyFile = file.string();
     request.bodyStream = nullptr;
-    return makeTask(URLSessionTask::Kind::upload, std::move(request));
+    return makeTask(URLSessionTask::Kind::upload, withoutDeadline(std::move(request)));
 }
 
 Result<std::shared_ptr<URLSessionTask>> URLSession::uploadTaskWithStreamedRequest(
     URLRequest request) {
-    return makeTask(URLSessionTask::Kind::upload, std::move(request));
+    return makeTask(URLSessionTask::Kind::upload, withoutDeadline(std::move(request)));
 }
 
 Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTask(URLRequest request) {
-    return makeTask(URLSessionTask::Kind::download, std::move(request));
+    return makeTask(URLSessionTask::Kind::download, withoutDeadline(std::move(request)));
 }
 
 Result<std::shared_ptr<URLSessionTask>> URLSession::downloadTaskWithResumeData(

@@ -253,6 +253,16 @@ protected:
     std::unique_ptr<PollProxySockets> sockets;
 };
 
+#ifndef NDEBUG
+// Its delayed tasks are the I/O thread's alone: another thread would race it and not wake it.
+TEST_F(PollProxySocketsTest, PostingAfterADelayOffTheIoThreadStopsADebugBuild) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    start({});
+    settle();
+    EXPECT_DEATH(sockets->postAfter(1, [] {}), "off the I/O thread");
+}
+#endif
+
 TEST_F(PollProxySocketsTest, LoopbackIsRefusedAtEveryAddressUnlessAllowed) {
     DeafServer server;
     resolver->answer("local.test", {"::1", "::ffff:127.0.0.1", "127.0.0.1"});

@@ -229,6 +229,44 @@ TEST_F(URLSessionTest, UploadsFromBytesFileAndStreamWithTheLengthTheServerSaw) {
     }
 }
 
+TEST_F(URLSessionTest, OnlyTasksThatMaySuspendOrRunLongDropTheCallDeadline) {
+    const auto file = temp_.path() / "body.bin";
+    std::ofstream(file, std::ios::binary) << "body";
+    auto made = session();
+    URLRequest call = req(server_.url("/echo"), "PUT");
+    call.limits = TransferLimits::call();
+    struct Case {
+        const char* name;
+        std::function<Result<std::shared_ptr<URLSessionTask>>()> make;
+        bool keepsDeadline;
+    };
+    const Case cases[] = {
+        {"data", [&] { return made->dataTask(call); }, true},
+        {"upload of bytes",
+         [&] {
+             return made->uploadTask(call, Bytes{1, 2});
+         },
+         true},
+        {"upload of a file", [&] { return made->uploadTask(call, file); }, false},
+        {"streamed upload",
+         [&] {
+             URLRequest streamed = call;
+             streamed.bodyStream = [] { return std::make_unique<BytesBodyStream>(Bytes{1}); };
+             return made->uploadTaskWithStreamedRequest(streamed);
+         },
+         false},
+        {"download", [&] { return made->downloadTask(call); }, false},
+    };
+    for (const Case& c : cases) {
+        const auto task = c.make().value();
+        const TransferLimits& limits = task->originalRequest().limits;
+        EXPECT_EQ(limits.deadline, c.keepsDeadline ? call.limits.deadline : 0) << c.name;
+        EXPECT_EQ(limits.floorBytesPerSecond, call.limits.floorBytesPerSecond) << c.name;
+        EXPECT_EQ(limits.floorWindow, call.limits.floorWindow) << c.name;
+        task->cancel();
+    }
+}
+
 TEST_F(URLSessionTest, DownloadTaskHandsOverAFileThenRemovesIt) {
     auto task = session()->downloadTask(req(server_.url("/bytes?size=300000"))).value();
     task->resume();
