@@ -318,6 +318,8 @@ TEST_F(HCMultipartFormDataTest, ThrottledReadStopsAtThePacketAfterOnePause) {
 TEST_F(HCMultipartFormDataTest, AThrottledUploadWaitsWithoutHoldingBackOtherTransfers) {
     constexpr double kDelay = 600;
     HCHTTPRequestOperationManager manager(server_.url("/"), &loader_);
+    // Held until the progress block is set: a first packet sent before would go unseen.
+    manager.operationQueue()->setSuspended(true);
     Outcome throttled;
     auto upload = manager.POST(
         server_.url("/multipart"), Value(),
@@ -337,6 +339,7 @@ TEST_F(HCMultipartFormDataTest, AThrottledUploadWaitsWithoutHoldingBackOtherTran
     std::int64_t sent = 0;
     upload->setUploadProgressBlock(
         [&](std::uint64_t, std::int64_t total, std::int64_t) { sent = total; });
+    manager.operationQueue()->setSuspended(false);
     ASSERT_TRUE(stepUntil([&] { return sent > 0 || throttled.done; }, 0));
 
     EXPECT_TRUE(downloadBesideAStall().succeeded);
