@@ -1,6 +1,7 @@
 #include "ui/TQWindowHost.h"
 
 #include <cmath>
+#include <utility>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Controls.h"
@@ -23,6 +24,11 @@ platform::LayoutDirection TQWindowAppHost::userInterfaceLayoutDirection() const 
 
 void TQWindowAppHost::scheduleLocalNotification(const platform::LocalNotification& notification) {
     base_.scheduleLocalNotification(notification);
+}
+
+void TQWindowAppHost::onLocalNotificationOpened(
+    std::function<void(const platform::Dictionary& userInfo)> opened) {
+    base_.onLocalNotificationOpened(std::move(opened));
 }
 
 bool TQWindowAppHost::openURL(std::string_view url) {

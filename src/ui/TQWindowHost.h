@@ -27,6 +27,8 @@ public:
     [[nodiscard]] platform::ApplicationState applicationState() const override;
     [[nodiscard]] platform::LayoutDirection userInterfaceLayoutDirection() const override;
     void scheduleLocalNotification(const platform::LocalNotification& notification) override;
+    void onLocalNotificationOpened(
+        std::function<void(const platform::Dictionary& userInfo)> opened) override;
     bool openURL(std::string_view url) override;
     [[nodiscard]] bool canOpenURL(std::string_view url) const override;
     platform::AlertIdentifier showAlert(platform::Alert alert) override;

@@ -76,6 +76,12 @@ public:
     virtual void dismissAlert(AlertIdentifier /*identifier*/) {}
     // Keeps the phone's media controls routed to the application.
     virtual void beginReceivingRemoteControlEvents() {}
+    // What runs, on the main thread with the notification's userInfo, when the user opens a
+    // local notification this host showed (or presses one of its actions). A host that shows
+    // none never calls it.
+    virtual void onLocalNotificationOpened(std::function<void(const Dictionary& userInfo)> opened) {
+        (void)opened;
+    }
 
     // Asks for time to finish work while in the background. When the time is up the host calls
     // expirationHandler on the main thread, unless the task was ended first; the handler must
