@@ -56,9 +56,9 @@ TEST_F(PresentationTest, WhatIsAskedForBeforeThePresenterIsOnScreenWaitsForIt) {
         return page;
     }});
     driver.show("eager");
-    const Journal expected = {"Eager load",        "Eager willAppear", "Eager didAppear",
-                              "Eager asks for the alert", "Eager willDisappear", "B load",
-                              "B willAppear",      "Eager didDisappear", "B didAppear"};
+    const Journal expected = {"Eager load",          "Eager willAppear",   "Eager didAppear",
+                              "Eager asks for the alert", "B load",       "Eager willDisappear",
+                              "B willAppear",        "Eager didDisappear", "B didAppear"};
     EXPECT_EQ(*journal, expected);
     EXPECT_EQ(driver.top()->className(), "B");
     ASSERT_NE(driver.alert(), nullptr);
@@ -159,6 +159,8 @@ TEST_F(PresentationTest, APageThatLeftGetsNoCallbackAndNoNotification) {
 
         c.leave(driver, root, *leaving);
         driver.settle();
+        EXPECT_TRUE(driver.window->overlays(platform::ui::Layer::pageOverlay).empty())
+            << "nothing presented stays over what comes next";
         driver.linkEvent("onDisconnectDeviceNotification");
         callback(10);
         EXPECT_EQ(calls, 11);

@@ -44,8 +44,8 @@ TEST_F(SegueTest, EachKindPreparesTheDestinationThenShowsItWithItsEvents) {
         bool sourceStaysOnScreen;
         Journal events;
     };
-    const Journal covering = {"Source prepare go -> Destination", "Source willDisappear",
-                              "Destination load",                 "Destination willAppear",
+    const Journal covering = {"Source prepare go -> Destination", "Destination load",
+                              "Source willDisappear",             "Destination willAppear",
                               "Source didDisappear",              "Destination didAppear"};
     const Case cases[] = {
         {TQSegueKind::push, true, false, covering},
@@ -62,6 +62,9 @@ TEST_F(SegueTest, EachKindPreparesTheDestinationThenShowsItWithItsEvents) {
         ASSERT_TRUE(TQStoryboard::perform(source, "go"));
         // The animation runs on the virtual clock: nothing has appeared yet.
         EXPECT_EQ(journal->back(), "Destination willAppear");
+        if (c.kind == TQSegueKind::modalCrossDissolve) {
+            EXPECT_DOUBLE_EQ(driver.top()->alpha(), 0.0) << "it fades in from nothing";
+        }
         EXPECT_FALSE(driver.animator.records().back().finished);
         driver.settle();
         EXPECT_TRUE(driver.animator.records().back().finished);

@@ -304,6 +304,7 @@ bool NavigationController::navigationBarShouldPopItem() {
 
 void NavigationController::transition(Page* from, Page* to, bool forward, bool animated,
                                       std::vector<Page*> leaving) {
+    to->loadViewIfNeeded();
     if (from != nullptr && from != to) {
         from->beginAppearanceTransition(false, animated);
     }

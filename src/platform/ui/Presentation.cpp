@@ -70,6 +70,7 @@ void run(bool animated, std::function<void(double)> step, std::function<void()> 
         finish();
         return;
     }
+    step(0.0);  // where it starts, until the animator's first step
     Animator::current().animate(Animation{kPresentDuration, Curve::easeInOut, std::move(step),
                                           [finish = std::move(finish)](bool) { finish(); },
                                           {}});
@@ -152,6 +153,7 @@ bool presentPage(Page& presenter, std::unique_ptr<Page> page, PresentationStyle 
     own.style = style;
     placeOver(presenter, *shown);
 
+    shown->loadViewIfNeeded();
     if (covers(style)) {
         presenter.beginAppearanceTransition(false, animated);
     }
