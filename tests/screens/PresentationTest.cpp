@@ -7,6 +7,7 @@
 #include "platform/ui/Presentation.h"
 #include "screens/RecordingPage.h"
 #include "screens/support/ScreenDriver.h"
+#include "ui/TQPageAlert.h"
 
 namespace {
 
@@ -114,6 +115,35 @@ TEST_F(PresentationTest, OverTheCurrentContextThePresenterStaysAndOnePresentatio
     const Journal expected = {"B load",          "B willAppear",   "B didAppear",    "C gone",
                               "B willDisappear", "B didDisappear", "B gone"};
     EXPECT_EQ(*journal, expected) << "the presenter never left the screen";
+}
+
+// The pop-up a page puts up while it works (a progress alert) must not outlive the page, even
+// when the page goes by a new root without taking it down first.
+TEST_F(PresentationTest, APagesAlertWaitsForThePageAndGoesWithIt) {
+    RecordingPage& a = show("A");
+    ASSERT_TRUE(platform::ui::presentPage(a, make("B"), PresentationStyle::cover, true));
+    Page* b = platform::ui::presentedPage(a);
+    ASSERT_NE(b, nullptr);
+    TQPageAlert::present(*b, platform::Alert{"Registering", "", {}, {}});
+    EXPECT_EQ(driver.alert(), nullptr) << "not before the page is up";
+    driver.settle();
+    ASSERT_NE(driver.alert(), nullptr);
+    EXPECT_EQ(driver.alert()->title(), "Registering");
+
+    platform::ui::replaceRootView(*driver.window,
+                                  new platform::ui::NavigationController(make("C")));
+    driver.settle();
+    EXPECT_EQ(driver.alert(), nullptr) << "it went with its page";
+
+    auto again = TQPageAlert::present(*driver.top(), platform::Alert{"Again", "", {"OK"}, {}});
+    ASSERT_NE(driver.alert(), nullptr);
+    again->dismiss();
+    driver.settle();
+    EXPECT_EQ(driver.alert(), nullptr);
+    auto answered = TQPageAlert::present(*driver.top(), platform::Alert{"Once", "", {"OK"}, {}});
+    EXPECT_TRUE(driver.answerAlert("OK"));
+    answered->dismiss();  // already gone: nothing happens
+    EXPECT_EQ(driver.alert(), nullptr);
 }
 
 // However a page leaves, what it handed out and what it observes through itself go with it.

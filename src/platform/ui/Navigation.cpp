@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <algorithm>
+#include <utility>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Animator.h"
@@ -94,12 +95,29 @@ NotificationCenter::Token Page::observe(std::string name, NotificationCenter::Ob
     return center.addObserver(std::move(name), guarded(std::move(observer)), this, sender);
 }
 
+void Page::whenLeaving(std::function<void()> work) {
+    if (!work) {
+        return;
+    }
+    if (hasLeft()) {
+        work();
+        return;
+    }
+    whenLeaving_.push_back(std::move(work));
+}
+
 void Page::leave() {
+    if (hasLeft()) {
+        return;
+    }
     weak_.reset();
     whenOnScreen_.clear();
     if (observed_ != nullptr) {
         observed_->removeAll(this);
         observed_ = nullptr;
+    }
+    for (auto& work : std::exchange(whenLeaving_, {})) {
+        work();
     }
 }
 

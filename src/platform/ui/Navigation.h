@@ -74,8 +74,10 @@ public:
     // Observes the application's notification centre until the page leaves.
     NotificationCenter::Token observe(std::string name, NotificationCenter::Observer observer,
                                       const void* sender = nullptr);
-    // The page is off screen for good: weak pointers and observers go now, before Qt frees it.
-    // Idempotent.
+    // Runs once, when the page leaves (or is freed without having left).
+    void whenLeaving(std::function<void()> work);
+    // The page is off screen for good: weak pointers and observers go now, before Qt frees it,
+    // and what waits for the page to leave runs. Idempotent.
     void leave();
     [[nodiscard]] bool hasLeft() const { return !weak_; }
 
@@ -110,6 +112,7 @@ private:
     Appearance appearance_ = Appearance::disappeared;
     bool animatedTransition_ = false;
     std::vector<std::function<void()>> whenOnScreen_;
+    std::vector<std::function<void()>> whenLeaving_;
     NotificationCenter* observed_ = nullptr;
     std::unique_ptr<WeakPtrFactory<Page>> weak_;
 };
