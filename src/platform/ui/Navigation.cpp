@@ -112,10 +112,13 @@ void Page::leave() {
     }
     weak_.reset();
     whenOnScreen_.clear();
-    if (observed_ != nullptr) {
+    // Also what was observed in the page's name without going through observe().
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.removeAll(this);
+    if (observed_ != nullptr && observed_ != &center) {
         observed_->removeAll(this);
-        observed_ = nullptr;
     }
+    observed_ = nullptr;
     for (auto& work : std::exchange(whenLeaving_, {})) {
         work();
     }

@@ -76,8 +76,9 @@ public:
                                       const void* sender = nullptr);
     // Runs once, when the page leaves (or is freed without having left).
     void whenLeaving(std::function<void()> work);
-    // The page is off screen for good: weak pointers and observers go now, before Qt frees it,
-    // and what waits for the page to leave runs. Idempotent.
+    // The page is off screen for good: weak pointers go now, before Qt frees it, and so do the
+    // default centre's observers in the page's name (observe() or owner = the page); what
+    // waits for the page to leave runs. Idempotent.
     void leave();
     [[nodiscard]] bool hasLeft() const { return !weak_; }
 
