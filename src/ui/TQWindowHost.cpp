@@ -5,6 +5,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Controls.h"
+#include "platform/ui/Presentation.h"
 #include "platform/ui/TextMetrics.h"
 
 using platform::ui::Layer;
@@ -135,19 +136,18 @@ bool TQWindowNavigator::isTopMostScreenAlert() const {
 }
 
 bool TQWindowNavigator::presentScene(std::string_view /*storyboard*/, std::string_view scene,
-                                     platform::ModalTransitionStyle /*presenterStyle*/,
-                                     bool /*animated*/) {
-    if (!factory_) {
+                                     platform::ModalTransitionStyle presenterStyle,
+                                     bool animated) {
+    platform::ui::Page* top = platform::ui::topMostPage(window_);
+    if (top == nullptr || !factory_) {
         return false;
     }
     auto page = factory_(scene);
     if (!page) {
         return false;
     }
-    platform::ui::Page* shown = page.release();
-    shown->loadViewIfNeeded();
-    shown->viewWillAppear(false);
-    window_.addOverlay(shown, Layer::pageOverlay);
-    shown->viewDidAppear(false);
-    return true;
+    const auto style = presenterStyle == platform::ModalTransitionStyle::crossDissolve
+                           ? platform::ui::PresentationStyle::crossDissolve
+                           : platform::ui::PresentationStyle::cover;
+    return platform::ui::presentPage(*top, std::move(page), style, animated);
 }

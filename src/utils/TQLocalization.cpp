@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <iterator>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -59,6 +62,7 @@ constexpr Entry kEnglish[] = {
     {"menu_quorvelapps_jpn", "Kavo Apps"},
     {"new_circle_stop", "Stop"},
     {"ok", "OK"},
+    {"screen_not_built_yet", "This screen is not built yet."},
 };
 
 constexpr bool isStrictlySorted() {
@@ -78,4 +82,119 @@ std::string TQLocalization::localizedString(std::string_view key) {
         return std::string(found->text);
     }
     return std::string(key);
+}
+
+namespace {
+
+bool isDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+bool oneOf(char c, std::string_view set) {
+    return set.find(c) != std::string_view::npos;
+}
+
+// The number of digits at text[at...]; at moves past them.
+std::optional<std::size_t> readNumber(std::string_view text, std::size_t& at) {
+    std::size_t value = 0;
+    const std::size_t start = at;
+    while (at < text.size() && isDigit(text[at])) {
+        value = std::min<std::size_t>(value * 10 + std::size_t(text[at] - '0'), 1U << 20);
+        ++at;
+    }
+    return at > start ? std::optional<std::size_t>(value) : std::nullopt;
+}
+
+}  // namespace
+
+std::string TQLocalization::formatArgs(std::string_view text,
+                                       std::span<const lg::FormatArg> args) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t nextArgument = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t percent = text.find('%', at);
+        if (percent == std::string_view::npos) {
+            out.append(text.substr(at));
+            break;
+        }
+        out.append(text.substr(at, percent - at));
+        std::size_t cursor = percent + 1;
+        if (cursor < text.size() && text[cursor] == '%') {
+            out.push_back('%');
+            at = cursor + 1;
+            continue;
+        }
+        // "%N$": the Nth argument, counted from 1.
+        std::optional<std::size_t> position;
+        std::size_t afterNumber = cursor;
+        if (const auto number = readNumber(text, afterNumber);
+            number && afterNumber < text.size() && text[afterNumber] == '$') {
+            position = *number;
+            cursor = afterNumber + 1;
+        }
+        // The conversion for lg::format, without positions: "%N$" and "*N$" are ours to read.
+        std::string spec = "%";
+        while (cursor < text.size() && oneOf(text[cursor], "-+ #0'")) {
+            spec.push_back(text[cursor++]);
+        }
+        std::size_t stars = 0;
+        const auto readWidth = [&] {
+            if (cursor < text.size() && text[cursor] == '*') {
+                ++cursor;
+                std::size_t afterStar = cursor;
+                if (readNumber(text, afterStar) && afterStar < text.size() &&
+                    text[afterStar] == '$') {
+                    cursor = afterStar + 1;  // a positional width: dropped
+                } else if (!position) {
+                    spec.push_back('*');
+                    ++stars;
+                }
+                return;
+            }
+            const std::size_t digits = cursor;
+            readNumber(text, cursor);
+            spec.append(text.substr(digits, cursor - digits));
+        };
+        readWidth();
+        if (cursor < text.size() && text[cursor] == '.') {
+            spec.push_back(text[cursor++]);
+            readWidth();
+        }
+        while (cursor < text.size() && oneOf(text[cursor], "hlqLzjt")) {
+            spec.push_back(text[cursor++]);
+        }
+        if (cursor >= text.size() || !oneOf(text[cursor], "diouxXcs@fFeEgGaAp")) {
+            // Not a conversion: the text as it stands.
+            const std::size_t end = std::min(cursor + 1, text.size());
+            out.append(text.substr(percent, end - percent));
+            at = end;
+            continue;
+        }
+        spec.push_back(text[cursor]);
+        std::vector<lg::FormatArg> chosen;
+        bool missing = false;
+        if (position) {
+            // A positional conversion names one argument; its "*" widths were dropped.
+            if (*position >= 1 && *position <= args.size()) {
+                chosen.push_back(args[*position - 1]);
+            } else {
+                missing = true;
+            }
+        } else {
+            for (std::size_t i = 0; i <= stars; ++i, ++nextArgument) {
+                if (nextArgument < args.size()) {
+                    chosen.push_back(args[nextArgument]);
+                } else {
+                    missing = true;
+                }
+            }
+        }
+        if (!missing) {
+            out += lg::formatArgs(spec, chosen);
+        }
+        at = cursor + 1;
+    }
+    return out;
 }

@@ -2,9 +2,12 @@
 
 #include <QMouseEvent>
 #include <algorithm>
+#include <utility>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Animator.h"
+#include "platform/ui/Presentation.h"
+#include "platform/ui/Window.h"
 
 namespace platform::ui {
 
@@ -17,8 +20,108 @@ constexpr double kSwipeDistance = 80;
 // Page
 
 Page::Page(std::string className, QWidget* parent)
-    : View(parent), className_(std::move(className)), content_(new View(this)) {
+    : View(parent),
+      className_(std::move(className)),
+      content_(new View(this)),
+      weak_(std::make_unique<WeakPtrFactory<Page>>(*this, RunLoop::main())) {
     setBackgroundColor(Color{1, 1, 1, 1});
+}
+
+Page::~Page() {
+    leave();
+}
+
+void Page::beginAppearanceTransition(bool appearing, bool animated) {
+    animatedTransition_ = animated;
+    if (appearing) {
+        loadViewIfNeeded();
+        appearance_ = Appearance::appearing;
+        viewWillAppear(animated);
+    } else {
+        appearance_ = Appearance::disappearing;
+        viewWillDisappear(animated);
+    }
+}
+
+bool Page::isOnScreen() const {
+    return appearance_ == Appearance::appeared && dynamic_cast<MainWindow*>(window()) != nullptr;
+}
+
+void Page::didMoveToWindow() {
+    // Work may leave the page, cover it or ask for more: take what waits one piece at a time.
+    while (!whenOnScreen_.empty() && isOnScreen() && !hasLeft()) {
+        auto work = std::move(whenOnScreen_.front());
+        whenOnScreen_.erase(whenOnScreen_.begin());
+        work();
+    }
+}
+
+void Page::endAppearanceTransition() {
+    if (appearance_ == Appearance::appearing) {
+        appearance_ = Appearance::appeared;
+        viewDidAppear(animatedTransition_);
+        didMoveToWindow();
+    } else if (appearance_ == Appearance::disappearing) {
+        appearance_ = Appearance::disappeared;
+        viewDidDisappear(animatedTransition_);
+    }
+}
+
+void Page::whenOnScreen(std::function<void()> work) {
+    if (hasLeft() || !work) {
+        return;
+    }
+    if (isOnScreen()) {
+        work();
+        return;
+    }
+    whenOnScreen_.push_back(std::move(work));
+}
+
+WeakPtr<Page> Page::weakPage() const {
+    return weak_ ? weak_->weakPtr() : WeakPtr<Page>();
+}
+
+NotificationCenter::Token Page::observe(std::string name, NotificationCenter::Observer observer,
+                                        const void* sender) {
+    if (hasLeft()) {
+        return 0;
+    }
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    if (observed_ != nullptr && observed_ != &center) {
+        observed_->removeAll(this);
+    }
+    observed_ = &center;
+    return center.addObserver(std::move(name), guarded(std::move(observer)), this, sender);
+}
+
+void Page::whenLeaving(std::function<void()> work) {
+    if (!work) {
+        return;
+    }
+    if (hasLeft()) {
+        work();
+        return;
+    }
+    whenLeaving_.push_back(std::move(work));
+}
+
+void Page::leave() {
+    if (hasLeft()) {
+        return;
+    }
+    weak_.reset();
+    whenOnScreen_.clear();
+    // Also what was observed in the page's name without going through observe().
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.removeAll(this);
+    if (observed_ != nullptr && observed_ != &center) {
+        observed_->removeAll(this);
+    }
+    observed_ = nullptr;
+    for (auto& work : std::exchange(whenLeaving_, {})) {
+        work();
+    }
 }
 
 void Page::loadViewIfNeeded() {
@@ -179,6 +282,19 @@ std::size_t NavigationController::popToRoot(bool animated) {
     return popped;
 }
 
+std::size_t NavigationController::popToPage(const Page& page, bool animated) {
+    const auto found = std::find(pages_.begin(), pages_.end(), &page);
+    if (found == pages_.end()) {
+        return 0;
+    }
+    const auto keep = static_cast<std::size_t>(found - pages_.begin()) + 1;
+    const std::size_t popped = pages_.size() - keep;
+    if (popped > 0) {
+        popPagesAbove(keep, animated);
+    }
+    return popped;
+}
+
 void NavigationController::popPagesAbove(std::size_t keep, bool animated) {
     Page* from = topPage();
     std::vector<Page*> leaving(pages_.begin() + static_cast<std::ptrdiff_t>(keep), pages_.end());
@@ -210,10 +326,10 @@ bool NavigationController::navigationBarShouldPopItem() {
 void NavigationController::transition(Page* from, Page* to, bool forward, bool animated,
                                       std::vector<Page*> leaving) {
     to->loadViewIfNeeded();
-    if (from != nullptr) {
-        from->viewWillDisappear(animated);
+    if (from != nullptr && from != to) {
+        from->beginAppearanceTransition(false, animated);
     }
-    to->viewWillAppear(animated);
+    to->beginAppearanceTransition(true, animated);
     const Rect frame = pageFrame();
     to->setFrame(frame);
     to->show();
@@ -231,14 +347,15 @@ void NavigationController::transition(Page* from, Page* to, bool forward, bool a
     auto finish = [self, fromGuard, toGuard, animated, leaving = std::move(leaving)](bool) {
         if (fromGuard && fromGuard != toGuard.data()) {
             fromGuard->hide();
-            fromGuard->viewDidDisappear(animated);
+            fromGuard->endAppearanceTransition();
         }
         for (Page* page : leaving) {
+            leavePage(*page);
             page->deleteLater();
         }
         if (self && toGuard) {
             toGuard->setFrame(self->pageFrame());
-            toGuard->viewDidAppear(animated);
+            toGuard->endAppearanceTransition();
             if (self->didShow_) {
                 self->didShow_(*toGuard, animated);
             }

@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Value.h"
+#include "platform/foundation/WeakPtr.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/View.h"
 
@@ -26,6 +28,7 @@ struct LayoutConstraint {
 class Page : public View {
 public:
     explicit Page(std::string className, QWidget* parent = nullptr);
+    ~Page() override;
     [[nodiscard]] const std::string& className() const { return className_; }
     void setTitle(std::string_view title) { title_ = title; }
     [[nodiscard]] const std::string& title() const { return title_; }
@@ -38,6 +41,46 @@ public:
     virtual void viewDidAppear(bool /*animated*/) {}
     virtual void viewWillDisappear(bool /*animated*/) {}
     virtual void viewDidDisappear(bool /*animated*/) {}
+
+    // What brings a page on or off screen (navigation, presentation, a new root) tells it
+    // through these, which call the four above and keep the state below true.
+    void beginAppearanceTransition(bool appearing, bool animated);
+    void endAppearanceTransition();
+    // Between the end of an appearance and the start of the next disappearance, inside the
+    // main window.
+    [[nodiscard]] bool isOnScreen() const;
+    // Runs the work now when the page is on screen, else once it is (work asked for in
+    // viewWillAppear runs after viewDidAppear); dropped if the page leaves first.
+    void whenOnScreen(std::function<void()> work);
+    // The page came into the main window after it appeared (a new root made before it was
+    // placed): runs the work that waits for it.
+    void didMoveToWindow();
+
+    // A storyboard segue is about to show destination; the page hands it what it needs.
+    virtual void prepareForSegue(std::string_view /*identifier*/, Page& /*destination*/) {}
+
+    // Null once the page has left (popped, dismissed, its root replaced) or is gone, so that
+    // a callback the page handed out finds nobody.
+    [[nodiscard]] WeakPtr<Page> weakPage() const;
+    // The callback, called only while the page has not left.
+    template <typename Callback>
+    [[nodiscard]] auto guarded(Callback callback) const {
+        return [page = weakPage(), callback = std::move(callback)](auto&&... args) {
+            if (page) {
+                callback(std::forward<decltype(args)>(args)...);
+            }
+        };
+    }
+    // Observes the application's notification centre until the page leaves.
+    NotificationCenter::Token observe(std::string name, NotificationCenter::Observer observer,
+                                      const void* sender = nullptr);
+    // Runs once, when the page leaves (or is freed without having left).
+    void whenLeaving(std::function<void()> work);
+    // The page is off screen for good: weak pointers go now, before Qt frees it, and so do the
+    // default centre's observers in the page's name (observe() or owner = the page); what
+    // waits for the page to leave runs. Idempotent.
+    void leave();
+    [[nodiscard]] bool hasLeft() const { return !weak_; }
 
     // The back button's question: whether the page may go. Nothing means the page does not
     // answer it (the platform's optional method left out).
@@ -60,11 +103,19 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    enum class Appearance { disappeared, appearing, appeared, disappearing };
+
     std::string className_;
     std::string title_;
     bool loaded_ = false;
     std::vector<LayoutConstraint> constraints_;
     View* content_;
+    Appearance appearance_ = Appearance::disappeared;
+    bool animatedTransition_ = false;
+    std::vector<std::function<void()>> whenOnScreen_;
+    std::vector<std::function<void()>> whenLeaving_;
+    NotificationCenter* observed_ = nullptr;
+    std::unique_ptr<WeakPtrFactory<Page>> weak_;
 };
 
 // The bar above the pages: a back button, the top page's title and a stack of items, one per
@@ -104,6 +155,8 @@ public:
     bool popPage(bool animated);
     // The number of pages popped.
     std::size_t popToRoot(bool animated);
+    // Pops the pages above page; the number popped (0 when page is not on the stack).
+    std::size_t popToPage(const Page& page, bool animated);
     [[nodiscard]] const std::vector<Page*>& pages() const { return pages_; }
     [[nodiscard]] Page* topPage() const { return pages_.empty() ? nullptr : pages_.back(); }
 
