@@ -401,6 +401,13 @@ void makeToastActivity(ui::View& host, const TSToastPosition& position) {
     state.activity = box;
     box->show();
     box->raise();
+    ui::ViewGuard<ui::View> hostGuard = &host;
+    ui::ViewGuard<ui::View> boxGuard = box;
+    host.onSizeChange(*box, [hostGuard, boxGuard, position] {
+        if (hostGuard && boxGuard) {
+            boxGuard->setCenter(centerPointForPosition(*hostGuard, position, *boxGuard));
+        }
+    });
     fade(*box, 1.0, style.fadeDuration, ui::Curve::easeOut, {});
 }
 

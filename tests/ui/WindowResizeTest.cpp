@@ -38,6 +38,9 @@ TEST(WindowResizeTest, BannersToastsAndAlertsFollowTheWindow) {
     world.loop.advance(0.5);
     auto* toast = page->findChild<View*>("toast");
     ASSERT_NE(toast, nullptr);
+    TSToast::makeToastActivity(*page, std::string(TSToastPositionCenter));
+    auto* activity = page->findChild<View*>("toastActivity");
+    ASSERT_NE(activity, nullptr);
     auto* alert = new AlertView("Update watch", "A watch software update is required.", {"OK"});
     world.window->addOverlay(alert, Layer::alert);
     auto* box = alert->findChildren<View*>(QString(), Qt::FindDirectChildrenOnly).value(0);
@@ -64,6 +67,8 @@ TEST(WindowResizeTest, BannersToastsAndAlertsFollowTheWindow) {
         EXPECT_LE(t.width, s.window.width * 0.8 + 20) << "80 % of the host and the padding";
         EXPECT_DOUBLE_EQ(t.x + t.width / 2, s.window.width / 2);
         EXPECT_DOUBLE_EQ(t.y + t.height, s.window.height - 10) << "at the bottom, padding 10";
+        EXPECT_EQ(platform::ui::center(activity->frame()),
+                  (platform::ui::Point{s.window.width / 2, s.window.height / 2}));
 
         const Rect b = box->frame();
         EXPECT_EQ(b.width, s.alertWidth);
