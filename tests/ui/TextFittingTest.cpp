@@ -111,6 +111,19 @@ TEST_F(TextFittingTest, WhatDoesNotFitEndsInAnEllipsis) {
             EXPECT_EQ(joined(lines), longText);
         }
     }
+    // A word longer than the line breaks inside instead of running out of the frame.
+    Label word;
+    word.setFontSize(17);
+    word.setNumberOfLines(0);
+    word.setText(std::string(40, 'w'));
+    word.setFrame({0, 0, 200, 400});
+    EXPECT_FALSE(word.isTruncated());
+    std::string all;
+    for (const auto& line : word.shownLines()) {
+        EXPECT_LE(QFontMetricsF(word.font()).horizontalAdvance(QString::fromStdString(line)), 200.5);
+        all += line;
+    }
+    EXPECT_EQ(all, std::string(40, 'w'));
 }
 
 TEST_F(TextFittingTest, LongTitlesAndRowsEndInAnEllipsis) {

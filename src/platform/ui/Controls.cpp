@@ -184,7 +184,9 @@ bool Label::isTruncated() const {
 
 void Label::paintEvent(QPaintEvent* event) {
     const Layout layout = layoutText();
-    if (!layout.truncated) {
+    // Wrapped text is drawn as laid out here, so what shows is what shownLines says (Qt's own
+    // wrapping lets a word longer than the line run out of the frame).
+    if (!layout.truncated && !wordWrap()) {
         QLabel::paintEvent(event);
         return;
     }
