@@ -43,6 +43,20 @@ BNToastManager::BNToastManager(ui::MainWindow& window, platform::RunLoop& loop)
     container->hide();
     container_ = container;
     new ui::GestureRecognizer(*container, [this](const ui::Gesture& g) { handleGesture(g); });
+    window_.onSizeChange(*container, [this] { fitToWindow(); });
+}
+
+void BNToastManager::fitToWindow() {
+    if (!container_ || container_->isHidden()) {
+        return;
+    }
+    const double W = BNToastBannerWidth();
+    const ui::Rect area = container_->frame();
+    container_->setFrame({area.x, area.y, W, area.height});
+    for (auto* child : container_->findChildren<ui::View*>(Qt::FindDirectChildrenOnly)) {
+        const ui::Rect frame = child->frame();
+        child->setFrame({frame.x, frame.y, W, frame.height});
+    }
 }
 
 BNToastManager::~BNToastManager() {
@@ -157,6 +171,8 @@ void BNToastManager::showNotification(const std::shared_ptr<BNToast>& toast) {
 }
 
 void BNToastManager::inwardCompletion(const std::shared_ptr<BNToast>& toast) {
+    // A resize during the entry left the slide's end at the old width.
+    fitToWindow();
     if (toast->timeInterval() == BNToastForever || toast->state() != BNToastState::entering) {
         return;
     }

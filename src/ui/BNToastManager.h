@@ -72,6 +72,9 @@ private:
     void showNotification(const std::shared_ptr<BNToast>& toast);
     void inwardCompletion(const std::shared_ptr<BNToast>& toast);
     void outwardSetup();
+    // The banner area spans the window's width: the container, the strip and the banner at
+    // rest follow the window when it is resized.
+    void fitToWindow();
     void outwardCompletion(const std::shared_ptr<BNToast>& toast);
     void slide(const std::shared_ptr<BNToast>& toast, double duration, int kind,
                platform::ui::Rect bannerTo, platform::ui::Rect stripTo,

@@ -16,21 +16,12 @@ TQCustomAlertOverlay::TQCustomAlertOverlay(TQCustomAlertView& alarm, const TQIma
       animation_(new platform::ui::ImageView(box_)),
       alarm_(alarm) {
     setName("findMyPhoneOverlay");
-    const auto bounds = platform::ui::Screen::main().bounds();
-    const double W = bounds.width;
-    const double H = bounds.height;
-    setFrame({0, 0, W, H});
     setBackgroundColor(Color{0, 0, 0, 0.5});
-
-    const double w = 0.8 * W;
-    const double h = 0.4 * H;
     box_->setName("findMyPhoneBox");
-    box_->setFrame({(W - w) / 2, (H - h) / 2, w, h});
     box_->setBackgroundColor(Color{1, 1, 1, 1});
     box_->setCornerRadius(6);
 
     stopButton_->setName("stopButton");
-    stopButton_->setFrame({0, 0.8 * h + 10, w, 0.2 * h - 10});
     stopButton_->setBackgroundColor(Color{1.0, 127.0 / 255, 0, 1.0});
     stopButton_->setTitle(TQLocalization::localizedString("new_circle_stop"));
     stopButton_->setFont("Helvetica Neue", 15);
@@ -40,20 +31,34 @@ TQCustomAlertOverlay::TQCustomAlertOverlay(TQCustomAlertView& alarm, const TQIma
 
     illustration_->setName("illustration");
     illustration_->setImage(images("kavomanager_help_image02.png"));
-    illustration_->setFrame({10, 45, w - 20, 0.5 * h});
     illustration_->setContentMode(platform::ui::ImageView::ContentMode::aspectFit);
 
-    const auto drawing = illustration_->frame();
     std::vector<platform::image::Image> frames;
     for (int i = 30; i <= 41; ++i) {
         frames.push_back(images("loading_" + std::to_string(i) + ".png"));
     }
     animation_->setName("findMyPhoneAnimation");
-    animation_->setFrame({0.37 * drawing.width, 0.85 * drawing.height, 80, 10});
     animation_->setAnimationImages(std::move(frames));
     animation_->setAnimationDuration(0.9);
     animation_->setAnimationRepeatCount(0);
     animation_->startAnimating();
+
+    const auto bounds = platform::ui::Screen::main().bounds();
+    setFrame({0, 0, bounds.width, bounds.height});
+    layoutSubviews();
+}
+
+void TQCustomAlertOverlay::layoutSubviews() {
+    // The covered area is the screen at first and the window as it is resized after.
+    const double W = frame().width;
+    const double H = frame().height;
+    const double w = 0.8 * W;
+    const double h = 0.4 * H;
+    box_->setFrame({(W - w) / 2, (H - h) / 2, w, h});
+    stopButton_->setFrame({0, 0.8 * h + 10, w, 0.2 * h - 10});
+    illustration_->setFrame({10, 45, w - 20, 0.5 * h});
+    const auto drawing = illustration_->frame();
+    animation_->setFrame({0.37 * drawing.width, 0.85 * drawing.height, 80, 10});
 }
 
 void TQCustomAlertOverlay::okButtonPressed() {
@@ -83,7 +88,7 @@ void TQFindMyPhoneWindowPresenter::present(TQCustomAlertView& alarm) {
     remove();
     auto* overlay = new TQCustomAlertOverlay(alarm, images_);
     overlay_ = overlay;
-    window_.addOverlay(overlay, platform::ui::Layer::pageOverlay, true);
+    window_.addOverlay(overlay, platform::ui::Layer::pageOverlay);
 }
 
 void TQFindMyPhoneWindowPresenter::remove() {

@@ -34,6 +34,8 @@ public:
 
     // Leaves the window and is freed once the event that removed it is over.
     void removeFromSuperview();
+    // The box and its parts size from the area the overlay covers.
+    void layoutSubviews() override;
 
 private:
     platform::ui::View* box_;

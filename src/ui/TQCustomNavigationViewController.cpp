@@ -73,17 +73,23 @@ void TQCustomNavigationViewController::updateLayoutForViewController(Page& page)
 
 void TQCustomNavigationViewController::fadeBar(bool in) {
     const int generation = ++fadeGeneration_;
-    if (in) {
+    if (in && activityBar_->isHidden()) {
         activityBar_->setAlpha(0.0);
+    }
+    if (in) {
         activityBar_->show();
         activityBar_->raise();
     }
+    // Each fade starts where the bar stands, so one that turns back midway (a hide during the
+    // fade-in) never jumps to full opacity first.
+    const double from = activityBar_->alpha();
+    const double to = in ? 1.0 : 0.0;
     platform::ui::ViewGuard<TQCustomNavigationViewController> self(this);
     platform::ui::Animator::current().animate(platform::ui::Animation{
         kBarFade, platform::ui::Curve::easeInOut,
-        [self, in, generation](double value) {
+        [self, from, to, generation](double value) {
             if (self && self->fadeGeneration_ == generation) {
-                self->activityBar_->setAlpha(in ? value : 1.0 - value);
+                self->activityBar_->setAlpha(from + (to - from) * value);
             }
         },
         [self, in, generation](bool) {

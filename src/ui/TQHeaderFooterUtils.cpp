@@ -1,6 +1,7 @@
 #include "ui/TQHeaderFooterUtils.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "logging/LGLog.h"
@@ -28,9 +29,13 @@ platform::ui::View* build(std::string_view text, double fontSize, double labelY,
     const double viewHeight = std::max(measured.height + extra, minimum);
     auto* view = new platform::ui::View;
     view->setFrame({0, 0, viewWidth, viewHeight});
+    // The label takes the measured box in whole points: a width rounded down by a fraction
+    // would wrap the widest line's last word onto a line the height has no room for.
+    const double labelWidth = std::ceil(measured.width);
+    const double labelHeight = std::ceil(measured.height);
     auto* label = new platform::ui::Label(view);
     label->setName("sectionText");
-    label->setFrame({16, labelY, measured.width, measured.height});
+    label->setFrame({16, labelY, labelWidth, labelHeight});
     label->setText(text);
     label->setFontSize(fontSize);
     label->setNumberOfLines(0);
@@ -42,9 +47,9 @@ platform::ui::View* build(std::string_view text, double fontSize, double labelY,
         const double x = viewWidth - lineWidth - 16;
         LG_VERBOSE("x position %f", x);
         if (x >= 0) {
-            label->setFrame({x, labelY, measured.width, measured.height});
+            label->setFrame({x, labelY, labelWidth, labelHeight});
         } else {
-            label->setFrame({0, labelY, viewWidth - 16, measured.height});
+            label->setFrame({0, labelY, viewWidth - 16, labelHeight});
         }
     }
     return view;

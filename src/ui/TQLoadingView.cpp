@@ -3,16 +3,21 @@
 #include "logging/LGLog.h"
 #include "platform/foundation/RunLoop.h"
 
-TQLoadingViewController::TQLoadingViewController() : spinner_(new platform::ui::Spinner(this)) {
+TQLoadingViewController::TQLoadingViewController()
+    : box_(new platform::ui::View(this)), spinner_(new platform::ui::Spinner(box_)) {
     setName("loadingView");
     setBackgroundColor(platform::ui::Color{0, 0, 0, 0.45});
+    box_->setName("loadingBox");
+    box_->setBackgroundColor(platform::ui::Color{0.2, 0.2, 0.2, 1});
+    box_->setCornerRadius(12);
     spinner_->setName("loadingSpinner");
     spinner_->setColor(platform::ui::Color{1, 1, 1, 1});
     spinner_->startAnimating();
 }
 
 void TQLoadingViewController::layoutSubviews() {
-    spinner_->setFrame({(width() - 37) / 2.0, (height() - 37) / 2.0, 37, 37});
+    box_->setFrame({(width() - kBoxSide) / 2.0, (height() - kBoxSide) / 2.0, kBoxSide, kBoxSide});
+    spinner_->setFrame({(kBoxSide - 37) / 2.0, (kBoxSide - 37) / 2.0, 37, 37});
 }
 
 TQLoadingView::TQLoadingView(platform::ui::MainWindow& window, platform::RunLoop& loop)

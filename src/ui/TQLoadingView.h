@@ -11,15 +11,20 @@ class RunLoop;
 class Timer;
 }  // namespace platform
 
-// The content of the loading window: a spinner on a dimmed ground.
+// The content of the loading window: a spinner in a dark rounded box of its own on a dimmed
+// ground, so that over an alert it is never drawn on the alert's text.
 class TQLoadingViewController : public platform::ui::View {
 public:
+    static constexpr double kBoxSide = 88;
+
     TQLoadingViewController();
     [[nodiscard]] platform::ui::Spinner& spinner() { return *spinner_; }
+    [[nodiscard]] platform::ui::View& box() { return *box_; }
 
     void layoutSubviews() override;
 
 private:
+    platform::ui::View* box_;
     platform::ui::Spinner* spinner_;
 };
 

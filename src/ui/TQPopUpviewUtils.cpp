@@ -63,6 +63,12 @@ platform::ui::View& TQPopUpviewUtils::connectingView(platform::ui::View& host,
                           platform::AppHost::current().userInterfaceLayoutDirection());
 }
 
+platform::ui::AlertView& TQPopUpviewUtils::connectingView(platform::ui::AlertView& alert,
+                                                          std::string_view text) {
+    connectingView(alert.accessoryView(), text);
+    return alert;
+}
+
 platform::ui::View& TQPopUpviewUtils::connectingView(platform::ui::View& host,
                                                      std::string_view text, int deviceModel,
                                                      platform::LayoutDirection direction) {

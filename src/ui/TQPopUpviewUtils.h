@@ -6,6 +6,7 @@
 
 #include "platform/host/AppHost.h"
 #include "platform/ui/Controls.h"
+#include "platform/ui/Window.h"
 
 // Alerts and the connecting dressing that several pages share. The builders only build; the
 // caller shows what they return.
@@ -30,4 +31,7 @@ public:
     static platform::ui::View& connectingView(platform::ui::View& host, std::string_view text);
     static platform::ui::View& connectingView(platform::ui::View& host, std::string_view text,
                                               int deviceModel, platform::LayoutDirection direction);
+    // On an alert the pair goes into the alert's own box below its texts, never over them.
+    static platform::ui::AlertView& connectingView(platform::ui::AlertView& alert,
+                                                   std::string_view text);
 };

@@ -35,12 +35,21 @@ struct HostState {
     ui::ViewGuard<ui::View> activity;
 };
 
+// What a toast built here was made of, so that it can be sized again for its host.
+struct ToastLayout {
+    TSToastStyle style;
+    std::optional<std::string> title;
+    std::optional<std::string> message;
+    bool image = false;
+};
+
 // Kept on each toast.
 struct ToastState {
     std::shared_ptr<platform::Timer> timer;
     double duration = 0;
     TSToastPosition position;
     Completion completion;
+    std::optional<ToastLayout> layout;
 };
 
 HostState& hostState(ui::View& host) { return ui::attached<HostState>(host, "TSToastQueueKey"); }
@@ -156,7 +165,28 @@ void hide(ui::View& host, ui::View& toast, bool fromTap) {
 
 void timerFinished(ui::View& host, ui::View& toast) { hide(host, toast, false); }
 
+void layoutToast(ui::Size hostSize, ui::View& toast, const ToastLayout& layout);
+
+// Sized and placed again whenever its host's size changes, so a toast follows the window.
+void followHost(ui::View& host, ui::View& toast) {
+    ui::ViewGuard<ui::View> hostGuard = &host;
+    ui::ViewGuard<ui::View> toastGuard = &toast;
+    host.onSizeChange(toast, [hostGuard, toastGuard] {
+        if (!hostGuard || !toastGuard || toastGuard->parent() != hostGuard.data()) {
+            return;
+        }
+        auto& state = toastState(*toastGuard);
+        if (state.layout) {
+            layoutToast({hostGuard->frame().width, hostGuard->frame().height}, *toastGuard,
+                        *state.layout);
+        }
+        toastGuard->setCenter(centerPointForPosition(*hostGuard, state.position, *toastGuard));
+    });
+}
+
 void showNow(ui::View& host, ui::View& toast, double duration, const TSToastPosition& position) {
+    toastState(toast).position = position;
+    followHost(host, toast);
     toast.setCenter(centerPointForPosition(host, position, toast));
     toast.setAlpha(0);
     if (TSToastManager::isTapToDismissEnabled()) {
@@ -220,41 +250,58 @@ ui::View* toastViewForMessage(ui::View& host, std::optional<std::string_view> me
         return nullptr;
     }
     const TSToastStyle& style = given ? *given : TSToastManager::sharedStyle();
-    const ui::Size hostSize{host.frame().width, host.frame().height};
     auto* toast = new ui::View;
     toast->setName("toast");
     toast->setCornerRadius(style.cornerRadius);
     toast->setBackgroundColor(style.backgroundColor);
     toast->setShadow(shadowOf(style));
 
-    ui::Rect imageRect{0, 0, 0, 0};
+    ToastLayout layout{style, std::nullopt, std::nullopt, image.has_value()};
     if (image) {
         auto* imageView = new ui::ImageView(toast);
         imageView->setName("toastImage");
         imageView->setContentMode(ui::ImageView::ContentMode::aspectFit);
         imageView->setImage(std::move(*image));
+    }
+    if (title) {
+        makeLabel(*toast, "toastTitle", *title, style.titleFont, style.titleColor,
+                  style.titleAlignment, style.titleNumberOfLines);
+        layout.title = std::string(*title);
+    }
+    if (message) {
+        makeLabel(*toast, "toastMessage", *message, style.messageFont, style.messageColor,
+                  style.messageAlignment, style.messageNumberOfLines);
+        layout.message = std::string(*message);
+    }
+    layoutToast({host.frame().width, host.frame().height}, *toast, layout);
+    toastState(*toast).layout = std::move(layout);
+    return toast;
+}
+
+namespace {
+
+void layoutToast(ui::Size hostSize, ui::View& toast, const ToastLayout& layout) {
+    const TSToastStyle& style = layout.style;
+    ui::Rect imageRect{0, 0, 0, 0};
+    if (layout.image) {
         imageRect = {style.horizontalPadding, style.verticalPadding, style.imageSize.width,
                      style.imageSize.height};
-        imageView->setFrame(imageRect);
+        if (auto* imageView = toast.findChild<ui::ImageView*>("toastImage")) {
+            imageView->setFrame(imageRect);
+        }
     }
     const ui::Size box{hostSize.width * style.maxWidthPercentage() - imageRect.width,
                        hostSize.height * style.maxHeightPercentage()};
     ui::Rect titleRect{0, 0, 0, 0};
     ui::Rect messageRect{0, 0, 0, 0};
-    ui::Label* titleLabel = nullptr;
-    ui::Label* messageLabel = nullptr;
-    if (title) {
-        titleLabel = makeLabel(*toast, "toastTitle", *title, style.titleFont, style.titleColor,
-                               style.titleAlignment, style.titleNumberOfLines);
-        const ui::Size size = fitted(*title, style.titleFont, style.titleNumberOfLines, box);
+    if (layout.title) {
+        const ui::Size size = fitted(*layout.title, style.titleFont, style.titleNumberOfLines, box);
         titleRect = {imageRect.x + imageRect.width + style.horizontalPadding, style.verticalPadding,
                      size.width, size.height};
     }
-    if (message) {
-        messageLabel = makeLabel(*toast, "toastMessage", *message, style.messageFont,
-                                 style.messageColor, style.messageAlignment,
-                                 style.messageNumberOfLines);
-        const ui::Size size = fitted(*message, style.messageFont, style.messageNumberOfLines, box);
+    if (layout.message) {
+        const ui::Size size =
+            fitted(*layout.message, style.messageFont, style.messageNumberOfLines, box);
         messageRect = {imageRect.x + imageRect.width + style.horizontalPadding,
                        titleRect.y + titleRect.height + style.verticalPadding, size.width,
                        size.height};
@@ -265,15 +312,17 @@ ui::View* toastViewForMessage(ui::View& host, std::optional<std::string_view> me
                                   longerX + longerWidth + style.horizontalPadding);
     const double height = std::max(messageRect.y + messageRect.height + style.verticalPadding,
                                    imageRect.height + 2 * style.verticalPadding);
-    toast->setFrame({0, 0, width, height});
-    if (titleLabel != nullptr) {
-        titleLabel->setFrame(titleRect);
+    const ui::Rect before = toast.frame();
+    toast.setFrame({before.x, before.y, width, height});
+    if (auto* label = toast.findChild<ui::Label*>("toastTitle")) {
+        label->setFrame(titleRect);
     }
-    if (messageLabel != nullptr) {
-        messageLabel->setFrame(messageRect);
+    if (auto* label = toast.findChild<ui::Label*>("toastMessage")) {
+        label->setFrame(messageRect);
     }
-    return toast;
 }
+
+}  // namespace
 
 void showToast(ui::View& host, ui::View* toast) {
     showToast(host, toast, TSToastManager::defaultDuration(), TSToastManager::defaultPosition(),
@@ -352,6 +401,13 @@ void makeToastActivity(ui::View& host, const TSToastPosition& position) {
     state.activity = box;
     box->show();
     box->raise();
+    ui::ViewGuard<ui::View> hostGuard = &host;
+    ui::ViewGuard<ui::View> boxGuard = box;
+    host.onSizeChange(*box, [hostGuard, boxGuard, position] {
+        if (hostGuard && boxGuard) {
+            boxGuard->setCenter(centerPointForPosition(*hostGuard, position, *boxGuard));
+        }
+    });
     fade(*box, 1.0, style.fadeDuration, ui::Curve::easeOut, {});
 }
 

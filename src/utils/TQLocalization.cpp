@@ -19,6 +19,13 @@ struct Entry {
 constexpr Entry kEnglish[] = {
     {"Buddy", "Buddy"},
     {"IDS_COM_BODY_WEBSITE", "website"},
+    {"IDS_COM_OPT_COPY", "Copy"},
+    {"IDS_COM_OPT_CUT", "Cut"},
+    {"IDS_COM_OPT_DELETE", "Delete"},
+    {"IDS_COM_OPT_PASTE", "Paste"},
+    {"IDS_COM_OPT_REDO", "Redo"},
+    {"IDS_COM_OPT_SELECT_ALL", "Select all"},
+    {"IDS_COM_OPT_UNDO", "Undo"},
     {"IDS_COM_SK_OK", "OK"},
     {"IDS_FMP_BODY_YOUR_WATCH_IS_LOOKING_FOR_THIS_PHONE", "Your watch is looking for this phone."},
     {"IDS_FMP_HEADER_FIND_MY_PHONE", "Find my phone"},

@@ -77,6 +77,14 @@ TEST_F(FindMyPhoneOverlayTest, TheBoxAndTheButtonStripOnA375By667Screen) {
     ui_test::UiWorld::shoot(window, "find_my_phone");
 }
 
+TEST_F(FindMyPhoneOverlayTest, TheOverlayAndItsBoxFollowTheWindowAsItIsResized) {
+    window.setFrame({0, 0, 500, 400});
+    EXPECT_EQ(overlay->frame(), (platform::ui::Rect{0, 0, 500, 400}));
+    EXPECT_EQ(overlay->box().frame(), (platform::ui::Rect{50, 120, 400, 160}));
+    EXPECT_EQ(overlay->stopButton().frame(), (platform::ui::Rect{0, 138, 400, 22}));
+    EXPECT_EQ(overlay->illustration().frame(), (platform::ui::Rect{10, 45, 380, 80}));
+}
+
 TEST_F(FindMyPhoneOverlayTest, TwelveFramesLoopEvery0Point9Seconds) {
     auto& animation = overlay->animation();
     EXPECT_TRUE(animation.isAnimating());

@@ -65,14 +65,15 @@ TEST(HeaderFooterTest, LabelsSitAtTheirOriginsInBothDirections) {
     };
     std::unique_ptr<platform::ui::View> first(
         TQHeaderFooterUtils::generateFirstHeaderViewForText("Devices"));
-    EXPECT_EQ(labelOf(first.get())->frame(), (platform::ui::Rect{16, 34, 52.5, 18}));
+    // The label takes the measured width in whole points (52.5 up to 53), never less.
+    EXPECT_EQ(labelOf(first.get())->frame(), (platform::ui::Rect{16, 34, 53, 18}));
     EXPECT_EQ(labelOf(first.get())->text(), "Devices");
     EXPECT_TRUE(labelOf(first.get())->wordWrap());
 
     world.host.layoutDirection = platform::LayoutDirection::rightToLeft;
     std::unique_ptr<platform::ui::View> header(
         TQHeaderFooterUtils::generateHeaderViewForText("Devices"));
-    EXPECT_EQ(labelOf(header.get())->frame(), (platform::ui::Rect{414 - 52.5 - 16, 4, 52.5, 18}));
+    EXPECT_EQ(labelOf(header.get())->frame(), (platform::ui::Rect{414 - 52.5 - 16, 4, 53, 18}));
     std::unique_ptr<platform::ui::View> firstRtl(
         TQHeaderFooterUtils::generateFirstHeaderViewForText("Devices"));
     EXPECT_EQ(labelOf(firstRtl.get())->frame().y, 34);

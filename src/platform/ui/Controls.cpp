@@ -4,8 +4,12 @@
 #include <QClipboard>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -13,6 +17,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/image/QtBridge.h"
 #include "platform/ui/Animator.h"
+#include "platform/ui/ScrollStyle.h"
 #include "platform/ui/TextMetrics.h"
 
 namespace platform::ui {
@@ -74,7 +79,9 @@ void Label::setBold(bool bold) {
 }
 
 void Label::setNumberOfLines(int lines) {
-    setWordWrap(lines != 1);
+    lines_ = std::max(0, lines);
+    setWordWrap(lines_ != 1);
+    update();
 }
 
 void Label::setTextAlignment(TextAlignment alignment) {
@@ -96,6 +103,101 @@ void Label::setTextAlignment(TextAlignment alignment) {
 
 void Label::setEnabled(bool enabled) {
     QLabel::setEnabled(enabled);
+}
+
+Label::Layout Label::layoutText() const {
+    Layout layout;
+    const QString all = QLabel::text();
+    const QRectF area = contentsRect();
+    const QFontMetricsF metrics(font());
+    // A fraction of a point is rounding, not text that does not fit.
+    constexpr double slack = 0.5;
+    if (!wordWrap()) {
+        QString line = all;
+        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (metrics.horizontalAdvance(line) <= area.width() + slack) {
+            layout.lines.push_back(line);
+        } else {
+            layout.lines.push_back(metrics.elidedText(line, Qt::ElideRight, area.width()));
+            layout.truncated = true;
+        }
+        return layout;
+    }
+    QString text = all;
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout lines(text, font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    lines.setTextOption(option);
+    struct Span {
+        int start;
+        int length;
+        double bottom;
+    };
+    std::vector<Span> spans;
+    lines.beginLayout();
+    double y = 0;
+    for (QTextLine line = lines.createLine(); line.isValid(); line = lines.createLine()) {
+        line.setLineWidth(area.width());
+        y += metrics.leading();
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+        spans.push_back({line.textStart(), line.textLength(), y});
+    }
+    lines.endLayout();
+    std::size_t allowed = lines_ > 0 ? static_cast<std::size_t>(lines_) : spans.size();
+    std::size_t fitting = 0;
+    while (fitting < spans.size() && spans[fitting].bottom <= area.height() + slack) {
+        ++fitting;
+    }
+    allowed = std::min(allowed, std::max<std::size_t>(1, fitting));
+    const auto lineText = [&text](int start, int length) {
+        QString part = text.mid(start, length);
+        part.replace(QChar::LineSeparator, QLatin1Char(' '));
+        return part.trimmed();
+    };
+    for (std::size_t i = 0; i < spans.size() && i < allowed; ++i) {
+        if (i + 1 == allowed && allowed < spans.size()) {
+            // The rest of the text on one line, cut at the width with the ellipsis.
+            QString rest = lineText(spans[i].start, int(text.size()) - spans[i].start);
+            rest.append(QChar(0x2026));
+            layout.lines.push_back(metrics.elidedText(rest, Qt::ElideRight, area.width()));
+            layout.truncated = true;
+        } else {
+            layout.lines.push_back(lineText(spans[i].start, spans[i].length));
+        }
+    }
+    return layout;
+}
+
+std::vector<std::string> Label::shownLines() const {
+    std::vector<std::string> shown;
+    for (const QString& line : layoutText().lines) {
+        shown.push_back(toStdString(line));
+    }
+    return shown;
+}
+
+bool Label::isTruncated() const {
+    return layoutText().truncated;
+}
+
+void Label::paintEvent(QPaintEvent* event) {
+    const Layout layout = layoutText();
+    // Wrapped text is drawn as laid out here, so what shows is what shownLines says (Qt's own
+    // wrapping lets a word longer than the line run out of the frame).
+    if (!layout.truncated && !wordWrap()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                   foregroundRole()));
+    const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
+    const Qt::Alignment vertical = alignment() & Qt::AlignVertical_Mask;
+    painter.drawText(QRectF(contentsRect()), int(horizontal | vertical),
+                     layout.lines.join(QLatin1Char('\n')));
 }
 
 // Button
@@ -231,6 +333,11 @@ TextField::TextField(QWidget* parent) : Framed<QLineEdit>(parent) {
             onReturn_();
         }
     });
+    connect(this, &QLineEdit::textEdited, this, [this](const QString&) {
+        if (!quiet_) {
+            edited();
+        }
+    });
 }
 
 void TextField::setText(std::string_view text) {
@@ -254,8 +361,13 @@ void TextField::setFontSize(double size) {
 }
 
 void TextField::onEditingChanged(std::function<void()> changed) {
-    connect(this, &QLineEdit::textEdited, this,
-            [changed = std::move(changed)](const QString&) { changed(); });
+    onEdited_.push_back(std::move(changed));
+}
+
+void TextField::edited() {
+    for (const auto& changed : onEdited_) {
+        changed();
+    }
 }
 
 TextField::Range TextField::selectionOrCursor() const {
@@ -270,6 +382,137 @@ bool TextField::allowed(Range range, const QString& replacement) const {
     return !shouldChange_ || shouldChange_(range, toStdString(replacement));
 }
 
+bool TextField::replace(Range range, const QString& replacement) {
+    if (isReadOnly() || !allowed(range, replacement)) {
+        return false;
+    }
+    quiet_ = true;
+    setSelection(static_cast<int>(range.location), static_cast<int>(range.length));
+    if (range.length == 0) {
+        setCursorPosition(static_cast<int>(range.location));
+    }
+    insert(replacement);
+    quiet_ = false;
+    edited();
+    return true;
+}
+
+bool TextField::stepHistory(bool undo) {
+    if (isReadOnly() || !(undo ? isUndoAvailable() : isRedoAvailable())) {
+        return false;
+    }
+    const QString before = QLineEdit::text();
+    quiet_ = true;
+    undo ? QLineEdit::undo() : QLineEdit::redo();
+    quiet_ = false;
+    const QString after = QLineEdit::text();
+    if (after == before) {
+        return false;
+    }
+    // The step's change as one replacement: what lies between the common ends.
+    const qsizetype shorter = std::min(before.size(), after.size());
+    qsizetype head = 0;
+    while (head < shorter && before[head] == after[head]) {
+        ++head;
+    }
+    qsizetype tail = 0;
+    while (tail < shorter - head &&
+           before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) {
+        ++tail;
+    }
+    const Range range{static_cast<std::size_t>(head),
+                      static_cast<std::size_t>(before.size() - head - tail)};
+    if (!allowed(range, after.mid(head, after.size() - head - tail))) {
+        quiet_ = true;
+        undo ? QLineEdit::redo() : QLineEdit::undo();
+        quiet_ = false;
+        return false;
+    }
+    edited();
+    return true;
+}
+
+bool TextField::perform(EditAction action) {
+    switch (action) {
+        case EditAction::undo:
+            return stepHistory(true);
+        case EditAction::redo:
+            return stepHistory(false);
+        case EditAction::cut: {
+            if (!hasSelectedText() || echoMode() != Normal) {
+                return false;
+            }
+            const Range range = selectionOrCursor();
+            if (isReadOnly() || !allowed(range, {})) {
+                return false;
+            }
+            copy();
+            return replace(range, {});
+        }
+        case EditAction::copy:
+            copy();
+            return false;
+        case EditAction::paste: {
+            const QString pasted = QApplication::clipboard()->text();
+            if (pasted.isEmpty()) {
+                return false;
+            }
+            return replace(selectionOrCursor(), pasted);
+        }
+        case EditAction::erase:
+            return hasSelectedText() && replace(selectionOrCursor(), {});
+        case EditAction::selectAll:
+            selectAll();
+            return false;
+    }
+    return false;
+}
+
+std::unique_ptr<QMenu> TextField::createEditMenu() {
+    auto menu = std::make_unique<QMenu>();
+    menu->setObjectName(QStringLiteral("editMenu"));
+    const bool editable = !isReadOnly();
+    const bool selected = hasSelectedText();
+    const bool visible = echoMode() == Normal;
+    const struct {
+        EditAction action;
+        bool enabled;
+        bool separatorAfter;
+    } entries[] = {
+        {EditAction::undo, editable && isUndoAvailable(), false},
+        {EditAction::redo, editable && isRedoAvailable(), true},
+        {EditAction::cut, editable && selected && visible, false},
+        {EditAction::copy, selected && visible, false},
+        {EditAction::paste, editable && !QApplication::clipboard()->text().isEmpty(), false},
+        {EditAction::erase, editable && selected, true},
+        {EditAction::selectAll, !QLineEdit::text().isEmpty() &&
+                                    selectedText().size() != QLineEdit::text().size(),
+         false},
+    };
+    const EditMenuTexts& texts = EditMenuTexts::current();
+    ViewGuard<TextField> self(this);
+    for (const auto& entry : entries) {
+        QAction* item = menu->addAction(toQString(texts.text(entry.action)));
+        item->setData(static_cast<int>(entry.action));
+        item->setEnabled(entry.enabled);
+        QObject::connect(item, &QAction::triggered, this, [self, action = entry.action] {
+            if (self) {
+                self->perform(action);
+            }
+        });
+        if (entry.separatorAfter) {
+            menu->addSeparator();
+        }
+    }
+    return menu;
+}
+
+void TextField::contextMenuEvent(QContextMenuEvent* event) {
+    const std::unique_ptr<QMenu> menu = createEditMenu();
+    menu->exec(event->globalPos());
+    event->accept();
+}
+
 void TextField::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         if (onReturn_) {
@@ -278,10 +521,18 @@ void TextField::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    if (event->matches(QKeySequence::Paste)) {
-        insertFromPaste();
-        event->accept();
-        return;
+    const std::pair<QKeySequence::StandardKey, EditAction> commands[] = {
+        {QKeySequence::Paste, EditAction::paste},
+        {QKeySequence::Cut, EditAction::cut},
+        {QKeySequence::Undo, EditAction::undo},
+        {QKeySequence::Redo, EditAction::redo},
+    };
+    for (const auto& [keys, action] : commands) {
+        if (event->matches(keys)) {
+            perform(action);
+            event->accept();
+            return;
+        }
     }
     Range range = selectionOrCursor();
     const bool backspace = event->key() == Qt::Key_Backspace;
@@ -305,21 +556,64 @@ void TextField::keyPressEvent(QKeyEvent* event) {
 }
 
 void TextField::inputMethodEvent(QInputMethodEvent* event) {
-    if (!event->commitString().isEmpty() &&
-        !allowed(selectionOrCursor(), event->commitString())) {
-        event->accept();
-        return;
+    const QString commit = event->commitString();
+    if (!commit.isEmpty() || event->replacementLength() > 0) {
+        Range range = selectionOrCursor();
+        if (event->replacementLength() > 0) {
+            const qsizetype start = cursorPosition() + event->replacementStart();
+            range = {static_cast<std::size_t>(std::max<qsizetype>(0, start)),
+                     static_cast<std::size_t>(event->replacementLength())};
+        }
+        if (!allowed(range, commit)) {
+            // The composition ends without its text, so nothing half-entered stays on show.
+            QInputMethodEvent ended;
+            QLineEdit::inputMethodEvent(&ended);
+            event->accept();
+            return;
+        }
     }
     QLineEdit::inputMethodEvent(event);
 }
 
-void TextField::insertFromPaste() {
-    const QString pasted = QApplication::clipboard()->text();
-    if (pasted.isEmpty() || !allowed(selectionOrCursor(), pasted)) {
+void TextField::dragMoveEvent(QDragMoveEvent* event) {
+    QLineEdit::dragMoveEvent(event);
+    const QMimeData* data = event->mimeData();
+    if (data != nullptr && data->hasText()) {
+        const auto at = static_cast<std::size_t>(cursorPositionAt(event->position().toPoint()));
+        if (!allowed({at, 0}, data->text())) {
+            event->ignore();
+        }
+    }
+}
+
+void TextField::dropEvent(QDropEvent* event) {
+    const QMimeData* data = event->mimeData();
+    if (data == nullptr || !data->hasText() || event->source() == this) {
+        // A move within the field is the field's own business: its length does not change.
+        QLineEdit::dropEvent(event);
         return;
     }
-    insert(pasted);
-    emit textEdited(QLineEdit::text());
+    const auto at = static_cast<std::size_t>(cursorPositionAt(event->position().toPoint()));
+    if (replace({at, 0}, data->text())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void TextField::mouseReleaseEvent(QMouseEvent* event) {
+    QClipboard* clipboard = QApplication::clipboard();
+    if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
+        // The desktop's selection paste, through the same question as every other paste.
+        const QString pasted = clipboard->text(QClipboard::Selection);
+        if (!pasted.isEmpty()) {
+            replace({static_cast<std::size_t>(cursorPositionAt(event->position().toPoint())), 0},
+                    pasted);
+        }
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
 }
 
 // TextView
@@ -330,6 +624,7 @@ TextView::TextView(QWidget* parent) : Framed<QTextEdit>(parent) {
     setTextInteractionFlags(Qt::NoTextInteraction);
     setContextMenuPolicy(Qt::NoContextMenu);
     setFrameShape(QFrame::NoFrame);
+    usePhoneScrollBars(*this);
     QTextEdit::setFont(systemFont(15));
 }
 

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QTextEdit>
 #include <array>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/image/Image.h"
+#include "platform/ui/EditMenu.h"
 #include "platform/ui/View.h"
 
 namespace platform {
@@ -39,10 +41,28 @@ public:
     void setFont(std::string_view family, double size);
     void setTextColor(const Color& color);
     void setBold(bool bold);
-    // 0: as many lines as the text needs, wrapping at words; 1: one line.
+    // 0: as many lines as the text needs, wrapping at words; 1: one line; n: at most n lines.
+    // What does not fit (the line limit, the width, or the height for wrapped text) ends in
+    // "…" on the last line shown, so text is shortened visibly, never cut off.
     void setNumberOfLines(int lines);
+    [[nodiscard]] int numberOfLines() const { return lines_; }
     void setTextAlignment(TextAlignment alignment);
     void setEnabled(bool enabled);
+    // The lines as drawn in the label's frame, the last one elided when the text is cut short.
+    [[nodiscard]] std::vector<std::string> shownLines() const;
+    [[nodiscard]] bool isTruncated() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct Layout {
+        QStringList lines;
+        bool truncated = false;
+    };
+    [[nodiscard]] Layout layoutText() const;
+
+    int lines_ = 1;
 };
 
 // A button with a title and an image per state; the action fires on release inside (the
@@ -98,7 +118,8 @@ public:
         std::size_t location = 0;
         std::size_t length = 0;
     };
-    // Asked before each change by the user (typing, pasting, input methods, deletion): the
+    // Asked before each change by the user, whichever way the text comes (typing, keys, the
+    // edit menu, a drop, the selection paste, an input method's commit, undo and redo): the
     // range it replaces and what it puts there; false refuses it.
     using ShouldChange = std::function<bool(Range range, std::string_view replacement)>;
 
@@ -115,17 +136,32 @@ public:
     // The return key: never inserts anything; the handler is told.
     void onReturn(std::function<void()> pressed) { onReturn_ = std::move(pressed); }
 
+    // Runs an edit command as the menu and the keys do; false when it changed nothing.
+    bool perform(EditAction action);
+    // The menu a long press or right click shows, in EditMenuTexts' words.
+    [[nodiscard]] std::unique_ptr<QMenu> createEditMenu();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
-    void insertFromPaste();
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     [[nodiscard]] Range selectionOrCursor() const;
     bool allowed(Range range, const QString& replacement) const;
+    // Puts the text over the range when allowed, as one change the user made.
+    bool replace(Range range, const QString& replacement);
+    // Undo or redo, kept only when the change it makes is allowed.
+    bool stepHistory(bool undo);
+    void edited();
 
     ShouldChange shouldChange_;
     std::function<void()> onReturn_;
+    std::vector<std::function<void()>> onEdited_;
+    bool quiet_ = false;
 };
 
 // A text view for fixed texts: read-only, no caret and no edit menu.

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "platform/ui/ScrollStyle.h"
+
 namespace platform::ui {
 
 namespace {
@@ -96,6 +98,7 @@ void TableCell::mouseReleaseEvent(QMouseEvent* event) {
 TableView::TableView(QWidget* parent) : Framed<QScrollArea>(parent), canvas_(new View) {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    usePhoneScrollBars(*this);
     canvas_->setBackgroundColor(kGroupedBackground);
     setWidget(canvas_);
     setWidgetResizable(false);

@@ -53,11 +53,13 @@ public:
 // The system font of a size, as labels and the metrics use it.
 [[nodiscard]] QFont systemFont(double size);
 
-// The main screen's bounds in points: the size of the main window.
+// The main screen's bounds in points: the size of the main window, which keeps it current as
+// the window is resized, so what sizes itself from the screen follows the window.
 class Screen : public Replaceable<Screen> {
 public:
     explicit Screen(Size bounds) : bounds_(bounds) {}
     [[nodiscard]] Size bounds() const { return bounds_; }
+    void setBounds(Size bounds) { bounds_ = bounds; }
     // The pages' scale: the longer side divided by 736.
     [[nodiscard]] double scaleFactor() const;
 

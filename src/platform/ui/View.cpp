@@ -40,6 +40,18 @@ void View::resizeEvent(QResizeEvent* /*event*/) {
         setMask(QRegion(path.toFillPolygon().toPolygon()));
     }
     layoutSubviews();
+    std::erase_if(sizeObservers_, [](const SizeObserver& o) { return o.owner.isNull(); });
+    // A handler may add observers; those wait for the next change.
+    const auto observers = sizeObservers_;
+    for (const auto& observer : observers) {
+        if (observer.owner) {
+            observer.handler();
+        }
+    }
+}
+
+void View::onSizeChange(const QObject& owner, std::function<void()> handler) {
+    sizeObservers_.push_back({QPointer<const QObject>(&owner), std::move(handler)});
 }
 
 void View::paintEvent(QPaintEvent* /*event*/) {

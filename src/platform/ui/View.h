@@ -1,14 +1,17 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QWidget>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/image/Image.h"
 
@@ -163,6 +166,10 @@ public:
     [[nodiscard]] double cornerRadius() const { return cornerRadius_; }
     // Places the children for the view's size; called whenever the size changes.
     virtual void layoutSubviews() {}
+    // Called after layoutSubviews on every size change while `owner` lives: for what sizes
+    // itself from this view without being laid out by it (a toast on its host, a banner strip
+    // on the window).
+    void onSizeChange(const QObject& owner, std::function<void()> handler);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -171,6 +178,11 @@ protected:
 private:
     std::optional<Color> background_;
     double cornerRadius_ = 0;
+    struct SizeObserver {
+        QPointer<const QObject> owner;
+        std::function<void()> handler;
+    };
+    std::vector<SizeObserver> sizeObservers_;
 };
 
 }  // namespace platform::ui

@@ -1,6 +1,7 @@
 #include "platform/ui/Window.h"
 
 #include <QChildEvent>
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QTimer>
 #include <algorithm>
@@ -18,6 +19,155 @@ MainWindow::MainWindow(QWidget* parent) : View(parent) {
     const Size bounds = Screen::main().bounds();
     resize(static_cast<int>(std::lround(bounds.width)), static_cast<int>(std::lround(bounds.height)));
     setBackgroundColor(Color{1, 1, 1, 1});
+    // Input reaches a widget without passing its parents, so the window watches all of it to
+    // keep what lies under a modal overlay out of reach.
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+MainWindow::~MainWindow() {
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+namespace {
+
+bool takesKeyboard(Layer layer) {
+    return layer == Layer::pageOverlay || layer == Layer::alert || layer == Layer::loading;
+}
+
+bool isInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::InputMethod:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool within(const QWidget* outer, const QWidget* widget) {
+    return outer == widget || outer->isAncestorOf(widget);
+}
+
+}  // namespace
+
+View* MainWindow::keyboardOwner() const {
+    for (auto it = overlays_.rbegin(); it != overlays_.rend(); ++it) {
+        if (it->view && it->view->parent() == this && !it->view->isHidden() &&
+            takesKeyboard(it->layer)) {
+            return it->view.data();
+        }
+    }
+    return nullptr;
+}
+
+bool MainWindow::isBlocked(const QWidget* widget) const {
+    const View* owner = keyboardOwner();
+    if (owner == nullptr || widget == nullptr || !isAncestorOf(widget)) {
+        return false;
+    }
+    bool above = false;
+    for (const auto& entry : overlays_) {
+        if (entry.view.data() == owner) {
+            above = true;
+        }
+        if (above && entry.view && within(entry.view.data(), widget)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (isInput(type)) {
+        if (watched->isWidgetType() && isBlocked(static_cast<QWidget*>(watched))) {
+            event->accept();
+            return true;
+        }
+    } else if ((type == QEvent::Show || type == QEvent::Hide) && watched->parent() == this &&
+               std::any_of(overlays_.begin(), overlays_.end(),
+                           [watched](const Entry& e) { return e.view.data() == watched; })) {
+        updateKeyboard();
+    }
+    return View::eventFilter(watched, event);
+}
+
+void MainWindow::focusInto(View* owner) {
+    QWidget* target = owner;
+    for (QWidget* w = owner->nextInFocusChain(); w != nullptr && w != owner;
+         w = w->nextInFocusChain()) {
+        if (owner->isAncestorOf(w) && w->isEnabled() && !w->isHidden() &&
+            (w->focusPolicy() & Qt::TabFocus) != 0) {
+            target = w;
+            break;
+        }
+    }
+    target->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::updateKeyboard() {
+    View* owner = keyboardOwner();
+    QPointer<QWidget> restore;
+    bool released = false;
+    // Drop the holders that are gone; one still on screen under a new owner stays.
+    while (!holders_.empty() && holders_.back().owner.data() != owner) {
+        const Holder& back = holders_.back();
+        const bool stillHolds =
+            back.owner && back.owner->parent() == this && !back.owner->isHidden();
+        if (stillHolds) {
+            break;
+        }
+        restore = back.focusBefore;
+        released = true;
+        holders_.pop_back();
+    }
+    if (owner != nullptr && (holders_.empty() || holders_.back().owner.data() != owner)) {
+        QWidget* had = focusWidget();
+        holders_.push_back({ViewGuard<View>(owner),
+                            QPointer<QWidget>(had != nullptr && !within(owner, had) ? had : nullptr)});
+        focusInto(owner);
+        return;
+    }
+    if (released) {
+        if (restore && !isBlocked(restore)) {
+            restore->setFocus(Qt::OtherFocusReason);
+        } else if (owner != nullptr) {
+            focusInto(owner);
+        }
+    }
+}
+
+bool MainWindow::focusNextPrevChild(bool next) {
+    View* owner = keyboardOwner();
+    if (owner == nullptr) {
+        return View::focusNextPrevChild(next);
+    }
+    // Tab cycles within the overlay that has the keyboard.
+    QWidget* start = focusWidget() != nullptr && within(owner, focusWidget()) ? focusWidget() : owner;
+    QWidget* w = start;
+    do {
+        w = next ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (w != owner && within(owner, w) && w->isEnabled() && !w->isHidden() &&
+            (w->focusPolicy() & Qt::TabFocus) != 0) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    } while (w != nullptr && w != start);
+    owner->setFocus(Qt::OtherFocusReason);
+    return true;
 }
 
 void MainWindow::setRootView(View* root) {
@@ -39,9 +189,13 @@ void MainWindow::addOverlay(View* overlay, Layer layer, bool keepFrame) {
     if (!keepFrame) {
         overlay->setFrame({0, 0, double(width()), double(height())});
     }
+    if (takesKeyboard(layer)) {
+        overlay->setFocusPolicy(Qt::ClickFocus);
+    }
     overlays_.push_back(Entry{ViewGuard<View>(overlay), layer, keepFrame});
-    overlay->show();
     restack();
+    overlay->show();
+    updateKeyboard();
 }
 
 std::vector<View*> MainWindow::overlays(Layer layer) const {
@@ -81,6 +235,7 @@ void MainWindow::restack() {
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
+    Screen::main().setBounds(Size{double(width()), double(height())});
     View::resizeEvent(event);
     const Rect all{0, 0, double(width()), double(height())};
     if (root_ != nullptr) {
@@ -99,6 +254,7 @@ void MainWindow::childEvent(QChildEvent* event) {
         std::erase_if(overlays_, [child = event->child()](const Entry& e) {
             return !e.view || e.view.data() == child;
         });
+        updateKeyboard();
     }
 }
 
@@ -106,6 +262,7 @@ void MainWindow::childEvent(QChildEvent* event) {
 
 namespace {
 constexpr double kAlertWidth = 270;
+constexpr double kAlertMargin = 16;
 constexpr double kAlertButtonHeight = 44;
 }  // namespace
 
@@ -151,8 +308,24 @@ void AlertView::dismiss() {
     deleteLater();
 }
 
+View& AlertView::accessoryView(double height) {
+    if (accessory_ == nullptr) {
+        accessory_ = new View(box_);
+        accessory_->setName("alertAccessory");
+        accessory_->show();
+    }
+    accessory_->setFrame({0, 0, kAlertWidth, height});
+    layoutBox();
+    return *accessory_;
+}
+
 void AlertView::layoutBox() {
-    const double inner = kAlertWidth - 32;
+    // As wide as a phone's alert, narrower only when the window is (an alert not yet given a
+    // size has Qt's default one, which says nothing).
+    const double available =
+        testAttribute(Qt::WA_Resized) ? width() - 2.0 * kAlertMargin : kAlertWidth;
+    const double boxWidth = std::clamp(available, 0.0, kAlertWidth);
+    const double inner = boxWidth - 32;
     const auto heightOf = [inner](Label& label) {
         if (label.text().empty()) {
             return 0.0;
@@ -166,8 +339,13 @@ void AlertView::layoutBox() {
     y += titleHeight + (messageHeight > 0 ? 4 : 0);
     message_->setFrame({16, y, inner, messageHeight});
     y += messageHeight + 20;
+    if (accessory_ != nullptr) {
+        const double height = accessory_->frame().height;
+        accessory_->setFrame({(boxWidth - kAlertWidth) / 2, y, kAlertWidth, height});
+        y += height;
+    }
     const bool sideBySide = buttons_.size() == 2;
-    const double buttonWidth = sideBySide ? kAlertWidth / 2 : kAlertWidth;
+    const double buttonWidth = sideBySide ? boxWidth / 2 : boxWidth;
     for (std::size_t i = 0; i < buttons_.size(); ++i) {
         const double x = sideBySide ? buttonWidth * double(i) : 0;
         const double top = sideBySide ? y : y + kAlertButtonHeight * double(i);
@@ -175,8 +353,7 @@ void AlertView::layoutBox() {
     }
     const double boxHeight =
         y + kAlertButtonHeight * (sideBySide ? 1.0 : double(buttons_.size()));
-    box_->setFrame({(width() - kAlertWidth) / 2, (height() - boxHeight) / 2, kAlertWidth,
-                    boxHeight});
+    box_->setFrame({(width() - boxWidth) / 2, (height() - boxHeight) / 2, boxWidth, boxHeight});
 }
 
 void AlertView::resizeEvent(QResizeEvent* event) {

@@ -21,10 +21,14 @@ namespace platform::ui {
 enum class Layer { page = 1, pageOverlay = 2, alert = 3, loading = 4, banner = 5 };
 
 // The application's one top-level window: the root view (a navigation) and the overlays
-// above it by layer; within a layer the last added is on top.
+// above it by layer; within a layer the last added is on top. The top-most overlay of the
+// page-overlay, alert and loading layers takes the keyboard: focus moves into it, keys, touches
+// and drops meant for the views below it are dropped, and when it goes the focus returns to
+// where it was. Banners above it stay live.
 class MainWindow : public View {
 public:
     explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
     // The window takes the view and fills itself with it; the previous root is freed.
     void setRootView(View* root);
     [[nodiscard]] View* rootView() const { return root_; }
@@ -38,13 +42,23 @@ public:
     void makeKeyAndVisible();
     [[nodiscard]] bool isKey() const { return key_; }
     void setKey(bool key) { key_ = key; }
+    // The overlay that has the keyboard, or null when the page has it.
+    [[nodiscard]] View* keyboardOwner() const;
+    // Whether input meant for the widget is dropped because an overlay above it has the
+    // keyboard.
+    [[nodiscard]] bool isBlocked(const QWidget* widget) const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void childEvent(QChildEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void restack();
+    // Hands the keyboard to the overlay on top, or back to where it was before.
+    void updateKeyboard();
+    void focusInto(View* owner);
 
     View* root_ = nullptr;
     struct Entry {
@@ -53,6 +67,12 @@ private:
         bool keepFrame;
     };
     std::vector<Entry> overlays_;
+    // The overlays that took the keyboard, lowest first, with the widget that had it before.
+    struct Holder {
+        ViewGuard<View> owner;
+        QPointer<QWidget> focusBefore;
+    };
+    std::vector<Holder> holders_;
     bool key_ = false;
 };
 
@@ -71,6 +91,11 @@ public:
     void onButton(std::function<void(std::size_t index)> pressed) { pressed_ = std::move(pressed); }
     // Goes without a button.
     void dismiss();
+    // A box of the alert's own between its texts and its buttons, for what a caller dresses
+    // the alert with (a spinner and a line of text), so that it never covers the texts. Made
+    // on first use, the alert's width and `height` points tall.
+    View& accessoryView(double height = 90);
+    [[nodiscard]] View& box() { return *box_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -81,6 +106,7 @@ private:
     View* box_;
     Label* title_;
     Label* message_;
+    View* accessory_ = nullptr;
     std::vector<Button*> buttons_;
     int tag_ = 0;
     std::function<void(std::size_t)> pressed_;
