@@ -191,14 +191,6 @@ AppContext::AppContext(Settings settings)
         .network = network_,
         .configuration = settings.serverConfiguration,
         .loader = settings.serverLoader});
-    foregroundObserver_ =
-        center_.addObserver(platform::kApplicationWillEnterForegroundNotification,
-                            [this](const platform::Notification&) {
-                                if (defaults_.boolean(kOobeCompletedKey).value_or(false)) {
-                                    sendLog_->generateJSONForAppLaunch();
-                                }
-                                appUpdater_->checkApplicationUpdate();
-                            });
 }
 
 void AppContext::installCrashHandlers() {
@@ -253,7 +245,6 @@ void AppContext::addLaunchLoggers() {
 
 AppContext::~AppContext() {
     center_.removeObserver(backgroundObserver_);
-    center_.removeObserver(foregroundObserver_);
     crashHandler_.reset();
     handlers_.usageLog = nullptr;
     appUpdater_.reset();

@@ -149,6 +149,8 @@ public:
     // The user setting that names the folder of vCard files the address book is read from.
     static constexpr const char* kContactsFolderKey = "kavo.contacts.folder";
     [[nodiscard]] platform::contacts::VCardFolderAddressBook& addressBook() { return *addressBook_; }
+    // The calendar service that sends the watch its changes.
+    [[nodiscard]] TQEvent& calendar() { return *calendar_; }
     [[nodiscard]] TQContactMgr& contactManager() { return *contacts_; }
 
     // Brings the link up on radio: Bluetooth manager, facade, initialisation sequence and core
@@ -229,8 +231,6 @@ private:
     std::unique_ptr<TQBuddyUtil> buddies_;
     // Going to the background writes the defaults at once: the process may not come back.
     platform::NotificationCenter::Token backgroundObserver_ = 0;
-    // Coming back records a launch and looks for a newer version, as the launch does.
-    platform::NotificationCenter::Token foregroundObserver_ = 0;
     std::unique_ptr<platform::mail::MailComposer> mailComposer_;
     std::unique_ptr<TQSendLogUtil> sendLog_;
     std::unique_ptr<TQAppUpdater> appUpdater_;

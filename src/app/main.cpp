@@ -1,7 +1,7 @@
-// kavomanager: the phone-side companion of the Kavo watch. Until it has screens it runs headless
-// on the machine's Bluetooth (BlueZ) or on the local-socket air: it pairs with the first watch in
-// setup mode that comes near, runs the handshake and serves the watch. `kavomanager --help`
-// tells the options.
+// kavomanager: the phone-side companion of the Kavo watch, on the machine's Bluetooth (BlueZ) or
+// on the local-socket air. With a display it opens its phone-sized window; without one, or with
+// --headless, it runs without screens: it pairs with the first watch in setup mode that comes
+// near, runs the handshake and serves the watch. `kavomanager --help` tells the options.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 
 #include "app/AppContext.h"
 #include "app/TQAppUpdater.h"
+#include "app/TQWindowedApp.h"
 #include "app/TQSendLogUtil.h"
 #include "app/headless/HeadlessHome.h"
 #include "app/headless/HeadlessSetup.h"
@@ -32,21 +33,29 @@
 #include "platform/foundation/InstanceLock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/StopOnSignals.h"
+#include "platform/host/InstanceChannel.h"
+#include "platform/host/URLOpener.h"
+#include "platform/ui/Window.h"
 #include "platform/system/DeviceInfo.h"
 #include "utils/TQUtils.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kavomanager [--air DIR] [--install URL [--install-title TITLE]]\n"
-    "Runs the phone side of the Kavo watch link without screens: on the machine's Bluetooth\n"
-    "adapter through bluetoothd (BlueZ) on the system bus, or on the local-socket air.\n"
+    "Usage: kavomanager [--headless] [--air DIR] [--install URL [--install-title TITLE]] [URL]\n"
+    "The phone side of the Kavo watch link, on the machine's Bluetooth adapter through\n"
+    "bluetoothd (BlueZ) on the system bus, or on the local-socket air. With a display\n"
+    "($DISPLAY or $WAYLAND_DISPLAY) it opens its window; without one it runs without screens.\n"
+    "  --headless             without screens even when a display is there\n"
     "  --air DIR              the local-socket air in DIR instead of Bluetooth (also when\n"
     "                         $KAVO_AIR is set)\n"
     "  --install URL          once the watch is in use, downloads the watch application at URL\n"
-    "                         and installs it, as the store screen would\n"
+    "                         and installs it, as the store screen would (without screens)\n"
     "  --install-title TITLE  its title in the store (default: the URL's file name)\n"
     "  --help                 this text\n"
+    "  URL                    a link to open (a store link such as\n"
+    "                         quorvelapps://ProductDetail/ID): handed to the kavomanager running\n"
+    "                         on the same home, or opened once this one has started\n"
     "The application's files live in $KAVO_HOME (default: $XDG_DATA_HOME/kavomanager).\n"
     "Logs go to the system log, to standard error and to log files in $KAVO_HOME/Documents;\n"
     "SIGINT or SIGTERM ends it.\n";
@@ -57,8 +66,20 @@ struct Options {
     std::optional<std::filesystem::path> air;
     std::optional<std::string> install;
     std::string installTitle;
+    std::optional<std::string> url;
+    bool headless = false;
     bool help = false;
 };
+
+bool hasDisplay() {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && value[0] != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::optional<Options> parseArguments(int argc, char** argv) {
     Options options;
@@ -66,6 +87,11 @@ std::optional<Options> parseArguments(int argc, char** argv) {
         const std::string_view argument = argv[i];
         if (argument == "--help") {
             options.help = true;
+        } else if (argument == "--headless") {
+            options.headless = true;
+        } else if (!argument.starts_with("-") && !options.url &&
+                   platform::looksLikeURL(argument)) {
+            options.url = std::string(argument);
         } else if (argument == "--air" && i + 1 < argc && argv[i + 1][0] != '\0') {
             options.air = argv[++i];
         } else if (argument == "--install" && i + 1 < argc && argv[i + 1][0] != '\0') {
@@ -81,6 +107,166 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     return options;
 }
 
+// The radio the link comes up on: the local-socket air when asked for; else the machine's
+// Bluetooth when bluetoothd offers an adapter; else none. The link uses the radio the air
+// gives out, so the air goes after the link.
+struct ChosenRadio {
+    std::unique_ptr<platform::bluetooth::Radio> radio;
+    std::string where;
+};
+
+std::optional<ChosenRadio> chooseRadio(const Options& options, AppContext& context,
+                                       const platform::bluetooth::Uuid& identifier,
+                                       std::optional<platform::bluetooth::SocketAir>& air) {
+    const char* airVariable = std::getenv("KAVO_AIR");
+    if (options.air || (airVariable != nullptr && airVariable[0] != '\0')) {
+        air.emplace(options.air.value_or(platform::bluetooth::SocketAir::defaultDirectory()));
+        auto attached = air->attach(identifier);
+        if (!attached) {
+            LG_ERROR("kavomanager: cannot come onto the air in %s: %s", air->directory().string(),
+                     attached.error().message);
+            return std::nullopt;
+        }
+        return ChosenRadio{std::move(attached).value(),
+                           "on the air in " + air->directory().string()};
+    }
+    auto bluez = std::make_unique<platform::bluetooth::bluez::BluezRadio>(
+        context.loop(), identifier, context.defaults());
+    if (bluez->state() != platform::bluetooth::ManagerState::unsupported) {
+        return ChosenRadio{std::move(bluez), "on Bluetooth (BlueZ)"};
+    }
+    LG_ERROR(
+        "kavomanager: no Bluetooth: the system bus has no bluetoothd with an adapter (use --air "
+        "DIR for the local-socket air)");
+    return ChosenRadio{std::make_unique<platform::bluetooth::AbsentRadio>(identifier),
+                       "without Bluetooth"};
+}
+
+// This installation's identity towards the watch names the phone on the air as well.
+std::optional<platform::bluetooth::Uuid> phoneIdentifier() {
+    auto identifier =
+        platform::bluetooth::Uuid::parse(platform::DeviceInfo::current().vendorIdentifier());
+    if (!identifier) {
+        LG_ERROR("kavomanager: the phone has no identifier to come onto the air with");
+    }
+    return identifier;
+}
+
+// The program without screens: the headless set-up, home and store stand-ins.
+int runHeadless(const Options& options, AppContext& context, platform::StopOnSignals& stopper,
+                std::size_t swept) {
+    context.addLaunchLoggers();
+    LG_VERBOSE("--- KavoManager ---");
+    if (swept > 0) {
+        LG_INFO("kavomanager: %zu unfinished file writes of an earlier run removed", swept);
+    }
+    const auto identifier = phoneIdentifier();
+    if (!identifier) {
+        return 1;
+    }
+    std::optional<platform::bluetooth::SocketAir> air;
+    auto chosen = chooseRadio(options, context, *identifier, air);
+    if (!chosen) {
+        return 1;
+    }
+
+    auto& defaults = context.defaults();
+    defaults.set("isWMSConnected", 0);
+    TQUtils::synchronizeDefaults("kavomanager");
+    LG_DEBUG("Kavo Manager : TQAppDelegate IS_WMS_CONNECTED FALSE");
+
+    context.startLink(std::move(chosen->radio));
+    LG_INFO("kavomanager: %s %s", identifier->toLongString(), chosen->where);
+    context.installCrashHandlers();
+
+    HeadlessHome home(context.center(), context.kavoManager(), context.navigator());
+    std::shared_ptr<HeadlessSetup> setup;
+    if (defaults.boolean("isCompletedSetupWizard").value_or(false)) {
+        context.navigator().setHomeScreenRoot(true);
+    } else {
+        TQBleManager& bleManager = context.bleManager();
+        setup = HeadlessSetup::create(
+            context.kavoManager(), context.initSequence(), context.coreManager(),
+            context.navigator(), [&bleManager] { return bleManager.peripheral().isServiceAdded(); },
+            [&context] {
+                context.sendLogUtil().generateJSONForConnByUsr();
+                context.store().featured().getFeaturedListWithCount(0);
+            });
+        setup->start();
+    }
+    if (defaults.boolean(AppContext::kOobeCompletedKey).value_or(false)) {
+        context.sendLogUtil().generateJSONForAppLaunch();
+    }
+    context.appUpdater().checkApplicationUpdate();
+    std::unique_ptr<HeadlessStoreInstall> install;
+    if (options.install) {
+        install = std::make_unique<HeadlessStoreInstall>(
+            context.store().appManager(), context.center(), context.loop(),
+            HeadlessStoreInstall::Request{
+                .url = *options.install, .title = options.installTitle, .appID = ""});
+        install->start();
+    }
+    context.loop().run();
+    install.reset();
+    if (const int signal = stopper.received(); signal != 0) {
+        LG_INFO("kavomanager: stopping on signal %d", signal);
+    }
+    setup.reset();
+    TQUtils::synchronizeDefaults("kavomanager");
+    context.stopLink();
+    if (air) {
+        air->powerOff(*identifier);
+    }
+    return 0;
+}
+
+// The program with its window: the application delegate runs the launch, the link coming up
+// at its step.
+int runWindowed(const Options& options, platform::ui::Application& application,
+                AppContext& context, platform::StopOnSignals& stopper, std::size_t swept,
+                const std::filesystem::path& home) {
+    std::optional<platform::bluetooth::SocketAir> air;
+    std::optional<platform::bluetooth::Uuid> identifier;
+    bool failed = false;
+    TQWindowedApp app(
+        context,
+        TQWindowedApp::Settings{
+            .startLink =
+                [&] {
+                    if (swept > 0) {
+                        LG_INFO("kavomanager: %zu unfinished file writes of an earlier run "
+                                "removed",
+                                swept);
+                    }
+                    identifier = phoneIdentifier();
+                    auto chosen = identifier ? chooseRadio(options, context, *identifier, air)
+                                             : std::nullopt;
+                    if (!chosen) {
+                        failed = true;
+                        return false;
+                    }
+                    context.startLink(std::move(chosen->radio));
+                    LG_INFO("kavomanager: %s %s", identifier->toLongString(), chosen->where);
+                    return true;
+                },
+            .channel = platform::InstanceChannel::pathFor(home)});
+    app.launch(options.url);
+    if (failed) {
+        LGLog::flushLog();
+        return 1;
+    }
+    application.exec(context.loop());
+    if (const int signal = stopper.received(); signal != 0) {
+        LG_INFO("kavomanager: stopping on signal %d", signal);
+    }
+    TQUtils::synchronizeDefaults("kavomanager");
+    context.stopLink();
+    if (air && identifier) {
+        air->powerOff(*identifier);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,8 +279,29 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // One program per home: a second would write the same defaults, database and files.
     const std::filesystem::path home = platform::Container::fromEnvironment().root();
+    // A URL goes to the program already running on this home when there is one.
+    if (options->url) {
+        if (platform::InstanceChannel::send(platform::InstanceChannel::pathFor(home), *options->url)
+                .ok()) {
+            std::fprintf(stderr, "kavomanager: the URL went to the kavomanager running on %s\n",
+                         home.c_str());
+            return 0;
+        }
+    }
+    const bool windowed = !options->headless && hasDisplay();
+    if (options->url && !windowed) {
+        std::fprintf(stderr, "kavomanager: a URL opens only in the window, and no kavomanager "
+                             "with its window runs on this home\n");
+        return 2;
+    }
+    if (windowed && options->install) {
+        std::fprintf(stderr, "kavomanager: --install is for the program without screens (add "
+                             "--headless)\n");
+        return 2;
+    }
+
+    // One program per home: a second would write the same defaults, database and files.
     std::error_code made;
     std::filesystem::create_directories(home, made);
     auto lock = platform::InstanceLock::acquire(home / kLockFile);
@@ -107,116 +314,30 @@ int main(int argc, char** argv) {
 
     // A log reader that went away must not end the program before it has left the air.
     std::signal(SIGPIPE, SIG_IGN);
-    // The context starts threads (the location service's bus) before the signal waiter is
-    // there; blocked here, the stopping signals reach none of them and only the waiter takes
-    // them, so the program always ends through its destructors.
+    // The context (and Qt) start threads before the signal waiter is there; blocked here, the
+    // stopping signals reach none of them and only the waiter takes them, so the program
+    // always ends through its destructors.
     sigset_t stopping;
     sigemptyset(&stopping);
     sigaddset(&stopping, SIGINT);
     sigaddset(&stopping, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+    int status = 0;
     {
+        std::optional<platform::ui::Application> application;
+        if (windowed) {
+            application.emplace(argc, argv);
+        }
         AppContext context({.clock = platform::RunLoop::Clock::real,
                             .home = home,
                             .sessionKeychain = true,
                             .systemLocation = true});
         // Before any thread starts, so that only its own thread takes the signals.
-        platform::StopOnSignals signals(context.loop());
-        context.addLaunchLoggers();
-        LG_VERBOSE("--- KavoManager ---");
-        if (swept > 0) {
-            LG_INFO("kavomanager: %zu unfinished file writes of an earlier run removed", swept);
-        }
-        // This installation's identity towards the watch names the phone on the air as well.
-        const auto identifier =
-            platform::bluetooth::Uuid::parse(platform::DeviceInfo::current().vendorIdentifier());
-        if (!identifier) {
-            LG_ERROR("kavomanager: the phone has no identifier to come onto the air with");
-            LGLog::flushLog();
-            return 1;
-        }
-        // The local-socket air when asked for; else the machine's Bluetooth when bluetoothd
-        // offers an adapter; else none. The link uses the radio the air gives out, so the air
-        // goes after the link.
-        const char* airVariable = std::getenv("KAVO_AIR");
-        std::optional<platform::bluetooth::SocketAir> air;
-        std::unique_ptr<platform::bluetooth::Radio> radio;
-        std::string where;
-        if (options->air || (airVariable != nullptr && airVariable[0] != '\0')) {
-            air.emplace(options->air.value_or(platform::bluetooth::SocketAir::defaultDirectory()));
-            auto attached = air->attach(*identifier);
-            if (!attached) {
-                LG_ERROR("kavomanager: cannot come onto the air in %s: %s",
-                         air->directory().string(), attached.error().message);
-                LGLog::flushLog();
-                return 1;
-            }
-            radio = std::move(attached).value();
-            where = "on the air in " + air->directory().string();
-        } else {
-            auto bluez = std::make_unique<platform::bluetooth::bluez::BluezRadio>(
-                context.loop(), *identifier, context.defaults());
-            if (bluez->state() != platform::bluetooth::ManagerState::unsupported) {
-                radio = std::move(bluez);
-                where = "on Bluetooth (BlueZ)";
-            } else {
-                LG_ERROR(
-                    "kavomanager: no Bluetooth: the system bus has no bluetoothd with an "
-                    "adapter (use --air DIR for the local-socket air)");
-                radio = std::make_unique<platform::bluetooth::AbsentRadio>(*identifier);
-                where = "without Bluetooth";
-            }
-        }
-
-        auto& defaults = context.defaults();
-        defaults.set("isWMSConnected", 0);
-        TQUtils::synchronizeDefaults("kavomanager");
-        LG_DEBUG("Kavo Manager : TQAppDelegate IS_WMS_CONNECTED FALSE");
-
-        context.startLink(std::move(radio));
-        LG_INFO("kavomanager: %s %s", identifier->toLongString(), where);
-        context.installCrashHandlers();
-
-        HeadlessHome home(context.center(), context.kavoManager(), context.navigator());
-        std::shared_ptr<HeadlessSetup> setup;
-        if (defaults.boolean("isCompletedSetupWizard").value_or(false)) {
-            context.navigator().setHomeScreenRoot(true);
-        } else {
-            TQBleManager& bleManager = context.bleManager();
-            setup = HeadlessSetup::create(
-                context.kavoManager(), context.initSequence(), context.coreManager(),
-                context.navigator(),
-                [&bleManager] { return bleManager.peripheral().isServiceAdded(); },
-                [&context] {
-                    context.sendLogUtil().generateJSONForConnByUsr();
-                    context.store().featured().getFeaturedListWithCount(0);
-                });
-            setup->start();
-        }
-        if (defaults.boolean(AppContext::kOobeCompletedKey).value_or(false)) {
-            context.sendLogUtil().generateJSONForAppLaunch();
-        }
-        context.appUpdater().checkApplicationUpdate();
-        std::unique_ptr<HeadlessStoreInstall> install;
-        if (options->install) {
-            install = std::make_unique<HeadlessStoreInstall>(
-                context.store().appManager(), context.center(), context.loop(),
-                HeadlessStoreInstall::Request{
-                    .url = *options->install, .title = options->installTitle, .appID = ""});
-            install->start();
-        }
-        context.loop().run();
-        install.reset();
-        if (const int signal = signals.received(); signal != 0) {
-            LG_INFO("kavomanager: stopping on signal %d", signal);
-        }
-        setup.reset();
-        TQUtils::synchronizeDefaults("kavomanager");
-        context.stopLink();
-        if (air) {
-            air->powerOff(*identifier);
-        }
+        platform::StopOnSignals stopper(context.loop());
+        status = application
+                     ? runWindowed(*options, *application, context, stopper, swept, home)
+                     : runHeadless(*options, context, stopper, swept);
     }
     LGLog::flushLog();
-    return 0;
+    return status;
 }

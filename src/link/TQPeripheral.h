@@ -68,6 +68,12 @@ public:
     // Forgets the subscribed watch and reports a manual disconnection; the connection stays.
     void clearConnectedCentral();
     [[nodiscard]] bool isBleEnabled() const;
+    // Whether the system lets the application share over Bluetooth: not while the radio
+    // reports it unauthorised.
+    [[nodiscard]] bool isSharingAuthorized() const {
+        return peripheralManager_ == nullptr ||
+               peripheralManager_->state() != platform::bluetooth::ManagerState::unauthorized;
+    }
 
     [[nodiscard]] bool isManualDisconnect() const { return isManualDisconnect_; }
     void setIsManualDisconnect(bool value) { isManualDisconnect_ = value; }

@@ -16,7 +16,7 @@ TQWindowAppHost::TQWindowAppHost(platform::ui::MainWindow& window, platform::App
     : window_(window), base_(base) {}
 
 platform::ApplicationState TQWindowAppHost::applicationState() const {
-    return base_.applicationState();
+    return state_.value_or(base_.applicationState());
 }
 
 platform::LayoutDirection TQWindowAppHost::userInterfaceLayoutDirection() const {

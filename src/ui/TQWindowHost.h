@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,9 @@ public:
         std::string_view name, std::function<void()> expirationHandler) override;
     void endBackgroundTask(platform::BackgroundTaskIdentifier identifier) override;
 
+    // What the window's life cycle says; the wrapped host's answer until it said anything.
+    void setApplicationState(platform::ApplicationState state) { state_ = state; }
+
     // The alert on show under the identifier; null once it went.
     [[nodiscard]] platform::ui::AlertView* alertView(platform::AlertIdentifier identifier) const;
 
@@ -44,6 +48,7 @@ private:
     platform::ui::MainWindow& window_;
     platform::AppHost& base_;
     platform::AlertIdentifier next_ = 1;
+    std::optional<platform::ApplicationState> state_;
     std::map<platform::AlertIdentifier, platform::ui::ViewGuard<platform::ui::AlertView>> alerts_;
 };
 

@@ -41,6 +41,7 @@ constexpr Entry kEnglish[] = {
      "Unable to set up NumberSync. Please try again later."},
     {"WDS_ST_MBODY_CALL_AUDIO_ABB", "Call audio"},
     {"WDS_ST_TPOP_NUMBERSYNC_ENABLED_ABB_ATNT", "NumberSync enabled."},
+    {"WDS_WMGR_BUTTON_DONT_ALLOW_BB", "Don't allow"},
     {"WDS_WMGR_HEADER_DOWNLOADING_P1SS__P2SDP_ABB", "Downloading %@… %.1f %%"},
     {"WDS_WMGR_HEADER_INSTALLING_P1SS__P2SDP_ABB", "Installing %@… %.1f %%"},
     {"WDS_WMGR_HEADER_KEEP_PS_APP_ACTIVE", "Keep the %@ app active"},
@@ -55,10 +56,17 @@ constexpr Entry kEnglish[] = {
      "If your watch fails to reconnect to your phone via Bluetooth automatically, open the %@ "
      "app."},
     {"WDS_WMGR_POP_PS_IS_NOT_RESPONDING_TRY_AGAIN_LATER", "%@ is not responding. Try again later."},
+    {"WDS_WMGR_POP_PS_IS_REQUESTING_PERMISSION_TO_TURN_ON_BLUETOOTH_SHARING_THIS_WILL_ALLOW_THE_"
+     "KAVO_MSG",
+     "%@ is requesting permission to turn on Bluetooth sharing. This will allow the watch to "
+     "connect to your phone."},
     {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_DOWNLOAD_OF_PS_HAS_BEEN_CANCELLED",
      "The watch has been disconnected. The download of %s has been cancelled."},
     {"WDS_WMGR_POP_THE_KAVO_HAS_BEEN_DISCONNECTED_THE_INSTALLATION_OF_PS_HAS_BEEN_PAUSED_MSG",
      "The watch has been disconnected. The installation of %s has been paused."},
+    {"WDS_WMGR_POP_TO_SYNC_KAVO_DATA_WITH_YOUR_PHONE_BLUETOOTH_SHARING_MUST_BE_TURNED_ON_ON_YOUR_"
+     "PHONE",
+     "To sync watch data with your phone, Bluetooth sharing must be turned on on your phone."},
     {"WDS_WMGR_POP_TO_USE_ALL_THE_FUNCTIONS_ON_YOUR_KAVO_DO_NOT_CLOSE_THE_PS_APP",
      "To use all the functions on your watch, do not close the %@ app."},
     {"WDS_WMGR_SBODY_FAILED_TO_INSTALL_APP_ABB", "Failed to install app."},
@@ -69,6 +77,7 @@ constexpr Entry kEnglish[] = {
     {"menu_quorvelapps_jpn", "Kavo Apps"},
     {"new_circle_stop", "Stop"},
     {"ok", "OK"},
+    {"plugin_menu_settings", "Settings"},
     {"screen_not_built_yet", "This screen is not built yet."},
 };
 

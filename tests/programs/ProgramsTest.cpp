@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +75,8 @@ public:
                                              "https_proxy=http://127.0.0.1:9",
                                              "no_proxy=127.0.0.1,localhost"};
         environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+        // No display unless the test gives one: the phone then runs without screens.
+        environment.insert(environment.end(), {"DISPLAY=", "WAYLAND_DISPLAY="});
         pid_ = testing_support::spawnProgram(words, &actions, std::move(environment));
         if (pid_ < 0) {
             ADD_FAILURE() << "cannot start " << path;
@@ -495,6 +498,165 @@ TEST(ProgramsTest, APhoneInstallsAStoreAppOnTheWatchAsPrograms) {
     EXPECT_TRUE(fs::exists(watchFolder / "AppIcons" / "com.kavo.stopwatch.png"));
     EXPECT_FALSE(fs::exists(home / "Documents" / "Stopwatch.wgt"));
     EXPECT_TRUE(isEmptyFolder(air));
+}
+
+// An X server of the test's own (Xvfb), on a local socket only; it names its display once it
+// accepts clients.
+class XServer {
+public:
+    XServer() {
+#ifdef KAVO_XVFB_PROGRAM
+        int ends[2] = {-1, -1};
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], 3);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_ = testing_support::spawnProgram(
+            {KAVO_XVFB_PROGRAM, "-displayfd", "3", "-nolisten", "tcp", "-br", "-screen", "0",
+             "800x900x24"},
+            &actions);
+        posix_spawn_file_actions_destroy(&actions);
+        close(ends[1]);
+        // The display number and a newline, once it is ready.
+        std::string said;
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (said.find('\n') == std::string::npos && Clock::now() < deadline) {
+            pollfd ready{ends[0], POLLIN, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - Clock::now());
+            if (poll(&ready, 1, static_cast<int>(std::max<long>(left.count(), 0))) <= 0) {
+                break;
+            }
+            char buffer[32];
+            const ssize_t got = read(ends[0], buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            said.append(buffer, static_cast<std::size_t>(got));
+        }
+        close(ends[0]);
+        if (const auto end = said.find('\n'); end != std::string::npos && end > 0) {
+            display_ = ":" + said.substr(0, end);
+        }
+#endif
+    }
+    ~XServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    // Empty when it did not start.
+    [[nodiscard]] const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// What a screenshot of the whole display shows: how many pixels differ from the display's
+// bottom-right corner (the bare root, which no window covers) and how many colours there are.
+struct ScreenContents {
+    std::size_t covered = 0;
+    std::size_t colours = 0;
+};
+
+// Reads an X window dump of a true-colour display: a header of big-endian 32-bit fields (its
+// size first), the colour map, then the rows of pixels. Nothing when the file is not one this test can read.
+std::optional<ScreenContents> readWindowDump(const fs::path& path) {
+    const std::string data = contentsOf(path);
+    const auto field = [&data](std::size_t index) -> std::uint32_t {
+        const std::size_t at = index * 4;
+        if (at + 4 > data.size()) {
+            return 0;
+        }
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            value = (value << 8) | static_cast<unsigned char>(data[at + i]);
+        }
+        return value;
+    };
+    const std::uint32_t headerSize = field(0);
+    const std::uint32_t width = field(4);
+    const std::uint32_t height = field(5);
+    const std::uint32_t bitsPerPixel = field(11);
+    const std::uint32_t bytesPerLine = field(12);
+    const std::uint32_t colourEntries = field(19);
+    const std::size_t start = std::size_t{headerSize} + std::size_t{colourEntries} * 12;
+    // Three or four bytes a pixel; a row may hold more than its pixels.
+    const std::uint32_t step = bitsPerPixel / 8;
+    if (headerSize < 100 || (bitsPerPixel != 24 && bitsPerPixel != 32) || width == 0 ||
+        height == 0 || bytesPerLine < std::size_t{width} * step ||
+        start + std::size_t{bytesPerLine} * height > data.size()) {
+        return std::nullopt;
+    }
+    const auto pixel = [&](std::uint32_t x, std::uint32_t y) {
+        std::uint32_t value = 0;
+        std::memcpy(&value, data.data() + start + std::size_t{y} * bytesPerLine + x * step, 3);
+        return value;  // three colour bytes, whichever their order
+    };
+    const std::uint32_t ground = pixel(width - 1, height - 1);
+    ScreenContents contents;
+    std::vector<std::uint32_t> seen;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t value = pixel(x, y);
+            contents.covered += value != ground ? 1 : 0;
+            if (seen.size() < 64 && std::find(seen.begin(), seen.end(), value) == seen.end()) {
+                seen.push_back(value);
+            }
+        }
+    }
+    contents.colours = seen.size();
+    return contents;
+}
+
+// The phone with a display opens its window beside the watch; the first screen is drawn there.
+TEST(ProgramsTest, WithADisplayThePhoneOpensItsWindowWithTheFirstScreen) {
+#if !defined(KAVO_XVFB_PROGRAM) || !defined(KAVO_XWD_PROGRAM)
+    GTEST_SKIP() << "Xvfb or xwd is missing (scripts/setup installs them)";
+#else
+    XServer server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    testing_support::TempDir folder;
+    const fs::path air = folder.path() / "air";
+    const fs::path home = folder.path() / "home";
+    fs::create_directories(air);
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+
+    Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "new"}, {},
+                  folder.path() / "watch.log");
+    // What the desktop's libraries under Qt keep for the whole process (the bus connection,
+    // the font caches) is theirs, not a leak of the program's.
+    const fs::path suppressions = folder.path() / "desktop-leaks.supp";
+    std::ofstream(suppressions) << "leak:libdbus-1.so\nleak:libfontconfig.so\n";
+    Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()},
+                  {"KAVO_HOME=" + home.string(), "DISPLAY=" + server.display(),
+                   "QT_QPA_PLATFORM=xcb", "LSAN_OPTIONS=suppressions=" + suppressions.string()});
+    ASSERT_TRUE(phone.waitForLine("TQWindowedApp: the first screen is drawn", deadline))
+        << phone.transcript();
+
+    const fs::path shot = folder.path() / "screen.xwd";
+    ASSERT_TRUE(testing_support::runQuietly({KAVO_XWD_PROGRAM, "-root", "-silent", "-display",
+                                             server.display(), "-out", shot.string()}));
+    const auto contents = readWindowDump(shot);
+    ASSERT_TRUE(contents.has_value()) << "not a window dump xwd writes on this display: "
+                                      << fs::file_size(shot) << " bytes";
+    // The phone-sized window covers its part of the display, and shows more than a plain
+    // ground: its screen's text and bars.
+    EXPECT_GE(contents->covered, std::size_t{400} * 700);
+    EXPECT_GE(contents->colours, 3u);
+
+    EXPECT_EQ(phone.terminate(), 0) << phone.transcript();
+    EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
+    EXPECT_TRUE(isEmptyFolder(air));
+#endif
 }
 
 }  // namespace

@@ -95,6 +95,9 @@ public:
     // Called on the posting thread after anything is posted or scheduled and after stop();
     // it must be thread-safe and must not block. Set it before other threads use the loop.
     void setWakeUpHandler(std::function<void()> handler);
+    // Whether stop() came since the last run ended or the last ask, clearing it: how a host
+    // event loop that drives this one hears it should end.
+    bool takeStopRequest();
 
 private:
     struct Entry {
@@ -116,7 +119,6 @@ private:
     bool runOne(double limit);
     void fire(Entry& entry);
     void waitForWork();
-    bool takeStopRequest();
 
     const Clock clock_;
     mutable std::mutex mutex_;

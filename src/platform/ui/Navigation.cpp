@@ -6,6 +6,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Animator.h"
+#include "platform/ui/Appearance.h"
 #include "platform/ui/Presentation.h"
 #include "platform/ui/Window.h"
 
@@ -156,11 +157,16 @@ void Page::resizeEvent(QResizeEvent* /*event*/) {
 
 NavigationBar::NavigationBar(QWidget* parent)
     : View(parent), back_(new Button(this)), title_(new Label(this)) {
-    setBackgroundColor(Color{0.97, 0.97, 0.97, 1});
+    const auto& look = Appearance::current().navigationBar;
+    setBackgroundColor(look.barTintColor);
     back_->setName("backButton");
     back_->setTitle("\u2039 Back");
     back_->setFont("", 17);
+    back_->setTitleColor(look.tintColor);
     title_->setName("navigationTitle");
+    if (look.titleColor) {
+        title_->setTextColor(*look.titleColor);
+    }
     title_->setTextAlignment(TextAlignment::center);
     title_->setFontSize(17);
     QObject::connect(back_, &QAbstractButton::pressed, back_, [this] { back_->setAlpha(0.2); });

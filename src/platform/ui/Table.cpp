@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "platform/ui/Appearance.h"
 #include "platform/ui/ScrollStyle.h"
 
 namespace platform::ui {
@@ -62,7 +63,8 @@ void TableCell::paintEvent(QPaintEvent* event) {
     View::paintEvent(event);
     QPainter painter(this);
     if (highlighted_ && selectionStyle_ != SelectionStyle::none) {
-        painter.fillRect(rect(), QColor(217, 217, 217));
+        const auto& selected = Appearance::current().selectedCellBackground;
+        painter.fillRect(rect(), selected ? toQColor(*selected) : QColor(217, 217, 217));
     }
     painter.setRenderHint(QPainter::Antialiasing);
     const double right = width() - 16;

@@ -394,13 +394,22 @@ int Application::exec(RunLoop& loop) {
         }
         timer.start(static_cast<int>(std::clamp(std::ceil(next * 1000), 0.0, 1e9)));
     };
+    // The loop's stop() (a stopping signal) ends Qt's loop too.
     QObject::connect(&timer, &QTimer::timeout, [&loop, reschedule] {
         loop.processDue();
+        if (loop.takeStopRequest()) {
+            QApplication::quit();
+            return;
+        }
         reschedule();
     });
     loop.setWakeUpHandler([&timer] {
         QMetaObject::invokeMethod(&timer, [&timer] { timer.start(0); }, Qt::QueuedConnection);
     });
+    if (loop.takeStopRequest()) {
+        loop.setWakeUpHandler({});
+        return 0;
+    }
     reschedule();
     const int code = QApplication::exec();
     loop.setWakeUpHandler({});

@@ -121,7 +121,7 @@ public:
     // Loads a font file and makes its family the application's system font; false when the
     // file is not a font.
     static bool useFontFile(std::string_view path, double defaultSize = 15);
-    // Runs Qt's loop with the main run loop beside it until quit().
+    // Runs Qt's loop with the main run loop beside it until quit() or the loop's stop().
     int exec(RunLoop& loop);
     static void quit();
 

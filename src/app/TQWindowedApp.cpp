@@ -1,0 +1,125 @@
+#include "app/TQWindowedApp.h"
+
+#include <utility>
+
+#include "app/AppContext.h"
+#include "app/TQAppUpdater.h"
+#include "app/TQSendLogUtil.h"
+#include "http/HCURLRequestSerialization.h"
+#include "link/TQBleManager.h"
+#include "link/TQPeripheral.h"
+#include "logging/LGLog.h"
+#include "platform/host/URLOpener.h"
+#include "screens/TQMainStoryboard.h"
+#include "services/TQEvent.h"
+#include "ui/TQMainWindow.h"
+
+namespace {
+
+std::unique_ptr<TQStoryboard> makeStoryboard(AppContext& context) {
+    return TQMainStoryboard::make(
+        TQScreenServices{.loop = context.loop(), .defaults = context.defaults(),
+                         .center = context.center()});
+}
+
+}  // namespace
+
+TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
+    : context_(context),
+      settings_(std::move(settings)),
+      storyboard_(makeStoryboard(context)),
+      services_(window_, context.loop(), platform::AppHost::current(),
+                [this](std::string_view name) { return storyboard_->instantiate(name); }),
+      loading_(window_, context.loop()),
+      delegate_(TQAppDelegate::Environment{
+          .loop = context.loop(),
+          .defaults = context.defaults(),
+          .center = context.center(),
+          .host = services_.host(),
+          .window = window_,
+          .storyboard = *storyboard_,
+          .addLoggers = [&context] { context.addLaunchLoggers(); },
+          .createCoreManager = [this] { return settings_.startLink && settings_.startLink(); },
+          .installCrashHandlers = [&context] { context.installCrashHandlers(); },
+          .push = [&context] { return context.phoneServices().pushNotification(); },
+          .giveWindowToLoadingView =
+              [this] { loading_.setApplicationWindow(std::make_shared<TQMainWindow>(window_)); },
+          .recordAppLaunch = [&context] { context.sendLogUtil().generateJSONForAppLaunch(); },
+          .checkApplicationUpdate = [&context] { context.appUpdater().checkApplicationUpdate(); },
+          .calendarUpdateDelta =
+[&context] { context.calendar().updateDelta(); },
+          .bluetoothSharingAuthorized =
+              [&context] {
+                  return !context.isLinkUp() ||
+                         context.bleManager().peripheral().isSharingAuthorized();
+              },
+          .softwareVersion = HCClientFacts::current().shortVersion}) {
+    window_.setName("mainWindow");
+    window_.setWindowTitle("KavoManager");
+}
+
+TQWindowedApp::~TQWindowedApp() {
+    channel_.reset();
+    lifeCycle_.reset();
+}
+
+void TQWindowedApp::launch(const std::optional<std::string>& url, std::function<void()> drawn) {
+    platform::ui::whenFirstDrawn(window_, [drawn = std::move(drawn)] {
+        LG_INFO("%s", kDrawnLine);
+        if (drawn) {
+            drawn();
+        }
+    });
+    delegate_.didFinishLaunching();
+    // Opened notifications lead to the delegate's actions.
+    services_.host().onLocalNotificationOpened(
+        [this](const platform::Dictionary& userInfo) {
+            delegate_.didReceiveLocalNotification(userInfo);
+        });
+    lifeCycle_ = std::make_unique<platform::ui::LifeCycle>(
+        window_, [this](platform::ui::LifeEvent event) { lifeCycleChanged(event); });
+    if (settings_.channel) {
+        auto listening = platform::InstanceChannel::listen(
+            *settings_.channel, context_.loop(),
+            [this](std::string text) { openHandedURL(text); });
+        if (listening.ok()) {
+            channel_ = std::move(listening).value();
+        } else {
+            LG_INFO("TQWindowedApp: later starts cannot hand URLs here: %@",
+                    listening.error().message);
+        }
+    }
+    if (url) {
+        openHandedURL(*url);
+    }
+}
+
+void TQWindowedApp::openHandedURL(const std::string& text) {
+    // The answer is the platform's (a store link is always answered no); what it opened
+    // shows on screen.
+    (void)delegate_.handleOpenURL(text);
+}
+
+void TQWindowedApp::lifeCycleChanged(platform::ui::LifeEvent event) {
+    auto& host = services_.host();
+    switch (event) {
+        case platform::ui::LifeEvent::willResignActive:
+            host.setApplicationState(platform::ApplicationState::inactive);
+            delegate_.lifeCycleChanged(event);
+            break;
+        case platform::ui::LifeEvent::didBecomeActive:
+            host.setApplicationState(platform::ApplicationState::active);
+            delegate_.lifeCycleChanged(event);
+            break;
+        case platform::ui::LifeEvent::didEnterBackground:
+            host.setApplicationState(platform::ApplicationState::background);
+            delegate_.lifeCycleChanged(event);
+            context_.center().post(platform::kApplicationDidEnterBackgroundNotification);
+            break;
+        case platform::ui::LifeEvent::willEnterForeground:
+            host.setApplicationState(platform::ApplicationState::inactive);
+            delegate_.lifeCycleChanged(event);
+            context_.center().post(platform::kApplicationWillEnterForegroundNotification);
+            break;
+    }
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/TQAppDelegate.h"
+#include "platform/foundation/Replaceable.h"
+#include "platform/host/InstanceChannel.h"
+#include "platform/ui/LifeCycle.h"
+#include "platform/ui/Window.h"
+#include "ui/TQLoadingView.h"
+#include "ui/TQStoryboard.h"
+#include "ui/TQWindowServices.h"
+
+class AppContext;
+
+// The program with a window, over the composition root: the main window with the window's
+// host, navigator and banners installed over it, the loading view, the storyboard, the
+// application delegate, the life cycle the window reports to it (and to everyone through the
+// default centre), and the channel a later start hands its URL through. Made and used on the
+// main thread while a Qt application exists; the context outlives it.
+class TQWindowedApp {
+public:
+    struct Settings {
+        // Brings the link up; whether the core manager came.
+        std::function<bool()> startLink;
+        // Where later starts on the same home hand their URL; none when unset.
+        std::optional<std::filesystem::path> channel;
+    };
+
+    // Logged once the window first drew its first screen.
+    static constexpr const char* kDrawnLine = "TQWindowedApp: the first screen is drawn";
+
+    TQWindowedApp(AppContext& context, Settings settings);
+    ~TQWindowedApp();
+    TQWindowedApp(const TQWindowedApp&) = delete;
+    TQWindowedApp& operator=(const TQWindowedApp&) = delete;
+
+    // The launch; then url, when given, is opened as a URL handed to the application. drawn,
+    // when given, runs once the first screen is drawn.
+    void launch(const std::optional<std::string>& url = std::nullopt,
+                std::function<void()> drawn = nullptr);
+
+    [[nodiscard]] TQAppDelegate& delegate() { return delegate_; }
+    [[nodiscard]] platform::ui::MainWindow& window() { return window_; }
+    [[nodiscard]] TQWindowServices& services() { return services_; }
+    [[nodiscard]] const TQStoryboard& storyboard() const { return *storyboard_; }
+    // Whether later starts can reach this one.
+    [[nodiscard]] bool isListening() const { return channel_ != nullptr; }
+
+private:
+    void lifeCycleChanged(platform::ui::LifeEvent event);
+    void openHandedURL(const std::string& text);
+
+    AppContext& context_;
+    Settings settings_;
+    platform::ui::MainWindow window_;
+    std::unique_ptr<TQStoryboard> storyboard_;
+    TQWindowServices services_;
+    TQLoadingView loading_;
+    platform::ScopedInstall<platform::LoadingWindow> installLoading_{&loading_};
+    TQAppDelegate delegate_;
+    std::unique_ptr<platform::ui::LifeCycle> lifeCycle_;
+    std::unique_ptr<platform::InstanceChannel> channel_;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace platform::ui {
+
+class MainWindow;
+
+// Where the application stands for its user, told by the desktop: in front with the focus,
+// in front without it, or out of sight.
+enum class LifeState { active, inactive, background };
+
+// The steps between those states, in the order a delegate hears them.
+enum class LifeEvent { willResignActive, didBecomeActive, didEnterBackground, willEnterForeground };
+
+// Follows the main window and the desktop's focus: the window hidden or minimised puts the
+// application in the background and shown again brings it to the foreground; losing or
+// gaining the focus (Qt's application state) makes it inactive or active. Every step is told
+// once, in order: resigning comes before the background, the foreground before becoming
+// active. Until the window has first been shown the application is inactive and nothing is
+// told. Main thread; the window outlives this.
+class LifeCycle {
+public:
+    LifeCycle(MainWindow& window, std::function<void(LifeEvent)> changed);
+    ~LifeCycle();
+    LifeCycle(const LifeCycle&) = delete;
+    LifeCycle& operator=(const LifeCycle&) = delete;
+
+    [[nodiscard]] LifeState state() const { return state_; }
+
+private:
+    class Watcher;
+    friend class Watcher;
+
+    // Moves to what the window and the focus say now, telling each step on the way.
+    void follow();
+    void step(LifeEvent event, LifeState to);
+
+    MainWindow& window_;
+    std::function<void(LifeEvent)> changed_;
+    LifeState state_ = LifeState::inactive;
+    bool shownOnce_ = false;
+    // Qt's application state as its last change told it.
+    bool focused_;
+    std::unique_ptr<Watcher> watcher_;
+};
+
+// Calls drawn once, on the main thread, after the window or one of its views has first been
+// painted (its pixels handed to the display). Nothing when the window goes before that.
+void whenFirstDrawn(MainWindow& window, std::function<void()> drawn);
+
+}  // namespace platform::ui
