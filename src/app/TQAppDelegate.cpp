@@ -9,6 +9,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/URLOpener.h"
+#include "platform/ui/Presentation.h"
 #include "platform/ui/TextMetrics.h"
 #include "screens/TQMainStoryboard.h"
 #include "services/TQPushNotification.h"
@@ -173,15 +174,15 @@ void TQAppDelegate::styleAppearance() {
 }
 
 void TQAppDelegate::setRoot(platform::ui::View* root) {
-    // A page the window shows as it is loads and appears as a navigation's top page would.
+    // A page the window shows as it is loads and appears as a navigation's top page would; the
+    // old root's pages disappear and leave before it goes.
     auto* page = dynamic_cast<platform::ui::Page*>(root);
     if (page != nullptr) {
-        page->loadViewIfNeeded();
-        page->viewWillAppear(false);
+        page->beginAppearanceTransition(true, false);
     }
-    env_.window.setRootView(root);
+    platform::ui::replaceRootView(env_.window, root);
     if (page != nullptr) {
-        page->viewDidAppear(false);
+        page->endAppearanceTransition();
     }
 }
 

@@ -29,7 +29,7 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
       settings_(std::move(settings)),
       storyboard_(makeStoryboard(context)),
       services_(window_, context.loop(), platform::AppHost::current(),
-                [this](std::string_view name) { return storyboard_->instantiate(name); }),
+                storyboard_->pageFactory()),
       loading_(window_, context.loop()),
       delegate_(TQAppDelegate::Environment{
           .loop = context.loop(),
@@ -56,6 +56,11 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
           .softwareVersion = HCClientFacts::current().shortVersion}) {
     window_.setName("mainWindow");
     window_.setWindowTitle("KavoManager");
+    // Replace-root segues go through the delegate's root change.
+    storyboard_->setRootChanger(
+        [this](std::unique_ptr<platform::ui::Page> root, platform::ui::Page& from) {
+            delegate_.changeRootViewController(std::move(root), &from);
+        });
 }
 
 TQWindowedApp::~TQWindowedApp() {
