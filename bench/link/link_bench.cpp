@@ -1,10 +1,12 @@
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <random>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "../Ratios.h"
 #include "../TypicalMessage.h"
@@ -15,6 +17,7 @@
 #include "link/support/LinkWorld.h"
 #include "logging/LGFileLogger.h"
 #include "logging/LGLog.h"
+#include "logging/LGLogFileFormatterDefault.h"
 #include "logging/LGLogFileManager.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Value.h"
@@ -220,10 +223,68 @@ void BM_LinkEndToEndTypicalVerboseFile(benchmark::State& state) {
 void BM_LinkEndToEndTypicalInfoFile(benchmark::State& state) {
     linkEndToEndWithFileLogger(state, LGLogFlagError | LGLogFlagWarning | LGLogFlagInfo);
 }
+// The verbose lines of one typical message as the file logger writes them.
+class LineCollector final : public LGAbstractLogger {
+public:
+    LineCollector() : LGAbstractLogger("bench.lines") {}
+    void logMessage(const LGLogMessage& message) override {
+        std::string line;
+        if (formatter_.appendFormatted(message, line) != LGFormatted::dropped) {
+            lines.push_back(line + "\n");
+        }
+    }
+    std::vector<std::string> lines;
+
+private:
+    LGLogFileFormatterDefault formatter_;
+};
+
+std::vector<std::string> verboseLinesOfOneMessage() {
+    const auto collector = std::make_shared<LineCollector>();
+    LGLog::addLogger(collector, LGLogFlagVerbose);
+    {
+        LinkWorld world(1, LinkConditions{});
+        world.phone().send(typicalMessage());
+        world.loop().runUntilIdle();
+    }
+    LGLog::removeLogger(collector);
+    LGLog::flushLog();
+    return collector->lines;
+}
+
+// What verbose logging costs at the least: the link with the file logger kept to errors,
+// warnings and information, plus plain buffered writes of the verbose lines one message makes,
+// formatted once beforehand. Beside BM_LinkEndToEndTypicalInfoFile it is the floor of the
+// verbose ratio: no logger writes the same bytes for less.
+void BM_LinkEndToEndTypicalInfoFilePlainVerboseWrites(benchmark::State& state) {
+    const std::vector<std::string> lines = verboseLinesOfOneMessage();
+    testing_support::TempDir folder;
+    FILE* file = std::fopen((folder.path() / "plain.log").c_str(), "a");
+    platform::HostExtendedAttributes attributes;
+    auto manager = std::make_shared<LGLogFileManagerDefault>(folder.path(), "bench", attributes);
+    auto logger = std::make_shared<LGFileLogger>(std::move(manager));
+    LGLog::addLogger(logger, LGLogFlagError | LGLogFlagWarning | LGLogFlagInfo);
+    LinkWorld world(1, LinkConditions{});
+    const Bytes message = typicalMessage();
+    for (auto _ : state) {
+        world.phone().send(message);
+        world.loop().runUntilIdle();
+        for (const std::string& line : lines) {
+            std::fwrite(line.data(), 1, line.size(), file);
+        }
+        world.phone().forget();
+        world.peer().forget();
+    }
+    std::fclose(file);
+    LGLog::removeLogger(logger);
+    LGLog::flushLog();
+    state.counters["lines"] = static_cast<double>(lines.size());
+}
 BENCHMARK(BM_LinkEndToEndTypical);
 BENCHMARK(BM_LinkEndToEndTypicalInfoLogger);
 BENCHMARK(BM_LinkEndToEndTypicalVerboseFile)->MeasureProcessCPUTime();
 BENCHMARK(BM_LinkEndToEndTypicalInfoFile)->MeasureProcessCPUTime();
+BENCHMARK(BM_LinkEndToEndTypicalInfoFilePlainVerboseWrites)->MeasureProcessCPUTime();
 BENCHMARK(BM_RawZlibTypical);
 BENCHMARK(BM_LinkEndToEndNoise64K);
 BENCHMARK(BM_RawZlibNoise64K);
@@ -240,6 +301,8 @@ int main(int argc, char** argv) {
         {.benchmark = "BM_LinkEndToEndTypicalVerboseFile/process_time",
          .reference = "BM_LinkEndToEndTypicalInfoFile/process_time",
          .goal = 1.1},
+        {.benchmark = "BM_LinkEndToEndTypicalInfoFilePlainVerboseWrites/process_time",
+         .reference = "BM_LinkEndToEndTypicalInfoFile/process_time"},
     };
     return bench::runWithRatios(argc, argv, ratios);
 }

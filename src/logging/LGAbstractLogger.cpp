@@ -58,7 +58,7 @@ void LGAbstractLogger::runInOrder(std::function<void()> change, bool atOnceHere)
 }
 
 void LGAbstractLogger::readInOrder(const std::function<void()>& read) {
-    LGLog::loggingQueue().sync([&] { queue_->sync(read); });
+    LGLog::syncOnLoggingQueue([&] { queue_->sync(read); });
 }
 
 bool LGAbstractLogger::isOnGlobalLoggingQueue() const {

@@ -9,21 +9,50 @@ namespace lg {
 
 namespace {
 
+// What a conversion's length modifier means here: the width of unsigned and hexadecimal
+// conversions of negative numbers.
+enum class Length { none, hh, h, wide, other };
+
+// Plain values, so that reading one costs no memory.
 struct Spec {
-    std::string flags;
+    // The flags given, as bits of kFlags: repeating one changes nothing.
+    unsigned flags = 0;
     std::optional<int> width;
     std::optional<int> precision;
-    std::string length;
+    Length length = Length::none;
     char conversion = 0;
 };
 
-bool isFlag(char c) {
-    return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0';
+constexpr std::string_view kFlags = "-+ #0";
+constexpr unsigned kLeft = 1;
+
+unsigned flagBit(char c) {
+    const auto at = kFlags.find(c);
+    return at == std::string_view::npos ? 0 : 1u << at;
 }
 
 bool isConversion(char c) {
-    static constexpr std::string_view kConversions = "diuoxXcs@fFeEgGaAp";
-    return kConversions.find(c) != std::string_view::npos;
+    switch (c) {
+        case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': case 'c': case 's': case '@':
+        case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A': case 'p':
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isLengthModifier(char c) {
+    return c == 'h' || c == 'l' || c == 'q' || c == 'z' || c == 't' || c == 'j' || c == 'L';
+}
+
+Length lengthOf(std::string_view text) {
+    if (text.empty()) {
+        return Length::none;
+    }
+    if (text == "l" || text == "ll" || text == "q" || text == "z" || text == "t" || text == "j") {
+        return Length::wide;
+    }
+    return text == "hh" ? Length::hh : text == "h" ? Length::h : Length::other;
 }
 
 // Reads the text of an argument for %s and %@.
@@ -86,7 +115,11 @@ std::optional<double> realOf(const FormatArg& arg) {
 
 void pad(std::string& out, std::string_view text, const Spec& spec) {
     const std::size_t width = spec.width ? static_cast<std::size_t>(*spec.width) : 0;
-    const bool left = spec.flags.find('-') != std::string::npos;
+    if (text.size() >= width) {
+        out += text;
+        return;
+    }
+    const bool left = (spec.flags & kLeft) != 0;
     if (!left && text.size() < width) {
         out.append(width - text.size(), ' ');
     }
@@ -97,7 +130,12 @@ void pad(std::string& out, std::string_view text, const Spec& spec) {
 }
 
 std::string printfSpec(const Spec& spec, std::string_view length, char conversion) {
-    std::string f = "%" + spec.flags;
+    std::string f = "%";
+    for (std::size_t i = 0; i < kFlags.size(); ++i) {
+        if ((spec.flags & (1u << i)) != 0) {
+            f += kFlags[i];
+        }
+    }
     if (spec.width) {
         f += std::to_string(*spec.width);
     }
@@ -130,7 +168,7 @@ void appendPrintf(std::string& out, const std::string& f, T value) {
 // printf writes them, without building a printf format.
 template <typename T>
 void appendInteger(std::string& out, const Spec& spec, char conversion, T value) {
-    if (!spec.flags.empty() || spec.width || spec.precision) {
+    if (spec.flags != 0 || spec.width || spec.precision) {
         appendPrintf(out, printfSpec(spec, "ll", conversion), value);
         return;
     }
@@ -143,11 +181,6 @@ void appendInteger(std::string& out, const Spec& spec, char conversion, T value)
         }
     }
     out.append(buffer, end);
-}
-
-bool isLong(std::string_view length) {
-    return length == "l" || length == "ll" || length == "q" || length == "z" || length == "t" ||
-           length == "j";
 }
 
 // Returns false when the argument has no reading for the conversion.
@@ -217,8 +250,10 @@ bool convert(std::string& out, const Spec& spec, const FormatArg& arg) {
                 return true;
             }
             // A negative number shows in the width the caller's length modifier names.
-            if (!isLong(spec.length)) {
-                u &= spec.length == "hh" ? 0xFFu : spec.length == "h" ? 0xFFFFu : 0xFFFFFFFFu;
+            if (spec.length != Length::wide) {
+                u &= spec.length == Length::hh  ? 0xFFu
+                     : spec.length == Length::h ? 0xFFFFu
+                                                : 0xFFFFFFFFu;
             }
             appendInteger(out, spec, spec.conversion, static_cast<unsigned long long>(u));
             return true;
@@ -245,13 +280,18 @@ bool convert(std::string& out, const Spec& spec, const FormatArg& arg) {
 }  // namespace
 
 std::string formatArgs(std::string_view format, std::span<const FormatArg> args) {
+    std::string out;
+    appendFormatArgs(out, format, args);
+    return out;
+}
+
+void appendFormatArgs(std::string& out, std::string_view format, std::span<const FormatArg> args) {
     std::size_t room = format.size();
     for (const FormatArg& arg : args) {
         const auto* text = std::get_if<std::string_view>(&arg.data());
         room += text != nullptr ? text->size() : 16;
     }
-    std::string out;
-    out.reserve(room);
+    out.reserve(out.size() + room);
     std::size_t next = 0;
     std::size_t i = 0;
     const auto takeInt = [&]() -> std::optional<int> {
@@ -275,13 +315,18 @@ std::string formatArgs(std::string_view format, std::span<const FormatArg> args)
             continue;
         }
         Spec spec;
-        while (j < format.size() && isFlag(format[j])) {
-            spec.flags += format[j++];
+        while (j < format.size()) {
+            const unsigned bit = flagBit(format[j]);
+            if (bit == 0) {
+                break;
+            }
+            spec.flags |= bit;
+            ++j;
         }
         if (j < format.size() && format[j] == '*') {
             spec.width = takeInt();
             if (spec.width && *spec.width < 0) {
-                spec.flags += '-';
+                spec.flags |= kLeft;
                 spec.width = -*spec.width;
             }
             ++j;
@@ -312,10 +357,11 @@ std::string formatArgs(std::string_view format, std::span<const FormatArg> args)
                 spec.precision = p;
             }
         }
-        while (j < format.size() &&
-               std::string_view("hlqztjL").find(format[j]) != std::string_view::npos) {
-            spec.length += format[j++];
+        const std::size_t lengthStart = j;
+        while (j < format.size() && isLengthModifier(format[j])) {
+            ++j;
         }
+        spec.length = lengthOf(format.substr(lengthStart, j - lengthStart));
         if (j >= format.size() || !isConversion(format[j])) {
             // Not a conversion we know: keep the text as written.
             out += format.substr(percent, j - percent);
@@ -334,7 +380,6 @@ std::string formatArgs(std::string_view format, std::span<const FormatArg> args)
         }
         i = j + 1;
     }
-    return out;
 }
 
 }  // namespace lg

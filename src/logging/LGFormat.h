@@ -51,6 +51,8 @@ private:
 // with no reading for its conversion (a text for %d) prints as %@ would; a conversion without
 // an argument is written as it stands; extra arguments are ignored.
 [[nodiscard]] std::string formatArgs(std::string_view format, std::span<const FormatArg> args);
+// The same, appended to out: a caller that keeps out between lines makes no text for each.
+void appendFormatArgs(std::string& out, std::string_view format, std::span<const FormatArg> args);
 
 template <typename... Args>
 [[nodiscard]] std::string format(std::string_view fmt, const Args&... args) {

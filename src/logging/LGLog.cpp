@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <span>
@@ -18,8 +19,49 @@ struct LoggerNode {
     std::unique_ptr<platform::SerialQueue> ownQueue;  // made when the logger has none
 };
 
-// Records queued together, delivered by one task of the logging queue.
-using Batch = std::vector<LGLogMessage>;
+// Records queued together, delivered by one task of the logging queue. The records stay
+// between batches with the room of their texts and are refilled by the next lines, so a line
+// makes and frees no memory once the batches have grown.
+class Batch {
+public:
+    Batch() { records_.reserve(kReserve); }
+
+    LGLogMessage& add() {
+        if (used_ == records_.size()) {
+            std::string none;
+            records_.emplace_back(std::move(none), 0, 0, 0, nullptr, nullptr, 0);
+        }
+        return records_[used_++];
+    }
+    void add(LGLogMessage&& message) {
+        if (used_ == records_.size()) {
+            records_.push_back(std::move(message));
+        } else {
+            records_[used_] = std::move(message);
+        }
+        ++used_;
+    }
+
+    [[nodiscard]] std::span<const LGLogMessage> records() const { return {records_.data(), used_}; }
+    [[nodiscard]] std::size_t size() const { return used_; }
+
+    void clear() {
+        for (std::size_t i = 0; i < used_; ++i) {
+            records_[i].release(kKeptRoom);
+        }
+        used_ = 0;
+    }
+
+private:
+    // Room for a burst's records without moving them as the batch grows.
+    static constexpr std::size_t kReserve = 64;
+    // A kept record's texts give back room beyond this: one long line should not hold on to
+    // its memory for ever.
+    static constexpr std::size_t kKeptRoom = 1024;
+
+    std::vector<LGLogMessage> records_;
+    std::size_t used_ = 0;
+};
 
 // The bound on records waiting for delivery. Taking a place costs one atomic operation while
 // places are free; only a caller that has to wait takes the lock.
@@ -131,42 +173,47 @@ public:
         return result;
     }
 
+    // Swaps text into a record of the batch: the caller gets room for its next line back.
+    void queueText(bool asynchronous, std::string& text, std::uint64_t level, std::uint64_t flag,
+                   std::int64_t context, const char* file, const char* function,
+                   std::uint64_t line, const platform::Value& tag) {
+        if (!asynchronous) {
+            queueMessage(LGLogMessage(std::move(text), level, flag, context, file, function, line,
+                                      tag),
+                         false);
+            return;
+        }
+        queueAsynchronously([&](Batch& batch) {
+            batch.add().refill(text, level, flag, context, file, function, line, tag);
+        });
+    }
+
     // Taken by reference: a record is moved once, into its batch.
     void queueMessage(LGLogMessage&& message, bool asynchronous) {
-        pending_.take();
         if (!asynchronous) {
-            queue_.sync([&] { deliverOnQueue(std::span<const LGLogMessage>(&message, 1)); });
+            pending_.take();
+            syncUrgently([&] { deliverOnQueue(std::span<const LGLogMessage>(&message, 1)); });
             return;
         }
-        std::lock_guard lock(batchMutex_);
-        if (open_ && queue_.lastNumber() == openNumber_) {
-            open_->push_back(std::move(message));
-            return;
+        queueAsynchronously([&](Batch& batch) { batch.add(std::move(message)); });
+    }
+
+    // Runs task on the logging queue and waits for it; a batch waiting for more lines goes at
+    // once, so no caller waits for that.
+    void syncUrgently(const std::function<void()>& task) {
+        {
+            std::lock_guard lock(batchMutex_);
+            ++waiters_;
+            stopGathering();
         }
-        if (spare_) {
-            open_ = std::move(spare_);
-        } else {
-            open_ = std::make_shared<Batch>();
-            open_->reserve(kBatchReserve);
-        }
-        open_->push_back(std::move(message));
-        openNumber_ = queue_.asyncNumbered([this, batch = open_] {
-            {
-                // Closed: what comes now goes to a batch of its own.
-                std::lock_guard closing(batchMutex_);
-                if (open_ == batch) {
-                    open_.reset();
-                }
+        struct Done {
+            Hub& hub;
+            ~Done() {
+                std::lock_guard lock(hub.batchMutex_);
+                --hub.waiters_;
             }
-            deliverOnQueue(*batch);
-            batch->clear();
-            // Kept with its room for the next batch: fresh memory for each burst costs more
-            // than the records themselves.
-            std::lock_guard keeping(batchMutex_);
-            if (!spare_) {
-                spare_ = batch;
-            }
-        });
+        } done{*this};
+        queue_.sync(task);
     }
 
     void flushOnQueue() {
@@ -186,8 +233,79 @@ public:
 
 private:
     static constexpr long kMaxPending = 1000;
-    // Room for a burst's records without moving them as the batch grows.
-    static constexpr std::size_t kBatchReserve = 64;
+    // A batch this large is written without waiting for more...
+    static constexpr std::size_t kGathered = 256;
+    // ...and a smaller one waits at most this long, and only while lines keep coming: the
+    // previous batch went less than this long ago. A line after a quiet time goes at once.
+    static constexpr std::chrono::microseconds kGathering{1000};
+
+    // Adds a record to the batch whose delivery task is the last one of the queue, or to a
+    // new batch with a task of its own.
+    template <typename Add>
+    void queueAsynchronously(const Add& add) {
+        pending_.take();
+        std::lock_guard lock(batchMutex_);
+        if (open_ && queue_.lastNumber() == openNumber_) {
+            add(*open_);
+            if (open_->size() >= kGathered) {
+                stopGathering();
+            }
+            return;
+        }
+        // A batch gathering more lines can have no more once a task is queued behind it.
+        stopGathering();
+        open_ = spare_ ? std::move(spare_) : std::make_shared<Batch>();
+        add(*open_);
+        openNumber_ = queue_.asyncNumbered([this, batch = open_] {
+            {
+                std::unique_lock closing(batchMutex_);
+                if (open_ == batch) {
+                    gather(closing, *batch);
+                    // Closed: what comes now goes to a batch of its own.
+                    open_.reset();
+                }
+            }
+            deliverOnQueue(batch->records());
+            lastDelivered_ = std::chrono::steady_clock::now();
+            batch->clear();
+            // Kept with its records for the next batch: fresh memory for each burst costs more
+            // than the records themselves.
+            std::lock_guard keeping(batchMutex_);
+            if (!spare_) {
+                spare_ = batch;
+            }
+        });
+    }
+
+    // While lines keep coming, a small open batch waits a moment for more, so that a burst is
+    // one write and one wake of this thread rather than one per line. A full batch, a task
+    // queued behind it or a caller waiting on the queue ends the wait; a task that others
+    // queue straight onto the logging queue waits at most kGathering. On the logging queue,
+    // with closing held.
+    void gather(std::unique_lock<std::mutex>& closing, const Batch& batch) {
+        if (batch.size() >= kGathered || waiters_ > 0 ||
+            std::chrono::steady_clock::now() - lastDelivered_ >= kGathering ||
+            queue_.lastNumber() != openNumber_) {
+            return;
+        }
+        gathering_ = true;
+        closing.unlock();
+        const bool woken = gathered_.wait(std::chrono::duration<double>(kGathering).count());
+        closing.lock();
+        if (!woken && !gathering_) {
+            // Stopped just as the time ran out: take that signal, so the next wait is whole.
+            gathered_.wait();
+        }
+        gathering_ = false;
+    }
+
+    // Under batchMutex_.
+    void stopGathering() {
+        if (gathering_) {
+            gathering_ = false;
+            gathered_.signal();
+        }
+    }
 
     // Drops the first level entry of the logger: entries are in registration order, so a
     // registration still waiting behind this removal keeps its own.
@@ -255,6 +373,13 @@ private:
     std::uint64_t openNumber_ = 0;
     // A delivered batch, emptied, for the next one.
     std::shared_ptr<Batch> spare_;
+    // Whether the open batch's task waits for more lines, woken through gathered_.
+    bool gathering_ = false;
+    platform::Semaphore gathered_{0};
+    // Callers waiting for a task of the logging queue.
+    int waiters_ = 0;
+    // When the last batch was delivered; on the logging queue.
+    std::chrono::steady_clock::time_point lastDelivered_;
     std::vector<LoggerNode> nodes_;
     // Each logger's records of the batch being delivered, kept with their room between batches.
     std::vector<std::vector<const LGLogMessage*>> admitted_;
@@ -273,7 +398,7 @@ LGLogHub::LGLogHub() : state_(std::make_unique<State>()) {}
 
 LGLogHub::~LGLogHub() {
     // Its loggers hear they are removed and have written everything before they go.
-    state_->queue().sync([this] {
+    state_->syncUrgently([this] {
         state_->flushOnQueue();
         state_->removeAll();
     });
@@ -326,7 +451,7 @@ void LGLog::removeAllLoggers() {
 std::vector<std::shared_ptr<LGLogger>> LGLog::allLoggers() {
     std::vector<std::shared_ptr<LGLogger>> result;
     Hub& target = hub();
-    target.queue().sync([&] { result = target.loggers(); });
+    target.syncUrgently([&] { result = target.loggers(); });
     return result;
 }
 
@@ -336,9 +461,32 @@ void LGLog::log(bool asynchronous, std::string message, std::uint64_t level, std
     if (!hasLoggers()) {
         return;
     }
-    hub().queueMessage(
-        LGLogMessage(std::move(message), level, flag, context, file, function, line, tag),
-        asynchronous);
+    hub().queueText(asynchronous, message, level, flag, context, file, function, line, tag);
+}
+
+void LGLog::logFormat(bool asynchronous, std::string_view format,
+                      std::span<const lg::FormatArg> args, std::uint64_t level, std::uint64_t flag,
+                      std::int64_t context, const char* file, const char* function,
+                      std::uint64_t line, const platform::Value& tag) {
+    // The thread's room for its lines' texts, unless a line is being formatted on this thread
+    // already (an argument that logs while it is described).
+    thread_local std::string room;
+    thread_local bool formatting = false;
+    std::string own;
+    std::string& text = formatting ? own : room;
+    const bool outermost = !formatting;
+    formatting = true;
+    struct Done {
+        bool outermost;
+        ~Done() {
+            if (outermost) {
+                formatting = false;
+            }
+        }
+    } done{outermost};
+    text.clear();
+    lg::appendFormatArgs(text, format, args);
+    hub().queueText(asynchronous, text, level, flag, context, file, function, line, tag);
 }
 
 void LGLog::log(bool asynchronous, LGLogMessage message) {
@@ -362,7 +510,11 @@ bool LGLog::admits(std::uint64_t flag) {
 
 void LGLog::flushLog() {
     Hub& target = hub();
-    target.queue().sync([&target] { target.flushOnQueue(); });
+    target.syncUrgently([&target] { target.flushOnQueue(); });
+}
+
+void LGLog::syncOnLoggingQueue(const std::function<void()>& task) {
+    hub().syncUrgently(task);
 }
 
 void LGLog::applicationWillTerminate() {

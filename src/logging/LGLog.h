@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,9 @@ private:
 // ("kavo.logging") to every registered logger whose level admits their flag, each logger on
 // its own queue. At most 1000 records wait for delivery; a caller blocks beyond that.
 // Error lines are logged synchronously: the call returns after every logger took the record.
+// While asynchronous lines keep coming, the logging queue lets a small batch of them wait up to
+// a millisecond for more before delivering it, so that a burst costs the loggers one write;
+// a line after a quiet time, and whatever a waiting caller queued before, go at once.
 class LGLog {
 public:
     LGLog() = delete;
@@ -59,9 +63,19 @@ public:
         if (format == nullptr || !hasLoggers()) {
             return;
         }
-        log(asynchronous, lg::format(format, args...), level, flag, context, file, function, line,
-            tag);
+        if constexpr (sizeof...(Args) == 0) {
+            logFormat(asynchronous, format, {}, level, flag, context, file, function, line, tag);
+        } else {
+            const lg::FormatArg list[] = {lg::FormatArg(args)...};
+            logFormat(asynchronous, format, list, level, flag, context, file, function, line, tag);
+        }
     }
+    // The same with the arguments captured: the text is formatted into room the calling thread
+    // keeps, so a line makes no text of its own.
+    static void logFormat(bool asynchronous, std::string_view format,
+                          std::span<const lg::FormatArg> args, std::uint64_t level,
+                          std::uint64_t flag, std::int64_t context, const char* file,
+                          const char* function, std::uint64_t line, const platform::Value& tag);
     static void log(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
                     std::int64_t context, const char* file, const char* function,
                     std::uint64_t line, const platform::Value& tag);
@@ -77,6 +91,10 @@ public:
 
     // Returns once every record queued before it is delivered and every logger flushed.
     static void flushLog();
+    // Runs task on the logging queue behind everything queued before it, and waits for it.
+    // Asynchronous records gathered for one write are delivered at once rather than after
+    // their short wait for more. Never call it from the logging queue.
+    static void syncOnLoggingQueue(const std::function<void()>& task);
     static void applicationWillTerminate();
 
     // Per-class log levels. Classes opt in explicitly (there is no class introspection here);

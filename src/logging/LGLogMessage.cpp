@@ -37,17 +37,14 @@ std::optional<std::string> currentThreadName() {
     return std::string(name);
 }
 
-struct ThreadIdentity {
-    std::string id;
-    std::optional<std::string> name;
-};
-
 // Asking the kernel twice for every record costs more than formatting most of them, so each
 // thread asks once, at its first record: a name given to a thread after that is not seen.
-const ThreadIdentity& currentThread() {
-    thread_local const ThreadIdentity identity{
-        std::to_string(static_cast<std::uint64_t>(::syscall(SYS_gettid))), currentThreadName()};
-    return identity;
+// Records share it, as they may outlive their thread.
+const std::shared_ptr<const LGLogMessage::Thread>& currentThread() {
+    thread_local const auto thread = std::make_shared<const LGLogMessage::Thread>(
+        LGLogMessage::Thread{std::to_string(static_cast<std::uint64_t>(::syscall(SYS_gettid))),
+                             currentThreadName()});
+    return thread;
 }
 
 platform::Date now() {
@@ -71,8 +68,7 @@ LGLogMessage::LGLogMessage(std::string message, std::uint64_t level, std::uint64
       tag_(std::move(tag)),
       options_(options),
       timestamp_(timestamp.value_or(now())),
-      threadID_(currentThread().id),
-      threadName_(currentThread().name),
+      thread_(currentThread()),
       queueLabel_(platform::DispatchQueue::currentLabel()) {
     if (copies_) {
         const char* copy = copies_->c_str();
@@ -101,4 +97,47 @@ LGLogMessage LGLogMessage::withMessage(std::string message) const {
     LGLogMessage copy = *this;
     copy.message_ = std::move(message);
     return copy;
+}
+
+void LGLogMessage::refill(std::string& message, std::uint64_t level, std::uint64_t flag,
+                          std::int64_t context, const char* file, const char* function,
+                          std::uint64_t line, const platform::Value& tag) {
+    message_.swap(message);
+    level_ = level;
+    flag_ = flag;
+    context_ = context;
+    file_ = orEmpty(file);
+    function_ = orEmpty(function);
+    if (copies_) {
+        copies_.reset();
+    }
+    line_ = line;
+    // The system's lines carry no tag: spare the copy of one null over another.
+    if (!tag.isNull() || !tag_.isNull()) {
+        tag_ = tag;
+    }
+    options_ = 0;
+    timestamp_ = now();
+    // Most records of a kept slot come from the thread that logged its last one.
+    if (const auto& thread = currentThread(); thread_ != thread) {
+        thread_ = thread;
+    }
+    queueLabel_ = platform::DispatchQueue::currentLabel();
+}
+
+void LGLogMessage::release(std::size_t bytes) {
+    if (!tag_.isNull()) {
+        tag_ = {};
+    }
+    if (copies_) {
+        copies_.reset();
+        file_ = "";
+        function_ = "";
+    }
+    if (message_.capacity() > bytes) {
+        message_ = std::string();
+    }
+    if (queueLabel_.capacity() > bytes) {
+        queueLabel_ = std::string();
+    }
 }

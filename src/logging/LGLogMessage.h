@@ -47,13 +47,30 @@ public:
     [[nodiscard]] std::int64_t options() const { return options_; }
     [[nodiscard]] platform::Date timestamp() const { return timestamp_; }
     // The calling thread's kernel identifier in decimal.
-    [[nodiscard]] const std::string& threadID() const { return threadID_; }
+    [[nodiscard]] const std::string& threadID() const { return thread_->id; }
     // The thread's name as it was at the thread's first record: it is read once per thread.
-    [[nodiscard]] const std::optional<std::string>& threadName() const { return threadName_; }
+    [[nodiscard]] const std::optional<std::string>& threadName() const { return thread_->name; }
     [[nodiscard]] const std::string& queueLabel() const { return queueLabel_; }
 
     // A copy with another text, for formatters that chain.
     [[nodiscard]] LGLogMessage withMessage(std::string message) const;
+
+    // Makes this record a new one of the calling thread, now, with borrowed file and function
+    // and no options, as the constructor would; the text is swapped in, so message gets the
+    // room of the old text. For the hub, which refills the records of its batches: a line then
+    // costs no memory of its own once the batches have grown.
+    void refill(std::string& message, std::uint64_t level, std::uint64_t flag,
+                std::int64_t context, const char* file, const char* function, std::uint64_t line,
+                const platform::Value& tag);
+    // For a spent record kept to be refilled: lets go of its tag and copied names, and of
+    // texts whose room exceeds bytes.
+    void release(std::size_t bytes);
+
+    // What a thread's records share: read once per thread, never changed.
+    struct Thread {
+        std::string id;
+        std::optional<std::string> name;
+    };
 
 private:
     std::string message_;
@@ -68,7 +85,7 @@ private:
     platform::Value tag_;
     std::int64_t options_;
     platform::Date timestamp_;
-    std::string threadID_;
-    std::optional<std::string> threadName_;
+    // Shared by the thread's records, so a record copies no text of it.
+    std::shared_ptr<const Thread> thread_;
     std::string queueLabel_;
 };

@@ -15,6 +15,9 @@ unsigned millisecondsOf(double seconds, double whole) {
     return millis > 999 ? 999 : millis;
 }
 
+// "yyyy/MM/dd HH:mm:ss:".
+constexpr int kUsualPrefix = 20;
+
 // The stamp up to its milliseconds, of the last second a thread stamped: lines come many to a
 // second, and the calendar (with the time zone's rules) need not be worked out for each.
 struct StampPrefix {
@@ -47,8 +50,12 @@ LGCalendarTime lgCalendarTime(double seconds, std::optional<long> secondsFromGMT
 std::string_view lgTimeStamp(char (&buffer)[32], double seconds, std::optional<long> secondsFromGMT,
                              char dateSeparator) {
     thread_local StampPrefix prefix;
-    const double whole = std::floor(seconds);
-    const auto second = static_cast<std::int64_t>(whole);
+    // The second as floor gives it, without a call for it: this runs for every line.
+    auto second = static_cast<std::int64_t>(seconds);
+    if (static_cast<double>(second) > seconds) {
+        --second;
+    }
+    const auto whole = static_cast<double>(second);
     if (!prefix.valid || prefix.second != second || prefix.secondsFromGMT != secondsFromGMT ||
         prefix.dateSeparator != dateSeparator) {
         const LGCalendarTime time = lgCalendarTime(seconds, secondsFromGMT);
@@ -63,7 +70,12 @@ std::string_view lgTimeStamp(char (&buffer)[32], double seconds, std::optional<l
     }
     const unsigned millis = millisecondsOf(seconds, whole);
     const int length = std::clamp(prefix.length, 0, 31);
-    std::memcpy(buffer, prefix.text, static_cast<std::size_t>(length));
+    if (length == kUsualPrefix) {
+        // A year of four digits: a copy of known size.
+        std::memcpy(buffer, prefix.text, kUsualPrefix);
+    } else {
+        std::memcpy(buffer, prefix.text, static_cast<std::size_t>(length));
+    }
     char digits[3] = {static_cast<char>('0' + millis / 100),
                       static_cast<char>('0' + millis / 10 % 10),
                       static_cast<char>('0' + millis % 10)};

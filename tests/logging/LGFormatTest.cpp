@@ -49,6 +49,13 @@ TEST(LGFormatTest, ConversionsAsTheSystemWritesThem) {
     }
 }
 
+TEST(LGFormatTest, AppendingKeepsWhatIsThere) {
+    std::string text = "kept ";
+    const lg::FormatArg args[] = {lg::FormatArg(42), lg::FormatArg("x")};
+    lg::appendFormatArgs(text, "%d %s %d", args);
+    EXPECT_EQ(text, "kept 42 x %d");
+}
+
 TEST(LGFormatTest, MismatchedAndMissingArgumentsStaySafe) {
     EXPECT_EQ(lg::format("%d and %s", "text"), "text and %s");
     EXPECT_EQ(lg::format("%f", "x"), "x");

@@ -265,6 +265,81 @@ TEST_F(LGLogTest, AFormatterTakesEffectInOrderWithTheRecords) {
     EXPECT_EQ(formatter->added, 1);
 }
 
+// What a logger saw of each record, read while it had the record.
+class FieldsLogger : public LGAbstractLogger {
+public:
+    struct Seen {
+        std::string message;
+        std::string file;
+        std::string function;
+        std::uint64_t line;
+        std::int64_t context;
+        std::int64_t options;
+        bool tagged;
+        std::string threadID;
+    };
+
+    FieldsLogger() : LGAbstractLogger("test.fields") {}
+    void logMessage(const LGLogMessage& m) override {
+        std::lock_guard lock(mutex_);
+        seen_.push_back({m.message(), std::string(m.file()), std::string(m.function()), m.line(),
+                         m.context(), m.options(), !m.tag().isNull(), m.threadID()});
+    }
+    std::vector<Seen> seen() {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Seen> seen_;
+};
+
+// The hub refills the records of spent batches: a line must carry nothing of the one that held
+// its record before, and a record must keep its thread's identity after the thread is gone.
+TEST_F(LGLogTest, ARefilledRecordCarriesNothingOfTheLineBefore) {
+    auto logger = std::make_shared<FieldsLogger>();
+    LGLog::addLogger(logger);
+    const std::string hereID = LGLogMessage("", 31, 1, 0, "", "", 0).threadID();
+    const std::string longText(5000, 'x');
+    auto file = std::make_unique<std::string>("/made/Dynamic.cpp");
+    LGLog::queueLogMessage(LGLogMessage(longText, 31, LGLogFlagInfo, 7, file->c_str(), "made", 3,
+                                        platform::Value("tag"),
+                                        LGLogMessage::CopyFile | LGLogMessage::CopyFunction),
+                           true);
+    file.reset();
+    std::string goneID;
+    std::thread([&goneID] {
+        goneID = LGLogMessage("", 31, 1, 0, "", "", 0).threadID();
+        LG_INFO("from a thread now gone");
+    }).join();
+    LGLog::flushLog();
+    // Into the records the lines above held.
+    LG_INFO("short %d", 1);
+    LG_VERBOSE("%@", "plain");
+    LGLog::flushLog();
+
+    const auto seen = logger->seen();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].message, longText);
+    EXPECT_EQ(seen[0].file, "/made/Dynamic.cpp");
+    EXPECT_EQ(seen[0].function, "made");
+    EXPECT_TRUE(seen[0].tagged);
+    EXPECT_EQ(seen[1].message, "from a thread now gone");
+    EXPECT_EQ(seen[1].threadID, goneID);
+    const char* const texts[] = {"short 1", "plain"};
+    for (std::size_t i = 2; i < 4; ++i) {
+        EXPECT_EQ(seen[i].message, texts[i - 2]);
+        EXPECT_EQ(seen[i].file, __FILE__);
+        EXPECT_EQ(seen[i].function, "TestBody");
+        EXPECT_EQ(seen[i].context, 0);
+        EXPECT_EQ(seen[i].options, 0);
+        EXPECT_FALSE(seen[i].tagged);
+        EXPECT_EQ(seen[i].threadID, hereID);
+    }
+    EXPECT_NE(goneID, hereID);
+}
+
 TEST(LGLogMessageTest, FieldsOfARecord) {
     struct Case {
         const char* file;

@@ -30,7 +30,7 @@ struct LoggingWorld {
     }
     // Waits until everything queued on the logging queue reached the loggers' queues.
     static void settle() {
-        LGLog::loggingQueue().sync([] {});
+        LGLog::syncOnLoggingQueue([] {});
     }
     static void settle(LGLogger& logger) {
         settle();

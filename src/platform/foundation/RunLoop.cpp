@@ -29,8 +29,10 @@ std::chrono::steady_clock::time_point steadyTimePoint(double seconds) {
 constexpr double kMaxRealWait = 3600.0;
 
 struct MainLoopSlot {
+    // Guards the fallback and changes of installed.
     std::mutex mutex;
-    RunLoop* installed = nullptr;
+    // Read without the lock: every log line asks for the main loop.
+    std::atomic<RunLoop*> installed{nullptr};
     std::unique_ptr<RunLoop> fallback;
 };
 
@@ -119,14 +121,17 @@ RunLoop::~RunLoop() {
 
 RunLoop& RunLoop::main() {
     MainLoopSlot& slot = mainLoopSlot();
+    if (RunLoop* installed = slot.installed.load()) {
+        return *installed;
+    }
     std::lock_guard lock(slot.mutex);
-    if (slot.installed == nullptr) {
+    if (slot.installed.load() == nullptr) {
         if (!slot.fallback) {
             slot.fallback = std::make_unique<RunLoop>(Clock::real);
         }
-        slot.installed = slot.fallback.get();
+        slot.installed.store(slot.fallback.get());
     }
-    return *slot.installed;
+    return *slot.installed.load();
 }
 
 double RunLoop::now() const {
@@ -346,13 +351,13 @@ void RunLoop::setWakeUpHandler(Task handler) {
 ScopedMainRunLoop::ScopedMainRunLoop(RunLoop& loop) {
     MainLoopSlot& slot = mainLoopSlot();
     std::lock_guard lock(slot.mutex);
-    previous_ = std::exchange(slot.installed, &loop);
+    previous_ = slot.installed.exchange(&loop);
 }
 
 ScopedMainRunLoop::~ScopedMainRunLoop() {
     MainLoopSlot& slot = mainLoopSlot();
     std::lock_guard lock(slot.mutex);
-    slot.installed = previous_;
+    slot.installed.store(previous_);
 }
 
 }  // namespace platform
