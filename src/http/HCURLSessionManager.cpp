@@ -393,7 +393,7 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
             finish(std::move(userInfo), Value(), failure);
             return;
         }
-        const bool small = serializedWhereHandedOn(body);
+        const bool small = serializer->serializesSmallBodiesQuickly() && smallBody(body);
         auto serialize = [=, userInfo = std::move(userInfo), body = std::move(body)]() mutable {
             std::optional<HCError> serializationError;
             Value object =
@@ -414,8 +414,9 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
             }
             finish(std::move(userInfo), std::move(object), std::move(serializationError));
         };
-        // A small answer is serialized by the thread that leaves the delegate queue next, on
-        // the processing queue all the same: cheaper than waking another thread for it.
+        // A small answer that serializes quickly is serialized by the thread that leaves the
+        // delegate queue next, on the processing queue all the same: cheaper than waking
+        // another thread for it.
         if (small) {
             platform::ContinueHereScope::async(DispatchQueue::global(), std::move(serialize));
         } else {
@@ -423,7 +424,7 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         }
     }
 
-    static bool serializedWhereHandedOn(const std::optional<Bytes>& body) {
+    static bool smallBody(const std::optional<Bytes>& body) {
         constexpr std::size_t kSmallBody = 16 * 1024;
         return !body || body->size() <= kSmallBody;
     }

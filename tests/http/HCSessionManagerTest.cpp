@@ -206,8 +206,7 @@ TEST_F(HCSessionManagerTest, AnswersAreSerializedOnTheProcessingQueueOnceTheDele
             std::make_shared<WhereSerialized>(seen, sessionManager->operationQueue()));
         Outcome outcome;
         sessionManager
-            ->dataTask(req(server_.url("/bytes?size=" + std::to_string(size))),
-                       recordInto(outcome))
+            ->dataTask(req(server_.url("/bytes?size=" + std::to_string(size))), recordInto(outcome))
             .value()
             ->resume();
         ASSERT_TRUE(wait([&] { return outcome.done; })) << size;
@@ -234,10 +233,8 @@ TEST_F(HCSessionManagerTest, CallerBlocksRunOnTheDelegateQueueNeverOnTheNetworkT
             note();
             return platform::net::ResponseDisposition::allow;
         });
-    sessionManager->setTaskDidCompleteBlock(
-        [&](platform::net::URLSession&, URLSessionTask&, const std::optional<HCError>&) {
-            note();
-        });
+    sessionManager->setTaskDidCompleteBlock([&](platform::net::URLSession&, URLSessionTask&,
+                                                const std::optional<HCError>&) { note(); });
     Outcome outcome;
     sessionManager->dataTask(req(server_.url("/bytes?size=64")), recordInto(outcome))
         .value()

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <future>
 #include <numeric>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -122,9 +122,8 @@ TEST(DispatchTest, AContinueHereScopeRunsWhatItsThreadHandsToAGlobalQueueAtItsEn
             ContinueHereScope::async(DispatchQueue::global(), [&] {
                 here.push_back("inner 1");
                 // Handed on from a kept task: the scope around takes it.
-                ContinueHereScope::async(DispatchQueue::global(), [&] {
-                    here.push_back("from inner");
-                });
+                ContinueHereScope::async(DispatchQueue::global(),
+                                         [&] { here.push_back("from inner"); });
             });
             ContinueHereScope::async(DispatchQueue::global(Priority::high), [&] {
                 onHigh = DispatchQueue::global(Priority::high).isCurrent() &&
@@ -132,9 +131,8 @@ TEST(DispatchTest, AContinueHereScopeRunsWhatItsThreadHandsToAGlobalQueueAtItsEn
                 here.push_back("inner 2");
             });
             // A serial queue keeps its own turn.
-            ContinueHereScope::async(serial, [&] {
-                serialRanOn.set_value(std::this_thread::get_id());
-            });
+            ContinueHereScope::async(serial,
+                                     [&] { serialRanOn.set_value(std::this_thread::get_id()); });
             EXPECT_TRUE(here.empty());
         }
         EXPECT_EQ(here, (std::vector<std::string>{"inner 1", "inner 2"}));

@@ -195,8 +195,8 @@ TEST(OperationQueuePoolTest, AnIdleQueueRunsAnOperationOnTheCallerAndWhatItHands
             laterRan.set_value();
         });
         ContinueHereScope::async(DispatchQueue::global(), [&] {
-            handedOnHere = std::this_thread::get_id() == caller &&
-                           DispatchQueue::global().isCurrent();
+            handedOnHere =
+                std::this_thread::get_id() == caller && DispatchQueue::global().isCurrent();
             countWhenHandedOn = queue.operationCount();
             note("handed on");
         });
