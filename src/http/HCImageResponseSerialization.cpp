@@ -1,5 +1,6 @@
 #include "http/HCImageResponseSerialization.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "platform/image/ImageSource.h"
@@ -171,6 +172,15 @@ std::unique_ptr<HCURLResponseSerialization> HCCompoundResponseSerializer::copy()
     auto made = std::make_unique<HCCompoundResponseSerializer>();
     made->responseSerializers = responseSerializers;
     return made;
+}
+
+bool HCCompoundResponseSerializer::serializesSmallBodiesQuickly() const {
+    // Members that are no response serializers are skipped when serializing.
+    return std::all_of(
+        responseSerializers.begin(), responseSerializers.end(), [](const auto& member) {
+            const auto* serializer = dynamic_cast<const HCHTTPResponseSerializer*>(member.get());
+            return serializer == nullptr || serializer->serializesSmallBodiesQuickly();
+        });
 }
 
 Value HCCompoundResponseSerializer::encode() const {

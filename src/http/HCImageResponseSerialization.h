@@ -30,6 +30,8 @@ public:
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
     [[nodiscard]] const char* className() const override { return "HCImageResponseSerializer"; }
+    // A few KiB of image may still decode to a large bitmap, under the process-wide lock.
+    [[nodiscard]] bool serializesSmallBodiesQuickly() const override { return false; }
     // Adds "imageScale" and "automaticallyInflatesResponseImage".
     [[nodiscard]] platform::Value encode() const override;
 };
@@ -63,6 +65,8 @@ public:
                                     std::optional<HCError>* error) const override;
     [[nodiscard]] std::unique_ptr<HCURLResponseSerialization> copy() const override;
     [[nodiscard]] const char* className() const override { return "HCCompoundResponseSerializer"; }
+    // When every member does.
+    [[nodiscard]] bool serializesSmallBodiesQuickly() const override;
     // Adds "responseSerializers", the coding of each member that has one.
     [[nodiscard]] platform::Value encode() const override;
 };

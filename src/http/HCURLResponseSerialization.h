@@ -33,6 +33,10 @@ public:
     }
     [[nodiscard]] virtual std::unique_ptr<HCURLResponseSerialization> copy() const = 0;
     [[nodiscard]] virtual const char* className() const = 0;
+    // Whether a small body (a few KiB) takes time bounded by its size: the session manager
+    // then serializes it on the thread that leaves its delegate queue, which may be the
+    // network thread, instead of waking a worker. Unknown work says no.
+    [[nodiscard]] virtual bool serializesSmallBodiesQuickly() const { return false; }
 };
 
 // Checks status code and MIME type and hands the body back as it came.
@@ -61,6 +65,8 @@ public:
         const std::optional<platform::net::URLResponse>& response,
         std::optional<platform::Bytes>& data, std::optional<HCError>* error) const override;
     [[nodiscard]] const char* className() const override { return "HCHTTPResponseSerializer"; }
+    // Validation, and text parsed in one pass.
+    [[nodiscard]] bool serializesSmallBodiesQuickly() const override { return true; }
 
     // Coding as a property-list dictionary: the class name under "class", the acceptable
     // codes and types (when set) under "acceptableStatusCodes" and "acceptableContentTypes";

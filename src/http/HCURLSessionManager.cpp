@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/foundation/ContinueHere.h"
+
 using platform::Bytes;
 using platform::DispatchQueue;
 using platform::Value;
@@ -182,6 +184,17 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         if (const auto block = read(&Core::dataTaskDidReceiveData)) {
             block(*session, task, data);
         }
+    }
+
+    // The callbacks of a data or upload task only keep books and hand the completion on,
+    // unless a block of the caller's runs in them; a download moves its file.
+    bool takesEventsOnNetworkThread(URLSessionTask& task) override {
+        if (task.kind() == URLSessionTask::Kind::download) {
+            return false;
+        }
+        std::lock_guard guard(settingsLock);
+        return !taskWillPerformRedirection && !taskDidSendBodyData && !taskDidComplete &&
+               !dataTaskDidReceiveResponse && !dataTaskDidReceiveData;
     }
 
     // Without a block that looks at each piece, nothing needs the body before the end.
@@ -380,8 +393,8 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
             finish(std::move(userInfo), Value(), failure);
             return;
         }
-        DispatchQueue::global().async([=, userInfo = std::move(userInfo),
-                                       body = std::move(body)]() mutable {
+        const bool small = serializer->serializesSmallBodiesQuickly() && smallBody(body);
+        auto serialize = [=, userInfo = std::move(userInfo), body = std::move(body)]() mutable {
             std::optional<HCError> serializationError;
             Value object =
                 serializer->responseObjectTakingBody(response, body, &serializationError);
@@ -400,7 +413,20 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
                 userInfo.set(HCNetworkingTaskDidCompleteErrorKey, serializationError->toValue());
             }
             finish(std::move(userInfo), std::move(object), std::move(serializationError));
-        });
+        };
+        // A small answer that serializes quickly is serialized by the thread that leaves the
+        // delegate queue next, on the processing queue all the same: cheaper than waking
+        // another thread for it.
+        if (small) {
+            platform::ContinueHereScope::async(DispatchQueue::global(), std::move(serialize));
+        } else {
+            DispatchQueue::global().async(std::move(serialize));
+        }
+    }
+
+    static bool smallBody(const std::optional<Bytes>& body) {
+        constexpr std::size_t kSmallBody = 16 * 1024;
+        return !body || body->size() <= kSmallBody;
     }
 
     // ---- registration ----

@@ -176,6 +176,32 @@ TEST(HCCompoundResponseSerializerTest, WithoutAResultTheBodyComesBack) {
               1u);
 }
 
+TEST(HCCompoundResponseSerializerTest, SerializesSmallBodiesQuicklyOnlyWhenEveryMemberDoes) {
+    using Members = HCCompoundResponseSerializer::Members;
+    struct Case {
+        const char* name;
+        Members members;
+        bool quick;
+    };
+    const Case cases[] = {
+        {"no member", {}, true},
+        {"data and JSON",
+         {HCHTTPResponseSerializer::serializer(), HCJSONResponseSerializer::serializer()},
+         true},
+        {"JSON then image",
+         {HCJSONResponseSerializer::serializer(), HCImageResponseSerializer::serializer()},
+         false},
+        {"a null member, skipped", {nullptr}, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HCCompoundResponseSerializer::compoundSerializerWithResponseSerializers(c.members)
+                      ->serializesSmallBodiesQuickly(),
+                  c.quick)
+            << c.name;
+    }
+    EXPECT_FALSE(HCImageResponseSerializer::serializer()->serializesSmallBodiesQuickly());
+}
+
 std::string percentEncoded(const Bytes& data) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;

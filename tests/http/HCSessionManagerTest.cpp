@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <mutex>
 
 #include "http/HCHTTPSessionManager.h"
 #include "platform/foundation/Json.h"
@@ -170,6 +171,78 @@ TEST_F(HCSessionManagerTest, TheGatheredBodyIsHandedOnWithoutCopies) {
                             .front()
                             .userInfo[HCNetworkingTaskDidCompleteResponseDataKey];
     EXPECT_EQ(noted.bytesIf(), body);
+}
+
+// Notes where it serializes: on the processing queue, and whether the delegate queue still
+// held an operation then.
+class WhereSerialized final : public HCHTTPResponseSerializer {
+public:
+    struct Seen {
+        std::atomic<bool> onProcessingQueue = false;
+        std::atomic<std::size_t> delegateQueueCount = 0;
+    };
+    WhereSerialized(std::shared_ptr<Seen> seen,
+                    std::shared_ptr<platform::OperationQueue> delegateQueue)
+        : seen_(std::move(seen)), delegateQueue_(std::move(delegateQueue)) {}
+
+    HCResponseObject responseObjectTakingBody(const std::optional<URLResponse>& response,
+                                              std::optional<Bytes>& data,
+                                              std::optional<HCError>* error) const override {
+        seen_->onProcessingQueue = platform::DispatchQueue::global().isCurrent();
+        seen_->delegateQueueCount = delegateQueue_->operationCount();
+        return HCHTTPResponseSerializer::responseObjectTakingBody(response, data, error);
+    }
+
+private:
+    const std::shared_ptr<Seen> seen_;
+    const std::shared_ptr<platform::OperationQueue> delegateQueue_;
+};
+
+TEST_F(HCSessionManagerTest, AnswersAreSerializedOnTheProcessingQueueOnceTheDelegateQueueIsDone) {
+    for (const std::size_t size : {std::size_t{64}, std::size_t{40000}}) {
+        auto sessionManager = manager();
+        auto seen = std::make_shared<WhereSerialized::Seen>();
+        sessionManager->setResponseSerializer(
+            std::make_shared<WhereSerialized>(seen, sessionManager->operationQueue()));
+        Outcome outcome;
+        sessionManager
+            ->dataTask(req(server_.url("/bytes?size=" + std::to_string(size))), recordInto(outcome))
+            .value()
+            ->resume();
+        ASSERT_TRUE(wait([&] { return outcome.done; })) << size;
+        EXPECT_TRUE(outcome.onLoop) << size;
+        EXPECT_EQ(outcome.object.size(), size) << size;
+        EXPECT_TRUE(seen->onProcessingQueue) << size;
+        if (size == 64) {
+            // Serialized by the thread the delegate queue let go, after its operation ended.
+            EXPECT_EQ(seen->delegateQueueCount, 0u);
+        }
+    }
+}
+
+TEST_F(HCSessionManagerTest, CallerBlocksRunOnTheDelegateQueueNeverOnTheNetworkThread) {
+    auto sessionManager = manager();
+    std::mutex mutex;
+    std::vector<std::string> labels;
+    const auto note = [&] {
+        std::lock_guard lock(mutex);
+        labels.push_back(platform::DispatchQueue::currentLabel());
+    };
+    sessionManager->setDataTaskDidReceiveResponseBlock(
+        [&](platform::net::URLSession&, URLSessionTask&, const URLResponse&) {
+            note();
+            return platform::net::ResponseDisposition::allow;
+        });
+    sessionManager->setTaskDidCompleteBlock([&](platform::net::URLSession&, URLSessionTask&,
+                                                const std::optional<HCError>&) { note(); });
+    Outcome outcome;
+    sessionManager->dataTask(req(server_.url("/bytes?size=64")), recordInto(outcome))
+        .value()
+        ->resume();
+    ASSERT_TRUE(wait([&] { return outcome.done; }));
+    sessionManager->operationQueue()->waitUntilAllOperationsAreFinished();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(labels, (std::vector<std::string>{"global.normal", "global.normal"}));
 }
 
 TEST_F(HCSessionManagerTest, ABodyCutShortStillReachesTheNotification) {

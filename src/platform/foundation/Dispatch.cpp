@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/ContinueHere.h"
 #include "platform/foundation/RunLoop.h"
 
 namespace platform {
@@ -341,6 +342,37 @@ void SerialQueue::drain() {
         task();
     }
     finishHere();
+}
+
+// ---- ContinueHereScope ----
+
+namespace {
+thread_local ContinueHereScope* innermostScope = nullptr;
+}  // namespace
+
+ContinueHereScope::ContinueHereScope() : outer_(std::exchange(innermostScope, this)) {}
+
+ContinueHereScope::~ContinueHereScope() {
+    // Closed before its tasks run: what they hand on goes to the scope around this one.
+    innermostScope = outer_;
+    for (auto& [queue, task] : kept_) {
+        CurrentQueueScope scope(queue);
+        task();
+        task = nullptr;  // captured state dies before the next task runs
+    }
+}
+
+void ContinueHereScope::async(DispatchQueue& queue, Task task) {
+    bool global = false;
+    for (const Priority priority :
+         {Priority::high, Priority::normal, Priority::low, Priority::background}) {
+        global = global || &queue == &DispatchQueue::global(priority);
+    }
+    if (innermostScope == nullptr || !global) {
+        queue.async(std::move(task));
+        return;
+    }
+    innermostScope->kept_.emplace_back(&queue, std::move(task));
 }
 
 // ---- DispatchGroup ----

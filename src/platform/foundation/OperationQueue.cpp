@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/ContinueHere.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/RunLoop.h"
 
@@ -89,7 +90,8 @@ struct OperationQueue::Core : std::enable_shared_from_this<Core> {
     Core(std::function<void(Task)> submitToExecutor, RunLoop* targetLoop)
         : submit(std::move(submitToExecutor)), loop(targetLoop) {}
 
-    void add(std::shared_ptr<Operation> operation) {
+    // With hereWhenIdle, an idle queue's operation starts on the calling thread; true then.
+    bool add(std::shared_ptr<Operation> operation, bool hereWhenIdle = false) {
         if (!operation) {
             throw std::invalid_argument("OperationQueue: null operation");
         }
@@ -102,13 +104,29 @@ struct OperationQueue::Core : std::enable_shared_from_this<Core> {
         if (!attached) {
             throw std::logic_error("OperationQueue: operation already queued or started");
         }
+        bool here = false;
         {
             std::lock_guard lock(mutex);
             unfinished.enter();
-            queued[static_cast<int>(operation->queuePriority())].push_back(std::move(operation));
-            ++queuedCount;
+            here = hereWhenIdle && loop == nullptr && !suspended && queuedCount == 0 &&
+                   running.empty() && maxConcurrent != 0;
+            if (here) {
+                running.push_back(operation);
+            } else {
+                queued[static_cast<int>(operation->queuePriority())].push_back(operation);
+                ++queuedCount;
+            }
         }
-        startReady();
+        if (!here) {
+            startReady();
+            return false;
+        }
+        // As on a worker, an operation that throws ends the process.
+        [&operation]() noexcept {
+            ContinueHereScope continuing;
+            operation->start();
+        }();
+        return true;
     }
 
     void startReady() {
@@ -177,7 +195,15 @@ struct OperationQueue::Core : std::enable_shared_from_this<Core> {
 
 OperationQueue::OperationQueue()
     : core_(std::make_shared<Core>(
-          [](Task task) { DispatchQueue::global().async(std::move(task)); }, nullptr)) {}
+          [](Task task) {
+              DispatchQueue::global().async([task = std::move(task)] {
+                  // The worker is free once the operation ends: short work it hands on
+                  // continues here rather than waking another.
+                  ContinueHereScope continuing;
+                  task();
+              });
+          },
+          nullptr)) {}
 
 OperationQueue::OperationQueue(RunLoop& loop)
     : core_(std::make_shared<Core>([&loop](Task task) { loop.post(std::move(task)); }, &loop)) {}
@@ -205,6 +231,10 @@ void OperationQueue::addOperation(Task block, QueuePriority priority) {
     auto operation = std::make_shared<BlockOperation>(std::move(block));
     operation->setQueuePriority(priority);
     core_->add(std::move(operation));
+}
+
+bool OperationQueue::addOperationHereWhenIdle(Task block) {
+    return core_->add(std::make_shared<BlockOperation>(std::move(block)), true);
 }
 
 void OperationQueue::setSuspended(bool suspended) {

@@ -98,6 +98,11 @@ public:
     // Throws std::logic_error if the operation was already queued or started.
     void addOperation(std::shared_ptr<Operation> operation);
     void addOperation(std::function<void()> block, QueuePriority priority = QueuePriority::normal);
+    // As addOperation, but when the queue has nothing queued or running and may start an
+    // operation, the block runs on the calling thread before this returns, as the queue's
+    // operation: what is added meanwhile waits behind it. A queue on a RunLoop always queues.
+    // Returns whether the block ran here.
+    bool addOperationHereWhenIdle(std::function<void()> block);
 
     // A suspended queue starts nothing new; operations already started carry on.
     void setSuspended(bool suspended);

@@ -18,8 +18,10 @@ constexpr std::int64_t kMaxReservedBody = std::int64_t{256} << 20;
 // ---- the engine's client of one task ----
 
 struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_this<Client> {
-    Client(std::weak_ptr<URLSessionTask> task, std::weak_ptr<URLSession> session)
-        : task_(std::move(task)), session_(std::move(session)) {}
+    // onNetworkThread: the engine reports (not a caller ending a task it never started).
+    Client(std::weak_ptr<URLSessionTask> task, std::weak_ptr<URLSession> session,
+           bool onNetworkThread = true)
+        : task_(std::move(task)), session_(std::move(session)), onNetworkThread_(onNetworkThread) {}
 
     bool judgeServerTrust(ServerTrust& trust, const std::string& host) override {
         const auto task = task_.lock();
@@ -293,9 +295,15 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
             }
             eventsScheduled_ = true;
         }
+        bool here = false;
+        if (onNetworkThread_) {
+            const auto task = task_.lock();
+            const auto delegate = session.delegate_.lock();
+            here = task && delegate && delegate->takesEventsOnNetworkThread(*task);
+        }
         auto self = shared_from_this();
         session.deliverOr([self](URLSessionDelegate& delegate) { self->runEvents(&delegate); },
-                          [self] { self->runEvents(nullptr); });
+                          [self] { self->runEvents(nullptr); }, here);
     }
 
     void runEvents(URLSessionDelegate* delegate) {
@@ -321,6 +329,7 @@ struct URLSessionTask::Client final : TransferClient, std::enable_shared_from_th
 
     const std::weak_ptr<URLSessionTask> task_;
     const std::weak_ptr<URLSession> session_;
+    const bool onNetworkThread_;
     std::mutex mutex_;
     std::vector<Event> events_;
     bool eventsScheduled_ = false;
@@ -526,7 +535,7 @@ void URLSessionTask::cancel(bool keepDownload) {
     }
     if (neverStarted) {
         // Nothing on the wire: the end comes through the same road as an engine's would.
-        auto client = std::make_shared<Client>(weak_from_this(), session_);
+        auto client = std::make_shared<Client>(weak_from_this(), session_, false);
         client->didComplete(
             URLError{kURLErrorDomain, urlerror::cancelled, "cancelled", request_.url},
             std::nullopt);
@@ -712,15 +721,20 @@ void URLSession::deliver(std::function<void(URLSessionDelegate&)> event) {
 }
 
 void URLSession::deliverOr(std::function<void(URLSessionDelegate&)> event,
-                           std::function<void()> otherwise) {
-    delegateQueue_->addOperation(
-        [delegate = delegate_, event = std::move(event), otherwise = std::move(otherwise)] {
-            if (const auto strong = delegate.lock()) {
-                event(*strong);
-            } else {
-                otherwise();
-            }
-        });
+                           std::function<void()> otherwise, bool hereWhenIdle) {
+    auto operation = [delegate = delegate_, event = std::move(event),
+                      otherwise = std::move(otherwise)] {
+        if (const auto strong = delegate.lock()) {
+            event(*strong);
+        } else {
+            otherwise();
+        }
+    };
+    if (hereWhenIdle) {
+        delegateQueue_->addOperationHereWhenIdle(std::move(operation));
+    } else {
+        delegateQueue_->addOperation(std::move(operation));
+    }
 }
 
 std::vector<std::shared_ptr<URLSessionTask>> URLSession::tasks() const {

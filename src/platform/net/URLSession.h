@@ -92,6 +92,11 @@ public:
     virtual void didComplete(URLSessionTask& /*task*/, const std::optional<URLError>& /*error*/) {}
     virtual void didBecomeInvalid(URLSession& /*session*/,
                                   const std::optional<URLError>& /*error*/) {}
+    // Network thread, before a task's events are handed over: true when the delegate's
+    // callbacks for them only keep books and hand work on. The network thread then runs them
+    // itself, as the delegate queue's operation, while that queue has nothing to do, instead of
+    // waking a thread for them; they still run one at a time and in order.
+    virtual bool takesEventsOnNetworkThread(URLSessionTask& /*task*/) { return false; }
 };
 
 // One request run by a session: made suspended, started by resume().
@@ -217,8 +222,10 @@ private:
     [[nodiscard]] std::filesystem::path downloadFolder() const;
     // Runs on the delegate queue with the delegate, when there still is one.
     void deliver(std::function<void(URLSessionDelegate&)> event);
-    // The same, or otherwise when the delegate is gone by then.
-    void deliverOr(std::function<void(URLSessionDelegate&)> event, std::function<void()> otherwise);
+    // The same, or otherwise when the delegate is gone by then. hereWhenIdle runs it on the
+    // calling thread when the queue has nothing else to do.
+    void deliverOr(std::function<void(URLSessionDelegate&)> event, std::function<void()> otherwise,
+                   bool hereWhenIdle = false);
     void taskEnded(URLSessionTask& task);
     void invalidateIfDone();
 

@@ -5,9 +5,11 @@
 #include <future>
 #include <numeric>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/ContinueHere.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/RunLoop.h"
 
@@ -105,6 +107,46 @@ TEST(DispatchTest, SyncHereWhenIdleRunsOnTheCallerOnlyWhileTheQueueHasNothingToD
     bool after = false;
     queue.sync([&] { after = true; });
     EXPECT_TRUE(after);
+}
+
+TEST(DispatchTest, AContinueHereScopeRunsWhatItsThreadHandsToAGlobalQueueAtItsEnd) {
+    const auto caller = std::this_thread::get_id();
+    SerialQueue serial("test.continue");
+    std::vector<std::string> here;
+    std::promise<std::thread::id> serialRanOn;
+    bool onHigh = false;
+    {
+        ContinueHereScope outer;
+        {
+            ContinueHereScope inner;
+            ContinueHereScope::async(DispatchQueue::global(), [&] {
+                here.push_back("inner 1");
+                // Handed on from a kept task: the scope around takes it.
+                ContinueHereScope::async(DispatchQueue::global(),
+                                         [&] { here.push_back("from inner"); });
+            });
+            ContinueHereScope::async(DispatchQueue::global(Priority::high), [&] {
+                onHigh = DispatchQueue::global(Priority::high).isCurrent() &&
+                         std::this_thread::get_id() == caller;
+                here.push_back("inner 2");
+            });
+            // A serial queue keeps its own turn.
+            ContinueHereScope::async(serial,
+                                     [&] { serialRanOn.set_value(std::this_thread::get_id()); });
+            EXPECT_TRUE(here.empty());
+        }
+        EXPECT_EQ(here, (std::vector<std::string>{"inner 1", "inner 2"}));
+        EXPECT_TRUE(onHigh);
+    }
+    EXPECT_EQ(here, (std::vector<std::string>{"inner 1", "inner 2", "from inner"}));
+    EXPECT_NE(serialRanOn.get_future().get(), caller);
+    EXPECT_FALSE(DispatchQueue::global().isCurrent());
+
+    // Without a scope the task is queued as async queues it.
+    std::promise<std::thread::id> queuedRanOn;
+    ContinueHereScope::async(DispatchQueue::global(),
+                             [&] { queuedRanOn.set_value(std::this_thread::get_id()); });
+    EXPECT_NE(queuedRanOn.get_future().get(), caller);
 }
 
 TEST(DispatchTest, SerialQueueDestructorWaitsForQueuedTasks) {

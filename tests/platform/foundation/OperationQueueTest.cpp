@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/foundation/ContinueHere.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/RunLoop.h"
 
@@ -167,6 +171,84 @@ TEST(OperationQueuePoolTest, RespectsTheConcurrencyLimitOnThePool) {
     EXPECT_EQ(done, 60);
     EXPECT_LE(peak, 3);
     EXPECT_EQ(queue.operationCount(), 0u);
+}
+
+TEST(OperationQueuePoolTest, AnIdleQueueRunsAnOperationOnTheCallerAndWhatItHandsOnAfterIt) {
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    const auto caller = std::this_thread::get_id();
+    std::mutex mutex;
+    std::vector<std::string> order;
+    const auto note = [&](std::string what) {
+        std::lock_guard lock(mutex);
+        order.push_back(std::move(what));
+    };
+    std::promise<void> laterRan;
+    bool here = false;
+    bool handedOnHere = false;
+    std::size_t countWhenHandedOn = 1;
+    const bool ranHere = queue.addOperationHereWhenIdle([&] {
+        here = std::this_thread::get_id() == caller;
+        // Queued behind this one, never beside it.
+        queue.addOperation([&] {
+            note("later");
+            laterRan.set_value();
+        });
+        ContinueHereScope::async(DispatchQueue::global(), [&] {
+            handedOnHere =
+                std::this_thread::get_id() == caller && DispatchQueue::global().isCurrent();
+            countWhenHandedOn = queue.operationCount();
+            note("handed on");
+        });
+        note("first");
+    });
+    EXPECT_TRUE(ranHere);
+    EXPECT_TRUE(here);
+    // What the operation handed on ran here once the operation had left the queue.
+    EXPECT_TRUE(handedOnHere);
+    EXPECT_LE(countWhenHandedOn, 1u);
+    laterRan.get_future().wait();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(order.front(), "first");
+    EXPECT_EQ(order.size(), 3u);
+}
+
+TEST(OperationQueuePoolTest, ABusyOrSuspendedQueueQueuesInsteadOfRunningOnTheCaller) {
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> holding = true;
+    queue.addOperation([&, released] {
+        released.wait();
+        holding = false;
+    });
+    std::atomic<bool> overlapped = false;
+    std::atomic<bool> onCaller = false;
+    const auto caller = std::this_thread::get_id();
+    EXPECT_FALSE(queue.addOperationHereWhenIdle([&] {
+        overlapped = holding.load();
+        onCaller = std::this_thread::get_id() == caller;
+    }));
+    release.set_value();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_FALSE(overlapped);
+    EXPECT_FALSE(onCaller);
+
+    queue.setSuspended(true);
+    std::atomic<bool> ran = false;
+    EXPECT_FALSE(queue.addOperationHereWhenIdle([&] { ran = true; }));
+    EXPECT_FALSE(ran);
+    queue.setSuspended(false);
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(OperationQueueTest, ALoopQueueNeverRunsAnOperationOnTheCaller) {
+    EXPECT_FALSE(queue.addOperationHereWhenIdle(record("a")));
+    EXPECT_TRUE(ran.empty());
+    loop.runUntilIdle();
+    EXPECT_EQ(ran, (std::vector<std::string>{"a"}));
 }
 
 }  // namespace

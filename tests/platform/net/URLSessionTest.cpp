@@ -2,7 +2,11 @@
 
 #include <atomic>
 #include <fstream>
+#include <future>
+#include <mutex>
+#include <thread>
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PropertyList.h"
@@ -552,6 +556,101 @@ TEST_F(URLSessionTest, ATransferWaitingForARedirectDecisionIsActive) {
     recorder_->heldRedirect(std::nullopt);
     ASSERT_TRUE(runUntilComplete());
     EXPECT_EQ(loader_.activeTransfers(), 0u);
+}
+
+// Notes on which queue's thread each event ran ("" for one that runs no queue's task, as the
+// network thread).
+class QueueNoting final : public URLSessionDelegate {
+public:
+    explicit QueueNoting(bool takesEvents) : takesEvents_(takesEvents) {}
+
+    bool takesEventsOnNetworkThread(URLSessionTask&) override { return takesEvents_; }
+    ResponseDisposition didReceiveResponse(URLSessionTask&, const URLResponse&) override {
+        note();
+        return ResponseDisposition::allow;
+    }
+    void didComplete(URLSessionTask&, const std::optional<URLError>&) override {
+        note();
+        completed_.set_value();
+    }
+
+    std::vector<std::string> labels() {
+        std::lock_guard lock(mutex_);
+        return labels_;
+    }
+    std::vector<std::thread::id> threads() {
+        std::lock_guard lock(mutex_);
+        return threads_;
+    }
+    void waitForCompletion() { completed_.get_future().wait(); }
+
+private:
+    void note() {
+        std::lock_guard lock(mutex_);
+        labels_.push_back(DispatchQueue::currentLabel());
+        threads_.push_back(std::this_thread::get_id());
+    }
+
+    const bool takesEvents_;
+    std::mutex mutex_;
+    std::vector<std::string> labels_;
+    std::vector<std::thread::id> threads_;
+    std::promise<void> completed_;
+};
+
+TEST_F(URLSessionTest, OnlyAnIdleDelegateQueueLetsTheNetworkThreadRunTheEvents) {
+    struct Case {
+        const char* name;
+        bool takesEvents;
+        bool busyQueue;
+        bool cancelFirst;
+        // Where the events ran: "" on the network thread, the pool's label on a worker.
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"idle, taken", true, false, false, ""},
+        {"idle, not taken", false, false, false, "global.normal"},
+        {"busy, taken: it waits its turn", true, true, false, "global.normal"},
+        {"cancelled by the caller before it started", true, false, true, "global.normal"},
+    };
+    for (const Case& c : cases) {
+        auto queue = std::make_shared<OperationQueue>();
+        queue->setMaxConcurrentOperationCount(1);
+        auto delegate = std::make_shared<QueueNoting>(c.takesEvents);
+        URLSessionConfiguration configuration;
+        configuration.temporaryDirectory = temp_.path();
+        auto made = URLSession::make(configuration, delegate, queue, &loader_);
+        std::promise<void> release;
+        if (c.busyQueue) {
+            queue->addOperation([released = release.get_future().share()] { released.wait(); });
+        }
+        auto task = made->dataTask(req(server_.url("/bytes?size=64"))).value();
+        if (c.cancelFirst) {
+            task->cancel();
+        } else {
+            task->resume();
+        }
+        if (c.busyQueue) {
+            // The events are queued behind the holder, not run beside it.
+            while (queue->operationCount() < 2) {
+                std::this_thread::yield();
+            }
+            EXPECT_TRUE(delegate->labels().empty()) << c.name;
+            release.set_value();
+        }
+        delegate->waitForCompletion();
+        const auto labels = delegate->labels();
+        ASSERT_FALSE(labels.empty()) << c.name;
+        EXPECT_EQ(labels.front(), c.expected) << c.name;
+        // Once the holder is gone, a later hand-over of a busy case may find the queue idle.
+        for (const std::string& label : labels) {
+            EXPECT_TRUE(c.busyQueue || label == c.expected) << c.name;
+        }
+        for (const std::thread::id thread : delegate->threads()) {
+            EXPECT_NE(thread, std::this_thread::get_id()) << c.name;
+        }
+        queue->waitUntilAllOperationsAreFinished();
+    }
 }
 
 }  // namespace
