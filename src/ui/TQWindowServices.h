@@ -5,6 +5,7 @@
 #include "platform/host/Banner.h"
 #include "platform/host/ScreenNavigator.h"
 #include "ui/BNToastManager.h"
+#include "ui/TQInterfaceLocale.h"
 #include "ui/TQWindowHost.h"
 
 // What the program with screens installs over its main window in place of the headless
@@ -32,4 +33,6 @@ private:
     BNToastManager banners_;
     platform::ScopedInstall<BNToastManager> installBanners_{&banners_};
     platform::ScopedInstall<platform::BannerPresenter> installPresenter_{&banners_};
+    TQInterfaceLocale locale_;
+    platform::ScopedInstall<platform::ui::InterfaceLocale> installLocale_{&locale_};
 };

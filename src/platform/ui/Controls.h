@@ -16,6 +16,8 @@
 #include "platform/image/Image.h"
 #include "platform/ui/View.h"
 
+class QPainter;
+
 namespace platform {
 class Timer;
 }
@@ -213,6 +215,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Turns or moves what is drawn of the image; nothing here.
+    virtual void transformContent(QPainter& /*painter*/) const {}
 
 private:
     void advance();

@@ -151,6 +151,17 @@ void AlertView::dismiss() {
     deleteLater();
 }
 
+void AlertView::setContentView(View* content, double height) {
+    delete content_;
+    content_ = content;
+    contentHeight_ = height;
+    if (content != nullptr) {
+        content->setParent(box_);
+        content->show();
+    }
+    layoutBox();
+}
+
 void AlertView::layoutBox() {
     const double inner = kAlertWidth - 32;
     const auto heightOf = [inner](Label& label) {
@@ -165,7 +176,13 @@ void AlertView::layoutBox() {
     title_->setFrame({16, y, inner, titleHeight});
     y += titleHeight + (messageHeight > 0 ? 4 : 0);
     message_->setFrame({16, y, inner, messageHeight});
-    y += messageHeight + 20;
+    y += messageHeight;
+    if (content_ != nullptr) {
+        y += 8;
+        content_->setFrame({0, y, kAlertWidth, contentHeight_});
+        y += contentHeight_;
+    }
+    y += 20;
     const bool sideBySide = buttons_.size() == 2;
     const double buttonWidth = sideBySide ? kAlertWidth / 2 : kAlertWidth;
     for (std::size_t i = 0; i < buttons_.size(); ++i) {

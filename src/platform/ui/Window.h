@@ -69,6 +69,10 @@ public:
     [[nodiscard]] std::size_t buttonCount() const { return buttons_.size(); }
     [[nodiscard]] Button& button(std::size_t index) { return *buttons_.at(index); }
     void onButton(std::function<void(std::size_t index)> pressed) { pressed_ = std::move(pressed); }
+    // A view of the box's width and this height between the message and the buttons; the
+    // alert owns it.
+    void setContentView(View* content, double height);
+    [[nodiscard]] View* contentView() const { return content_; }
     // Goes without a button.
     void dismiss();
 
@@ -82,6 +86,8 @@ private:
     Label* title_;
     Label* message_;
     std::vector<Button*> buttons_;
+    View* content_ = nullptr;
+    double contentHeight_ = 0;
     int tag_ = 0;
     std::function<void(std::size_t)> pressed_;
 };
