@@ -31,7 +31,11 @@ public:
         cell.textLabel().setText(rows[path.section][path.row]);
         return cell;
     }
-    void didSelectRow(DataTableView&, IndexPath path) override { selected.push_back(path); }
+    // As the screens do, the table is reloaded from inside its own callbacks.
+    void didSelectRow(DataTableView& table, IndexPath path) override {
+        selected.push_back(path);
+        table.reloadData();
+    }
     EditingStyle editingStyle(DataTableView&, IndexPath path) override {
         return fixedFirstSection && path.section == 0 ? EditingStyle::none : EditingStyle::remove;
     }
@@ -43,11 +47,12 @@ public:
         proposals.push_back(proposed);
         return proposed.section != from.section ? from : proposed;
     }
-    void moveRow(DataTableView&, IndexPath from, IndexPath to) override {
+    void moveRow(DataTableView& table, IndexPath from, IndexPath to) override {
         moves.emplace_back(from, to);
         auto moved = rows[from.section][from.row];
         rows[from.section].erase(rows[from.section].begin() + long(from.row));
         rows[to.section].insert(rows[to.section].begin() + long(to.row), moved);
+        table.reloadData();
     }
 
     std::vector<std::vector<std::string>> rows;

@@ -82,6 +82,17 @@ void place(QWidget* widget, const Rect& frame) {
     }
 }
 
+// A control may be taken away from inside its own event (a drop that reloads the table):
+// it goes once the event is over.
+template <typename T>
+void discard(T*& control) {
+    if (control != nullptr) {
+        control->hide();
+        control->deleteLater();
+        control = nullptr;
+    }
+}
+
 void setAlphaOf(QWidget* widget, double alpha) {
     if (auto* view = dynamic_cast<View*>(widget)) {
         view->setAlpha(alpha);
@@ -161,12 +172,9 @@ DataTableView::Row DataTableView::makeRow(IndexPath path) {
 }
 
 void DataTableView::recycle(Row& row) {
-    delete row.deleteControl;
-    delete row.grip;
-    row.deleteControl = nullptr;
-    row.grip = nullptr;
+    discard(row.deleteControl);
+    discard(row.grip);
     row.cell->removeEventFilter(this);
-    row.cell->onTouched(nullptr);
     pool_.giveBack(*row.cell);
 }
 
@@ -194,9 +202,8 @@ void DataTableView::updateRowControls(Row& row, IndexPath path) {
         });
         control->show();
         row.deleteControl = control;
-    } else if (!showsDelete && row.deleteControl != nullptr) {
-        delete row.deleteControl;
-        row.deleteControl = nullptr;
+    } else if (!showsDelete) {
+        discard(row.deleteControl);
     }
     const bool showsGrip = editing_ && row.movable;
     if (showsGrip && row.grip == nullptr) {
@@ -210,9 +217,8 @@ void DataTableView::updateRowControls(Row& row, IndexPath path) {
             },
             [this](double y) { dragTo(y); }, [this] { endDrag(); });
         row.grip->show();
-    } else if (!showsGrip && row.grip != nullptr) {
-        delete row.grip;
-        row.grip = nullptr;
+    } else if (!showsGrip) {
+        discard(row.grip);
     }
 }
 
@@ -230,10 +236,8 @@ void DataTableView::takeHeadersAndFooters(Section& section, std::size_t index) {
 }
 
 void DataTableView::dropHeaderAndFooter(Section& section) {
-    delete section.header;
-    delete section.footer;
-    section.header = nullptr;
-    section.footer = nullptr;
+    discard(section.header);
+    discard(section.footer);
 }
 
 void DataTableView::reloadData() {
@@ -332,10 +336,8 @@ void DataTableView::deleteRows(const std::vector<IndexPath>& paths, bool animate
         auto& rows = sections_[path.section].rows;
         Row row = rows[path.row];
         rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(path.row));
-        delete row.deleteControl;
-        delete row.grip;
-        row.deleteControl = nullptr;
-        row.grip = nullptr;
+        discard(row.deleteControl);
+        discard(row.grip);
         leaving.push_back(row);
     }
     animateTo(before, std::move(leaving), {}, animated);
@@ -392,10 +394,7 @@ void DataTableView::hideDeleteConfirmation() {
     if (confirm_ == nullptr) {
         return;
     }
-    // Its own action hides it: it goes once the press is over.
-    confirm_->hide();
-    confirm_->deleteLater();
-    confirm_ = nullptr;
+    discard(confirm_);
     confirming_.reset();
     layoutNow();
 }
