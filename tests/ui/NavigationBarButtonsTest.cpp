@@ -97,4 +97,23 @@ TEST_F(NavigationBarButtonsTest, TheLocaleTitlesTheBackButtonAndMirrorsTheBar) {
     UiWorld::shoot(*world.window, "navigation_bar_right_to_left");
 }
 
+TEST_F(NavigationBarButtonsTest, MirroredPagesComeInFromTheLeftAndAPullFromTheRightGoesBack) {
+    locale.rightToLeft = true;
+    NavigationController& nav = make();
+    nav.pushPage(std::make_unique<Page>("Next"), true);
+    EXPECT_DOUBLE_EQ(nav.topPage()->frame().x, -414);
+    world.loop.advance(0.35);
+    EXPECT_DOUBLE_EQ(nav.topPage()->frame().x, 0);
+
+    QTest::mousePress(&nav, Qt::LeftButton, {}, QPoint(10, 300));
+    QTest::mouseRelease(&nav, Qt::LeftButton, {}, QPoint(200, 300));
+    world.loop.advance(1);
+    EXPECT_EQ(nav.pages().size(), 2u) << "the left edge does nothing when mirrored";
+    QTest::mousePress(&nav, Qt::LeftButton, {}, QPoint(404, 300));
+    QTest::mouseRelease(&nav, Qt::LeftButton, {}, QPoint(300, 300));
+    world.loop.advance(1);
+    UiWorld::flushDeletes();
+    EXPECT_EQ(nav.pages().size(), 1u);
+}
+
 }  // namespace

@@ -371,6 +371,10 @@ void NavigationController::transition(Page* from, Page* to, bool forward, bool a
             if (moving != nullptr) {
                 Rect f = frame;
                 f.x = forward ? width * (1 - value) : width * value;
+                // Mirrored, pages come in from the left.
+                if (InterfaceLocale::current().isRightToLeft()) {
+                    f.x = -f.x;
+                }
                 moving->setFrame(f);
             }
         },
@@ -378,8 +382,13 @@ void NavigationController::transition(Page* from, Page* to, bool forward, bool a
         {}});
 }
 
+double NavigationController::fromLeadingEdge(double x) const {
+    // Mirrored, the pull starts at the right edge and goes left.
+    return InterfaceLocale::current().isRightToLeft() ? width() - x : x;
+}
+
 void NavigationController::mousePressEvent(QMouseEvent* event) {
-    const double x = event->position().x();
+    const double x = fromLeadingEdge(event->position().x());
     swipeStart_.reset();
     if (backSwipe_ && pages_.size() > 1 && x <= kSwipeEdge) {
         swipeStart_ = x;
@@ -399,7 +408,7 @@ void NavigationController::mouseMoveEvent(QMouseEvent* event) {
 
 void NavigationController::mouseReleaseEvent(QMouseEvent* event) {
     if (swipeStart_) {
-        const double travelled = event->position().x() - *swipeStart_;
+        const double travelled = fromLeadingEdge(event->position().x()) - *swipeStart_;
         swipeStart_.reset();
         if (travelled >= kSwipeDistance) {
             goBack();

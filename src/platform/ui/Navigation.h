@@ -185,6 +185,7 @@ private:
                     std::vector<Page*> leaving);
     void popPagesAbove(std::size_t keep, bool animated);
     [[nodiscard]] Rect pageFrame() const;
+    [[nodiscard]] double fromLeadingEdge(double x) const;
 
     NavigationBar* bar_;
     View* stack_;
