@@ -69,6 +69,15 @@ TEST(AnimatedImageViewTest, PlaysFramesAtTheirOwnDelaysOnTheVirtualClock) {
     view.stopPlaying();
     world.loop.advance(1);
     EXPECT_EQ(view.frameIndex(), 0u);
+
+    // Delays given by hand that would spin the loop play at 0.1 s.
+    AnimatedImage odd{{still(0).frames[0], still(1).frames[0], still(2).frames[0]},
+                      {std::nan(""), -1}};
+    view.setAnimatedImage(odd);
+    for (const std::size_t frame : {1u, 2u, 0u}) {
+        world.loop.advance(0.1);
+        EXPECT_EQ(view.frameIndex(), frame);
+    }
 }
 
 TEST(AnimatedImageViewTest, AFileThatCannotBeShownLeavesTheViewEmptyAndSaysWhy) {

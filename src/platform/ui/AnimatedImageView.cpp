@@ -52,8 +52,12 @@ AnimatedImageView::~AnimatedImageView() {
 void AnimatedImageView::setAnimatedImage(AnimatedImage image) {
     stopPlaying();
     animation_ = std::move(image);
-    if (animation_.delays.size() != animation_.frames.size()) {
-        animation_.delays.resize(animation_.frames.size(), kStandInDelay);
+    // A delay missing, too short or not a number would spin the loop: the stand-in instead.
+    animation_.delays.resize(animation_.frames.size(), kStandInDelay);
+    for (double& delay : animation_.delays) {
+        if (!(delay >= kShortestDelay) || !std::isfinite(delay)) {
+            delay = kStandInDelay;
+        }
     }
     if (animation_.frames.empty()) {
         setImage({});
@@ -69,8 +73,7 @@ void AnimatedImageView::showFrame(std::size_t index) {
         return;
     }
     ViewGuard<AnimatedImageView> self(this);
-    frameTimer_ = RunLoop::main().scheduleTimer(
-        std::max(animation_.delays[index], kShortestDelay), false, [self] {
+    frameTimer_ = RunLoop::main().scheduleTimer(animation_.delays[index], false, [self] {
             if (self && self->frameTimer_) {
                 self->showFrame((self->frame_ + 1) % self->animation_.frames.size());
             }
