@@ -11,6 +11,9 @@
 
 namespace {
 
+// The connecting dressing's box inside an alert: room for the spinner and its line of text.
+constexpr double kConnectingBoxHeight = 90;
+
 std::string fromTable(std::string_view key) {
     return TQLocalization::localizedString(key);
 }
@@ -65,7 +68,11 @@ platform::ui::View& TQPopUpviewUtils::connectingView(platform::ui::View& host,
 
 platform::ui::AlertView& TQPopUpviewUtils::connectingView(platform::ui::AlertView& alert,
                                                           std::string_view text) {
-    connectingView(alert.accessoryView(), text);
+    auto* box = new platform::ui::View();
+    box->setName("alertAccessory");
+    box->setFrame({0, 0, 270, kConnectingBoxHeight});
+    connectingView(*box, text);
+    alert.setContentView(box, kConnectingBoxHeight);
     return alert;
 }
 

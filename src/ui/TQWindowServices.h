@@ -6,6 +6,7 @@
 #include "platform/host/ScreenNavigator.h"
 #include "ui/BNToastManager.h"
 #include "ui/TQEditMenuTexts.h"
+#include "ui/TQInterfaceLocale.h"
 #include "ui/TQWindowHost.h"
 
 // What the program with screens installs over its main window in place of the headless
@@ -36,4 +37,6 @@ private:
     platform::ScopedInstall<platform::BannerPresenter> installPresenter_{&banners_};
     TQEditMenuTexts editMenuTexts_;
     platform::ScopedInstall<platform::ui::EditMenuTexts> installEditMenuTexts_{&editMenuTexts_};
+    TQInterfaceLocale locale_;
+    platform::ScopedInstall<platform::ui::InterfaceLocale> installLocale_{&locale_};
 };

@@ -823,6 +823,8 @@ void ImageView::paintEvent(QPaintEvent* event) {
     }
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setClipRect(rect());
+    transformContent(painter);
     QRectF target = rect();
     if (mode_ != ContentMode::scaleToFill) {
         QSizeF size = pixels.size();
@@ -834,7 +836,6 @@ void ImageView::paintEvent(QPaintEvent* event) {
         target = QRectF(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2),
                         size);
     }
-    painter.setClipRect(rect());
     painter.drawImage(target, pixels);
 }
 

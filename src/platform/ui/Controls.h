@@ -18,6 +18,8 @@
 #include "platform/ui/EditMenu.h"
 #include "platform/ui/View.h"
 
+class QPainter;
+
 namespace platform {
 class Timer;
 }
@@ -249,6 +251,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Turns or moves what is drawn of the image; nothing here.
+    virtual void transformContent(QPainter& /*painter*/) const {}
 
 private:
     void advance();

@@ -7,7 +7,9 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/Animator.h"
 #include "platform/ui/Appearance.h"
+#include "platform/ui/InterfaceLocale.h"
 #include "platform/ui/Presentation.h"
+#include "platform/ui/TextMetrics.h"
 #include "platform/ui/Window.h"
 
 namespace platform::ui {
@@ -16,7 +18,37 @@ namespace {
 constexpr double kPushDuration = 0.35;
 constexpr double kSwipeEdge = 24;
 constexpr double kSwipeDistance = 80;
+constexpr double kBarFontSize = 17;
+constexpr double kBarMargin = 8;
+constexpr double kBackWidth = 80;
+
+// Wide enough for the title or the image, within what leaves room for the bar's title.
+double barButtonWidth(const BarButtonItem& item) {
+    const double content = item.image.isNull()
+                               ? TextMetrics::current().lineWidth(item.title, kBarFontSize)
+                               : item.image.size().width;
+    return std::clamp(content + 16, 44.0, 120.0);
+}
 }  // namespace
+
+// NavigationItem
+
+void NavigationItem::setButton(BarSide side, std::optional<BarButtonItem> item) {
+    (side == BarSide::left ? left_ : right_) = std::move(item);
+    if (changed_) {
+        changed_();
+    }
+}
+
+void NavigationItem::setButtonEnabled(BarSide side, bool enabled) {
+    auto& item = side == BarSide::left ? left_ : right_;
+    if (item) {
+        item->enabled = enabled;
+        if (changed_) {
+            changed_();
+        }
+    }
+}
 
 // Page
 
@@ -160,8 +192,7 @@ NavigationBar::NavigationBar(QWidget* parent)
     const auto& look = Appearance::current().navigationBar;
     setBackgroundColor(look.barTintColor);
     back_->setName("backButton");
-    back_->setTitle("\u2039 Back");
-    back_->setFont("", 17);
+    back_->setFont("", kBarFontSize);
     back_->setTitleColor(look.tintColor);
     title_->setName("navigationTitle");
     if (look.titleColor) {
@@ -174,8 +205,20 @@ NavigationBar::NavigationBar(QWidget* parent)
     refresh();
 }
 
-void NavigationBar::pushItem(std::string title) {
-    items_.push_back(std::move(title));
+NavigationBar::~NavigationBar() {
+    if (!items_.empty() && items_.back().buttons) {
+        items_.back().buttons->onChanged(nullptr);
+    }
+}
+
+void NavigationBar::pushItem(std::string title, std::shared_ptr<NavigationItem> item) {
+    if (!items_.empty() && items_.back().buttons) {
+        items_.back().buttons->onChanged(nullptr);
+    }
+    if (item) {
+        item->onChanged([this] { refresh(); });
+    }
+    items_.push_back(Item{std::move(title), std::move(item)});
     refresh();
 }
 
@@ -186,7 +229,13 @@ bool NavigationBar::popItem() {
     if (shouldPopItem_ && !shouldPopItem_()) {
         return false;
     }
+    if (items_.back().buttons) {
+        items_.back().buttons->onChanged(nullptr);
+    }
     items_.pop_back();
+    if (!items_.empty() && items_.back().buttons) {
+        items_.back().buttons->onChanged([this] { refresh(); });
+    }
     refresh();
     return true;
 }
@@ -194,18 +243,84 @@ bool NavigationBar::popItem() {
 void NavigationBar::setSubviewsAlpha(double alpha) {
     back_->setAlpha(alpha);
     title_->setAlpha(alpha);
+    for (Button* button : {leftButton_, rightButton_}) {
+        if (button != nullptr) {
+            button->setAlpha(alpha);
+        }
+    }
+}
+
+void NavigationBar::showButton(Button*& shown, const std::optional<BarButtonItem>& item,
+                               BarSide side) {
+    // A button's own action may change the item, so a button goes later, never under it.
+    if (!item) {
+        if (shown != nullptr) {
+            shown->hide();
+            shown->deleteLater();
+            shown = nullptr;
+        }
+        return;
+    }
+    if (shown == nullptr) {
+        shown = new Button(this);
+        shown->setName(side == BarSide::left ? "leftBarButton" : "rightBarButton");
+        shown->setFont("", kBarFontSize);
+        // The action is read when pressed, a copy, so that it may replace itself.
+        shown->onAction([this, side] {
+            if (items_.empty() || !items_.back().buttons) {
+                return;
+            }
+            const auto& current = items_.back().buttons->button(side);
+            if (current && current->action) {
+                auto action = current->action;
+                action();
+            }
+        });
+        shown->show();
+    }
+    shown->setTitle(item->image.isNull() ? item->title : std::string());
+    shown->setImage(Button::State::normal, item->image);
+    shown->setEnabled(item->enabled);
 }
 
 void NavigationBar::refresh() {
-    back_->setVisible(items_.size() > 1);
+    const Item* top = items_.empty() ? nullptr : &items_.back();
+    const std::optional<BarButtonItem> none;
+    showButton(leftButton_, top && top->buttons ? top->buttons->button(BarSide::left) : none,
+               BarSide::left);
+    showButton(rightButton_, top && top->buttons ? top->buttons->button(BarSide::right) : none,
+               BarSide::right);
+    const bool rightToLeft = InterfaceLocale::current().isRightToLeft();
+    back_->setTitle((rightToLeft ? "\u203a " : "\u2039 ") + InterfaceLocale::current().backTitle());
+    back_->setVisible(items_.size() > 1 && leftButton_ == nullptr);
     back_->setAlpha(1.0);
-    title_->setText(items_.empty() ? std::string() : items_.back());
+    title_->setText(top == nullptr ? std::string() : top->title);
     layoutSubviews();
 }
 
 void NavigationBar::layoutSubviews() {
-    back_->setFrame({8, 0, 80, NavigationController::kBarHeight});
-    title_->setFrame({96, 0, std::max(0.0, width() - 192.0), NavigationController::kBarHeight});
+    const double bar = NavigationController::kBarHeight;
+    const double w = width();
+    const bool mirrored = InterfaceLocale::current().isRightToLeft();
+    const auto place = [&](Button* button, const Rect& frame) {
+        button->setFrame(mirroredIf(mirrored, frame, w));
+    };
+    place(back_, {kBarMargin, 0, kBackWidth, bar});
+    double leading = kBarMargin + kBackWidth;
+    double trailing = kBarMargin + kBackWidth;
+    if (leftButton_ != nullptr) {
+        const double width = barButtonWidth(*items_.back().buttons->button(BarSide::left));
+        place(leftButton_, {kBarMargin, 0, width, bar});
+        leading = std::max(leading, kBarMargin + width);
+    }
+    if (rightButton_ != nullptr) {
+        const double width = barButtonWidth(*items_.back().buttons->button(BarSide::right));
+        place(rightButton_, {w - kBarMargin - width, 0, width, bar});
+        trailing = std::max(trailing, kBarMargin + width);
+    }
+    // The title stays centred on the bar, clear of the buttons on both sides.
+    const double side = std::max(leading, trailing) + kBarMargin;
+    title_->setFrame({side, 0, std::max(0.0, w - 2 * side), bar});
 }
 
 // NavigationController
@@ -217,7 +332,7 @@ NavigationController::NavigationController(std::unique_ptr<Page> root, QWidget* 
         Page* page = root.release();
         page->setParent(stack_);
         pages_.push_back(page);
-        bar_->pushItem(page->title());
+        bar_->pushItem(page->title(), page->sharedNavigationItem());
         transition(nullptr, page, true, false, {});
     }
 }
@@ -268,7 +383,7 @@ void NavigationController::pushPage(std::unique_ptr<Page> page, bool animated) {
     Page* to = page.release();
     to->setParent(stack_);
     pages_.push_back(to);
-    bar_->pushItem(to->title());
+    bar_->pushItem(to->title(), to->sharedNavigationItem());
     transition(from, to, true, animated, {});
 }
 
@@ -379,6 +494,10 @@ void NavigationController::transition(Page* from, Page* to, bool forward, bool a
             if (moving != nullptr) {
                 Rect f = frame;
                 f.x = forward ? width * (1 - value) : width * value;
+                // Mirrored, pages come in from the left.
+                if (InterfaceLocale::current().isRightToLeft()) {
+                    f.x = -f.x;
+                }
                 moving->setFrame(f);
             }
         },
@@ -386,8 +505,13 @@ void NavigationController::transition(Page* from, Page* to, bool forward, bool a
         {}});
 }
 
+double NavigationController::fromLeadingEdge(double x) const {
+    // Mirrored, the pull starts at the right edge and goes left.
+    return InterfaceLocale::current().isRightToLeft() ? width() - x : x;
+}
+
 void NavigationController::mousePressEvent(QMouseEvent* event) {
-    const double x = event->position().x();
+    const double x = fromLeadingEdge(event->position().x());
     swipeStart_.reset();
     if (backSwipe_ && pages_.size() > 1 && x <= kSwipeEdge) {
         swipeStart_ = x;
@@ -407,7 +531,7 @@ void NavigationController::mouseMoveEvent(QMouseEvent* event) {
 
 void NavigationController::mouseReleaseEvent(QMouseEvent* event) {
     if (swipeStart_) {
-        const double travelled = event->position().x() - *swipeStart_;
+        const double travelled = fromLeadingEdge(event->position().x()) - *swipeStart_;
         swipeStart_.reset();
         if (travelled >= kSwipeDistance) {
             goBack();

@@ -15,6 +15,35 @@
 
 namespace platform::ui {
 
+// A button of the navigation bar: a title or an image, whether it takes touches, and what
+// it does.
+struct BarButtonItem {
+    std::string title;
+    image::Image image;
+    bool enabled = true;
+    std::function<void()> action;
+};
+
+enum class BarSide { left, right };
+
+// What a page shows in the bar while it is on top: a button on either side. A left button
+// takes the back button's place. The bar follows every change.
+class NavigationItem {
+public:
+    void setButton(BarSide side, std::optional<BarButtonItem> item);
+    [[nodiscard]] const std::optional<BarButtonItem>& button(BarSide side) const {
+        return side == BarSide::left ? left_ : right_;
+    }
+    // Nothing for a side without a button.
+    void setButtonEnabled(BarSide side, bool enabled);
+    void onChanged(std::function<void()> changed) { changed_ = std::move(changed); }
+
+private:
+    std::optional<BarButtonItem> left_;
+    std::optional<BarButtonItem> right_;
+    std::function<void()> changed_;
+};
+
 // A named number of a page's layout that code may change (the platform's layout constraint,
 // reduced to what pages set: a constant under an identifier).
 struct LayoutConstraint {
@@ -32,6 +61,10 @@ public:
     [[nodiscard]] const std::string& className() const { return className_; }
     void setTitle(std::string_view title) { title_ = title; }
     [[nodiscard]] const std::string& title() const { return title_; }
+    [[nodiscard]] NavigationItem& navigationItem() { return *navigationItem_; }
+    [[nodiscard]] const std::shared_ptr<NavigationItem>& sharedNavigationItem() const {
+        return navigationItem_;
+    }
 
     void loadViewIfNeeded();
     [[nodiscard]] bool isViewLoaded() const { return loaded_; }
@@ -107,6 +140,7 @@ private:
 
     std::string className_;
     std::string title_;
+    std::shared_ptr<NavigationItem> navigationItem_ = std::make_shared<NavigationItem>();
     bool loaded_ = false;
     std::vector<LayoutConstraint> constraints_;
     View* content_;
@@ -118,14 +152,20 @@ private:
     std::unique_ptr<WeakPtrFactory<Page>> weak_;
 };
 
-// The bar above the pages: a back button, the top page's title and a stack of items, one per
-// page. Popping an item asks the delegate first.
+// The bar above the pages: a back button titled by the locale, the top page's title and
+// buttons, and a stack of items, one per page. Popping an item asks the delegate first. A
+// right-to-left locale mirrors it: back and left button on the right.
 class NavigationBar : public View {
 public:
     explicit NavigationBar(QWidget* parent = nullptr);
+    ~NavigationBar() override;
     [[nodiscard]] Button& backButton() { return *back_; }
     [[nodiscard]] std::size_t itemCount() const { return items_.size(); }
-    void pushItem(std::string title);
+    void pushItem(std::string title, std::shared_ptr<NavigationItem> item = nullptr);
+    // The top item's button on a side while one is shown.
+    [[nodiscard]] Button* barButton(BarSide side) const {
+        return side == BarSide::left ? leftButton_ : rightButton_;
+    }
     // Asks shouldPopItem; removes the top item when it answers yes.
     bool popItem();
     void setShouldPopItem(std::function<bool()> ask) { shouldPopItem_ = std::move(ask); }
@@ -134,11 +174,18 @@ public:
     void layoutSubviews() override;
 
 private:
+    struct Item {
+        std::string title;
+        std::shared_ptr<NavigationItem> buttons;
+    };
     void refresh();
+    void showButton(Button*& shown, const std::optional<BarButtonItem>& item, BarSide side);
 
     Button* back_;
     Label* title_;
-    std::vector<std::string> items_;
+    Button* leftButton_ = nullptr;
+    Button* rightButton_ = nullptr;
+    std::vector<Item> items_;
     std::function<bool()> shouldPopItem_;
 };
 
@@ -191,6 +238,7 @@ private:
                     std::vector<Page*> leaving);
     void popPagesAbove(std::size_t keep, bool animated);
     [[nodiscard]] Rect pageFrame() const;
+    [[nodiscard]] double fromLeadingEdge(double x) const;
 
     NavigationBar* bar_;
     View* stack_;

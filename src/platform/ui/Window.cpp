@@ -308,15 +308,15 @@ void AlertView::dismiss() {
     deleteLater();
 }
 
-View& AlertView::accessoryView(double height) {
-    if (accessory_ == nullptr) {
-        accessory_ = new View(box_);
-        accessory_->setName("alertAccessory");
-        accessory_->show();
+void AlertView::setContentView(View* content, double height) {
+    delete content_;
+    content_ = content;
+    contentHeight_ = height;
+    if (content != nullptr) {
+        content->setParent(box_);
+        content->show();
     }
-    accessory_->setFrame({0, 0, kAlertWidth, height});
     layoutBox();
-    return *accessory_;
 }
 
 void AlertView::layoutBox() {
@@ -338,12 +338,13 @@ void AlertView::layoutBox() {
     title_->setFrame({16, y, inner, titleHeight});
     y += titleHeight + (messageHeight > 0 ? 4 : 0);
     message_->setFrame({16, y, inner, messageHeight});
-    y += messageHeight + 20;
-    if (accessory_ != nullptr) {
-        const double height = accessory_->frame().height;
-        accessory_->setFrame({(boxWidth - kAlertWidth) / 2, y, kAlertWidth, height});
-        y += height;
+    y += messageHeight;
+    if (content_ != nullptr) {
+        y += 8;
+        content_->setFrame({0, y, boxWidth, contentHeight_});
+        y += contentHeight_;
     }
+    y += 20;
     const bool sideBySide = buttons_.size() == 2;
     const double buttonWidth = sideBySide ? boxWidth / 2 : boxWidth;
     for (std::size_t i = 0; i < buttons_.size(); ++i) {

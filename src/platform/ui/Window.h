@@ -89,12 +89,13 @@ public:
     [[nodiscard]] std::size_t buttonCount() const { return buttons_.size(); }
     [[nodiscard]] Button& button(std::size_t index) { return *buttons_.at(index); }
     void onButton(std::function<void(std::size_t index)> pressed) { pressed_ = std::move(pressed); }
+    // A view of the box's width and this height between the message and the buttons, for
+    // what a caller dresses the alert with (a spinner and a line of text, a picker), so that
+    // it never covers the texts; the alert owns it.
+    void setContentView(View* content, double height);
+    [[nodiscard]] View* contentView() const { return content_; }
     // Goes without a button.
     void dismiss();
-    // A box of the alert's own between its texts and its buttons, for what a caller dresses
-    // the alert with (a spinner and a line of text), so that it never covers the texts. Made
-    // on first use, the alert's width and `height` points tall.
-    View& accessoryView(double height = 90);
     [[nodiscard]] View& box() { return *box_; }
 
 protected:
@@ -106,8 +107,9 @@ private:
     View* box_;
     Label* title_;
     Label* message_;
-    View* accessory_ = nullptr;
     std::vector<Button*> buttons_;
+    View* content_ = nullptr;
+    double contentHeight_ = 0;
     int tag_ = 0;
     std::function<void(std::size_t)> pressed_;
 };

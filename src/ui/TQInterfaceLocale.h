@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+#include "platform/ui/InterfaceLocale.h"
+
+// What the interface layer asks of the application's language: the host's layout direction
+// and the texts of the back and delete buttons from the application's table.
+class TQInterfaceLocale final : public platform::ui::InterfaceLocale {
+public:
+    [[nodiscard]] bool isRightToLeft() const override;
+    [[nodiscard]] std::string backTitle() const override;
+    [[nodiscard]] std::string deleteTitle() const override;
+};
