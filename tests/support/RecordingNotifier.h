@@ -25,9 +25,18 @@ public:
     }
     void setEvents(Events events) override { events_ = std::move(events); }
 
-    // The user opens or the desktop closes the notice shown at index.
-    void open(std::size_t index) const { events_.opened(notices.at(index).id); }
-    void close(std::size_t index) const { events_.closed(notices.at(index).id); }
+    // The user opens or the desktop closes the notice shown at index; nothing once nobody
+    // listens.
+    void open(std::size_t index) const {
+        if (events_.opened) {
+            events_.opened(notices.at(index).id);
+        }
+    }
+    void close(std::size_t index) const {
+        if (events_.closed) {
+            events_.closed(notices.at(index).id);
+        }
+    }
 
     struct Record {
         platform::NoticeId id;
