@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -159,6 +160,45 @@ TEST_F(InstanceChannelTest, ASocketLeftByADeadProgramIsReplaced) {
     std::ofstream(path) << "mine";
     EXPECT_FALSE(listen().ok());
     EXPECT_TRUE(fs::is_regular_file(path));
+}
+
+TEST_F(InstanceChannelTest, APeerOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can connect as another user";
+    }
+    // Folders and socket open to all, so that only the peer check stands in the way.
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::create_directories(path.parent_path());
+    fs::permissions(path.parent_path(), fs::perms::all);
+    auto channel = listen();
+    ASSERT_TRUE(channel.ok()) << channel.error().message;
+    fs::permissions(path, fs::perms::all);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only system calls here: the parent has threads.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(10);
+        }
+        const int fd = rawSocket(path);
+        if (fd < 0) {
+            ::_exit(11);
+        }
+        [[maybe_unused]] const auto sent = ::send(fd, "Mhello", 6, MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_WR);
+        char reply = 0;
+        // Closed (or reset, its text unread) without an acknowledgement.
+        ::_exit(::read(fd, &reply, 1) == 1 ? 12 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no other user, 11: no connection, 12: answered";
+    loop.runUntilIdle();
+    EXPECT_TRUE(received.empty());
+    // The user's own peers are still served.
+    EXPECT_TRUE(InstanceChannel::send(path, "mine").ok());
 }
 
 TEST_F(InstanceChannelTest, WithoutAListenerSendingFails) {
