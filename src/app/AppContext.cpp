@@ -23,6 +23,7 @@
 #include "platform/calendar/InotifyChangeSource.h"
 #include "platform/contacts/VCardFolderAddressBook.h"
 #include "platform/foundation/FolderWatch.h"
+#include "platform/host/FreedesktopNotifier.h"
 #include "platform/location/GeoClueLocation.h"
 #include "platform/location/GpxTrack.h"
 #include "platform/location/LocationServices.h"
@@ -114,6 +115,11 @@ AppContext::AppContext(Settings settings)
       loop_(settings.clock),
       container_(std::move(settings.home)),
       defaults_(container_.preferences() / (std::string(platform::kBundleIdentifier) + ".plist")),
+      notifier_(settings.sessionNotifications
+                    ? std::make_unique<platform::FreedesktopNotifier>(loop_)
+                    : nullptr),
+      host_(notifier_ != nullptr ? std::make_unique<platform::HeadlessAppHost>(loop_, *notifier_)
+                                 : std::make_unique<platform::HeadlessAppHost>()),
       keychain_(settings.sessionKeychain
                     ? platform::Keychain::forThisMachine(container_)
                     : std::make_unique<platform::FileKeychain>(container_.keychain())),
@@ -126,7 +132,7 @@ AppContext::AppContext(Settings settings)
       lbsServer_(std::make_unique<TQLbsServerProvider>(
           TQLbsServerProvider::Environment{.location = *location_,
                                            .center = center_,
-                                           .host = host_,
+                                           .host = *host_,
                                            .now = wallClockFor(loop_),
                                            .documents = container_.documents()},
           nullptr)),

@@ -23,6 +23,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
+#include "platform/host/DesktopNotifier.h"
 #include "platform/host/ScreenNavigator.h"
 #include "platform/location/LocationManager.h"
 #include "platform/mail/Mail.h"
@@ -90,6 +91,9 @@ public:
             mailComposer = nullptr;
         // The HTTP loader of the store's downloads; the process's when null.
         platform::net::URLLoader* storeLoader = nullptr;
+        // The session's desktop notification service shows the host's local notifications;
+        // otherwise, and always in tests, they are lines on standard error.
+        bool sessionNotifications = false;
     };
 
     // The folder of the container where mails wait without a mail program, and the one where
@@ -189,8 +193,10 @@ private:
     platform::ScopedInstall<LGLogHub> installLogHub_{&logHub_};
     platform::UserDefaults defaults_;
     platform::ScopedInstall<platform::UserDefaults> installDefaults_{&defaults_};
-    platform::HeadlessAppHost host_;
-    platform::ScopedInstall<platform::AppHost> installHost_{&host_};
+    // Null without the session's notification service; outlives the host that shows through it.
+    std::unique_ptr<platform::DesktopNotifier> notifier_;
+    std::unique_ptr<platform::HeadlessAppHost> host_;
+    platform::ScopedInstall<platform::AppHost> installHost_{host_.get()};
     platform::HeadlessScreenNavigator navigator_;
     platform::ScopedInstall<platform::ScreenNavigator> installNavigator_{&navigator_};
     std::unique_ptr<platform::Keychain> keychain_;

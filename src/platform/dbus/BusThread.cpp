@@ -39,8 +39,13 @@ void drainWake(int wake) {
 }  // namespace
 
 BusThread::BusThread(const std::string& address, std::string name, Lifetime lifetime)
-    : connection_(address.empty() ? sdbus::createSystemBusConnection()
-                                  : sdbus::createSessionBusConnectionWithAddress(address)),
+    : BusThread(address.empty() ? sdbus::createSystemBusConnection()
+                                : sdbus::createSessionBusConnectionWithAddress(address),
+                std::move(name), lifetime) {}
+
+BusThread::BusThread(std::unique_ptr<sdbus::IConnection> connection, std::string name,
+                     Lifetime lifetime)
+    : connection_(std::move(connection)),
       name_(std::move(name)),
       lifetime_(lifetime),
       wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}

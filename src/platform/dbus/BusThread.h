@@ -30,6 +30,9 @@ public:
     // when it cannot connect.
     BusThread(const std::string& address, std::string name,
               Lifetime lifetime = Lifetime::outlivesBus);
+    // A connection made elsewhere (the session bus of the environment, say).
+    BusThread(std::unique_ptr<sdbus::IConnection> connection, std::string name,
+              Lifetime lifetime = Lifetime::outlivesBus);
     // Stops the thread first, so no handler runs while the owner's objects go.
     ~BusThread();
     BusThread(const BusThread&) = delete;

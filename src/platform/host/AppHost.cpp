@@ -1,11 +1,33 @@
 #include "platform/host/AppHost.h"
 
 #include <string>
+#include <utility>
 
 #include "platform/host/HostDefaults.h"
+#include "platform/host/LocalNotifications.h"
 #include "platform/host/URLOpener.h"
 
 namespace platform {
+
+namespace {
+
+void writeNotificationLine(const LocalNotification& notification) {
+    // The title and body are what a notice shows anyone; userInfo stays out of the line.
+    host_detail::writeHeadlessLine("notification", notification.title + ": " + notification.body);
+}
+
+}  // namespace
+
+HeadlessAppHost::HeadlessAppHost() = default;
+
+HeadlessAppHost::HeadlessAppHost(RunLoop& loop, DesktopNotifier& notifier)
+    : notifications_(std::make_unique<LocalNotifications>(
+          loop, notifier, [](const LocalNotification& notification, const Error& why) {
+              host_detail::writeHeadlessLine("notification not shown", why.message);
+              writeNotificationLine(notification);
+          })) {}
+
+HeadlessAppHost::~HeadlessAppHost() = default;
 
 ApplicationState HeadlessAppHost::applicationState() const {
     return ApplicationState::active;
@@ -16,7 +38,18 @@ LayoutDirection HeadlessAppHost::userInterfaceLayoutDirection() const {
 }
 
 void HeadlessAppHost::scheduleLocalNotification(const LocalNotification& notification) {
-    host_detail::writeHeadlessLine("notification", notification.title + ": " + notification.body);
+    if (notifications_ != nullptr) {
+        notifications_->schedule(notification);
+        return;
+    }
+    writeNotificationLine(notification);
+}
+
+void HeadlessAppHost::onLocalNotificationOpened(
+    std::function<void(const Dictionary& userInfo)> opened) {
+    if (notifications_ != nullptr) {
+        notifications_->onOpened(std::move(opened));
+    }
 }
 
 bool HeadlessAppHost::openURL(std::string_view url) {

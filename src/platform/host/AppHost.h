@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,10 @@
 #include "platform/host/URLOpener.h"
 
 namespace platform {
+
+class DesktopNotifier;
+class LocalNotifications;
+class RunLoop;
 
 // The values the phone platform uses, so that logs and tests read the same numbers.
 enum class ApplicationState { active = 0, inactive = 1, background = 2 };
@@ -98,16 +103,26 @@ public:
 };
 
 // The host of a program without screens: always active and left-to-right; links go to the
-// desktop's opener and what it cannot show goes to standard error.
+// desktop's opener. Local notifications go to the desktop's notification service when it is
+// given one; what it cannot show goes to standard error.
 class HeadlessAppHost final : public AppHost {
 public:
+    HeadlessAppHost();
+    // Notifications are shown by notifier once due on loop; both outlive the host.
+    HeadlessAppHost(RunLoop& loop, DesktopNotifier& notifier);
+    ~HeadlessAppHost() override;
+    HeadlessAppHost(const HeadlessAppHost&) = delete;
+    HeadlessAppHost& operator=(const HeadlessAppHost&) = delete;
+
     [[nodiscard]] ApplicationState applicationState() const override;
     [[nodiscard]] LayoutDirection userInterfaceLayoutDirection() const override;
     void scheduleLocalNotification(const LocalNotification& notification) override;
+    void onLocalNotificationOpened(std::function<void(const Dictionary& userInfo)> opened) override;
     bool openURL(std::string_view url) override;
 
 private:
     SpawningURLOpener opener_;
+    std::unique_ptr<LocalNotifications> notifications_;
 };
 
 }  // namespace platform
