@@ -331,7 +331,8 @@ int main(int argc, char** argv) {
         AppContext context({.clock = platform::RunLoop::Clock::real,
                             .home = home,
                             .sessionKeychain = true,
-                            .systemLocation = true});
+                            .systemLocation = true,
+                            .sessionNotifications = true});
         // Before any thread starts, so that only its own thread takes the signals.
         platform::StopOnSignals stopper(context.loop());
         status = application
