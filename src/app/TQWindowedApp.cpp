@@ -10,8 +10,10 @@
 #include "link/TQPeripheral.h"
 #include "logging/LGLog.h"
 #include "platform/host/URLOpener.h"
+#include "platform/image/NamedImage.h"
 #include "screens/TQMainStoryboard.h"
 #include "services/TQEvent.h"
+#include "services/TQFindMyDevice.h"
 #include "ui/TQMainWindow.h"
 
 namespace {
@@ -27,6 +29,8 @@ std::unique_ptr<TQStoryboard> makeStoryboard(AppContext& context) {
 TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
     : context_(context),
       settings_(std::move(settings)),
+      findMyPhone_(window_,
+                   [](std::string_view name) { return platform::image::namedImage(name); }),
       storyboard_(makeStoryboard(context)),
       services_(window_, context.loop(), platform::AppHost::current(),
                 storyboard_->pageFactory()),
@@ -39,7 +43,14 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
           .window = window_,
           .storyboard = *storyboard_,
           .addLoggers = [&context] { context.addLaunchLoggers(); },
-          .createCoreManager = [this] { return settings_.startLink && settings_.startLink(); },
+          .createCoreManager =
+              [this] {
+                  const bool made = settings_.startLink && settings_.startLink();
+                  if (TQFindMyDevice* find = context_.phoneServices().findMyDevice()) {
+                      find->setOverlayPresenter(&findMyPhone_);
+                  }
+                  return made;
+              },
           .installCrashHandlers = [&context] { context.installCrashHandlers(); },
           .push = [&context] { return context.phoneServices().pushNotification(); },
           .giveWindowToLoadingView =
@@ -64,6 +75,9 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
 }
 
 TQWindowedApp::~TQWindowedApp() {
+    if (TQFindMyDevice* find = context_.phoneServices().findMyDevice()) {
+        find->setOverlayPresenter(nullptr);
+    }
     channel_.reset();
     lifeCycle_.reset();
 }

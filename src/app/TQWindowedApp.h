@@ -11,6 +11,7 @@
 #include "platform/host/InstanceChannel.h"
 #include "platform/ui/LifeCycle.h"
 #include "platform/ui/Window.h"
+#include "ui/TQCustomAlertOverlay.h"
 #include "ui/TQLoadingView.h"
 #include "ui/TQStoryboard.h"
 #include "ui/TQWindowServices.h"
@@ -58,6 +59,9 @@ private:
     AppContext& context_;
     Settings settings_;
     platform::ui::MainWindow window_;
+    // The find-my-phone alarm's overlay, given to the link's find-my-phone service while the
+    // link is up.
+    TQFindMyPhoneWindowPresenter findMyPhone_;
     std::unique_ptr<TQStoryboard> storyboard_;
     TQWindowServices services_;
     TQLoadingView loading_;

@@ -73,6 +73,7 @@ constexpr Entry kEnglish[] = {
     {"WDS_WMGR_SBODY_INSTALLED", "Installed."},
     {"WDS_WMGR_SBODY_VIEW_PS_ON_YOUR_PHONE", "View %s on your phone."},
     {"WDS_WMGR_SBODY_VIEW_PS_SETTINGS_ON_YOUR_PHONE_ABB", "View %s settings on your phone."},
+    {"WelcomeImage", "kavomanager_welcome_image"},
     {"menu_quorvelapps", "Quorvel Apps"},
     {"menu_quorvelapps_jpn", "Kavo Apps"},
     {"new_circle_stop", "Stop"},
