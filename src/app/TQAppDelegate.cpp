@@ -316,9 +316,7 @@ void TQAppDelegate::alertClicked(int tag, std::size_t button) {
     constexpr std::size_t kCancelButton = 0;
     if (tag == kFirstAlertTag) {
         if (button != kCancelButton) {
-            if (!env_.host.openURL(kSettingsURL)) {
-                LG_VERBOSE("TQAppDelegate: no settings page to open");
-            }
+            openSettings(kSettingsURL);
         } else {
             dismiss(firstAlert_);
             showSecondAlert();
@@ -410,11 +408,23 @@ void TQAppDelegate::pushUnlessOnTop(std::string_view scene) {
     }
 }
 
+void TQAppDelegate::openSettings(std::string_view url) {
+    // A desktop may have no page for the phone's settings: handing the link to the opener
+    // anyway would fail out of sight.
+    if (!env_.host.canOpenURL(url) || !env_.host.openURL(url)) {
+        LG_INFO("TQAppDelegate: this desktop has no settings page %@ to open", url);
+    }
+}
+
 void TQAppDelegate::openLater(std::string url) {
+    later([this, url = std::move(url)] { env_.host.openURL(url); });
+}
+
+void TQAppDelegate::later(std::function<void()> work) {
     std::weak_ptr<bool> alive = alive_;
-    env_.loop.post([this, alive, url = std::move(url)] {
+    env_.loop.post([alive, work = std::move(work)] {
         if (!alive.expired() && *alive.lock()) {
-            env_.host.openURL(url);
+            work();
         }
     });
 }
@@ -435,7 +445,7 @@ void TQAppDelegate::didReceiveLocalNotification(const platform::Dictionary& user
     } else if (action == "weatherAction") {
         pushUnlessOnTop(kWeatherScene);
     } else if (action == "hfpAction") {
-        openLater(kBluetoothSettingsURL);
+        later([this] { openSettings(kBluetoothSettingsURL); });
     } else if (action == "kavoAppsWeb") {
         const bool alertInFront = !env_.window.overlays(platform::ui::Layer::alert).empty();
         const auto link = stringAt(userInfo, "KavoAppsURILink");
