@@ -284,11 +284,15 @@ void TQAppDelegate::show(ShownAlert& field, int tag, platform::Alert alert) {
     // A field holds one alert: an earlier one it replaces goes from the screen too.
     dismiss(field);
     std::weak_ptr<bool> alive = alive_;
-    alert.pressed = [this, alive, &field, tag](std::size_t button) {
+    // An alert made elsewhere may bring its own answer; it runs before the delegate's.
+    alert.pressed = [this, alive, &field, tag, own = std::move(alert.pressed)](std::size_t button) {
         if (alive.expired() || !*alive.lock()) {
             return;
         }
         field = {};
+        if (own) {
+            own(button);
+        }
         alertClicked(tag, button);
     };
     field.tag = tag;
