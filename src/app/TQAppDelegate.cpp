@@ -284,11 +284,15 @@ void TQAppDelegate::show(ShownAlert& field, int tag, platform::Alert alert) {
     // A field holds one alert: an earlier one it replaces goes from the screen too.
     dismiss(field);
     std::weak_ptr<bool> alive = alive_;
-    alert.pressed = [this, alive, &field, tag](std::size_t button) {
+    // An alert made elsewhere may bring its own answer; it runs before the delegate's.
+    alert.pressed = [this, alive, &field, tag, own = std::move(alert.pressed)](std::size_t button) {
         if (alive.expired() || !*alive.lock()) {
             return;
         }
         field = {};
+        if (own) {
+            own(button);
+        }
         alertClicked(tag, button);
     };
     field.tag = tag;
@@ -316,9 +320,7 @@ void TQAppDelegate::alertClicked(int tag, std::size_t button) {
     constexpr std::size_t kCancelButton = 0;
     if (tag == kFirstAlertTag) {
         if (button != kCancelButton) {
-            if (!env_.host.openURL(kSettingsURL)) {
-                LG_VERBOSE("TQAppDelegate: no settings page to open");
-            }
+            openSettings(kSettingsURL);
         } else {
             dismiss(firstAlert_);
             showSecondAlert();
@@ -410,11 +412,23 @@ void TQAppDelegate::pushUnlessOnTop(std::string_view scene) {
     }
 }
 
+void TQAppDelegate::openSettings(std::string_view url) {
+    // A desktop may have no page for the phone's settings: handing the link to the opener
+    // anyway would fail out of sight.
+    if (!env_.host.canOpenURL(url) || !env_.host.openURL(url)) {
+        LG_INFO("TQAppDelegate: this desktop has no settings page %@ to open", url);
+    }
+}
+
 void TQAppDelegate::openLater(std::string url) {
+    later([this, url = std::move(url)] { env_.host.openURL(url); });
+}
+
+void TQAppDelegate::later(std::function<void()> work) {
     std::weak_ptr<bool> alive = alive_;
-    env_.loop.post([this, alive, url = std::move(url)] {
+    env_.loop.post([alive, work = std::move(work)] {
         if (!alive.expired() && *alive.lock()) {
-            env_.host.openURL(url);
+            work();
         }
     });
 }
@@ -435,7 +449,7 @@ void TQAppDelegate::didReceiveLocalNotification(const platform::Dictionary& user
     } else if (action == "weatherAction") {
         pushUnlessOnTop(kWeatherScene);
     } else if (action == "hfpAction") {
-        openLater(kBluetoothSettingsURL);
+        later([this] { openSettings(kBluetoothSettingsURL); });
     } else if (action == "kavoAppsWeb") {
         const bool alertInFront = !env_.window.overlays(platform::ui::Layer::alert).empty();
         const auto link = stringAt(userInfo, "KavoAppsURILink");

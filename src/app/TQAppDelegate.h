@@ -150,7 +150,11 @@ private:
     void logBanners();
     void styleAppearance();
     void startFetchTimer();
+    // Runs work on the loop after the present callback, unless the delegate went meanwhile.
+    void later(std::function<void()> work);
     void openLater(std::string url);
+    // Opens a page of the settings where the host has one, else logs that it has none.
+    void openSettings(std::string_view url);
 
     Environment env_;
     // Declared order: the two Bluetooth-sharing alerts and the watch update alert.

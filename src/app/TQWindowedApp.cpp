@@ -80,6 +80,8 @@ TQWindowedApp::~TQWindowedApp() {
     }
     channel_.reset();
     lifeCycle_.reset();
+    // The host that hears openings belongs to the context, which outlives the delegate.
+    services_.host().onLocalNotificationOpened(nullptr);
 }
 
 void TQWindowedApp::launch(const std::optional<std::string>& url, std::function<void()> drawn) {
@@ -93,6 +95,8 @@ void TQWindowedApp::launch(const std::optional<std::string>& url, std::function<
     // Opened notifications lead to the delegate's actions.
     services_.host().onLocalNotificationOpened(
         [this](const platform::Dictionary& userInfo) {
+            // What the notice leads to shows in the window, so the window comes up first.
+            platform::ui::bringToFront(window_);
             delegate_.didReceiveLocalNotification(userInfo);
         });
     lifeCycle_ = std::make_unique<platform::ui::LifeCycle>(
@@ -115,8 +119,11 @@ void TQWindowedApp::launch(const std::optional<std::string>& url, std::function<
 
 void TQWindowedApp::openHandedURL(const std::string& text) {
     // The answer is the platform's (a store link is always answered no); what it opened
-    // shows on screen.
-    (void)delegate_.handleOpenURL(text);
+    // shows on screen, so the window comes up first.
+    platform::ui::bringToFront(window_);
+    if (!text.empty()) {  // empty: a later start only turned to the window
+        (void)delegate_.handleOpenURL(text);
+    }
 }
 
 void TQWindowedApp::lifeCycleChanged(platform::ui::LifeEvent event) {

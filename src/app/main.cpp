@@ -55,7 +55,8 @@ constexpr const char* kUsage =
     "  --help                 this text\n"
     "  URL                    a link to open (a store link such as\n"
     "                         quorvelapps://ProductDetail/ID): handed to the kavomanager running\n"
-    "                         on the same home, or opened once this one has started\n"
+    "                         on the same home, or opened once this one has started; without\n"
+    "                         a URL, a start beside a running window brings that window forward\n"
     "The application's files live in $KAVO_HOME (default: $XDG_DATA_HOME/kavomanager).\n"
     "Logs go to the system log, to standard error and to log files in $KAVO_HOME/Documents;\n"
     "SIGINT or SIGTERM ends it.\n";
@@ -280,24 +281,29 @@ int main(int argc, char** argv) {
     }
 
     const std::filesystem::path home = platform::Container::fromEnvironment().root();
-    // A URL goes to the program already running on this home when there is one.
-    if (options->url) {
-        if (platform::InstanceChannel::send(platform::InstanceChannel::pathFor(home), *options->url)
+    const bool windowed = !options->headless && hasDisplay();
+    if (windowed && options->install) {
+        std::fprintf(stderr, "kavomanager: --install is for the program without screens (add "
+                             "--headless)\n");
+        return 2;
+    }
+    // A URL goes to the program already running on this home when there is one; a start
+    // without one (from the desktop's menu) brings that program's window to the front.
+    if (options->url || windowed) {
+        if (platform::InstanceChannel::send(platform::InstanceChannel::pathFor(home),
+                                            options->url.value_or(""))
                 .ok()) {
-            std::fprintf(stderr, "kavomanager: the URL went to the kavomanager running on %s\n",
+            std::fprintf(stderr,
+                         options->url ? "kavomanager: the URL went to the kavomanager running on %s\n"
+                                      : "kavomanager: the kavomanager running on %s comes to the "
+                                        "front\n",
                          home.c_str());
             return 0;
         }
     }
-    const bool windowed = !options->headless && hasDisplay();
     if (options->url && !windowed) {
         std::fprintf(stderr, "kavomanager: a URL opens only in the window, and no kavomanager "
                              "with its window runs on this home\n");
-        return 2;
-    }
-    if (windowed && options->install) {
-        std::fprintf(stderr, "kavomanager: --install is for the program without screens (add "
-                             "--headless)\n");
         return 2;
     }
 

@@ -86,6 +86,15 @@ private:
 
 }  // namespace
 
+void bringToFront(MainWindow& window) {
+    if (window.isMinimized()) {
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    }
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
 void whenFirstDrawn(MainWindow& window, std::function<void()> drawn) {
     new FirstPaint(window, std::move(drawn));  // a child of the window, which frees it
 }

@@ -46,6 +46,10 @@ private:
     std::unique_ptr<Watcher> watcher_;
 };
 
+// Shows the window again when it is hidden or minimised and raises it, as the desktop does
+// for an application the user turns to; the life cycle hears the return to the foreground.
+void bringToFront(MainWindow& window);
+
 // Calls drawn once, on the main thread, after the window or one of its views has first been
 // painted (its pixels handed to the display). Nothing when the window goes before that.
 void whenFirstDrawn(MainWindow& window, std::function<void()> drawn);

@@ -188,6 +188,7 @@ TEST_F(TQAppDelegateTest, NotificationLinksOpenAfterTheCallbackAndNotOverAnAlert
         {"Bluetooth settings", {{"actionToHandle", "hfpAction"}}, false, false,
          {TQAppDelegate::kBluetoothSettingsURL}},
     };
+    world.host.openableSchemes.insert("prefs");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         world.host.openedURLs.clear();
@@ -205,6 +206,14 @@ TEST_F(TQAppDelegateTest, NotificationLinksOpenAfterTheCallbackAndNotOverAnAlert
         EXPECT_EQ(world.host.openedURLs, c.opened);
         delete alert;
     }
+
+    // A desktop without the phone's Bluetooth settings is told nothing it cannot open.
+    world.host.openedURLs.clear();
+    world.host.openableSchemes.erase("prefs");
+    delegate->didReceiveLocalNotification({{"actionToHandle", "hfpAction"}});
+    world.loop.runUntilIdle();
+    EXPECT_TRUE(world.host.openedURLs.empty());
+    EXPECT_TRUE(world.logs->contains("has no settings page prefs:root=Bluetooth"));
 }
 
 TEST_F(TQAppDelegateTest, AFetchCompletesOnceAndTheLateStopOnlyLogs) {
@@ -264,7 +273,13 @@ TEST_F(TQAppDelegateTest, TheSharingAlertsRepeatOnEachForegroundAndGoInTheBackgr
     world.host.pressAlertButton(world.host.alerts.size() - 1, 0);
     EXPECT_EQ(delegate->alert(TQAppDelegate::kSecondAlertTag), platform::kAlertNone);
 
-    // "Settings" opens the settings page.
+    // "Settings" opens the settings page where the desktop has one, and only then.
+    delegate->didEnterBackground();
+    delegate->willEnterForeground();
+    world.host.pressAlertButton(world.host.alerts.size() - 1, 1);
+    EXPECT_TRUE(world.host.openedURLs.empty());
+    EXPECT_TRUE(world.logs->contains("has no settings page app-settings:"));
+    world.host.openableSchemes.insert("app-settings");
     delegate->didEnterBackground();
     delegate->willEnterForeground();
     world.host.pressAlertButton(world.host.alerts.size() - 1, 1);

@@ -7,8 +7,10 @@
 #include "../../ui/UiWorld.h"
 #include "app/AppContext.h"
 #include "app/TQWindowedApp.h"
+#include "platform/ui/Animator.h"
 #include "platform/host/InstanceChannel.h"
 #include "support/LoopWait.h"
+#include "support/RecordingAppHost.h"
 #include "support/TempDir.h"
 #include "ui/TQCustomNavigationViewController.h"
 
@@ -43,6 +45,10 @@ protected:
     testing_support::TempDir folder;
     AppContext context{{.clock = platform::RunLoop::Clock::virtualTime,
                         .home = folder.path() / "home"}};
+    // Page transitions run on the virtual loop, not on Qt's wall-clock timers that would still
+    // hold a running animation when the test ends.
+    platform::ui::RecordingAnimator animator{context.loop()};
+    platform::ScopedInstall<platform::ui::Animator> installAnimator{&animator};
     std::unique_ptr<TQWindowedApp> app = std::make_unique<TQWindowedApp>(
         context, TQWindowedApp::Settings{
                      .startLink = [] { return false; },
@@ -91,6 +97,7 @@ TEST_F(TQWindowedAppTest, AURLGivenAtTheStartOrByALaterStartOpensTheStore) {
         GTEST_SKIP() << "the instance channel is unavailable here";
     }
     app->delegate().setNavigationController(home);
+    app->window().showMinimized();
     testing_support::LoopWakes wakes(context.loop());
     ASSERT_TRUE(platform::InstanceChannel::send(
                     platform::InstanceChannel::pathFor(folder.path() / "home"),
@@ -99,6 +106,50 @@ TEST_F(TQWindowedAppTest, AURLGivenAtTheStartOrByALaterStartOpensTheStore) {
     EXPECT_TRUE(testing_support::runLoopUntil(context.loop(),
                                               [home] { return home->pages().size() == 2; }));
     EXPECT_EQ(home->topPage()->className(), TQAppDelegate::kStoreScene);
+    EXPECT_FALSE(app->window().isMinimized()) << "the store shows in a window in sight";
+
+    // A later start without a URL only brings the window back.
+    app->window().showMinimized();
+    ASSERT_TRUE(platform::InstanceChannel::send(
+                    platform::InstanceChannel::pathFor(folder.path() / "home"), "")
+                    .ok());
+    EXPECT_TRUE(testing_support::runLoopUntil(
+        context.loop(), [this] { return !app->window().isMinimized(); }));
+    EXPECT_EQ(home->pages().size(), 2u);
+}
+
+// A host that keeps the handler openings of its notices go to.
+class OpeningHost : public testing_support::RecordingAppHost {
+public:
+    void onLocalNotificationOpened(
+        std::function<void(const platform::Dictionary& userInfo)> handler) override {
+        opened = std::move(handler);
+    }
+    std::function<void(const platform::Dictionary& userInfo)> opened;
+};
+
+TEST_F(TQWindowedAppTest, AnOpenedNoticeBringsTheWindowBackAndOnceItWentReachesNobody) {
+    app.reset();
+    OpeningHost host;
+    platform::ScopedInstall<platform::AppHost> installHost{&host};
+    app = std::make_unique<TQWindowedApp>(
+        context, TQWindowedApp::Settings{.startLink = [] { return false; }, .channel = {}});
+    app->launch();
+    ASSERT_TRUE(host.opened) << "openings lead to the delegate while the window is there";
+    app->window().showMinimized();
+    ASSERT_EQ(hostState(), platform::ApplicationState::background);
+    host.opened(platform::Dictionary{{"actionToHandle", "numberSyncAction"}});
+    EXPECT_FALSE(app->window().isMinimized()) << "what the notice leads to shows in the window";
+    EXPECT_NE(hostState(), platform::ApplicationState::background);
+    EXPECT_EQ(posted.back(), platform::kApplicationWillEnterForegroundNotification);
+
+    app.reset();
+    ui_test::UiWorld::flushDeletes();
+    // The notice outlives the window on the desktop; opening it now must find nobody.
+    if (host.opened) {
+        host.opened(platform::Dictionary{{"actionToHandle", "buddyAction"}});
+    }
+    EXPECT_FALSE(host.opened);
 }
 
 }  // namespace
