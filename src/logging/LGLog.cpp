@@ -261,7 +261,10 @@ private:
                 std::unique_lock closing(batchMutex_);
                 if (open_ == batch) {
                     gather(closing, *batch);
-                    // Closed: what comes now goes to a batch of its own.
+                }
+                // Closed: what comes now goes to a batch of its own. A line that came behind a
+                // task queued meanwhile opened a batch of its own, which stays open.
+                if (open_ == batch) {
                     open_.reset();
                 }
             }
