@@ -296,12 +296,15 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
                      const std::optional<platform::net::URLError>& error) override {
         const std::optional<HCError> transportError =
             error ? std::optional(HCError::fromURLError(*error)) : std::nullopt;
+        const auto block = read(&Core::taskDidComplete);
         // Out of the task list before the completion is handed on: the handler runs on another
-        // queue, and whoever it wakes must not find the finished task still listed.
+        // queue, and whoever it wakes must not find the finished task still listed. The
+        // caller's block may let the manager go, which waits for this completion: then it
+        // must not wait for this thread.
         if (const auto delegate = takeDelegate(task)) {
-            complete(delegate, transportError);
+            complete(delegate, transportError, !block);
         }
-        if (const auto block = read(&Core::taskDidComplete)) {
+        if (block) {
             block(*session, task, transportError);
         }
     }
@@ -345,8 +348,10 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
         inFlightDone.wait(guard, [this] { return inFlight == 0; });
     }
 
+    // mayContinueHere: nothing of the caller's runs on this thread before the delegate queue
+    // lets it go.
     void complete(const std::shared_ptr<TaskDelegate>& delegate,
-                  const std::optional<HCError>& transportError) {
+                  const std::optional<HCError>& transportError, bool mayContinueHere) {
         if (!beginCompletion()) {
             return;
         }
@@ -393,7 +398,8 @@ struct HCURLSessionManager::Core final : platform::net::URLSessionDelegate,
             finish(std::move(userInfo), Value(), failure);
             return;
         }
-        const bool small = serializer->serializesSmallBodiesQuickly() && smallBody(body);
+        const bool small =
+            mayContinueHere && serializer->serializesSmallBodiesQuickly() && smallBody(body);
         auto serialize = [=, userInfo = std::move(userInfo), body = std::move(body)]() mutable {
             std::optional<HCError> serializationError;
             Value object =

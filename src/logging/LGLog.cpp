@@ -261,7 +261,10 @@ private:
                 std::unique_lock closing(batchMutex_);
                 if (open_ == batch) {
                     gather(closing, *batch);
-                    // Closed: what comes now goes to a batch of its own.
+                }
+                // Closed: what comes now goes to a batch of its own. A line that came behind a
+                // task queued meanwhile opened a batch of its own, which stays open.
+                if (open_ == batch) {
                     open_.reset();
                 }
             }
@@ -464,16 +467,35 @@ void LGLog::log(bool asynchronous, std::string message, std::uint64_t level, std
     hub().queueText(asynchronous, message, level, flag, context, file, function, line, tag);
 }
 
+namespace {
+
+// The room a thread formats its lines in, kept between them.
+struct ThreadRoom {
+    std::string room;
+    ~ThreadRoom() { gone = true; }
+
+    static std::string& text() {
+        thread_local ThreadRoom kept;
+        return kept.room;
+    }
+    // Set as the room goes; having no destructor, it can be read after that.
+    static thread_local bool gone;
+};
+
+thread_local bool ThreadRoom::gone = false;
+
+}  // namespace
+
 void LGLog::logFormat(bool asynchronous, std::string_view format,
                       std::span<const lg::FormatArg> args, std::uint64_t level, std::uint64_t flag,
                       std::int64_t context, const char* file, const char* function,
                       std::uint64_t line, const platform::Value& tag) {
     // The thread's room for its lines' texts, unless a line is being formatted on this thread
-    // already (an argument that logs while it is described).
-    thread_local std::string room;
+    // already (an argument that logs while it is described) or the room went with the thread's
+    // other thread-local objects, whose destructors may still log.
     thread_local bool formatting = false;
     std::string own;
-    std::string& text = formatting ? own : room;
+    std::string& text = formatting || ThreadRoom::gone ? own : ThreadRoom::text();
     const bool outermost = !formatting;
     formatting = true;
     struct Done {

@@ -37,14 +37,34 @@ std::optional<std::string> currentThreadName() {
     return std::string(name);
 }
 
-// Asking the kernel twice for every record costs more than formatting most of them, so each
-// thread asks once, at its first record: a name given to a thread after that is not seen.
-// Records share it, as they may outlive their thread.
-const std::shared_ptr<const LGLogMessage::Thread>& currentThread() {
-    thread_local const auto thread = std::make_shared<const LGLogMessage::Thread>(
+std::shared_ptr<const LGLogMessage::Thread> identifyThread() {
+    return std::make_shared<const LGLogMessage::Thread>(
         LGLogMessage::Thread{std::to_string(static_cast<std::uint64_t>(::syscall(SYS_gettid))),
                              currentThreadName()});
-    return thread;
+}
+
+// Asking the kernel twice for every record costs more than formatting most of them, so each
+// thread asks once, at its first record: a name given to a thread after that is not seen.
+// Records share it, as they may outlive their thread. Null once the thread's thread-local
+// objects are going, whose destructors may still log (the flag needs no destructor).
+thread_local bool keptThreadGone = false;
+
+struct KeptThread {
+    std::shared_ptr<const LGLogMessage::Thread> thread = identifyThread();
+    ~KeptThread() { keptThreadGone = true; }
+};
+
+const std::shared_ptr<const LGLogMessage::Thread>* keptThread() {
+    if (keptThreadGone) {
+        return nullptr;
+    }
+    thread_local const KeptThread kept;
+    return &kept.thread;
+}
+
+std::shared_ptr<const LGLogMessage::Thread> currentThread() {
+    const auto* kept = keptThread();
+    return kept != nullptr ? *kept : identifyThread();
 }
 
 platform::Date now() {
@@ -119,8 +139,10 @@ void LGLogMessage::refill(std::string& message, std::uint64_t level, std::uint64
     options_ = 0;
     timestamp_ = now();
     // Most records of a kept slot come from the thread that logged its last one.
-    if (const auto& thread = currentThread(); thread_ != thread) {
-        thread_ = thread;
+    if (const auto* kept = keptThread(); kept == nullptr) {
+        thread_ = identifyThread();
+    } else if (thread_ != *kept) {
+        thread_ = *kept;
     }
     queueLabel_ = platform::DispatchQueue::currentLabel();
 }

@@ -245,6 +245,25 @@ TEST_F(HCSessionManagerTest, CallerBlocksRunOnTheDelegateQueueNeverOnTheNetworkT
     EXPECT_EQ(labels, (std::vector<std::string>{"global.normal", "global.normal"}));
 }
 
+// The destruction waits for completions in flight: one kept for after the running callback
+// would never come.
+TEST_F(HCSessionManagerTest, AManagerLetGoInItsOwnCompletionBlockStillCompletesTheTask) {
+    auto sessionManager = manager();
+    sessionManager->setResponseSerializer(HCHTTPResponseSerializer::serializer());
+    bool gone = false;
+    sessionManager->setTaskDidCompleteBlock(
+        [&](platform::net::URLSession&, URLSessionTask&, const std::optional<HCError>&) {
+            sessionManager.reset();
+            platform::DispatchQueue::main().async([&] { gone = true; });
+        });
+    Outcome outcome;
+    sessionManager->dataTask(req(server_.url("/bytes?size=64")), recordInto(outcome))
+        .value()
+        ->resume();
+    ASSERT_TRUE(wait([&] { return outcome.done && gone; }));
+    EXPECT_EQ(outcome.object.size(), 64u);
+}
+
 TEST_F(HCSessionManagerTest, ABodyCutShortStillReachesTheNotification) {
     auto sessionManager = manager();
     Outcome outcome;

@@ -340,6 +340,30 @@ TEST_F(LGLogTest, ARefilledRecordCarriesNothingOfTheLineBefore) {
     EXPECT_NE(goneID, hereID);
 }
 
+// A thread's last lines may come from the destructors of its own thread-local objects (and
+// the main thread's from static ones), after what the logging keeps per thread is gone.
+TEST_F(LGLogTest, LinesFromAThreadThatIsEndingArriveWhole) {
+    auto logger = std::make_shared<RecordingLogger>();
+    LGLog::addLogger(logger);
+    const std::string longText(200, 'y');
+    // The spent record the thread's first line takes leaves the thread its room for that line.
+    LG_INFO("before %s", longText);
+    LGLog::flushLog();
+    std::thread([&longText] {
+        struct LogsAtExit {
+            const std::string* text;
+            ~LogsAtExit() { LG_INFO("last %s", *text); }
+        };
+        // Made before the thread's first line, so it goes after what that line made.
+        thread_local LogsAtExit logsAtExit{nullptr};
+        logsAtExit.text = &longText;
+        LG_INFO("first %s", longText);
+    }).join();
+    LGLog::flushLog();
+    EXPECT_EQ(logger->lines(), (std::vector<std::string>{"before " + longText, "first " + longText,
+                                                         "last " + longText}));
+}
+
 TEST(LGLogMessageTest, FieldsOfARecord) {
     struct Case {
         const char* file;
