@@ -5,10 +5,12 @@
 #include "platform/ui/InterfaceLocale.h"
 
 // What the interface layer asks of the application's language: the host's layout direction
-// and the texts of the back and delete buttons from the application's table.
+// and the texts of the back and delete buttons and of the text fields' edit menu from the
+// application's table.
 class TQInterfaceLocale final : public platform::ui::InterfaceLocale {
 public:
     [[nodiscard]] bool isRightToLeft() const override;
     [[nodiscard]] std::string backTitle() const override;
     [[nodiscard]] std::string deleteTitle() const override;
+    [[nodiscard]] std::string editMenuText(platform::ui::EditAction action) const override;
 };

@@ -5,14 +5,13 @@
 #include "platform/host/Banner.h"
 #include "platform/host/ScreenNavigator.h"
 #include "ui/BNToastManager.h"
-#include "ui/TQEditMenuTexts.h"
 #include "ui/TQInterfaceLocale.h"
 #include "ui/TQWindowHost.h"
 
 // What the program with screens installs over its main window in place of the headless
 // seams: alerts as dialogs in the window, screens by class name on its root navigation, and
 // banners (the shared utilities' error banner among them) through the one banner manager, and
-// the text fields' edit menu in the application's words.
+// the layer's direction and words (the edit menu's among them) in the application's language.
 // Installed while it lives; the seams before it come back when it goes. Main thread only.
 class TQWindowServices {
 public:
@@ -35,8 +34,6 @@ private:
     BNToastManager banners_;
     platform::ScopedInstall<BNToastManager> installBanners_{&banners_};
     platform::ScopedInstall<platform::BannerPresenter> installPresenter_{&banners_};
-    TQEditMenuTexts editMenuTexts_;
-    platform::ScopedInstall<platform::ui::EditMenuTexts> installEditMenuTexts_{&editMenuTexts_};
     TQInterfaceLocale locale_;
     platform::ScopedInstall<platform::ui::InterfaceLocale> installLocale_{&locale_};
 };

@@ -203,4 +203,23 @@ TEST_F(PresentationTest, APageThatLeftGetsNoCallbackAndNoNotification) {
     }
 }
 
+// A new root may come while the old one's navigation is still sliding a page out (an unwind
+// and then a replace-root segue): the old root and the page it popped are freed first, and the
+// pop that ends afterwards must find them gone.
+TEST_F(PresentationTest, ARootReplacedWhileItsNavigationPopsLeavesNothingToTheEndingPop) {
+    RecordingPage& a = show("A");
+    platform::ui::navigationOf(a)->pushPage(make("B"), true);
+    driver.settle();
+    platform::ui::navigationOf(a)->popPage(true);
+    platform::ui::replaceRootView(*driver.window,
+                                  new platform::ui::NavigationController(make("C")));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(logged("B gone"));
+    journal->clear();
+    driver.settle();
+    EXPECT_TRUE(journal->empty()) << "the ended pop tells nobody anything";
+    ASSERT_NE(driver.top(), nullptr);
+    EXPECT_EQ(driver.top()->className(), "C");
+}
+
 }  // namespace

@@ -103,8 +103,20 @@ TEST_F(ActionSheetTest, AnAlertPlacesItsContentViewBetweenMessageAndButtons) {
     EXPECT_DOUBLE_EQ(content->frame().height, 80);
     EXPECT_DOUBLE_EQ(alert->button(0).frame().y, buttonTop + 88);
     UiWorld::shoot(*world.window, "alert_with_content");
+    alert->setContentView(content, 40);
+    EXPECT_EQ(alert->contentView(), content) << "the same view again only takes the new height";
+    EXPECT_DOUBLE_EQ(alert->button(0).frame().y, buttonTop + 48);
     alert->setContentView(nullptr, 0);
     EXPECT_DOUBLE_EQ(alert->button(0).frame().y, buttonTop) << "without content as before";
+
+    // A dressing its maker frees first is not freed again.
+    auto* picker = new platform::ui::View;
+    alert->setContentView(picker, 60);
+    delete picker;
+    EXPECT_EQ(alert->contentView(), nullptr);
+    alert->setContentView(nullptr, 0);
+    UiWorld::flushDeletes();
+    EXPECT_DOUBLE_EQ(alert->button(0).frame().y, buttonTop);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -284,6 +285,49 @@ TEST_F(DataTableTest, RightToLeftPutsTheEditingControlsOnTheOtherSide) {
     EXPECT_DOUBLE_EQ(table->cell({0, 0})->frame().x, DataTableView::kGripWidth);
     EXPECT_DOUBLE_EQ(table->reorderGrip({0, 0})->frame().x, 0);
     EXPECT_DOUBLE_EQ(table->deleteControl({0, 0})->frame().x, 320 - 8 - 22);
+}
+
+// A row the watch removes while a person drags another one: the model's paths no longer name
+// the rows as they stand under the pointer, so the drag ends without moving anything.
+TEST_F(DataTableTest, AChangeFromTheModelDuringADragEndsItWithoutAMove) {
+    struct Case {
+        const char* change;
+        std::function<void(ListModel&, DataTableView&)> apply;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {"deleted below", [](ListModel& m, DataTableView& t) {
+             m.rows[0].resize(2);
+             t.deleteRows({{0, 2}, {0, 3}}, false);
+         }, {"a", "b"}},
+        {"inserted above", [](ListModel& m, DataTableView& t) {
+             m.rows[0].insert(m.rows[0].begin(), "new");
+             t.insertRows({{0, 0}}, true);
+         }, {"new", "a", "b", "c", "d"}},
+        {"reloaded", [](ListModel& m, DataTableView& t) {
+             m.rows[0][1] = "B";
+             t.reloadRows({{0, 1}});
+         }, {"a", "B", "c", "d"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.change);
+        show({{"a", "b", "c", "d"}});
+        model.moves.clear();
+        table->setEditing(true, false);
+        table->beginDrag({0, 3}, 150);
+        table->dragTo(150 - 90);  // d now stands second
+        c.apply(model, *table);
+        EXPECT_FALSE(table->isDragging());
+        table->dragTo(10);
+        table->endDrag();
+        EXPECT_TRUE(model.moves.empty());
+        std::vector<std::string> shown;
+        for (std::size_t r = 0; r < table->numberOfRows(0); ++r) {
+            shown.push_back(textAt({0, r}));
+        }
+        EXPECT_EQ(shown, c.shown);
+        world.loop.advance(DataTableView::kAnimationDuration);
+    }
 }
 
 }  // namespace

@@ -126,6 +126,15 @@ TEST_F(PagedCollectionTest, ReloadReusesItemsAndThePageControlClampsAndHides) {
     dots.setCurrentPage(7);
     EXPECT_EQ(dots.currentPage(), 3u);
     EXPECT_FALSE(dots.isHidden());
+
+    // A screen that puts up a new page control frees the old one first.
+    auto* replaced = new PageControl;
+    view.setPageControl(replaced);
+    delete replaced;
+    model.count = 3;
+    view.reloadData();
+    view.scrollToPage(2, false);
+    EXPECT_EQ(view.currentPage(), 2u) << "the pages turn without the control that went";
 }
 
 TEST_F(PagedCollectionTest, Screenshot) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/ui/EditMenu.h"
-#include "ui/TQEditMenuTexts.h"
+#include "ui/TQInterfaceLocale.h"
 #include "ui/TQInputTextTableViewCell.h"
 #include "ui/UiWorld.h"
 
@@ -131,8 +131,8 @@ TEST_F(TextEntryTest, TheMenuSpeaksTheApplicationsWords) {
     fill(3);
     field().setSelection(0, 1);
     const auto english = field().createEditMenu();
-    TQEditMenuTexts localized;
-    platform::ScopedInstall<platform::ui::EditMenuTexts> install(&localized);
+    TQInterfaceLocale localized;
+    platform::ScopedInstall<platform::ui::InterfaceLocale> install(&localized);
     const auto menu = field().createEditMenu();
     std::vector<std::string> titles;
     for (QAction* item : menu->actions()) {
@@ -144,6 +144,8 @@ TEST_F(TextEntryTest, TheMenuSpeaksTheApplicationsWords) {
                                                 "Select all"}));
     EXPECT_EQ(menuAction(*english, EditAction::selectAll)->text(), "Select All")
         << "without the application's table the layer's own words stand";
+    EXPECT_EQ(localized.deleteTitle(), menuAction(*menu, EditAction::erase)->text().toStdString())
+        << "a row's delete says what the menu's says";
     EXPECT_FALSE(menuAction(*menu, EditAction::undo)->isEnabled()) << "nothing to undo yet";
     EXPECT_TRUE(menuAction(*menu, EditAction::cut)->isEnabled());
     menu->setFixedWidth(180);

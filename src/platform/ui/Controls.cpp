@@ -17,6 +17,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/image/QtBridge.h"
 #include "platform/ui/Animator.h"
+#include "platform/ui/InterfaceLocale.h"
 #include "platform/ui/ScrollStyle.h"
 #include "platform/ui/TextMetrics.h"
 
@@ -489,10 +490,10 @@ std::unique_ptr<QMenu> TextField::createEditMenu() {
                                     selectedText().size() != QLineEdit::text().size(),
          false},
     };
-    const EditMenuTexts& texts = EditMenuTexts::current();
+    const InterfaceLocale& locale = InterfaceLocale::current();
     ViewGuard<TextField> self(this);
     for (const auto& entry : entries) {
-        QAction* item = menu->addAction(toQString(texts.text(entry.action)));
+        QAction* item = menu->addAction(toQString(locale.editMenuText(entry.action)));
         item->setData(static_cast<int>(entry.action));
         item->setEnabled(entry.enabled);
         QObject::connect(item, &QAction::triggered, this, [self, action = entry.action] {

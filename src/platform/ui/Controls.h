@@ -140,7 +140,7 @@ public:
 
     // Runs an edit command as the menu and the keys do; false when it changed nothing.
     bool perform(EditAction action);
-    // The menu a long press or right click shows, in EditMenuTexts' words.
+    // The menu a long press or right click shows, in the installed InterfaceLocale's words.
     [[nodiscard]] std::unique_ptr<QMenu> createEditMenu();
 
 protected:

@@ -264,6 +264,16 @@ void DataTableView::reloadData() {
     layoutNow();
 }
 
+// During a drag the rows stand in the order the pointer made, which the model has not heard of
+// yet: its paths name other rows. The drag ends without a move and the table shows the model.
+bool DataTableView::changedUnderDrag() {
+    if (!drag_) {
+        return false;
+    }
+    reloadData();
+    return true;
+}
+
 bool DataTableView::modelCountsAre(const std::vector<std::size_t>& expected) const {
     auto& self = const_cast<DataTableView&>(*this);
     if (model_ == nullptr || model_->numberOfSections(self) != expected.size()) {
@@ -287,6 +297,9 @@ std::vector<std::size_t> DataTableView::shownCounts() const {
 
 void DataTableView::insertRows(const std::vector<IndexPath>& paths, bool animated) {
     hideDeleteConfirmation();
+    if (changedUnderDrag()) {
+        return;
+    }
     std::vector<IndexPath> sorted = paths;
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
@@ -315,6 +328,9 @@ void DataTableView::insertRows(const std::vector<IndexPath>& paths, bool animate
 
 void DataTableView::deleteRows(const std::vector<IndexPath>& paths, bool animated) {
     hideDeleteConfirmation();
+    if (changedUnderDrag()) {
+        return;
+    }
     std::vector<IndexPath> sorted = paths;
     std::sort(sorted.begin(), sorted.end(), std::greater<>());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
@@ -345,6 +361,9 @@ void DataTableView::deleteRows(const std::vector<IndexPath>& paths, bool animate
 
 void DataTableView::reloadRows(const std::vector<IndexPath>& paths) {
     hideDeleteConfirmation();
+    if (changedUnderDrag()) {
+        return;
+    }
     for (const IndexPath& path : paths) {
         if (cell(path) != nullptr) {
             Row& row = sections_[path.section].rows[path.row];

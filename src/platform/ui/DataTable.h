@@ -96,7 +96,8 @@ public:
     // Asks the model for everything again; the cells shown go back for reuse.
     void reloadData();
     // The model already holds the change. A count that does not match what it tells reloads
-    // everything instead, so the table never shows rows the model has not got.
+    // everything instead, so the table never shows rows the model has not got; so does a
+    // change during a drag, which ends the drag without a move.
     void insertRows(const std::vector<IndexPath>& paths, bool animated);
     void deleteRows(const std::vector<IndexPath>& paths, bool animated);
     void reloadRows(const std::vector<IndexPath>& paths);
@@ -167,6 +168,7 @@ private:
     [[nodiscard]] std::map<QWidget*, Rect> plannedFrames() const;
     void animateTo(const std::map<QWidget*, Rect>& before, std::vector<Row> leaving,
                    const std::vector<TableCell*>& arriving, bool animated);
+    bool changedUnderDrag();
     [[nodiscard]] bool modelCountsAre(const std::vector<std::size_t>& expected) const;
     [[nodiscard]] std::vector<std::size_t> shownCounts() const;
     [[nodiscard]] std::optional<IndexPath> pathAtCanvasY(double y) const;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/foundation/Replaceable.h"
+#include "platform/ui/EditMenu.h"
 #include "platform/ui/View.h"
 
 namespace platform::ui {
@@ -17,6 +18,8 @@ public:
     [[nodiscard]] virtual std::string backTitle() const { return "Back"; }
     // The button that confirms deleting a table row.
     [[nodiscard]] virtual std::string deleteTitle() const { return "Delete"; }
+    // A command of a text field's edit menu.
+    [[nodiscard]] virtual std::string editMenuText(EditAction action) const;
 
     // The installed locale, else left-to-right with English texts.
     static const InterfaceLocale& current();

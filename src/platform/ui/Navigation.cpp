@@ -465,14 +465,18 @@ void NavigationController::transition(Page* from, Page* to, bool forward, bool a
     ViewGuard<NavigationController> self(this);
     ViewGuard<Page> fromGuard(from);
     ViewGuard<Page> toGuard(to);
-    auto finish = [self, fromGuard, toGuard, animated, leaving = std::move(leaving)](bool) {
+    // The navigation, and the popped pages with it, may be freed before the pop ends.
+    std::vector<ViewGuard<Page>> going(leaving.begin(), leaving.end());
+    auto finish = [self, fromGuard, toGuard, animated, going = std::move(going)](bool) {
         if (fromGuard && fromGuard != toGuard.data()) {
             fromGuard->hide();
             fromGuard->endAppearanceTransition();
         }
-        for (Page* page : leaving) {
-            leavePage(*page);
-            page->deleteLater();
+        for (const ViewGuard<Page>& page : going) {
+            if (page) {
+                leavePage(*page);
+                page->deleteLater();
+            }
         }
         if (self && toGuard) {
             toGuard->setFrame(self->pageFrame());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -85,7 +86,8 @@ public:
     void onPageChanged(std::function<void(std::size_t page)> changed) {
         pageChanged_ = std::move(changed);
     }
-    // A page control kept in step with the pages; the collection does not own it.
+    // A page control kept in step with the pages while it lives; the collection does not own
+    // it.
     void setPageControl(PageControl* control);
 
     void layoutSubviews() override;
@@ -115,7 +117,7 @@ private:
     std::optional<double> pressX_;
     double pressOffset_ = 0;
     std::optional<std::size_t> reportedPage_;
-    PageControl* pageControl_ = nullptr;
+    QPointer<PageControl> pageControl_;
     std::function<void(std::size_t)> pageChanged_;
 };
 

@@ -309,7 +309,10 @@ void AlertView::dismiss() {
 }
 
 void AlertView::setContentView(View* content, double height) {
-    delete content_;
+    if (content_ && content_ != content) {
+        content_->hide();
+        content_->deleteLater();
+    }
     content_ = content;
     contentHeight_ = height;
     if (content != nullptr) {

@@ -91,7 +91,8 @@ public:
     void onButton(std::function<void(std::size_t index)> pressed) { pressed_ = std::move(pressed); }
     // A view of the box's width and this height between the message and the buttons, for
     // what a caller dresses the alert with (a spinner and a line of text, a picker), so that
-    // it never covers the texts; the alert owns it.
+    // it never covers the texts; the alert owns it. The one it replaces goes once the
+    // current event is over (a button in it may be what replaces it).
     void setContentView(View* content, double height);
     [[nodiscard]] View* contentView() const { return content_; }
     // Goes without a button.
@@ -108,7 +109,7 @@ private:
     Label* title_;
     Label* message_;
     std::vector<Button*> buttons_;
-    View* content_ = nullptr;
+    ViewGuard<View> content_;
     double contentHeight_ = 0;
     int tag_ = 0;
     std::function<void(std::size_t)> pressed_;
