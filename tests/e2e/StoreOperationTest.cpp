@@ -145,8 +145,11 @@ TEST_F(StoreOperationTest, CancellingTheDownloadStopsItWithoutAFailureNotice) {
     gate->set_value();
     ASSERT_TRUE(arrived);
     ASSERT_TRUE(t.runUntil([&] { return t.settled(); }));
-    // The cancelled transfer ends on this loop, not after it.
+    // The cancelled transfer ends on this loop, not after it. Its end comes from the network
+    // thread: the clock waits for its news instead of running ahead of it.
+    t.busy = [&] { return transfersOver == 0; };
     EXPECT_TRUE(t.runUntil([&] { return transfersOver == 1; }, 5));
+    t.busy = nullptr;
     t.world.center.removeObserver(token);
     EXPECT_EQ(t.bar.letters, "SXH");
     EXPECT_TRUE(t.world.host.app.alerts.empty());
