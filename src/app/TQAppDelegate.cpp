@@ -347,7 +347,7 @@ bool TQAppDelegate::handleOpenURL(std::string_view url) {
             if (parts.size() >= 2) {
                 appID = parts[1];
             } else {
-                LG_DEBUG("split specification not complete...!");
+                LG_DEBUG("store link incomplete: no application identifier...!");
             }
             if (!appID.empty()) {
                 LG_DEBUG("redirect to Quorvel kavo app store with appId: %@", appID);

@@ -203,6 +203,12 @@ void TQDownloadKavoAppOperation::onDownloadProgress(std::uint64_t totalBytes,
 
 void TQDownloadKavoAppOperation::onDownloadFinished(const platform::Result<fs::path>& saved) {
     if (over_) {
+        // The transfer may have ended just as it was cancelled: nobody installs that package,
+        // so it does not stay behind.
+        if (saved.ok()) {
+            std::error_code removed;
+            fs::remove(saved.value(), removed);
+        }
         return;
     }
     if (!saved.ok()) {

@@ -129,7 +129,7 @@ TEST_F(TQAppDelegateTest, URLsOpenTheStoreOnlyInTheirKnownForms) {
             EXPECT_EQ(top()->referID, c.referID);
         }
     }
-    EXPECT_TRUE(world.logs->contains("split specification not complete...!"));
+    EXPECT_TRUE(world.logs->contains("store link incomplete: no application identifier...!"));
 }
 
 TEST_F(TQAppDelegateTest, AStoreURLBeforeAnyScreenSetTheMainNavigationShowsNothing) {
