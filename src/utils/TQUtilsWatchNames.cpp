@@ -30,6 +30,10 @@ std::optional<Words> split(std::string_view name) {
                  withoutParentheses(third)};
 }
 
+bool isWatch(std::string_view name) {
+    return name.starts_with("Kavo R5");
+}
+
 }  // namespace watch_name
 
 std::optional<std::string> TQUtils::getKavoNumber(std::string_view name) {

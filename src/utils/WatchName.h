@@ -17,4 +17,9 @@ struct Words {
 // Nothing for fewer than three words.
 [[nodiscard]] std::optional<Words> split(std::string_view name);
 
+// Whether a discovered device is one of our watches: its name begins with "Kavo R5" (case
+// counts). The one test the link and every pairing page apply, so that no page offers a
+// device that another would not list.
+[[nodiscard]] bool isWatch(std::string_view name);
+
 }  // namespace watch_name

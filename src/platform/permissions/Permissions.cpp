@@ -15,6 +15,10 @@ std::string_view featureName(Feature feature) {
             return "calendars";
         case Feature::photos:
             return "photos";
+        case Feature::bluetooth:
+            return "bluetooth";
+        case Feature::camera:
+            return "camera";
     }
     return "unknown";
 }

@@ -11,11 +11,24 @@
 
 namespace platform {
 
-// The user's data that watch features copy to the watch. The desktop asks nobody before an
-// application reads these, so the application keeps a decision of its own for each.
-enum class Feature { location = 0, contacts = 1, calendars = 2, photos = 3 };
+// What the application may use only with the user's leave. The desktop asks nobody before an
+// application reads the user's data or uses a device, so the application keeps a decision of
+// its own for each. Bluetooth stands for the phone's "Bluetooth sharing", camera for the
+// camera the voucher reader films with.
+enum class Feature {
+    location = 0,
+    contacts = 1,
+    calendars = 2,
+    photos = 3,
+    bluetooth = 4,
+    camera = 5
+};
+// The user's data that watch features copy to the watch: what the set-up asks about.
 inline constexpr std::array kFeatures{Feature::location, Feature::contacts, Feature::calendars,
                                       Feature::photos};
+// Every feature, in the order a page of the application's permissions lists them.
+inline constexpr std::array kAllFeatures{Feature::location, Feature::contacts,  Feature::calendars,
+                                         Feature::photos,   Feature::bluetooth, Feature::camera};
 
 // The phone platform's authorisation values; restricted: nothing to decide (no such service).
 enum class Decision { notDetermined = 0, restricted = 1, denied = 2, granted = 3 };
@@ -41,7 +54,7 @@ public:
     [[nodiscard]] int questionsAsked() const { return asked_; }
 
 private:
-    std::array<std::optional<bool>, kFeatures.size()> answers_{};
+    std::array<std::optional<bool>, kAllFeatures.size()> answers_{};
     int asked_ = 0;
 };
 
@@ -57,7 +70,7 @@ public:
     // Asks the user when the feature is not determined yet, keeps the answer, and tells it;
     // otherwise tells the decision at once.
     void request(Feature feature, const std::function<void(Decision)>& done);
-    // How many features are still to be asked.
+    // How many of the watch-data features (kFeatures) are still to be asked.
     [[nodiscard]] int undecidedCount() const;
 
     // The user-defaults key of a feature's decision.
