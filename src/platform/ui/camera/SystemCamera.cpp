@@ -6,7 +6,6 @@
 #include <QMediaDevices>
 #include <QVideoFrame>
 #include <QVideoSink>
-#include <mutex>
 #include <optional>
 
 #include "platform/image/QtBridge.h"
@@ -40,18 +39,11 @@ struct SystemCamera::Filming {
     QMediaCaptureSession session;
 };
 
-// The newest frame from the backend's thread, waiting for the loop.
-struct SystemCamera::Mailbox {
-    std::mutex mutex;
-    QVideoFrame frame;
-    bool posted = false;
-};
-
 SystemCamera::SystemCamera(RunLoop& loop, std::string deviceId)
     : QrCamera(loop),
       loop_(loop),
       deviceId_(std::move(deviceId)),
-      mailbox_(std::make_shared<Mailbox>()) {}
+      frames_(loop, [this](const QVideoFrame& frame) { takeFrame(frame); }) {}
 
 SystemCamera::~SystemCamera() {
     stop();
@@ -75,23 +67,9 @@ Result<void> SystemCamera::startFilming() {
     if (filming->camera.error() != QCamera::NoError) {
         return cameraError(CameraError::failed, ui::toStdString(filming->camera.errorString()));
     }
-    // Straight from the backend's thread: only the newest frame is kept, and the loop is
-    // told once until it takes it.
-    QObject::connect(
-        &filming->sink, &QVideoSink::videoFrameChanged, &filming->sink,
-        [mailbox = mailbox_, &loop = loop_, weak = weak_.weakPtr()](const QVideoFrame& frame) {
-            const std::lock_guard lock(mailbox->mutex);
-            mailbox->frame = frame;
-            if (!mailbox->posted) {
-                mailbox->posted = true;
-                loop.post([weak] {
-                    if (SystemCamera* camera = weak.get()) {
-                        camera->takeFrame();
-                    }
-                });
-            }
-        },
-        Qt::DirectConnection);
+    // Straight from the backend's thread.
+    QObject::connect(&filming->sink, &QVideoSink::videoFrameChanged, &filming->sink,
+                     frames_.putter(), Qt::DirectConnection);
     QObject::connect(&filming->camera, &QCamera::errorOccurred, &filming->camera,
                      [&loop = loop_, weak = weak_.weakPtr()](QCamera::Error, const QString& text) {
                          loop.post([weak, message = ui::toStdString(text)] {
@@ -110,21 +88,14 @@ void SystemCamera::stopFilming() {
         filming_->camera.stop();
         filming_.reset();
     }
-    const std::lock_guard lock(mailbox_->mutex);
-    mailbox_->frame = QVideoFrame();
+    frames_.clear();
 }
 
-void SystemCamera::takeFrame() {
-    QVideoFrame frame;
-    {
-        const std::lock_guard lock(mailbox_->mutex);
-        frame = std::move(mailbox_->frame);
-        mailbox_->frame = QVideoFrame();
-        mailbox_->posted = false;
-    }
+void SystemCamera::takeFrame(const QVideoFrame& frame) {
     if (!frame.isValid() || !isRunning()) {
         return;
     }
+    // Mapped and converted here: only the frames the loop takes cost the work.
     const QImage picture = frame.toImage();
     if (!picture.isNull()) {
         frameFilmed(image::imageOf(picture));

@@ -4,7 +4,10 @@
 #include <string>
 
 #include "platform/foundation/WeakPtr.h"
+#include "platform/ui/camera/NewestOnly.h"
 #include "platform/ui/camera/QrCamera.h"
+
+class QVideoFrame;
 
 namespace platform::camera {
 
@@ -25,16 +28,16 @@ public:
 
 private:
     struct Filming;
-    struct Mailbox;
 
     Result<void> startFilming() override;
     void stopFilming() override;
-    void takeFrame();
+    void takeFrame(const QVideoFrame& frame);
 
     RunLoop& loop_;
     const std::string deviceId_;
+    // The backend's frames, newest only, for the loop.
+    NewestOnly<QVideoFrame> frames_;
     std::unique_ptr<Filming> filming_;
-    std::shared_ptr<Mailbox> mailbox_;
     WeakPtrFactory<SystemCamera> weak_{*this, loop_};
 };
 
