@@ -213,3 +213,16 @@ TEST_F(QrCameraTest, AHandlerMayEndTheCameraThatCalledIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(QrCameraTest, TheDefaultCameraIsAvailableExactlyWhenTheDesktopNamesOne) {
+    const std::string id = SystemCamera::defaultDeviceId();
+    SystemCamera system(loop, id);
+    EXPECT_EQ(system.isAvailable(), !id.empty());
+    if (id.empty()) {
+        EXPECT_FALSE(system.start(recording()).ok());
+    }
+}
+
+}  // namespace
