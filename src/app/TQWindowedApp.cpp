@@ -18,10 +18,12 @@
 
 namespace {
 
-std::unique_ptr<TQStoryboard> makeStoryboard(AppContext& context) {
-    return TQMainStoryboard::make(
-        TQScreenServices{.loop = context.loop(), .defaults = context.defaults(),
-                         .center = context.center()});
+std::unique_ptr<TQStoryboard> makeStoryboard(AppContext& context,
+                                             platform::ui::web::WebViewFactory& webViews) {
+    return TQMainStoryboard::make(TQScreenServices{.loop = context.loop(),
+                                                   .defaults = context.defaults(),
+                                                   .center = context.center(),
+                                                   .webViews = webViews});
 }
 
 }  // namespace
@@ -31,7 +33,8 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
       settings_(std::move(settings)),
       findMyPhone_(window_,
                    [](std::string_view name) { return platform::image::namedImage(name); }),
-      storyboard_(makeStoryboard(context)),
+      storyboard_(makeStoryboard(
+          context, settings_.webViews != nullptr ? *settings_.webViews : noWebViews_)),
       services_(window_, context.loop(), platform::AppHost::current(),
                 storyboard_->pageFactory()),
       loading_(window_, context.loop()),

@@ -11,6 +11,7 @@
 #include "platform/host/InstanceChannel.h"
 #include "platform/ui/LifeCycle.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/web/WebView.h"
 #include "ui/TQCustomAlertOverlay.h"
 #include "ui/TQLoadingView.h"
 #include "ui/TQStoryboard.h"
@@ -30,6 +31,9 @@ public:
         std::function<bool()> startLink;
         // Where later starts on the same home hand their URL; none when unset.
         std::optional<std::filesystem::path> channel;
+        // The web views the screens make (not owned; outlives the application); without one
+        // the screens find none available.
+        platform::ui::web::WebViewFactory* webViews = nullptr;
     };
 
     // Logged once the window first drew its first screen.
@@ -58,6 +62,7 @@ private:
 
     AppContext& context_;
     Settings settings_;
+    platform::ui::web::UnavailableWebViewFactory noWebViews_{"the program was given no web views"};
     platform::ui::MainWindow window_;
     // The find-my-phone alarm's overlay, given to the link's find-my-phone service while the
     // link is up.

@@ -36,6 +36,7 @@
 #include "platform/host/InstanceChannel.h"
 #include "platform/host/URLOpener.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/web/WebEngineViews.h"
 #include "platform/system/DeviceInfo.h"
 #include "utils/TQUtils.h"
 
@@ -229,6 +230,8 @@ int runWindowed(const Options& options, platform::ui::Application& application,
     std::optional<platform::bluetooth::SocketAir> air;
     std::optional<platform::bluetooth::Uuid> identifier;
     bool failed = false;
+    // The store's, the sign-in's and the manual's pages keep their cookies in the home.
+    platform::ui::web::WebEngineViewFactory webViews(home / "Library" / "WebKit");
     TQWindowedApp app(
         context,
         TQWindowedApp::Settings{
@@ -250,7 +253,8 @@ int runWindowed(const Options& options, platform::ui::Application& application,
                     LG_INFO("kavomanager: %s %s", identifier->toLongString(), chosen->where);
                     return true;
                 },
-            .channel = platform::InstanceChannel::pathFor(home)});
+            .channel = platform::InstanceChannel::pathFor(home),
+            .webViews = &webViews});
     app.launch(options.url);
     if (failed) {
         LGLog::flushLog();
@@ -332,6 +336,7 @@ int main(int argc, char** argv) {
     {
         std::optional<platform::ui::Application> application;
         if (windowed) {
+            platform::ui::web::WebEngineViewFactory::prepareApplication();
             application.emplace(argc, argv);
         }
         AppContext context({.clock = platform::RunLoop::Clock::real,

@@ -1,6 +1,9 @@
 #pragma once
 
 namespace platform {
+namespace ui::web {
+class WebViewFactory;
+}
 class RunLoop;
 class UserDefaults;
 class NotificationCenter;
@@ -13,4 +16,7 @@ struct TQScreenServices {
     platform::RunLoop& loop;
     platform::UserDefaults& defaults;
     platform::NotificationCenter& center;
+    // The web views of the store, the sign-in, the user manual and the legal texts; where the
+    // machine has none it says why, and the screens show their failure.
+    platform::ui::web::WebViewFactory& webViews;
 };

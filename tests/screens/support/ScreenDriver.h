@@ -19,6 +19,7 @@
 #include "platform/ui/Navigation.h"
 #include "platform/ui/TextMetrics.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/web/ScriptedWebView.h"
 #include "screens/TQScreenServices.h"
 #include "support/RecordingAppHost.h"
 #include "support/TempDir.h"
@@ -89,6 +90,8 @@ public:
     platform::ui::RecordingAnimator animator{loop};
     platform::ScopedInstall<platform::ui::Animator> installAnimator{&animator};
     testing_support::RecordingAppHost host;
+    // The screens' web views: pages the test scripts, loaded on the virtual clock.
+    platform::ui::web::ScriptedWebViewFactory webViews{loop};
 
 private:
     [[nodiscard]] QWidget* findWidget(std::string_view name) const;
@@ -98,7 +101,7 @@ private:
 
 public:
     std::unique_ptr<platform::ui::MainWindow> window;
-    TQScreenServices services{loop, defaults, center};
+    TQScreenServices services{loop, defaults, center, webViews};
     std::unique_ptr<TQStoryboard> storyboard;
 
 private:
