@@ -16,7 +16,7 @@
 
 #include "Ratios.h"
 #include "platform/ui/web/WebEngineViews.h"
-#include "platform/web/WebTestSupport.h"
+#include "platform/ui/web/WebTestSupport.h"
 
 namespace {
 

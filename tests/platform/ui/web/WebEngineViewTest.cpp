@@ -10,7 +10,7 @@
 
 #include "platform/ui/web/WebEngineViews.h"
 #include "support/LoopbackServer.h"
-#include "platform/web/WebTestSupport.h"
+#include "platform/ui/web/WebTestSupport.h"
 
 namespace {
 

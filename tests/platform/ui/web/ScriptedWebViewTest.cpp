@@ -8,7 +8,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/web/ScriptedWebView.h"
 #include "ui/support/OffscreenApplication.h"
-#include "platform/web/WebTestSupport.h"
+#include "platform/ui/web/WebTestSupport.h"
 
 namespace {
 
