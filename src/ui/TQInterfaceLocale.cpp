@@ -30,3 +30,19 @@ std::string TQInterfaceLocale::editMenuText(platform::ui::EditAction action) con
     const auto index = static_cast<std::size_t>(action);
     return index < kKeys.size() ? TQLocalization::localizedString(kKeys[index]) : std::string();
 }
+
+std::string TQInterfaceLocale::contactsTitle() const {
+    return TQLocalization::localizedString("WDS_WMGR_POP_CONTACTS");
+}
+
+std::string TQInterfaceLocale::cancelTitle() const {
+    return TQLocalization::localizedString("IDS_COM_SK_CANCEL");
+}
+
+std::string TQInterfaceLocale::searchPlaceholder() const {
+    return TQLocalization::localizedString("IDS_COM_BODY_SEARCH");
+}
+
+std::string TQInterfaceLocale::noNameTitle() const {
+    return TQLocalization::localizedString("IDS_COM_BODY_NO_NAME");
+}

@@ -18,6 +18,8 @@ struct Entry {
 // Sorted by key (byte order), each key once; checked at compile time below.
 constexpr Entry kEnglish[] = {
     {"Buddy", "Buddy"},
+    {"IDS_COM_BODY_NO_NAME", "No name"},
+    {"IDS_COM_BODY_SEARCH", "Search"},
     {"IDS_COM_BODY_WEBSITE", "website"},
     {"IDS_COM_OPT_COPY", "Copy"},
     {"IDS_COM_OPT_CUT", "Cut"},
@@ -26,6 +28,7 @@ constexpr Entry kEnglish[] = {
     {"IDS_COM_OPT_REDO", "Redo"},
     {"IDS_COM_OPT_SELECT_ALL", "Select all"},
     {"IDS_COM_OPT_UNDO", "Undo"},
+    {"IDS_COM_SK_CANCEL", "Cancel"},
     {"IDS_COM_SK_OK", "OK"},
     {"IDS_FMP_BODY_YOUR_WATCH_IS_LOOKING_FOR_THIS_PHONE", "Your watch is looking for this phone."},
     {"IDS_FMP_HEADER_FIND_MY_PHONE", "Find my phone"},
@@ -51,6 +54,7 @@ constexpr Entry kEnglish[] = {
      "A watch software update is required. Download and install the update on your watch."},
     {"WDS_WMGR_POP_A_NEW_VERSION_IS_AVAILABLE_UPDATE_THE_APP_TO_CONTINUE",
      "A new version is available. Update the app to continue."},
+    {"WDS_WMGR_POP_CONTACTS", "Contacts"},
     {"WDS_WMGR_POP_IF_YOUR_KAVO_FAILS_TO_RECONNECT_TO_YOUR_PHONE_VIA_BLUETOOTH_AUTOMATICALLY_OPEN_"
      "THE_PS_APP",
      "If your watch fails to reconnect to your phone via Bluetooth automatically, open the %@ "

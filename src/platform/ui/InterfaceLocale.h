@@ -9,7 +9,8 @@
 namespace platform::ui {
 
 // What the controls need of the application's language: its direction and the few texts the
-// layer shows of its own. The application installs one that reads its host and its texts.
+// layer shows of its own, on its controls and its own pages. The application installs one that
+// reads its host and its texts.
 class InterfaceLocale : public Replaceable<InterfaceLocale> {
 public:
     virtual ~InterfaceLocale() = default;
@@ -20,6 +21,12 @@ public:
     [[nodiscard]] virtual std::string deleteTitle() const { return "Delete"; }
     // A command of a text field's edit menu.
     [[nodiscard]] virtual std::string editMenuText(EditAction action) const;
+    // The contact picker's title, its cancel button, its search field's placeholder, and the
+    // row of a person the card names in no way.
+    [[nodiscard]] virtual std::string contactsTitle() const { return "Contacts"; }
+    [[nodiscard]] virtual std::string cancelTitle() const { return "Cancel"; }
+    [[nodiscard]] virtual std::string searchPlaceholder() const { return "Search"; }
+    [[nodiscard]] virtual std::string noNameTitle() const { return "No name"; }
 
     // The installed locale, else left-to-right with English texts.
     static const InterfaceLocale& current();
