@@ -9,8 +9,11 @@
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"
 #include "logging/LGLog.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/host/URLOpener.h"
 #include "platform/image/NamedImage.h"
+#include "platform/image/PicturesFolder.h"
+#include "platform/permissions/Permissions.h"
 #include "screens/TQMainStoryboard.h"
 #include "services/TQEvent.h"
 #include "services/TQFindMyDevice.h"
@@ -19,11 +22,15 @@
 namespace {
 
 std::unique_ptr<TQStoryboard> makeStoryboard(AppContext& context,
-                                             platform::ui::web::WebViewFactory& webViews) {
+                                             platform::ui::web::WebViewFactory& webViews,
+                                             platform::ui::ContactPicker& contactPicker,
+                                             platform::photos::PhotoLibrary& photos) {
     return TQMainStoryboard::make(TQScreenServices{.loop = context.loop(),
                                                    .defaults = context.defaults(),
                                                    .center = context.center(),
-                                                   .webViews = webViews});
+                                                   .webViews = webViews,
+                                                   .contactPicker = contactPicker,
+                                                   .photos = photos});
 }
 
 }  // namespace
@@ -33,8 +40,12 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
       settings_(std::move(settings)),
       findMyPhone_(window_,
                    [](std::string_view name) { return platform::image::namedImage(name); }),
-      storyboard_(makeStoryboard(
-          context, settings_.webViews != nullptr ? *settings_.webViews : noWebViews_)),
+      contactPicker_(context.addressBook()),
+      photos_(platform::image::picturesFolder(), platform::Permissions::current(), context.loop(),
+              platform::DispatchQueue::global()),
+      storyboard_(makeStoryboard(context,
+                                 settings_.webViews != nullptr ? *settings_.webViews : noWebViews_,
+                                 contactPicker_, photos_)),
       services_(window_, context.loop(), platform::AppHost::current(),
                 storyboard_->pageFactory()),
       loading_(window_, context.loop()),

@@ -9,6 +9,8 @@
 #include "app/TQAppDelegate.h"
 #include "platform/foundation/Replaceable.h"
 #include "platform/host/InstanceChannel.h"
+#include "platform/photos/PicturesFolderLibrary.h"
+#include "platform/ui/ContactPicker.h"
 #include "platform/ui/LifeCycle.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/web/WebView.h"
@@ -67,6 +69,10 @@ private:
     // The find-my-phone alarm's overlay, given to the link's find-my-phone service while the
     // link is up.
     TQFindMyPhoneWindowPresenter findMyPhone_;
+    // The screens' contact picker over the context's address book, and the user's pictures
+    // folder as their photo library.
+    platform::ui::AddressBookContactPicker contactPicker_;
+    platform::photos::PicturesFolderLibrary photos_;
     std::unique_ptr<TQStoryboard> storyboard_;
     TQWindowServices services_;
     TQLoadingView loading_;

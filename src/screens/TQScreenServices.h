@@ -1,8 +1,14 @@
 #pragma once
 
 namespace platform {
+namespace ui {
+class ContactPicker;
+}
 namespace ui::web {
 class WebViewFactory;
+}
+namespace photos {
+class PhotoLibrary;
 }
 class RunLoop;
 class UserDefaults;
@@ -19,4 +25,8 @@ struct TQScreenServices {
     // The web views of the store, the sign-in, the user manual and the legal texts; where the
     // machine has none it says why, and the screens show their failure.
     platform::ui::web::WebViewFactory& webViews;
+    // The address book's picker, for adding a buddy.
+    platform::ui::ContactPicker& contactPicker;
+    // The user's photos, for the photo picker.
+    platform::photos::PhotoLibrary& photos;
 };

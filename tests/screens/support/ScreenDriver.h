@@ -15,7 +15,10 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "platform/permissions/Permissions.h"
+#include "platform/photos/PhotoLibrary.h"
 #include "platform/ui/Animator.h"
+#include "platform/ui/ContactPicker.h"
 #include "platform/ui/Navigation.h"
 #include "platform/ui/TextMetrics.h"
 #include "platform/ui/Window.h"
@@ -92,6 +95,12 @@ public:
     testing_support::RecordingAppHost host;
     // The screens' web views: pages the test scripts, loaded on the virtual clock.
     platform::ui::web::ScriptedWebViewFactory webViews{loop};
+    // The address book's picker, answering picks and cancels from the test's script.
+    platform::ui::ScriptedContactPicker contactPicker;
+    // The user's photos in memory, with a decision of their own on the photos.
+    platform::ScriptedPermissionPrompt photosPrompt;
+    platform::Permissions photosPermissions{defaults, photosPrompt, [] { return false; }};
+    platform::photos::MemoryPhotoLibrary photos{photosPermissions, loop};
 
 private:
     [[nodiscard]] QWidget* findWidget(std::string_view name) const;
@@ -101,7 +110,7 @@ private:
 
 public:
     std::unique_ptr<platform::ui::MainWindow> window;
-    TQScreenServices services{loop, defaults, center, webViews};
+    TQScreenServices services{loop, defaults, center, webViews, contactPicker, photos};
     std::unique_ptr<TQStoryboard> storyboard;
 
 private:
