@@ -9,6 +9,7 @@
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"
 #include "logging/LGLog.h"
+#include "platform/contacts/VCardFolderAddressBook.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/host/URLOpener.h"
 #include "platform/image/NamedImage.h"
