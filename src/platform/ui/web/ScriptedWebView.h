@@ -19,7 +19,8 @@ class ScriptedWebViewFactory;
 
 // The deterministic web view of the screens' tests: pages come from what the test scripted on
 // the factory, loads end on the run loop (on its virtual clock in tests), and the navigations a
-// page would make are made by the test (follow).
+// page would make are made by the test (follow). The delegate is asked, and hears of the start,
+// within load(); the engine tells both a moment later, so a screen relies on neither.
 class ScriptedWebView : public WebView {
 public:
     ScriptedWebView(ScriptedWebViewFactory& factory, QWidget& parent);

@@ -179,13 +179,14 @@ public:
         // The engine would only hand such an address to the desktop: the delegate hears of it
         // as of a link, and it never loads.
         if (!loadsScheme(text(parsed))) {
-            const std::string address = text(parsed);
-            if (delegate_ == nullptr ||
-                delegate_->decidePolicy({.url = address,
-                                         .type = NavigationType::other,
-                                         .mainFrame = true}) == NavigationPolicy::allow) {
-                later([this, address] { unsupported(address); });
-            }
+            later([this, address = text(parsed)] {
+                if (delegate_ == nullptr ||
+                    delegate_->decidePolicy({.url = address,
+                                             .type = NavigationType::other,
+                                             .mainFrame = true}) == NavigationPolicy::allow) {
+                    unsupported(address);
+                }
+            });
             return;
         }
         if (page_ != nullptr) {

@@ -1,20 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
-#include <algorithm>
 #include <functional>
-#include <vector>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ui/web/WebEngineViews.h"
-#include "support/LoopbackServer.h"
 #include "platform/ui/web/WebTestSupport.h"
+#include "support/LoopbackServer.h"
+#include "support/RecordingLogSink.h"
 
 namespace {
 
-using platform::ui::web::NavigationType;
 using platform::ui::web::WebEngineMachine;
 using platform::ui::web::WebEngineViewFactory;
 using platform::ui::web::WebView;
@@ -281,8 +280,12 @@ TEST(WebEngineMachineTest, RootWithTheSandboxOnMakesNoViews) {
     WebEngineMachine machine = WebEngineMachine::current();
     machine.root = true;
     machine.sandboxDisabled = false;
+    auto log = std::make_shared<testing_support::RecordingLogSink>();
+    testing_support::ScopedLogSink installLog(log);
     WebEngineViewFactory factory(std::nullopt, machine);
     ASSERT_TRUE(factory.unavailable());
+    EXPECT_TRUE(log->contains("web view: unavailable: the web view cannot run as root with "
+                              "Chromium's sandbox on"));
     EXPECT_EQ(factory.unavailable()->code, platform::ui::web::kUnavailable);
     QWidget parent;
     const auto made = factory.make(parent);
