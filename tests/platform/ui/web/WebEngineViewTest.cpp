@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <QWebEnginePage>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -237,6 +240,27 @@ TEST_F(WebEngineViewTest, StopEndsTheLoadAsCancelled) {
     ASSERT_TRUE(runUntil([this] { return delegate_.ended(); }));
     EXPECT_EQ(delegate_.events.back(), "fail 3 " + server_.url("/scripted/held.html"));
     server_.releaseHeld();
+}
+
+// The process that shows the page is the engine's own child, started for this test.
+TEST_F(WebEngineViewTest, AnEndedContentProcessFailsThePageAndTheNextLoadWorks) {
+    server_.script("/page.html", html("<p>shown</p>"));
+    WebView& view = makeView();
+    const std::string page = server_.url("/scripted/page.html");
+    ASSERT_TRUE(loadAndWait(view, page));
+    auto* engine = host_->findChild<QWebEnginePage*>();
+    ASSERT_NE(engine, nullptr);
+    const qint64 pid = engine->renderProcessPid();
+    ASSERT_GT(pid, 0);
+
+    delegate_.events.clear();
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+    ASSERT_TRUE(runUntil([this] { return delegate_.saw("fail "); }));
+    EXPECT_EQ(delegate_.events.front(), "fail 6 " + page);
+    EXPECT_FALSE(view.isLoading());
+
+    ASSERT_TRUE(loadAndWait(view, page));
+    EXPECT_EQ(evaluateAndWait(view, "document.body.textContent").stringValue(), "shown");
 }
 
 // The engine cannot start where the machine does not let it; the program says why.
