@@ -49,6 +49,14 @@ void TQWindowAppHost::endBackgroundTask(platform::BackgroundTaskIdentifier ident
     base_.endBackgroundTask(identifier);
 }
 
+void TQWindowAppHost::setNetworkActivityIndicatorVisible(bool visible) {
+    window_.setNetworkActivityIndicatorVisible(visible);
+}
+
+bool TQWindowAppHost::isNetworkActivityIndicatorVisible() const {
+    return window_.isNetworkActivityIndicatorVisible();
+}
+
 platform::AlertIdentifier TQWindowAppHost::showAlert(platform::Alert alert) {
     const platform::AlertIdentifier identifier = next_++;
     auto* view = new platform::ui::AlertView(alert.title, alert.message, alert.buttons);

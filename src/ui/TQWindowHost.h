@@ -37,6 +37,9 @@ public:
     platform::BackgroundTaskIdentifier beginBackgroundTask(
         std::string_view name, std::function<void()> expirationHandler) override;
     void endBackgroundTask(platform::BackgroundTaskIdentifier identifier) override;
+    // In the main window's top bar.
+    void setNetworkActivityIndicatorVisible(bool visible) override;
+    [[nodiscard]] bool isNetworkActivityIndicatorVisible() const override;
 
     // What the window's life cycle says; the wrapped host's answer until it said anything.
     void setApplicationState(platform::ApplicationState state) { state_ = state; }

@@ -59,6 +59,13 @@ public:
         return showing;
     }
 
+    void setNetworkActivityIndicatorVisible(bool visible) override {
+        networkActivityIndicator.push_back(visible);
+    }
+    bool isNetworkActivityIndicatorVisible() const override {
+        return !networkActivityIndicator.empty() && networkActivityIndicator.back();
+    }
+
     platform::ApplicationState state = platform::ApplicationState::active;
     platform::LayoutDirection layoutDirection = platform::LayoutDirection::leftToRight;
     bool opensURLs = true;
@@ -68,6 +75,8 @@ public:
 
     std::vector<platform::LocalNotification> notifications;
     std::vector<std::string> openedURLs;
+    // Every change of the network activity indicator asked for, oldest first.
+    std::vector<bool> networkActivityIndicator;
     struct ShownAlert {
         platform::Alert alert;
         bool gone = false;

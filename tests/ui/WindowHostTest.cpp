@@ -102,5 +102,50 @@ TEST(WindowServicesTest, TheProgramWithScreensShowsTheSharedErrorBannerAndAlerts
     EXPECT_NE(&platform::BannerPresenter::current(), presenter);
 }
 
-}  // namespace
+TEST(WindowAppHostTest, TheNetworkActivityIndicatorTurnsBesideTheTitleInTheWindowsTopBar) {
+    UiWorld world;
+    world.window->show();
+    TQWindowAppHost host(*world.window, world.host);
+    EXPECT_FALSE(host.isNetworkActivityIndicatorVisible());
+    // Asked for before there is a bar: it shows in the bar that comes.
+    host.setNetworkActivityIndicatorVisible(true);
+    EXPECT_TRUE(host.isNetworkActivityIndicatorVisible());
 
+    auto home = makePage("TQViewController");
+    home->setTitle("Kavo");
+    auto* nav = new platform::ui::NavigationController(std::move(home));
+    world.window->setRootView(nav);
+    platform::ui::NavigationBar& bar = nav->navigationBar();
+    platform::ui::Spinner& spinner = bar.activityIndicator();
+    ASSERT_TRUE(bar.isActivityIndicatorVisible());
+    EXPECT_TRUE(spinner.isVisibleTo(world.window.get()));
+    const auto* title = bar.findChild<platform::ui::Label*>("navigationTitle");
+    ASSERT_NE(title, nullptr);
+    const auto turn = spinner.frame();
+    const double text = world.metrics.lineWidth("Kavo", 17);
+    EXPECT_GE(turn.y, 0);
+    EXPECT_LE(turn.y + turn.height, platform::ui::NavigationController::kBarHeight);
+    EXPECT_LT(turn.x + turn.width, title->frame().x + (title->frame().width - text) / 2)
+        << "before the title's text";
+    EXPECT_DOUBLE_EQ(title->frame().x + title->frame().width / 2, 414.0 / 2) << "title centred";
+    const int phase = spinner.phase();
+    world.loop.advance(0.1);
+    EXPECT_NE(spinner.phase(), phase) << "it turns on the loop's clock";
+    UiWorld::shoot(*world.window, "network_activity_indicator");
+    EXPECT_TRUE(world.host.networkActivityIndicator.empty()) << "the window's, not the base host's";
+
+    host.setNetworkActivityIndicatorVisible(false);
+    EXPECT_FALSE(host.isNetworkActivityIndicatorVisible());
+    EXPECT_FALSE(bar.isActivityIndicatorVisible());
+    EXPECT_FALSE(spinner.isVisibleTo(world.window.get()));
+    EXPECT_GT(title->frame().width, text);
+
+    // A root that replaces the navigation carries what is asked on.
+    host.setNetworkActivityIndicatorVisible(true);
+    auto* next = new platform::ui::NavigationController(makePage("termsPageid"));
+    world.window->setRootView(next);
+    EXPECT_TRUE(next->navigationBar().isActivityIndicatorVisible());
+    EXPECT_TRUE(next->navigationBar().activityIndicator().isVisibleTo(world.window.get()));
+}
+
+}  // namespace

@@ -81,6 +81,10 @@ public:
     virtual void dismissAlert(AlertIdentifier /*identifier*/) {}
     // Keeps the phone's media controls routed to the application.
     virtual void beginReceivingRemoteControlEvents() {}
+    // The small indicator of network activity in the window's top bar. A host without a
+    // window has nowhere to show it: nothing happens and it reads as hidden.
+    virtual void setNetworkActivityIndicatorVisible(bool /*visible*/) {}
+    [[nodiscard]] virtual bool isNetworkActivityIndicatorVisible() const { return false; }
     // What runs, on the main thread with the notification's userInfo, when the user opens a
     // local notification this host showed (or presses one of its actions). A host that shows
     // none never calls it.

@@ -21,6 +21,8 @@ constexpr double kSwipeDistance = 80;
 constexpr double kBarFontSize = 17;
 constexpr double kBarMargin = 8;
 constexpr double kBackWidth = 80;
+constexpr double kActivitySize = 20;
+constexpr double kActivityGap = 6;
 
 // Wide enough for the title or the image, within what leaves room for the bar's title.
 double barButtonWidth(const BarButtonItem& item) {
@@ -188,7 +190,7 @@ void Page::resizeEvent(QResizeEvent* /*event*/) {
 // NavigationBar
 
 NavigationBar::NavigationBar(QWidget* parent)
-    : View(parent), back_(new Button(this)), title_(new Label(this)) {
+    : View(parent), back_(new Button(this)), title_(new Label(this)), activity_(new Spinner(this)) {
     const auto& look = Appearance::current().navigationBar;
     setBackgroundColor(look.barTintColor);
     back_->setName("backButton");
@@ -199,7 +201,9 @@ NavigationBar::NavigationBar(QWidget* parent)
         title_->setTextColor(*look.titleColor);
     }
     title_->setTextAlignment(TextAlignment::center);
-    title_->setFontSize(17);
+    title_->setFontSize(kBarFontSize);
+    activity_->setName("networkActivityIndicator");
+    activity_->setColor(look.titleColor.value_or(activity_->color()));
     QObject::connect(back_, &QAbstractButton::pressed, back_, [this] { back_->setAlpha(0.2); });
     back_->onAction([this] { popItem(); });
     refresh();
@@ -248,6 +252,18 @@ void NavigationBar::setSubviewsAlpha(double alpha) {
             button->setAlpha(alpha);
         }
     }
+}
+
+void NavigationBar::setActivityIndicatorVisible(bool visible) {
+    if (visible == activity_->isAnimating()) {
+        return;
+    }
+    if (visible) {
+        activity_->startAnimating();
+    } else {
+        activity_->stopAnimating();
+    }
+    layoutSubviews();
 }
 
 void NavigationBar::showButton(Button*& shown, const std::optional<BarButtonItem>& item,
@@ -318,9 +334,22 @@ void NavigationBar::layoutSubviews() {
         place(rightButton_, {w - kBarMargin - width, 0, width, bar});
         trailing = std::max(trailing, kBarMargin + width);
     }
-    // The title stays centred on the bar, clear of the buttons on both sides.
-    const double side = std::max(leading, trailing) + kBarMargin;
-    title_->setFrame({side, 0, std::max(0.0, w - 2 * side), bar});
+    // The title stays centred on the bar, clear of the buttons on both sides and, while it
+    // turns, of the activity indicator's room on both sides.
+    const bool active = activity_->isAnimating();
+    const double room = active ? kActivitySize + kActivityGap : 0;
+    const double side = std::max(leading, trailing) + kBarMargin + room;
+    const double titleWidth = std::max(0.0, w - 2 * side);
+    title_->setFrame({side, 0, titleWidth, bar});
+    if (active) {
+        // Just before the title's text, or in the middle of the bar when it has none.
+        const double text =
+            std::min(TextMetrics::current().lineWidth(title_->text(), kBarFontSize), titleWidth);
+        const double x = text > 0 ? side + (titleWidth - text) / 2 - kActivityGap - kActivitySize
+                                  : (w - kActivitySize) / 2;
+        activity_->setFrame(
+            mirroredIf(mirrored, {x, (bar - kActivitySize) / 2, kActivitySize, kActivitySize}, w));
+    }
 }
 
 // NavigationController

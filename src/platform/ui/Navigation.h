@@ -171,6 +171,10 @@ public:
     void setShouldPopItem(std::function<bool()> ask) { shouldPopItem_ = std::move(ask); }
     // Every subview at this opacity (the back button dims while the bar pops).
     void setSubviewsAlpha(double alpha);
+    // A small spinner turning just before the title, while network work is under way.
+    void setActivityIndicatorVisible(bool visible);
+    [[nodiscard]] bool isActivityIndicatorVisible() const { return activity_->isAnimating(); }
+    [[nodiscard]] Spinner& activityIndicator() { return *activity_; }
     void layoutSubviews() override;
 
 private:
@@ -183,6 +187,7 @@ private:
 
     Button* back_;
     Label* title_;
+    Spinner* activity_;
     Button* leftButton_ = nullptr;
     Button* rightButton_ = nullptr;
     std::vector<Item> items_;

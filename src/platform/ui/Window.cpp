@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/ui/Navigation.h"
 #include "platform/ui/TextMetrics.h"
 
 namespace platform::ui {
@@ -182,6 +183,18 @@ void MainWindow::setRootView(View* root) {
         root->show();
     }
     restack();
+    showNetworkActivity();
+}
+
+void MainWindow::setNetworkActivityIndicatorVisible(bool visible) {
+    networkActivity_ = visible;
+    showNetworkActivity();
+}
+
+void MainWindow::showNetworkActivity() {
+    if (auto* navigation = dynamic_cast<NavigationController*>(root_)) {
+        navigation->navigationBar().setActivityIndicatorVisible(networkActivity_);
+    }
 }
 
 void MainWindow::addOverlay(View* overlay, Layer layer, bool keepFrame) {

@@ -47,6 +47,10 @@ public:
     // Whether input meant for the widget is dropped because an overlay above it has the
     // keyboard.
     [[nodiscard]] bool isBlocked(const QWidget* widget) const;
+    // The small indicator of network activity in the window's top bar: the bar of the root
+    // navigation, and of each root that follows. While the root has no bar nothing shows.
+    void setNetworkActivityIndicatorVisible(bool visible);
+    [[nodiscard]] bool isNetworkActivityIndicatorVisible() const { return networkActivity_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -59,6 +63,7 @@ private:
     // Hands the keyboard to the overlay on top, or back to where it was before.
     void updateKeyboard();
     void focusInto(View* owner);
+    void showNetworkActivity();
 
     View* root_ = nullptr;
     struct Entry {
@@ -74,6 +79,7 @@ private:
     };
     std::vector<Holder> holders_;
     bool key_ = false;
+    bool networkActivity_ = false;
 };
 
 // An alert inside the window: a dimmed ground and a box with a title, a message and a row of

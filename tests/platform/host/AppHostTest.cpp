@@ -50,6 +50,9 @@ TEST(AppHostTest, WithoutAScreenTheDefaultsAreHarmless) {
     // Text that is no link is refused before any program would be started.
     EXPECT_FALSE(app.openURL("not a link"));
     app.scheduleLocalNotification(LocalNotification{1.0, "title", "body", {}, true, {}});
+    // No window, no top bar to show network activity in.
+    app.setNetworkActivityIndicatorVisible(true);
+    EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
 
     // A banner nobody can see has gone at once.
     int completions = 0;
