@@ -32,6 +32,7 @@
 #include "platform/net/NetlinkSocketSource.h"
 #include "platform/net/PollProxySockets.h"
 #include "platform/security/FileKeychain.h"
+#include "platform/telephony/ModemManagerTelephony.h"
 #include "services/TQDeviceCalendar.h"
 #include "services/TQEvent.h"
 #include "services/TQLbsServerProvider.h"
@@ -142,6 +143,10 @@ AppContext::AppContext(Settings settings)
                      container_.caches() / "Sounds"),
       store_(settings.storeLoader),
       iconLoader_(settings.iconLoader) {
+    if (settings.systemCarrier) {
+        telephony_ = std::make_unique<platform::ModemManagerTelephony>(loop_);
+        installTelephony_.emplace(telephony_.get());
+    }
     handlers_.databaseSetup = &databaseSetup_;
     handlers_.lbsServerProvider = lbsServer_.get();
     phoneServices_.fillHandlers(handlers_);

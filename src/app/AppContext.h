@@ -33,6 +33,7 @@
 #include "platform/oslog/ExtendedAttributes.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/security/Keychain.h"
+#include "platform/telephony/Telephony.h"
 #include "services/TQPhoneServices.h"
 #include "store/TQStoreServices.h"
 
@@ -94,6 +95,9 @@ public:
         // The session's desktop notification service shows the host's local notifications;
         // otherwise, and always in tests, they are lines on standard error.
         bool sessionNotifications = false;
+        // The SIM's carrier from the system bus's modem manager; otherwise, and always in
+        // tests, the carrier installed before the context, else no SIM.
+        bool systemCarrier = false;
     };
 
     // The folder of the container where mails wait without a mail program, and the one where
@@ -207,6 +211,9 @@ private:
     // Watches the network once someone asks about it.
     platform::net::NetworkMonitor network_;
     platform::ScopedInstall<platform::net::NetworkMonitor> installNetwork_{&network_};
+    // Made and installed only for the system's carrier.
+    std::unique_ptr<platform::Telephony> telephony_;
+    std::optional<platform::ScopedInstall<platform::Telephony>> installTelephony_;
     // Reachability of any route; made beside the monitor it reads, so it never outlives it.
     std::unique_ptr<HCNetworkReachabilityManager> reachability_{
         HCNetworkReachabilityManager::managerForAddress(platform::net::IPv4Address{}, network_)};

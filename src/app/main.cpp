@@ -343,7 +343,8 @@ int main(int argc, char** argv) {
                             .home = home,
                             .sessionKeychain = true,
                             .systemLocation = true,
-                            .sessionNotifications = true});
+                            .sessionNotifications = true,
+                            .systemCarrier = true});
         // Before any thread starts, so that only its own thread takes the signals.
         platform::StopOnSignals stopper(context.loop());
         status = application

@@ -2,10 +2,10 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-#include <future>
 #include <utility>
 
 #include "platform/dbus/BusThread.h"
+#include "support/BusWork.h"
 
 namespace testing_support {
 
@@ -33,18 +33,7 @@ struct FakeNotificationServer::Bus {
         object.reset();
     }
 
-    // Runs task on the bus thread and waits for it, so the test's next step sees its effect.
-    void onBus(std::function<void()> task) {
-        std::promise<void> done;
-        thread->post([&task, &done] {
-            try {
-                task();
-            } catch (const sdbus::Error&) {
-            }
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
+    void onBus(const std::function<void()>& task) { runOnBus(*thread, task); }
 };
 
 std::unique_ptr<FakeNotificationServer> FakeNotificationServer::start(const std::string& address,
