@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <system_error>
 #include <vector>
 
 extern char** environ;
@@ -37,6 +40,44 @@ std::optional<int> startProgram(std::span<const std::string> arguments) {
         return std::nullopt;
     }
     return static_cast<int>(child);
+}
+
+namespace {
+
+bool isExecutableFile(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> findProgram(std::string_view name) {
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    if (name.find('/') != std::string_view::npos) {
+        const std::filesystem::path path(name);
+        return isExecutableFile(path) ? std::optional(path) : std::nullopt;
+    }
+    const char* searched = std::getenv("PATH");
+    if (searched == nullptr) {
+        return std::nullopt;
+    }
+    const std::string_view entries(searched);
+    std::size_t at = 0;
+    while (true) {
+        const std::size_t end = std::min(entries.find(':', at), entries.size());
+        const std::string_view folder = entries.substr(at, end - at);
+        const std::filesystem::path candidate =
+            (folder.empty() ? std::filesystem::path(".") : std::filesystem::path(folder)) / name;
+        if (isExecutableFile(candidate)) {
+            return candidate;
+        }
+        if (end == entries.size()) {
+            return std::nullopt;
+        }
+        at = end + 1;
+    }
 }
 
 std::optional<int> waitForExit(int child) {

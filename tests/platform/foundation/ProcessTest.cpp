@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/Process.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempDir.h"
 
 namespace platform {
 namespace {
@@ -45,6 +49,45 @@ TEST(ProcessTest, TheChildInheritsNoDescriptorButTheStandardStreams) {
     close(ends[0]);
     close(ends[1]);
     close(file);
+}
+
+TEST(ProcessTest, FindProgramTakesTheFirstExecutableFileOnThePath) {
+    namespace fs = std::filesystem;
+    testing_support::TempDir temp;
+    const auto program = [&](const fs::path& folder, const std::string& name, fs::perms mode) {
+        fs::create_directories(folder);
+        std::ofstream(folder / name) << "#!/bin/sh\n";
+        fs::permissions(folder / name, mode);
+        return folder / name;
+    };
+    const auto executable = fs::perms::owner_all;
+    const auto plain = fs::perms::owner_read | fs::perms::owner_write;
+    program(temp.path() / "a", "tool", plain);  // not executable: passed over
+    fs::create_directories(temp.path() / "b" / "tool");  // a folder: passed over
+    const fs::path found = program(temp.path() / "c", "tool", executable);
+    program(temp.path() / "d", "tool", executable);  // later on the path
+    const std::string path = (temp.path() / "a").string() + ":" + (temp.path() / "b").string() +
+                             ":" + (temp.path() / "c").string() + ":" +
+                             (temp.path() / "d").string();
+    testing_support::ScopedEnvironment environment("PATH", path);
+
+    struct Case {
+        std::string name;
+        std::optional<fs::path> expected;
+    };
+    const Case cases[] = {
+        {"tool", found},
+        {"missing", std::nullopt},
+        {"", std::nullopt},
+        {found.string(), found},                                  // a slash: the name itself
+        {(temp.path() / "a" / "tool").string(), std::nullopt},  // ... when it can run
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(findProgram(c.name), c.expected);
+    }
+    testing_support::ScopedEnvironment noPath("PATH", std::nullopt);
+    EXPECT_EQ(findProgram("tool"), std::nullopt);
 }
 
 }  // namespace

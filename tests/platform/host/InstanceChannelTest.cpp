@@ -16,6 +16,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/host/InstanceChannel.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace platform {
@@ -23,21 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets or clears an environment variable for its lifetime.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-    }
-    ~ScopedEnvironment() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using testing_support::ScopedEnvironment;
 
 int rawSocket(const fs::path& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
