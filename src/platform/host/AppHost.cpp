@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/host/BluetoothSettings.h"
 #include "platform/host/HostDefaults.h"
 #include "platform/host/LocalNotifications.h"
 #include "platform/host/URLOpener.h"
@@ -53,7 +54,9 @@ void HeadlessAppHost::onLocalNotificationOpened(
 }
 
 bool HeadlessAppHost::openURL(std::string_view url) {
-    if (opener_.open(url)) {
+    // The phone's settings pages are pages of a window; the desktop's opener would only hand
+    // such a link to whatever claims the scheme.
+    if (!isSettingsURL(url) && opener_.open(url)) {
         return true;
     }
     host_detail::writeHeadlessLine("cannot open", url);

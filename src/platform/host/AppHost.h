@@ -59,6 +59,10 @@ inline constexpr const char* kApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
 inline constexpr const char* kApplicationWillTerminateNotification =
     "UIApplicationWillTerminateNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification =
+    "UIApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationDidBecomeActiveNotification =
+    "UIApplicationDidBecomeActiveNotification";
 
 // The application as the system around it sees it: its state, the notifications it raises
 // and the links it hands over. The only road from core code to the system's user interface;
@@ -107,7 +111,8 @@ public:
 };
 
 // The host of a program without screens: always active and left-to-right; links go to the
-// desktop's opener. Local notifications go to the desktop's notification service when it is
+// desktop's opener, but for the phone's settings pages ("prefs:", "app-settings:"), which it
+// cannot open. Local notifications go to the desktop's notification service when it is
 // given one; what it cannot show goes to standard error.
 class HeadlessAppHost final : public AppHost {
 public:
