@@ -65,6 +65,18 @@ void Permissions::request(Feature feature, const std::function<void(Decision)>& 
     });
 }
 
+bool Permissions::setDecision(Feature feature, Decision decision) {
+    if (decision == Decision::restricted || this->decision(feature) == Decision::restricted) {
+        return false;
+    }
+    if (decision == Decision::notDetermined) {
+        defaults_.remove(defaultsKey(feature));
+    } else {
+        defaults_.set(defaultsKey(feature), static_cast<int>(decision));
+    }
+    return true;
+}
+
 int Permissions::undecidedCount() const {
     int count = 0;
     for (const Feature feature : kFeatures) {

@@ -70,6 +70,10 @@ public:
     // Asks the user when the feature is not determined yet, keeps the answer, and tells it;
     // otherwise tells the decision at once.
     void request(Feature feature, const std::function<void(Decision)>& done);
+    // The user's own decision, taken in the application's settings page: granted or denied
+    // (notDetermined forgets it, so the next request asks again). A restricted feature keeps
+    // no decision: false, and nothing changes.
+    bool setDecision(Feature feature, Decision decision);
     // How many of the watch-data features (kFeatures) are still to be asked.
     [[nodiscard]] int undecidedCount() const;
 

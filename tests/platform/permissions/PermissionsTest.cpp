@@ -80,4 +80,33 @@ TEST_F(PermissionsTest, AStrangeStoredValueIsUndecided) {
     }
 }
 
+// What the settings page does: turns a feature on or off whatever was asked before, and the
+// next request hears it without a question.
+TEST_F(PermissionsTest, TheUsersOwnDecisionReplacesTheAnswerAndIsKept) {
+    platform::UserDefaults defaults(file());
+    locationPresent_ = false;
+    Permissions permissions(defaults, prompt_, [this] { return locationPresent_; });
+    EXPECT_EQ(request(permissions, Feature::bluetooth), Decision::denied);
+
+    EXPECT_TRUE(permissions.setDecision(Feature::bluetooth, Decision::granted));
+    EXPECT_EQ(request(permissions, Feature::bluetooth), Decision::granted);
+    EXPECT_TRUE(permissions.setDecision(Feature::camera, Decision::denied));
+    EXPECT_EQ(permissions.decision(Feature::camera), Decision::denied);
+    EXPECT_TRUE(permissions.setDecision(Feature::camera, Decision::notDetermined));
+    EXPECT_EQ(permissions.decision(Feature::camera), Decision::notDetermined);
+    EXPECT_EQ(prompt_.questionsAsked(), 1);
+
+    // Nothing to decide where there is no service, and restricted is no one's choice.
+    EXPECT_FALSE(permissions.setDecision(Feature::location, Decision::granted));
+    EXPECT_FALSE(permissions.setDecision(Feature::contacts, Decision::restricted));
+    EXPECT_EQ(permissions.decision(Feature::contacts), Decision::notDetermined);
+    locationPresent_ = true;
+    EXPECT_EQ(permissions.decision(Feature::location), Decision::notDetermined);
+
+    ASSERT_TRUE(defaults.synchronize().ok());
+    platform::UserDefaults again(file());
+    Permissions later(again, prompt_, [] { return true; });
+    EXPECT_EQ(later.decision(Feature::bluetooth), Decision::granted);
+}
+
 }  // namespace
