@@ -136,6 +136,13 @@ void CrashHandler::offerPendingReport() {
         LG_ERROR("CrashHandler: cannot read the crash report: %@", text.error().message);
         return;
     }
+    if (!environment_.composer.canSendMail()) {
+        // Kept as it is: a mail program or a writable outbox may be there next time.
+        LG_ERROR(
+            "CrashHandler: the last run crashed, but no mail program is found and the outbox "
+            "cannot be written; its report waits for the next launch");
+        return;
+    }
     LG_INFO("CrashHandler: the last run crashed; offering its report");
     offering_ = true;
     environment_.composer.compose(

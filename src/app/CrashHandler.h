@@ -41,8 +41,8 @@ public:
     CrashHandler& operator=(const CrashHandler&) = delete;
 
     // Keeps a report the last run left, installs the handlers (emptying the trap's file) and
-    // offers the kept report. A report whose mail could not be handed over waits for the next
-    // launch.
+    // offers the kept report when the composer can send mail. A report whose mail could not
+    // be offered or handed over waits for the next launch.
     platform::Result<void> installCrashHandlers();
 
     // The report texts as the handlers write them.

@@ -10,6 +10,9 @@ class WebViewFactory;
 namespace photos {
 class PhotoLibrary;
 }
+namespace mail {
+class MailComposer;
+}
 class RunLoop;
 class UserDefaults;
 class NotificationCenter;
@@ -29,4 +32,7 @@ struct TQScreenServices {
     platform::ui::ContactPicker& contactPicker;
     // The user's photos, for the photo picker.
     platform::photos::PhotoLibrary& photos;
+    // The one mail layer, also the crash report's: the feedback mail goes through it, and it
+    // says whether mail can be sent at all.
+    platform::mail::MailComposer& mail;
 };

@@ -169,4 +169,29 @@ TEST_F(CrashHandlerTest,
     EXPECT_FALSE(std::filesystem::exists(temp.path() / "crash" / CrashHandler::kPendingName));
 }
 
+// Neither a mail program nor a writable outbox: the mail is not even offered, and the report
+// waits for a launch that has somewhere to send it.
+TEST_F(CrashHandlerTest, WithNowhereForTheMailTheReportWaitsForALaunchThatHasOne) {
+    ASSERT_TRUE(WIFSIGNALED(crashChild(temp.path() / "crash", "segv")));
+    const std::string report = readAll(temp.path() / "crash" / CrashHandler::kReportName);
+    std::ofstream(temp.path() / "blocked") << "a file where the outbox's folder would be";
+    {
+        mail::XdgEmailComposer nowhere(
+            loop,
+            mail::EmlOutbox(temp.path() / "blocked" / "Outbox", [] { return std::int64_t{0}; }),
+            "/nonexistent/xdg-email");
+        ASSERT_FALSE(nowhere.canSendMail());
+        CrashHandler handler(environment(nowhere));
+        ASSERT_TRUE(handler.installCrashHandlers().ok());
+        EXPECT_FALSE(handler.isOffering());
+        loop.runUntilIdle();
+    }
+    EXPECT_EQ(readAll(temp.path() / "crash" / CrashHandler::kPendingName), report);
+    mail::RecordingMailComposer composer(loop);
+    CrashHandler handler(environment(composer));
+    ASSERT_TRUE(handler.installCrashHandlers().ok());
+    ASSERT_EQ(composer.mails.size(), 1U);
+    EXPECT_EQ(composer.mails[0].body, report);
+}
+
 }  // namespace

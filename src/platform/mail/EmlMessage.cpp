@@ -218,6 +218,23 @@ std::string localSender() {
 EmlOutbox::EmlOutbox(std::filesystem::path folder, Clock now, std::string from)
     : folder_(std::move(folder)), now_(std::move(now)), from_(std::move(from)) {}
 
+bool EmlOutbox::isWritable() const {
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::absolute(folder_, error);
+    if (error) {
+        return false;
+    }
+    // The first that exists decides; a file where a folder should be makes it unwritable.
+    while (!std::filesystem::exists(folder, error)) {
+        if (error || !folder.has_relative_path()) {
+            return false;
+        }
+        folder = folder.parent_path();
+    }
+    return std::filesystem::is_directory(folder, error) &&
+           access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 Result<std::filesystem::path> EmlOutbox::store(const Mail& mail) const {
     const std::int64_t now = now_();
     auto message = emlMessage(mail, EmlEnvelope{.from = from_, .unixTime = now});

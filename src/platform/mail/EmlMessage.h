@@ -40,6 +40,9 @@ public:
     EmlOutbox(std::filesystem::path folder, Clock now, std::string from = localSender());
 
     [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
+    // Whether a file can be written there: the folder, or the nearest folder above it that
+    // exists when it is still to be made, lets this process write.
+    [[nodiscard]] bool isWritable() const;
     // The file written.
     Result<std::filesystem::path> store(const Mail& mail) const;
 

@@ -46,6 +46,8 @@ public:
     using Completion = std::function<void(const Result<Delivery>&)>;
 
     virtual ~MailComposer() = default;
+    // Whether a mail handed over now would go anywhere: to a mail program or into the outbox.
+    [[nodiscard]] virtual bool canSendMail() const = 0;
     virtual void compose(Mail mail, Completion completion) = 0;
 };
 

@@ -38,6 +38,10 @@ XdgEmailComposer::~XdgEmailComposer() {
     shared_->loop = nullptr;
 }
 
+bool XdgEmailComposer::canSendMail() const {
+    return findProgram(program_).has_value() || outbox_.isWritable();
+}
+
 std::vector<std::string> XdgEmailComposer::arguments(const std::string& program, const Mail& mail) {
     std::vector<std::string> words{program,      "--utf8", "--subject",
                                    mail.subject, "--body", mail.body};

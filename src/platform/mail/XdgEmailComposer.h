@@ -30,6 +30,9 @@ public:
     XdgEmailComposer(const XdgEmailComposer&) = delete;
     XdgEmailComposer& operator=(const XdgEmailComposer&) = delete;
 
+    // True when the program is found (on PATH unless its name holds a slash) or the outbox
+    // can be written.
+    [[nodiscard]] bool canSendMail() const override;
     void compose(Mail mail, Completion completion) override;
 
     // program, "--utf8", "--subject" and "--body" with their texts, "--attach" and an absolute
@@ -53,9 +56,11 @@ class RecordingMailComposer final : public MailComposer {
 public:
     explicit RecordingMailComposer(RunLoop& loop) : loop_(loop) {}
 
+    [[nodiscard]] bool canSendMail() const override { return canSend; }
     void compose(Mail mail, Completion completion) override;
 
     std::vector<Mail> mails;
+    bool canSend = true;
     Result<Delivery> answer = Delivery{};
 
 private:

@@ -11,6 +11,7 @@
 #include "platform/mail/EmlMessage.h"
 #include "platform/mail/XdgEmailComposer.h"
 #include "support/LoopWait.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace mail = platform::mail;
@@ -272,4 +273,125 @@ TEST(XdgEmailComposer, FallsBackToTheOutboxWhenTheProgramFailsOrIsMissing) {
             EXPECT_FALSE(std::filesystem::exists(temp.path() / "Outbox"));
         }
     }
+}
+
+namespace {
+
+// A feedback mail as the screens make it: a form to fill in and two files.
+struct FeedbackWorld {
+    FeedbackWorld() {
+        writeFile(temp.path() / "app.log", "the log\n");
+        writeFile(temp.path() / "TQA_DB.db", std::string("SQLite format 3\0\x01\x02", 18));
+        std::filesystem::create_directories(bin());
+    }
+    [[nodiscard]] std::filesystem::path bin() const { return temp.path() / "bin"; }
+    [[nodiscard]] mail::Mail feedback() const {
+        return {.recipients = {""},
+                .subject = "[KavoManager VOC] 1.0",
+                .body = "Step to reproduce :\n",
+                .attachments = {{temp.path() / "app.log", "text/plain", ""},
+                                {temp.path() / "TQA_DB.db", "application/x-sqlite3", "db.sqlite"}}};
+    }
+    // Composes through xdg-email found on PATH (only the test's folder) and waits for the end.
+    platform::Result<mail::Delivery> send(const std::filesystem::path& outbox) {
+        testing_support::ScopedEnvironment path("PATH", bin().string());
+        mail::XdgEmailComposer composer(
+            loop, mail::EmlOutbox(outbox, [] { return std::int64_t{1796947200}; }, "me@host"));
+        EXPECT_TRUE(composer.canSendMail());
+        std::optional<platform::Result<mail::Delivery>> result;
+        composer.compose(feedback(), [&](const auto& delivered) { result = delivered; });
+        EXPECT_TRUE(testing_support::runLoopUntil(loop, [&] { return result.has_value(); }));
+        return result.value_or(platform::Error{"test", 0, "no answer"});
+    }
+
+    testing_support::TempDir temp;
+    platform::RunLoop loop{platform::RunLoop::Clock::virtualTime};
+};
+
+std::vector<std::string> readLines(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(XdgEmailComposer, AMailProgramOnThePathGetsEveryAttachment) {
+    FeedbackWorld world;
+    // Records its arguments, one a line, and takes the mail.
+    writeFile(world.bin() / "xdg-email",
+              "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$0.args\"\n");
+    std::filesystem::permissions(world.bin() / "xdg-email", std::filesystem::perms::owner_all);
+
+    const auto sent = world.send(world.temp.path() / "Outbox");
+    ASSERT_TRUE(sent.ok()) << sent.error().message;
+    EXPECT_EQ(sent->kind, mail::Delivery::Kind::mailProgram);
+    const std::vector<std::string> expected{"--utf8",
+                                            "--subject",
+                                            "[KavoManager VOC] 1.0",
+                                            "--body",
+                                            "Step to reproduce :",
+                                            "",
+                                            "--attach",
+                                            (world.temp.path() / "app.log").string(),
+                                            "--attach",
+                                            (world.temp.path() / "TQA_DB.db").string()};
+    EXPECT_EQ(readLines(world.bin() / "xdg-email.args"), expected);
+    EXPECT_FALSE(std::filesystem::exists(world.temp.path() / "Outbox"));
+}
+
+TEST(XdgEmailComposer, WithoutAMailProgramTheOutboxHoldsTheMailWithEveryAttachment) {
+    FeedbackWorld world;
+    const auto sent = world.send(world.temp.path() / "Outbox");
+    ASSERT_TRUE(sent.ok()) << sent.error().message;
+    ASSERT_EQ(sent->kind, mail::Delivery::Kind::outbox);
+    EXPECT_EQ(sent->outboxFile, world.temp.path() / "Outbox" / "20261211-000000.eml");
+
+    std::ifstream in(sent->outboxFile, std::ios::binary);
+    const std::string content((std::istreambuf_iterator<char>(in)), {});
+    const Parsed parsed = parse(content, mail::EmlEnvelope{}.boundary);
+    EXPECT_EQ(parsed.fields.at("Subject"), "[KavoManager VOC] 1.0");
+    ASSERT_EQ(parsed.parts.size(), 3U);
+    EXPECT_EQ(parsed.parts[0].body, "Step to reproduce :\n");
+    EXPECT_EQ(parsed.parts[1].fields.at("Content-Disposition"), "attachment; filename=\"app.log\"");
+    EXPECT_EQ(parsed.parts[1].body, "the log\n");
+    EXPECT_EQ(parsed.parts[2].fields.at("Content-Type"), "application/x-sqlite3; name=\"db.sqlite\"");
+    EXPECT_EQ(parsed.parts[2].body, std::string("SQLite format 3\0\x01\x02", 18));
+}
+
+// Whether a mail can go anywhere: to the program found on the path, or into an outbox that can
+// be written (made when missing).
+TEST(XdgEmailComposer, CanSendMailWhenTheProgramIsFoundOrTheOutboxIsWritable) {
+    testing_support::TempDir temp;
+    platform::RunLoop loop(platform::RunLoop::Clock::virtualTime);
+    writeFile(temp.path() / "file", "a file, no folder");
+    writeFile(temp.path() / "xdg-email", "#!/bin/sh\n");
+    std::filesystem::permissions(temp.path() / "xdg-email", std::filesystem::perms::owner_all);
+    struct Case {
+        const char* name;
+        std::filesystem::path outbox;
+        bool programFound;
+        bool canSend;
+    };
+    const Case cases[] = {
+        {"an outbox folder still to make", temp.path() / "new" / "Outbox", false, true},
+        {"an outbox folder there", temp.path(), false, true},
+        {"an outbox under a file", temp.path() / "file" / "Outbox", false, false},
+        {"the outbox is a file", temp.path() / "file", false, false},
+        {"the program, whatever the outbox", temp.path() / "file" / "Outbox", true, true},
+    };
+    testing_support::ScopedEnvironment path("PATH", (temp.path() / "nothing").string());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const mail::XdgEmailComposer composer(
+            loop, mail::EmlOutbox(c.outbox, [] { return std::int64_t{0}; }),
+            c.programFound ? (temp.path() / "xdg-email").string() : "xdg-email");
+        EXPECT_EQ(composer.canSendMail(), c.canSend);
+        EXPECT_EQ(mail::EmlOutbox(c.outbox, [] { return std::int64_t{0}; }).isWritable(),
+                  c.canSend && !c.programFound);
+    }
+    EXPECT_FALSE(std::filesystem::exists(temp.path() / "new"));  // asking makes nothing
 }

@@ -15,6 +15,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/Value.h"
+#include "platform/mail/XdgEmailComposer.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/photos/PhotoLibrary.h"
 #include "platform/ui/Animator.h"
@@ -101,6 +102,8 @@ public:
     platform::ScriptedPermissionPrompt photosPrompt;
     platform::Permissions photosPermissions{defaults, photosPrompt, [] { return false; }};
     platform::photos::MemoryPhotoLibrary photos{photosPermissions, loop};
+    // Keeps the mails the screens hand over.
+    platform::mail::RecordingMailComposer mail{loop};
 
 private:
     [[nodiscard]] QWidget* findWidget(std::string_view name) const;
@@ -110,7 +113,7 @@ private:
 
 public:
     std::unique_ptr<platform::ui::MainWindow> window;
-    TQScreenServices services{loop, defaults, center, webViews, contactPicker, photos};
+    TQScreenServices services{loop, defaults, center, webViews, contactPicker, photos, mail};
     std::unique_ptr<TQStoryboard> storyboard;
 
 private:
