@@ -31,7 +31,8 @@ std::unique_ptr<TQStoryboard> makeStoryboard(AppContext& context,
                                                    .center = context.center(),
                                                    .webViews = webViews,
                                                    .contactPicker = contactPicker,
-                                                   .photos = photos});
+                                                   .photos = photos,
+                                                   .mail = context.mailComposer()});
 }
 
 }  // namespace
@@ -76,6 +77,11 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
 [&context] { context.calendar().updateDelta(); },
           .bluetoothSharingAuthorized =
               [&context] {
+                  // The user turns sharing off and on in the application's settings page.
+                  if (platform::Permissions::current().decision(platform::Feature::bluetooth) ==
+                      platform::Decision::denied) {
+                      return false;
+                  }
                   return !context.isLinkUp() ||
                          context.bleManager().peripheral().isSharingAuthorized();
               },
@@ -147,10 +153,12 @@ void TQWindowedApp::lifeCycleChanged(platform::ui::LifeEvent event) {
         case platform::ui::LifeEvent::willResignActive:
             host.setApplicationState(platform::ApplicationState::inactive);
             delegate_.lifeCycleChanged(event);
+            context_.center().post(platform::kApplicationWillResignActiveNotification);
             break;
         case platform::ui::LifeEvent::didBecomeActive:
             host.setApplicationState(platform::ApplicationState::active);
             delegate_.lifeCycleChanged(event);
+            context_.center().post(platform::kApplicationDidBecomeActiveNotification);
             break;
         case platform::ui::LifeEvent::didEnterBackground:
             host.setApplicationState(platform::ApplicationState::background);

@@ -3,12 +3,30 @@
 #include <cmath>
 #include <utility>
 
+#include "logging/LGLog.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/host/URLOpener.h"
+#include "platform/permissions/Permissions.h"
 #include "platform/ui/Controls.h"
+#include "platform/ui/LifeCycle.h"
 #include "platform/ui/Presentation.h"
 #include "platform/ui/TextMetrics.h"
+#include "utils/TQLocalization.h"
 
 using platform::ui::Layer;
+
+namespace {
+
+// The localisation keys of the permissions page: its title, its close button, and each
+// feature's row ("kavo_settings_permission_<feature>").
+constexpr const char* kSettingsTitleKey = "kavo_settings_permissions_title";
+constexpr const char* kSettingsCloseKey = "kavo_settings_permissions_done";
+
+bool isAppSettingsURL(std::string_view url) {
+    return platform::urlScheme(url) == platform::kAppSettingsScheme;
+}
+
+}  // namespace
 
 // TQWindowAppHost
 
@@ -33,11 +51,62 @@ void TQWindowAppHost::onLocalNotificationOpened(
 }
 
 bool TQWindowAppHost::openURL(std::string_view url) {
+    if (platform::isBluetoothSettingsURL(url)) {
+        return openBluetoothSettings();
+    }
+    if (isAppSettingsURL(url)) {
+        showSettingsPage();
+        return true;
+    }
+    if (platform::isSettingsURL(url)) {
+        LG_INFO("TQWindowAppHost: no settings page here for %@", std::string(url));
+        return false;
+    }
     return base_.openURL(url);
 }
 
 bool TQWindowAppHost::canOpenURL(std::string_view url) const {
+    if (platform::isSettingsURL(url)) {
+        return platform::isBluetoothSettingsURL(url) || isAppSettingsURL(url);
+    }
     return base_.canOpenURL(url);
+}
+
+bool TQWindowAppHost::openBluetoothSettings() {
+    if (bluetoothSettings_.open()) {
+        return true;
+    }
+    // Nothing here to open: the user is told where to go instead.
+    showAlert(platform::Alert{
+        .title = TQLocalization::localizedString(kNoBluetoothPanelTitleKey),
+        .message = TQLocalization::localizedString(kNoBluetoothPanelMessageKey),
+        .buttons = {TQLocalization::localizedString("ok")},
+        .pressed = nullptr});
+    return false;
+}
+
+void TQWindowAppHost::showSettingsPage() {
+    if (settingsPage_) {
+        return;  // already in front
+    }
+    auto* page = new platform::ui::PermissionsPage(
+        platform::Permissions::current(),
+        platform::ui::PermissionsPage::Texts{
+            .title = TQLocalization::localizedString(kSettingsTitleKey),
+            .close = TQLocalization::localizedString(kSettingsCloseKey),
+            .feature =
+                [](platform::Feature feature) {
+                    return TQLocalization::localizedString("kavo_settings_permission_" +
+                                                           std::string(featureName(feature)));
+                }});
+    page->onClose([this] {
+        settingsPage_ = nullptr;
+        platform::ui::setCoveredBySystemPage(window_, false);
+    });
+    settingsPage_ = page;
+    window_.addOverlay(page, Layer::pageOverlay);
+    LG_INFO("TQWindowAppHost: showing the application's settings");
+    platform::ui::setCoveredBySystemPage(window_, true);
 }
 
 platform::BackgroundTaskIdentifier TQWindowAppHost::beginBackgroundTask(

@@ -7,10 +7,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/host/AppHost.h"
+#include "platform/host/BluetoothSettings.h"
 #include "platform/host/ScreenNavigator.h"
 #include "platform/ui/Navigation.h"
+#include "platform/ui/PermissionsPage.h"
 #include "platform/ui/Window.h"
 
 namespace platform {
@@ -19,8 +22,11 @@ class Timer;
 }  // namespace platform
 
 // The application host of the program with screens: alerts are dialogs inside the main
-// window, in its alert layer; the rest (state, notifications, links, background time) is
-// the host it wraps.
+// window, in its alert layer. The phone's settings pages open here: the Bluetooth settings
+// link starts the desktop's Bluetooth panel, or without one shows an alert that says where to
+// turn Bluetooth on; the application's settings link shows the page of its permissions over
+// the window, which makes the application inactive until the user closes it. The rest (state,
+// notifications, other links, background time) is the host it wraps.
 class TQWindowAppHost final : public platform::AppHost {
 public:
     TQWindowAppHost(platform::ui::MainWindow& window, platform::AppHost& base);
@@ -47,12 +53,31 @@ public:
     // The alert on show under the identifier; null once it went.
     [[nodiscard]] platform::ui::AlertView* alertView(platform::AlertIdentifier identifier) const;
 
+    // How the desktop's Bluetooth panel is found and started; the usual panels on PATH unless
+    // set.
+    void setBluetoothSettings(platform::DesktopBluetoothSettings settings) {
+        bluetoothSettings_ = std::move(settings);
+    }
+    // The page of the application's permissions while it shows; null otherwise.
+    [[nodiscard]] platform::ui::PermissionsPage* settingsPage() const {
+        return settingsPage_.data();
+    }
+
+    // The alert shown when no Bluetooth panel is installed.
+    static constexpr const char* kNoBluetoothPanelTitleKey = "kavo_settings_bluetooth_title";
+    static constexpr const char* kNoBluetoothPanelMessageKey = "kavo_settings_no_bluetooth_panel";
+
 private:
+    bool openBluetoothSettings();
+    void showSettingsPage();
+
     platform::ui::MainWindow& window_;
     platform::AppHost& base_;
     platform::AlertIdentifier next_ = 1;
     std::optional<platform::ApplicationState> state_;
     std::map<platform::AlertIdentifier, platform::ui::ViewGuard<platform::ui::AlertView>> alerts_;
+    platform::DesktopBluetoothSettings bluetoothSettings_;
+    platform::ui::ViewGuard<platform::ui::PermissionsPage> settingsPage_;
 };
 
 // Makes a page from its class name (or a storyboard scene's identifier); null for a name it

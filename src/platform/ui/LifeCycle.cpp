@@ -32,6 +32,7 @@ protected:
                 case QEvent::Show:
                 case QEvent::Hide:
                 case QEvent::WindowStateChange:
+                case QEvent::DynamicPropertyChange:
                     owner_.follow();
                     break;
                 default:
@@ -46,6 +47,9 @@ private:
 };
 
 namespace {
+
+// Set on the window while a system page covers it; its change reaches the life cycle's filter.
+constexpr const char* kSystemPageProperty = "kavoCoveredBySystemPage";
 
 // Watches every paint of the application until one lands in the window, then lets the paint
 // finish (and its pixels go out) before it tells.
@@ -86,6 +90,16 @@ private:
 
 }  // namespace
 
+void setCoveredBySystemPage(MainWindow& window, bool covered) {
+    if (isCoveredBySystemPage(window) != covered) {
+        window.setProperty(kSystemPageProperty, covered);
+    }
+}
+
+bool isCoveredBySystemPage(const MainWindow& window) {
+    return window.property(kSystemPageProperty).toBool();
+}
+
 void bringToFront(MainWindow& window) {
     if (window.isMinimized()) {
         window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
@@ -121,7 +135,8 @@ void LifeCycle::follow() {
         if (!inFront()) {
             return LifeState::background;
         }
-        return focused_ ? LifeState::active : LifeState::inactive;
+        return focused_ && !isCoveredBySystemPage(window_) ? LifeState::active
+                                                            : LifeState::inactive;
     };
     // A handler that hides or shows the window re-enters here; the target is read again after
     // every step, so the steps stay in order and none repeats.

@@ -16,7 +16,8 @@ enum class LifeEvent { willResignActive, didBecomeActive, didEnterBackground, wi
 
 // Follows the main window and the desktop's focus: the window hidden or minimised puts the
 // application in the background and shown again brings it to the foreground; losing or
-// gaining the focus (Qt's application state) makes it inactive or active. Every step is told
+// gaining the focus (Qt's application state), or a system page covering the window and going
+// again, makes it inactive or active. Every step is told
 // once, in order: resigning comes before the background, the foreground before becoming
 // active. Until the window has first been shown the application is inactive and nothing is
 // told. Main thread; the window outlives this.
@@ -45,6 +46,12 @@ private:
     bool focused_;
     std::unique_ptr<Watcher> watcher_;
 };
+
+// Whether a page of the system's own (the application's settings) covers the window. While one
+// does, the application is inactive, as when the user turned to another program; it becomes
+// active again once the page goes and the window has the focus.
+void setCoveredBySystemPage(MainWindow& window, bool covered);
+[[nodiscard]] bool isCoveredBySystemPage(const MainWindow& window);
 
 // Shows the window again when it is hidden or minimised and raises it, as the desktop does
 // for an application the user turns to; the life cycle hears the return to the foreground.

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -8,9 +12,13 @@
 #include "app/AppContext.h"
 #include "app/TQWindowedApp.h"
 #include "platform/ui/Animator.h"
+#include "platform/foundation/Process.h"
+#include "platform/host/BluetoothSettings.h"
 #include "platform/host/InstanceChannel.h"
+#include "platform/permissions/Permissions.h"
 #include "support/LoopWait.h"
 #include "support/RecordingAppHost.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 #include "ui/TQCustomNavigationViewController.h"
 
@@ -150,6 +158,102 @@ TEST_F(TQWindowedAppTest, AnOpenedNoticeBringsTheWindowBackAndOnceItWentReachesN
         host.opened(platform::Dictionary{{"actionToHandle", "buddyAction"}});
     }
     EXPECT_FALSE(host.opened);
+}
+
+// Bluetooth sharing turned off leads, at the next return to the foreground, to the question,
+// its settings button to the application's settings page, and the page turns sharing back
+// on. The page makes the application inactive while it covers the window.
+TEST_F(TQWindowedAppTest, TheSettingsPageTurnsBluetoothSharingOnWhileTheApplicationIsInactive) {
+    app->launch();
+    focus(Qt::ApplicationActive);
+    auto& window = app->window();
+    auto& host = app->services().host();
+    std::vector<std::string> activity;
+    for (const char* name : {platform::kApplicationWillResignActiveNotification,
+                             platform::kApplicationDidBecomeActiveNotification}) {
+        context.center().addObserver(name, [&activity, name](const platform::Notification&) {
+            activity.emplace_back(name);
+        });
+    }
+    platform::Permissions& permissions = platform::Permissions::current();
+    ASSERT_TRUE(permissions.setDecision(platform::Feature::bluetooth, platform::Decision::denied));
+    window.showMinimized();
+    window.showNormal();
+    ASSERT_EQ(hostState(), platform::ApplicationState::active);
+    activity.clear();
+
+    const auto question = app->delegate().alert(TQAppDelegate::kFirstAlertTag);
+    ASSERT_NE(question, platform::kAlertNone);
+    ASSERT_NE(host.alertView(question), nullptr);
+    QTest::mouseClick(&host.alertView(question)->button(1), Qt::LeftButton);  // "Settings"
+    platform::ui::PermissionsPage* page = host.settingsPage();
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(hostState(), platform::ApplicationState::inactive);
+    EXPECT_EQ(activity,
+              std::vector<std::string>{platform::kApplicationWillResignActiveNotification});
+
+    auto* sharing = page->findChild<QAbstractButton*>("permissionSwitch.bluetooth");
+    ASSERT_NE(sharing, nullptr);
+    EXPECT_FALSE(sharing->isChecked());
+    QTest::mouseClick(sharing, Qt::LeftButton);
+    EXPECT_EQ(permissions.decision(platform::Feature::bluetooth), platform::Decision::granted);
+    auto* contacts = page->findChild<QAbstractButton*>("permissionSwitch.contacts");
+    ASSERT_NE(contacts, nullptr);
+    QTest::mouseClick(contacts, Qt::LeftButton);
+    EXPECT_EQ(permissions.decision(platform::Feature::contacts), platform::Decision::granted);
+
+    QTest::mouseClick(page->findChild<QAbstractButton*>("permissionsClose"), Qt::LeftButton);
+    EXPECT_EQ(host.settingsPage(), nullptr);
+    EXPECT_EQ(hostState(), platform::ApplicationState::active);
+    EXPECT_EQ(activity, (std::vector<std::string>{
+                            platform::kApplicationWillResignActiveNotification,
+                            platform::kApplicationDidBecomeActiveNotification}));
+    ui_test::UiWorld::flushDeletes();
+
+    // Sharing is on: the next return to the foreground asks nothing.
+    window.showMinimized();
+    window.showNormal();
+    EXPECT_EQ(app->delegate().alert(TQAppDelegate::kFirstAlertTag), platform::kAlertNone);
+}
+
+// The Bluetooth settings link starts the desktop's panel; without one an alert says where to
+// go. The phone's other settings pages have nothing here.
+TEST_F(TQWindowedAppTest, TheBluetoothSettingsStartTheDesktopsPanelOrAnAlertSaysWhereToGo) {
+    app->launch();
+    auto& host = app->services().host();
+    const auto panel = folder.path() / "bin" / "gnome-control-center";
+    std::filesystem::create_directories(panel.parent_path());
+    std::ofstream(panel) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$0.args\"\n";
+    std::filesystem::permissions(panel, std::filesystem::perms::owner_all);
+    testing_support::ScopedEnvironment path("PATH", panel.parent_path().string());
+    // Waited for, so that what the panel wrote can be read.
+    host.setBluetoothSettings(platform::DesktopBluetoothSettings(
+        nullptr, [](std::span<const std::string> arguments) {
+            const auto child = platform::startProgram(arguments);
+            return child && platform::waitForExit(*child) == 0;
+        }));
+    const auto alerts = [&] { return app->window().overlays(platform::ui::Layer::alert).size(); };
+    const std::size_t before = alerts();
+
+    EXPECT_TRUE(host.canOpenURL("prefs:root=Bluetooth"));
+    EXPECT_TRUE(host.openURL("prefs:root=Bluetooth"));
+    std::ifstream recorded(panel.string() + ".args");
+    std::string argument;
+    EXPECT_TRUE(std::getline(recorded, argument));
+    EXPECT_EQ(argument, "bluetooth");
+    EXPECT_EQ(alerts(), before);
+
+    std::filesystem::remove(panel);
+    EXPECT_FALSE(host.openURL("prefs:root=Bluetooth"));
+    ASSERT_EQ(alerts(), before + 1);
+    auto* alert = dynamic_cast<platform::ui::AlertView*>(
+        app->window().overlays(platform::ui::Layer::alert).back());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_NE(alert->message().find("turn Bluetooth on there, then come back"), std::string::npos);
+
+    EXPECT_FALSE(host.canOpenURL("prefs:root=General"));
+    EXPECT_FALSE(host.openURL("prefs:root=General"));
+    EXPECT_EQ(host.settingsPage(), nullptr);
 }
 
 }  // namespace
