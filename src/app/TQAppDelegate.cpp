@@ -17,7 +17,6 @@
 #include "ui/TQPopUpviewUtils.h"
 #include "ui/TQStoryboard.h"
 #include "utils/TQKeyChainWrapper.h"
-#include "utils/TQLocalization.h"
 #include "utils/TQUtils.h"
 
 namespace {
@@ -45,10 +44,6 @@ std::string withoutEvery(std::string_view text, std::string_view removed) {
         kept += part;
     }
     return kept;
-}
-
-std::string localized(std::string_view key) {
-    return TQLocalization::localizedString(key);
 }
 
 std::optional<std::string> stringAt(const platform::Dictionary& dictionary, std::string_view key) {
@@ -257,27 +252,11 @@ void TQAppDelegate::willEnterForeground() {
 }
 
 void TQAppDelegate::showFirstAlert() {
-    // The message is a format with the watch's name as its one argument; formatted safely,
-    // whatever the table holds.
-    std::string message = lg::format(
-        localized("WDS_WMGR_POP_PS_IS_REQUESTING_PERMISSION_TO_TURN_ON_BLUETOOTH_SHARING_THIS_"
-                  "WILL_ALLOW_THE_KAVO_MSG"),
-        localized("WDS_WMGR_HEADER_QUORVEL_KAVO_R5_LITE_ABB"));
-    show(firstAlert_, kFirstAlertTag,
-         platform::Alert{.title = "",
-                         .message = std::move(message),
-                         .buttons = {localized("WDS_WMGR_BUTTON_DONT_ALLOW_BB"),
-                                     localized("plugin_menu_settings")},
-                         .pressed = {}});
+    show(firstAlert_, kFirstAlertTag, TQPopUpviewUtils::bluetoothSharingRequestAlert());
 }
 
 void TQAppDelegate::showSecondAlert() {
-    show(secondAlert_, kSecondAlertTag,
-         platform::Alert{.title = "",
-                         .message = localized("WDS_WMGR_POP_TO_SYNC_KAVO_DATA_WITH_YOUR_PHONE_"
-                                              "BLUETOOTH_SHARING_MUST_BE_TURNED_ON_ON_YOUR_PHONE"),
-                         .buttons = {localized("ok")},
-                         .pressed = {}});
+    show(secondAlert_, kSecondAlertTag, TQPopUpviewUtils::bluetoothSharingRequiredAlert());
 }
 
 void TQAppDelegate::show(ShownAlert& field, int tag, platform::Alert alert) {

@@ -17,6 +17,7 @@
 #include "platform/ui/LifeCycle.h"
 #include "platform/ui/Navigation.h"
 #include "platform/ui/Window.h"
+#include "ui/TQPopUpviewUtils.h"
 
 namespace platform {
 class NotificationCenter;
@@ -35,8 +36,8 @@ class TQStoryboard;
 class TQAppDelegate {
 public:
     // Alert tags, told apart in alertClicked.
-    static constexpr int kFirstAlertTag = 11011;   // asks to allow Bluetooth sharing
-    static constexpr int kSecondAlertTag = 11021;  // Bluetooth sharing must be on
+    static constexpr int kFirstAlertTag = TQPopUpviewUtils::kBluetoothSharingRequestTag;
+    static constexpr int kSecondAlertTag = TQPopUpviewUtils::kBluetoothSharingRequiredTag;
     static constexpr int kUpdateKavoAlertTag = 0;
     // The Bluetooth restoration identifier the launch looks for.
     static constexpr const char* kPeripheralRestoreIdentifier = "TQPeripheralManagerIdentifier";

@@ -8,6 +8,8 @@
 #include "http/HCURLRequestSerialization.h"
 #include "link/TQBleManager.h"
 #include "link/TQPeripheral.h"
+#include "listener/TQCoreManager.h"
+#include "listener/TQInitSequence.h"
 #include "logging/LGLog.h"
 #include "platform/contacts/VCardFolderAddressBook.h"
 #include "platform/foundation/Dispatch.h"
@@ -16,23 +18,22 @@
 #include "platform/image/PicturesFolder.h"
 #include "platform/permissions/Permissions.h"
 #include "screens/TQMainStoryboard.h"
+#include "screens/pairing/TQPairingSteps.h"
 #include "services/TQEvent.h"
 #include "services/TQFindMyDevice.h"
+#include "store/TQAppManager.h"
 #include "ui/TQMainWindow.h"
 
 namespace {
 
-std::unique_ptr<TQStoryboard> makeStoryboard(AppContext& context,
-                                             platform::ui::web::WebViewFactory& webViews,
-                                             platform::ui::ContactPicker& contactPicker,
-                                             platform::photos::PhotoLibrary& photos) {
-    return TQMainStoryboard::make(TQScreenServices{.loop = context.loop(),
-                                                   .defaults = context.defaults(),
-                                                   .center = context.center(),
-                                                   .webViews = webViews,
-                                                   .contactPicker = contactPicker,
-                                                   .photos = photos,
-                                                   .mail = context.mailComposer()});
+std::optional<TQPairingLink> pairingLink(AppContext& context) {
+    if (!context.isLinkUp()) {
+        return std::nullopt;
+    }
+    return TQPairingLink{.kavoManager = context.kavoManager(),
+                         .sequence = context.initSequence(),
+                         .handlers = context.coreManager().handlers(),
+                         .appManager = context.store().appManager()};
 }
 
 }  // namespace
@@ -45,9 +46,16 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
       contactPicker_(context.addressBook()),
       photos_(platform::image::picturesFolder(), platform::Permissions::current(), context.loop(),
               platform::DispatchQueue::global()),
-      storyboard_(makeStoryboard(context,
-                                 settings_.webViews != nullptr ? *settings_.webViews : noWebViews_,
-                                 contactPicker_, photos_)),
+      pairing_([&context] { return pairingLink(context); }),
+      screenServices_{.loop = context.loop(),
+                      .defaults = context.defaults(),
+                      .center = context.center(),
+                      .webViews = settings_.webViews != nullptr ? *settings_.webViews : noWebViews_,
+                      .contactPicker = contactPicker_,
+                      .photos = photos_,
+                      .mail = context.mailComposer(),
+                      .pairing = &pairing_},
+      storyboard_(TQMainStoryboard::make(screenServices_)),
       services_(window_, context.loop(), platform::AppHost::current(),
                 storyboard_->pageFactory()),
       loading_(window_, context.loop()),
@@ -77,13 +85,10 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
 [&context] { context.calendar().updateDelta(); },
           .bluetoothSharingAuthorized =
               [&context] {
-                  // The user turns sharing off and on in the application's settings page.
-                  if (platform::Permissions::current().decision(platform::Feature::bluetooth) ==
-                      platform::Decision::denied) {
-                      return false;
-                  }
-                  return !context.isLinkUp() ||
-                         context.bleManager().peripheral().isSharingAuthorized();
+                  // The user's own refusal, or a radio that refuses the application.
+                  return pairing::isBluetoothSharingAuthorized() &&
+                         (!context.isLinkUp() ||
+                          context.bleManager().peripheral().isSharingAuthorized());
               },
           .softwareVersion = HCClientFacts::current().shortVersion}) {
     window_.setName("mainWindow");

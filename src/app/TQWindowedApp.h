@@ -14,6 +14,8 @@
 #include "platform/ui/LifeCycle.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/web/WebView.h"
+#include "screens/TQScreenServices.h"
+#include "screens/pairing/TQPairingRoles.h"
 #include "ui/TQCustomAlertOverlay.h"
 #include "ui/TQLoadingView.h"
 #include "ui/TQStoryboard.h"
@@ -73,6 +75,11 @@ private:
     // folder as their photo library.
     platform::ui::AddressBookContactPicker contactPicker_;
     platform::photos::PicturesFolderLibrary photos_;
+    // The pairing pages' hold on the link, which comes up at the delegate's step; it outlives
+    // the pages and is taken down after the link.
+    TQPairingRoles pairing_;
+    // What the storyboard's screens stand on; it outlives them.
+    TQScreenServices screenServices_;
     std::unique_ptr<TQStoryboard> storyboard_;
     TQWindowServices services_;
     TQLoadingView loading_;

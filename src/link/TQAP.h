@@ -112,8 +112,12 @@ public:
     [[nodiscard]] platform::bluetooth::RemotePeripheral* getNearestPeripheral();
     std::vector<platform::bluetooth::RemotePeripheral*> getConnectedPeripherals(
         std::span<const platform::bluetooth::Uuid> identifiers);
-    // Names of discovered watches, kept by the pairing screens.
-    std::vector<std::string>& scannedDeviceNames() { return scannedDeviceNames_; }
+    // Discovered watches the pairing pages keep for each other: filled and emptied by them,
+    // never by the facade. The peripherals belong to the Bluetooth manager, which outlives
+    // the facade's use of them.
+    std::vector<platform::bluetooth::RemotePeripheral*>& scannedDeviceNames() {
+        return scannedDeviceNames_;
+    }
 
     // ---- messages ----
 
@@ -232,7 +236,7 @@ private:
     std::unique_ptr<TQAPSendQueue> qosQueue_;
     std::unique_ptr<TQProtocol> protocol_;
     std::unique_ptr<TQFileHandlerInterface> fileHandler_;
-    std::vector<std::string> scannedDeviceNames_;
+    std::vector<platform::bluetooth::RemotePeripheral*> scannedDeviceNames_;
 
     mutable std::mutex delegateMutex_;
     std::shared_ptr<TQAPDelegate> delegate_;

@@ -9,6 +9,7 @@
 #include "logging/LGLog.h"
 #include "platform/bluetooth/Adapter.h"
 #include "platform/foundation/UserDefaults.h"
+#include "utils/WatchName.h"
 
 namespace {
 
@@ -77,6 +78,9 @@ void TQCentral::report(std::uint64_t status) {
 
 void TQCentral::startScan() {
     isSearchMyKavo_ = false;
+    // A new scan offers only what it finds itself, never the nearest watch of the one before.
+    nearestPeripheral_ = nullptr;
+    maxRSSI_ = std::numeric_limits<std::int32_t>::max();
     if (centralManager_->state() != ManagerState::poweredOn) {
         startScanWhenReady_ = true;
         return;
@@ -187,7 +191,7 @@ void TQCentral::didDiscoverPeripheral(platform::bluetooth::CentralManager& /*man
         }
     }
     const auto name = peripheral.name();
-    if (!name || !contains(*name, kWatchName)) {
+    if (!name || !watch_name::isWatch(*name)) {
         return;
     }
     if (!data.manufacturerData) {

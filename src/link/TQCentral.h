@@ -39,7 +39,6 @@ public:
     static constexpr std::size_t kHiddenConditionOffset = 8;
     static constexpr std::uint8_t kPurposeSetupWizard = 1;
     static constexpr std::uint8_t kPurposeAutoConnection = 2;
-    static constexpr std::string_view kWatchName = "Kavo R5";
 
     // The adapter must outlive this object; it may have no other central manager.
     explicit TQCentral(platform::bluetooth::Adapter& adapter);

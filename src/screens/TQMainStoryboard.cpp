@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "screens/TQPlaceholderPage.h"
+#include "screens/pairing/TQPairingScreens.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ std::vector<TQSegue> TQMainStoryboard::segues() {
     };
 }
 
-std::unique_ptr<TQStoryboard> TQMainStoryboard::make(const TQScreenServices& /*services*/) {
+std::unique_ptr<TQStoryboard> TQMainStoryboard::make(const TQScreenServices& services) {
     auto storyboard = std::make_unique<TQStoryboard>(kName);
     // Until their screens are built.
     for (const auto& scene : kNamedScenes) {
@@ -123,6 +124,8 @@ std::unique_ptr<TQStoryboard> TQMainStoryboard::make(const TQScreenServices& /*s
     for (const char* className : kClassScenes) {
         placeholder(*storyboard, className, className);
     }
+    // The screens built so far take their scenes' places.
+    registerPairingScreens(*storyboard, services);
     for (auto& segue : segues()) {
         storyboard->registerSegue(std::move(segue));
     }

@@ -18,6 +18,8 @@ class UserDefaults;
 class NotificationCenter;
 }  // namespace platform
 
+class TQPairingRoles;
+
 // What the screens stand on, handed to every factory of the storyboard by the composition
 // root. Screens that need more of the system add it here; everything named outlives the
 // storyboard.
@@ -35,4 +37,7 @@ struct TQScreenServices {
     // The one mail layer, also the crash report's: the feedback mail goes through it, and it
     // says whether mail can be sent at all.
     platform::mail::MailComposer& mail;
+    // The link's delegate roles for the pairing pages; none where no link can come up (the
+    // pages then say so and stay idle).
+    TQPairingRoles* pairing = nullptr;
 };

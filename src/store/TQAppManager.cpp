@@ -24,6 +24,12 @@ using platform::Value;
 namespace {
 
 constexpr const char* kBlockedApps = "BLOCKED_APPS_LIST";
+
+void setIfAbsent(platform::UserDefaults& defaults, std::string_view key, Value value) {
+    if (!defaults.object(key)) {
+        defaults.set(std::string(key), std::move(value));
+    }
+}
 constexpr const char* kStoreName = "App Store";
 constexpr const char* kStoreIdentifier = "com.apple.AppStore";
 
@@ -252,35 +258,28 @@ void TQAppManager::uninstallClockWithPackageName(std::string_view packageName) {
 void TQAppManager::defaultNotifications() {
     LG_DEBUG("%s", "defaultNotifications");
     auto& defaults = platform::UserDefaults::standard();
-    defaults.set("NOTI_NOTIFICATIONS_ON_OFF", true);
-    defaults.set("NOTI_TURN_ON_OFF", false);
-    defaults.set("NOTI_AUTO_SHOW_DETAILS_ON_OFF", true);
+    // Defaults only: what the user chose before a connection stays as it is.
+    setIfAbsent(defaults, "NOTI_NOTIFICATIONS_ON_OFF", true);
+    setIfAbsent(defaults, "NOTI_TURN_ON_OFF", false);
+    setIfAbsent(defaults, "NOTI_AUTO_SHOW_DETAILS_ON_OFF", true);
     TQUtils::synchronizeDefaults(defaults, "TQAppManager");
 }
 
 void TQAppManager::defaultWeatherSettings() {
     auto& defaults = platform::UserDefaults::standard();
-    defaults.set("WEATHER_UNIT", TQUtils::isCarrierTypeUSA() ? 0 : 1);
-    defaults.set("WEATHER_USE_CURRENT_LOCATION", false);
-    defaults.set("WEATHER_REFRESH_TIME", 6);
+    setIfAbsent(defaults, "WEATHER_UNIT", TQUtils::isCarrierTypeUSA() ? 0 : 1);
+    setIfAbsent(defaults, "WEATHER_USE_CURRENT_LOCATION", false);
+    setIfAbsent(defaults, "WEATHER_REFRESH_TIME", 6);
     TQUtils::synchronizeDefaults(defaults, "TQAppManager");
 }
 
 void TQAppManager::defaultBlockAppList() {
     LG_DEBUG("%s", "defaultBlockAppList");
     auto& defaults = platform::UserDefaults::standard();
-    const auto stored = defaults.object(kBlockedApps);
-    Array list;
-    if (stored) {
-        if (const Array* items = stored->arrayIf()) {
-            list = *items;
-        }
-    }
-    const bool present = std::any_of(list.begin(), list.end(), [](const Value& item) {
-        const auto object = TQNotificationObject::decodedWithObject(item);
-        return object && object->identifier == kStoreIdentifier;
-    });
-    if (!present) {
+    // The list the user edited stays as it is, even without the store in it; a new watch's
+    // handshake removes the list first, so it starts with the default.
+    if (!defaults.object(kBlockedApps)) {
+        Array list;
         TQNotificationObject store;
         store.name = kStoreName;
         store.identifier = kStoreIdentifier;

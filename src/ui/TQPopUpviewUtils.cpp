@@ -60,6 +60,23 @@ platform::Alert TQPopUpviewUtils::showUpdateKavoAlert(const Localizer& localized
         localized("ok"));
 }
 
+platform::Alert TQPopUpviewUtils::bluetoothSharingRequestAlert() {
+    platform::Alert alert;
+    alert.message = TQLocalization::localizedFormat(
+        "WDS_WMGR_POP_PS_IS_REQUESTING_PERMISSION_TO_TURN_ON_BLUETOOTH_SHARING_THIS_WILL_ALLOW_"
+        "THE_KAVO_MSG",
+        fromTable("WDS_WMGR_HEADER_QUORVEL_KAVO_R5_LITE_ABB"));
+    alert.buttons = {fromTable("WDS_WMGR_BUTTON_DONT_ALLOW_BB"), fromTable("plugin_menu_settings")};
+    return alert;
+}
+
+platform::Alert TQPopUpviewUtils::bluetoothSharingRequiredAlert() {
+    return alertWith("",
+                     fromTable("WDS_WMGR_POP_TO_SYNC_KAVO_DATA_WITH_YOUR_PHONE_BLUETOOTH_SHARING_"
+                               "MUST_BE_TURNED_ON_ON_YOUR_PHONE"),
+                     fromTable("ok"));
+}
+
 platform::ui::View& TQPopUpviewUtils::connectingView(platform::ui::View& host,
                                                      std::string_view text) {
     return connectingView(host, text, TQDeviceVersion::deviceVersion(),

@@ -26,6 +26,15 @@ public:
     [[nodiscard]] static platform::Alert showUpdateKavoAlert();
     [[nodiscard]] static platform::Alert showUpdateKavoAlert(const Localizer& localized);
 
+    // Asks to allow Bluetooth sharing (tag 11011): buttons "Don't allow" (the cancel button,
+    // index 0) and "Settings" (index 1). Its message is a format, formatted safely with the
+    // application's name.
+    static constexpr int kBluetoothSharingRequestTag = 11011;
+    [[nodiscard]] static platform::Alert bluetoothSharingRequestAlert();
+    // What follows a "Don't allow" (tag 11021): sharing must be on; one "ok" button.
+    static constexpr int kBluetoothSharingRequiredTag = 11021;
+    [[nodiscard]] static platform::Alert bluetoothSharingRequiredAlert();
+
     // Adds a turning spinner and the wrapped text, side by side and centred on x = 135, to
     // the host view; for the device model and layout direction of this phone.
     static platform::ui::View& connectingView(platform::ui::View& host, std::string_view text);

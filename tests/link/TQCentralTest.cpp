@@ -84,6 +84,11 @@ TEST(TQCentralListingTest, ListsOnlyWatchesInTheirSetupWizard) {
         {"solicited services",
          with([](auto& d) { d.solicitedServiceUuids = {Uuid::fromShort(0x1812)}; }), false, false},
         {"another device's name", watchAdvertisement(1, "Kavo R4 (1A2B)"), false, false},
+        // What is a watch is decided by the name's beginning alone, as every page decides it.
+        {"the watch's words after others", watchAdvertisement(1, "My Kavo R5 (1A2B)"), false,
+         false},
+        {"the watch's words in lower case", watchAdvertisement(1, "kavo r5 (1A2B)"), false,
+         false},
         {"no name", with([](auto& d) { d.localName.reset(); }), false, false},
     };
     for (const Case& c : cases) {
@@ -156,6 +161,21 @@ TEST_F(TQCentralTest, TheNearestWatchIsTheFirstWithTheStrongestSignal) {
     world.settle(0.2);
     EXPECT_EQ(central->peripherals().size(), 3u);
     EXPECT_EQ(central->getNearestPeripheral()->identifier(), kWatch);
+}
+
+TEST_F(TQCentralTest, ANewScanThatFindsNothingHasNoNearestWatch) {
+    central->startScan();
+    watch(kWatch, watchAdvertisement(1));
+    world.settle(0.2);
+    ASSERT_NE(central->getNearestPeripheral(), nullptr);
+
+    // The watch leaves its setup wizard; the next scan, without stopping the first, finds
+    // nothing to offer and must not offer the watch of the scan before.
+    watch(kWatch, watchAdvertisement(2));
+    central->startScan();
+    world.settle(0.2);
+    EXPECT_TRUE(central->peripherals().empty());
+    EXPECT_EQ(central->getNearestPeripheral(), nullptr);
 }
 
 TEST(TQCentralSearchTest, TheSearchFindsOnlyThePairedWatchLookingForItsPhone) {

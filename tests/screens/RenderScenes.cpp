@@ -5,9 +5,15 @@
 #include <QApplication>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <vector>
 #include <iostream>
 #include <string>
 
+#include "platform/ui/Presentation.h"
+#include "screens/pairing/TQConnectingKavoViewController.h"
+#include "screens/support/PairingAir.h"
 #include "screens/support/ScreenDriver.h"
 
 namespace {
@@ -24,6 +30,79 @@ std::string escaped(const std::string& text) {
         }
     }
     return out;
+}
+
+// A state of a page beyond its first look, reached on the pairing air: the name of its
+// picture and the steps that lead there.
+struct PairingState {
+    const char* name;
+    const char* caption;
+    std::function<bool(screens_test::ScreenDriver&, screens_test::PairingAir&)> reach;
+};
+
+std::vector<PairingState> pairingStates() {
+    using screens_test::PairingAir;
+    using screens_test::ScreenDriver;
+    const auto offer = [](ScreenDriver& driver, PairingAir& air) {
+        air.powerOnAll();
+        return driver.show("setupView") != nullptr && driver.tap("connectToKavoOutlet");
+    };
+    return {
+        {"setupView.searching", "welcome: the 3-second scan",
+         [offer](ScreenDriver& driver, PairingAir& air) { return offer(driver, air); }},
+        {"setupView.offer", "welcome: the nearest watch offered",
+         [offer](ScreenDriver& driver, PairingAir& air) {
+             if (!offer(driver, air)) {
+                 return false;
+             }
+             driver.advance(3);
+             return driver.alert() != nullptr;
+         }},
+        {"setupView.connecting", "welcome: the connecting pop-up",
+         [offer](ScreenDriver& driver, PairingAir& air) {
+             air.second.answer("mgr_watch_info_req",
+                               [](const kavowatch::ReceivedMessage&)
+                                   -> std::optional<platform::Value> { return std::nullopt; });
+             if (!offer(driver, air)) {
+                 return false;
+             }
+             driver.advance(3);
+             return driver.answerAlert("Connect");
+         }},
+        {"setupView.bluetoothOff", "welcome: Bluetooth is off",
+         [](ScreenDriver& driver, PairingAir& air) {
+             air.setPhoneBluetooth(false);
+             return driver.show("setupView") != nullptr && driver.tap("connectToKavoOutlet");
+         }},
+        {"deviceTablePageid.list", "scan list: two watches listed",
+         [](ScreenDriver& driver, PairingAir& air) {
+             air.powerOnAll();
+             if (driver.show("deviceTablePageid") == nullptr) {
+                 return false;
+             }
+             driver.advance(3);
+             return true;
+         }},
+        {"TQConnectingKavoViewController.retry", "connecting page: the link dropped",
+         [](ScreenDriver& driver, PairingAir& air) {
+             air.first.answer("mgr_watch_info_req",
+                              [](const kavowatch::ReceivedMessage&)
+                                  -> std::optional<platform::Value> { return std::nullopt; });
+             air.powerOn(air.first);
+             if (driver.show("deviceTablePageid") == nullptr) {
+                 return false;
+             }
+             driver.advance(3);
+             auto page = driver.storyboard->instantiate("TQConnectingKavoViewController");
+             platform::ui::navigationOf(*driver.top())->pushPage(std::move(page), true);
+             driver.settle();
+             if (!air.runUntil([&] { return air.first.isPaired(); }, 10)) {
+                 return false;
+             }
+             air.first.vanish();
+             return air.runUntil([&] { return driver.alert() != nullptr; }, 30);
+         }},
+    };
 }
 
 }  // namespace
@@ -64,6 +143,22 @@ int main(int argc, char** argv) {
         index << "<figure><img src=\"" << escaped(file) << "\" alt=\"" << escaped(scene)
               << "\"><figcaption><b>" << escaped(scene) << "</b><br>"
               << escaped(page->className()) << "</figcaption></figure>\n";
+    }
+    // The pairing pages in their other states, each on a fresh air.
+    for (const auto& state : pairingStates()) {
+        screens_test::ScreenDriver stateDriver;
+        screens_test::PairingAir air{stateDriver};
+        air.settleLink();
+        const std::string file = std::string(state.name) + ".png";
+        if (!state.reach(stateDriver, air) || !stateDriver.saveScreenshot(folder / file)) {
+            std::cerr << "render_scenes: " << state.name << " could not be rendered\n";
+            ++failed;
+            continue;
+        }
+        ++rendered;
+        index << "<figure><img src=\"" << escaped(file) << "\" alt=\"" << escaped(state.name)
+              << "\"><figcaption><b>" << escaped(state.name) << "</b><br>"
+              << escaped(state.caption) << "</figcaption></figure>\n";
     }
     index.close();
     std::cout << rendered << " scenes rendered into " << folder.string() << "\n";

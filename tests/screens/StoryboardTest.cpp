@@ -77,6 +77,9 @@ TEST(MainStoryboardTest, EveryPlaceholderShowsItsClassAndScene) {
         auto* page = driver.show(scene);
         ASSERT_NE(page, nullptr) << scene;
         EXPECT_EQ(driver.topScene(), scene);
+        if (dynamic_cast<TQPlaceholderPage*>(page) == nullptr) {
+            continue;  // a screen that is built
+        }
         const auto* label = driver.find<platform::ui::Label>("placeholderLabel");
         ASSERT_NE(label, nullptr) << scene;
         EXPECT_NE(label->text().find(page->className()), std::string::npos) << label->text();

@@ -165,6 +165,28 @@ TEST_F(TQAppManagerTest, TheDefaultsAreSeededAndTheStoreBlockedOnce) {
     EXPECT_EQ(entry->name, "App Store");
 }
 
+// A connection writes defaults only where nothing is stored: what the user chose stays,
+// and a block list the user emptied of the store is not refilled.
+TEST_F(TQAppManagerTest, TheDefaultsNeverReplaceWhatTheUserChose) {
+    defaults.set("NOTI_NOTIFICATIONS_ON_OFF", false);
+    defaults.set("NOTI_AUTO_SHOW_DETAILS_ON_OFF", false);
+    defaults.set("WEATHER_UNIT", 0);
+    defaults.set("WEATHER_REFRESH_TIME", 3);
+    defaults.set("BLOCKED_APPS_LIST", platform::Array{});
+    manager.defaultNotifications();
+    manager.defaultWeatherSettings();
+    manager.defaultBlockAppList();
+    EXPECT_EQ(defaults.boolean("NOTI_NOTIFICATIONS_ON_OFF"), false);
+    EXPECT_EQ(defaults.boolean("NOTI_AUTO_SHOW_DETAILS_ON_OFF"), false);
+    EXPECT_EQ(defaults.boolean("NOTI_TURN_ON_OFF"), false);
+    EXPECT_EQ(defaults.integer("WEATHER_UNIT"), 0);
+    EXPECT_EQ(defaults.integer("WEATHER_REFRESH_TIME"), 3);
+    EXPECT_EQ(defaults.boolean("WEATHER_USE_CURRENT_LOCATION"), false);
+    const auto blocked = defaults.object("BLOCKED_APPS_LIST");
+    ASSERT_TRUE(blocked && blocked->arrayIf());
+    EXPECT_EQ(blocked->size(), 0U);
+}
+
 TEST(TQDownloadKavoAppOperationNames, SizesAndFileNamesFromTheStore) {
     struct Case {
         const char* url;

@@ -7,6 +7,7 @@
 
 #include "platform/foundation/Json.h"
 #include "platform/ui/Controls.h"
+#include "platform/ui/DataTable.h"
 #include "platform/ui/Presentation.h"
 #include "platform/ui/Screenshot.h"
 #include "platform/ui/Table.h"
@@ -32,6 +33,20 @@ QWidget* visibleChild(QWidget& root, std::string_view name) {
         }
     }
     return nullptr;
+}
+
+// Every label the row shows, in the order the row made them.
+std::string rowText(const platform::ui::TableCell* cell) {
+    std::string text;
+    if (cell == nullptr) {
+        return text;
+    }
+    for (const auto* label : cell->findChildren<platform::ui::Label*>()) {
+        if (!label->isHidden() && !label->text().empty()) {
+            text += (text.empty() ? "" : " | ") + label->text();
+        }
+    }
+    return text;
 }
 
 bool usable(QWidget* widget) {
@@ -158,18 +173,18 @@ std::vector<std::string> ScreenDriver::rows(std::string_view tableName) const {
     std::vector<std::string> texts;
     const auto* table = find<platform::ui::TableView>(tableName);
     if (table == nullptr) {
+        if (const auto* data = find<platform::ui::DataTableView>(tableName)) {
+            for (std::size_t section = 0; section < data->numberOfSections(); ++section) {
+                for (std::size_t row = 0; row < data->numberOfRows(section); ++row) {
+                    texts.push_back(rowText(data->cell({section, row})));
+                }
+            }
+        }
         return texts;
     }
     for (const auto& section : table->sections()) {
         for (const auto* cell : section.cells) {
-            // Every label the row shows, in the order the row made them.
-            std::string text;
-            for (const auto* label : cell->findChildren<platform::ui::Label*>()) {
-                if (!label->isHidden() && !label->text().empty()) {
-                    text += (text.empty() ? "" : " | ") + label->text();
-                }
-            }
-            texts.push_back(text);
+            texts.push_back(rowText(cell));
         }
     }
     return texts;

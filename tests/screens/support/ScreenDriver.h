@@ -64,7 +64,7 @@ public:
     [[nodiscard]] platform::ui::AlertView* alert() const;
     // Presses the alert's button with that title.
     bool answerAlert(std::string_view buttonTitle);
-    // The texts of the table's rows, section by section.
+    // The texts of the table's rows (grouped or data table), section by section.
     [[nodiscard]] std::vector<std::string> rows(std::string_view tableName) const;
 
     // Runs what is due, moves the virtual clock by seconds, then frees what Qt was asked to

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Presentation.h"
+#include "screens/pairing/PairingFixture.h"
+#include "screens/pairing/TQDeviceTableViewController.h"
+
+namespace screens_test {
+namespace {
+
+using ScanList = TQDeviceTableViewController;
+
+class ScanListTest : public PairingFixture {
+protected:
+    std::vector<std::string> sortedRows() const {
+        auto rows = driver.rows("deviceListTable");
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+    // How many pages are presented over the top of the root navigation.
+    [[nodiscard]] int presented() const {
+        int count = 0;
+        const auto* navigation =
+            dynamic_cast<const platform::ui::NavigationController*>(driver.window->rootView());
+        for (const platform::ui::Page* page = navigation ? navigation->topPage() : nullptr;
+             page != nullptr && (page = platform::ui::presentedPage(*page)) != nullptr;) {
+            ++count;
+        }
+        return count;
+    }
+};
+
+// Two watches and a device whose name only holds the watch's words: the list holds the two
+// watches, each under its shown name, and keeps following the scan.
+TEST_F(ScanListTest, OnlyTheWatchesAreListed) {
+    air.powerOnAll();
+    ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
+    EXPECT_NE(driver.find("scanning"), nullptr);
+    driver.advance(ScanList::kScanSeconds);
+    EXPECT_EQ(sortedRows(), (std::vector<std::string>{"Kavo R5 (1A2B)", "Kavo R5 (3C4D)"}));
+    EXPECT_EQ(driver.find("scanning"), nullptr);
+    EXPECT_NE(driver.find("selectReloadButton"), nullptr);
+    EXPECT_EQ(presented(), 0);
+}
+
+// A row made again for another watch shows that watch's name, never the one before.
+TEST_F(ScanListTest, ARowShowsItsOwnWatchAfterTheListChanges) {
+    air.powerOn(air.first);
+    ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
+    driver.advance(ScanList::kScanSeconds);
+    ASSERT_EQ(driver.rows("deviceListTable"), std::vector<std::string>{"Kavo R5 (1A2B)"});
+    air.first.vanish();
+    air.powerOn(air.second);
+    driver.settle();
+    ASSERT_TRUE(driver.tap("selectReloadButton"));
+    driver.advance(ScanList::kScanSeconds);
+    EXPECT_EQ(driver.rows("deviceListTable"), std::vector<std::string>{"Kavo R5 (3C4D)"});
+}
+
+// Nothing found: the help page comes, and only once however often the list is found empty.
+TEST_F(ScanListTest, AnEmptyScanPresentsTheHelpPageOnce) {
+    ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
+    driver.advance(ScanList::kScanSeconds);
+    EXPECT_EQ(driver.topScene(), "TQKavoUpdateViewController");
+    EXPECT_EQ(presented(), 1);
+    air.setPhoneBluetooth(false);
+    driver.settle();
+    EXPECT_EQ(presented(), 1);
+}
+
+TEST_F(ScanListTest, TurningBluetoothOffEmptiesTheListAndShowsTheHelpPage) {
+    air.powerOnAll();
+    ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
+    driver.advance(ScanList::kScanSeconds);
+    ASSERT_EQ(driver.rows("deviceListTable").size(), 2U);
+    air.setPhoneBluetooth(false);
+    driver.settle();
+    EXPECT_EQ(presented(), 1);
+    EXPECT_EQ(driver.topScene(), "TQKavoUpdateViewController");
+}
+
+// A tap connects that watch; once its settings are synchronised the page goes to the
+// permissions page, or with none left to ask to the consent page.
+TEST_F(ScanListTest, ATapConnectsTheWatchAndRoutesByTheSyncResult) {
+    for (const bool decided : {false, true}) {
+        SCOPED_TRACE(decided ? "no permission left to ask" : "permissions left to ask");
+        ScreenDriver screens;
+        PairingAir world{screens};
+        world.settleLink();
+        if (decided) {
+            for (const platform::Feature feature :
+                 {platform::Feature::contacts, platform::Feature::calendars}) {
+                screens.defaults.set(platform::Permissions::defaultsKey(feature),
+                                     static_cast<int>(platform::Decision::denied));
+            }
+        }
+        world.powerOnAll();
+        ASSERT_NE(screens.show("deviceTablePageid"), nullptr);
+        screens.advance(ScanList::kScanSeconds);
+        const auto rows = screens.rows("deviceListTable");
+        const auto first = std::find(rows.begin(), rows.end(), "Kavo R5 (1A2B)");
+        ASSERT_NE(first, rows.end());
+        auto* table = screens.find<platform::ui::DataTableView>("deviceListTable");
+        ASSERT_NE(table, nullptr);
+        auto* cell = table->cell({0, static_cast<std::size_t>(first - rows.begin())});
+        ASSERT_NE(cell, nullptr);
+        QTest::mouseClick(cell, Qt::LeftButton);
+        screens.settle();
+        EXPECT_TRUE(world.runUntil(
+            [&] {
+                return screens.topScene() ==
+                       (decided ? "termsPageid" : "TQAllowPrivacyViewController");
+            },
+            60));
+        EXPECT_TRUE(world.first.isPaired());
+        EXPECT_FALSE(world.second.isLinkUp());
+        EXPECT_EQ(screens.defaults.string("deviceUUID"), PairingAir::kFirstWatch.toLongString());
+        EXPECT_EQ(screens.defaults.boolean("hiddenConditionBitSet"), false);
+        EXPECT_EQ(screens.alert(), nullptr);
+    }
+}
+
+}  // namespace
+}  // namespace screens_test
