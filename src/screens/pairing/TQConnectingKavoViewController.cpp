@@ -30,6 +30,7 @@ std::string localized(std::string_view key) {
 TQConnectingKavoViewController::TQConnectingKavoViewController(const TQScreenServices& services)
     : Page(kClassName), services_(services) {
     setName(kClassName);
+    setTitle(localized("WDS_WMGR_HEADER_QUORVEL_KAVO_R5_LITE_ABB"));
 }
 
 bool TQConnectingKavoViewController::perform(std::string_view operation,
@@ -52,8 +53,14 @@ void TQConnectingKavoViewController::viewDidLoad() {
     topView_->setName("topView");
     loadingImage_ = new platform::ui::ImageView(topView_);
     loadingImage_->setName("loadingImage");
-    loadingImage_->setImage(platform::image::namedAnimation(
-        "350", {kAnimationSide, kAnimationSide}, kAnimationSeconds));
+    const auto animation = platform::image::namedAnimation(
+        "350", {kAnimationSide, kAnimationSide}, kAnimationSeconds);
+    loadingImage_->setImage(animation);
+    if (animation.isAnimated()) {
+        loadingImage_->setAnimationImages(animation.frames());
+        loadingImage_->setAnimationDuration(kAnimationSeconds);
+        loadingImage_->startAnimating();
+    }
     connectingLabel_ = new platform::ui::Label(&content);
     connectingLabel_->setName("connectingLabel");
     connectingLabel_->setText(localized("IDS_BT_BODY_CONNECTING_ING"));

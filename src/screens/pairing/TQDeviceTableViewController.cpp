@@ -36,6 +36,7 @@ TQDeviceTableViewController::TQDeviceTableViewController(const TQScreenServices&
       services_(services),
       connectingPopup_(*this, [this] { restartScan(); }) {
     setName("deviceTablePageid");
+    setTitle(localized("WDS_WMGR_HEADER_QUORVEL_KAVO_R5_LITE_ABB"));
 }
 
 TQDeviceTableViewController::~TQDeviceTableViewController() {
@@ -97,7 +98,6 @@ bool TQDeviceTableViewController::perform(std::string_view operation,
 
 void TQDeviceTableViewController::buildViews() {
     View& content = contentView();
-    setTitle(localized("WDS_WMGR_HEADER_SELECT_YOUR_KAVO_ABB"));
     bgView_ = new platform::ui::View(&content);
     bgView_->setName("bgView");
     bgView_->setBackgroundColor(style::kGround);
