@@ -26,6 +26,17 @@ bool isMacAddress(std::string_view text) {
     return true;
 }
 
+// Four upper-case hexadecimal digits.
+std::string hex4(unsigned value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text(4, '0');
+    for (int i = 3; i >= 0; --i) {
+        text[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
+        value >>= 4;
+    }
+    return text;
+}
+
 using Apply = std::function<platform::Result<void>(ProgramOptions&, std::string_view value)>;
 
 struct OptionRule {
@@ -86,6 +97,25 @@ const std::map<std::string, OptionRule, std::less<>>& optionRules() {
               o.identity.btMacAddress = v;
               return {};
           }}},
+        {"--instance",
+         {true,
+          [](ProgramOptions& o, std::string_view v) -> R {
+              int n = 0;
+              for (const char c : v) {
+                  if (c < '0' || c > '9' || n > kMaxInstance) {
+                      n = 0;
+                      break;
+                  }
+                  n = n * 10 + (c - '0');
+              }
+              if (n < 1 || n > kMaxInstance) {
+                  return usageError("'" + std::string(v) + "' is no number from 1 to " +
+                                    std::to_string(kMaxInstance));
+              }
+              applyInstance(o, n);
+              return {};
+          }}},
+        {"--device", text([](ProgramOptions& o, std::string v) { o.device = std::move(v); })},
         {"--identifier",
          {true,
           [](ProgramOptions& o, std::string_view v) -> R {
@@ -125,6 +155,22 @@ const std::map<std::string, OptionRule, std::less<>>& optionRules() {
 }
 
 }  // namespace
+
+void applyInstance(ProgramOptions& options, int n) {
+    const auto step = static_cast<unsigned>(n - 1);
+    const ProgramOptions defaults;
+    const std::string token = hex4(0x1A2B + step);
+    options.name = "Kavo R5 (" + token + ")";
+    options.identity.btMacAddress =
+        defaults.identity.btMacAddress.substr(0, 12) + token.substr(0, 2) + ":" + token.substr(2);
+    options.identity.serial =
+        n == 1 ? defaults.identity.serial : "RKV5A1B2C" + std::string(n < 10 ? "0" : "") +
+                                               std::to_string(n);
+    // The identifier's last four digits count up as well.
+    std::string identifier = kProgramIdentifier.toLongString();
+    identifier.replace(identifier.size() - 4, 4, hex4(0x1F20 + step));
+    options.identifier = *Uuid::parse(identifier);
+}
 
 platform::Result<ProgramOptions> parseArguments(std::span<const std::string_view> arguments) {
     ProgramOptions options;
@@ -169,6 +215,12 @@ std::string_view usage() {
            "\n"
            "  --air DIR            the air folder ($KAVO_AIR, else the default air)\n"
            "  --identifier UUID    the watch's identifier on the air\n"
+           "  --instance N         watch N of several on one air (1 to 99): its own name\n"
+           "                       \"Kavo R5 (TOKEN)\", address, identifier and serial\n"
+           "                       (1: the defaults); later options still apply\n"
+           "  --device NAME        no watch: a plain device that only advertises NAME\n"
+           "                       (the phone must not list it); takes --air, --identifier\n"
+           "                       and --instance (for its identifier)\n"
            "  --name TEXT          the advertising name, \"Kavo R5 (TOKEN)\"\n"
            "  --model-name TEXT    the model name the watch reports (the name by default)\n"
            "  --model-number TEXT  e.g. KV-R500\n"

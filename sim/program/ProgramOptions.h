@@ -43,9 +43,19 @@ struct ProgramOptions {
     std::optional<std::string> fetch;
     // Where the fetched body goes; without it the whole answer goes to standard output.
     std::optional<std::filesystem::path> fetchTo;
+    // Set: no watch but a plain device that advertises this name and nothing else.
+    std::optional<std::string> device;
 
     friend bool operator==(const ProgramOptions&, const ProgramOptions&) = default;
 };
+
+// The highest number --instance takes: each one its own name, address and identifier.
+inline constexpr int kMaxInstance = 99;
+
+// Watch number n (1 to kMaxInstance) of several on one air: "Kavo R5 (1A2B)" and its address
+// token, identifier and serial for 1 (the defaults), the token counting up from there for the
+// others, so that each one is a watch of its own to the phone.
+void applyInstance(ProgramOptions& options, int n);
 
 // The arguments after the program's name. "--option value" and "--option=value" both work; a
 // later option replaces an earlier one.

@@ -15,6 +15,7 @@
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/StopOnSignals.h"
+#include "sim/PlainDevice.h"
 #include "sim/program/ProgramOptions.h"
 #include "sim/program/WatchFetch.h"
 #include "sim/program/WatchProgram.h"
@@ -75,26 +76,32 @@ int main(int argc, char** argv) {
     {
         platform::bluetooth::SocketAir air(
             options->air.value_or(platform::bluetooth::SocketAir::defaultDirectory()));
-        WatchProgram program(loop,
-                             socketRadios(air,
-                                          [&](const platform::Error&) {
-                                              status = 1;
-                                              loop.stop();
-                                          }),
-                             *options, script);
-        LG_INFO("kavowatch: %s on the air in %s", options->identifier.toLongString(),
-                air.directory().string());
-        program.start();
-        std::unique_ptr<WatchFetch> fetch;
-        if (options->fetch) {
-            fetch = std::make_unique<WatchFetch>(loop, program.watch(), *options->fetch,
-                                                 options->fetchTo, [&](int fetched) {
-                                                     status = fetched;
-                                                     loop.stop();
-                                                 });
-            fetch->start();
+        RadioFactory radios = socketRadios(air, [&](const platform::Error&) {
+            status = 1;
+            loop.stop();
+        });
+        if (options->device) {
+            PlainDevice device(loop, radios, options->identifier, *options->device);
+            LG_INFO("kavowatch: a plain device, \"%s\", %s on the air in %s", device.name(),
+                    options->identifier.toLongString(), air.directory().string());
+            device.powerOn();
+            loop.run();
+        } else {
+            WatchProgram program(loop, radios, *options, script);
+            LG_INFO("kavowatch: %s on the air in %s", options->identifier.toLongString(),
+                    air.directory().string());
+            program.start();
+            std::unique_ptr<WatchFetch> fetch;
+            if (options->fetch) {
+                fetch = std::make_unique<WatchFetch>(loop, program.watch(), *options->fetch,
+                                                     options->fetchTo, [&](int fetched) {
+                                                         status = fetched;
+                                                         loop.stop();
+                                                     });
+                fetch->start();
+            }
+            loop.run();
         }
-        loop.run();
         if (const int signal = signals.received(); signal != 0) {
             LG_INFO("kavowatch: stopping on signal %d", signal);
         }

@@ -4,11 +4,13 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "PhoneStandIn.h"
 #include "platform/bluetooth/sim/ScriptedCentral.h"
+#include "sim/PlainDevice.h"
 #include "platform/foundation/Json.h"
 #include "sim/program/ProgramOptions.h"
 #include "sim/program/WatchMemory.h"
@@ -82,6 +84,42 @@ TEST(ProgramOptionsTest, ReadsEveryOption) {
     }
 }
 
+TEST(ProgramOptionsTest, EachInstanceIsAWatchOfItsOwnAndLaterOptionsStillApply) {
+    const struct {
+        std::vector<std::string_view> arguments;
+        std::string name;
+        std::string address;
+        std::string identifierEnd;
+        std::string serial;
+    } cases[] = {
+        // Watch 1 is the watch without the option.
+        {{"--instance", "1"}, "Kavo R5 (1A2B)", "A0:B1:C2:D3:1A:2B", "1F20", "RKV5A1B2C3D"},
+        {{"--instance=2"}, "Kavo R5 (1A2C)", "A0:B1:C2:D3:1A:2C", "1F21", "RKV5A1B2C02"},
+        {{"--name", "Kavo R5 (0000)", "--instance", "21"}, "Kavo R5 (1A3F)", "A0:B1:C2:D3:1A:3F",
+         "1F34", "RKV5A1B2C21"},
+        {{"--instance", "2", "--name", "Kavo R5 (9Z8Y)"}, "Kavo R5 (9Z8Y)", "A0:B1:C2:D3:1A:2C",
+         "1F21", "RKV5A1B2C02"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const auto parsed = parseArguments(c.arguments);
+        ASSERT_TRUE(parsed) << parsed.error().message;
+        EXPECT_EQ(parsed->name, c.name);
+        EXPECT_EQ(parsed->identity.modelName, c.name) << "the model name follows the name";
+        EXPECT_EQ(parsed->identity.btMacAddress, c.address);
+        EXPECT_TRUE(parsed->identifier.toLongString().ends_with(c.identifierEnd))
+            << parsed->identifier.toLongString();
+        EXPECT_EQ(parsed->identity.serial, c.serial);
+        EXPECT_FALSE(parsed->device);
+    }
+    EXPECT_TRUE(*parseArguments(std::vector<std::string_view>{"--instance", "1"}) ==
+                ProgramOptions{});
+
+    const auto device = parseArguments(std::vector<std::string_view>{"--device", "Speaker 1"});
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->device, "Speaker 1");
+}
+
 TEST(ProgramOptionsTest, RefusesWhatItCannotUseAndSaysWhy) {
     const struct {
         std::vector<std::string_view> arguments;
@@ -98,6 +136,11 @@ TEST(ProgramOptionsTest, RefusesWhatItCannotUseAndSaysWhy) {
         {{"--identifier", "AAAAAAAA-BBBB-4CCC-8DDD"}, "is no UUID"},
         {{"--bt-mac", "a0:b1:c2:d3:9z:8y"}, "--bt-mac: 'a0:b1:c2:d3:9z:8y' is no address"},
         {{"--bt-mac", "A0:B1:C2:D3:1A"}, "is no address"},
+        {{"--instance", "0"}, "--instance: '0' is no number from 1 to 99"},
+        {{"--instance", "100"}, "--instance: '100' is no number from 1 to 99"},
+        {{"--instance", "-2"}, "is no number from 1 to 99"},
+        {{"--instance", "2x"}, "is no number from 1 to 99"},
+        {{"--device="}, "--device: an empty value"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -309,6 +352,47 @@ TEST_F(WatchProgramTest, AScriptChangesAnswersButNotWhatRequestsDo) {
                                         "mgr_status_exchange_done", "extra_ind", "custom_res"}));
     EXPECT_EQ(phoneGot().front()["model_name"], Value("S"));
     EXPECT_EQ(program->responder().record().listRequests.size(), 2U);
+}
+
+// Several watches and a device that is no watch, side by side on one air, as scripts/run starts
+// them: each watch advertises its own name for the setup wizard, the device its name alone.
+TEST(SeveralDevicesTest, WatchesOfTheirOwnAndAPlainDeviceAdvertiseSideBySide) {
+    platform::RunLoop loop{platform::RunLoop::Clock::virtualTime};
+    platform::ScopedMainRunLoop scoped{loop};
+    platform::bluetooth::SimulatedAir air{loop, {.seed = 5}};
+    platform::bluetooth::ScriptedCentral scanner{air.attach(), loop};
+    std::vector<std::unique_ptr<WatchProgram>> programs;
+    for (const char* instance : {"1", "2", "3"}) {
+        const auto options = parseArguments(std::vector<std::string_view>{"--instance", instance});
+        ASSERT_TRUE(options);
+        programs.push_back(std::make_unique<WatchProgram>(loop, simulatedRadios(air), *options,
+                                                          Script{}));
+        programs.back()->start();
+    }
+    const auto speakerOptions = parseArguments(
+        std::vector<std::string_view>{"--device", "Speaker 1", "--instance", "91"});
+    ASSERT_TRUE(speakerOptions);
+    PlainDevice speaker(loop, simulatedRadios(air), speakerOptions->identifier,
+                        *speakerOptions->device);
+    speaker.powerOn();
+    scanner.scan();
+    loop.advance(1);
+
+    ASSERT_TRUE(speaker.isAdvertising());
+    const auto& seen = scanner.discoveries();
+    ASSERT_EQ(seen.size(), 4U);
+    std::set<std::string> names;
+    for (const auto& program : programs) {
+        const auto found = seen.find(program->watch().identifier());
+        ASSERT_NE(found, seen.end());
+        names.insert(found->second.data.localName.value_or(""));
+        EXPECT_EQ(found->second.data.manufacturerData.value().at(7), 1) << "for the setup wizard";
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"Kavo R5 (1A2B)", "Kavo R5 (1A2C)", "Kavo R5 (1A2D)"}));
+    const auto plain = seen.find(speaker.identifier());
+    ASSERT_NE(plain, seen.end());
+    EXPECT_EQ(plain->second.data, (platform::bluetooth::AdvertisementData{.localName = "Speaker 1"}))
+        << "a name and nothing a watch would send";
 }
 
 }  // namespace
