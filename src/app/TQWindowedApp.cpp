@@ -54,7 +54,10 @@ TQWindowedApp::TQWindowedApp(AppContext& context, Settings settings)
                       .contactPicker = contactPicker_,
                       .photos = photos_,
                       .mail = context.mailComposer(),
-                      .pairing = &pairing_},
+                      .pairing = &pairing_,
+                      .coreManager = [&context]() -> TQCoreManager* {
+                          return context.isLinkUp() ? &context.coreManager() : nullptr;
+                      }},
       storyboard_(TQMainStoryboard::make(screenServices_)),
       services_(window_, context.loop(), platform::AppHost::current(),
                 storyboard_->pageFactory()),

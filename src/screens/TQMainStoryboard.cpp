@@ -7,6 +7,10 @@
 
 #include "screens/TQPlaceholderPage.h"
 #include "screens/pairing/TQPairingScreens.h"
+#include "screens/pairing/TQHiddenConditionPageViewController.h"
+#include "screens/pairing/TQKavoInfoViewController.h"
+#include "screens/pairing/TQKavoUpdateViewController.h"
+#include "screens/pairing/TQScanScreenViewController.h"
 
 namespace {
 
@@ -77,6 +81,21 @@ void placeholder(TQStoryboard& storyboard, std::string scene, std::string classN
     storyboard.registerScene(std::move(made));
 }
 
+// The pages of the scan screen, the watch information, the firmware update and the no-watch
+// help, each registered under its class name. Each page gets its own copy of the services.
+void registerScanPages(TQStoryboard& storyboard, const TQScreenServices& services) {
+    storyboard.registerScene(TQScanScreenViewController::kClassName, [services] {
+        return std::make_unique<TQScanScreenViewController>(services);
+    });
+    storyboard.registerScene(TQKavoInfoViewController::kClassName, [services] {
+        return std::make_unique<TQKavoInfoViewController>(services);
+    });
+    storyboard.registerScene(TQHiddenConditionPageViewController::kClassName,
+                             [] { return std::make_unique<TQHiddenConditionPageViewController>(); });
+    storyboard.registerScene(TQKavoUpdateViewController::kClassName,
+                             [] { return std::make_unique<TQKavoUpdateViewController>(); });
+}
+
 }  // namespace
 
 std::span<const NamedScene> TQMainStoryboard::namedScenes() {
@@ -126,6 +145,8 @@ std::unique_ptr<TQStoryboard> TQMainStoryboard::make(const TQScreenServices& ser
     }
     // The screens built so far take their scenes' places.
     registerPairingScreens(*storyboard, services);
+    // The screens that are built take their placeholders' places.
+    registerScanPages(*storyboard, services);
     for (auto& segue : segues()) {
         storyboard->registerSegue(std::move(segue));
     }

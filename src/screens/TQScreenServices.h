@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace platform {
 namespace ui {
 class ContactPicker;
@@ -19,6 +21,7 @@ class NotificationCenter;
 }  // namespace platform
 
 class TQPairingRoles;
+class TQCoreManager;
 
 // What the screens stand on, handed to every factory of the storyboard by the composition
 // root. Screens that need more of the system add it here; everything named outlives the
@@ -40,4 +43,10 @@ struct TQScreenServices {
     // The link's delegate roles for the pairing pages; none where no link can come up (the
     // pages then say so and stay idle).
     TQPairingRoles* pairing = nullptr;
+    // The link's core manager while the link is up, null before it comes and after it goes;
+    // the link facade is its kavoManager().
+    std::function<TQCoreManager*()> coreManager;
+
+    // The core manager now; null without a link.
+    [[nodiscard]] TQCoreManager* link() const { return coreManager ? coreManager() : nullptr; }
 };

@@ -1,4 +1,5 @@
-// Renders every scene of the storyboard as a person first sees it, one PNG each, and an index
+// Renders every scene of the storyboard as a person first sees it, one PNG each, then the
+// states past the first look that sceneStates() lists ("<scene>.<state>.png"), and an index
 // page that shows them side by side under their names.
 //   render_scenes OUTPUT_FOLDER
 
@@ -10,13 +11,59 @@
 #include <vector>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "platform/ui/Presentation.h"
 #include "screens/pairing/TQConnectingKavoViewController.h"
 #include "screens/support/PairingAir.h"
+#include "screens/pairing/TQKavoUpdateViewController.h"
 #include "screens/support/ScreenDriver.h"
 
 namespace {
+
+using screens_test::ScreenDriver;
+
+// A scene in a state past its first look: what is done to it once it is shown.
+struct SceneState {
+    std::string name;  // the picture's name: "<scene>.<state>"
+    std::string scene;
+    std::function<void(ScreenDriver&, platform::ui::Page&)> reach;
+};
+
+void present(ScreenDriver& driver, platform::ui::Page& over, const char* scene) {
+    platform::ui::presentPage(over, driver.storyboard->instantiate(scene),
+                              platform::ui::PresentationStyle::cover, true);
+    driver.settle();
+}
+
+const std::vector<SceneState>& sceneStates() {
+    static const std::vector<SceneState> states = {
+        {"TQScanScreenViewController.list", "TQScanScreenViewController",
+         [](ScreenDriver& driver, platform::ui::Page&) {
+             platform::Array found;
+             for (const char* name : {"Kavo R5 (1A2B)", "Kavo R5 (3C4D)", ""}) {
+                 found.push_back(platform::Value{{"identifier", name}, {"name", name}});
+             }
+             driver.linkEvent("onDiscoverDevicesNotification", found);
+             driver.settle();
+         }},
+        {"TQKavoUpdateViewController.presented", "TQScanScreenViewController",
+         [](ScreenDriver& driver, platform::ui::Page& page) {
+             TQKavoUpdateViewController::presentOver(page);
+             driver.settle();
+         }},
+        {"TQHiddenConditionPageViewController.presented", "TQKavoInfoViewController",
+         [](ScreenDriver& driver, platform::ui::Page& page) {
+             present(driver, page, "TQHiddenConditionPageViewController");
+         }},
+        {"TQHiddenConditionPageViewController.ok", "TQKavoInfoViewController",
+         [](ScreenDriver& driver, platform::ui::Page& page) {
+             present(driver, page, "TQHiddenConditionPageViewController");
+             driver.tap("okButton");
+         }},
+    };
+    return states;
+}
 
 std::string escaped(const std::string& text) {
     std::string out;
@@ -120,7 +167,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    screens_test::ScreenDriver driver;
+    ScreenDriver driver;
     std::ofstream index(folder / "index.html");
     index << "<!doctype html>\n<meta charset=\"utf-8\">\n<title>Scenes of "
           << escaped(driver.storyboard->name()) << "</title>\n"
@@ -131,18 +178,30 @@ int main(int argc, char** argv) {
           << "<h1>" << escaped(driver.storyboard->name()) << "</h1>\n";
     int failed = 0;
     int rendered = 0;
-    for (const auto& scene : driver.storyboard->sceneIdentifiers()) {
-        const auto* page = driver.show(scene);
-        const std::string file = scene + ".png";
+    const auto render = [&](const std::string& name, const std::string& scene,
+                            const std::function<void(ScreenDriver&, platform::ui::Page&)>& reach) {
+        auto* page = driver.show(scene);
+        if (page != nullptr && reach) {
+            reach(driver, *page);
+        }
+        const std::string file = name + ".png";
         if (page == nullptr || !driver.saveScreenshot(folder / file)) {
-            std::cerr << "render_scenes: " << scene << " could not be rendered\n";
+            std::cerr << "render_scenes: " << name << " could not be rendered\n";
             ++failed;
-            continue;
+            return;
         }
         ++rendered;
-        index << "<figure><img src=\"" << escaped(file) << "\" alt=\"" << escaped(scene)
-              << "\"><figcaption><b>" << escaped(scene) << "</b><br>"
-              << escaped(page->className()) << "</figcaption></figure>\n";
+        const platform::ui::Page* shown = driver.top();
+        index << "<figure><img src=\"" << escaped(file) << "\" alt=\"" << escaped(name)
+              << "\"><figcaption><b>" << escaped(name) << "</b><br>"
+              << escaped(shown != nullptr ? shown->className() : page->className())
+              << "</figcaption></figure>\n";
+    };
+    for (const auto& scene : driver.storyboard->sceneIdentifiers()) {
+        render(scene, scene, nullptr);
+    }
+    for (const auto& state : sceneStates()) {
+        render(state.name, state.scene, state.reach);
     }
     // The pairing pages in their other states, each on a fresh air.
     for (const auto& state : pairingStates()) {

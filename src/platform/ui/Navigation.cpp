@@ -52,6 +52,13 @@ void NavigationItem::setButtonEnabled(BarSide side, bool enabled) {
     }
 }
 
+void NavigationItem::setHidesBackButton(bool hides) {
+    hidesBackButton_ = hides;
+    if (changed_) {
+        changed_();
+    }
+}
+
 // Page
 
 Page::Page(std::string className, QWidget* parent)
@@ -308,7 +315,8 @@ void NavigationBar::refresh() {
                BarSide::right);
     const bool rightToLeft = InterfaceLocale::current().isRightToLeft();
     back_->setTitle((rightToLeft ? "\u203a " : "\u2039 ") + InterfaceLocale::current().backTitle());
-    back_->setVisible(items_.size() > 1 && leftButton_ == nullptr);
+    const bool hidden = top != nullptr && top->buttons && top->buttons->hidesBackButton();
+    back_->setVisible(items_.size() > 1 && leftButton_ == nullptr && !hidden);
     back_->setAlpha(1.0);
     title_->setText(top == nullptr ? std::string() : top->title);
     layoutSubviews();

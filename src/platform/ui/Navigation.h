@@ -36,11 +36,15 @@ public:
     }
     // Nothing for a side without a button.
     void setButtonEnabled(BarSide side, bool enabled);
+    // A page that may not be left by going back shows no back button.
+    void setHidesBackButton(bool hides);
+    [[nodiscard]] bool hidesBackButton() const { return hidesBackButton_; }
     void onChanged(std::function<void()> changed) { changed_ = std::move(changed); }
 
 private:
     std::optional<BarButtonItem> left_;
     std::optional<BarButtonItem> right_;
+    bool hidesBackButton_ = false;
     std::function<void()> changed_;
 };
 

@@ -52,11 +52,13 @@ PairingAir::PairingAir(ScreenDriver& screens)
     core = TQCoreManager::create(*ap, handlers);
     core->setup();
     driver.services.pairing = &roles;
+    driver.coreManager = core.get();
 }
 
 PairingAir::~PairingAir() {
     // The pages that stay in the window find no link from now on.
     driver.services.pairing = nullptr;
+    driver.coreManager = nullptr;
     if (sequence->delegate() != nullptr && sequence->delegate() != core.get()) {
         sequence->setDelegate(nullptr);
     }

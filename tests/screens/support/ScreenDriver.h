@@ -29,6 +29,7 @@
 #include "support/TempDir.h"
 #include "ui/TQStoryboard.h"
 
+class TQCoreManager;
 class TQWindowServices;
 
 namespace screens_test {
@@ -113,7 +114,11 @@ private:
 
 public:
     std::unique_ptr<platform::ui::MainWindow> window;
-    TQScreenServices services{loop, defaults, center, webViews, contactPicker, photos, mail};
+    // The link's core manager the screens see; null until a test brings one (PairingAir).
+    TQCoreManager* coreManager = nullptr;
+    TQScreenServices services{loop,   defaults, center,  webViews,
+                              contactPicker, photos,   mail,    nullptr,
+                              [this] { return coreManager; }};
     std::unique_ptr<TQStoryboard> storyboard;
 
 private:
