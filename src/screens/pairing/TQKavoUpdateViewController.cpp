@@ -9,6 +9,7 @@
 #include "platform/foundation/Text.h"
 #include "platform/foundation/WeakPtr.h"
 #include "platform/host/AppHost.h"
+#include "platform/host/BluetoothSettings.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/LinkLabel.h"
 #include "platform/ui/Presentation.h"
@@ -221,7 +222,7 @@ void TQKavoUpdateViewController::scanAgain() {
 void TQKavoUpdateViewController::openBluetoothSettings() {
     isGoToSettings_ = true;
     LG_VERBOSE("TQKavoUpdateViewController: opening the Bluetooth settings");
-    if (!platform::AppHost::current().openURL(kBluetoothSettingsURL)) {
+    if (!platform::AppHost::current().openURL(platform::kBluetoothSettingsURL)) {
         LG_INFO("TQKavoUpdateViewController: nothing opened the Bluetooth settings");
     }
 }

@@ -17,7 +17,6 @@ class ScrollView;
 class TQKavoUpdateViewController final : public platform::ui::Page {
 public:
     static constexpr const char* kClassName = "TQKavoUpdateViewController";
-    static constexpr const char* kBluetoothSettingsURL = "prefs:root=Bluetooth";
 
     TQKavoUpdateViewController();
 

@@ -4,13 +4,16 @@
 
 #include <QTest>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "link/TQAP.h"
 #include "platform/foundation/Value.h"
 #include "platform/host/AppHost.h"
+#include "platform/host/BluetoothSettings.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/LinkLabel.h"
 #include "platform/ui/Presentation.h"
@@ -21,6 +24,7 @@
 #include "screens/support/ScreenDriver.h"
 #include "screens/support/PairingAir.h"
 #include "ui/TQStoryboard.h"
+#include "ui/TQWindowHost.h"
 
 namespace {
 
@@ -313,6 +317,18 @@ TEST_F(HelpPageTest, IsPresentedAtMostOnceAtATime) {
 }
 
 TEST_F(HelpPageTest, TheSettingsWordsOpenTheBluetoothSettingsAndComingBackClosesThePage) {
+    // The window opens the Bluetooth settings as the desktop's panel; here a panel is found
+    // and its start recorded.
+    std::vector<std::vector<std::string>> panelsStarted;
+    auto* window = dynamic_cast<TQWindowAppHost*>(&platform::AppHost::current());
+    ASSERT_NE(window, nullptr);
+    window->setBluetoothSettings(platform::DesktopBluetoothSettings(
+        [](std::string_view program) { return std::filesystem::path("/opt/panels") / program; },
+        [&](std::span<const std::string> arguments) {
+            panelsStarted.emplace_back(arguments.begin(), arguments.end());
+            return true;
+        }));
+
     // Coming back without having used the link leaves the page open.
     driver.center.post(platform::kApplicationDidBecomeActiveNotification);
     driver.center.post(platform::kApplicationWillEnterForegroundNotification);
@@ -321,11 +337,12 @@ TEST_F(HelpPageTest, TheSettingsWordsOpenTheBluetoothSettingsAndComingBackCloses
 
     // A tap beside the words opens nothing.
     ASSERT_TRUE(tapLinkRun(driver, stepOne(), 1, false));
-    EXPECT_TRUE(driver.host.openedURLs.empty());
+    EXPECT_TRUE(panelsStarted.empty());
     EXPECT_FALSE(help()->isGoToSettings());
 
     ASSERT_TRUE(tapLinkRun(driver, stepOne(), 1));
-    EXPECT_EQ(driver.host.openedURLs, std::vector<std::string>{"prefs:root=Bluetooth"});
+    ASSERT_EQ(panelsStarted.size(), 1U) << "the Bluetooth settings opened";
+    EXPECT_EQ(driver.alert(), nullptr);
     EXPECT_TRUE(help()->isGoToSettings());
     EXPECT_EQ(driver.topScene(), kHelpPage) << "the page stays while the user is away";
 
