@@ -9,6 +9,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/AppHost.h"
 #include "platform/ui/Presentation.h"
+#include "screens/pairing/TQKavoUpdateViewController.h"
 #include "screens/pairing/TQPairingRules.h"
 #include "screens/pairing/TQPairingSteps.h"
 #include "screens/pairing/TQPairingStyle.h"
@@ -223,23 +224,7 @@ void TQDeviceTableViewController::updateTable() {
 
 void TQDeviceTableViewController::showNoKavoPage() {
     // At most one help page at a time, however many empty scans ask for it.
-    if (helpPending_ || platform::ui::presentedPage(*this) != nullptr) {
-        return;
-    }
-    const TQStoryboard* storyboard = TQStoryboard::of(*this);
-    auto help = storyboard != nullptr ? storyboard->instantiate(kNoWatchPage) : nullptr;
-    if (!help) {
-        LG_ERROR("Scan list: the storyboard has no %@", kNoWatchPage);
-        return;
-    }
-    helpPending_ = true;
-    const bool asked =
-        platform::ui::presentPage(*this, std::move(help),
-                                  platform::ui::PresentationStyle::crossDissolve, true,
-                                  guarded([this] { helpPending_ = false; }));
-    if (!asked) {
-        helpPending_ = false;
-    }
+    TQKavoUpdateViewController::presentOver(*this);
 }
 
 void TQDeviceTableViewController::restartScan() {

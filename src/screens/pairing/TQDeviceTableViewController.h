@@ -78,7 +78,6 @@ private:
     std::vector<Row> deviceNames_;
     std::shared_ptr<platform::Timer> timer_;
     // The help page was asked for and has not come on screen yet.
-    bool helpPending_ = false;
     TQConnectingPopup connectingPopup_;
 
     platform::ui::View* bgView_ = nullptr;
