@@ -20,6 +20,7 @@ namespace {
 
 // The animation's frames ("350_1", ...) play once a second, again and again.
 constexpr double kAnimationSeconds = 1.0;
+constexpr platform::ui::Color kSecondaryButtonTitle{224 / 255.0, 151 / 255.0, 33 / 255.0, 1};
 
 std::string localized(std::string_view key) {
     return TQLocalization::localizedString(key);
@@ -48,10 +49,17 @@ bool TQConnectingKavoViewController::perform(std::string_view operation,
 
 void TQConnectingKavoViewController::viewDidLoad() {
     View& content = contentView();
-    content.setBackgroundColor(style::kGround);
+    // The animation's dots are drawn in the ground's orange: they turn on the white below it.
+    content.setBackgroundColor(style::kWhite);
     topView_ = new platform::ui::View(&content);
     topView_->setName("topView");
-    loadingImage_ = new platform::ui::ImageView(topView_);
+    topView_->setBackgroundColor(style::kGround);
+    connectingLabel_ = new platform::ui::Label(topView_);
+    connectingLabel_->setName("connectingLabel");
+    connectingLabel_->setText(localized("IDS_BT_BODY_CONNECTING_ING"));
+    connectingLabel_->setTextAlignment(platform::ui::TextAlignment::center);
+    connectingLabel_->setTextColor(style::kWhite);
+    loadingImage_ = new platform::ui::ImageView(&content);
     loadingImage_->setName("loadingImage");
     const auto animation = platform::image::namedAnimation(
         "350", {kAnimationSide, kAnimationSide}, kAnimationSeconds);
@@ -61,15 +69,10 @@ void TQConnectingKavoViewController::viewDidLoad() {
         loadingImage_->setAnimationDuration(kAnimationSeconds);
         loadingImage_->startAnimating();
     }
-    connectingLabel_ = new platform::ui::Label(&content);
-    connectingLabel_->setName("connectingLabel");
-    connectingLabel_->setText(localized("IDS_BT_BODY_CONNECTING_ING"));
-    connectingLabel_->setTextAlignment(platform::ui::TextAlignment::center);
-    connectingLabel_->setTextColor(style::kWhite);
     cancelButton_ = new platform::ui::Button(&content);
     cancelButton_->setName("cancelButton");
     cancelButton_->setTitle(localized("cancel"));
-    cancelButton_->setTitleColor(style::kLink);
+    cancelButton_->setTitleColor(kSecondaryButtonTitle);
     cancelButton_->onAction([this] { cancelAction(); });
     layoutSubviews();
     connectSelected();
@@ -89,14 +92,12 @@ void TQConnectingKavoViewController::layoutSubviews() {
     const double w = contentView().width();
     const double h = contentView().height();
     const double topHeight = h * 0.3;
-    topView_->setFrame({0, 0, w, h * 0.7});
-    // In the top view: half the page across, the top part's height plus 128 points and half
-    // the picture down.
-    loadingImage_->setFrame({w / 2 - kAnimationSide / 2, topHeight + 128 * s, kAnimationSide,
-                             kAnimationSide});
-    connectingLabel_->setFont(style::kFont, 17 * s);
-    connectingLabel_->setFrame({20 * s, topHeight + 128 * s + kAnimationSide + 20 * s,
-                                w - 40 * s, 30 * s});
+    topView_->setFrame({0, 0, w, topHeight});
+    connectingLabel_->setFont(style::kFont, 20 * s);
+    connectingLabel_->setFrame({20 * s, (topHeight - 30 * s) / 2, w - 40 * s, 30 * s});
+    // Half the page across, the top part's height plus 128 points and half the picture down.
+    loadingImage_->setFrame(
+        {w / 2 - kAnimationSide / 2, topHeight + 128 * s, kAnimationSide, kAnimationSide});
     cancelButton_->setFont(style::kFont, 17 * s);
     cancelButton_->setFrame({(w - 200 * s) / 2, h - 90 * s, 200 * s, 44 * s});
 }
