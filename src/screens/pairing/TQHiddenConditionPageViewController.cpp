@@ -8,7 +8,7 @@
 #include "platform/ui/Controls.h"
 #include "platform/ui/Presentation.h"
 #include "platform/ui/TextMetrics.h"
-#include "screens/pairing/TQSetupLayout.h"
+#include "screens/pairing/TQPairingStyle.h"
 #include "ui/TQPopUpviewUtils.h"
 #include "utils/TQLocalization.h"
 
@@ -32,7 +32,7 @@ void TQHiddenConditionPageViewController::viewDidLoad() {
     kavoUpdateLabel_->show();
     kavoUpdateLabel_->setName("kavoUpdateLabel");
     kavoUpdateLabel_->setNumberOfLines(0);
-    kavoUpdateLabel_->setTextColor(setup_layout::kBodyText);
+    kavoUpdateLabel_->setTextColor(pairing_style::kBodyText);
     // Natural alignment: the leading edge of the layout direction.
     kavoUpdateLabel_->setTextAlignment(
         platform::AppHost::current().userInterfaceLayoutDirection() ==
@@ -46,8 +46,8 @@ void TQHiddenConditionPageViewController::viewDidLoad() {
     okButton_->show();
     okButton_->setName("okButton");
     okButton_->setTitle(TQLocalization::localizedString("ok"));
-    okButton_->setTitleColor(setup_layout::kPrimaryButtonTitle);
-    okButton_->setBackgroundColor(setup_layout::kButtonBackground);
+    okButton_->setTitleColor(pairing_style::kPrimaryButtonTitle);
+    okButton_->setBackgroundColor(pairing_style::kButton);
     okButton_->onAction(guarded([this] { okAction(); }));
     layoutSubviews();
 }
@@ -80,9 +80,9 @@ void TQHiddenConditionPageViewController::layoutSubviews() {
     kavoUpdateLabel_->setFontSize(kFontSize * s);
     kavoUpdateLabel_->setFrame(
         {kMargin * s, top + kTextTop * s, width,
-         setup_layout::wrappedHeight(kavoUpdateLabel_->text(), kFontSize * s, width)});
+         pairing_style::wrappedHeight(kavoUpdateLabel_->text(), kFontSize * s, width)});
     okButton_->setFont("", kFontSize * s);
-    okButton_->setFrame(setup_layout::bottomButtonFrame(w, h, s));
+    okButton_->setFrame(pairing_style::bottomButtonFrame(w, h, s));
 }
 
 void TQHiddenConditionPageViewController::okAction() {

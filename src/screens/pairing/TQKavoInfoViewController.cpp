@@ -7,7 +7,7 @@
 #include "logging/LGLog.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/TextMetrics.h"
-#include "screens/pairing/TQSetupLayout.h"
+#include "screens/pairing/TQPairingStyle.h"
 #include "utils/TQLocalization.h"
 
 namespace {
@@ -25,7 +25,7 @@ void TQKavoInfoViewController::viewDidLoad() {
     for (auto** label : {&deviceName_, &deviceId_}) {
         *label = new platform::ui::Label(&contentView());
         (*label)->show();
-        (*label)->setTextColor(setup_layout::kBodyText);
+        (*label)->setTextColor(pairing_style::kBodyText);
     }
     deviceName_->setName("deviceName");
     deviceId_->setName("deviceId");
@@ -33,7 +33,7 @@ void TQKavoInfoViewController::viewDidLoad() {
     disconnectButton_->show();
     disconnectButton_->setName("disconnectButton");
     disconnectButton_->setTitle(TQLocalization::localizedString("WDS_WMGR_BUTTON_DISCONNECT"));
-    disconnectButton_->setTitleColor(setup_layout::kSecondaryButtonTitle);
+    disconnectButton_->setTitleColor(pairing_style::kSecondaryButtonTitle);
     disconnectButton_->onAction(guarded([this] { onDisconnectClicked(); }));
     layoutSubviews();
 }

@@ -15,7 +15,7 @@
 #include "platform/ui/Presentation.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TextMetrics.h"
-#include "screens/pairing/TQSetupLayout.h"
+#include "screens/pairing/TQPairingStyle.h"
 #include "ui/TQStoryboard.h"
 #include "utils/TQLocalization.h"
 #include "utils/TQUtils.h"
@@ -25,9 +25,6 @@ using platform::ui::Rect;
 
 namespace {
 
-constexpr Color kText{1, 1, 1, 1};
-// The link words on the orange ground.
-constexpr Color kLinkText{255 / 255.0, 251 / 255.0, 144 / 255.0, 1};
 constexpr const char* kPlaceholder = "%1$s";
 constexpr const char* kPresentedKey = "noWatchHelpPage";
 
@@ -55,9 +52,6 @@ std::string step(int number, const std::string& first, const std::string* second
                              : TQLocalization::format("%@. %@ %@", n, first, *second);
 }
 
-double scale() {
-    return platform::ui::Screen::main().scaleFactor();
-}
 
 platform::ui::Label* stepLabel(QWidget* parent, const char* name) {
     // Shown at once: a presented page loads when it is already in the window.
@@ -65,7 +59,7 @@ platform::ui::Label* stepLabel(QWidget* parent, const char* name) {
     label->show();
     label->setName(name);
     label->setNumberOfLines(0);
-    label->setTextColor(kText);
+    label->setTextColor(pairing_style::kWhite);
     return label;
 }
 
@@ -91,13 +85,13 @@ bool TQKavoUpdateViewController::presentOver(platform::ui::Page& presenter) {
 }
 
 void TQKavoUpdateViewController::viewDidLoad() {
-    setBackgroundColor(setup_layout::kSetupBackground);
+    setBackgroundColor(pairing_style::kGround);
     scrollveiw_ = new platform::ui::ScrollView(&contentView());
     scrollveiw_->show();
     scrollveiw_->setName("scrollveiw");
     auto& scrollContentView = scrollveiw_->contentView();
     scrollContentView.setName("scrollContentView");
-    scrollContentView.setBackgroundColor(setup_layout::kSetupBackground);
+    scrollContentView.setBackgroundColor(pairing_style::kGround);
 
     noKavoDeviceFound_ = stepLabel(&scrollContentView, "noKavoDeviceFound");
     noKavoDeviceFound_->setText(text("WDS_WMGR_NPBODY_NO_KAVO_DEVICES"));
@@ -133,7 +127,7 @@ void TQKavoUpdateViewController::viewDidLoad() {
     scanAgainOutlet_->show();
     scanAgainOutlet_->setName("scanAgainOutlet");
     scanAgainOutlet_->setTitle(platform::asciiUppercased(text("IDS_WIFI_SK2_SCAN_AGAIN")));
-    scanAgainOutlet_->setTitleColor(setup_layout::kPrimaryButtonTitle);
+    scanAgainOutlet_->setTitleColor(pairing_style::kPrimaryButtonTitle);
     scanAgainOutlet_->setBackgroundColor(Color{1, 1, 1, 1});
     scanAgainOutlet_->onAction(guarded([this] { scanAgain(); }));
 
@@ -154,7 +148,7 @@ void TQKavoUpdateViewController::prepareClickableString() {
         "LIST");
     const std::string whole =
         step(1, text("WDS_WMGR_BODY_ON_YOUR_PHONE_GO_TO_PS_THEN_CONNECT_TO_YOUR_KAVO"), &listedTwice);
-    const double size = kStepFont * scale();
+    const double size = kStepFont * pairing_style::scale();
     std::vector<platform::ui::TextRun> runs;
     const auto run = [&](std::string part, const Color& color) {
         platform::ui::TextRun made;
@@ -165,14 +159,14 @@ void TQKavoUpdateViewController::prepareClickableString() {
     };
     const auto plain = [&](std::string part) {
         if (!part.empty()) {
-            runs.push_back(run(std::move(part), kText));
+            runs.push_back(run(std::move(part), pairing_style::kWhite));
         }
     };
     // The Bluetooth-settings words take the first placeholder's place; a text without one
     // shows as it stands, with no link.
     if (const std::size_t at = whole.find(kPlaceholder); at != std::string::npos) {
         plain(whole.substr(0, at));
-        auto link = run(settings, kLinkText);
+        auto link = run(settings, pairing_style::kLink);
         link.action = guarded([this] { openBluetoothSettings(); });
         runs.push_back(std::move(link));
         plain(whole.substr(at + std::string_view(kPlaceholder).size()));
@@ -186,10 +180,10 @@ void TQKavoUpdateViewController::layoutSubviews() {
     if (scrollveiw_ == nullptr) {
         return;
     }
-    const double s = scale();
+    const double s = pairing_style::scale();
     const double w = contentView().width();
     const double h = contentView().height();
-    const Rect button = setup_layout::bottomButtonFrame(w, h, s);
+    const Rect button = pairing_style::bottomButtonFrame(w, h, s);
     const double buttonTop = button.y;
     scanAgainOutlet_->setFrame(button);
     scanAgainOutlet_->setFont("", kStepFont * s);
@@ -200,7 +194,7 @@ void TQKavoUpdateViewController::layoutSubviews() {
     double y = kHeaderTop * s;
     const auto place = [&](platform::ui::Label* label, double fontSize, double after) {
         label->setFontSize(fontSize);
-        const double height = setup_layout::wrappedHeight(label->text(), fontSize, textWidth);
+        const double height = pairing_style::wrappedHeight(label->text(), fontSize, textWidth);
         label->setFrame({kMargin * s, y, textWidth, height});
         y += height + after;
     };

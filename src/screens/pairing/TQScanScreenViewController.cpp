@@ -12,7 +12,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Table.h"
-#include "screens/pairing/TQSetupLayout.h"
+#include "screens/pairing/TQPairingStyle.h"
 #include "ui/TQStoryboard.h"
 #include "utils/TQLocalization.h"
 #include "utils/TQUtils.h"
@@ -50,8 +50,8 @@ void TQScanScreenViewController::viewDidLoad() {
     scanButton_->show();
     scanButton_->setName("scanButton");
     scanButton_->setTitle(TQLocalization::localizedString("IDS_BT_BUTTON_SCAN"));
-    scanButton_->setTitleColor(setup_layout::kPrimaryButtonTitle);
-    scanButton_->setBackgroundColor(setup_layout::kButtonBackground);
+    scanButton_->setTitleColor(pairing_style::kPrimaryButtonTitle);
+    scanButton_->setBackgroundColor(pairing_style::kButton);
     // The button is the page's: the connection goes with it.
     QObject::connect(scanButton_, &QAbstractButton::pressed, scanButton_,
                      [this] { onScanButtonTouchDown(); });
