@@ -72,6 +72,21 @@ TEST_F(ScanListTest, AnEmptyScanPresentsTheHelpPageOnce) {
     EXPECT_EQ(presented(), 1);
 }
 
+// The help page's "scan again" brings the list back, which scans again and lists what came
+// near meanwhile.
+TEST_F(ScanListTest, ScanAgainOnTheHelpPageScansAgainAndListsWhatCameNear) {
+    ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
+    driver.advance(ScanList::kScanSeconds);
+    ASSERT_EQ(driver.topScene(), "TQKavoUpdateViewController");
+    air.powerOn(air.first);
+    ASSERT_TRUE(driver.tap("scanAgainOutlet"));
+    EXPECT_EQ(driver.topScene(), "deviceTablePageid");
+    EXPECT_NE(driver.find("scanning"), nullptr);
+    driver.advance(ScanList::kScanSeconds);
+    EXPECT_EQ(driver.rows("deviceListTable"), std::vector<std::string>{"Kavo R5 (1A2B)"});
+    EXPECT_EQ(presented(), 0);
+}
+
 TEST_F(ScanListTest, TurningBluetoothOffEmptiesTheListAndShowsTheHelpPage) {
     air.powerOnAll();
     ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
