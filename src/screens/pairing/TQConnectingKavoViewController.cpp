@@ -20,7 +20,6 @@ namespace {
 
 // The animation's frames ("350_1", ...) play once a second, again and again.
 constexpr double kAnimationSeconds = 1.0;
-constexpr platform::ui::Color kSecondaryButtonTitle{224 / 255.0, 151 / 255.0, 33 / 255.0, 1};
 
 std::string localized(std::string_view key) {
     return TQLocalization::localizedString(key);
@@ -72,7 +71,7 @@ void TQConnectingKavoViewController::viewDidLoad() {
     cancelButton_ = new platform::ui::Button(&content);
     cancelButton_->setName("cancelButton");
     cancelButton_->setTitle(localized("cancel"));
-    cancelButton_->setTitleColor(kSecondaryButtonTitle);
+    cancelButton_->setTitleColor(pairing_style::kSecondaryButtonTitle);
     cancelButton_->onAction([this] { cancelAction(); });
     layoutSubviews();
     connectSelected();
