@@ -120,7 +120,9 @@ bool TQAppDelegate::didFinishLaunching(const std::vector<std::string>& restorati
         }
     } else {
         if (auto setup = env_.storyboard.instantiate(TQMainStoryboard::kSetupScene)) {
-            setRoot(setup.release());
+            // The set-up scene is a stack: its first page goes on a navigation that the
+            // pages after it are pushed onto.
+            setRoot(new TQCustomNavigationViewController(std::move(setup)));
         } else {
             LG_ERROR("TQAppDelegate: the storyboard has no scene %@",
                      TQMainStoryboard::kSetupScene);

@@ -40,7 +40,8 @@ TEST_F(TQAppDelegateTest, TheFirstScreenAndItsWrapperFollowTheSetUpAndAFirstLaun
         bool wrapped;
         bool tokenKept;
     };
-    for (const Case& c : {Case{false, "TQSetupViewController", false, false},
+    // The set-up scene is a stack of pages too, so its first page is wrapped as well.
+    for (const Case& c : {Case{false, "TQSetupViewController", true, false},
                           Case{true, "TQViewController", true, true}}) {
         SCOPED_TRACE(c.rootClass);
         ShellWorld world;
@@ -288,7 +289,9 @@ TEST_F(TQAppDelegateTest, TheSharingAlertsRepeatOnEachForegroundAndGoInTheBackgr
 
 TEST_F(TQAppDelegateTest, ANewRootIsWrappedKeyAndVisibleAndTheOldPageHearsNothingMore) {
     delegate->didFinishLaunching();
-    auto* old = dynamic_cast<platform::ui::Page*>(world.window->rootView());
+    auto* setup = dynamic_cast<TQCustomNavigationViewController*>(world.window->rootView());
+    ASSERT_NE(setup, nullptr);
+    platform::ui::Page* old = setup->topPage();
     ASSERT_NE(old, nullptr);
     int heard = 0;
     world.center.addObserver("one", [&heard](const platform::Notification&) { ++heard; }, old);

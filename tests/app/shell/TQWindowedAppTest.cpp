@@ -21,6 +21,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 #include "ui/TQCustomNavigationViewController.h"
+#include "ui/TQStoryboard.h"
 
 namespace {
 
@@ -68,8 +69,9 @@ TEST_F(TQWindowedAppTest, MinimisingRestoringAndTheFocusReachTheDelegateTheHostA
     app->launch();
     auto& window = app->window();
     ASSERT_TRUE(window.isVisible());
-    EXPECT_NE(dynamic_cast<platform::ui::Page*>(window.rootView()), nullptr)
-        << "a first launch shows the set-up scene as the root";
+    const auto* stack = dynamic_cast<platform::ui::NavigationController*>(window.rootView());
+    ASSERT_NE(stack, nullptr) << "a first launch shows the set-up stack as the root";
+    EXPECT_EQ(TQStoryboard::sceneOf(*stack->topPage()), "setupView");
 
     focus(Qt::ApplicationActive);
     EXPECT_EQ(hostState(), platform::ApplicationState::active);
@@ -92,6 +94,21 @@ TEST_F(TQWindowedAppTest, MinimisingRestoringAndTheFocusReachTheDelegateTheHostA
                           platform::kApplicationWillEnterForegroundNotification,
                           platform::kApplicationDidEnterBackgroundNotification,
                           platform::kApplicationWillEnterForegroundNotification}));
+}
+
+// The set-up scene is a stack: the welcome page goes on to the scan list on the same
+// navigation, and back.
+TEST_F(TQWindowedAppTest, TheSetUpPagesFollowEachOtherOnOneStack) {
+    app->launch();
+    auto* stack = dynamic_cast<platform::ui::NavigationController*>(app->window().rootView());
+    ASSERT_NE(stack, nullptr);
+    platform::ui::Page* welcome = stack->topPage();
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_EQ(TQStoryboard::sceneOf(*welcome), "setupView");
+    ASSERT_TRUE(TQStoryboard::perform(*welcome, "deviceListSegue"));
+    context.loop().advance(1);
+    ASSERT_EQ(stack->pages().size(), 2u);
+    EXPECT_EQ(TQStoryboard::sceneOf(*stack->topPage()), "deviceTablePageid");
 }
 
 TEST_F(TQWindowedAppTest, AURLGivenAtTheStartOrByALaterStartOpensTheStore) {
