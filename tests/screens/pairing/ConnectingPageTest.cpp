@@ -75,7 +75,8 @@ TEST_F(ConnectingPageTest, ADropOffersToTryAgain) {
     EXPECT_EQ(driver.topScene(), TQConnectingKavoViewController::kClassName);
 }
 
-// Cancel unwinds to the scan list at once and asks the watch to drop the link.
+// Cancel unwinds to the scan list at once and asks the watch to drop the link; the scan list
+// then hears the link again.
 TEST_F(ConnectingPageTest, CancelUnwindsAndDisconnects) {
     silence(air.first);
     openFor(PairingAir::kFirstWatch);
@@ -83,6 +84,9 @@ TEST_F(ConnectingPageTest, CancelUnwindsAndDisconnects) {
     ASSERT_TRUE(driver.tap("cancelButton"));
     EXPECT_EQ(driver.topScene(), "deviceTablePageid");
     EXPECT_TRUE(air.runUntil([&] { return air.first.counters().disconnectRequests == 1; }, 10));
+    // Back on the scan list, the list holds the link again: Bluetooth turned off reaches it.
+    air.setPhoneBluetooth(false);
+    EXPECT_TRUE(runUntilScene("TQKavoUpdateViewController", 5));
 }
 
 }  // namespace

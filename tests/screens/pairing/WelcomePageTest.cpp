@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -168,6 +169,19 @@ TEST_F(WelcomePageTest, BackFromTheScanListThePageHearsTheLinkAgain) {
     driver.advance(Welcome::kScanSeconds);
     ASSERT_TRUE(driver.answerAlert("Connect"));
     EXPECT_TRUE(runUntilScene("TQAllowPrivacyViewController"));
+}
+
+// Declining the offer, the scan list shows the watches the welcome page kept at once, without
+// scanning first.
+TEST_F(WelcomePageTest, TheScanListShowsTheKeptWatchesAtOnce) {
+    offerTheNearestWatch();
+    ASSERT_TRUE(driver.answerAlert("Cancel"));
+    ASSERT_EQ(driver.topScene(), "deviceTablePageid");
+    EXPECT_EQ(driver.find("scanning"), nullptr);
+    EXPECT_NE(driver.find("selectReloadButton"), nullptr);
+    auto rows = driver.rows("deviceListTable");
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"Kavo R5 (1A2B)", "Kavo R5 (3C4D)"}));
 }
 
 TEST_F(WelcomePageTest, BluetoothOffAsksToTurnItOn) {
