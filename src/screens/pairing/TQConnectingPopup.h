@@ -32,12 +32,12 @@ public:
     [[nodiscard]] bool isShown() const;
     // A connect event: the next look keeps the pop-up.
     void connected() { calledOnConnected_ = true; }
-    // Closes the pop-up and stops the looks.
+    // Closes the pop-up and stops the looks; a page that goes off screen calls it too, since
+    // a pop-up without buttons that nobody looks at again would stand over whatever comes.
     void close();
-    // Stops the looks only, as a page that is leaving does.
-    void stopLooking();
 
 private:
+    void stopLooking();
     void lookAfter(double seconds);
     void look();
 

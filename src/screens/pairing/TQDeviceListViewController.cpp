@@ -87,7 +87,7 @@ void TQDeviceListViewController::viewWillAppear(bool /*animated*/) {
 
 void TQDeviceListViewController::viewWillDisappear(bool /*animated*/) {
     stopTimers();
-    connectingPopup_.stopLooking();
+    connectingPopup_.close();
     if (services_.pairing != nullptr) {
         if (const auto link = services_.pairing->link()) {
             link->kavoManager.stopScanForDevices();

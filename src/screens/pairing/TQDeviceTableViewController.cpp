@@ -85,7 +85,7 @@ void TQDeviceTableViewController::viewWillDisappear(bool /*animated*/) {
         timer_->invalidate();
         timer_.reset();
     }
-    connectingPopup_.stopLooking();
+    connectingPopup_.close();
 }
 
 bool TQDeviceTableViewController::perform(std::string_view operation,

@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,27 @@ TEST_F(ScanListTest, TurningBluetoothOffEmptiesTheListAndShowsTheHelpPage) {
     driver.settle();
     EXPECT_EQ(presented(), 1);
     EXPECT_EQ(driver.topScene(), "TQKavoUpdateViewController");
+}
+
+// Bluetooth goes off while a watch connects: the help page comes, and the connecting pop-up,
+// which has no button, goes with the list rather than stand over the help page.
+TEST_F(ScanListTest, BluetoothOffWhileConnectingLeavesNoPopupOverTheHelpPage) {
+    air.first.answer("mgr_watch_info_req",
+                     [](const kavowatch::ReceivedMessage&) -> std::optional<platform::Value> {
+                         return std::nullopt;
+                     });
+    air.powerOn(air.first);
+    ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
+    driver.advance(ScanList::kScanSeconds);
+    auto* table = driver.find<platform::ui::DataTableView>("deviceListTable");
+    ASSERT_NE(table, nullptr);
+    QTest::mouseClick(table->cell({0, 0}), Qt::LeftButton);
+    driver.settle();
+    ASSERT_EQ(alertName(), "connectingPopup");
+    air.setPhoneBluetooth(false);
+    driver.settle();
+    EXPECT_EQ(driver.topScene(), "TQKavoUpdateViewController");
+    EXPECT_EQ(driver.alert(), nullptr);
 }
 
 // A tap connects that watch; once its settings are synchronised the page goes to the
