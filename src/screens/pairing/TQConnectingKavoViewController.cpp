@@ -1,5 +1,6 @@
 #include "screens/pairing/TQConnectingKavoViewController.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "link/TQAP.h"
@@ -112,8 +113,12 @@ void TQConnectingKavoViewController::connectSelected() {
         const platform::bluetooth::Uuid identifiers[] = {*selectedKavo_};
         const auto found = link->kavoManager.getConnectedPeripherals(identifiers);
         watch = found.empty() ? nullptr : found.front();
-    } else if (!kept.empty()) {
-        watch = kept.front();
+    } else {
+        // The kept list may hold every device the scan list saw; only a watch is connected.
+        const auto first = std::find_if(kept.begin(), kept.end(), [](const auto* device) {
+            return pairing::isWatch(device);
+        });
+        watch = first != kept.end() ? *first : nullptr;
     }
     if (watch == nullptr) {
         LG_INFO("Connecting: no watch to connect; waiting for the user to cancel");

@@ -27,7 +27,6 @@
 #include "utils/TQLocalization.h"
 #include "utils/TQPermission.h"
 #include "utils/TQUtils.h"
-#include "utils/WatchName.h"
 
 using platform::ui::Color;
 using platform::ui::Rect;
@@ -247,14 +246,14 @@ void TQDeviceListViewController::connectToKavoScanning() {
     platform::bluetooth::RemotePeripheral* nearest =
         link ? link->kavoManager.getNearestPeripheral() : nullptr;
     // Only a device that the lists would show is offered.
-    const auto name = nearest != nullptr ? nearest->name() : std::nullopt;
-    if (name && watch_name::isWatch(*name)) {
+    if (pairing::isWatch(nearest)) {
+        const std::string name = *nearest->name();
         nearestPeripheral_ = nearest->identifier();
         timerForNoTouch_ = services_.loop.scheduleTimer(kOfferSeconds, false,
                                                         guarded([this] { callNextPage(); }));
         startEasyConnectAlert(
             TQLocalization::localizedFormat("IDS_WIFI_POP_CONNECT_TO_PS_Q",
-                                            pairing::displayedWatchName(*name)));
+                                            pairing::displayedWatchName(name)));
     } else {
         nearestPeripheral_.reset();
         TQStoryboard::perform(*this, "deviceListSegue");

@@ -16,7 +16,6 @@
 #include "ui/TQStoryboard.h"
 #include "utils/TQLocalization.h"
 #include "utils/TQPermission.h"
-#include "utils/WatchName.h"
 
 using platform::ui::Color;
 using platform::ui::IndexPath;
@@ -238,9 +237,8 @@ void TQDeviceTableViewController::fillFrom(
     const std::vector<platform::bluetooth::RemotePeripheral*>& peripherals) {
     deviceNames_.clear();
     for (const auto* peripheral : peripherals) {
-        const auto name = peripheral != nullptr ? peripheral->name() : std::nullopt;
-        if (name && watch_name::isWatch(*name)) {
-            deviceNames_.push_back({peripheral->identifier(), *name});
+        if (pairing::isWatch(peripheral)) {
+            deviceNames_.push_back({peripheral->identifier(), *peripheral->name()});
         }
     }
 }

@@ -12,12 +12,16 @@
 
 namespace pairing {
 
+bool isWatch(const platform::bluetooth::RemotePeripheral* device) {
+    const auto name = device != nullptr ? device->name() : std::nullopt;
+    return name && watch_name::isWatch(*name);
+}
+
 void keepWatches(std::vector<platform::bluetooth::RemotePeripheral*>& scanned,
                  const std::vector<platform::bluetooth::RemotePeripheral*>& devices) {
     scanned.clear();
     for (auto* device : devices) {
-        const auto name = device != nullptr ? device->name() : std::nullopt;
-        if (name && watch_name::isWatch(*name)) {
+        if (isWatch(device)) {
             scanned.push_back(device);
         }
     }

@@ -22,6 +22,9 @@ inline constexpr const char* kApplicationSettingsURL = "app-settings:";
 inline constexpr const char* kStoreWebHostKey = "kavo.store.webHost";
 inline constexpr const char* kDefaultStoreWebHost = "www.kavoapps.com";
 
+// Whether a discovered device is one of our watches (watch_name::isWatch on its name).
+[[nodiscard]] bool isWatch(const platform::bluetooth::RemotePeripheral* device);
+
 // Replaces scanned with the discovered devices that are watches, in their order.
 void keepWatches(std::vector<platform::bluetooth::RemotePeripheral*>& scanned,
                  const std::vector<platform::bluetooth::RemotePeripheral*>& devices);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,12 +17,15 @@ using platform::bluetooth::Uuid;
 class ConnectingPageTest : public PairingFixture {
 protected:
     // The scan list, filled, with the connecting page opened over it for the watch given
-    // (none: the page chooses).
-    void openFor(std::optional<Uuid> watch) {
+    // (none: the page chooses); beforeOpening runs just before the page is made.
+    void openFor(std::optional<Uuid> watch, const std::function<void()>& beforeOpening = {}) {
         air.powerOnAll();
         ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
         driver.advance(TQDeviceTableViewController::kScanSeconds);
         ASSERT_EQ(driver.rows("deviceListTable").size(), 2U);
+        if (beforeOpening) {
+            beforeOpening();
+        }
         auto page = driver.storyboard->instantiate(TQConnectingKavoViewController::kClassName);
         ASSERT_NE(page, nullptr);
         if (watch) {
@@ -58,6 +62,21 @@ TEST_F(ConnectingPageTest, WithoutAChosenWatchTheFirstKeptWatchIsConnected) {
     const Uuid kept = air.ap->scannedDeviceNames().front()->identifier();
     ASSERT_TRUE(runUntilScene("termsPageid"));
     EXPECT_TRUE((kept == PairingAir::kFirstWatch ? air.first : air.second).isPaired());
+}
+
+// A device that is no watch at the head of the kept list is passed over for the first watch.
+TEST_F(ConnectingPageTest, WithoutAChosenWatchOnlyAWatchIsConnected) {
+    openFor(std::nullopt, [&] {
+        const Uuid stranger[] = {PairingAir::kStranger};
+        const auto found = air.ap->getConnectedPeripherals(stranger);
+        ASSERT_EQ(found.size(), 1U);
+        auto& kept = air.ap->scannedDeviceNames();
+        kept.insert(kept.begin(), found.front());
+    });
+    const Uuid watch = air.ap->scannedDeviceNames().at(1)->identifier();
+    ASSERT_TRUE(runUntilScene("termsPageid"));
+    EXPECT_TRUE((watch == PairingAir::kFirstWatch ? air.first : air.second).isPaired());
+    EXPECT_FALSE(air.stranger.isLinkUp());
 }
 
 // The link drops: the page offers to try again, and "OK" connects the same watch anew.
