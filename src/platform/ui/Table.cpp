@@ -63,7 +63,8 @@ void TableCell::paintEvent(QPaintEvent* event) {
     View::paintEvent(event);
     QPainter painter(this);
     if (highlighted_ && selectionStyle_ != SelectionStyle::none) {
-        const auto& selected = Appearance::current().selectedCellBackground;
+        const auto& selected = selectedBackground_ ? selectedBackground_
+                                                   : Appearance::current().selectedCellBackground;
         painter.fillRect(rect(), selected ? toQColor(*selected) : QColor(217, 217, 217));
     }
     painter.setRenderHint(QPainter::Antialiasing);
@@ -78,7 +79,7 @@ void TableCell::paintEvent(QPaintEvent* event) {
         painter.drawPolyline(QPolygonF({QPointF(right - 12, middle), QPointF(right - 7, middle + 5),
                                         QPointF(right + 1, middle - 6)}));
     }
-    painter.setPen(QPen(toQColor(kSeparator), 0.5));
+    painter.setPen(QPen(toQColor(separator_.value_or(kSeparator)), 0.5));
     painter.drawLine(QPointF(leftLayoutMargin(), height() - 0.5),
                      QPointF(width(), height() - 0.5));
 }

@@ -2,6 +2,7 @@
 
 #include <QScrollArea>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "platform/ui/Controls.h"
@@ -25,10 +26,14 @@ public:
     [[nodiscard]] Accessory accessory() const { return accessory_; }
     void setSelectionStyle(SelectionStyle style) { selectionStyle_ = style; }
     [[nodiscard]] SelectionStyle selectionStyle() const { return selectionStyle_; }
+    // A page's own look for the selected row and the hairline under the row; unset, the
+    // appearance's and the system's.
+    void setSelectedBackgroundColor(std::optional<Color> color) { selectedBackground_ = color; }
+    void setSeparatorColor(std::optional<Color> color) { separator_ = color; }
     [[nodiscard]] double rowHeight() const { return rowHeight_; }
     void setRowHeight(double height) { rowHeight_ = height; }
     // The leading space the cell's content keeps from its edge.
-    [[nodiscard]] double leftLayoutMargin() const { return 16; }
+    [[nodiscard]] static constexpr double leftLayoutMargin() { return 16; }
     // Places the content view and the accessory; subclasses place their parts after this.
     void layoutSubviews() override;
     void layoutIfNeeded() { layoutSubviews(); }
@@ -48,6 +53,8 @@ private:
     SelectionStyle selectionStyle_ = SelectionStyle::gray;
     double rowHeight_ = 44;
     bool highlighted_ = false;
+    std::optional<Color> selectedBackground_;
+    std::optional<Color> separator_;
     std::function<void()> touched_;
 };
 

@@ -24,6 +24,7 @@ namespace style = pairing_style;
 namespace {
 
 constexpr Color kSeparator{250 / 255.0, 250 / 255.0, 250 / 255.0, 1};
+constexpr Color kSelectedRow{255 / 255.0, 224 / 255.0, 178 / 255.0, 1};
 
 std::string localized(std::string_view key) {
     return TQLocalization::localizedString(key);
@@ -159,7 +160,8 @@ void TQDeviceTableViewController::layoutSubviews() {
     const double w = contentView().width();
     const double h = contentView().height();
     bgView_->setFrame({0, 0, w, h});
-    const double margin = 20 * s;
+    // The header lines up with the rows' names.
+    const double margin = platform::ui::TableCell::leftLayoutMargin();
     scanning_->setFont(style::kFont, 17 * s);
     activityIndicator_->setFrame({margin, 24 * s, 24 * s, 24 * s});
     scanning_->setFrame({margin + 34 * s, 20 * s, w - 2 * margin - 34 * s, 32 * s});
@@ -262,6 +264,8 @@ platform::ui::TableCell& TQDeviceTableViewController::cellForRow(
     platform::ui::TableCell& cell = table.dequeueReusableCell(kCellIdentifier);
     cell.setRowHeight(56 * s);
     cell.setBackgroundColor(style::kGround);
+    cell.setSelectedBackgroundColor(kSelectedRow);
+    cell.setSeparatorColor(kSeparator);
     // A reused cell always shows its own row's name, never the one it showed before.
     auto& title = cell.textLabel();
     title.setFont(style::kFont, 17.33 * s);

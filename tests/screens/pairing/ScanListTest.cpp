@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/DataTable.h"
 #include "platform/ui/Presentation.h"
+#include "platform/ui/Table.h"
 #include "screens/pairing/PairingFixture.h"
 #include "screens/pairing/TQDeviceTableViewController.h"
 
@@ -60,6 +62,24 @@ TEST_F(ScanListTest, ARowShowsItsOwnWatchAfterTheListChanges) {
     ASSERT_TRUE(driver.tap("selectReloadButton"));
     driver.advance(ScanList::kScanSeconds);
     EXPECT_EQ(driver.rows("deviceListTable"), std::vector<std::string>{"Kavo R5 (3C4D)"});
+}
+
+// The header lines up with the rows' names, and a pressed row shows the page's pale orange
+// over its own ground rather than the system's grey.
+TEST_F(ScanListTest, TheHeaderLinesUpWithTheRowsAndAPressedRowIsPaleOrange) {
+    air.powerOn(air.first);
+    ASSERT_NE(driver.show("deviceTablePageid"), nullptr);
+    driver.advance(ScanList::kScanSeconds);
+    auto* table = driver.find<platform::ui::DataTableView>("deviceListTable");
+    auto* header = driver.find<QWidget>("selectYourKavoLabel");
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(header, nullptr);
+    platform::ui::TableCell* cell = table->cell({0, 0});
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(header->mapToGlobal(QPoint(0, 0)).x(),
+              cell->textLabel().mapToGlobal(QPoint(0, 0)).x());
+    QTest::mousePress(cell, Qt::LeftButton, {}, QPoint(cell->width() - 4, 4));
+    EXPECT_EQ(cell->grab().toImage().pixelColor(cell->width() - 4, 4), QColor(255, 224, 178));
 }
 
 // Nothing found: the help page comes, and only once however often the list is found empty.
