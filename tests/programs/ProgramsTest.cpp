@@ -567,46 +567,79 @@ struct ScreenContents {
     std::size_t colours = 0;
 };
 
-// Reads an X window dump of a true-colour display: a header of big-endian 32-bit fields (its
-// size first), the colour map, then the rows of pixels. Nothing when the file is not one this test can read.
-std::optional<ScreenContents> readWindowDump(const fs::path& path) {
-    const std::string data = contentsOf(path);
-    const auto field = [&data](std::size_t index) -> std::uint32_t {
+// An X window dump of a true-colour display: a header of big-endian 32-bit fields (its size
+// first), the colour map, then the rows of pixels.
+class WindowDump {
+public:
+    // Nothing when the file is not one this test can read.
+    static std::optional<WindowDump> read(const fs::path& path) {
+        WindowDump dump;
+        dump.data_ = contentsOf(path);
+        const std::uint32_t headerSize = dump.field(0);
+        dump.width_ = dump.field(4);
+        dump.height_ = dump.field(5);
+        const std::uint32_t bitsPerPixel = dump.field(11);
+        dump.bytesPerLine_ = dump.field(12);
+        const std::uint32_t colourEntries = dump.field(19);
+        dump.start_ = std::size_t{headerSize} + std::size_t{colourEntries} * 12;
+        // Three or four bytes a pixel; a row may hold more than its pixels.
+        dump.step_ = bitsPerPixel / 8;
+        if (headerSize < 100 || (bitsPerPixel != 24 && bitsPerPixel != 32) || dump.width_ == 0 ||
+            dump.height_ == 0 || dump.bytesPerLine_ < std::size_t{dump.width_} * dump.step_ ||
+            dump.start_ + dump.bytesPerLine_ * dump.height_ > dump.data_.size()) {
+            return std::nullopt;
+        }
+        return dump;
+    }
+
+    [[nodiscard]] std::uint32_t width() const { return width_; }
+    [[nodiscard]] std::uint32_t height() const { return height_; }
+
+    // Three colour bytes, whichever their order; 0 outside the display.
+    [[nodiscard]] std::uint32_t pixel(std::uint32_t x, std::uint32_t y) const {
+        if (x >= width_ || y >= height_) {
+            return 0;
+        }
+        std::uint32_t value = 0;
+        std::memcpy(&value, data_.data() + start_ + y * bytesPerLine_ + std::size_t{x} * step_, 3);
+        return value;
+    }
+
+    // Near white: every colour byte high, as no dimmed or orange part of a page is.
+    [[nodiscard]] bool isPale(std::uint32_t x, std::uint32_t y) const {
+        const std::uint32_t value = pixel(x, y);
+        return x < width_ && y < height_ && (value & 0xff) >= 230 && ((value >> 8) & 0xff) >= 230 &&
+               ((value >> 16) & 0xff) >= 230;
+    }
+
+private:
+    [[nodiscard]] std::uint32_t field(std::size_t index) const {
         const std::size_t at = index * 4;
-        if (at + 4 > data.size()) {
+        if (at + 4 > data_.size()) {
             return 0;
         }
         std::uint32_t value = 0;
         for (std::size_t i = 0; i < 4; ++i) {
-            value = (value << 8) | static_cast<unsigned char>(data[at + i]);
+            value = (value << 8) | static_cast<unsigned char>(data_[at + i]);
         }
         return value;
-    };
-    const std::uint32_t headerSize = field(0);
-    const std::uint32_t width = field(4);
-    const std::uint32_t height = field(5);
-    const std::uint32_t bitsPerPixel = field(11);
-    const std::uint32_t bytesPerLine = field(12);
-    const std::uint32_t colourEntries = field(19);
-    const std::size_t start = std::size_t{headerSize} + std::size_t{colourEntries} * 12;
-    // Three or four bytes a pixel; a row may hold more than its pixels.
-    const std::uint32_t step = bitsPerPixel / 8;
-    if (headerSize < 100 || (bitsPerPixel != 24 && bitsPerPixel != 32) || width == 0 ||
-        height == 0 || bytesPerLine < std::size_t{width} * step ||
-        start + std::size_t{bytesPerLine} * height > data.size()) {
-        return std::nullopt;
     }
-    const auto pixel = [&](std::uint32_t x, std::uint32_t y) {
-        std::uint32_t value = 0;
-        std::memcpy(&value, data.data() + start + std::size_t{y} * bytesPerLine + x * step, 3);
-        return value;  // three colour bytes, whichever their order
-    };
-    const std::uint32_t ground = pixel(width - 1, height - 1);
+
+    std::string data_;
+    std::uint32_t width_ = 0;
+    std::uint32_t height_ = 0;
+    std::size_t bytesPerLine_ = 0;
+    std::size_t start_ = 0;
+    std::uint32_t step_ = 0;
+};
+
+ScreenContents screenContents(const WindowDump& dump) {
+    const std::uint32_t ground = dump.pixel(dump.width() - 1, dump.height() - 1);
     ScreenContents contents;
     std::vector<std::uint32_t> seen;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        for (std::uint32_t x = 0; x < width; ++x) {
-            const std::uint32_t value = pixel(x, y);
+    for (std::uint32_t y = 0; y < dump.height(); ++y) {
+        for (std::uint32_t x = 0; x < dump.width(); ++x) {
+            const std::uint32_t value = dump.pixel(x, y);
             contents.covered += value != ground ? 1 : 0;
             if (seen.size() < 64 && std::find(seen.begin(), seen.end(), value) == seen.end()) {
                 seen.push_back(value);
@@ -645,16 +678,156 @@ TEST(ProgramsTest, WithADisplayThePhoneOpensItsWindowWithTheFirstScreen) {
     const fs::path shot = folder.path() / "screen.xwd";
     ASSERT_TRUE(testing_support::runQuietly({KAVO_XWD_PROGRAM, "-root", "-silent", "-display",
                                              server.display(), "-out", shot.string()}));
-    const auto contents = readWindowDump(shot);
-    ASSERT_TRUE(contents.has_value()) << "not a window dump xwd writes on this display: "
-                                      << fs::file_size(shot) << " bytes";
+    const auto dump = WindowDump::read(shot);
+    ASSERT_TRUE(dump.has_value()) << "not a window dump xwd writes on this display: "
+                                  << fs::file_size(shot) << " bytes";
+    const ScreenContents contents = screenContents(*dump);
     // The phone-sized window covers its part of the display, and shows more than a plain
     // ground: its screen's text and bars.
-    EXPECT_GE(contents->covered, std::size_t{400} * 700);
-    EXPECT_GE(contents->colours, 3u);
+    EXPECT_GE(contents.covered, std::size_t{400} * 700);
+    EXPECT_GE(contents.colours, 3u);
 
     EXPECT_EQ(phone.terminate(), 0) << phone.transcript();
     EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
+    EXPECT_TRUE(isEmptyFolder(air));
+#endif
+}
+
+#ifdef KAVO_XDOTOOL_PROGRAM
+// Where a window lies on the display, in the display's pixels.
+struct WindowFrame {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// What xdotool printed, or nothing when it failed.
+std::optional<std::string> xdotoolSays(const std::string& display,
+                                       std::vector<std::string> arguments) {
+    Program tool(KAVO_XDOTOOL_PROGRAM, std::move(arguments), {"DISPLAY=" + display});
+    if (tool.waitForExit() != 0) {
+        return std::nullopt;
+    }
+    return tool.transcript();
+}
+
+// The phone's window, once it is mapped: its title is the program's name.
+std::optional<WindowFrame> phoneWindow(const std::string& display, Clock::time_point deadline) {
+    while (Clock::now() < deadline) {
+        const auto found =
+            xdotoolSays(display, {"search", "--onlyvisible", "--name", "^KavoManager$"});
+        if (!found || found->empty()) {
+            continue;
+        }
+        const std::string window = found->substr(0, found->find('\n'));
+        const auto said = xdotoolSays(display, {"getwindowgeometry", "--shell", window});
+        if (!said) {
+            continue;
+        }
+        // NAME=value lines.
+        const auto value = [&said](std::string_view name) {
+            const std::string key = "\n" + std::string(name) + "=";
+            const std::string text = "\n" + *said;
+            const auto at = text.find(key);
+            return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + key.size());
+        };
+        const WindowFrame frame{value("X"), value("Y"), value("WIDTH"), value("HEIGHT")};
+        if (frame.x >= 0 && frame.y >= 0 && frame.width > 0 && frame.height > 0) {
+            return frame;
+        }
+    }
+    return std::nullopt;
+}
+
+bool clickAt(const std::string& display, int x, int y) {
+    return xdotoolSays(display, {"mousemove", std::to_string(x), std::to_string(y), "click", "1"})
+        .has_value();
+}
+#endif
+
+// Through its real window, the welcome page scans, offers the nearest watch, and pairs it when
+// the offer is accepted: the set-up runs to its end and the permissions page follows.
+TEST(ProgramsTest, WithADisplayTheWelcomePagePairsTheOfferedWatch) {
+#if !defined(KAVO_XVFB_PROGRAM) || !defined(KAVO_XWD_PROGRAM) || !defined(KAVO_XDOTOOL_PROGRAM)
+    GTEST_SKIP() << "Xvfb, xwd or xdotool is missing (scripts/setup installs them)";
+#else
+    XServer server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    testing_support::TempDir folder;
+    const fs::path air = folder.path() / "air";
+    const fs::path home = folder.path() / "home";
+    fs::create_directories(air);
+    const auto deadline = Clock::now() + std::chrono::seconds(90);
+
+    Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "new"}, {},
+                  folder.path() / "watch.log");
+    const fs::path suppressions = folder.path() / "desktop-leaks.supp";
+    std::ofstream(suppressions) << "leak:libdbus-1.so\nleak:libfontconfig.so\n";
+    Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()},
+                  {"KAVO_HOME=" + home.string(), "DISPLAY=" + server.display(),
+                   "QT_QPA_PLATFORM=xcb", "LSAN_OPTIONS=suppressions=" + suppressions.string()});
+    ASSERT_TRUE(phone.waitForLine("TQWindowedApp: the first screen is drawn", deadline))
+        << phone.transcript();
+    // The phone publishes its link service a few seconds after Bluetooth comes on; a watch
+    // that connects before then finds nothing to talk to and leaves.
+    constexpr std::string_view published = "PERIPHERAL: did add service successful";
+    ASSERT_TRUE(phone.transcript().find(published) != std::string::npos ||
+                phone.waitForLine(published, deadline))
+        << phone.transcript();
+    const auto window = phoneWindow(server.display(), deadline);
+    ASSERT_TRUE(window.has_value()) << "no visible KavoManager window";
+
+    // The page is laid out for a 414x736 window and scales with the window's height; the
+    // connect button is 50 high, its bottom 100 above the window's.
+    const double scale = std::max(window->width, window->height) / 736.0;
+    const int middleX = window->x + window->width / 2;
+    ASSERT_TRUE(clickAt(server.display(), middleX,
+                        window->y + window->height - static_cast<int>(125 * scale)));
+
+    // The offer is a pale box centred on the window, at most 270 wide and not scaled, its
+    // Cancel and Connect buttons side by side along its bottom, 44 high. A column just inside
+    // its right edge, clear of the texts and the rounded corners, finds the box's bottom.
+    const int boxWidth = std::min(270, window->width - 32);
+    const auto column = static_cast<std::uint32_t>(middleX + boxWidth / 2 - 14);
+    const auto middleY = static_cast<std::uint32_t>(window->y + window->height / 2);
+    const fs::path shot = folder.path() / "screen.xwd";
+    std::optional<std::uint32_t> boxBottom;
+    while (!boxBottom && Clock::now() < deadline) {
+        if (!testing_support::runQuietly({KAVO_XWD_PROGRAM, "-root", "-silent", "-display",
+                                          server.display(), "-out", shot.string()})) {
+            continue;
+        }
+        const auto dump = WindowDump::read(shot);
+        if (!dump || !dump->isPale(column, middleY)) {
+            continue;
+        }
+        std::uint32_t y = middleY;
+        while (dump->isPale(column, y + 1)) {
+            ++y;
+        }
+        boxBottom = y;
+    }
+    ASSERT_TRUE(boxBottom.has_value()) << "no offer came up\n" << phone.transcript();
+    ASSERT_TRUE(clickAt(server.display(), middleX + boxWidth / 4, static_cast<int>(*boxBottom) - 22));
+
+    ASSERT_TRUE(phone.waitForLine("CENTRAL: Peripheral connected with identifier", deadline))
+        << phone.transcript();
+    EXPECT_TRUE(phone.waitForLine("TQInitSequence: Response received: mgr_sync_init_setting_res",
+                                  deadline))
+        << phone.transcript();
+    // A new phone has its permissions left to ask.
+    EXPECT_TRUE(
+        phone.waitForLine("didShowViewController:animated:] TQAllowPrivacyViewController", deadline))
+        << phone.transcript();
+
+    EXPECT_EQ(phone.terminate(), 0) << phone.transcript();
+    EXPECT_EQ(watch.terminate(), 0) << watch.transcript();
+    EXPECT_NE(watch.transcript().find("kavowatch: paired with"), std::string::npos)
+        << watch.transcript();
+    EXPECT_NE(watch.transcript().find("kavowatch: sent mgr_sync_init_setting_res"),
+              std::string::npos)
+        << watch.transcript();
     EXPECT_TRUE(isEmptyFolder(air));
 #endif
 }
