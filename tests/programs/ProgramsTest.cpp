@@ -650,30 +650,50 @@ ScreenContents screenContents(const WindowDump& dump) {
     return contents;
 }
 
+#if defined(KAVO_XVFB_PROGRAM)
+// A new watch and a phone with a display of its own (Xvfb) on one air, until the phone's first
+// screen is drawn: where the window tests start.
+struct WindowedPair {
+    XServer server;
+    testing_support::TempDir folder;
+    fs::path air = folder.path() / "air";
+    std::optional<Program> watch;
+    std::optional<Program> phone;
+
+    void start(Clock::time_point deadline) {
+        ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+        fs::create_directories(air);
+        watch.emplace(KAVOWATCH_PROGRAM,
+                      std::vector<std::string>{"--air", air.string(), "--state", "new"},
+                      std::vector<std::string>{}, folder.path() / "watch.log");
+        // What the desktop's libraries under Qt keep for the whole process (the bus
+        // connection, the font caches) is theirs, not a leak of the program's.
+        const fs::path suppressions = folder.path() / "desktop-leaks.supp";
+        std::ofstream(suppressions) << "leak:libdbus-1.so\nleak:libfontconfig.so\n";
+        phone.emplace(KAVOMANAGER_PROGRAM, std::vector<std::string>{"--air", air.string()},
+                      std::vector<std::string>{
+                          "KAVO_HOME=" + (folder.path() / "home").string(),
+                          "DISPLAY=" + server.display(), "QT_QPA_PLATFORM=xcb",
+                          "LSAN_OPTIONS=suppressions=" + suppressions.string()});
+        ASSERT_TRUE(phone->waitForLine("TQWindowedApp: the first screen is drawn", deadline))
+            << phone->transcript();
+    }
+};
+#endif
+
 // The phone with a display opens its window beside the watch; the first screen is drawn there.
 TEST(ProgramsTest, WithADisplayThePhoneOpensItsWindowWithTheFirstScreen) {
 #if !defined(KAVO_XVFB_PROGRAM) || !defined(KAVO_XWD_PROGRAM)
     GTEST_SKIP() << "Xvfb or xwd is missing (scripts/setup installs them)";
 #else
-    XServer server;
-    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
-    testing_support::TempDir folder;
-    const fs::path air = folder.path() / "air";
-    const fs::path home = folder.path() / "home";
-    fs::create_directories(air);
     const auto deadline = Clock::now() + std::chrono::seconds(60);
-
-    Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "new"}, {},
-                  folder.path() / "watch.log");
-    // What the desktop's libraries under Qt keep for the whole process (the bus connection,
-    // the font caches) is theirs, not a leak of the program's.
-    const fs::path suppressions = folder.path() / "desktop-leaks.supp";
-    std::ofstream(suppressions) << "leak:libdbus-1.so\nleak:libfontconfig.so\n";
-    Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()},
-                  {"KAVO_HOME=" + home.string(), "DISPLAY=" + server.display(),
-                   "QT_QPA_PLATFORM=xcb", "LSAN_OPTIONS=suppressions=" + suppressions.string()});
-    ASSERT_TRUE(phone.waitForLine("TQWindowedApp: the first screen is drawn", deadline))
-        << phone.transcript();
+    WindowedPair pair;
+    ASSERT_NO_FATAL_FAILURE(pair.start(deadline));
+    const XServer& server = pair.server;
+    const testing_support::TempDir& folder = pair.folder;
+    const fs::path& air = pair.air;
+    Program& watch = *pair.watch;
+    Program& phone = *pair.phone;
 
     const fs::path shot = folder.path() / "screen.xwd";
     ASSERT_TRUE(testing_support::runQuietly({KAVO_XWD_PROGRAM, "-root", "-silent", "-display",
@@ -752,23 +772,14 @@ TEST(ProgramsTest, WithADisplayTheWelcomePagePairsTheOfferedWatch) {
 #if !defined(KAVO_XVFB_PROGRAM) || !defined(KAVO_XWD_PROGRAM) || !defined(KAVO_XDOTOOL_PROGRAM)
     GTEST_SKIP() << "Xvfb, xwd or xdotool is missing (scripts/setup installs them)";
 #else
-    XServer server;
-    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
-    testing_support::TempDir folder;
-    const fs::path air = folder.path() / "air";
-    const fs::path home = folder.path() / "home";
-    fs::create_directories(air);
     const auto deadline = Clock::now() + std::chrono::seconds(90);
-
-    Program watch(KAVOWATCH_PROGRAM, {"--air", air.string(), "--state", "new"}, {},
-                  folder.path() / "watch.log");
-    const fs::path suppressions = folder.path() / "desktop-leaks.supp";
-    std::ofstream(suppressions) << "leak:libdbus-1.so\nleak:libfontconfig.so\n";
-    Program phone(KAVOMANAGER_PROGRAM, {"--air", air.string()},
-                  {"KAVO_HOME=" + home.string(), "DISPLAY=" + server.display(),
-                   "QT_QPA_PLATFORM=xcb", "LSAN_OPTIONS=suppressions=" + suppressions.string()});
-    ASSERT_TRUE(phone.waitForLine("TQWindowedApp: the first screen is drawn", deadline))
-        << phone.transcript();
+    WindowedPair pair;
+    ASSERT_NO_FATAL_FAILURE(pair.start(deadline));
+    const XServer& server = pair.server;
+    const testing_support::TempDir& folder = pair.folder;
+    const fs::path& air = pair.air;
+    Program& watch = *pair.watch;
+    Program& phone = *pair.phone;
     // The phone publishes its link service a few seconds after Bluetooth comes on; a watch
     // that connects before then finds nothing to talk to and leaves.
     constexpr std::string_view published = "PERIPHERAL: did add service successful";
